@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the program and the tests need.
+# Idempotent: packages already present are skipped.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools
+  libturbojpeg0-dev libjpeg-turbo-progs
+  libgtest-dev googletest
+  libimage-exiftool-perl
+  xvfb xauth imagemagick
+  fonts-dejavu-core
+)
+if [ "${WITH_EXTRA:-0}" = 1 ]; then
+  packages+=(libvips-tools exiftran)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=()
+[ "$(id -u)" -eq 0 ] || SUDO=(sudo)
+echo "installing: ${missing[*]}" >&2
+"${SUDO[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

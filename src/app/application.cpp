@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/application.h"
+
+#include "app/shell.h"
+
+namespace app {
+
+bool TulvexApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowCurrentException();
+        return true;
+    }
+}
+
+} // namespace app

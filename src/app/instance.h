@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "platform/file_io.h"
+
+#include <QString>
+
+namespace app {
+
+// Two lock files held with a shared lock for the whole run, the session's and the machine's,
+// so that other programs (an installer, say) can see that Tulvex runs. A second copy runs
+// like the first.
+class InstanceMarkers {
+public:
+    InstanceMarkers();
+    static QString SessionPath(); // $XDG_RUNTIME_DIR/VarloTulvex
+    static QString GlobalPath();  // /tmp/Global-VarloTulvex
+    // True while some process holds either marker.
+    static bool IsRunning();
+
+private:
+    platform::UniqueFd m_session;
+    platform::UniqueFd m_global;
+};
+
+// Linux has no desktop-wide "show window contents while dragging" switch; the program keeps
+// its own value, switched off for the run and restored at a normal end. Reloads during a
+// border drag are coalesced instead (see the main window's resize handling).
+class DragSetting {
+public:
+    DragSetting() : m_saved(s_fullWindowDrag) {}
+    void switchOff() { s_fullWindowDrag = false; }
+    void restore() { s_fullWindowDrag = m_saved; }
+    static bool fullWindowDrag() { return s_fullWindowDrag; }
+
+private:
+    bool m_saved;
+    static inline bool s_fullWindowDrag = true;
+};
+
+} // namespace app

@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPainter;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+class TDrawGrid;
+class TLanguage;
+
+// One image of the loaded folder; a null thumbnail counts as none.
+struct ThumbEntry {
+    QString path;
+    QImage thumbnail;
+};
+
+// An image whose EXIF orientation asks for a turn (3, 6, 8), or 0 once handled.
+struct AutoEntry {
+    QString path;
+    int value = 0;
+};
+
+// The one main window. Its methods live with the subsystem that owns them:
+// collection/ (folder load, folder selection, favorites), thumbs/ (thumbnails, grid),
+// rotate/ (turns), exif/ (EXIF display), lang/ (language menu), app/ (life cycle, settings,
+// commands, file commands).
+class TFormTulvex : public QMainWindow {
+    Q_OBJECT
+public:
+    static inline const QString kTitle = QStringLiteral("Tulvex");
+    static inline const QString kWebSite = QStringLiteral("https://tulvex.example.org/");
+
+    explicit TFormTulvex(QWidget* parent = nullptr);
+    ~TFormTulvex() override;
+
+    // Life cycle (app/main_window.cpp)
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+
+    // Settings (app/settings.cpp)
+    void ReadSettings();
+    void WriteSettings();
+    QString SettingsPath() const;
+
+    // Commands (app/commands.cpp)
+    void UpdateActions();
+    void ActionDeleteExecute();
+    void ActionOpenExecute();
+    void pmiWebsiteClick();
+    void pmiAboutClick();
+    void pmiThumbsInRowClick();
+
+    // Image list (collection/image_list.cpp)
+    void LoadFolder(const QString& folder);
+    void ClearThumbnails();
+    int IndexOfThumb(const QString& path) const;
+    int IndexOfAuto(const QString& path) const;
+
+    // Folder selection and favorites (collection/folder_selection.cpp)
+    void edPathEnter();
+    void edPathExit();
+    void edPathKeyDown(int key);
+    void btnBrowseClick();
+    void cbSubFoldersClick();
+    void pmiRefreshClick();
+    void BuildFavoritesMenu();
+    void AddCurrentFolderClick();
+    void FavoriteClick(QAction* item);
+    void ShowMissingFile(const QString& path);
+    static QString GetDocumentsFolder();
+    static QString FavoriteCaption(const QString& path);
+
+    // Thumbnails and grid (thumbs/thumbnail_maker.cpp, thumbs/grid.cpp)
+    std::optional<QImage> MakeThumbnail(const QString& path, bool recordOrientation);
+    static std::uint16_t ReadOrientation(const QString& path);
+    void RefreshThumbnail(const QString& path);
+    void FormResize(QObject* sender);
+    void DrawGridDrawCell(QPainter& painter, int col, int row, const QRect& rect, bool selected);
+    void DrawGridSelectCell(int col, int row);
+    void DrawGridDblClick();
+    bool HasSelectedImage() const;
+
+    // Rotation (rotate/rotate_image.cpp)
+    void RotateImage(const QString& path, int code, bool manual);
+    void ActionRotate(QAction* sender);
+    void tbAutoClick();
+
+    // EXIF (exif/exif_display.cpp)
+    void ActionDisplayExifExecute();
+
+    // Language menu (lang/language_menu.cpp)
+    void BuildLanguageMenu();
+    void LanguageItemClick(QAction* item);
+    void ApplySavedLanguage(const QString& saved);
+    QString LanguageFolder() const;
+
+    // Message lookup on FLang.
+    QString Msg(const QString& key) const;
+
+    // Read access for the parts that only look.
+    const std::vector<ThumbEntry>& thumbList() const { return FThumbList; }
+    const std::vector<AutoEntry>& autoList() const { return FAutoList; }
+    const QString& selectedFile() const { return FSelectedFile; }
+    const QString& folder() const { return FFolder; }
+    const QStringList& favorites() const { return FFavorites; }
+    const QStringList& languageFiles() const { return FLangFiles; }
+    bool askCrop() const { return FAskCrop; }
+    TLanguage* language() const { return FLang; }
+    int loadCount() const { return m_loadCount; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateActions();
+    void CreateToolBar();
+    void CreateMenus();
+    void RegisterTranslations();
+    void AddThumbRows();
+    void RepaintGrid();
+    void SetStatusCount();
+    bool ExecuteIfAttached(QAction* action);
+
+    // Fields of the window, in the order of its design.
+    bool FAskCrop = true;
+    QStringList FLangFiles;
+    std::vector<ThumbEntry> FThumbList;
+    QStringList FFavorites;
+    QString FFolder;
+    QString FSelectedFile;
+    std::vector<AutoEntry> FAutoList;
+    TLanguage* FLang = nullptr; // owned by the window
+
+    // A newer load supersedes one in progress: the older loop stops when it sees this change.
+    int m_loadGeneration = 0;
+    int m_loadCount = 0;
+    bool m_shown = false;
+    bool m_handlersAttached = true;
+    QTimer m_resizeTimer; // coalesces a border drag into one reload
+
+public:
+    // Controls and components, named as the window design names them.
+    QToolBar* ToolBar = nullptr;
+    QWidget* Panel1 = nullptr;
+    QLineEdit* edPath = nullptr;
+    QPushButton* btnBrowse = nullptr;
+    QCheckBox* cbSubFolders = nullptr;
+    TDrawGrid* DrawGrid = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+
+    QAction* ActionOpen = nullptr;
+    QAction* ActionRotateLeft = nullptr;
+    QAction* ActionRotateRight = nullptr;
+    QAction* ActionRotate180 = nullptr;
+    QAction* ActionDisplayExif = nullptr;
+    QAction* ActionDelete = nullptr;
+
+    QToolButton* tbFavorites = nullptr;
+    QToolButton* tbAuto = nullptr;
+    QToolButton* tbOptions = nullptr;
+
+    QMenu* PopupMenu = nullptr;
+    QMenu* pmOptions = nullptr;
+    QMenu* pmMru = nullptr;
+    QAction* pmiRefresh = nullptr;
+    QAction* pmiThumbsInRow = nullptr;
+    QAction* pmiEnlargeSmall = nullptr;
+    QAction* pmiKeepTimestamp = nullptr;
+    QAction* pmiDeleteConfirm = nullptr;
+    QAction* pmiWebsite = nullptr;
+    QAction* pmiAbout = nullptr;
+    QAction* pmiHiQuality = nullptr;
+    QAction* pmiLowQuality = nullptr;
+    QActionGroup* QualityGroup = nullptr;
+    QActionGroup* LanguageGroup = nullptr;
+};

@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// tulvex-cli: the photo work of the window without a window.
+#include "collection/scan.h"
+#include "exif/exif_format.h"
+#include "exif/exif_reader.h"
+#include "jpeg/orientation_writer.h"
+#include "rotate/orientation_table.h"
+#include "rotate/turn.h"
+#include "thumbs/image_codec.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kSomeFailed = 1;
+constexpr int kUsage = 2;
+
+const char* const kUsageText =
+    "usage: tulvex-cli rotate [--crop] [--keep-time] left|right|180 FILE...\n"
+    "       tulvex-cli auto [--recursive] [--keep-time] [--crop] FOLDER\n"
+    "       tulvex-cli orientation [--set N] FILE...\n"
+    "       tulvex-cli exif FILE...\n"
+    "       tulvex-cli thumbnails [--low] [--cell W] [--recursive] FOLDER [--out DIR]\n";
+
+int Usage(const char* problem = nullptr)
+{
+    if (problem) std::fprintf(stderr, "tulvex-cli: %s\n", problem);
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+}
+
+std::string Local(const QString& s) { return s.toLocal8Bit().toStdString(); }
+
+struct Options {
+    bool crop = false, keepTime = false, recursive = false, low = false;
+    std::optional<int> set;
+    int cell = 150;
+    QString out;
+    QStringList positional;
+};
+
+// Flags may stand anywhere; "--" ends them.
+std::optional<Options> ParseOptions(const QStringList& args)
+{
+    Options o;
+    bool flags = true;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (flags && a == "--") {
+            flags = false;
+        } else if (flags && a == "--crop") {
+            o.crop = true;
+        } else if (flags && a == "--keep-time") {
+            o.keepTime = true;
+        } else if (flags && a == "--recursive") {
+            o.recursive = true;
+        } else if (flags && a == "--low") {
+            o.low = true;
+        } else if (flags && (a == "--set" || a == "--cell" || a == "--out")) {
+            if (++i >= args.size()) return std::nullopt;
+            bool ok = true;
+            if (a == "--set") o.set = args[i].toInt(&ok);
+            if (a == "--cell") o.cell = args[i].toInt(&ok);
+            if (a == "--out") o.out = args[i];
+            if (!ok) return std::nullopt;
+        } else if (flags && a.startsWith("--")) {
+            return std::nullopt;
+        } else {
+            o.positional << a;
+        }
+    }
+    return o;
+}
+
+enum class TurnResult { Turned, Skipped, Failed };
+
+TurnResult TurnOne(const QString& path, int code, const Options& o)
+{
+    const auto name = Local(path);
+    if (!QFileInfo(path).isFile()) {
+        std::fprintf(stderr, "%s: no such file\n", name.c_str());
+        return TurnResult::Failed;
+    }
+    const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, o.keepTime);
+    if (!plan) return TurnResult::Failed;
+    if (plan->mayCrop() && !o.crop) {
+        std::printf("%s: skipped, %dx%d is not a multiple of 16 (use --crop to turn it anyway)\n",
+                    name.c_str(), plan->header.width, plan->header.height);
+        return TurnResult::Skipped;
+    }
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
+    switch (outcome.status) {
+    case rotate::TurnOutcome::Status::Turned: return TurnResult::Turned;
+    case rotate::TurnOutcome::Status::TransformFailed:
+        std::fprintf(stderr, "%s: unable to rotate the image: %s\n", name.c_str(), outcome.reason.c_str());
+        return TurnResult::Failed;
+    case rotate::TurnOutcome::Status::TimesFailed:
+        std::fprintf(stderr, "%s: turned, but its times could not be restored: %s\n", name.c_str(),
+                     std::strerror(outcome.error));
+        return TurnResult::Failed;
+    }
+    return TurnResult::Failed;
+}
+
+int CmdRotate(const Options& o)
+{
+    if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
+    const QString dir = o.positional[0];
+    const int code = dir == "left" ? 1 : dir == "right" ? 2 : dir == "180" ? 3 : 0;
+    if (code == 0) return Usage("the direction is left, right or 180");
+    int failed = 0;
+    for (qsizetype i = 1; i < o.positional.size(); ++i) {
+        const TurnResult r = TurnOne(o.positional[i], code, o);
+        if (r == TurnResult::Turned) std::printf("%s: turned %s\n", Local(o.positional[i]).c_str(), Local(dir).c_str());
+        failed += r == TurnResult::Failed;
+    }
+    return failed ? kSomeFailed : kOk;
+}
+
+int CmdAuto(const Options& o)
+{
+    if (o.positional.size() != 1) return Usage("auto needs one folder");
+    const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
+    if (!QFileInfo(folder).isDir()) {
+        std::fprintf(stderr, "%s: not a folder\n", Local(folder).c_str());
+        return kSomeFailed;
+    }
+    QStringList paths;
+    collection::ScanFolder(folder, o.recursive, paths);
+    std::sort(paths.begin(), paths.end(), collection::PathLess);
+    int turned = 0, skipped = 0, failed = 0;
+    for (const QString& path : paths) {
+        const std::uint16_t orientation = thumbs::ReadImageHeader(path).orientation;
+        const std::optional<int> code = rotate::UprightCode(orientation);
+        if (!code) continue;
+        switch (TurnOne(path, *code, o)) {
+        case TurnResult::Turned:
+            ++turned;
+            std::printf("%s: orientation %u, turned upright\n", Local(path).c_str(), orientation);
+            break;
+        case TurnResult::Skipped: ++skipped; break;
+        case TurnResult::Failed: ++failed; break;
+        }
+    }
+    std::printf("%d turned, %d skipped, %d failed\n", turned, skipped, failed);
+    return failed ? kSomeFailed : kOk;
+}
+
+int CmdOrientation(const Options& o)
+{
+    if (o.positional.isEmpty()) return Usage("orientation needs files");
+    if (o.set && (*o.set < 1 || *o.set > 8)) return Usage("--set takes an orientation from 1 to 8");
+    int failed = 0;
+    for (const QString& path : o.positional) {
+        if (!QFileInfo(path).isFile()) {
+            std::fprintf(stderr, "%s: no such file\n", Local(path).c_str());
+            ++failed;
+            continue;
+        }
+        if (o.set) jpeg::WriteOrientation(QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
+        std::printf("%s\t%u\n", Local(path).c_str(), thumbs::ReadImageHeader(path).orientation);
+    }
+    return failed ? kSomeFailed : kOk;
+}
+
+int CmdExif(const Options& o)
+{
+    if (o.positional.isEmpty()) return Usage("exif needs files");
+    int failed = 0;
+    const std::string separator = QLocale().decimalPoint().toStdString();
+    for (const QString& path : o.positional) {
+        const auto header = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+        if (header.empty()) {
+            std::fprintf(stderr, "%s: not a readable JPEG\n", Local(path).c_str());
+            ++failed;
+            continue;
+        }
+        if (o.positional.size() > 1) std::printf("== %s\n", Local(path).c_str());
+        for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
+            std::printf("%s\t%s\n", row.label.c_str(), row.value.c_str());
+    }
+    return failed ? kSomeFailed : kOk;
+}
+
+int CmdThumbnails(const Options& o)
+{
+    if (o.positional.size() != 1 || o.cell < 20 || o.cell > 4000) return Usage("thumbnails needs one folder and a cell of 20 to 4000");
+    const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
+    QStringList paths;
+    collection::ScanFolder(folder, o.recursive, paths);
+    if (!o.out.isEmpty() && !QDir().mkpath(o.out)) {
+        std::fprintf(stderr, "%s: cannot create\n", Local(o.out).c_str());
+        return kSomeFailed;
+    }
+    const thumbs::ThumbnailOptions options{o.cell, o.cell + 20, !o.low, true};
+    QElapsedTimer timer;
+    timer.start();
+    int made = 0, unreadable = 0;
+    for (const QString& path : paths) {
+        const thumbs::Thumbnail thumb = thumbs::MakeThumbnailImage(path, options);
+        if (thumb.status != thumbs::Thumbnail::Status::Made) {
+            unreadable += thumb.status == thumbs::Thumbnail::Status::Unreadable;
+            continue;
+        }
+        ++made;
+        if (!o.out.isEmpty()) thumb.image.save(o.out + u'/' + QFileInfo(path).completeBaseName() + ".png", "PNG");
+    }
+    std::printf("%d thumbnails made, %d unreadable, %.3f s\n", made, unreadable, double(timer.nsecsElapsed()) / 1e9);
+    return kOk;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QStringList args = application.arguments().mid(1);
+    if (args.isEmpty()) return Usage();
+    const QString command = args.takeFirst();
+    const std::optional<Options> options = ParseOptions(args);
+    if (!options) return Usage("unknown or incomplete option");
+    if (command == "rotate") return CmdRotate(*options);
+    if (command == "auto") return CmdAuto(*options);
+    if (command == "orientation") return CmdOrientation(*options);
+    if (command == "exif") return CmdExif(*options);
+    if (command == "thumbnails") return CmdThumbnails(*options);
+    return Usage("unknown command");
+}

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The image list of the main window: loading a folder and finding its entries.
+#include "app/main_window.h"
+#include "collection/scan.h"
+#include "lang/Lang.h"
+#include "thumbs/app_wait.h"
+#include "thumbs/draw_grid.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QCheckBox>
+
+#include <algorithm>
+
+void TFormTulvex::LoadFolder(const QString& folder)
+{
+    // A load started while this one runs (a resize, Enter, a favorite) supersedes it: this
+    // loop stops as soon as it sees the newer generation, and leaves the lists to that load.
+    const int generation = ++m_loadGeneration;
+    const auto superseded = [this, generation] { return generation != m_loadGeneration; };
+    ++m_loadCount;
+
+    StatusPanel0->clear();
+    FAutoList.clear();
+    FFolder = collection::WithoutTrailingDelimiter(folder);
+    edPath->setText(FFolder);
+    ClearThumbnails();
+
+    QStringList paths;
+    collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths);
+    if (!paths.isEmpty()) {
+        TProgressWindow progress(this);
+        progress.SetInfoText(Msg("Creating thumbnails, please wait..."));
+        progress.SetCancelCaption(Msg("Cancel"));
+        progress.SetRange(0, int(paths.size()));
+        for (const QString& path : paths) {
+            QApplication::processEvents();
+            if (superseded()) return;
+            if (progress.Cancelled()) break;
+            if (auto image = MakeThumbnail(path, true)) FThumbList.push_back({path, std::move(*image)});
+            progress.StepBy(1);
+        }
+        if (superseded()) return;
+    }
+
+    std::stable_sort(FThumbList.begin(), FThumbList.end(),
+                     [](const ThumbEntry& a, const ThumbEntry& b) { return collection::PathLess(a.path, b.path); });
+    std::stable_sort(FAutoList.begin(), FAutoList.end(),
+                     [](const AutoEntry& a, const AutoEntry& b) { return collection::PathLess(a.path, b.path); });
+    AddThumbRows();
+    DrawGrid->setCurrentCell(0, 0);
+    DrawGrid->viewport()->repaint();
+    DrawGrid->scrollToTop();
+    DrawGridSelectCell(0, 0);
+    SetStatusCount();
+}
+
+void TFormTulvex::ClearThumbnails() { FThumbList.clear(); }
+
+void TFormTulvex::AddThumbRows()
+{
+    const int n = int(FThumbList.size());
+    const int c = DrawGrid->ColCount();
+    DrawGrid->setRowCount(n / c + (n % c != 0 ? 1 : 0));
+}
+
+void TFormTulvex::RepaintGrid() { DrawGrid->viewport()->update(); }
+
+void TFormTulvex::SetStatusCount()
+{
+    StatusPanel1->setText(FormatMessage(QStringLiteral("%u ") + Msg("file(s)"),
+                                        {QString::number(FThumbList.size())}));
+}
+
+int TFormTulvex::IndexOfThumb(const QString& path) const
+{
+    for (std::size_t i = 0; i < FThumbList.size(); ++i)
+        if (collection::SamePath(FThumbList[i].path, path)) return int(i);
+    return -1;
+}
+
+int TFormTulvex::IndexOfAuto(const QString& path) const
+{
+    for (std::size_t i = 0; i < FAutoList.size(); ++i)
+        if (collection::SamePath(FAutoList[i].path, path)) return int(i);
+    return -1;
+}

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace jpeg {
+
+// The orientation patch works on this so that it can run on a real file or, for tests and
+// fuzzing, on bytes in memory.
+class RandomAccessFile {
+public:
+    virtual ~RandomAccessFile() = default;
+    virtual std::uint64_t size() const = 0;
+    virtual bool readAt(std::uint64_t off, void* dst, std::size_t n) = 0;
+    virtual bool writeAt(std::uint64_t off, const void* src, std::size_t n) = 0;
+};
+
+class MemoryFile final : public RandomAccessFile {
+public:
+    explicit MemoryFile(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
+    std::uint64_t size() const override { return m_bytes.size(); }
+    bool readAt(std::uint64_t off, void* dst, std::size_t n) override;
+    bool writeAt(std::uint64_t off, const void* src, std::size_t n) override;
+    const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
+
+// A regular file opened for reading and writing and held under an exclusive advisory lock;
+// closed when it goes out of scope.
+class LockedFile final : public RandomAccessFile {
+public:
+    explicit LockedFile(const std::string& path);
+    ~LockedFile() override;
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    std::uint64_t size() const override { return m_size; }
+    bool readAt(std::uint64_t off, void* dst, std::size_t n) override;
+    bool writeAt(std::uint64_t off, const void* src, std::size_t n) override;
+
+private:
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
+
+} // namespace jpeg

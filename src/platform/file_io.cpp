@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+namespace {
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes, off_t at)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, at + off_t(done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = EIO;
+            return false;
+        }
+        done += std::size_t(put);
+    }
+    return true;
+}
+
+std::string ResolveLinks(const std::string& path)
+{
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : path;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Extended attributes are copied where the file system has them; a failure is not fatal
+// (many file systems have none).
+void CopyExtendedAttributes(int from, int to)
+{
+    const ssize_t listSize = ::flistxattr(from, nullptr, 0);
+    if (listSize <= 0 || listSize > 1 << 20) return;
+    std::string names(std::size_t(listSize), '\0');
+    const ssize_t got = ::flistxattr(from, names.data(), names.size());
+    if (got <= 0) return;
+    for (std::size_t pos = 0; pos < std::size_t(got);) {
+        const char* name = names.c_str() + pos;
+        pos += std::strlen(name) + 1;
+        const ssize_t valueSize = ::fgetxattr(from, name, nullptr, 0);
+        if (valueSize < 0 || valueSize > 1 << 20) continue;
+        std::string value(std::size_t(valueSize), '\0');
+        if (::fgetxattr(from, name, value.data(), value.size()) == valueSize)
+            ::fsetxattr(to, name, value.data(), value.size(), 0);
+    }
+}
+
+int FlushFolder(const std::string& folder)
+{
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return errno;
+    return ::fsync(dir.get()) == 0 ? 0 : errno;
+}
+
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& target)
+    {
+        const auto slash = target.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+        m_path = folder + "." + base.substr(0, 100) + kTemporaryMarker + "XXXXXX";
+        m_fd = UniqueFd(::mkostemp(m_path.data(), O_CLOEXEC));
+        if (!m_fd.valid()) m_path.clear();
+    }
+    ~TemporaryFile()
+    {
+        if (!m_path.empty()) ::unlink(m_path.c_str());
+    }
+    int fd() const { return m_fd.get(); }
+    const std::string& path() const { return m_path; }
+    bool valid() const { return m_fd.valid(); }
+    int close() { return ::close(m_fd.release()) == 0 ? 0 : errno; }
+    void keep() { m_path.clear(); } // renamed into place
+
+private:
+    std::string m_path;
+    UniqueFd m_fd;
+};
+
+int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> bytes)
+{
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!fd.valid()) return errno;
+    if (!WriteAll(fd.get(), bytes, 0)) return errno;
+    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) return errno;
+    if (::fsync(fd.get()) != 0) return errno;
+    return ::close(fd.release()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+void UniqueFd::reset(int fd)
+{
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
+{
+    out.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.valid()) return false;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > maxBytes) {
+        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+        return false;
+    }
+    out.resize(std::size_t(st.st_size));
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got = ::read(fd.get(), out.data() + done, out.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += std::size_t(got);
+    }
+    out.resize(done);
+    return true;
+}
+
+int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    const std::string target = ResolveLinks(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (::access(target.c_str(), W_OK) != 0) return errno;
+
+    TemporaryFile temp(target);
+    if (!temp.valid()) return errno;
+    if (!WriteAll(temp.fd(), bytes, 0)) return errno;
+    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return errno;
+    // Owner and group can only be kept where the process may give them away.
+    if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return errno;
+    {
+        UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
+    }
+    if (::fsync(temp.fd()) != 0) return errno;
+    if (const int error = temp.close()) return error;
+
+    if (st.st_nlink > 1) {
+        // Renaming would cut the other links off; the flushed temporary holds the complete
+        // new contents while the original is rewritten.
+        return OverwriteInPlace(target, bytes);
+    }
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) return errno;
+    temp.keep();
+    return FlushFolder(FolderOf(target));
+}
+
+bool GetFileTimes(const std::string& path, FileTimes& times)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.valid()) return false;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return false;
+    times.access = st.st_atim;
+    times.modification = st.st_mtim;
+    return true;
+}
+
+int SetFileTimes(const std::string& path, const FileTimes& times)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.valid()) return -1;
+    const struct timespec both[2] = {times.access, times.modification};
+    return ::futimens(fd.get(), both) == 0 ? 0 : errno;
+}
+
+std::string SystemErrorText(int error)
+{
+    return "System Error.  Code: " + std::to_string(error) + ".\n" + std::strerror(error);
+}
+
+} // namespace platform

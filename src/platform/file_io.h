@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A file descriptor that is closed when it goes out of scope.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// Reads a whole regular file of at most maxBytes; false (errno set) otherwise.
+bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
+                   std::uint64_t maxBytes = 1ull << 30);
+
+// Replaces the contents of `path` with `bytes` so that a crash or a full disk leaves either the
+// old or the new contents, complete:
+//   - the new contents go to a temporary file in the same folder, which is flushed;
+//   - permission bits, owner and group (where allowed) and extended attributes are copied;
+//   - a symbolic link stays a link: its target is replaced;
+//   - a file with one link is replaced by renaming over it, then the folder is flushed;
+//   - a file with several hard links is rewritten in place, only once the complete new
+//     contents are safe on disk beside it.
+// Returns 0 or an errno value; on failure the original is untouched and no temporary is left.
+int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// Temporary files of ReplaceFileContents carry this in their names.
+inline constexpr const char* kTemporaryMarker = ".tulvex-tmp-";
+
+struct FileTimes {
+    struct timespec access {};
+    struct timespec modification {};
+};
+
+// Like the original's handle-based calls: the file must open for reading and writing.
+bool GetFileTimes(const std::string& path, FileTimes& times);
+// 0, or the errno of the failing call; -1 when the file cannot be opened.
+int SetFileTimes(const std::string& path, const FileTimes& times);
+
+std::string SystemErrorText(int error);
+
+} // namespace platform

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace rotate {
+
+// Rotation codes of the commands.
+enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
+
+// The eight EXIF orientations, drawn as the stored picture of an upright "F":
+//
+//   1        3        6          8
+//   FFFF     ---F     FFFFFF     F
+//   F        ---F     F F        F F
+//   FF       --FF     F          FFFFFF
+//   F        FFFF
+//
+//   upright  turn     turn 90    turn 90
+//            180      clockwise  counter-clockwise   (2, 4, 5, 7: mirrored, never acted on)
+//
+// Turning the stored pixels changes the turn still needed to show them upright. Upright
+// stays upright: the turned data is taken as what the user wants.
+
+// Clockwise quarter turns handed to the lossless transform.
+constexpr std::optional<int> TransformValue(int code)
+{
+    switch (code) {
+    case 1: return 3;
+    case 2: return 1;
+    case 3: return 2;
+    default: return std::nullopt;
+    }
+}
+
+// New orientation after turning data with orientation `old` by `code`; nullopt: write none.
+constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, int code)
+{
+    //                                              left  right  180
+    constexpr std::array<std::array<std::uint16_t, 3>, 4> kTable{{{1, 1, 1},   // old 1
+                                                                  {8, 6, 1},   // old 3
+                                                                  {3, 1, 8},   // old 6
+                                                                  {1, 3, 6}}}; // old 8
+    if (code < 1 || code > 3) return std::nullopt;
+    const auto row = [old]() -> int {
+        switch (old) {
+        case 1: return 0;
+        case 3: return 1;
+        case 6: return 2;
+        case 8: return 3;
+        default: return -1;
+        }
+    }();
+    if (row < 0) return std::nullopt;
+    return kTable[std::size_t(row)][std::size_t(code - 1)];
+}
+
+// The turn that makes a photo stored with `orientation` upright (3, 6, 8), if any.
+constexpr std::optional<int> UprightCode(std::uint16_t orientation)
+{
+    switch (orientation) {
+    case 3: return 3;
+    case 6: return 2;
+    case 8: return 1;
+    default: return std::nullopt;
+    }
+}
+
+} // namespace rotate

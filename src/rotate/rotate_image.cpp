@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Turning images: one image, the rotate commands and the automatic pass.
+#include "app/main_window.h"
+#include "app/shell.h"
+#include "collection/scan.h"
+#include "lang/Lang.h"
+#include "platform/errors.h"
+#include "platform/file_io.h"
+#include "rotate/orientation_table.h"
+#include "rotate/turn.h"
+#include "rotate/word_wrap.h"
+#include "thumbs/app_wait.h"
+#include "thumbs/draw_grid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Runs `action` when it goes out of scope, also when an error leaves the scope.
+template <typename F> struct Finally {
+    F action;
+    ~Finally() { action(); }
+};
+template <typename F> Finally(F) -> Finally<F>;
+
+} // namespace
+
+void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
+{
+    const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, pmiKeepTimestamp->isChecked());
+    if (!plan) throw TulvexError(QStringLiteral("Internal error"));
+
+    if (plan->mayCrop() && FAskCrop) {
+        bool dontAskAgain = false;
+        const bool ok = app::Shell::current().askWithCheckBox(
+            this, kTitle,
+            FormatMessage(Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
+                              "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
+                          {collection::FileNameOf(path)}),
+            Msg("Don't ask again during this session"), dontAskAgain);
+        if (!ok) return;
+        FAskCrop = !dontAskAgain;
+    }
+
+    // The list follows the turn before the library runs, so it stands even when the turn fails.
+    if (const int i = IndexOfAuto(path); i >= 0) {
+        if (!manual)
+            FAutoList[std::size_t(i)].value = 0;
+        else if (plan->newOrientation == std::uint16_t(1))
+            FAutoList.erase(FAutoList.begin() + i);
+        else if (plan->newOrientation)
+            FAutoList[std::size_t(i)].value = *plan->newOrientation;
+    }
+
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
+    switch (outcome.status) {
+    case rotate::TurnOutcome::Status::Turned: return;
+    case rotate::TurnOutcome::Status::TransformFailed:
+        throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
+    case rotate::TurnOutcome::Status::TimesFailed:
+        throw TulvexError(QString::fromStdString(platform::SystemErrorText(outcome.error)));
+    }
+}
+
+void TFormTulvex::ActionRotate(QAction* sender)
+{
+    const int code = sender->property("Tag").toInt();
+    const TDrawGrid::GridRect sel = DrawGrid->Selection();
+    for (int r = sel.top; r <= sel.bottom; ++r) {
+        for (int c = sel.left; c <= sel.right; ++c) {
+            DrawGridSelectCell(c, r);
+            const QString path = FSelectedFile;
+            if (QFileInfo::exists(path))
+                RotateImage(path, code, true);
+            else if (!path.isEmpty())
+                ShowMissingFile(path);
+            RefreshThumbnail(path);
+        }
+    }
+    RepaintGrid();
+}
+
+void TFormTulvex::tbAutoClick()
+{
+    const QString caption = windowTitle();
+    if (FAutoList.empty()) {
+        app::Shell::current().message(
+            this, caption,
+            rotate::WrapText(FormatMessage(
+                Msg("%s has not detected any images that can be transformed automatically."), {caption})),
+            app::Shell::Icon::Information);
+        return;
+    }
+    const QString question =
+        Msg("%s has detected %u images that can be automatically transformed to normal orientation.") +
+        QStringLiteral("\r\n\r\n") + Msg("Would you like to transform them now?");
+    if (!app::Shell::current().askYesNo(
+            this, caption,
+            rotate::WrapText(FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
+        return;
+
+    TProgressWindow progress(this);
+    const Finally repaint{[this] { RepaintGrid(); }};
+    progress.SetInfoText(Msg("Transformation is in progress..."));
+    progress.SetRange(0, int(FAutoList.size()));
+    // A folder load inside the pass replaces the list; the pass then ends.
+    const int generation = m_loadGeneration;
+    const std::size_t count = FAutoList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (generation != m_loadGeneration || i >= FAutoList.size()) return;
+        const QString path = FAutoList[i].path;
+        if (!QFileInfo::exists(path)) continue;
+        QApplication::processEvents();
+        if (generation != m_loadGeneration || i >= FAutoList.size()) return;
+        if (progress.Cancelled()) break;
+        if (const std::optional<int> code = rotate::UprightCode(std::uint16_t(FAutoList[i].value)))
+            RotateImage(path, *code, false);
+        RefreshThumbnail(path);
+        progress.StepBy(1);
+    }
+    std::erase_if(FAutoList, [](const AutoEntry& e) { return e.value == 0; });
+}

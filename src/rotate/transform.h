@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rotate {
+
+enum TransformStatus : int {
+    kTransformOk = 0,
+    kTransformBadArgument = 1,
+    kTransformUnreadable = 2,
+    kTransformFailed = 3,
+    kTransformWriteFailed = 4,
+};
+
+// Turns the JPEG at `path` by `transform` clockwise quarter turns (1, 2 or 3) without
+// recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
+// thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
+// file safely (see platform::ReplaceFileContents). 0 on success; on failure the file is as it
+// was. `error` receives a short reason when given.
+int JpegLosslessTransform(const std::string& path, int transform, std::string* error = nullptr);
+
+// The in-memory part: turns `jpeg` into `out`. Same status codes.
+int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                       std::vector<std::uint8_t>& out, std::string* error = nullptr);
+
+// After a turn: turns the embedded thumbnail and sets the EXIF pixel dimensions, in `jpeg`.
+void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height);
+
+} // namespace rotate

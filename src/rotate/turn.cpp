@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rotate/turn.h"
+
+#include "jpeg/orientation_writer.h"
+#include "rotate/orientation_table.h"
+#include "rotate/transform.h"
+
+#include <QFile>
+
+namespace rotate {
+
+std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
+{
+    const std::optional<int> transform = TransformValue(code);
+    if (!transform) return std::nullopt;
+    TurnPlan plan;
+    plan.path = path;
+    plan.code = code;
+    plan.transform = *transform;
+    const std::string native = QFile::encodeName(path).toStdString();
+    plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times);
+    plan.header = thumbs::ReadImageHeader(path);
+    plan.newOrientation = NewOrientation(plan.header.orientation, code);
+    return plan;
+}
+
+TurnOutcome ApplyTurn(const TurnPlan& plan)
+{
+    TurnOutcome outcome;
+    const std::string native = QFile::encodeName(plan.path).toStdString();
+    if (JpegLosslessTransform(native, plan.transform, &outcome.reason) != kTransformOk) {
+        outcome.status = TurnOutcome::Status::TransformFailed;
+        return outcome;
+    }
+    if (plan.newOrientation) jpeg::WriteOrientation(native, *plan.newOrientation);
+    if (plan.timesKept) {
+        const int error = platform::SetFileTimes(native, plan.times);
+        if (error > 0) {
+            outcome.status = TurnOutcome::Status::TimesFailed;
+            outcome.error = error;
+        }
+    }
+    return outcome;
+}
+
+} // namespace rotate

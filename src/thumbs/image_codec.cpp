@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "thumbs/image_codec.h"
+
+#include "exif/exif_reader.h"
+#include "jpeg/turbo.h"
+#include "thumbs/thumbnail_size.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace thumbs {
+namespace {
+
+// Decoded pixels we are willing to hold for one thumbnail (64 MiB of RGB32); a header that
+// claims more even at the smallest scale is treated as unreadable.
+constexpr std::int64_t kMaxDecodedPixels = 16ll << 20;
+constexpr std::int64_t kMaxFileBytes = 1ll << 30;
+
+struct JpegInfo {
+    int width = 0;
+    int height = 0;
+};
+
+bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& info)
+{
+    int subsamp = 0, colorspace = 0;
+    if (jpeg.size() < 4 || jpeg.size() > kMaxFileBytes) return false;
+    return tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
+                               &info.width, &info.height, &subsamp, &colorspace) == 0 &&
+           info.width > 0 && info.height > 0;
+}
+
+tjscalingfactor ChooseScale(int w, int h, QSize target)
+{
+    tjscalingfactor best{1, 1};
+    if (target.isEmpty()) return best;
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    std::int64_t bestArea = std::int64_t(w) * h;
+    for (int i = 0; i < count; ++i) {
+        const auto& f = factors[i];
+        if (f.num > f.denom) continue; // never decode larger than stored
+        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+        const std::int64_t area = std::int64_t(sw) * sh;
+        if (sw >= target.width() && sh >= target.height() && area < bestArea) {
+            best = f;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+QImage ScaleTo(const QImage& image, PixelSize size, bool smooth)
+{
+    if (image.isNull() || (image.width() == size.width && image.height() == size.height))
+        return image;
+    return image.scaled(size.width, size.height, Qt::IgnoreAspectRatio,
+                        smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+}
+
+QImage DecodeWithQt(std::span<const std::uint8_t> bytes)
+{
+    QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                              qsizetype(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (size.isValid() && std::int64_t(size.width()) * size.height() > kMaxDecodedPixels)
+        return {};
+    QImage image = reader.read();
+    return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
+}
+
+QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
+{
+    const auto segment = exif::FindExifSegment(header);
+    if (!segment) return {};
+    const auto tiff = header.subspan(segment->tiffStart, segment->segmentEnd - segment->tiffStart);
+    const exif::ExifData data = exif::ReadExif(tiff);
+    if (data.thumbnailLength == 0) return {};
+    return DecodeJpeg(tiff.subspan(data.thumbnailOffset, data.thumbnailLength), {}, true);
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ReadWholeFile(const QString& path)
+{
+    std::vector<std::uint8_t> bytes;
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes) {
+        bytes.resize(std::size_t(st.st_size));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (got <= 0) break;
+            done += std::size_t(got);
+        }
+        bytes.resize(done); // a file that shrank while read is decoded as far as it goes
+    }
+    ::close(fd);
+    return bytes;
+}
+
+QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast)
+{
+    const jpeg::TjHandle handle = jpeg::MakeDecompressor();
+    JpegInfo info;
+    if (!handle || !ReadJpegInfo(handle.get(), jpeg, info)) return {};
+    const tjscalingfactor scale = ChooseScale(info.width, info.height, target);
+    const int w = TJSCALED(info.width, scale), h = TJSCALED(info.height, scale);
+    if (std::int64_t(w) * h > kMaxDecodedPixels) return {};
+    QImage image(w, h, QImage::Format_RGB32);
+    if (image.isNull()) return {};
+    int flags = TJFLAG_LIMITSCANS;
+    if (fast) flags |= TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE;
+    if (tjDecompress2(handle.get(), jpeg.data(), static_cast<unsigned long>(jpeg.size()),
+                      image.bits(), w, int(image.bytesPerLine()), h, TJPF_BGRX, flags) != 0 &&
+        tjGetErrorCode(handle.get()) != TJERR_WARNING)
+        return {};
+    return image;
+}
+
+Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options)
+{
+    Thumbnail result;
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir()) return result;
+    result.status = Thumbnail::Status::Unreadable;
+
+    // Low quality first tries the embedded thumbnail, which needs only the leading segments.
+    std::vector<std::uint8_t> bytes;
+    if (!options.highQuality) bytes = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+    if (bytes.empty()) bytes = ReadWholeFile(path);
+    if (bytes.empty()) return result;
+
+    result.orientation = exif::OrientationOf(exif::ReadJpegExif(bytes));
+    const jpeg::TjHandle handle = jpeg::MakeDecompressor();
+    JpegInfo jpegInfo;
+    const bool isJpeg = handle && ReadJpegInfo(handle.get(), bytes, jpegInfo);
+    QImage natural;
+    if (!isJpeg) {
+        if (!options.highQuality) bytes = ReadWholeFile(path);
+        natural = DecodeWithQt(bytes);
+        if (natural.isNull()) return result;
+        jpegInfo = {natural.width(), natural.height()};
+    }
+
+    const int w = jpegInfo.width, h = jpegInfo.height;
+    const PixelSize box = ThumbnailSize(w, h, options.cellWidth, options.cellHeight);
+    const bool scale = ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall);
+    const PixelSize size = scale ? box : PixelSize{w, h};
+
+    if (natural.isNull() && scale && !options.highQuality) {
+        const QImage embedded = EmbeddedThumbnail(bytes);
+        if (!embedded.isNull()) natural = embedded;
+    }
+    if (natural.isNull()) {
+        if (!options.highQuality && bytes.size() < std::size_t(QFileInfo(path).size()))
+            bytes = ReadWholeFile(path);
+        natural = DecodeJpeg(bytes, QSize(size.width, size.height), !options.highQuality);
+        if (natural.isNull()) natural = DecodeWithQt(bytes); // CMYK and other rare kinds
+        if (natural.isNull()) return result;
+    }
+    result.image = ScaleTo(natural, size, options.highQuality);
+    result.status = Thumbnail::Status::Made;
+    return result;
+}
+
+ImageHeader ReadImageHeader(const QString& path)
+{
+    ImageHeader header;
+    const std::vector<std::uint8_t> bytes =
+        exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+    const jpeg::TjHandle handle = jpeg::MakeDecompressor();
+    JpegInfo info;
+    if (handle && ReadJpegInfo(handle.get(), bytes, info)) {
+        header.width = info.width;
+        header.height = info.height;
+        header.orientation = exif::OrientationOf(exif::ReadJpegExif(bytes));
+        return header;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        header.width = size.width();
+        header.height = size.height();
+    }
+    return header;
+}
+
+} // namespace thumbs

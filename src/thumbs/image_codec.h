@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace thumbs {
+
+struct ThumbnailOptions {
+    int cellWidth = 150;
+    int cellHeight = 170;
+    bool highQuality = true;
+    bool enlargeSmall = true;
+};
+
+struct Thumbnail {
+    enum class Status { Missing, Unreadable, Made };
+    Status status = Status::Missing;
+    QImage image;
+    std::uint16_t orientation = 0; // EXIF orientation of the photo, 0 when it has none
+};
+
+// Decodes a photo into a thumbnail sized for one grid cell. Thread-safe: touches no widget.
+Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options);
+
+struct ImageHeader {
+    int width = 0;
+    int height = 0;
+    std::uint16_t orientation = 0;
+};
+
+// Size and orientation of a photo without decoding its pixels; zeros when it cannot be read.
+ImageHeader ReadImageHeader(const QString& path);
+
+// Decodes JPEG bytes at the smallest DCT scale that still covers `target` (natural size when
+// target is empty). A truncated file decodes as far as it goes. Null when it cannot decode.
+QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast);
+
+// The whole file, or empty when it is missing, not a regular file or absurdly large.
+std::vector<std::uint8_t> ReadWholeFile(const QString& path);
+
+} // namespace thumbs

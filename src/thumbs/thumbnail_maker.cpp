@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Thumbnails of the main window's images, and the orientation noted for the automatic pass.
+#include "app/main_window.h"
+#include "thumbs/draw_grid.h"
+#include "thumbs/image_codec.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLabel>
+
+std::optional<QImage> TFormTulvex::MakeThumbnail(const QString& path, bool recordOrientation)
+{
+    const thumbs::ThumbnailOptions options{DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(),
+                                           pmiHiQuality->isChecked(), pmiEnlargeSmall->isChecked()};
+    thumbs::Thumbnail thumb = thumbs::MakeThumbnailImage(path, options);
+    switch (thumb.status) {
+    case thumbs::Thumbnail::Status::Missing: return std::nullopt;
+    case thumbs::Thumbnail::Status::Unreadable:
+        StatusPanel0->setText(Msg("Warning! Unable to read some images."));
+        return std::nullopt;
+    case thumbs::Thumbnail::Status::Made: break;
+    }
+    if (recordOrientation && (thumb.orientation == 3 || thumb.orientation == 6 || thumb.orientation == 8))
+        FAutoList.push_back({path, thumb.orientation});
+    return std::move(thumb.image);
+}
+
+std::uint16_t TFormTulvex::ReadOrientation(const QString& path)
+{
+    return thumbs::ReadImageHeader(path).orientation;
+}
+
+void TFormTulvex::RefreshThumbnail(const QString& path)
+{
+    const int index = IndexOfThumb(path);
+    if (index < 0) return;
+    FThumbList[std::size_t(index)].thumbnail = QImage();
+    if (QFileInfo::exists(path)) {
+        if (auto image = MakeThumbnail(path, false)) FThumbList[std::size_t(index)].thumbnail = std::move(*image);
+    }
+    if (FThumbList[std::size_t(index)].thumbnail.isNull()) FThumbList.erase(FThumbList.begin() + index);
+}
