@@ -3,6 +3,7 @@
 #include "app/icons.h"
 #include "app/main_window.h"
 #include "app/shell.h"
+#include "app/trash.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
 #include "thumbs/draw_grid.h"
@@ -261,11 +262,11 @@ void TFormTulvex::ActionDeleteExecute()
         QStringList failures;
         for (const QString& path : doomed) {
             if (!go) break;
-            QFile file(path);
             // Never deleted outright: a file the trash does not take stays where it is.
-            if (!file.moveToTrash())
+            QString why;
+            if (!app::MoveToTrash(path, &why))
                 failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
-                                          {collection::FileNameOf(path), file.errorString()});
+                                          {collection::FileNameOf(path), why});
         }
         for (const QString& path : doomed) {
             if (QFileInfo::exists(path)) continue;

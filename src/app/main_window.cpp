@@ -67,6 +67,9 @@ void TFormTulvex::CreateControls()
 {
     setMinimumSize(800, 600);
     resize(800, 600);
+    QFont dialogFont = font(); // the design's 8-point dialog font, 11 pixels high
+    dialogFont.setPixelSize(11);
+    setFont(dialogFont);
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -150,6 +153,7 @@ void TFormTulvex::showEvent(QShowEvent* event)
 void TFormTulvex::FormShow()
 {
     ReadSettings();
+    DrawGrid->setFocus(); // the plain-key commands work from the start
     FormResize(nullptr);
     // One load of the start folder once the window has its size, maximized or not: the
     // settle timer folds the size changes of the first showing into it.

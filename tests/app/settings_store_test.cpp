@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/settings_store.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using app::SettingsStore;
+
+namespace {
+
+SettingsStore Parsed(const QString& body)
+{
+    SettingsStore store;
+    store.parse("Windows Registry Editor Version 5.00\n\n[" + SettingsStore::kKeyPath + "]\n" + body);
+    return store;
+}
+
+} // namespace
+
+TEST(SettingsStore, KindsRoundTripAndStayApart)
+{
+    SettingsStore store;
+    store.writeString("LastFolder", "/home/a \"quoted\" \\ path");
+    store.writeInteger("ThumbsInRow", 7);
+    store.writeBool("WinMax", true);
+    SettingsStore back;
+    back.parse(store.serialize());
+    EXPECT_EQ(back.readString("lastfolder", {}), "/home/a \"quoted\" \\ path");
+    EXPECT_EQ(back.find("ThumbsInRow")->kind, SettingsStore::Kind::Number);
+    EXPECT_EQ(back.readInteger("ThumbsInRow", 0), 7);
+    EXPECT_EQ(back.find("WinMax")->kind, SettingsStore::Kind::Text);
+    EXPECT_EQ(back.find("WinMax")->text, "1");
+    EXPECT_TRUE(back.readBool("WinMax", false));
+}
+
+TEST(SettingsStore, IntegersStoredAsTextStayText)
+{
+    SettingsStore store = Parsed("\"WinWidth\"=\"900\"\n\"WinHeight\"=dword:00000258\n");
+    EXPECT_EQ(store.readInteger("WinWidth", 800), 900);
+    store.writeInteger("WinWidth", 950);
+    store.writeInteger("WinHeight", 640);
+    EXPECT_EQ(store.find("WinWidth")->kind, SettingsStore::Kind::Text);
+    EXPECT_EQ(store.find("WinWidth")->text, "950");
+    EXPECT_EQ(store.find("WinHeight")->kind, SettingsStore::Kind::Number);
+    EXPECT_TRUE(store.serialize().contains("\"WinHeight\"=dword:00000280"));
+}
+
+TEST(SettingsStore, TruthValuesAsTextOrNumber)
+{
+    EXPECT_TRUE(Parsed("\"WinMax\"=\"1\"\n").readBool("WinMax", false));
+    EXPECT_TRUE(Parsed("\"WinMax\"=dword:00000001\n").readBool("WinMax", false));
+    EXPECT_TRUE(Parsed("\"WinMax\"=\"7\"\n").readBool("WinMax", false));
+    EXPECT_FALSE(Parsed("\"WinMax\"=\"yes\"\n").readBool("WinMax", false));
+    EXPECT_EQ(Parsed("\"ThumbsInRow\"=dword:ffffffff\n").readInteger("ThumbsInRow", 5), -1);
+    // A value of an unexpected kind counts as missing.
+    EXPECT_EQ(Parsed("\"WinWidth\"=hex:01,02\n").readInteger("WinWidth", 800), 800);
+    EXPECT_EQ(Parsed("\"Language\"=dword:00000001\n").readString("Language", "none"), "none");
+}
+
+TEST(SettingsStore, GarbageGivesDefaultsAndKeepsWhatParses)
+{
+    SettingsStore store = Parsed("\x01\x02 garbage\n\"WinWidth\n\"WinTop\"=dword:zz\n\"WinLeft\"=dword:00000010\n[other]\n\"x\"=\"y\"\n");
+    EXPECT_EQ(store.readInteger("WinTop", 42), 42);
+    EXPECT_EQ(store.readInteger("WinLeft", 0), 16);
+    EXPECT_TRUE(store.serialize().contains("[other]")) << "other keys are written back";
+    SettingsStore truncated = Parsed("\"LastFolder\"=\"/home/unfinished");
+    EXPECT_FALSE(truncated.exists("LastFolder"));
+    EXPECT_EQ(Parsed("\"WinMax\"=hex:01\n").serialize().count("hex:01"), 1) << "no value deleted";
+}
+
+TEST(SettingsStore, SaveReplacesOrLeavesTheOldFile)
+{
+    testing_support::TempDir dir;
+    const QString path = dir.qfile("cfg/Varlo/Tulvex/settings.reg");
+    SettingsStore store;
+    store.writeString("LastFolder", "/photos");
+    ASSERT_TRUE(store.save(path));
+    SettingsStore back;
+    ASSERT_TRUE(back.load(path));
+    EXPECT_EQ(back.readString("LastFolder", {}), "/photos");
+
+    if (::geteuid() != 0) { // root writes anywhere
+        ::chmod(dir.file("cfg/Varlo/Tulvex").c_str(), 0555);
+        store.writeString("LastFolder", "/elsewhere");
+        EXPECT_FALSE(store.save(path));
+        ::chmod(dir.file("cfg/Varlo/Tulvex").c_str(), 0755);
+        back.load(path);
+        EXPECT_EQ(back.readString("LastFolder", {}), "/photos");
+    }
+    qputenv("XDG_CONFIG_HOME", dir.qpath().toUtf8());
+    EXPECT_EQ(SettingsStore::DefaultPath(), dir.qpath() + "/Varlo/Tulvex/settings.reg");
+}

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rotate/orientation_table.h"
+
+#include <gtest/gtest.h>
+
+using namespace rotate;
+
+namespace {
+
+// Clockwise quarter turns still needed to show the stored picture upright.
+int TurnsNeeded(std::uint16_t orientation)
+{
+    switch (orientation) {
+    case 1: return 0;
+    case 6: return 1;
+    case 3: return 2;
+    case 8: return 3;
+    default: return -1;
+    }
+}
+
+} // namespace
+
+TEST(OrientationTable, EveryCellDescribesTheTurnedData)
+{
+    for (std::uint16_t old : {3, 6, 8}) {
+        for (int code : {1, 2, 3}) {
+            const auto next = NewOrientation(old, code);
+            ASSERT_TRUE(next);
+            // Turning the data by t clockwise leaves (needed - t) still to do.
+            const int turned = *TransformValue(code);
+            EXPECT_EQ(TurnsNeeded(*next), ((TurnsNeeded(old) - turned) % 4 + 4) % 4) << old << " " << code;
+        }
+    }
+    for (int code : {1, 2, 3}) EXPECT_EQ(NewOrientation(1, code), std::uint16_t(1));
+    for (std::uint16_t none : {0, 2, 4, 5, 7, 9})
+        for (int code : {1, 2, 3}) EXPECT_FALSE(NewOrientation(none, code));
+    EXPECT_FALSE(NewOrientation(6, 0));
+}
+
+TEST(OrientationTable, CodesAndUprightTurns)
+{
+    EXPECT_EQ(TransformValue(1), 3);
+    EXPECT_EQ(TransformValue(2), 1);
+    EXPECT_EQ(TransformValue(3), 2);
+    EXPECT_FALSE(TransformValue(4));
+    for (std::uint16_t o : {3, 6, 8}) EXPECT_EQ(NewOrientation(o, *UprightCode(o)), std::uint16_t(1));
+    EXPECT_FALSE(UprightCode(2));
+}

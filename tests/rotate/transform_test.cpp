@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rotate/transform.h"
+#include "exif/exif_reader.h"
+#include "platform/file_io.h"
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testing_support;
+using jpeg::ByteOrder;
+
+namespace {
+
+const char* JpegtranAngle(int transform) { return transform == 1 ? "90" : transform == 2 ? "180" : "270"; }
+
+int CountTemporaries(const std::string& dir)
+{
+    return int(QDir(QString::fromStdString(dir)).entryList({"*.tulvex-tmp-*"}, QDir::Files | QDir::Hidden).size());
+}
+
+std::uint32_t Tag32(const exif::ExifData& data, std::uint32_t tag)
+{
+    for (const auto& item : data.items)
+        if (item.id == tag && item.value.size() >= 4) return *reinterpret_cast<const std::uint32_t*>(item.value.data());
+    return 0;
+}
+
+} // namespace
+
+TEST(LosslessTransform, SamePixelsAsJpegtran)
+{
+    TempDir dir;
+    struct Case { int w, h; Subsampling s; ByteOrder o; };
+    const Case cases[] = {{64, 48, Subsampling::S420, ByteOrder::Little},
+                          {75, 41, Subsampling::S420, ByteOrder::Big},
+                          {40, 24, Subsampling::S444, ByteOrder::Little},
+                          {33, 17, Subsampling::S444, ByteOrder::Big}};
+    for (const Case& c : cases) {
+        for (int transform : {1, 2, 3}) {
+            ExifSpec spec;
+            spec.order = c.o;
+            spec.orientation = 6;
+            const std::string ours = dir.file("ours.jpg"), theirs = dir.file("theirs.jpg");
+            WriteFile(ours, MakeJpegWithExif(c.w, c.h, spec, c.s));
+            RunCommand("jpegtran -rotate " + std::string(JpegtranAngle(transform)) + " -trim -copy all -outfile " + theirs + " " + ours);
+            ASSERT_EQ(rotate::JpegLosslessTransform(ours, transform), rotate::kTransformOk);
+            int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+            const Bytes a = DecodeRgb(ReadFile(ours), w1, h1);
+            const Bytes b = DecodeRgb(ReadFile(theirs), w2, h2);
+            ASSERT_FALSE(a.empty());
+            EXPECT_EQ(w1, w2);
+            EXPECT_EQ(h1, h2);
+            EXPECT_TRUE(a == b) << c.w << "x" << c.h << " transform " << transform;
+            // Markers are copied: the EXIF block (and its orientation) is still there.
+            EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(ours))), 6);
+        }
+    }
+    EXPECT_EQ(CountTemporaries(dir.path()), 0);
+}
+
+TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize)
+{
+    TempDir dir;
+    for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
+        ExifSpec spec;
+        spec.order = o;
+        spec.thumbnail = MakeJpeg(32, 16, Subsampling::S420, 75);
+        spec.pixelWidth = 64;
+        spec.pixelHeight = 32;
+        const std::string path = dir.file("t.jpg");
+        WriteFile(path, MakeJpegWithExif(64, 32, spec));
+        ASSERT_EQ(rotate::JpegLosslessTransform(path, 1), rotate::kTransformOk);
+        const Bytes turned = ReadFile(path);
+        const exif::ExifData data = exif::ReadJpegExif(turned);
+        ASSERT_GT(data.thumbnailLength, 0u);
+        const auto segment = exif::FindExifSegment(turned);
+        const Bytes thumb(turned.begin() + std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset),
+                          turned.begin() + std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset + data.thumbnailLength));
+        int tw = 0, th = 0;
+        ASSERT_FALSE(DecodeRgb(thumb, tw, th).empty());
+        EXPECT_EQ(tw, 16);
+        EXPECT_EQ(th, 32);
+        EXPECT_EQ(Tag32(data, 0xA002), 32u);
+        EXPECT_EQ(Tag32(data, 0xA003), 64u);
+    }
+}
+
+TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary)
+{
+    TempDir dir;
+    const std::string broken = dir.file("broken.jpg");
+    const Bytes garbage{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
+    WriteFile(broken, garbage);
+    EXPECT_NE(rotate::JpegLosslessTransform(broken, 1), rotate::kTransformOk);
+    EXPECT_EQ(ReadFile(broken), garbage);
+    EXPECT_NE(rotate::JpegLosslessTransform(dir.file("missing.jpg"), 1), rotate::kTransformOk);
+
+    const std::string good = dir.file("good.jpg");
+    const Bytes photo = MakeJpeg(32, 32);
+    WriteFile(good, photo);
+    EXPECT_EQ(rotate::JpegLosslessTransform(good, 7), rotate::kTransformBadArgument);
+    EXPECT_EQ(ReadFile(good), photo);
+
+    // A read-only photo is not replaced behind its owner's back.
+    ::chmod(good.c_str(), 0444);
+    if (::geteuid() != 0) {
+        EXPECT_NE(rotate::JpegLosslessTransform(good, 1), rotate::kTransformOk);
+        EXPECT_EQ(ReadFile(good), photo);
+    }
+    ::chmod(good.c_str(), 0644);
+    EXPECT_EQ(CountTemporaries(dir.path()), 0);
+}
+
+TEST(SafeReplace, KeepsModeLinksAndHardLinks)
+{
+    TempDir dir;
+    const std::string target = dir.file("photo.jpg");
+    WriteFile(target, MakeJpeg(32, 32));
+    ::chmod(target.c_str(), 0640);
+
+    const std::string link = dir.file("link.jpg");
+    ASSERT_EQ(::symlink("photo.jpg", link.c_str()), 0);
+    ASSERT_EQ(rotate::JpegLosslessTransform(link, 2), rotate::kTransformOk);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    const std::string hard = dir.file("hard.jpg");
+    ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
+    ASSERT_EQ(rotate::JpegLosslessTransform(target, 1), rotate::kTransformOk);
+    EXPECT_EQ(ReadFile(hard), ReadFile(target)) << "both names see the turned photo";
+    EXPECT_EQ(CountTemporaries(dir.path()), 0);
+}

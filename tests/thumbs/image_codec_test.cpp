@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+#include "thumbs/image_codec.h"
+#include "thumbs/thumbnail_size.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+using namespace testing_support;
+using namespace thumbs;
+
+TEST(ThumbnailSize, Arithmetic)
+{
+    EXPECT_EQ(ThumbnailSize(4000, 3000, 150, 170), (PixelSize{140, 100}));
+    EXPECT_EQ(ThumbnailSize(3000, 4000, 150, 170), (PixelSize{105, 140}));
+    EXPECT_EQ(ThumbnailSize(1000, 1000, 150, 170), (PixelSize{140, 140}));
+    EXPECT_EQ(ThumbnailSize(100, 80, 150, 170), (PixelSize{140, 107}));
+    EXPECT_EQ(ThumbnailSize(141, 50, 150, 170), (PixelSize{140, 47}));
+    EXPECT_EQ(ThumbnailSize(20000, 1, 150, 170), (PixelSize{140, 1})) << "never zero pixels high";
+    EXPECT_FALSE(ShouldScale(100, 80, 150, 170, false));
+    EXPECT_TRUE(ShouldScale(100, 80, 150, 170, true));
+    EXPECT_TRUE(ShouldScale(141, 50, 150, 170, false));
+    EXPECT_FALSE(ShouldScale(50, 160, 150, 170, false)) << "the small-image test uses H - 10";
+}
+
+TEST(ImageCodec, SizesQualitiesAndOrientation)
+{
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 6;
+    spec.thumbnail = MakeJpeg(160, 120);
+    WriteFile(dir.file("big.jpg"), MakeJpegWithExif(1600, 1200, spec));
+    WriteFile(dir.file("small.jpg"), MakeJpeg(100, 80));
+    for (bool high : {true, false}) {
+        const Thumbnail t = MakeThumbnailImage(dir.qfile("big.jpg"), {150, 170, high, false});
+        ASSERT_EQ(t.status, Thumbnail::Status::Made);
+        EXPECT_EQ(t.image.size(), QSize(140, 100));
+        EXPECT_EQ(t.orientation, 6);
+    }
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, false}).image.size(), QSize(100, 80));
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, true}).image.size(), QSize(140, 107));
+    const ImageHeader header = ReadImageHeader(dir.qfile("big.jpg"));
+    EXPECT_EQ(header.width, 1600);
+    EXPECT_EQ(header.height, 1200);
+    EXPECT_EQ(header.orientation, 6);
+}
+
+TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages)
+{
+    TempDir dir;
+    const Bytes photo = MakeJpeg(320, 240);
+    WriteFile(dir.file("text.jpg"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    WriteFile(dir.file("empty.jpg"), {});
+    WriteFile(dir.file("truncated.jpg"), Bytes(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() / 2)));
+    Bytes huge = photo; // a header claiming 65500 x 65500
+    for (std::size_t i = 2; i + 8 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            huge[i + 5] = huge[i + 7] = 0xFF;
+            huge[i + 6] = huge[i + 8] = 0xDC;
+            break;
+        }
+    WriteFile(dir.file("huge.jpg"), huge);
+    QImage png(40, 30, QImage::Format_RGB32);
+    png.fill(Qt::red);
+    png.save(dir.qfile("png.jpg"), "PNG");
+
+    const ThumbnailOptions options{150, 170, true, true};
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("text.jpg"), options).status, Thumbnail::Status::Unreadable);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("empty.jpg"), options).status, Thumbnail::Status::Unreadable);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("missing.jpg"), options).status, Thumbnail::Status::Missing);
+    EXPECT_EQ(MakeThumbnailImage(dir.qpath(), options).status, Thumbnail::Status::Missing);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("truncated.jpg"), options).status, Thumbnail::Status::Made);
+    EXPECT_NE(MakeThumbnailImage(dir.qfile("huge.jpg"), options).status, Thumbnail::Status::Missing);
+    const Thumbnail fromPng = MakeThumbnailImage(dir.qfile("png.jpg"), options);
+    ASSERT_EQ(fromPng.status, Thumbnail::Status::Made);
+    EXPECT_EQ(fromPng.image.size(), QSize(140, 100));
+}
