@@ -103,6 +103,9 @@ QToolButton* MakeToolButton(QToolBar* bar, const char* name)
     button->setFixedSize(67, 44);
     button->setIconSize(QSize(24, 24));
     button->setAutoRaise(true);
+    QFont font = button->font(); // the captions must fit under the icon in 67 pixels
+    font.setPixelSize(10);
+    button->setFont(font);
     bar->addWidget(button);
     return button;
 }
