@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
 
+#include "exif/tags.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,12 +17,6 @@ namespace {
 using jpeg::ByteOrder;
 using jpeg::ByteReader;
 
-constexpr std::uint16_t kTagOrientation = 0x0112;
-constexpr std::uint16_t kTagExifIfd = 0x8769;
-constexpr std::uint16_t kTagGpsIfd = 0x8825;
-constexpr std::uint16_t kTagInteropIfd = 0xA005;
-constexpr std::uint16_t kTagThumbnailOffset = 0x0201;
-constexpr std::uint16_t kTagThumbnailLength = 0x0202;
 constexpr int kMaxDirectories = 16;
 // Leading segments of real files stay far below this; a larger header is not a photo we read.
 constexpr std::size_t kMaxHeaderBytes = 16u << 20;
@@ -70,7 +66,7 @@ public:
             PropertyItem item;
             if (!readEntry(entry, item)) continue;
             if (subDirectories && item.value.size() >= 4 &&
-                (item.id == kTagExifIfd || item.id == kTagGpsIfd || item.id == kTagInteropIfd)) {
+                (item.id == tag::ExifIfd || item.id == tag::GpsIfd || item.id == tag::InteropIfd)) {
                 std::uint32_t sub = 0;
                 std::memcpy(&sub, item.value.data(), 4);
                 subDirectories->push_back(sub);
@@ -114,8 +110,8 @@ public:
             if (item.value.size() < 4 || (item.type != std::uint16_t(ExifType::Long) &&
                                           item.type != std::uint16_t(ExifType::SLong)))
                 continue;
-            if (item.id == kTagThumbnailOffset) std::memcpy(&offset, item.value.data(), 4);
-            if (item.id == kTagThumbnailLength) std::memcpy(&length, item.value.data(), 4);
+            if (item.id == tag::ThumbnailOffset) std::memcpy(&offset, item.value.data(), 4);
+            if (item.id == tag::ThumbnailLength) std::memcpy(&length, item.value.data(), 4);
         }
         if (length > 0 && m_tiff.has(offset, length)) {
             m_out.thumbnailOffset = offset;
@@ -206,12 +202,9 @@ ExifData ReadExif(std::span<const std::uint8_t> tiffBytes)
     ExifData out;
     ByteReader tiff(tiffBytes);
     if (!tiff.has(0, 8)) return out;
-    if (tiffBytes[0] == 'I' && tiffBytes[1] == 'I')
-        out.order = ByteOrder::Little;
-    else if (tiffBytes[0] == 'M' && tiffBytes[1] == 'M')
-        out.order = ByteOrder::Big;
-    else
-        return out;
+    const std::optional<ByteOrder> order = jpeg::ByteOrderMark(tiffBytes.data());
+    if (!order) return out;
+    out.order = *order;
     std::uint16_t magic = 0;
     std::uint32_t ifd0 = 0;
     tiff.u16(2, out.order, magic);
@@ -234,7 +227,7 @@ std::uint16_t OrientationOf(const ExifData& data)
 {
     std::uint16_t result = 0;
     for (const auto& item : data.items)
-        if (item.id == kTagOrientation && item.value.size() >= 2)
+        if (item.id == tag::Orientation && item.value.size() >= 2)
             std::memcpy(&result, item.value.data(), 2);
     return result;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace jpeg {
@@ -14,6 +15,14 @@ constexpr std::uint16_t Swap16(std::uint16_t v) { return std::uint16_t((v >> 8) 
 constexpr std::uint32_t Swap32(std::uint32_t v)
 {
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+// The TIFF byte-order mark "II" or "MM" at p (two bytes).
+inline std::optional<ByteOrder> ByteOrderMark(const std::uint8_t* p)
+{
+    if (p[0] == 'I' && p[1] == 'I') return ByteOrder::Little;
+    if (p[0] == 'M' && p[1] == 'M') return ByteOrder::Big;
+    return std::nullopt;
 }
 
 // Numbers are taken as little-endian and reversed for big-endian data, as the file format

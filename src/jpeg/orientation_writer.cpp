@@ -113,17 +113,11 @@ bool PatchOrientation(RandomAccessFile& raw, std::uint16_t value)
     const std::uint64_t tiffBase = app1.start + 10;
     std::array<std::uint8_t, 8> header{};
     if (!file.read(tiffBase, header.data(), header.size())) return false;
-    ByteOrder order;
-    if (header[0] == 'I' && header[1] == 'I')
-        order = ByteOrder::Little;
-    else if (header[0] == 'M' && header[1] == 'M')
-        order = ByteOrder::Big;
-    else
-        return false;
-    if (Load16(header.data() + 2, order) != 42) return false;
+    const std::optional<ByteOrder> order = ByteOrderMark(header.data());
+    if (!order || Load16(header.data() + 2, *order) != 42) return false;
 
-    IfdWalk walk{raw, tiffBase, app1.end, value, order, {}};
-    return WriteIfdOrientation(walk, Load32(header.data() + 4, order));
+    IfdWalk walk{raw, tiffBase, app1.end, value, *order, {}};
+    return WriteIfdOrientation(walk, Load32(header.data() + 4, *order));
 }
 
 void WriteOrientation(const std::string& path, std::uint16_t value)

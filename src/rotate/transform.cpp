@@ -2,6 +2,7 @@
 #include "rotate/transform.h"
 
 #include "exif/exif_reader.h"
+#include "exif/tags.h"
 #include "jpeg/byte_order.h"
 #include "jpeg/turbo.h"
 #include "platform/file_io.h"
@@ -14,11 +15,6 @@ namespace {
 using jpeg::ByteOrder;
 using jpeg::ByteReader;
 
-constexpr std::uint16_t kTagExifIfd = 0x8769;
-constexpr std::uint16_t kTagPixelWidth = 0xA002;
-constexpr std::uint16_t kTagPixelHeight = 0xA003;
-constexpr std::uint16_t kTagThumbnailOffset = 0x0201;
-constexpr std::uint16_t kTagThumbnailLength = 0x0202;
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;
 
 int TransformOperation(int transform)
@@ -63,13 +59,13 @@ ExifFields LocateFields(const ByteReader& tiff, ByteOrder order)
         std::uint16_t tag = 0;
         std::uint32_t exifIfd = 0;
         tiff.u16(entry, order, tag);
-        if (tag != kTagExifIfd || !tiff.u32(entry + 8, order, exifIfd) || exifIfd == ifd0) continue;
+        if (tag != exif::tag::ExifIfd || !tiff.u32(entry + 8, order, exifIfd) || exifIfd == ifd0) continue;
         const std::size_t count = EntryCountOk(tiff, exifIfd, order);
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t sub = exifIfd + 2 + 12 * k;
             tiff.u16(sub, order, tag);
-            if (tag == kTagPixelWidth) fields.widthEntry = sub;
-            if (tag == kTagPixelHeight) fields.heightEntry = sub;
+            if (tag == exif::tag::PixelWidth) fields.widthEntry = sub;
+            if (tag == exif::tag::PixelHeight) fields.heightEntry = sub;
         }
         break;
     }
@@ -81,8 +77,8 @@ ExifFields LocateFields(const ByteReader& tiff, ByteOrder order)
         const std::size_t entry = ifd1 + 2 + 12 * i;
         std::uint16_t tag = 0;
         tiff.u16(entry, order, tag);
-        if (tag == kTagThumbnailOffset) fields.thumbOffsetEntry = entry;
-        if (tag == kTagThumbnailLength) fields.thumbLengthEntry = entry;
+        if (tag == exif::tag::ThumbnailOffset) fields.thumbOffsetEntry = entry;
+        if (tag == exif::tag::ThumbnailLength) fields.thumbLengthEntry = entry;
     }
     return fields;
 }
@@ -158,17 +154,12 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     const auto segment = exif::FindExifSegment(jpeg);
     if (op < 0 || !segment || segment->segmentEnd - segment->tiffStart < 8) return;
     const std::uint8_t* tiff = jpeg.data() + segment->tiffStart;
-    ByteOrder order;
-    if (tiff[0] == 'I' && tiff[1] == 'I')
-        order = ByteOrder::Little;
-    else if (tiff[0] == 'M' && tiff[1] == 'M')
-        order = ByteOrder::Big;
-    else
-        return;
+    const std::optional<ByteOrder> order = jpeg::ByteOrderMark(tiff);
+    if (!order) return;
     const ByteReader reader({tiff, segment->segmentEnd - segment->tiffStart});
-    const ExifFields fields = LocateFields(reader, order);
-    StoreDimension(jpeg.data() + segment->tiffStart, fields.widthEntry, order, width);
-    StoreDimension(jpeg.data() + segment->tiffStart, fields.heightEntry, order, height);
+    const ExifFields fields = LocateFields(reader, *order);
+    StoreDimension(jpeg.data() + segment->tiffStart, fields.widthEntry, *order, width);
+    StoreDimension(jpeg.data() + segment->tiffStart, fields.heightEntry, *order, height);
     ReplaceThumbnail(jpeg, *segment, fields, op);
 }
 
