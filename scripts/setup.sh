@@ -11,9 +11,10 @@ packages=(
   libimage-exiftool-perl
   xvfb xauth imagemagick
   fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then
-  packages+=(libvips-tools exiftran)
+  packages+=(libvips-tools exiftran bc time)
 fi
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the normal build, then the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds and runs every test: the normal build, a short run of every
+# fuzz target, then the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,6 +8,11 @@ export QT_QPA_PLATFORM=offscreen
 
 bash scripts/build.sh -DTULVEX_TESTS=ON
 ctest --test-dir build --output-on-failure -j 2
+
+# Every parser of untrusted bytes under libFuzzer for a short while (FUZZ_SECONDS each).
+if [ "${TULVEX_SKIP_FUZZ:-0}" != 1 ]; then
+  bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
+fi
 
 if [ "${TULVEX_SKIP_SANITIZERS:-0}" != 1 ]; then
   BUILD_DIR=build-asan bash scripts/build.sh -DTULVEX_TESTS=ON -DTULVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -188,6 +188,10 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event)
         // While the path box has the focus, the plain-key commands are detached: their keys
         // are typing. Ctrl+Del stays a command.
         auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::ControlModifier) {
+            event->ignore(); // not the box's word deletion: the Delete command
+            return true;
+        }
         if (!m_handlersAttached && key->modifiers() == Qt::NoModifier &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_L ||
              key->key() == Qt::Key_R || key->key() == Qt::Key_H || key->key() == Qt::Key_E)) {

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "thumbs/image_codec.h"
+
+#include <QFuture>
 #include <QImage>
 #include <QMainWindow>
 #include <QString>
@@ -70,6 +73,7 @@ public:
     // Image list (collection/image_list.cpp)
     void LoadFolder(const QString& folder);
     void ClearThumbnails();
+    void WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future);
     int IndexOfThumb(const QString& path) const;
     int IndexOfAuto(const QString& path) const;
 
@@ -89,6 +93,10 @@ public:
 
     // Thumbnails and grid (thumbs/thumbnail_maker.cpp, thumbs/grid.cpp)
     std::optional<QImage> MakeThumbnail(const QString& path, bool recordOrientation);
+    // The window's part of making a thumbnail: the unreadable-image warning and the noting of
+    // photos stored turned. The decoding itself may have run on a worker.
+    std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation);
+    thumbs::ThumbnailOptions ThumbnailOptions() const;
     static std::uint16_t ReadOrientation(const QString& path);
     void RefreshThumbnail(const QString& path);
     void FormResize(QObject* sender);
@@ -123,7 +131,8 @@ public:
     const QStringList& languageFiles() const { return FLangFiles; }
     bool askCrop() const { return FAskCrop; }
     TLanguage* language() const { return FLang; }
-    int loadCount() const { return m_loadCount; }
+    int loadCount() const { return m_loadCount; }        // loads started
+    int loadsFinished() const { return m_loadsFinished; } // loads that ran to their end
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -154,6 +163,7 @@ private:
     // A newer load supersedes one in progress: the older loop stops when it sees this change.
     int m_loadGeneration = 0;
     int m_loadCount = 0;
+    int m_loadsFinished = 0;
     bool m_shown = false;
     bool m_handlersAttached = true;
     QTimer m_resizeTimer; // coalesces a border drag into one reload

@@ -7,6 +7,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "thumbs/image_codec.h"
+#include "thumbs/thumbnail_pipeline.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,8 +15,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,32 +88,56 @@ std::optional<Options> ParseOptions(const QStringList& args)
 
 enum class TurnResult { Turned, Skipped, Failed };
 
-TurnResult TurnOne(const QString& path, int code, const Options& o)
+struct TurnReport {
+    TurnResult result = TurnResult::Failed;
+    std::string message; // to standard output when skipped, to standard error when failed
+};
+
+TurnReport TurnOne(const QString& path, int code, const Options& o)
 {
     const auto name = Local(path);
-    if (!QFileInfo(path).isFile()) {
-        std::fprintf(stderr, "%s: no such file\n", name.c_str());
-        return TurnResult::Failed;
-    }
+    if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file"};
     const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, o.keepTime);
-    if (!plan) return TurnResult::Failed;
-    if (plan->mayCrop() && !o.crop) {
-        std::printf("%s: skipped, %dx%d is not a multiple of 16 (use --crop to turn it anyway)\n",
-                    name.c_str(), plan->header.width, plan->header.height);
-        return TurnResult::Skipped;
-    }
+    if (!plan) return {TurnResult::Failed, name + ": bad turn"};
+    if (plan->mayCrop() && !o.crop)
+        return {TurnResult::Skipped, name + ": skipped, " + std::to_string(plan->header.width) + "x" +
+                                         std::to_string(plan->header.height) +
+                                         " is not a multiple of 16 (use --crop to turn it anyway)"};
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned: return TurnResult::Turned;
+    case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}};
     case rotate::TurnOutcome::Status::TransformFailed:
-        std::fprintf(stderr, "%s: unable to rotate the image: %s\n", name.c_str(), outcome.reason.c_str());
-        return TurnResult::Failed;
+        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.reason};
     case rotate::TurnOutcome::Status::TimesFailed:
-        std::fprintf(stderr, "%s: turned, but its times could not be restored: %s\n", name.c_str(),
-                     std::strerror(outcome.error));
-        return TurnResult::Failed;
+        return {TurnResult::Failed,
+                name + ": turned, but its times could not be restored: " + std::strerror(outcome.error)};
     }
-    return TurnResult::Failed;
+    return {};
+}
+
+// Turns photos on all cores, each written safely on its own; reports in the given order.
+struct TurnJob {
+    QString path;
+    int code = 0; // 0: nothing to do
+    std::uint16_t orientation = 0;
+    TurnReport report;
+};
+
+void RunTurns(std::vector<TurnJob>& jobs, const Options& o)
+{
+    QtConcurrent::blockingMap(jobs, [&o](TurnJob& job) {
+        if (job.code == 0) {
+            job.orientation = thumbs::ReadImageHeader(job.path).orientation;
+            job.code = rotate::UprightCode(job.orientation).value_or(0);
+        }
+        if (job.code != 0) job.report = TurnOne(job.path, job.code, o);
+    });
+}
+
+void PrintReport(const TurnReport& report)
+{
+    if (report.message.empty()) return;
+    std::fprintf(report.result == TurnResult::Failed ? stderr : stdout, "%s\n", report.message.c_str());
 }
 
 int CmdRotate(const Options& o)
@@ -119,11 +146,15 @@ int CmdRotate(const Options& o)
     const QString dir = o.positional[0];
     const int code = dir == "left" ? 1 : dir == "right" ? 2 : dir == "180" ? 3 : 0;
     if (code == 0) return Usage("the direction is left, right or 180");
+    std::vector<TurnJob> jobs;
+    for (qsizetype i = 1; i < o.positional.size(); ++i) jobs.push_back({o.positional[i], code});
+    RunTurns(jobs, o);
     int failed = 0;
-    for (qsizetype i = 1; i < o.positional.size(); ++i) {
-        const TurnResult r = TurnOne(o.positional[i], code, o);
-        if (r == TurnResult::Turned) std::printf("%s: turned %s\n", Local(o.positional[i]).c_str(), Local(dir).c_str());
-        failed += r == TurnResult::Failed;
+    for (const TurnJob& job : jobs) {
+        PrintReport(job.report);
+        if (job.report.result == TurnResult::Turned)
+            std::printf("%s: turned %s\n", Local(job.path).c_str(), Local(dir).c_str());
+        failed += job.report.result == TurnResult::Failed;
     }
     return failed ? kSomeFailed : kOk;
 }
@@ -139,15 +170,17 @@ int CmdAuto(const Options& o)
     QStringList paths;
     collection::ScanFolder(folder, o.recursive, paths);
     std::sort(paths.begin(), paths.end(), collection::PathLess);
+    std::vector<TurnJob> jobs;
+    for (const QString& path : paths) jobs.push_back({path});
+    RunTurns(jobs, o);
     int turned = 0, skipped = 0, failed = 0;
-    for (const QString& path : paths) {
-        const std::uint16_t orientation = thumbs::ReadImageHeader(path).orientation;
-        const std::optional<int> code = rotate::UprightCode(orientation);
-        if (!code) continue;
-        switch (TurnOne(path, *code, o)) {
+    for (const TurnJob& job : jobs) {
+        if (job.code == 0) continue;
+        PrintReport(job.report);
+        switch (job.report.result) {
         case TurnResult::Turned:
             ++turned;
-            std::printf("%s: orientation %u, turned upright\n", Local(path).c_str(), orientation);
+            std::printf("%s: orientation %u, turned upright\n", Local(job.path).c_str(), job.orientation);
             break;
         case TurnResult::Skipped: ++skipped; break;
         case TurnResult::Failed: ++failed; break;
@@ -207,8 +240,10 @@ int CmdThumbnails(const Options& o)
     QElapsedTimer timer;
     timer.start();
     int made = 0, unreadable = 0;
-    for (const QString& path : paths) {
-        const thumbs::Thumbnail thumb = thumbs::MakeThumbnailImage(path, options);
+    thumbs::ThumbnailPipeline pipeline(paths, options); // the window's pool and order
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& path = paths[i];
+        const thumbs::Thumbnail thumb = pipeline.take(i);
         if (thumb.status != thumbs::Thumbnail::Status::Made) {
             unreadable += thumb.status == thumbs::Thumbnail::Status::Unreadable;
             continue;

@@ -3,13 +3,18 @@
 #include "app/main_window.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
+#include "platform/file_io.h"
 #include "thumbs/app_wait.h"
 #include "thumbs/draw_grid.h"
+#include "thumbs/thumbnail_pipeline.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QCheckBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QFutureWatcher>
 
 #include <algorithm>
 
@@ -27,18 +32,25 @@ void TFormTulvex::LoadFolder(const QString& folder)
     edPath->setText(FFolder);
     ClearThumbnails();
 
-    QStringList paths;
-    collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths);
+    QStringList paths, stale;
+    collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths, &stale);
+    for (const QString& temporary : stale) platform::RemoveIfStale(QFile::encodeName(temporary).toStdString());
     if (!paths.isEmpty()) {
         TProgressWindow progress(this);
         progress.SetInfoText(Msg("Creating thumbnails, please wait..."));
         progress.SetCancelCaption(Msg("Cancel"));
         progress.SetRange(0, int(paths.size()));
-        for (const QString& path : paths) {
+        // Workers decode ahead; the results are taken here in scan order.
+        thumbs::ThumbnailPipeline pipeline(paths, ThumbnailOptions());
+        for (qsizetype i = 0; i < paths.size(); ++i) {
             QApplication::processEvents();
             if (superseded()) return;
             if (progress.Cancelled()) break;
-            if (auto image = MakeThumbnail(path, true)) FThumbList.push_back({path, std::move(*image)});
+            const QFuture<thumbs::Thumbnail> made = pipeline.request(i);
+            WaitWhileResponsive(made);
+            if (superseded()) return;
+            if (auto image = AcceptThumbnail(paths[i], pipeline.take(i), true))
+                FThumbList.push_back({paths[i], std::move(*image)});
             progress.StepBy(1);
         }
         if (superseded()) return;
@@ -54,6 +66,20 @@ void TFormTulvex::LoadFolder(const QString& folder)
     DrawGrid->scrollToTop();
     DrawGridSelectCell(0, 0);
     SetStatusCount();
+    UpdateActions();
+    ++m_loadsFinished;
+}
+
+void TFormTulvex::WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future)
+{
+    if (future.isFinished()) return;
+    // The window keeps handling its events (a Cancel click, painting) while the photo it needs
+    // next is being made; nothing spins.
+    QFutureWatcher<thumbs::Thumbnail> watcher;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished()) loop.exec();
 }
 
 void TFormTulvex::ClearThumbnails() { FThumbList.clear(); }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "collection/scan.h"
 
+#include "platform/file_io.h"
+
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
@@ -12,7 +15,8 @@ namespace {
 // Deeper trees than this are links gone round in circles, not photo folders.
 constexpr int kMaxDepth = 64;
 
-void ScanTree(const QString& folder, bool recursive, QStringList& paths, QSet<QString>& seen, int depth)
+void ScanTree(const QString& folder, bool recursive, QStringList& paths, QStringList* stale,
+              QSet<QString>& seen, int depth)
 {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     if (depth > kMaxDepth || canonical.isEmpty() || seen.contains(canonical)) return;
@@ -22,8 +26,9 @@ void ScanTree(const QString& folder, bool recursive, QStringList& paths, QSet<QS
         it.next();
         const QFileInfo entry = it.fileInfo();
         const QString path = (folder == "/" ? QString() : folder) + '/' + entry.fileName();
-        if (recursive && entry.isDir()) ScanTree(path, recursive, paths, seen, depth + 1);
+        if (recursive && entry.isDir()) ScanTree(path, recursive, paths, stale, seen, depth + 1);
         if (HasJpegExtension(entry.fileName())) paths << path;
+        if (stale && platform::IsTemporaryName(QFile::encodeName(entry.fileName()).toStdString())) *stale << path;
     }
 }
 
@@ -38,10 +43,10 @@ bool HasJpegExtension(const QString& name)
            ext.compare(u".jpeg", Qt::CaseInsensitive) == 0;
 }
 
-void ScanFolder(const QString& folder, bool recursive, QStringList& paths)
+void ScanFolder(const QString& folder, bool recursive, QStringList& paths, QStringList* stale)
 {
     QSet<QString> seen;
-    ScanTree(folder, recursive, paths, seen, 0);
+    ScanTree(folder, recursive, paths, stale, seen, 0);
 }
 
 QString WithoutTrailingDelimiter(const QString& folder)

@@ -2,6 +2,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -79,6 +80,8 @@ public:
         const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         m_path = folder + "." + base.substr(0, 100) + kTemporaryMarker + "XXXXXX";
         m_fd = UniqueFd(::mkostemp(m_path.data(), O_CLOEXEC));
+        // Locked while in use: a later start removes only temporaries nobody holds.
+        if (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) m_fd.reset();
         if (!m_fd.valid()) m_path.clear();
     }
     ~TemporaryFile()
@@ -156,7 +159,6 @@ int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> b
         if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
     }
     if (::fsync(temp.fd()) != 0) return errno;
-    if (const int error = temp.close()) return error;
 
     if (st.st_nlink > 1) {
         // Renaming would cut the other links off; the flushed temporary holds the complete
@@ -165,6 +167,7 @@ int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> b
     }
     if (::rename(temp.path().c_str(), target.c_str()) != 0) return errno;
     temp.keep();
+    if (const int error = temp.close()) return error;
     return FlushFolder(FolderOf(target));
 }
 
@@ -185,6 +188,25 @@ int SetFileTimes(const std::string& path, const FileTimes& times)
     if (!fd.valid()) return -1;
     const struct timespec both[2] = {times.access, times.modification};
     return ::futimens(fd.get(), both) == 0 ? 0 : errno;
+}
+
+bool IsTemporaryName(const std::string& name)
+{
+    const auto at = name.rfind(kTemporaryMarker);
+    return !name.empty() && name[0] == '.' && at != std::string::npos &&
+           name.size() == at + std::strlen(kTemporaryMarker) + 6;
+}
+
+bool RemoveIfStale(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (!IsTemporaryName(slash == std::string::npos ? path : path.substr(slash + 1))) return false;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // Held by a turn in progress: not stale.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    return ::unlink(path.c_str()) == 0;
 }
 
 std::string SystemErrorText(int error)

@@ -51,8 +51,11 @@ bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
 // Returns 0 or an errno value; on failure the original is untouched and no temporary is left.
 int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
 
-// Temporary files of ReplaceFileContents carry this in their names.
+// Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX".
 inline constexpr const char* kTemporaryMarker = ".tulvex-tmp-";
+bool IsTemporaryName(const std::string& fileName);
+// Removes a temporary left behind by a turn that was killed (one that no process holds).
+bool RemoveIfStale(const std::string& path);
 
 struct FileTimes {
     struct timespec access {};

@@ -77,7 +77,8 @@ TProgressWindow::~TProgressWindow()
 {
     if (!m_form) return;
     // Give the activation back to the window the loop belongs to.
-    if (m_form->isActiveWindow() && m_form->parentWidget()) m_form->parentWidget()->activateWindow();
+    const QWidget* active = QApplication::activeWindow();
+    if ((!active || active == m_form) && m_form->parentWidget()) m_form->parentWidget()->activateWindow();
     m_form->m_closing = true;
     m_form->close();
     m_form->deleteLater(); // freed once the messages pending for it are handled

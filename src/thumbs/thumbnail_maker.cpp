@@ -8,11 +8,19 @@
 #include <QFileInfo>
 #include <QLabel>
 
+thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const
+{
+    return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
+            pmiEnlargeSmall->isChecked()};
+}
+
 std::optional<QImage> TFormTulvex::MakeThumbnail(const QString& path, bool recordOrientation)
 {
-    const thumbs::ThumbnailOptions options{DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(),
-                                           pmiHiQuality->isChecked(), pmiEnlargeSmall->isChecked()};
-    thumbs::Thumbnail thumb = thumbs::MakeThumbnailImage(path, options);
+    return AcceptThumbnail(path, thumbs::MakeThumbnailImage(path, ThumbnailOptions()), recordOrientation);
+}
+
+std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation)
+{
     switch (thumb.status) {
     case thumbs::Thumbnail::Status::Missing: return std::nullopt;
     case thumbs::Thumbnail::Status::Unreadable:

@@ -129,7 +129,7 @@ TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads)
 {
     const QStringList made = MakePhotos(photos.qpath(), {1});
     const QString other = photos.mkdir("other");
-    MakePhotos(other, {1, 1});
+    const QStringList otherPhotos = MakePhotos(other, {1, 1});
     Start(photos.qpath());
     const Bytes before = ReadFile(made[0].toStdString());
     window->activateWindow();
@@ -151,6 +151,15 @@ TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads)
     QTest::keyClick(window->edPath, Qt::Key_Return);
     EXPECT_EQ(window->folder(), other);
     EXPECT_TRUE(shell.shown.empty());
+
+    // Ctrl+Del stays a command while the path box has the focus.
+    window->pmiDeleteConfirm->setChecked(false);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->edPath->setFocus();
+    QTest::keyClick(window->edPath, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_FALSE(QFile::exists(otherPhotos[0]));
+    EXPECT_EQ(window->thumbList().size(), 1u);
 }
 
 TEST_F(WindowTest, BrowseOpensAtThePathBoxFolder)

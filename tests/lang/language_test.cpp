@@ -205,6 +205,11 @@ TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage)
     window->ActionDisplayExif->trigger();
     ASSERT_EQ(shell.shown.size(), 1u) << "shown once";
     EXPECT_EQ(shell.shown[0].text, "This file does not contain EXIF data.");
+
+    QFile::remove(photos.qfile("b.jpg"));
+    window->ActionDisplayExif->trigger();
+    ASSERT_EQ(shell.shown.size(), 2u);
+    EXPECT_EQ(shell.shown[1].text, "Cannot open \"b.jpg\". The file or folder has been moved or deleted.");
 }
 
 #include "language_test.moc"

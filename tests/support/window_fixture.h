@@ -59,15 +59,16 @@ protected:
         window = std::make_unique<TFormTulvex>();
         window->show();
         WaitForLoads(1);
+        QTest::qWait(30); // the progress window is gone
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get())); // shortcuts need an active window
+        QTest::qWait(10);
     }
 
     void WaitForLoads(int count)
     {
-        for (int i = 0; i < 200 && window->loadCount() < count; ++i) QTest::qWait(20);
-        QTest::qWait(20);
-        ASSERT_GE(window->loadCount(), count);
+        for (int i = 0; i < 500 && window->loadsFinished() < count; ++i) QTest::qWait(20);
+        ASSERT_GE(window->loadsFinished(), count);
     }
 
     // Runs `step` at each turn of the event loop until it returns true.

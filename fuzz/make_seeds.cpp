@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Writes the seed corpora of the fuzz targets: make_seeds OUTDIR
+#include "support/jpeg_factory.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+using namespace testing_support;
+using jpeg::ByteOrder;
+
+namespace {
+
+void Put(const std::filesystem::path& dir, const std::string& name, const Bytes& bytes)
+{
+    std::filesystem::create_directories(dir);
+    WriteFile((dir / name).string(), bytes);
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) return 2;
+    const std::filesystem::path out = argv[1];
+    int n = 0;
+    for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
+        for (int orientation : {0, 1, 6, 8}) {
+            ExifSpec spec;
+            spec.order = o;
+            spec.orientation = orientation;
+            spec.exifOrientation = orientation == 8 ? 8 : 0;
+            spec.ifd0.push_back({0x0110, 2, 8, Ascii("DMC-FZ8")});
+            spec.exif.push_back({0x829A, 5, 1, Rational(1, 250, o)});
+            spec.exif.push_back({0x9201, 10, 1, Rational(8, 1, o)});
+            if (orientation == 6) spec.thumbnail = MakeJpeg(16, 8, Subsampling::S420, 50);
+            spec.pixelWidth = 16;
+            spec.pixelHeight = 8;
+            const Bytes tiff = MakeTiff(spec);
+            const Bytes jpeg = MakeJpegWithExif(16, 8, spec);
+            const std::string name = "seed" + std::to_string(n++);
+            Put(out / "orientation", name, jpeg);
+            Put(out / "exif", name, jpeg);
+            Put(out / "exif", name + ".tiff", tiff);
+            Bytes withOp{std::uint8_t(n)};
+            withOp.insert(withOp.end(), jpeg.begin(), jpeg.end());
+            Put(out / "thumbnail", name, withOp);
+        }
+    }
+    Put(out / "ini", "lang.lng", Text("[Translations]\r\nFormTulvex.ActionOpen.Caption=\"View Image\"\r\n[Messages]\r\nfile(s)=Datei(en)\r\nEmpty=\r\n"));
+    Put(out / "ini", "bom.lng", Text("\xEF\xBB\xBF[messages]\nTag='x'\n"));
+    Put(out / "settings", "settings.reg",
+        Text("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Varlo\\Tulvex\\Main]\n"
+             "\"Language\"=\"/x/Deutsch.lng\"\n\"WinWidth\"=dword:00000384\n\"WinMax\"=\"1\"\n\"Odd\"=hex:01,02\n"
+             "\"Quoted\"=\"a \\\"b\\\" \\\\ c\"\n\n[Other]\n\"x\"=\"y\"\n"));
+    return 0;
+}

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A turn killed at any moment, or stopped by a full disk, never costs the photo.
+#include "collection/scan.h"
+#include "platform/file_io.h"
+#include "rotate/transform.h"
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+using namespace testing_support;
+
+namespace {
+
+QStringList Temporaries(const QString& folder)
+{
+    return QDir(folder).entryList({"*.tulvex-tmp-*"}, QDir::Files | QDir::Hidden);
+}
+
+void RemoveStale(const QString& folder)
+{
+    QStringList photos, stale;
+    collection::ScanFolder(folder, false, photos, &stale);
+    for (const QString& t : stale) platform::RemoveIfStale(t.toStdString());
+}
+
+// A folder on a small file system of its own; unmounted when the test ends.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& where, int kilobytes) : m_where(where)
+    {
+        const std::string options = "size=" + std::to_string(kilobytes) + "k";
+        m_mounted = ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted) ::umount(m_where.c_str());
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_where;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
+{
+    TempDir dir;
+    const std::string photo = dir.file("photo.jpg");
+    const Bytes original = MakeJpeg(1600, 1200, Subsampling::S420, 95);
+    Bytes turned;
+    ASSERT_EQ(rotate::TransformJpegBytes(original, 2, turned), rotate::kTransformOk);
+    const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
+    ASSERT_EQ(::access(cli.c_str(), X_OK), 0);
+
+    std::mt19937 random(42);
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 40; ++round) {
+        WriteFile(photo, original);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 1);
+            ::execl(cli.c_str(), cli.c_str(), "rotate", "180", photo.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(std::uniform_int_distribution<int>(0, 60000)(random));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const Bytes now = ReadFile(photo);
+        const bool isOld = now == original, isNew = now == turned;
+        ASSERT_TRUE(isOld || isNew) << "round " << round << ": " << now.size() << " bytes";
+        sawOld += isOld;
+        sawNew += isNew;
+    }
+    EXPECT_GT(sawOld + sawNew, 0);
+    RemoveStale(dir.qpath()); // what the next start does
+    EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
+}
+
+TEST(CrashSafety, TemporariesInUseAreNotRemoved)
+{
+    TempDir dir;
+    const std::string held = dir.file(".a.jpg.tulvex-tmp-ABCDEF");
+    const std::string left = dir.file(".b.jpg.tulvex-tmp-GHIJKL");
+    const std::string photo = dir.file("c.jpg");
+    WriteFile(held, {1});
+    WriteFile(left, {2});
+    WriteFile(photo, {3});
+    const int fd = ::open(held.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    RemoveStale(dir.qpath());
+    EXPECT_EQ(::access(held.c_str(), F_OK), 0);
+    EXPECT_NE(::access(left.c_str(), F_OK), 0);
+    EXPECT_EQ(::access(photo.c_str(), F_OK), 0) << "only our own temporaries are ever removed";
+    EXPECT_FALSE(platform::RemoveIfStale(photo));
+    ::close(fd);
+}
+
+TEST(CrashSafety, AFullDiskLeavesTheOriginal)
+{
+    TempDir dir;
+    const QString mountPoint = dir.mkdir("disk");
+    const Bytes original = MakeJpeg(800, 600, Subsampling::S444, 98);
+    SmallDisk disk(mountPoint.toStdString(), int(original.size() / 1024 + 24));
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const std::string photo = mountPoint.toStdString() + "/photo.jpg";
+    WriteFile(photo, original);
+    std::string why;
+    EXPECT_EQ(rotate::JpegLosslessTransform(photo, 1, &why), rotate::kTransformWriteFailed);
+    EXPECT_NE(why.find("space"), std::string::npos) << why;
+    EXPECT_EQ(ReadFile(photo), original);
+    EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
+}
