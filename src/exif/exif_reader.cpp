@@ -188,7 +188,9 @@ std::optional<ExifSegment> FindExifSegment(std::span<const std::uint8_t> bytes)
         if (!jpeg.u16(pos + 1, ByteOrder::Big, length) || length < 2) return std::nullopt;
         const std::size_t payload = pos + 3;
         const std::size_t payloadLength = length - 2u;
-        if (marker == 0xE1 && jpeg.has(payload, 6) &&
+        // The segment must hold its own "Exif\0\0": a shorter length claims a TIFF block that
+        // starts past the segment's end.
+        if (marker == 0xE1 && payloadLength >= 6 && jpeg.has(payload, 6) &&
             std::memcmp(jpeg.at(payload), "Exif\0\0", 6) == 0) {
             const std::size_t end = std::min(bytes.size(), payload + payloadLength);
             return ExifSegment{pos - 1, end, payload + 6};

@@ -171,7 +171,8 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
         if (natural.isNull()) natural = DecodeWithQt(bytes); // CMYK and other rare kinds
         if (natural.isNull()) return result;
     }
-    result.image = ScaleTo(natural, size, options.highQuality);
+    // Three bytes a pixel: a default thumbnail stays within 64 KB.
+    result.image = ScaleTo(natural, size, options.highQuality).convertToFormat(QImage::Format_RGB888);
     result.status = Thumbnail::Status::Made;
     return result;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/window_fixture.h"
 #include "lang/Lang.h"
+#include "support/small_disk.h"
 #include "thumbs/thumbnails.h"
 
 #include <QAction>
@@ -82,6 +83,22 @@ TEST_F(WindowTest, DeleteMovesToTheTrashAndDelists)
     window->ActionDelete->trigger();
     EXPECT_EQ(shell.shown.size(), asked) << "no question while the option is off";
     EXPECT_FALSE(QFile::exists(made[2]));
+}
+
+TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy)
+{
+    const QString mountPoint = photos.mkdir("stick");
+    SmallDisk disk(mountPoint.toStdString(), 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const QStringList made = MakePhotos(mountPoint, {1});
+    ASSERT_TRUE(disk.makeReadOnly());
+    Start(mountPoint);
+    window->pmiDeleteConfirm->setChecked(false);
+    window->ActionDelete->trigger();
+    EXPECT_TRUE(QFile::exists(made[0])) << "never deleted outright";
+    EXPECT_EQ(window->thumbList().size(), 1u);
+    ASSERT_FALSE(shell.shown.empty());
+    EXPECT_TRUE(shell.shown.back().text.startsWith("Unable to move \"img00.jpg\" to the trash: "));
 }
 
 TEST_F(WindowTest, OpenAboutAndWebSite)

@@ -7,6 +7,7 @@
 #include "platform/file_io.h"
 
 #include <QAction>
+#include <QProgressBar>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
@@ -275,4 +276,26 @@ TEST_F(WindowTest, VanishedFilesAreReported)
     EXPECT_EQ(shell.shown.back().text, "Cannot open \"img01.jpg\". The file or folder has been moved or deleted.");
     EXPECT_EQ(shell.shown.back().icon, app::Shell::Icon::Warning);
     EXPECT_TRUE(shell.opened.empty());
+}
+
+TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive)
+{
+    const Bytes tiny = MakeJpeg(16, 12);
+    for (int i = 0; i < 20000; ++i)
+        WriteFile(photos.file(QStringLiteral("p%1.jpg").arg(i, 5, 10, QChar(u'0')).toStdString()), tiny);
+    int ticks = 0;
+    bool repainted = false;
+    WhenIdle([&] {
+        ++ticks;
+        if (auto* wait = window ? window->findChild<TfrmWait*>() : nullptr) repainted |= wait->ProgressBar->value() > 0;
+        return window && window->loadsFinished() > 0;
+    });
+    WriteSettings("\"LastFolder\"=\"" + photos.qpath() + "\"\n\"EnlargeSmall\"=\"0\"\n");
+    window = std::make_unique<TFormTulvex>();
+    window->show();
+    for (int i = 0; i < 6000 && window->loadsFinished() == 0; ++i) QTest::qWait(20);
+    ASSERT_EQ(window->thumbList().size(), 20000u);
+    EXPECT_GT(ticks, 1000) << "events are handled all through the load";
+    EXPECT_TRUE(repainted);
+    EXPECT_EQ(window->StatusPanel1->text(), "20000 file(s)");
 }

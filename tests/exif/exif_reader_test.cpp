@@ -122,3 +122,11 @@ TEST(ExifReader, RowsAgreeWithExiftool)
         EXPECT_EQ(rows.at("Exposure time (sec)"), "1/250");
     }
 }
+
+TEST(ExifReader, RegressionsFoundByFuzzing)
+{
+    // An APP1 length of 6 that ends before the TIFF header it announces.
+    const Bytes shortSegment{0xff, 0xd8, 0xff, 0xe1, 0x00, 0x06, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, '*', 0xff, ';', 0, 'I'};
+    EXPECT_FALSE(exif::FindExifSegment(shortSegment));
+    EXPECT_TRUE(exif::ReadJpegExif(shortSegment).items.empty());
+}

@@ -4,6 +4,7 @@
 #include "platform/file_io.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -35,25 +36,6 @@ void RemoveStale(const QString& folder)
     collection::ScanFolder(folder, false, photos, &stale);
     for (const QString& t : stale) platform::RemoveIfStale(t.toStdString());
 }
-
-// A folder on a small file system of its own; unmounted when the test ends.
-class SmallDisk {
-public:
-    explicit SmallDisk(const std::string& where, int kilobytes) : m_where(where)
-    {
-        const std::string options = "size=" + std::to_string(kilobytes) + "k";
-        m_mounted = ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted) ::umount(m_where.c_str());
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    std::string m_where;
-    bool m_mounted = false;
-};
 
 } // namespace
 
@@ -127,4 +109,20 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal)
     EXPECT_NE(why.find("space"), std::string::npos) << why;
     EXPECT_EQ(ReadFile(photo), original);
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
+}
+
+TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto)
+{
+    TempDir dir;
+    const QString mountPoint = dir.mkdir("disk");
+    SmallDisk disk(mountPoint.toStdString(), 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const std::string photo = mountPoint.toStdString() + "/photo.jpg";
+    const Bytes original = MakeJpeg(64, 48);
+    WriteFile(photo, original);
+    ASSERT_TRUE(disk.makeReadOnly());
+    std::string why;
+    EXPECT_NE(rotate::JpegLosslessTransform(photo, 1, &why), rotate::kTransformOk);
+    EXPECT_NE(why.find("Read-only"), std::string::npos) << why;
+    EXPECT_EQ(ReadFile(photo), original);
 }

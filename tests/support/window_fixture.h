@@ -29,7 +29,11 @@ protected:
         qputenv("XDG_CONFIG_HOME", (config.qpath()).toUtf8());
         QFile::remove(app::SettingsStore::DefaultPath());
     }
-    void TearDown() override { window.reset(); }
+    void TearDown() override
+    {
+        timers.reset(); // no step outlives its test
+        window.reset();
+    }
 
     // Writes photos named name0.jpg ... with the given orientations (0: none).
     QStringList MakePhotos(const QString& folder, const std::vector<int>& orientations, int w = 64, int h = 48)
@@ -72,9 +76,9 @@ protected:
     }
 
     // Runs `step` at each turn of the event loop until it returns true.
-    static void WhenIdle(std::function<bool()> step)
+    void WhenIdle(std::function<bool()> step)
     {
-        auto* timer = new QTimer(qApp);
+        auto* timer = new QTimer(timers.get());
         QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
             if (step()) timer->deleteLater();
         });
@@ -99,6 +103,7 @@ protected:
     TempDir photos;
     FakeShell shell;
     std::unique_ptr<TFormTulvex> window;
+    std::unique_ptr<QObject> timers = std::make_unique<QObject>();
 };
 
 } // namespace testing_support

@@ -37,6 +37,7 @@ TEST(ImageCodec, SizesQualitiesAndOrientation)
         const Thumbnail t = MakeThumbnailImage(dir.qfile("big.jpg"), {150, 170, high, false});
         ASSERT_EQ(t.status, Thumbnail::Status::Made);
         EXPECT_EQ(t.image.size(), QSize(140, 100));
+        EXPECT_LE(t.image.sizeInBytes(), 64 * 1024) << "a thumbnail costs at most 64 KB";
         EXPECT_EQ(t.orientation, 6);
     }
     EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, false}).image.size(), QSize(100, 80));
@@ -47,6 +48,24 @@ TEST(ImageCodec, SizesQualitiesAndOrientation)
     EXPECT_EQ(header.orientation, 6);
 }
 
+namespace {
+
+// The photo's frame header changed to claim another size; the data stays what it was.
+Bytes WithClaimedSize(Bytes jpeg, int w, int h)
+{
+    for (std::size_t i = 2; i + 8 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+            jpeg[i + 5] = std::uint8_t(h >> 8);
+            jpeg[i + 6] = std::uint8_t(h & 0xFF);
+            jpeg[i + 7] = std::uint8_t(w >> 8);
+            jpeg[i + 8] = std::uint8_t(w & 0xFF);
+            break;
+        }
+    return jpeg;
+}
+
+} // namespace
+
 TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages)
 {
     TempDir dir;
@@ -54,14 +73,9 @@ TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages)
     WriteFile(dir.file("text.jpg"), Bytes{'h', 'e', 'l', 'l', 'o'});
     WriteFile(dir.file("empty.jpg"), {});
     WriteFile(dir.file("truncated.jpg"), Bytes(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() / 2)));
-    Bytes huge = photo; // a header claiming 65500 x 65500
-    for (std::size_t i = 2; i + 8 < huge.size(); ++i)
-        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
-            huge[i + 5] = huge[i + 7] = 0xFF;
-            huge[i + 6] = huge[i + 8] = 0xDC;
-            break;
-        }
-    WriteFile(dir.file("huge.jpg"), huge);
+    WriteFile(dir.file("huge.jpg"), WithClaimedSize(photo, 65500, 65500));
+    WriteFile(dir.file("big.jpg"), WithClaimedSize(photo, 20000, 14000));
+    WriteFile(dir.file("dot.jpg"), MakeJpeg(1, 1));
     QImage png(40, 30, QImage::Format_RGB32);
     png.fill(Qt::red);
     png.save(dir.qfile("png.jpg"), "PNG");
@@ -72,7 +86,12 @@ TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages)
     EXPECT_EQ(MakeThumbnailImage(dir.qfile("missing.jpg"), options).status, Thumbnail::Status::Missing);
     EXPECT_EQ(MakeThumbnailImage(dir.qpath(), options).status, Thumbnail::Status::Missing);
     EXPECT_EQ(MakeThumbnailImage(dir.qfile("truncated.jpg"), options).status, Thumbnail::Status::Made);
-    EXPECT_NE(MakeThumbnailImage(dir.qfile("huge.jpg"), options).status, Thumbnail::Status::Missing);
+    // Even the smallest scale of 65500 x 65500 is more than one thumbnail may cost.
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("huge.jpg"), options).status, Thumbnail::Status::Unreadable);
+    const Thumbnail big = MakeThumbnailImage(dir.qfile("big.jpg"), options);
+    ASSERT_EQ(big.status, Thumbnail::Status::Made) << "decoded as far as the data goes";
+    EXPECT_EQ(big.image.size(), QSize(140, 93));
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("dot.jpg"), options).image.size(), QSize(140, 140));
     const Thumbnail fromPng = MakeThumbnailImage(dir.qfile("png.jpg"), options);
     ASSERT_EQ(fromPng.status, Thumbnail::Status::Made);
     EXPECT_EQ(fromPng.image.size(), QSize(140, 100));
