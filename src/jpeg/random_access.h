@@ -25,6 +25,7 @@ public:
     bool readAt(std::uint64_t off, void* dst, std::size_t n) override;
     bool writeAt(std::uint64_t off, const void* src, std::size_t n) override;
     const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
+    std::vector<std::uint8_t> release() { return std::move(m_bytes); }
 
 private:
     std::vector<std::uint8_t> m_bytes;

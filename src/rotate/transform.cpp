@@ -4,6 +4,7 @@
 #include "exif/exif_reader.h"
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
+#include "jpeg/orientation_writer.h"
 #include "jpeg/turbo.h"
 #include "platform/file_io.h"
 
@@ -192,6 +193,12 @@ int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
 
 int JpegLosslessTransform(const std::string& path, int transform, std::string* error)
 {
+    return TurnJpegFile(path, transform, std::nullopt, error);
+}
+
+int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
+                 std::string* error)
+{
     if (TransformOperation(transform) < 0) {
         SetError(error, "bad transform value");
         return kTransformBadArgument;
@@ -203,6 +210,11 @@ int JpegLosslessTransform(const std::string& path, int transform, std::string* e
     }
     std::vector<std::uint8_t> turned;
     if (const int rc = TransformJpegBytes(original, transform, turned, error)) return rc;
+    if (orientation) {
+        jpeg::MemoryFile file(std::move(turned));
+        jpeg::PatchOrientation(file, *orientation); // silent, as on disk
+        turned = file.release();
+    }
     if (const int rc = platform::ReplaceFileContents(path, turned)) {
         SetError(error, std::strerror(rc));
         return kTransformWriteFailed;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ enum TransformStatus : int {
 // file safely (see platform::ReplaceFileContents). 0 on success; on failure the file is as it
 // was. `error` receives a short reason when given.
 int JpegLosslessTransform(const std::string& path, int transform, std::string* error = nullptr);
+
+// The same, with the orientation entries of the turned photo set to `orientation` before it is
+// written, so that pixels and tag change in one safe replacement: no moment exists in which the
+// file holds turned pixels with the old tag.
+int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
+                 std::string* error = nullptr);
 
 // The in-memory part: turns `jpeg` into `out`. Same status codes.
 int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/turn.h"
 
-#include "jpeg/orientation_writer.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 
@@ -28,11 +27,10 @@ TurnOutcome ApplyTurn(const TurnPlan& plan)
 {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
-    if (JpegLosslessTransform(native, plan.transform, &outcome.reason) != kTransformOk) {
+    if (TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.reason) != kTransformOk) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         return outcome;
     }
-    if (plan.newOrientation) jpeg::WriteOrientation(native, *plan.newOrientation);
     if (plan.timesKept) {
         const int error = platform::SetFileTimes(native, plan.times);
         if (error > 0) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A turn killed at any moment, or stopped by a full disk, never costs the photo.
 #include "collection/scan.h"
+#include "jpeg/orientation_writer.h"
 #include "platform/file_io.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
@@ -43,9 +44,16 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
 {
     TempDir dir;
     const std::string photo = dir.file("photo.jpg");
-    const Bytes original = MakeJpeg(1600, 1200, Subsampling::S420, 95);
+    ExifSpec spec;
+    spec.orientation = 6;
+    spec.thumbnail = MakeJpeg(160, 120);
+    const Bytes original = MakeJpegWithExif(1600, 1200, spec);
+    // What a turn to the right must leave: turned pixels and thumbnail, orientation 1.
     Bytes turned;
-    ASSERT_EQ(rotate::TransformJpegBytes(original, 2, turned), rotate::kTransformOk);
+    ASSERT_EQ(rotate::TransformJpegBytes(original, 1, turned), rotate::kTransformOk);
+    jpeg::MemoryFile patched(turned);
+    jpeg::PatchOrientation(patched, 1);
+    turned = patched.release();
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     ASSERT_EQ(::access(cli.c_str(), X_OK), 0);
 
@@ -58,7 +66,7 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
         if (child == 0) {
             const int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 1);
-            ::execl(cli.c_str(), cli.c_str(), "rotate", "180", photo.c_str(), static_cast<char*>(nullptr));
+            ::execl(cli.c_str(), cli.c_str(), "rotate", "right", photo.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::usleep(std::uniform_int_distribution<int>(0, 60000)(random));
