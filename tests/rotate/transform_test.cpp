@@ -10,6 +10,7 @@
 #include <QDir>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -132,6 +133,20 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks)
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Owner, group and extended attributes come along where the process may set them.
+    const bool root = ::geteuid() == 0;
+    if (root) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+    const bool xattrs = ::setxattr(target.c_str(), "user.tulvex.test", "kept", 4, 0) == 0;
+    ASSERT_EQ(rotate::JpegLosslessTransform(target, 3), rotate::kTransformOk);
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    if (root) EXPECT_EQ(st.st_uid, 65534u);
+    if (root) EXPECT_EQ(st.st_gid, 65534u);
+    if (xattrs) {
+        char value[8] = {};
+        EXPECT_EQ(::getxattr(target.c_str(), "user.tulvex.test", value, sizeof value), 4);
+        EXPECT_STREQ(value, "kept");
+    }
 
     const std::string hard = dir.file("hard.jpg");
     ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
