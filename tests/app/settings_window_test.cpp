@@ -45,6 +45,8 @@ TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft)
     EXPECT_EQ(store.find("WinWidth")->kind, app::SettingsStore::Kind::Text) << "stored as text, written as text";
     EXPECT_EQ(store.find("ThumbsInRow")->kind, app::SettingsStore::Kind::Number);
     EXPECT_EQ(store.readString("MRU0", {}), photos.qpath());
+    EXPECT_EQ(store.readInteger("WinLeft", 0), 40);
+    EXPECT_EQ(store.readInteger("WinTop", 0), 30);
 
     window = std::make_unique<TFormTulvex>();
     window->show();
@@ -54,6 +56,8 @@ TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft)
     EXPECT_FALSE(window->pmiKeepTimestamp->isChecked());
     EXPECT_TRUE(window->pmiLowQuality->isChecked());
     EXPECT_EQ(window->favorites(), QStringList{photos.qpath()});
+    EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(40, 30));
+    EXPECT_EQ(window->frameGeometry().width(), 900);
     EXPECT_EQ(window->loadCount(), 1) << "the start folder is loaded once";
 }
 
