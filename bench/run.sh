@@ -50,7 +50,7 @@ t_auto=$(PREPARE=$fresh_copy best "'$CLI' auto --crop '$WORK/r'")
 t_exiftran=$(PREPARE=$fresh_copy best "exiftran -a -i '$WORK'/r/*.jpg")
 
 peak_kb=$( { /usr/bin/time -f '%M' "$CLI" thumbnails --cell 150 "$CORPUS" >/dev/null; } 2>&1 | tail -1)
-thumb_bytes=$(( 140 * 100 * 4 ))
+thumb_bytes=$(( 140 * 100 * 3 )) # a default 4:3 thumbnail, kept as RGB888
 
 table=$(cat <<TABLE
 | measure | Tulvex | peer | ratio (Tulvex / peer) | target |
