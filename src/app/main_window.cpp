@@ -168,6 +168,15 @@ void TFormTulvex::resizeEvent(QResizeEvent* event)
     m_resizeTimer.start();
 }
 
+void TFormTulvex::closeEvent(QCloseEvent* event)
+{
+    // A load or automatic pass in progress stops before its next photo: closing asks nothing
+    // and must not leave work running behind a hidden window.
+    ++m_loadGeneration;
+    m_resizeTimer.stop();
+    QMainWindow::closeEvent(event);
+}
+
 void TFormTulvex::FormDestroy()
 {
     FAutoList.clear();

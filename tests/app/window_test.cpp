@@ -92,6 +92,22 @@ TEST_F(WindowTest, ALoadStartedDuringALoadSupersedesIt)
     EXPECT_EQ(window->autoList()[0].path, otherPhotos[1]);
 }
 
+TEST_F(WindowTest, ClosingTheWindowStopsALoadInProgress)
+{
+    MakePhotos(photos.qpath(), std::vector<int>(40, 1));
+    Start(photos.qpath());
+    const int finished = window->loadsFinished();
+    WhenIdle([this] {
+        if (window->thumbList().size() < 3) return false;
+        window->close();
+        return true;
+    });
+    window->pmiRefreshClick();
+    EXPECT_EQ(window->loadsFinished(), finished) << "the load ended without finishing";
+    EXPECT_LT(window->thumbList().size(), 40u);
+    EXPECT_FALSE(window->findChild<TfrmWait*>() && window->findChild<TfrmWait*>()->isVisible());
+}
+
 TEST_F(WindowTest, AResizeReloadsOnceAndSizesTheCells)
 {
     MakePhotos(photos.qpath(), {1, 1, 1});
