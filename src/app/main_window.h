@@ -99,6 +99,8 @@ public:
     thumbs::ThumbnailOptions ThumbnailOptions() const;
     static std::uint16_t ReadOrientation(const QString& path);
     void RefreshThumbnail(const QString& path);
+    // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
+    void ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made);
     void FormResize(QObject* sender);
     void DrawGridDrawCell(QPainter& painter, int col, int row, const QRect& rect, bool selected);
     void DrawGridSelectCell(int col, int row);

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -108,6 +109,17 @@ void TFormTulvex::tbAutoClick()
     progress.SetRange(0, int(FAutoList.size()));
     // A folder load inside the pass replaces the list; the pass then ends.
     const int generation = m_loadGeneration;
+
+    // The thumbnail of the photo just turned is made on a worker while the next one turns.
+    QString refreshing;
+    QFuture<thumbs::Thumbnail> refreshed;
+    const auto finishRefresh = [&] {
+        if (refreshing.isEmpty()) return;
+        WaitWhileResponsive(refreshed);
+        if (generation == m_loadGeneration) ApplyRefreshedThumbnail(refreshing, refreshed.result());
+        refreshing.clear();
+    };
+    const Finally flush{finishRefresh}; // also when a turn fails: earlier photos show turned
     const std::size_t count = FAutoList.size();
     for (std::size_t i = 0; i < count; ++i) {
         if (generation != m_loadGeneration || i >= FAutoList.size()) return;
@@ -118,8 +130,15 @@ void TFormTulvex::tbAutoClick()
         if (progress.Cancelled()) break;
         if (const std::optional<int> code = rotate::UprightCode(std::uint16_t(FAutoList[i].value)))
             RotateImage(path, *code, false);
-        RefreshThumbnail(path);
+        finishRefresh();
+        if (IndexOfThumb(path) >= 0) {
+            refreshing = path;
+            refreshed = QtConcurrent::run([path, options = ThumbnailOptions()] {
+                return thumbs::MakeThumbnailImage(path, options);
+            });
+        }
         progress.StepBy(1);
     }
+    finishRefresh();
     std::erase_if(FAutoList, [](const AutoEntry& e) { return e.value == 0; });
 }

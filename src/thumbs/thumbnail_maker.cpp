@@ -40,11 +40,17 @@ std::uint16_t TFormTulvex::ReadOrientation(const QString& path)
 
 void TFormTulvex::RefreshThumbnail(const QString& path)
 {
+    if (IndexOfThumb(path) < 0) return;
+    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? thumbs::MakeThumbnailImage(path, ThumbnailOptions())
+                                                          : thumbs::Thumbnail{});
+}
+
+void TFormTulvex::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made)
+{
     const int index = IndexOfThumb(path);
     if (index < 0) return;
-    FThumbList[std::size_t(index)].thumbnail = QImage();
-    if (QFileInfo::exists(path)) {
-        if (auto image = MakeThumbnail(path, false)) FThumbList[std::size_t(index)].thumbnail = std::move(*image);
-    }
-    if (FThumbList[std::size_t(index)].thumbnail.isNull()) FThumbList.erase(FThumbList.begin() + index);
+    ThumbEntry& entry = FThumbList[std::size_t(index)];
+    entry.thumbnail = QImage();
+    if (auto image = AcceptThumbnail(path, std::move(made), false)) entry.thumbnail = std::move(*image);
+    if (entry.thumbnail.isNull()) FThumbList.erase(FThumbList.begin() + index);
 }
