@@ -129,7 +129,7 @@ void TFormTulvex::CreateActions()
         connect(action, &QAction::triggered, this, [this, action, handler, detachable] {
             // Detached while the path box has the focus: invoking does nothing.
             if (detachable && !m_handlersAttached) return;
-            if (!ExecuteIfAttached(action)) return;
+            if (!EnabledAfterUpdate(action)) return;
             app::RunGuarded([this, handler] { handler(); });
         });
     };
@@ -141,7 +141,7 @@ void TFormTulvex::CreateActions()
     bind(ActionDelete, [this] { ActionDeleteExecute(); }, false);
 }
 
-bool TFormTulvex::ExecuteIfAttached(QAction* action)
+bool TFormTulvex::EnabledAfterUpdate(QAction* action)
 {
     UpdateActions(); // the update handler runs right before the command
     return action->isEnabled();

@@ -151,7 +151,7 @@ private:
     void AddThumbRows();
     void RepaintGrid();
     void SetStatusCount();
-    bool ExecuteIfAttached(QAction* action);
+    bool EnabledAfterUpdate(QAction* action);
 
     // Fields of the window, in the order of its design.
     bool FAskCrop = true;

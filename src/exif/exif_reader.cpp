@@ -2,6 +2,7 @@
 #include "exif/exif_reader.h"
 
 #include "exif/tags.h"
+#include "platform/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -237,13 +238,10 @@ std::uint16_t OrientationOf(const ExifData& data)
 std::vector<std::uint8_t> ReadJpegHeader(const std::string& path)
 {
     std::vector<std::uint8_t> out;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return out;
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.get();
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return out;
-    }
+    if (!file.valid() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return out;
     const std::size_t size = std::size_t(st.st_size);
     std::size_t pos = 2;
     out.resize(std::min<std::size_t>(size, 2));
@@ -269,7 +267,6 @@ std::vector<std::uint8_t> ReadJpegHeader(const std::string& path)
         if (head[1] == 0xDA) break; // start of scan: the header is complete
         pos = end;
     }
-    ::close(fd);
     if (!ok) out.clear();
     return out;
 }

@@ -29,7 +29,6 @@ public:
     int DefaultRowHeight() const { return m_rowHeight; }
     void setDefaultRowHeight(int height);
     int TopRow() const { return m_topRow; }
-    QPoint focusCell() const { return m_anchor; }
 
     GridRect Selection() const;
     // Moves the focus and the selection to one cell, as a plain click does (without calling

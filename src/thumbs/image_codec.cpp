@@ -3,15 +3,12 @@
 
 #include "exif/exif_reader.h"
 #include "jpeg/turbo.h"
+#include "platform/file_io.h"
 #include "thumbs/thumbnail_size.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace thumbs {
 namespace {
@@ -78,6 +75,14 @@ QImage DecodeWithQt(std::span<const std::uint8_t> bytes)
     return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
 }
 
+// The whole photo, bounded like every read of a file; empty when it cannot be read.
+std::vector<std::uint8_t> ReadWholeFile(const QString& path)
+{
+    std::vector<std::uint8_t> bytes;
+    platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes);
+    return bytes;
+}
+
 QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
 {
     const auto segment = exif::FindExifSegment(header);
@@ -89,27 +94,6 @@ QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
 }
 
 } // namespace
-
-std::vector<std::uint8_t> ReadWholeFile(const QString& path)
-{
-    std::vector<std::uint8_t> bytes;
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes) {
-        bytes.resize(std::size_t(st.st_size));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (got <= 0) break;
-            done += std::size_t(got);
-        }
-        bytes.resize(done); // a file that shrank while read is decoded as far as it goes
-    }
-    ::close(fd);
-    return bytes;
-}
 
 QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast)
 {

@@ -40,7 +40,4 @@ ImageHeader ReadImageHeader(const QString& path);
 // target is empty). A truncated file decodes as far as it goes. Null when it cannot decode.
 QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast);
 
-// The whole file, or empty when it is missing, not a regular file or absurdly large.
-std::vector<std::uint8_t> ReadWholeFile(const QString& path);
-
 } // namespace thumbs
