@@ -53,6 +53,8 @@ public:
     ~TFormTulvex() override;
 
     // Life cycle (app/main_window.cpp)
+    // The folder or photo named on the command line, taken by the first showing; empty: none.
+    void SetStartPath(const QString& path) { m_startPath = path; }
     void FormCreate();
     void FormShow();
     void FormDestroy();
@@ -88,6 +90,9 @@ public:
     void AddCurrentFolderClick();
     void FavoriteClick(QAction* item);
     void ShowMissingFile(const QString& path);
+    void ShowMissingFolder(const QString& path);
+    QString StartFolder(const QString& lastFolder);
+    void SelectStartPhoto();
     static QString GetDocumentsFolder();
     static QString FavoriteCaption(const QString& path);
 
@@ -120,6 +125,8 @@ public:
     void LanguageItemClick(QAction* item);
     void ApplySavedLanguage(const QString& saved);
     QString LanguageFolder() const;
+    // Beside the program when language files lie there, else PREFIX/share/tulvex/lang.
+    static QString LanguageFolderOf(const QString& programFolder);
 
     // Message lookup on FLang.
     QString Msg(const QString& key) const;
@@ -168,6 +175,8 @@ private:
     int m_loadCount = 0;
     int m_loadsFinished = 0;
     bool m_shown = false;
+    QString m_startPath;  // from the command line
+    QString m_startPhoto; // selected once the first load has run to its end
     bool m_handlersAttached = true;
     QTimer m_resizeTimer; // coalesces a border drag into one reload
 

@@ -69,7 +69,7 @@ void TFormTulvex::ReadSettings()
         move(left, top); // kept as stored, even off the screen
     }
 
-    FFolder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir() ? lastFolder : GetDocumentsFolder();
+    FFolder = StartFolder(lastFolder);
     edPath->setText(FFolder);
 
     FFavorites.clear();

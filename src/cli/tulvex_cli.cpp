@@ -34,13 +34,21 @@ const char* const kUsageText =
     "       tulvex-cli auto [--recursive] [--keep-time] [--crop] FOLDER\n"
     "       tulvex-cli orientation [--set N] FILE...\n"
     "       tulvex-cli exif FILE...\n"
-    "       tulvex-cli thumbnails [--low] [--cell W] [--recursive] FOLDER [--out DIR]\n";
+    "       tulvex-cli thumbnails [--low] [--cell W] [--recursive] FOLDER [--out DIR]\n"
+    "       tulvex-cli --version | --help\n";
 
 int Usage(const char* problem = nullptr)
 {
     if (problem) std::fprintf(stderr, "tulvex-cli: %s\n", problem);
     std::fputs(kUsageText, stderr);
     return kUsage;
+}
+
+int Help()
+{
+    std::fputs(kUsageText, stdout);
+    std::fputs("\nExit status: 0 all went well, 1 some photo failed, 2 bad usage. See tulvex-cli(1).\n", stdout);
+    return kOk;
 }
 
 std::string Local(const QString& s) { return s.toLocal8Bit().toStdString(); }
@@ -226,10 +234,21 @@ int CmdExif(const Options& o)
     return failed ? kSomeFailed : kOk;
 }
 
+// Named after the photo's whole path below the folder, extension kept: IMG_0001.jpg of two
+// subfolders, or IMG.jpg beside IMG.JPG, never share a thumbnail file.
+QString ThumbnailFileName(const QString& out, const QString& relativePath)
+{
+    return out + u'/' + relativePath + QStringLiteral(".png");
+}
+
 int CmdThumbnails(const Options& o)
 {
     if (o.positional.size() != 1 || o.cell < 20 || o.cell > 4000) return Usage("thumbnails needs one folder and a cell of 20 to 4000");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
+    if (!QFileInfo(folder).isDir()) {
+        std::fprintf(stderr, "%s: not a folder\n", Local(folder).c_str());
+        return kSomeFailed;
+    }
     QStringList paths;
     collection::ScanFolder(folder, o.recursive, paths);
     if (!o.out.isEmpty() && !QDir().mkpath(o.out)) {
@@ -239,20 +258,29 @@ int CmdThumbnails(const Options& o)
     const thumbs::ThumbnailOptions options{o.cell, o.cell + 20, !o.low, true};
     QElapsedTimer timer;
     timer.start();
-    int made = 0, unreadable = 0;
+    int made = 0, unreadable = 0, unwritten = 0;
     thumbs::ThumbnailPipeline pipeline(paths, options); // the window's pool and order
+    const QDir base(folder);
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString& path = paths[i];
         const thumbs::Thumbnail thumb = pipeline.take(i);
         if (thumb.status != thumbs::Thumbnail::Status::Made) {
-            unreadable += thumb.status == thumbs::Thumbnail::Status::Unreadable;
+            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(),
+                         thumb.status == thumbs::Thumbnail::Status::Missing ? "gone" : "unreadable");
+            ++unreadable;
             continue;
         }
         ++made;
-        if (!o.out.isEmpty()) thumb.image.save(o.out + u'/' + QFileInfo(path).completeBaseName() + ".png", "PNG");
+        if (o.out.isEmpty()) continue;
+        const QString target = ThumbnailFileName(o.out, base.relativeFilePath(path));
+        if (!QDir().mkpath(QFileInfo(target).path()) || !thumb.image.save(target, "PNG")) {
+            std::fprintf(stderr, "%s: cannot write\n", Local(target).c_str());
+            ++unwritten;
+        }
     }
-    std::printf("%d thumbnails made, %d unreadable, %.3f s\n", made, unreadable, double(timer.nsecsElapsed()) / 1e9);
-    return kOk;
+    std::printf("%d thumbnails made, %d unreadable, %d not written, %.3f s\n", made, unreadable, unwritten,
+                double(timer.nsecsElapsed()) / 1e9);
+    return unreadable || unwritten ? kSomeFailed : kOk;
 }
 
 } // namespace
@@ -263,6 +291,11 @@ int main(int argc, char* argv[])
     QStringList args = application.arguments().mid(1);
     if (args.isEmpty()) return Usage();
     const QString command = args.takeFirst();
+    if (command == "--help" || command == "-h") return Help();
+    if (command == "--version") {
+        std::printf("tulvex-cli %s\n", TULVEX_VERSION);
+        return kOk;
+    }
     const std::optional<Options> options = ParseOptions(args);
     if (!options) return Usage("unknown or incomplete option");
     if (command == "rotate") return CmdRotate(*options);

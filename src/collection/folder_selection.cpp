@@ -4,6 +4,7 @@
 #include "app/shell.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
+#include "thumbs/draw_grid.h"
 
 #include <QAction>
 #include <QDir>
@@ -12,6 +13,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QStandardPaths>
+
+#include <utility>
 
 namespace {
 
@@ -95,9 +98,13 @@ void TFormTulvex::FavoriteClick(QAction* item)
         LoadFolder(edPath->text());
         return;
     }
+    ShowMissingFolder(edPath->text());
+}
+
+void TFormTulvex::ShowMissingFolder(const QString& path)
+{
     app::Shell::current().message(
-        this, QString(),
-        FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."), {edPath->text()}),
+        this, QString(), FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."), {path}),
         app::Shell::Icon::Warning);
 }
 
@@ -108,6 +115,35 @@ void TFormTulvex::ShowMissingFile(const QString& path)
         FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."),
                       {collection::FileNameOf(path)}),
         app::Shell::Icon::Warning);
+}
+
+QString TFormTulvex::StartFolder(const QString& lastFolder)
+{
+    if (!m_startPath.isEmpty()) {
+        const QFileInfo start(m_startPath);
+        const QString absolute = QDir::cleanPath(start.absoluteFilePath());
+        if (start.isDir()) return absolute;
+        if (start.exists()) {
+            // The cell of this photo is selected once its folder has loaded; the path is spelt
+            // as the scan spells it so that the look-up is exact.
+            const QString folder = collection::WithoutTrailingDelimiter(QDir::cleanPath(start.absolutePath()));
+            m_startPhoto = (folder == QStringLiteral("/") ? folder : folder + u'/') + start.fileName();
+            return folder;
+        }
+        ShowMissingFolder(m_startPath);
+    }
+    return IsFolder(lastFolder) ? lastFolder : GetDocumentsFolder();
+}
+
+void TFormTulvex::SelectStartPhoto()
+{
+    const QString photo = std::exchange(m_startPhoto, QString());
+    const int index = photo.isEmpty() ? -1 : IndexOfThumb(photo);
+    if (index < 0) return;
+    const int col = index % DrawGrid->ColCount();
+    const int row = index / DrawGrid->ColCount();
+    DrawGrid->setCurrentCell(col, row);
+    DrawGridSelectCell(col, row);
 }
 
 QString TFormTulvex::GetDocumentsFolder()

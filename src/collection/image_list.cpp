@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The image list of the main window: loading a folder and finding its entries.
+#include "app/log.h"
 #include "app/main_window.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
@@ -65,9 +66,11 @@ void TFormTulvex::LoadFolder(const QString& folder)
     DrawGrid->viewport()->repaint();
     DrawGrid->scrollToTop();
     DrawGridSelectCell(0, 0);
+    SelectStartPhoto();
     SetStatusCount();
     UpdateActions();
     ++m_loadsFinished;
+    qCDebug(lcLoad).noquote() << "loaded" << FThumbList.size() << "photos from" << FFolder;
 }
 
 void TFormTulvex::WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future)

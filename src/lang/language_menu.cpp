@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The language items of the options menu.
+#include "app/log.h"
 #include "app/main_window.h"
 #include "app/shell.h"
 #include "lang/Lang.h"
@@ -27,7 +28,17 @@ QString LanguageCaption(const QString& fileName)
 
 } // namespace
 
-QString TFormTulvex::LanguageFolder() const { return QCoreApplication::applicationDirPath(); }
+QString TFormTulvex::LanguageFolder() const { return LanguageFolderOf(QCoreApplication::applicationDirPath()); }
+
+QString TFormTulvex::LanguageFolderOf(const QString& programFolder)
+{
+    // A build folder has them beside the program; an installed copy under its prefix.
+    const QDir beside(programFolder);
+    if (!beside.entryList({QStringLiteral("*.lng")}, QDir::Files | QDir::Hidden | QDir::System).isEmpty())
+        return programFolder;
+    const QString shared = QDir::cleanPath(programFolder + QStringLiteral("/../share/tulvex/lang"));
+    return QFileInfo(shared).isDir() ? shared : programFolder;
+}
 
 void TFormTulvex::BuildLanguageMenu()
 {
@@ -43,6 +54,7 @@ void TFormTulvex::BuildLanguageMenu()
         connect(item, &QAction::triggered, this, [this, item] { app::RunGuarded([this, item] { LanguageItemClick(item); }); });
         pmOptions->addAction(item);
     }
+    qCDebug(lcStart).noquote() << "language files in" << folder << ":" << names.join(QStringLiteral(", "));
 }
 
 void TFormTulvex::ApplySavedLanguage(const QString& saved)

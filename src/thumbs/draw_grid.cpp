@@ -58,6 +58,7 @@ TDrawGrid::GridRect TDrawGrid::Selection() const
 void TDrawGrid::setCurrentCell(int col, int row)
 {
     m_anchor = m_corner = QPoint(std::clamp(col, 0, m_colCount - 1), std::clamp(row, 0, m_rowCount - 1));
+    ensureVisible(m_anchor.y());
     viewport()->update();
 }
 

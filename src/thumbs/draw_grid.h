@@ -32,7 +32,7 @@ public:
 
     GridRect Selection() const;
     // Moves the focus and the selection to one cell, as a plain click does (without calling
-    // the selection handler).
+    // the selection handler), and scrolls it into view.
     void setCurrentCell(int col, int row);
     void scrollToTop();
     void scrollLines(int rows);
