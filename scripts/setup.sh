@@ -12,6 +12,7 @@ packages=(
   xvfb xauth imagemagick
   fonts-dejavu-core
   clang libclang-rt-14-dev
+  dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then
   packages+=(libvips-tools exiftran bc time)

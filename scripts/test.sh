@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the normal build, a short run of every
-# fuzz target, then the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds and runs every test: the normal build, the Debian package
+# and its checks, a short run of every fuzz target, then the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 
-bash scripts/build.sh -DTULVEX_TESTS=ON
+# Release, as the package is built: packaging below reuses this build instead of a second one.
+bash scripts/build.sh -DTULVEX_TESTS=ON -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir build --output-on-failure -j 2
+
+# The package: desktop entry, metainfo, lintian, and the unpacked copy started under Xvfb.
+deb=$(bash scripts/package.sh -DTULVEX_TESTS=ON | tail -n 1)
+bash tests/package/check_package.sh "$deb"
 
 # Every parser of untrusted bytes under libFuzzer for a short while (FUZZ_SECONDS each).
 if [ "${TULVEX_SKIP_FUZZ:-0}" != 1 ]; then

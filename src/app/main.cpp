@@ -4,6 +4,8 @@
 #include "app/main_window.h"
 #include "app/start_arguments.h"
 
+#include <QIcon>
+
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -38,6 +40,8 @@ int main(int argc, char* argv[])
     application.setApplicationName(TFormTulvex::kTitle);
     application.setApplicationVersion(QStringLiteral(TULVEX_VERSION));
     application.setDesktopFileName(QStringLiteral("org.example.tulvex"));
+    // The installed icon; a build folder has none, and the window system shows its own.
+    application.setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.tulvex")));
     const app::StartArguments start = app::ParseStartArguments(application.arguments().mid(1));
     if (start.action == app::StartArguments::Action::BadUsage) {
         std::fprintf(stderr, "tulvex: %s\n%s", qPrintable(start.problem), app::kStartUsage);
