@@ -72,6 +72,14 @@ TEST(TulvexCli, HelpAndVersionOnStandardOutputUsageOnStandardError)
     EXPECT_NE(help.find("tulvex-cli thumbnails"), std::string::npos) << help;
     EXPECT_EQ(RunCommand(cli + " --version 2>/dev/null", &status), "tulvex-cli " TULVEX_VERSION "\n");
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The window program answers the same way, --version without any display.
+    const std::string window = (QCoreApplication::applicationDirPath() + "/tulvex").toStdString();
+    EXPECT_EQ(RunCommand("env -u DISPLAY -u QT_QPA_PLATFORM " + window + " --version 2>/dev/null", &status),
+              "tulvex " TULVEX_VERSION "\n");
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(RunCommand("QT_QPA_PLATFORM=offscreen " + window + " /a /b 2>&1 >/dev/null", &status).find("usage: tulvex [FOLDER | PHOTO]"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
     for (const char* bad : {"", " rotate", " --frob", " thumbnails --cell"}) {
         EXPECT_EQ(RunCommand(cli + bad + " 2>/dev/null", &status), "") << bad;
         EXPECT_EQ(WEXITSTATUS(status), 2) << bad;
