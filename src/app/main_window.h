@@ -66,6 +66,7 @@ public:
     // The window's outer geometry, frame included, is what the settings keep.
     static constexpr QSize kMinimumOuter{800, 600};
     void FitOuterGeometry();
+    QRect OuterGeometry() const;
     void CheckForFrame();
     void NoteOuterGeometry();
 
@@ -185,7 +186,8 @@ private:
     QRect m_wantedOuter;  // the stored outer geometry, until the frame is known
     QRect m_outer;        // the last outer geometry seen while shown
     QTimer m_frameWatch;  // waits for a window manager's frame after the first showing
-    int m_frameChecks = 0; // of turned photos whose thumbnail is due
+    int m_frameChecks = 0;
+    QMargins m_lastFrame; // of turned photos whose thumbnail is due
 
 public:
     // Controls and components, named as the window design names them.

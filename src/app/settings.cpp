@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 namespace key {
@@ -33,8 +35,10 @@ QString Mru(int n) { return QStringLiteral("MRU%1").arg(n); }
 constexpr int kDefaultThumbsInRow = 5;
 constexpr int kThumbsInRowOutOfRange = 3;
 constexpr int kMaxFavorites = 10;
-// How many times (every 25 ms) the window looks for a window manager's frame after it is shown.
-constexpr int kFrameChecks = 80;
+// How many times (every 25 ms) the window looks for a window manager's frame after it is shown:
+// a slow window manager on a busy machine may take seconds.
+constexpr int kFrameChecks = 400;
+constexpr int kMaxFrame = 200; // pixels on one side; more is a frame still being built
 
 QMargins FrameOf(const QWidget& window)
 {
@@ -58,14 +62,24 @@ void TFormTulvex::FitOuterGeometry()
 {
     const QMargins frame = FrameOf(*this);
     setMinimumSize(Without(kMinimumOuter, frame));
-    resize(Without(m_wantedOuter.size(), frame));
-    move(m_wantedOuter.topLeft()); // a top-level's position is that of its frame
+    // Placed by its client area, with the frame as the window system reports it now: the
+    // widget's own idea of its frame can lag behind.
+    setGeometry(m_wantedOuter.marginsRemoved(frame));
 }
+
+QRect TFormTulvex::OuterGeometry() const { return geometry().marginsAdded(FrameOf(*this)); }
 
 void TFormTulvex::CheckForFrame()
 {
     const bool gaveUp = ++m_frameChecks >= kFrameChecks;
-    if (!FrameOf(*this).isNull() && isVisible() && windowState() == Qt::WindowNoState) {
+    // While the window manager is still building its frame, the margins can come out
+    // negative or huge: only a plausible frame seen twice in a row counts.
+    const QMargins frame = FrameOf(*this);
+    const bool plausible = !frame.isNull() && std::min({frame.left(), frame.top(), frame.right(), frame.bottom()}) >= 0 &&
+                           std::max({frame.left(), frame.top(), frame.right(), frame.bottom()}) <= kMaxFrame;
+    const bool settled = plausible && frame == m_lastFrame && isVisible() && windowState() == Qt::WindowNoState;
+    m_lastFrame = frame;
+    if (settled) {
         FitOuterGeometry();
         m_frameWatch.stop();
     } else if (gaveUp) {
@@ -79,7 +93,7 @@ void TFormTulvex::NoteOuterGeometry()
     // manager may already have taken its frame away. Until the frame is known, the window is
     // where it was asked to be.
     if (!isVisible() || windowState() != Qt::WindowNoState) return;
-    m_outer = m_frameWatch.isActive() ? m_wantedOuter : frameGeometry();
+    m_outer = m_frameWatch.isActive() ? m_wantedOuter : OuterGeometry();
 }
 
 QString TFormTulvex::SettingsPath() const { return app::SettingsStore::DefaultPath(); }
@@ -117,6 +131,7 @@ void TFormTulvex::ReadSettings()
         // A window manager adds its frame only once the window is mapped: fit again then.
         // Window systems without one (offscreen) never add a frame.
         m_frameChecks = 0;
+        m_lastFrame = QMargins();
         if (HasWindowManager()) m_frameWatch.start();
     }
 
@@ -142,7 +157,7 @@ void TFormTulvex::WriteSettings()
     store.writeString(key::Language, FLang->LanguageFile());
     if (!maximized) {
         if (isVisible()) NoteOuterGeometry();
-        const QRect frame = m_outer.isValid() ? m_outer : frameGeometry();
+        const QRect frame = m_outer.isValid() ? m_outer : OuterGeometry();
         store.writeInteger(key::WinWidth, frame.width());
         store.writeInteger(key::WinHeight, frame.height());
         store.writeInteger(key::WinTop, frame.top());
