@@ -162,7 +162,14 @@ protected:
             ASSERT_TRUE(QTest::qWaitFor([&] { return !window->windowHandle()->frameMargins().isNull(); }, 5000))
                 << "the window manager gave the window no frame";
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= 1; }, 5000));
-        QTest::qWait(400); // any late moves of the window manager
+        // Settled once the outer geometry has stayed the same for a while (a busy machine may
+        // be slow to deliver the window manager's moves).
+        QRect last = Outer();
+        for (int still = 0, i = 0; still < 8 && i < 200; ++i) {
+            QTest::qWait(50);
+            still = Outer() == last ? still + 1 : 0;
+            last = Outer();
+        }
     }
 
     // Closes as the user does (the close button), then ends the window as the program does.

@@ -3,6 +3,7 @@
 // captions of every shipped language and the activation of the progress window.
 #include "support/window_fixture.h"
 #include "lang/Lang.h"
+#include "exif/exif_display.h"
 #include "thumbs/app_wait.h"
 #include "thumbs/image_codec.h"
 
@@ -14,6 +15,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 
 using namespace testing_support;
 
@@ -162,12 +164,53 @@ TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage)
     }
 }
 
-TEST_F(WindowTest, DialogsSpeakInTheWindowsFont)
+TEST_F(WindowTest, ExifTextInEitherEncodingAndTheWindowsFont)
 {
+    ExifSpec spec;
+    spec.ifd0.push_back({0x010F, 2, 5, Ascii("Caf\xE9")});     // Make, Latin-1
+    spec.ifd0.push_back({0x0110, 2, 6, Ascii("Caf\xC3\xA9")}); // Model, UTF-8
+    WriteFile(photos.file("a.jpg"), MakeJpegWithExif(32, 32, spec));
     Start(photos.qpath());
+
+    QStringList values;
+    QFont font;
+    QTimer::singleShot(50, [&] {
+        auto* dialog = qobject_cast<TFormExif*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        font = dialog->ListView->font();
+        for (int i = 0; i < dialog->rowCount(); ++i) values << dialog->ListView->topLevelItem(i)->text(1);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    window->ActionDisplayExif->trigger();
+    const QString cafe = QString::fromUtf16(u"Caf\u00E9");
+    EXPECT_EQ(values.count(cafe), 2) << values.join(" | ").toStdString();
+    EXPECT_EQ(font.pixelSize(), window->font().pixelSize()) << "the dialog is not set in a larger font";
+
     TProgressWindow progress(window.get());
     EXPECT_EQ(progress.window()->font(), window->font());
-    EXPECT_EQ(progress.window()->lblInfo->font().pixelSize(), window->font().pixelSize());
+}
+
+TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings)
+{
+    const QString folder = photos.mkdir("line\nbreak \"quoted\" \\ tab\t");
+    ASSERT_TRUE(QFileInfo(folder).isDir());
+    MakePhotos(folder, {1});
+    app::SettingsStore store;
+    store.writeString("LastFolder", folder);
+    ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
+    window = std::make_unique<TFormTulvex>();
+    window->show();
+    WaitForLoads(1);
+    ASSERT_EQ(window->folder(), folder);
+    window->AddCurrentFolderClick();
+    window.reset(); // writes the settings
+
+    window = std::make_unique<TFormTulvex>();
+    window->show();
+    WaitForLoads(1);
+    EXPECT_EQ(window->folder(), folder);
+    EXPECT_EQ(window->favorites(), QStringList{folder});
+    EXPECT_EQ(window->thumbList().size(), 1u);
 }
 
 TEST_F(WindowTest, ProgressWindowTakesActivationBackFromTheMainWindow)
