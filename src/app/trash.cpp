@@ -78,6 +78,22 @@ bool MakeFolderIfMissing(const QString& path)
     return ::mkdir(QFile::encodeName(path).constData(), 0700) == 0 || errno == EEXIST;
 }
 
+// files/ and info/ of a trash, made if missing; each must be the user's own real folder.
+bool MakeTrashFolders(const QString& trash)
+{
+    for (const char* sub : {"/files", "/info"}) {
+        const QString folder = trash + QLatin1String(sub);
+        if (!MakeFolderIfMissing(folder) || !IsOwnRealFolder(folder, false)) return false;
+    }
+    return true;
+}
+
+bool IsSharedTrash(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX);
+}
+
 // Claims `name` in both folders of the trash: the info file and an empty stand-in in files/,
 // each created only if absent (O_EXCL), so neither an entry of another deletion nor a file
 // left in files/ without its info is ever replaced.
@@ -108,7 +124,15 @@ QByteArray TrashInfo(const QString& absolute)
 
 QString TopDirTrash(const QString& topdir, QString* why)
 {
-    const QString trash = (topdir == "/" ? QString() : topdir) + QStringLiteral("/.Trash-%1").arg(::getuid());
+    const QString top = topdir == "/" ? QString() : topdir;
+    const QString uid = QString::number(::getuid());
+    // An administrator's shared $topdir/.Trash (a real folder with the sticky bit) holds a
+    // folder per user; a failed check only means it is not used.
+    if (IsSharedTrash(top + "/.Trash")) {
+        const QString own = top + "/.Trash/" + uid;
+        if (MakeFolderIfMissing(own) && IsOwnRealFolder(own, true) && MakeTrashFolders(own)) return own;
+    }
+    const QString trash = top + "/.Trash-" + uid;
     const auto refuse = [&](const QString& reason) {
         if (why) *why = reason.arg(trash);
         return QString();
@@ -116,11 +140,7 @@ QString TopDirTrash(const QString& topdir, QString* why)
     if (!MakeFolderIfMissing(trash)) return refuse(QStringLiteral("cannot create the trash folder %1"));
     if (!IsOwnRealFolder(trash, true))
         return refuse(QStringLiteral("the trash folder %1 is not a private folder of this user (owner, mode 0700, no link)"));
-    for (const char* sub : {"/files", "/info"}) {
-        const QString folder = trash + QLatin1String(sub);
-        if (!MakeFolderIfMissing(folder) || !IsOwnRealFolder(folder, false))
-            return refuse(QStringLiteral("the trash folder %1 is damaged"));
-    }
+    if (!MakeTrashFolders(trash)) return refuse(QStringLiteral("the trash folder %1 is damaged"));
     return trash;
 }
 

@@ -73,6 +73,26 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused)
     }
 }
 
+TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit)
+{
+    const TempDir top;
+    const QString shared = top.mkdir(".Trash");
+    const QString uid = QString::number(::getuid());
+    QString why;
+    ASSERT_EQ(::chmod(Local(shared).constData(), 0777), 0);
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid)) << "no sticky bit: not used";
+    EXPECT_FALSE(QFileInfo::exists(shared + "/" + uid));
+
+    ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), shared + "/" + uid);
+    EXPECT_EQ(ModeOf(shared + "/" + uid), 0700u);
+    EXPECT_TRUE(QFileInfo(shared + "/" + uid + "/files").isDir());
+
+    // The user's folder in it made readable by others: the device's own .Trash-UID instead.
+    ASSERT_EQ(::chmod(Local(shared + "/" + uid).constData(), 0755), 0);
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid));
+}
+
 TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced)
 {
     const QString trash = app::HomeTrash();
