@@ -158,9 +158,10 @@ protected:
         window = std::make_unique<TFormTulvex>();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 5000));
-        if (g_session->withWindowManager)
+        if (g_session->withWindowManager) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return !window->windowHandle()->frameMargins().isNull(); }, 5000))
                 << "the window manager gave the window no frame";
+        }
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= 1; }, 5000));
         // Settled once the outer geometry has stayed the same for a while (a busy machine may
         // be slow to deliver the window manager's moves).
