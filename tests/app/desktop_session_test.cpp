@@ -229,23 +229,6 @@ TEST_F(DesktopSession, TheMinimumAppliesToTheOuterWindow)
     EXPECT_EQ(StoredGeometry(), QRect(50, 40, 800, 600));
 }
 
-TEST_F(DesktopSession, MaximizedStartAndCloseKeepTheNormalGeometry)
-{
-    WriteSettings("\"WinMax\"=\"1\"\n\"WinWidth\"=dword:00000384\n\"WinHeight\"=dword:000002bc\n"
-                  "\"WinTop\"=dword:00000050\n\"WinLeft\"=dword:00000064\n");
-    window = std::make_unique<TFormTulvex>();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= 1; }, 5000));
-    QTest::qWait(300);
-    EXPECT_TRUE(window->isMaximized());
-    CloseWindow();
-    app::SettingsStore store;
-    store.load(app::SettingsStore::DefaultPath());
-    EXPECT_TRUE(store.readBool("WinMax", false));
-    EXPECT_EQ(StoredGeometry(), QRect(100, 80, 900, 700));
-}
-
 TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram)
 {
     if (!g_session->withWindowManager) GTEST_SKIP() << "activation between programs needs a window manager";

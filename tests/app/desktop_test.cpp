@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window on a Linux desktop: names that differ only in case, keys, the wheel, the
-// captions of every shipped language and the activation of the progress window.
+// The window on a Linux desktop: names that differ only in case, keys, text, the captions of
+// every shipped language and the activation of the progress window.
 #include "support/window_fixture.h"
 #include "lang/Lang.h"
 #include "exif/exif_display.h"
@@ -121,25 +121,6 @@ TEST_F(WindowTest, KeypadEnterOpensLikeEnter)
     QTest::keyClick(window->edPath, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(window->loadCount(), loads + 1);
     EXPECT_EQ(shell.opened.size(), 1u);
-}
-
-TEST_F(WindowTest, HighResolutionWheelScrollsOneRowPerNotch)
-{
-    MakePhotos(photos.qpath(), std::vector<int>(40, 1), 32, 24);
-    Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000005\n");
-    const auto turn = [this](int delta) {
-        QWheelEvent wheel(QPointF(10, 10), window->DrawGrid->mapToGlobal(QPointF(10, 10)), {}, QPoint(0, delta),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(window->DrawGrid->viewport(), &wheel);
-    };
-    for (int i = 0; i < 7; ++i) turn(-15);
-    EXPECT_EQ(window->DrawGrid->TopRow(), 0) << "seven eighths of a notch";
-    turn(-15);
-    EXPECT_EQ(window->DrawGrid->TopRow(), 1);
-    for (int i = 0; i < 16; ++i) turn(-15);
-    EXPECT_EQ(window->DrawGrid->TopRow(), 3);
-    turn(120);
-    EXPECT_EQ(window->DrawGrid->TopRow(), 2);
 }
 
 TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage)
