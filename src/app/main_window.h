@@ -182,12 +182,12 @@ private:
     bool m_shown = false;
     bool m_handlersAttached = true;
     QTimer m_resizeTimer; // coalesces a border drag into one reload
-    std::map<QString, platform::FileTimes> m_keptTimes;
+    std::map<QString, platform::FileTimes> m_keptTimes; // of turned photos whose thumbnail is due
     QRect m_wantedOuter;  // the stored outer geometry, until the frame is known
     QRect m_outer;        // the last outer geometry seen while shown
     QTimer m_frameWatch;  // waits for a window manager's frame after the first showing
     int m_frameChecks = 0;
-    QMargins m_lastFrame; // of turned photos whose thumbnail is due
+    QMargins m_lastFrame; // as seen at the previous check
 
 public:
     // Controls and components, named as the window design names them.

@@ -45,7 +45,7 @@ QMargins FrameOf(const QWidget& window)
     return window.windowHandle() ? window.windowHandle()->frameMargins() : QMargins();
 }
 
-bool HasWindowManager()
+bool MayHaveWindowManager()
 {
     const QString platform = QGuiApplication::platformName();
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
@@ -132,7 +132,7 @@ void TFormTulvex::ReadSettings()
         // Window systems without one (offscreen) never add a frame.
         m_frameChecks = 0;
         m_lastFrame = QMargins();
-        if (HasWindowManager()) m_frameWatch.start();
+        if (MayHaveWindowManager()) m_frameWatch.start();
     }
 
     FFolder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir() ? lastFolder : GetDocumentsFolder();
