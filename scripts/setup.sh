@@ -9,7 +9,7 @@ packages=(
   libturbojpeg0-dev libjpeg-turbo-progs
   libgtest-dev googletest
   libimage-exiftool-perl
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick openbox
   fonts-dejavu-core
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db

@@ -95,15 +95,28 @@ void RefreshMenuCaptions(QMenu* menu, const QAction* defaultItem)
     }
 }
 
+// A tool button of at least 67x44 that grows wider when its caption needs it, so that no
+// translation is cut short.
+class TToolButton final : public QToolButton {
+public:
+    static constexpr QSize kMinimum{67, 44};
+    using QToolButton::QToolButton;
+    QSize sizeHint() const override
+    {
+        return {std::max(kMinimum.width(), QToolButton::sizeHint().width()), kMinimum.height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QToolButton* MakeToolButton(QToolBar* bar, const char* name)
 {
-    auto* button = new QToolButton(bar);
+    auto* button = new TToolButton(bar);
     button->setObjectName(name);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setFixedSize(67, 44);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     button->setIconSize(QSize(24, 24));
     button->setAutoRaise(true);
-    QFont font = button->font(); // the captions must fit under the icon in 67 pixels
+    QFont font = button->font(); // the design's small caption under the icon
     font.setPixelSize(10);
     button->setFont(font);
     bar->addWidget(button);

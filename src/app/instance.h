@@ -23,6 +23,10 @@ private:
     platform::UniqueFd m_global;
 };
 
+// Opens the marker file at `path` for locking: an existing one as it is (never with O_CREAT,
+// never through a link, only a regular file), a missing one created with mode 0666.
+platform::UniqueFd OpenMarker(const QString& path);
+
 // Linux has no desktop-wide "show window contents while dragging" switch; the program keeps
 // its own value, switched off for the run and restored at a normal end. Reloads during a
 // border drag are coalesced instead (see the main window's resize handling).

@@ -23,6 +23,8 @@ namespace {
 
 // A border drag is one reload once the size has been still this long.
 constexpr int kResizeSettleMs = 200;
+// How often the first showing looks for a window manager's frame.
+constexpr int kFrameCheckMs = 25;
 
 // The 29 translatable properties of the main window, in the order they are applied.
 const char* const kTranslationKeys[] = {
@@ -55,6 +57,8 @@ TFormTulvex::TFormTulvex(QWidget* parent) : QMainWindow(parent)
     m_resizeTimer.setSingleShot(true);
     m_resizeTimer.setInterval(kResizeSettleMs);
     connect(&m_resizeTimer, &QTimer::timeout, this, [this] { app::RunGuarded([this] { FormResize(this); }); });
+    m_frameWatch.setInterval(kFrameCheckMs);
+    connect(&m_frameWatch, &QTimer::timeout, this, &TFormTulvex::CheckForFrame);
     // Commands follow the selection whenever the program becomes idle.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &TFormTulvex::UpdateActions);
@@ -65,8 +69,8 @@ TFormTulvex::~TFormTulvex() { FormDestroy(); }
 
 void TFormTulvex::CreateControls()
 {
-    setMinimumSize(800, 600);
-    resize(800, 600);
+    setMinimumSize(kMinimumOuter);
+    resize(kMinimumOuter);
     QFont dialogFont = font(); // the design's 8-point dialog font, 11 pixels high
     dialogFont.setPixelSize(11);
     setFont(dialogFont);
@@ -128,7 +132,8 @@ void TFormTulvex::FormCreate()
     FAutoList.clear();
     FFavorites.clear();
     FThumbList.clear();
-    ActionOpen->setShortcut(QKeySequence(Qt::Key_Return));
+    // The keypad's Enter opens as the main Enter does.
+    ActionOpen->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
     ActionRotateLeft->setShortcut(QKeySequence(Qt::Key_L));
     ActionRotateRight->setShortcut(QKeySequence(Qt::Key_R));
     ActionRotate180->setShortcut(QKeySequence(Qt::Key_H));
@@ -160,9 +165,16 @@ void TFormTulvex::FormShow()
     m_resizeTimer.start();
 }
 
+void TFormTulvex::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    NoteOuterGeometry();
+}
+
 void TFormTulvex::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    NoteOuterGeometry();
     if (!m_shown) return;
     FormResize(nullptr);
     m_resizeTimer.start();
@@ -174,6 +186,8 @@ void TFormTulvex::closeEvent(QCloseEvent* event)
     // and must not leave work running behind a hidden window.
     ++m_loadGeneration;
     m_resizeTimer.stop();
+    NoteOuterGeometry(); // while the frame is still there
+    m_frameWatch.stop();
     QMainWindow::closeEvent(event);
 }
 
@@ -201,7 +215,7 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event)
             event->ignore(); // not the box's word deletion: the Delete command
             return true;
         }
-        if (!m_handlersAttached && key->modifiers() == Qt::NoModifier &&
+        if (!m_handlersAttached && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_L ||
              key->key() == Qt::Key_R || key->key() == Qt::Key_H || key->key() == Qt::Key_E)) {
             event->accept();

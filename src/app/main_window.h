@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/file_io.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -63,6 +65,12 @@ public:
     void ReadSettings();
     void WriteSettings();
     QString SettingsPath() const;
+    // The window's outer geometry, frame included, is what the settings keep.
+    static constexpr QSize kMinimumOuter{800, 600};
+    void FitOuterGeometry();
+    QRect OuterGeometry() const;
+    void CheckForFrame();
+    void NoteOuterGeometry();
 
     // Commands (app/commands.cpp)
     void UpdateActions();
@@ -106,6 +114,9 @@ public:
     void RefreshThumbnail(const QString& path);
     // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
     void ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made);
+    // Sets the times kept by a turn again once its thumbnail has been read: the read may have
+    // moved the access time.
+    void RestoreKeptTimes(const QString& path);
     void FormResize(QObject* sender);
     void DrawGridDrawCell(QPainter& painter, int col, int row, const QRect& rect, bool selected);
     void DrawGridSelectCell(int col, int row);
@@ -146,6 +157,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -179,6 +191,12 @@ private:
     QString m_startPhoto; // selected once the first load has run to its end
     bool m_handlersAttached = true;
     QTimer m_resizeTimer; // coalesces a border drag into one reload
+    std::map<QString, platform::FileTimes> m_keptTimes; // of turned photos whose thumbnail is due
+    QRect m_wantedOuter;  // the stored outer geometry, until the frame is known
+    QRect m_outer;        // the last outer geometry seen while shown
+    QTimer m_frameWatch;  // waits for a window manager's frame after the first showing
+    int m_frameChecks = 0;
+    QMargins m_lastFrame; // as seen at the previous check
 
 public:
     // Controls and components, named as the window design names them.

@@ -7,14 +7,42 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <optional>
+
 namespace app {
 namespace {
 
 const QString kHeader = QStringLiteral("Windows Registry Editor Version 5.00");
 constexpr qint64 kMaxStoreSize = 1 << 20;
 
+// Characters that would break the one-line form of a value, or be lost in UTF-8: they are
+// written as \uXXXX (line breaks as \n and \r).
+bool NeedsCodeEscape(QStringView text, qsizetype i)
+{
+    const QChar c = text[i];
+    if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+        return true;
+    if (c.isHighSurrogate()) return i + 1 >= text.size() || !text[i + 1].isLowSurrogate();
+    if (c.isLowSurrogate()) return i == 0 || !text[i - 1].isHighSurrogate();
+    return false;
+}
+
+// Four hex digits at `pos`, or nothing.
+std::optional<char16_t> HexUnit(QStringView line, qsizetype pos)
+{
+    if (pos + 4 > line.size()) return std::nullopt;
+    char16_t unit = 0;
+    for (const QChar c : line.mid(pos, 4)) {
+        const int digit = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+        if (digit < 0 || c.unicode() > 0x7f) return std::nullopt;
+        unit = char16_t(unit * 16 + digit);
+    }
+    return unit;
+}
+
 // Parses a quoted string starting at `pos` (on the opening quote); returns the end past the
-// closing quote or -1.
+// closing quote or -1. \n, \r and \uXXXX stand for what Quote escaped; any other
+// backslash takes the next character as it is, as files of earlier versions expect.
 qsizetype ParseQuoted(QStringView line, qsizetype pos, QString& out)
 {
     if (pos >= line.size() || line[pos] != u'"') return -1;
@@ -22,7 +50,17 @@ qsizetype ParseQuoted(QStringView line, qsizetype pos, QString& out)
     for (qsizetype i = pos + 1; i < line.size(); ++i) {
         const QChar c = line[i];
         if (c == u'\\' && i + 1 < line.size()) {
-            out += line[++i];
+            const QChar next = line[++i];
+            if (next == u'n') {
+                out += u'\n';
+            } else if (next == u'r') {
+                out += u'\r';
+            } else if (const auto unit = next == u'u' ? HexUnit(line, i + 1) : std::nullopt) {
+                out += QChar(*unit);
+                i += 4;
+            } else {
+                out += next;
+            }
         } else if (c == u'"') {
             return i + 1;
         } else {
@@ -34,9 +72,26 @@ qsizetype ParseQuoted(QStringView line, qsizetype pos, QString& out)
 
 QString Quote(const QString& text)
 {
-    QString out = text;
-    out.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
-    return u'"' + out + u'"';
+    QString out;
+    out.reserve(text.size() + 2);
+    out += u'"';
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\\' || c == u'"') {
+            out += u'\\';
+            out += c;
+        } else if (c == u'\n') {
+            out += QStringLiteral("\\n");
+        } else if (c == u'\r') {
+            out += QStringLiteral("\\r");
+        } else if (NeedsCodeEscape(text, i)) {
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
+        } else {
+            out += c;
+        }
+    }
+    out += u'"';
+    return out;
 }
 
 } // namespace

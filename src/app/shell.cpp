@@ -23,6 +23,12 @@ QMessageBox::Icon ToQt(Shell::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+// A box speaks in the font of the window it belongs to: a top-level window does not inherit it.
+void UseOwnerFont(QWidget& box, const QWidget* owner)
+{
+    if (owner) box.setFont(owner->window()->font());
+}
+
 QString CaptionOr(const QString& caption)
 {
     return caption.isEmpty() ? QApplication::applicationName() : caption;
@@ -33,12 +39,14 @@ public:
     void message(QWidget* owner, const QString& caption, const QString& text, Icon icon) override
     {
         QMessageBox box(ToQt(icon), CaptionOr(caption), text, QMessageBox::Ok, owner);
+        UseOwnerFont(box, owner);
         box.exec();
     }
     bool askYesNo(QWidget* owner, const QString& caption, const QString& text) override
     {
         QMessageBox box(QMessageBox::Question, CaptionOr(caption), text,
                         QMessageBox::Yes | QMessageBox::No, owner);
+        UseOwnerFont(box, owner);
         return box.exec() == QMessageBox::Yes;
     }
     bool askWithCheckBox(QWidget* owner, const QString& caption, const QString& text,
@@ -46,6 +54,7 @@ public:
     {
         QMessageBox box(QMessageBox::Warning, CaptionOr(caption), text,
                         QMessageBox::Ok | QMessageBox::Cancel, owner);
+        UseOwnerFont(box, owner);
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         auto* check = new QCheckBox(checkText, &box); // owned by the box

@@ -4,6 +4,7 @@
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
 #include "jpeg/orientation_writer.h"
+#include "lang/charset.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "thumbs/image_codec.h"
@@ -229,7 +230,7 @@ int CmdExif(const Options& o)
         }
         if (o.positional.size() > 1) std::printf("== %s\n", Local(path).c_str());
         for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
-            std::printf("%s\t%s\n", row.label.c_str(), row.value.c_str());
+            std::printf("%s\t%s\n", row.label.c_str(), lang::DecodeUtf8OrWindows1252(row.value).toUtf8().constData());
     }
     return failed ? kSomeFailed : kOk;
 }

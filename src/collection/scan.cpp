@@ -65,8 +65,15 @@ const QCollator& PathCollator()
     return collator;
 }
 
-bool SamePath(const QString& a, const QString& b) { return PathCollator().compare(a, b) == 0; }
-bool PathLess(const QString& a, const QString& b) { return PathCollator().compare(a, b) < 0; }
+// Linux file names are case-sensitive: "a.jpg" and "A.jpg" are two photos.
+bool SamePath(const QString& a, const QString& b) { return a == b; }
+
+bool PathLess(const QString& a, const QString& b)
+{
+    if (const int order = PathCollator().compare(a, b); order != 0) return order < 0;
+    // Names the locale calls equal still need one fixed order: that of their bytes on disk.
+    return QFile::encodeName(a) < QFile::encodeName(b);
+}
 
 QString FileNameOf(const QString& path)
 {

@@ -19,9 +19,12 @@ void ScanFolder(const QString& folder, bool recursive, QStringList& paths, QStri
 // One trailing "/" removed, the root kept.
 QString WithoutTrailingDelimiter(const QString& folder);
 
-// The locale's case-insensitive comparison used for sorting and finding paths.
+// The locale's case-insensitive comparison used for sorting.
 const QCollator& PathCollator();
+// Whether two paths name the same file: exact, as the file system compares them.
 bool SamePath(const QString& a, const QString& b);
+// The locale's case-insensitive order, ties broken by byte order so that names equal but for
+// case always sort the same way.
 bool PathLess(const QString& a, const QString& b);
 
 // The last component of a path.

@@ -7,6 +7,7 @@
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
 #include "lang/Lang.h"
+#include "lang/charset.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +20,7 @@ TFormExif::TFormExif(QWidget* mainWindow, const QString& languageFile)
     : QDialog(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName("FormExif");
+    if (mainWindow) setFont(mainWindow->font()); // a dialog does not inherit its window's font
     setWindowTitle("EXIF Properties");
     setFixedSize(362, 423);
     ListView = new QTreeWidget(this);
@@ -69,7 +71,7 @@ void TFormTulvex::ActionDisplayExifExecute()
     const std::vector<std::uint8_t> header = exif::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
-        dialog.addRow(QString::fromStdString(row.label), QString::fromUtf8(row.value.c_str()));
+        dialog.addRow(QString::fromStdString(row.label), lang::DecodeUtf8OrWindows1252(row.value));
     if (dialog.rowCount() == 0) {
         app::Shell::current().message(&dialog, QString(), Msg("This file does not contain EXIF data."),
                                       app::Shell::Icon::Information);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lang/ini_reader.h"
 
+#include "lang/charset.h"
+
 #include <QFile>
 
 namespace lang {
@@ -8,12 +10,6 @@ namespace {
 
 // Language files are a few kilobytes; anything this large is not one.
 constexpr qint64 kMaxFileSize = 4 << 20;
-
-QString DecodeText(const QByteArray& bytes)
-{
-    if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-    return QString::fromLatin1(bytes);
-}
 
 QString StripQuotes(QString value)
 {
@@ -38,7 +34,7 @@ IniFile IniFile::Parse(const QByteArray& bytes)
     ini.m_loaded = true;
     QString section;
     bool inSection = false;
-    const QString text = DecodeText(bytes);
+    const QString text = DecodeLanguageText(bytes);
     for (QStringView raw : QStringView(text).split(u'\n')) {
         const QStringView line = raw.trimmed();
         if (line.startsWith(u'[')) {

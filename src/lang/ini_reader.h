@@ -12,7 +12,8 @@ namespace lang {
 
 // Reads INI text the way the language files are meant to be read: section and key names
 // without regard to case, the value after the first "=" trimmed and without one enclosing pair
-// of quotes, at most 2047 characters. 8-bit text is Latin-1 unless it starts with a UTF-8 BOM.
+// of quotes, at most 2047 characters. A UTF-8 byte-order mark or valid UTF-8 means UTF-8; any
+// other bytes are Windows-1252.
 class IniFile {
 public:
     static constexpr qsizetype kMaxValueLength = 2047;

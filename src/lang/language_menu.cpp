@@ -3,6 +3,7 @@
 #include "app/log.h"
 #include "app/main_window.h"
 #include "app/shell.h"
+#include "collection/scan.h"
 #include "lang/Lang.h"
 
 #include <QAction>
@@ -63,7 +64,7 @@ void TFormTulvex::ApplySavedLanguage(const QString& saved)
         FLang->setLanguageFile(saved);
         FLang->ApplyTranslations();
         for (int i = 0; i < FLangFiles.size(); ++i) {
-            if (FLangFiles[i].compare(saved, Qt::CaseInsensitive) != 0) continue;
+            if (!collection::SamePath(FLangFiles[i], saved)) continue;
             for (QAction* item : LanguageGroup->actions())
                 if (item->property(kTagProperty).toInt() == i) item->setChecked(true);
             break;

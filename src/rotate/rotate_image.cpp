@@ -56,9 +56,12 @@ void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
             FAutoList[std::size_t(i)].value = *plan->newOrientation;
     }
 
+    m_keptTimes.erase(path);
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned: return;
+    case rotate::TurnOutcome::Status::Turned:
+        if (plan->timesKept) m_keptTimes[path] = plan->times;
+        return;
     case rotate::TurnOutcome::Status::TransformFailed:
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
     case rotate::TurnOutcome::Status::TimesFailed:

@@ -13,6 +13,7 @@ TfrmWait::TfrmWait(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName("frmWait");
+    if (owner) setFont(owner->font()); // a dialog does not inherit its window's font
     setWindowTitle(QApplication::applicationName());
     setFixedSize(284 + 2 * 7, 88 + 2 * 7);
     lblInfo = new QLabel(this);
@@ -49,15 +50,21 @@ void TfrmWait::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
+bool TfrmWait::ActivationWithOurWindow()
+{
+    return QApplication::activeWindow() && !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+}
+
 void TfrmWait::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::ActivationChange || isActiveWindow() || !isVisible() || !isEnabled())
         return;
-    // A modal box of the loop (a question in the middle of a pass) keeps the activation.
-    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) return;
+    // A modal box of the loop (a question in the middle of a pass) keeps the activation, and
+    // another program the user switched to keeps it too: only a window of ours gives it back.
+    if (!ActivationWithOurWindow()) return;
     QTimer::singleShot(0, this, [this] {
-        if (isVisible() && !QApplication::activeModalWidget()) activateWindow();
+        if (isVisible() && !isActiveWindow() && ActivationWithOurWindow()) activateWindow();
     });
 }
 

@@ -9,7 +9,8 @@ class QProgressBar;
 class QPushButton;
 
 // The small window of a long loop: a line of text, a bar and Cancel. It never closes itself
-// (no close command, Alt+F4 swallowed) and pulls the activation back when it loses it.
+// (no close command, Alt+F4 swallowed) and pulls the activation back when another window of
+// the program takes it; a switch to another program is left alone.
 class TfrmWait : public QDialog {
     Q_OBJECT
 public:
@@ -28,6 +29,10 @@ protected:
     void changeEvent(QEvent* event) override;      // FormDeactivate
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+
+private:
+    // Whether a window of this program that is neither a modal box nor a popup is active.
+    static bool ActivationWithOurWindow();
 };
 
 // Creates, positions, updates and finally releases one TfrmWait for a loop.

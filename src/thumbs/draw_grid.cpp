@@ -172,9 +172,8 @@ void TDrawGrid::mouseDoubleClickEvent(QMouseEvent* event)
 
 void TDrawGrid::wheelEvent(QWheelEvent* event)
 {
-    // One row per notch; the selection stays where it is.
-    const int delta = event->angleDelta().y();
-    if (delta != 0) scrollLines(delta > 0 ? -std::max(1, delta / 120) : std::max(1, -delta / 120));
+    // One row per full notch; the selection stays where it is.
+    if (const int rows = m_wheel.rowsFor(event->angleDelta().y()); rows != 0) scrollLines(rows);
     event->accept();
 }
 

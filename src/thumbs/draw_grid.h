@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "thumbs/wheel_steps.h"
+
 #include <QAbstractScrollArea>
 #include <QPoint>
 #include <QRect>
@@ -71,4 +73,5 @@ private:
     int m_topRow = 0;
     QPoint m_anchor{0, 0}; // focused cell, where the range started
     QPoint m_corner{0, 0}; // the other corner of the range
+    thumbs::WheelSteps m_wheel;
 };

@@ -5,6 +5,7 @@
 #include "thumbs/image_codec.h"
 
 #include <QAction>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 
@@ -40,13 +41,26 @@ std::uint16_t TFormTulvex::ReadOrientation(const QString& path)
 
 void TFormTulvex::RefreshThumbnail(const QString& path)
 {
-    if (IndexOfThumb(path) < 0) return;
+    if (IndexOfThumb(path) < 0) {
+        m_keptTimes.erase(path); // not read again: the turn's times stand
+        return;
+    }
     ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? thumbs::MakeThumbnailImage(path, ThumbnailOptions())
                                                           : thumbs::Thumbnail{});
 }
 
+void TFormTulvex::RestoreKeptTimes(const QString& path)
+{
+    const auto kept = m_keptTimes.find(path);
+    if (kept == m_keptTimes.end()) return;
+    // Best effort: the turn itself already set these times and reported any failure.
+    platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second);
+    m_keptTimes.erase(kept);
+}
+
 void TFormTulvex::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made)
 {
+    RestoreKeptTimes(path); // the thumbnail has been read by now
     const int index = IndexOfThumb(path);
     if (index < 0) return;
     ThumbEntry& entry = FThumbList[std::size_t(index)];

@@ -49,6 +49,7 @@ TThumbForm::TThumbForm(QWidget* mainWindow, const QString& languageFile)
     : QDialog(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName("ThumbForm");
+    if (mainWindow) setFont(mainWindow->font()); // a dialog does not inherit its window's font
     setWindowTitle("Thumbnails in Row");
     setFixedSize(245, 102);
     leQty = new QLineEdit("1", this);

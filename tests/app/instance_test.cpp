@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(InstanceMarkers, SeenWhileHeldAndTwoCopiesRunSideBySide)
 {
@@ -34,4 +38,38 @@ TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt)
     EXPECT_EQ(app::WithFullStop("Done."), "Done.");
     EXPECT_EQ(app::WithFullStop("Stop!"), "Stop!");
     EXPECT_EQ(app::WithFullStop(""), "");
+}
+
+TEST(InstanceMarkers, ExistingMarkerIsOpenedAsItIsAndNothingElseIsFollowed)
+{
+    const QTemporaryDir dir;
+    const QString missing = dir.filePath("created");
+    {
+        const platform::UniqueFd fd = app::OpenMarker(missing);
+        ASSERT_TRUE(fd.valid());
+        EXPECT_EQ(QFileInfo(missing).permissions() & QFile::WriteOther, QFile::WriteOther);
+    }
+
+    // An existing marker of another mode is used as it is: same file, mode untouched.
+    const QString existing = dir.filePath("existing");
+    QFile(existing).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::chmod(QFile::encodeName(existing).constData(), 0644), 0);
+    struct stat before {};
+    ::stat(QFile::encodeName(existing).constData(), &before);
+    {
+        const platform::UniqueFd fd = app::OpenMarker(existing);
+        ASSERT_TRUE(fd.valid());
+        struct stat opened {};
+        ::fstat(fd.get(), &opened);
+        EXPECT_EQ(opened.st_ino, before.st_ino);
+        EXPECT_EQ(opened.st_mode & 07777, 0644u);
+    }
+
+    // A link or a FIFO planted at the name is not a marker, and opening does not hang.
+    const QString link = dir.filePath("link");
+    ASSERT_EQ(::symlink(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()), 0);
+    EXPECT_FALSE(app::OpenMarker(link).valid());
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+    EXPECT_FALSE(app::OpenMarker(fifo).valid());
 }

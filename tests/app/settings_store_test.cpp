@@ -105,3 +105,51 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome)
     EXPECT_TRUE(SettingsStore::DefaultPath().endsWith("/.config/Varlo/Tulvex/settings.reg"));
     qputenv("XDG_CONFIG_HOME", saved);
 }
+
+TEST(SettingsStore, AwkwardTextRoundTripsThroughTheFile)
+{
+    const QString surrogatePair = QString::fromUtf16(u"\U0001F600");
+    const QStringList awkward{
+        "/photos/line\nbreak",
+        "carriage\rreturn and \r\n pair",
+        QString::fromLatin1("nul\0inside", 10),
+        "tab\tbell\abackspace\bescape\x1b del\x7f",
+        QString::fromUtf16(u"C1 \u0085 next line, \u2028 separator \u2029"),
+        "\\ backslash, \\\\ two, \\n not a break, \\u0041 not a code",
+        "\"quoted\" \" \\\"",
+        "  leading and trailing spaces  ",
+        "ends with a backslash \\",
+        QString::fromUtf16(u"Caf\u00e9 \u65e5\u672c ") + surrogatePair,
+        QString(QChar(0xD800)) + "lone high, lone low" + QChar(0xDC00),
+        "",
+    };
+    SettingsStore store;
+    for (int i = 0; i < awkward.size(); ++i) store.writeString(QStringLiteral("MRU%1").arg(i), awkward[i]);
+    store.writeInteger("ThumbsInRow", 4);
+
+    testing_support::TempDir dir;
+    const QString path = dir.qfile("settings.reg");
+    ASSERT_TRUE(store.save(path));
+    SettingsStore back;
+    ASSERT_TRUE(back.load(path));
+    for (int i = 0; i < awkward.size(); ++i)
+        EXPECT_EQ(back.readString(QStringLiteral("MRU%1").arg(i), "missing"), awkward[i]) << "value " << i;
+    // Every value kept to its own line: the one after them all still reads.
+    EXPECT_EQ(back.readInteger("ThumbsInRow", 0), 4);
+    EXPECT_EQ(back.valueNames().size(), awkward.size() + 1);
+}
+
+TEST(SettingsStore, FilesOfTheEarlierFormStillLoad)
+{
+    // Backslash escapes of quotes and backslashes, CRLF line ends, a "\u" that is not a code.
+    const SettingsStore store = Parsed("\"LastFolder\"=\"C:\\\\temp\\\\\\\"x\\\"\"\r\n"
+                                       "\"MRU0\"=\"/a\\\\u12\"\r\n"
+                                       "\"MRU1\"=\"/a\\\\uzzzz\\q\"\r\n"
+                                       "\"MRU2\"=\"/b\\u12\"\r\n"
+                                       "\"WinWidth\"=dword:00000384\r\n");
+    EXPECT_EQ(store.readString("LastFolder", {}), "C:\\temp\\\"x\"");
+    EXPECT_EQ(store.readString("MRU0", {}), "/a\\u12");
+    EXPECT_EQ(store.readString("MRU1", {}), "/a\\uzzzzq");
+    EXPECT_EQ(store.readString("MRU2", {}), "/bu12");
+    EXPECT_EQ(store.readInteger("WinWidth", 0), 900);
+}

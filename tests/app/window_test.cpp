@@ -202,6 +202,8 @@ TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail)
     ASSERT_TRUE(platform::GetFileTimes(made[0].toStdString(), now));
     EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
     EXPECT_EQ(now.modification.tv_nsec, old.modification.tv_nsec);
+    EXPECT_EQ(now.access.tv_sec, old.access.tv_sec) << "reading it for the new thumbnail kept it too";
+    EXPECT_EQ(now.access.tv_nsec, old.access.tv_nsec);
     EXPECT_EQ(OrientationOnDisk(made[0]), 1);
 
     // Right after the turn (before anything reads the file again) the access time is back too.
@@ -220,8 +222,19 @@ TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright)
 {
     const QStringList made = MakePhotos(photos.qpath(), {3, 6, 8});
     Start(photos.qpath());
+    ASSERT_TRUE(window->pmiKeepTimestamp->isChecked());
+    platform::FileTimes old;
+    old.access = {1000000000, 0};
+    old.modification = {1100000000, 0};
+    for (const QString& path : made) ASSERT_EQ(platform::SetFileTimes(path.toStdString(), old), 0);
     shell.yesNoAnswers = {true};
     window->tbAuto->click();
+    for (const QString& path : made) {
+        platform::FileTimes now;
+        ASSERT_TRUE(platform::GetFileTimes(path.toStdString(), now));
+        EXPECT_EQ(now.access.tv_sec, old.access.tv_sec) << "after its thumbnail was remade";
+        EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
+    }
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_TRUE(shell.shown[0].text.startsWith("Tulvex has detected 3 images"));
     for (const QString& line : shell.shown[0].text.split("\r\n")) EXPECT_LE(line.size(), 50);

@@ -67,8 +67,16 @@ TEST(Scan, PathsAndComparison)
 {
     EXPECT_EQ(WithoutTrailingDelimiter("/photos/"), "/photos");
     EXPECT_EQ(WithoutTrailingDelimiter("/"), "/");
-    EXPECT_TRUE(SamePath("/P/Photos", "/p/photos"));
+    EXPECT_FALSE(SamePath("/P/Photos", "/p/photos"));
+    EXPECT_TRUE(SamePath("/P/Photos", "/P/Photos"));
     EXPECT_TRUE(PathLess("/P/a.jpg", "/P/Sub/b.jpg"));
     EXPECT_TRUE(PathLess("/P/Sub/b.jpg", "/P/z.jpg"));
+    // Names equal but for case keep one order whichever comes first, and stay next to each
+    // other between their case-insensitive neighbours.
+    EXPECT_NE(PathLess("/P/a.jpg", "/P/A.jpg"), PathLess("/P/A.jpg", "/P/a.jpg"));
+    EXPECT_FALSE(PathLess("/P/a.jpg", "/P/a.jpg"));
+    QStringList mixed{"/P/b.jpg", "/P/a.jpg", "/P/B.jpg", "/P/A.jpg", "/P/c.jpg"};
+    std::sort(mixed.begin(), mixed.end(), PathLess);
+    EXPECT_EQ(mixed, (QStringList{"/P/A.jpg", "/P/a.jpg", "/P/B.jpg", "/P/b.jpg", "/P/c.jpg"}));
     EXPECT_EQ(FileNameOf("/a/b/IMG_0042.JPG"), "IMG_0042.JPG");
 }
