@@ -94,6 +94,37 @@ int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> by
     return ::close(fd.release()) == 0 ? 0 : errno;
 }
 
+int ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    const std::string target = ResolveLinks(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (::access(target.c_str(), W_OK) != 0) return errno;
+
+    TemporaryFile temp(target);
+    if (!temp.valid()) return errno;
+    if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return errno;
+    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return errno;
+    // Owner and group can only be kept where the process may give them away.
+    if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return errno;
+    {
+        UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
+    }
+    if (::fsync(temp.fd()) != 0) return errno;
+
+    if (st.st_nlink > 1) {
+        // Renaming would cut the other links off; the flushed temporary holds the complete
+        // new contents while the original is rewritten.
+        return OverwriteInPlace(target, bytes);
+    }
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) return errno;
+    temp.keep();
+    if (const int error = temp.close()) return error;
+    return FlushFolder(FolderOf(target));
+}
+
 } // namespace
 
 bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset)
@@ -136,73 +167,45 @@ void UniqueFd::reset(int fd)
     m_fd = fd;
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
+Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
 {
     out.clear();
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return false;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
-    if (!S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > maxBytes) {
-        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
-        return false;
-    }
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return Result::FromErrno(EINVAL);
+    if (std::uint64_t(st.st_size) > maxBytes) return Result::FromErrno(EFBIG);
     out.resize(std::size_t(st.st_size));
     if (!ReadFullyAt(fd.get(), out.data(), out.size(), 0)) {
+        const int error = errno;
         out.clear();
-        return false;
+        return Result::FromErrno(error);
     }
-    return true;
+    return {};
 }
 
-int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
+Result ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
 {
-    const std::string target = ResolveLinks(path);
-    struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode)) return EINVAL;
-    if (::access(target.c_str(), W_OK) != 0) return errno;
-
-    TemporaryFile temp(target);
-    if (!temp.valid()) return errno;
-    if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return errno;
-    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return errno;
-    // Owner and group can only be kept where the process may give them away.
-    if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return errno;
-    {
-        UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
-    }
-    if (::fsync(temp.fd()) != 0) return errno;
-
-    if (st.st_nlink > 1) {
-        // Renaming would cut the other links off; the flushed temporary holds the complete
-        // new contents while the original is rewritten.
-        return OverwriteInPlace(target, bytes);
-    }
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) return errno;
-    temp.keep();
-    if (const int error = temp.close()) return error;
-    return FlushFolder(FolderOf(target));
+    const int error = ReplaceContents(path, bytes);
+    return error == 0 ? Result() : Result::FromErrno(error);
 }
 
-bool GetFileTimes(const std::string& path, FileTimes& times)
+Result GetFileTimes(const std::string& path, FileTimes& times)
 {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return false;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
     times.access = st.st_atim;
     times.modification = st.st_mtim;
-    return true;
+    return {};
 }
 
-int SetFileTimes(const std::string& path, const FileTimes& times)
+Result SetFileTimes(const std::string& path, const FileTimes& times)
 {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return -1;
     const struct timespec both[2] = {times.access, times.modification};
-    return ::futimens(fd.get(), both) == 0 ? 0 : errno;
+    if (!fd.valid() || ::futimens(fd.get(), both) != 0) return Result::FromErrno(errno);
+    return {};
 }
 
 bool IsTemporaryName(const std::string& name)

@@ -9,6 +9,7 @@
 #include "jpeg/turbo.h"
 #include "platform/file_io.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace rotate {
@@ -27,11 +28,6 @@ int TransformOperation(int transform)
     case 3: return TJXOP_ROT270;
     default: return -1;
     }
-}
-
-void SetError(std::string* error, std::string text)
-{
-    if (error) *error = std::move(text);
 }
 
 // The entries (inside the TIFF block) that follow a turn.
@@ -148,62 +144,43 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     ReplaceThumbnail(jpeg, *segment, fields, op);
 }
 
-int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                       std::vector<std::uint8_t>& out, std::string* error)
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                                    std::vector<std::uint8_t>& out)
 {
     const int op = TransformOperation(transform);
-    if (op < 0) {
-        SetError(error, "bad transform value");
-        return kTransformBadArgument;
-    }
+    if (op < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
     const jpeg::TjHandle handle = jpeg::MakeTransformer();
-    if (!handle) {
-        SetError(error, "the JPEG library could not start");
-        return kTransformFailed;
-    }
-    if (!TurnBytes(handle.get(), jpeg, op, out)) {
-        SetError(error, jpeg::TjErrorText(handle.get()));
-        return kTransformFailed;
-    }
+    if (!handle) return platform::Result::FromLibrary("the JPEG library could not start");
+    if (!TurnBytes(handle.get(), jpeg, op, out))
+        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
     int width = 0, height = 0, subsamp = 0, colorspace = 0;
     if (tjDecompressHeader3(handle.get(), out.data(), static_cast<unsigned long>(out.size()), &width,
-                            &height, &subsamp, &colorspace) != 0) {
-        SetError(error, jpeg::TjErrorText(handle.get()));
-        return kTransformFailed;
-    }
+                            &height, &subsamp, &colorspace) != 0)
+        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
     UpdateExifAfterTurn(out, transform, width, height);
-    return kTransformOk;
+    return {};
 }
 
-int JpegLosslessTransform(const std::string& path, int transform, std::string* error)
+platform::Result JpegLosslessTransform(const std::string& path, int transform)
 {
-    return TurnJpegFile(path, transform, std::nullopt, error);
+    return TurnJpegFile(path, transform, std::nullopt);
 }
 
-int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                 std::string* error)
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              std::optional<std::uint16_t> orientation)
 {
-    if (TransformOperation(transform) < 0) {
-        SetError(error, "bad transform value");
-        return kTransformBadArgument;
-    }
+    if (TransformOperation(transform) < 0)
+        return platform::Result::FromErrno(EINVAL, "bad transform value");
     std::vector<std::uint8_t> original;
-    if (!platform::ReadFileBytes(path, original)) {
-        SetError(error, std::strerror(errno));
-        return kTransformUnreadable;
-    }
+    if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
     std::vector<std::uint8_t> turned;
-    if (const int rc = TransformJpegBytes(original, transform, turned, error)) return rc;
+    if (auto turn = TransformJpegBytes(original, transform, turned); !turn.ok()) return turn;
     if (orientation) {
         jpeg::MemoryFile file(std::move(turned));
         jpeg::PatchOrientation(file, *orientation); // silent, as on disk
         turned = file.release();
     }
-    if (const int rc = platform::ReplaceFileContents(path, turned)) {
-        SetError(error, std::strerror(rc));
-        return kTransformWriteFailed;
-    }
-    return kTransformOk;
+    return platform::ReplaceFileContents(path, turned);
 }
 
 } // namespace rotate

@@ -33,8 +33,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes);
 struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };
     Status status = Status::Turned;
-    int error = 0;        // errno of the failed time restore
-    std::string reason;   // why the transform failed
+    platform::Result result; // why the transform or the time restore failed
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.
