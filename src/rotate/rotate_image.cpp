@@ -68,7 +68,7 @@ void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
 
 void TFormTulvex::ActionRotate(QAction* sender)
 {
-    const int code = sender->property("Tag").toInt();
+    const int code = sender->property(kTagProperty).toInt();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     for (int r = sel.top; r <= sel.bottom; ++r) {
         for (int c = sel.left; c <= sel.right; ++c) {

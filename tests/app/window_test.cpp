@@ -116,7 +116,10 @@ TEST_F(WindowTest, AResizeReloadsOnceAndSizesTheCells)
     window->resize(1000, 700);
     window->resize(1010, 710);
     window->resize(1020, 720);
-    QTest::qWait(600);
+    // Until a reload has come and finished; any further one would have started by then.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return window->loadCount() > loads && window->loadsFinished() >= window->loadCount();
+    }));
     EXPECT_EQ(window->loadCount(), loads + 1);
     TDrawGrid* grid = window->DrawGrid;
     EXPECT_EQ(grid->DefaultColWidth(), (grid->clientWidth() - TDrawGrid::scrollBarWidth() - 4) / grid->ColCount());
@@ -309,7 +312,7 @@ TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive)
     WriteSettings("\"LastFolder\"=\"" + photos.qpath() + "\"\n\"EnlargeSmall\"=\"0\"\n");
     window = std::make_unique<TFormTulvex>();
     window->show();
-    for (int i = 0; i < 6000 && window->loadsFinished() == 0; ++i) QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() > 0; }, 120000));
     ASSERT_EQ(window->thumbList().size(), 20000u);
     EXPECT_GT(ticks, 1000) << "events are handled all through the load";
     EXPECT_TRUE(repainted);
