@@ -94,7 +94,7 @@ struct TurnReport {
     std::string message; // to standard output when skipped, to standard error when failed
 };
 
-TurnReport TurnOne(const QString& path, int code, const Options& o)
+TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o)
 {
     const auto name = Local(path);
     if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file"};
@@ -119,7 +119,7 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
 // Turns photos on all cores, each written safely on its own; reports in the given order.
 struct TurnJob {
     QString path;
-    int code = 0; // 0: nothing to do
+    std::optional<rotate::RotationCode> code; // none: the photo's orientation decides
     std::uint16_t orientation = 0;
     TurnReport report;
 };
@@ -127,11 +127,11 @@ struct TurnJob {
 void RunTurns(std::vector<TurnJob>& jobs, const Options& o)
 {
     QtConcurrent::blockingMap(jobs, [&o](TurnJob& job) {
-        if (job.code == 0) {
+        if (!job.code) {
             job.orientation = thumbs::ReadImageHeader(job.path).orientation;
-            job.code = rotate::UprightCode(job.orientation).value_or(0);
+            job.code = rotate::UprightCode(job.orientation);
         }
-        if (job.code != 0) job.report = TurnOne(job.path, job.code, o);
+        if (job.code) job.report = TurnOne(job.path, *job.code, o);
     });
 }
 
@@ -145,8 +145,12 @@ int CmdRotate(const Options& o)
 {
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
     const QString dir = o.positional[0];
-    const int code = dir == "left" ? 1 : dir == "right" ? 2 : dir == "180" ? 3 : 0;
-    if (code == 0) return Usage("the direction is left, right or 180");
+    using rotate::RotationCode;
+    const std::optional<RotationCode> code = dir == "left"    ? std::optional(RotationCode::Left)
+                                             : dir == "right" ? std::optional(RotationCode::Right)
+                                             : dir == "180"   ? std::optional(RotationCode::Half)
+                                                              : std::nullopt;
+    if (!code) return Usage("the direction is left, right or 180");
     std::vector<TurnJob> jobs;
     for (qsizetype i = 1; i < o.positional.size(); ++i) jobs.push_back({o.positional[i], code});
     RunTurns(jobs, o);
@@ -176,7 +180,7 @@ int CmdAuto(const Options& o)
     RunTurns(jobs, o);
     int turned = 0, skipped = 0, failed = 0;
     for (const TurnJob& job : jobs) {
-        if (job.code == 0) continue;
+        if (!job.code) continue;
         PrintReport(job.report);
         switch (job.report.result) {
         case TurnResult::Turned:

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/file_io.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include "platform/file_io.h"
 
 using namespace testing_support;
 
-TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise)
-{
+TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise) {
     TempDir dir;
     const Bytes content = MakeJpeg(40, 30);
     WriteFile(dir.file("a.jpg"), content);
@@ -18,15 +17,15 @@ TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise)
     ASSERT_TRUE(platform::ReadFileBytes(dir.file("a.jpg"), out).ok());
     EXPECT_EQ(out, content);
 
-    const platform::Result tooBig = platform::ReadFileBytes(dir.file("a.jpg"), out, content.size() - 1);
+    const platform::Result tooBig =
+        platform::ReadFileBytes(dir.file("a.jpg"), out, content.size() - 1);
     EXPECT_EQ(tooBig.error(), EFBIG);
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(platform::ReadFileBytes(dir.file("missing"), out).error(), ENOENT);
     EXPECT_EQ(platform::ReadFileBytes(dir.path(), out).error(), EINVAL) << "a folder";
 }
 
-TEST(ReadFileBytes, AFileShorterThanItsSizeIsAnError)
-{
+TEST(ReadFileBytes, AFileShorterThanItsSizeIsAnError) {
     // Files under /sys state a size of a page and hold less: the read ends early.
     const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
     std::vector<std::uint8_t> out;
