@@ -11,7 +11,7 @@ packages=(
   libimage-exiftool-perl
   xvfb xauth imagemagick openbox
   fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the normal build, the Debian package
-# and its checks, a short run of every fuzz target, then the whole suite again under
+# Installs what is missing, checks the format, builds and runs every test: the normal build, the
+# Debian package and its checks, a short run of every fuzz target, then the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
+
+# Every C++ file formatted as .clang-format says (scripts/check-format.sh --fix formats them).
+bash scripts/check-format.sh
 
 # Release, as the package is built: packaging below reuses this build instead of a second one.
 bash scripts/build.sh -DTULVEX_TESTS=ON -DCMAKE_BUILD_TYPE=Release

@@ -34,7 +34,6 @@ QString Mru(int n) { return QStringLiteral("MRU%1").arg(n); }
 
 constexpr int kDefaultThumbsInRow = 5;
 constexpr int kThumbsInRowOutOfRange = 3;
-constexpr int kMaxFavorites = 10;
 // How many times (every 25 ms) the window looks for a window manager's frame after it is shown:
 // a slow window manager on a busy machine may take seconds.
 constexpr int kFrameChecks = 400;

@@ -3,6 +3,7 @@
 #include "collection/scan.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
+#include "jpeg/jpeg_header.h"
 #include "jpeg/orientation_writer.h"
 #include "lang/charset.h"
 #include "rotate/orientation_table.h"
@@ -102,7 +103,7 @@ struct TurnReport {
     std::string message; // to standard output when skipped, to standard error when failed
 };
 
-TurnReport TurnOne(const QString& path, int code, const Options& o)
+TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o)
 {
     const auto name = Local(path);
     if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file"};
@@ -116,10 +117,10 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}};
     case rotate::TurnOutcome::Status::TransformFailed:
-        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.reason};
+        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.result.text()};
     case rotate::TurnOutcome::Status::TimesFailed:
         return {TurnResult::Failed,
-                name + ": turned, but its times could not be restored: " + std::strerror(outcome.error)};
+                name + ": turned, but its times could not be restored: " + outcome.result.text()};
     }
     return {};
 }
@@ -127,7 +128,7 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
 // Turns photos on all cores, each written safely on its own; reports in the given order.
 struct TurnJob {
     QString path;
-    int code = 0; // 0: nothing to do
+    std::optional<rotate::RotationCode> code; // none: the photo's orientation decides
     std::uint16_t orientation = 0;
     TurnReport report;
 };
@@ -135,11 +136,11 @@ struct TurnJob {
 void RunTurns(std::vector<TurnJob>& jobs, const Options& o)
 {
     QtConcurrent::blockingMap(jobs, [&o](TurnJob& job) {
-        if (job.code == 0) {
+        if (!job.code) {
             job.orientation = thumbs::ReadImageHeader(job.path).orientation;
-            job.code = rotate::UprightCode(job.orientation).value_or(0);
+            job.code = rotate::UprightCode(job.orientation);
         }
-        if (job.code != 0) job.report = TurnOne(job.path, job.code, o);
+        if (job.code) job.report = TurnOne(job.path, *job.code, o);
     });
 }
 
@@ -153,8 +154,12 @@ int CmdRotate(const Options& o)
 {
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
     const QString dir = o.positional[0];
-    const int code = dir == "left" ? 1 : dir == "right" ? 2 : dir == "180" ? 3 : 0;
-    if (code == 0) return Usage("the direction is left, right or 180");
+    using rotate::RotationCode;
+    const std::optional<RotationCode> code = dir == "left"    ? std::optional(RotationCode::Left)
+                                             : dir == "right" ? std::optional(RotationCode::Right)
+                                             : dir == "180"   ? std::optional(RotationCode::Half)
+                                                              : std::nullopt;
+    if (!code) return Usage("the direction is left, right or 180");
     std::vector<TurnJob> jobs;
     for (qsizetype i = 1; i < o.positional.size(); ++i) jobs.push_back({o.positional[i], code});
     RunTurns(jobs, o);
@@ -184,7 +189,7 @@ int CmdAuto(const Options& o)
     RunTurns(jobs, o);
     int turned = 0, skipped = 0, failed = 0;
     for (const TurnJob& job : jobs) {
-        if (job.code == 0) continue;
+        if (!job.code) continue;
         PrintReport(job.report);
         switch (job.report.result) {
         case TurnResult::Turned:
@@ -222,7 +227,7 @@ int CmdExif(const Options& o)
     int failed = 0;
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const QString& path : o.positional) {
-        const auto header = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+        const auto header = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
         if (header.empty()) {
             std::fprintf(stderr, "%s: not a readable JPEG\n", Local(path).c_str());
             ++failed;

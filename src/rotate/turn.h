@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jpeg/jpeg_header.h"
 #include "platform/file_io.h"
-#include "thumbs/image_codec.h"
+#include "rotate/orientation_table.h"
 
 #include <QString>
 
@@ -16,25 +17,24 @@ namespace rotate {
 // in between: plan (times kept, size and orientation read without decoding), then apply.
 struct TurnPlan {
     QString path;
-    int code = 0;
+    RotationCode code = RotationCode::Right;
     int transform = 0;
     bool timesKept = false;
     platform::FileTimes times;
-    thumbs::ImageHeader header;
+    jpeg::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
 
     // A side that is not a multiple of 16 may lose up to 15 pixels to the trim.
     bool mayCrop() const { return header.width % 16 != 0 || header.height % 16 != 0; }
 };
 
-// nullopt for a code other than 1, 2, 3.
-std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes);
+// nullopt for a code that names no turn.
+std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes);
 
 struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };
     Status status = Status::Turned;
-    int error = 0;        // errno of the failed time restore
-    std::string reason;   // why the transform failed
+    platform::Result result; // why the transform or the time restore failed
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.
