@@ -49,6 +49,8 @@ public:
     void StepBy(int delta);
     void ProcessMessages();
     bool Cancelled() const;
+    // The window itself, for tests that check where the activation goes.
+    TfrmWait* window() const { return m_form; }
 
 private:
     QPointer<TfrmWait> m_form;

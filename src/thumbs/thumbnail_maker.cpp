@@ -44,7 +44,7 @@ void TFormTulvex::RestoreKeptTimes(const QString& path)
     const auto kept = m_keptTimes.find(path);
     if (kept == m_keptTimes.end()) return;
     // Best effort: the turn itself already set these times and reported any failure.
-    platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second);
+    static_cast<void>(platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second));
     m_keptTimes.erase(kept);
 }
 

@@ -229,12 +229,12 @@ TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright)
     platform::FileTimes old;
     old.access = {1000000000, 0};
     old.modification = {1100000000, 0};
-    for (const QString& path : made) ASSERT_EQ(platform::SetFileTimes(path.toStdString(), old), 0);
+    for (const QString& path : made) ASSERT_TRUE(platform::SetFileTimes(path.toStdString(), old).ok());
     shell.yesNoAnswers = {true};
     window->tbAuto->click();
     for (const QString& path : made) {
         platform::FileTimes now;
-        ASSERT_TRUE(platform::GetFileTimes(path.toStdString(), now));
+        ASSERT_TRUE(platform::GetFileTimes(path.toStdString(), now).ok());
         EXPECT_EQ(now.access.tv_sec, old.access.tv_sec) << "after its thumbnail was remade";
         EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
     }
