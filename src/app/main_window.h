@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,9 @@ class QToolBar;
 class QToolButton;
 class TDrawGrid;
 class TLanguage;
+namespace thumbs {
+class ThumbnailCache;
+}
 
 // One image of the loaded folder; a null thumbnail counts as none.
 struct ThumbEntry {
@@ -97,6 +101,8 @@ public:
     // photos stored turned. The decoding itself may have run on a worker.
     std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation);
     thumbs::ThumbnailOptions ThumbnailOptions() const;
+    // The thumbnail of one photo at the current options, through the thumbnail cache.
+    thumbs::Thumbnail MakeCachedThumbnail(const QString& path) const;
     static std::uint16_t ReadOrientation(const QString& path);
     void RefreshThumbnail(const QString& path);
     // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
@@ -135,6 +141,7 @@ public:
     TLanguage* language() const { return FLang; }
     int loadCount() const { return m_loadCount; }        // loads started
     int loadsFinished() const { return m_loadsFinished; } // loads that ran to their end
+    const std::shared_ptr<thumbs::ThumbnailCache>& thumbnailCache() const { return m_thumbCache; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -170,6 +177,8 @@ private:
     bool m_shown = false;
     bool m_handlersAttached = true;
     QTimer m_resizeTimer; // coalesces a border drag into one reload
+    // Masters of unchanged photos, so that a reload only scales; shared with the workers.
+    std::shared_ptr<thumbs::ThumbnailCache> m_thumbCache;
 
 public:
     // Controls and components, named as the window design names them.

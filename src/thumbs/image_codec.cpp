@@ -13,11 +13,6 @@
 namespace thumbs {
 namespace {
 
-// Decoded pixels we are willing to hold for one thumbnail (64 MiB of RGB32); a header that
-// claims more even at the smallest scale is treated as unreadable.
-constexpr std::int64_t kMaxDecodedPixels = 16ll << 20;
-constexpr std::int64_t kMaxFileBytes = 1ll << 30;
-
 struct JpegInfo {
     int width = 0;
     int height = 0;
@@ -30,26 +25,6 @@ bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& in
     return tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
                                &info.width, &info.height, &subsamp, &colorspace) == 0 &&
            info.width > 0 && info.height > 0;
-}
-
-tjscalingfactor ChooseScale(int w, int h, QSize target)
-{
-    tjscalingfactor best{1, 1};
-    if (target.isEmpty()) return best;
-    int count = 0;
-    const tjscalingfactor* factors = tjGetScalingFactors(&count);
-    std::int64_t bestArea = std::int64_t(w) * h;
-    for (int i = 0; i < count; ++i) {
-        const auto& f = factors[i];
-        if (f.num > f.denom) continue; // never decode larger than stored
-        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
-        const std::int64_t area = std::int64_t(sw) * sh;
-        if (sw >= target.width() && sh >= target.height() && area < bestArea) {
-            best = f;
-            bestArea = area;
-        }
-    }
-    return best;
 }
 
 QImage ScaleTo(const QImage& image, PixelSize size, bool smooth)
@@ -94,6 +69,26 @@ QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
 }
 
 } // namespace
+
+tjscalingfactor ChooseScale(int w, int h, QSize target)
+{
+    tjscalingfactor best{1, 1};
+    if (target.isEmpty()) return best;
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    std::int64_t bestArea = std::int64_t(w) * h;
+    for (int i = 0; i < count; ++i) {
+        const auto& f = factors[i];
+        if (f.num > f.denom) continue; // never decode larger than stored
+        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+        const std::int64_t area = std::int64_t(sw) * sh;
+        if (sw >= target.width() && sh >= target.height() && area < bestArea) {
+            best = f;
+            bestArea = area;
+        }
+    }
+    return best;
+}
 
 QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast)
 {

@@ -2,13 +2,21 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include <turbojpeg.h>
+
 namespace thumbs {
+
+// Decoded pixels we are willing to hold for one thumbnail (64 MiB of RGB32); a header that
+// claims more even at the smallest scale is treated as unreadable.
+inline constexpr std::int64_t kMaxDecodedPixels = 16ll << 20;
+inline constexpr std::int64_t kMaxFileBytes = 1ll << 30;
 
 struct ThumbnailOptions {
     int cellWidth = 150;
@@ -35,6 +43,9 @@ struct ImageHeader {
 
 // Size and orientation of a photo without decoding its pixels; zeros when it cannot be read.
 ImageHeader ReadImageHeader(const QString& path);
+
+// The smallest DCT scale of a w x h JPEG that still covers `target` (1/1 when target is empty).
+tjscalingfactor ChooseScale(int w, int h, QSize target);
 
 // Decodes JPEG bytes at the smallest DCT scale that still covers `target` (natural size when
 // target is empty). A truncated file decodes as far as it goes. Null when it cannot decode.

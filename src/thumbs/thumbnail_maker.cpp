@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "thumbs/draw_grid.h"
 #include "thumbs/image_codec.h"
+#include "thumbs/thumbnail_cache.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -12,6 +13,12 @@ thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const
 {
     return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
             pmiEnlargeSmall->isChecked()};
+}
+
+thumbs::Thumbnail TFormTulvex::MakeCachedThumbnail(const QString& path) const
+{
+    return m_thumbCache ? m_thumbCache->MakeThumbnail(path, ThumbnailOptions())
+                        : thumbs::MakeThumbnailImage(path, ThumbnailOptions());
 }
 
 std::optional<QImage> TFormTulvex::MakeThumbnail(const QString& path, bool recordOrientation)
@@ -41,8 +48,8 @@ std::uint16_t TFormTulvex::ReadOrientation(const QString& path)
 void TFormTulvex::RefreshThumbnail(const QString& path)
 {
     if (IndexOfThumb(path) < 0) return;
-    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? thumbs::MakeThumbnailImage(path, ThumbnailOptions())
-                                                          : thumbs::Thumbnail{});
+    // A turned photo has a new key, so its new master replaces the old one in the cache.
+    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? MakeCachedThumbnail(path) : thumbs::Thumbnail{});
 }
 
 void TFormTulvex::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made)
