@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The key make_seeds writes into the seed files.
     static const QByteArray key("fuzz-key");
     const thumbs::ThumbnailOptions cell{150, 170, true, true};
-    const auto master = thumbs::DecodeMasterFile(std::span(data, size), key, cell);
+    const auto master = thumbs::DecodeMasterFile(std::span(data, size), key);
     if (master && (master->image.isNull() || master->photoWidth < 1 || master->photoHeight < 1))
         std::abort(); // a master read back is always a usable one
     if (master) (void)thumbs::ThumbnailFromMaster(*master, cell);

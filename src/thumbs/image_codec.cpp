@@ -27,6 +27,26 @@ bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& in
            info.width > 0 && info.height > 0;
 }
 
+tjscalingfactor ChooseScale(int w, int h, QSize target)
+{
+    tjscalingfactor best{1, 1};
+    if (target.isEmpty()) return best;
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    std::int64_t bestArea = std::int64_t(w) * h;
+    for (int i = 0; i < count; ++i) {
+        const auto& f = factors[i];
+        if (f.num > f.denom) continue; // never decode larger than stored
+        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+        const std::int64_t area = std::int64_t(sw) * sh;
+        if (sw >= target.width() && sh >= target.height() && area < bestArea) {
+            best = f;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
 QImage ScaleTo(const QImage& image, PixelSize size, bool smooth)
 {
     if (image.isNull() || (image.width() == size.width && image.height() == size.height))
@@ -69,26 +89,6 @@ QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
 }
 
 } // namespace
-
-tjscalingfactor ChooseScale(int w, int h, QSize target)
-{
-    tjscalingfactor best{1, 1};
-    if (target.isEmpty()) return best;
-    int count = 0;
-    const tjscalingfactor* factors = tjGetScalingFactors(&count);
-    std::int64_t bestArea = std::int64_t(w) * h;
-    for (int i = 0; i < count; ++i) {
-        const auto& f = factors[i];
-        if (f.num > f.denom) continue; // never decode larger than stored
-        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
-        const std::int64_t area = std::int64_t(sw) * sh;
-        if (sw >= target.width() && sh >= target.height() && area < bestArea) {
-            best = f;
-            bestArea = area;
-        }
-    }
-    return best;
-}
 
 QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast)
 {

@@ -2,14 +2,11 @@
 #pragma once
 
 #include <QImage>
-#include <QSize>
 #include <QString>
 
 #include <cstdint>
 #include <span>
 #include <vector>
-
-#include <turbojpeg.h>
 
 namespace thumbs {
 
@@ -43,9 +40,6 @@ struct ImageHeader {
 
 // Size and orientation of a photo without decoding its pixels; zeros when it cannot be read.
 ImageHeader ReadImageHeader(const QString& path);
-
-// The smallest DCT scale of a w x h JPEG that still covers `target` (1/1 when target is empty).
-tjscalingfactor ChooseScale(int w, int h, QSize target);
 
 // Decodes JPEG bytes at the smallest DCT scale that still covers `target` (natural size when
 // target is empty). A truncated file decodes as far as it goes. Null when it cannot decode.

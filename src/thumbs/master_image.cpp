@@ -149,8 +149,7 @@ std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByt
     return file;
 }
 
-std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText,
-                                            const ThumbnailOptions& options)
+std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText)
 {
     // SOI, then our comment, then the picture, which must end with EOI.
     if (file.size() < 8 || file.size() > kMaxMasterFileBytes || file[0] != 0xFF || file[1] != 0xD8 ||
@@ -183,10 +182,9 @@ std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, 
     const std::optional<HeaderSize> size = ReadHeaderSize(handle.get(), file);
     if (!size || std::uint64_t(size->width) != fields[3] || std::uint64_t(size->height) != fields[4])
         return std::nullopt;
-    const PixelSize target = TargetSize(int(photoW), int(photoH), options);
-    const tjscalingfactor scale = ChooseScale(size->width, size->height, QSize(target.width, target.height));
+    // The whole master, so that a hit is made exactly as a miss is: by one smooth scale.
     MasterImage result;
-    result.image = DecodeRgb(handle.get(), file, TJSCALED(size->width, scale), TJSCALED(size->height, scale), true);
+    result.image = DecodeRgb(handle.get(), file, size->width, size->height, true);
     if (result.image.isNull()) return std::nullopt;
     result.photoWidth = int(photoW);
     result.photoHeight = int(photoH);

@@ -44,9 +44,7 @@ bool MasterServes(const ThumbnailOptions& options);
 // the photo it claims to be.
 std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByteArray& keyText);
 
-// Reads a master file back for a thumbnail of `options`, decoding no more pixels than that
-// thumbnail needs. nullopt for anything damaged, truncated, foreign or of another key.
-std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText,
-                                            const ThumbnailOptions& options);
+// Reads a master file back. nullopt for anything damaged, truncated, foreign or of another key.
+std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText);
 
 } // namespace thumbs

@@ -181,7 +181,7 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
         if (diskEnabled()) MarkUsed(-1, FileOf(*key).c_str()); // pruned last on disk too
         return ThumbnailFromMaster(*master, options);
     }
-    if (const std::optional<MasterImage> master = FromDisk(*key, options)) return ThumbnailFromMaster(*master, options);
+    if (const std::optional<MasterImage> master = FromDisk(*key)) return ThumbnailFromMaster(*master, options);
 
     // Read after the key was taken: a change in between gives the photo a key never seen here.
     const std::vector<std::uint8_t> bytes = ReadPhoto(path);
@@ -254,20 +254,20 @@ std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key)
     return master;
 }
 
-std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key, const ThumbnailOptions& options)
+std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key)
 {
     if (!diskEnabled()) return std::nullopt;
     const std::string file = FileOf(key);
     std::vector<std::uint8_t> bytes;
     if (!platform::ReadFileBytes(file, bytes, kMaxCacheFileBytes)) return std::nullopt;
-    std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text(), options);
+    std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text());
     if (!master) return std::nullopt; // rewritten once the photo is decoded
     MarkUsed(-1, file.c_str());
     {
         const std::lock_guard lock(m_mutex);
         ++m_counts.diskHits;
     }
-    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight)) Remember(key, *master, std::nullopt);
+    Remember(key, *master, std::nullopt);
     return master;
 }
 

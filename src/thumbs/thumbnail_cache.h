@@ -98,7 +98,7 @@ private:
 
     std::optional<MasterImage> FromMemory(const CacheKey& key);
     std::optional<MasterImage> PeekMemory(const CacheKey& key) const; // no use recorded, nothing dropped
-    std::optional<MasterImage> FromDisk(const CacheKey& key, const ThumbnailOptions& options);
+    std::optional<MasterImage> FromDisk(const CacheKey& key);
     void Remember(const CacheKey& key, const MasterImage& master, std::optional<std::size_t> racyHash);
     bool IsRacy(const CacheKey& key, const struct timespec& seen) const;
     void QueueWrite(const CacheKey& key, const MasterImage& master);
