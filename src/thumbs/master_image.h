@@ -44,7 +44,9 @@ bool MasterServes(const ThumbnailOptions& options);
 // the photo it claims to be.
 std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByteArray& keyText);
 
-// Reads a master file back. nullopt for anything damaged, truncated, foreign or of another key.
-std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText);
+// Reads a master file back, for the thumbnail of `forThumbnail` when given (decoding no more
+// pixels than it needs). nullopt for anything damaged, truncated, foreign or of another key.
+std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText,
+                                            const ThumbnailOptions* forThumbnail = nullptr);
 
 } // namespace thumbs

@@ -106,12 +106,6 @@ std::vector<std::uint8_t> ReadPhoto(const QString& path)
     return bytes;
 }
 
-std::optional<MasterImage> DecodePhotoMaster(const QString& path)
-{
-    const std::vector<std::uint8_t> bytes = ReadPhoto(path);
-    return bytes.empty() ? std::nullopt : DecodeMaster(bytes);
-}
-
 std::size_t HashBytes(std::span<const std::uint8_t> bytes)
 {
     return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -181,7 +175,7 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
         if (diskEnabled()) MarkUsed(-1, FileOf(*key).c_str()); // pruned last on disk too
         return ThumbnailFromMaster(*master, options);
     }
-    if (const std::optional<MasterImage> master = FromDisk(*key)) return ThumbnailFromMaster(*master, options);
+    if (const std::optional<MasterImage> master = FromDisk(*key, options)) return ThumbnailFromMaster(*master, options);
 
     // Read after the key was taken: a change in between gives the photo a key never seen here.
     const std::vector<std::uint8_t> bytes = ReadPhoto(path);
@@ -198,14 +192,6 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
         QueueWrite(*key, *master);
     }
     return ThumbnailFromMaster(*master, options);
-}
-
-std::optional<MasterImage> ThumbnailCache::PeekMemory(const CacheKey& key) const
-{
-    const std::lock_guard lock(m_mutex);
-    const auto found = m_byPath.find(key.path);
-    if (found == m_byPath.end() || !(found->second->key == key) || found->second->racyHash) return std::nullopt;
-    return found->second->master;
 }
 
 bool ThumbnailCache::IsRacy(const CacheKey& key, const struct timespec& seen) const
@@ -254,20 +240,20 @@ std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key)
     return master;
 }
 
-std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key)
+std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key, const ThumbnailOptions& options)
 {
     if (!diskEnabled()) return std::nullopt;
     const std::string file = FileOf(key);
     std::vector<std::uint8_t> bytes;
     if (!platform::ReadFileBytes(file, bytes, kMaxCacheFileBytes)) return std::nullopt;
-    std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text());
+    std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text(), &options);
     if (!master) return std::nullopt; // rewritten once the photo is decoded
     MarkUsed(-1, file.c_str());
     {
         const std::lock_guard lock(m_mutex);
         ++m_counts.diskHits;
     }
-    Remember(key, *master, std::nullopt);
+    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight)) Remember(key, *master, std::nullopt);
     return master;
 }
 
@@ -295,23 +281,22 @@ void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master, st
 void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master)
 {
     if (!diskEnabled()) return;
-    if (m_writes == Writes::Inline) {
-        WriteFile({key, master});
-        return;
-    }
-    const std::lock_guard lock(m_mutex);
-    if (m_stopping) return;
-    WriteJob job{key, master};
     const std::int64_t bytes = master.image.sizeInBytes();
-    if (m_pendingBytes + bytes > m_limits.pendingBytes)
-        job.master.image = QImage();
-    else
-        m_pendingBytes += bytes;
-    m_pending.push_back(std::move(job));
-    if (!m_draining) {
-        m_draining = true;
-        m_writer.start([this] { DrainWrites(); });
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping) return;
+        if (m_writes == Writes::Background && m_pendingBytes + bytes <= m_limits.pendingBytes) {
+            m_pendingBytes += bytes;
+            m_pending.push_back({key, master});
+            if (!m_draining) {
+                m_draining = true;
+                m_writer.start([this] { DrainWrites(); });
+            }
+            return;
+        }
     }
+    // The writer is behind (or there is none): this thread writes, which bounds what waits.
+    WriteFile({key, master});
 }
 
 void ThumbnailCache::DrainWrites()
@@ -337,20 +322,7 @@ void ThumbnailCache::DrainWrites()
 
 void ThumbnailCache::WriteFile(const WriteJob& job)
 {
-    MasterImage master = job.master;
-    if (master.image.isNull()) {
-        if (const std::optional<MasterImage> kept = PeekMemory(job.key)) {
-            master = *kept;
-        } else {
-            // Decoded again only while the photo is still the one the job was made for.
-            const std::optional<CacheKey> now = ReadCacheKey(job.key.path, job.key.highQuality);
-            if (!now || !(*now == job.key)) return;
-            const std::optional<MasterImage> decoded = DecodePhotoMaster(job.key.path);
-            if (!decoded) return;
-            master = *decoded;
-        }
-    }
-    const std::vector<std::uint8_t> bytes = EncodeMasterFile(master, job.key.Text());
+    const std::vector<std::uint8_t> bytes = EncodeMasterFile(job.master, job.key.Text());
     if (bytes.empty()) return;
     const std::string target = FileOf(job.key);
     struct stat old {};

@@ -41,8 +41,8 @@ std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality);
 struct CacheLimits {
     std::int64_t memoryBytes = 128ll << 20;
     std::int64_t diskBytes = 256ll << 20;
-    // Master pixels waiting for the disk writer beyond those the memory level holds anyway;
-    // past this a waiting entry keeps only its key and is decoded again when its turn comes.
+    // Master pixels waiting for the disk writer; past this the thread that decoded a photo
+    // writes its file itself.
     std::int64_t pendingBytes = 64ll << 20;
     // A photo changed this shortly before it was read may change again within the same tick of
     // the file system's clock, unseen by its key: its master is checked against the photo's
@@ -55,7 +55,7 @@ struct CacheLimits {
 class ThumbnailCache {
 public:
     enum class Writes {
-        Background, // a low-priority thread writes the files, so a load is not slowed by them
+        Background, // a low-priority thread writes the files, so a load waits for them less
         Inline,     // the thread that decoded a photo writes its file (a batch run)
     };
     // `folder` empty: memory only. A folder that cannot be made or written is not used.
@@ -93,12 +93,11 @@ private:
     };
     struct WriteJob {
         CacheKey key;
-        MasterImage master; // a null image: decode the photo again
+        MasterImage master;
     };
 
     std::optional<MasterImage> FromMemory(const CacheKey& key);
-    std::optional<MasterImage> PeekMemory(const CacheKey& key) const; // no use recorded, nothing dropped
-    std::optional<MasterImage> FromDisk(const CacheKey& key);
+    std::optional<MasterImage> FromDisk(const CacheKey& key, const ThumbnailOptions& options);
     void Remember(const CacheKey& key, const MasterImage& master, std::optional<std::size_t> racyHash);
     bool IsRacy(const CacheKey& key, const struct timespec& seen) const;
     void QueueWrite(const CacheKey& key, const MasterImage& master);
