@@ -64,6 +64,8 @@ table=$(cat <<TABLE
 TABLE
 )
 echo "$table"
+# The thumbnail cache's section (bench/cache.sh) stays.
+cache_section=$(awk '/^<!-- thumbnail cache: bench\/cache.sh -->$/ { keep = 1 } keep { print }' bench/RESULTS.md 2>/dev/null || true)
 {
   echo "# Benchmark results"
   echo
@@ -71,4 +73,5 @@ echo "$table"
   echo "(best of three runs each; all tools on the same files in the same run)."
   echo
   echo "$table"
+  if [ -n "$cache_section" ]; then echo; echo "$cache_section"; fi
 } > bench/RESULTS.md

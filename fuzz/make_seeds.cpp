@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed corpora of the fuzz targets: make_seeds OUTDIR
 #include "support/jpeg_factory.h"
+#include "thumbs/master_image.h"
 
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,10 @@ int main(int argc, char** argv)
             withOp.insert(withOp.end(), jpeg.begin(), jpeg.end());
             Put(out / "thumbnail", name, withOp);
         }
+    }
+    for (const auto& [w, h] : {std::pair{64, 48}, std::pair{700, 20}}) {
+        const auto master = thumbs::DecodeMaster(MakeJpeg(w, h));
+        if (master) Put(out / "master_file", "master" + std::to_string(w), thumbs::EncodeMasterFile(*master, "fuzz-key"));
     }
     Put(out / "ini", "lang.lng", Text("[Translations]\r\nFormTulvex.ActionOpen.Caption=\"View Image\"\r\n[Messages]\r\nfile(s)=Datei(en)\r\nEmpty=\r\n"));
     Put(out / "ini", "bom.lng", Text("\xEF\xBB\xBF[messages]\nTag='x'\n"));

@@ -6,6 +6,7 @@
 #include "collection/scan.h"
 #include "lang/Lang.h"
 #include "thumbs/draw_grid.h"
+#include "thumbs/thumbnail_cache.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -47,7 +48,8 @@ const char* const kTranslationKeys[] = {
 
 } // namespace
 
-TFormTulvex::TFormTulvex(QWidget* parent) : QMainWindow(parent)
+TFormTulvex::TFormTulvex(QWidget* parent)
+    : QMainWindow(parent), m_thumbCache(thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Background))
 {
     setObjectName("FormTulvex");
     CreateControls();

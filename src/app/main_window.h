@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,9 @@ class QToolBar;
 class QToolButton;
 class TDrawGrid;
 class TLanguage;
+namespace thumbs {
+class ThumbnailCache;
+}
 
 // One image of the loaded folder; a null thumbnail counts as none.
 struct ThumbEntry {
@@ -113,6 +117,8 @@ public:
     // photos stored turned. The decoding itself may have run on a worker.
     std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation);
     thumbs::ThumbnailOptions ThumbnailOptions() const;
+    // The thumbnail of one photo at the current options, through the thumbnail cache.
+    thumbs::Thumbnail MakeCachedThumbnail(const QString& path) const;
     void RefreshThumbnail(const QString& path);
     // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
     void ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made);
@@ -155,6 +161,7 @@ public:
     TLanguage* language() const { return FLang; }
     int loadCount() const { return m_loadCount; }        // loads started
     int loadsFinished() const { return m_loadsFinished; } // loads that ran to their end
+    const std::shared_ptr<thumbs::ThumbnailCache>& thumbnailCache() const { return m_thumbCache; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -199,6 +206,8 @@ private:
     QTimer m_frameWatch;  // waits for a window manager's frame after the first showing
     int m_frameChecks = 0;
     QMargins m_lastFrame; // as seen at the previous check
+    // Masters of unchanged photos, so that a reload only scales; shared with the workers.
+    std::shared_ptr<thumbs::ThumbnailCache> m_thumbCache;
 
 public:
     // Controls and components, named as the window design names them.

@@ -9,6 +9,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "thumbs/image_codec.h"
+#include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_pipeline.h"
 
 #include <QCoreApplication>
@@ -265,7 +266,10 @@ int CmdThumbnails(const Options& o)
     QElapsedTimer timer;
     timer.start();
     int made = 0, unreadable = 0, unwritten = 0;
-    thumbs::ThumbnailPipeline pipeline(paths, options); // the window's pool and order
+    // The window's cache, pool and order. A batch run writes each file on the thread that
+    // decoded the photo: nobody waits for the first thumbnail.
+    const auto cache = thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Inline);
+    thumbs::ThumbnailPipeline pipeline(paths, options, cache);
     const QDir base(folder);
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString& path = paths[i];

@@ -42,7 +42,7 @@ void TFormTulvex::LoadFolder(const QString& folder)
         progress.SetCancelCaption(Msg("Cancel"));
         progress.SetRange(0, int(paths.size()));
         // Workers decode ahead; the results are taken here in scan order.
-        thumbs::ThumbnailPipeline pipeline(paths, ThumbnailOptions());
+        thumbs::ThumbnailPipeline pipeline(paths, ThumbnailOptions(), m_thumbCache);
         for (qsizetype i = 0; i < paths.size(); ++i) {
             QApplication::processEvents();
             if (superseded()) return;

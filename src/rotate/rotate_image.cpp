@@ -11,6 +11,7 @@
 #include "rotate/word_wrap.h"
 #include "thumbs/app_wait.h"
 #include "thumbs/draw_grid.h"
+#include "thumbs/thumbnail_cache.h"
 
 #include <QAction>
 #include <QApplication>
@@ -136,8 +137,8 @@ void TFormTulvex::tbAutoClick()
         finishRefresh();
         if (IndexOfThumb(path) >= 0) {
             refreshing = path;
-            refreshed = QtConcurrent::run([path, options = ThumbnailOptions()] {
-                return thumbs::MakeThumbnailImage(path, options);
+            refreshed = QtConcurrent::run([path, options = ThumbnailOptions(), cache = m_thumbCache] {
+                return cache ? cache->MakeThumbnail(path, options) : thumbs::MakeThumbnailImage(path, options);
             });
         }
         progress.StepBy(1);

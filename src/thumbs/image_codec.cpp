@@ -14,11 +14,6 @@
 namespace thumbs {
 namespace {
 
-// Decoded pixels we are willing to hold for one thumbnail (64 MiB of RGB32); a header that
-// claims more even at the smallest scale is treated as unreadable.
-constexpr std::int64_t kMaxDecodedPixels = 16ll << 20;
-constexpr std::int64_t kMaxFileBytes = 1ll << 30;
-
 struct JpegInfo {
     int width = 0;
     int height = 0;

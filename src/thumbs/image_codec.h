@@ -10,6 +10,11 @@
 
 namespace thumbs {
 
+// Decoded pixels we are willing to hold for one thumbnail (64 MiB of RGB32); a header that
+// claims more even at the smallest scale is treated as unreadable.
+inline constexpr std::int64_t kMaxDecodedPixels = 16ll << 20;
+inline constexpr std::int64_t kMaxFileBytes = 1ll << 30;
+
 struct ThumbnailOptions {
     int cellWidth = 150;
     int cellHeight = 170;

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "thumbs/draw_grid.h"
 #include "thumbs/image_codec.h"
+#include "thumbs/thumbnail_cache.h"
 
 #include <QAction>
 #include <QFile>
@@ -13,6 +14,12 @@ thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const
 {
     return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
             pmiEnlargeSmall->isChecked()};
+}
+
+thumbs::Thumbnail TFormTulvex::MakeCachedThumbnail(const QString& path) const
+{
+    return m_thumbCache ? m_thumbCache->MakeThumbnail(path, ThumbnailOptions())
+                        : thumbs::MakeThumbnailImage(path, ThumbnailOptions());
 }
 
 std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation)
@@ -35,8 +42,8 @@ void TFormTulvex::RefreshThumbnail(const QString& path)
         m_keptTimes.erase(path); // not read again: the turn's times stand
         return;
     }
-    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? thumbs::MakeThumbnailImage(path, ThumbnailOptions())
-                                                          : thumbs::Thumbnail{});
+    // A turned photo has a new key, so its new master replaces the old one in the cache.
+    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? MakeCachedThumbnail(path) : thumbs::Thumbnail{});
 }
 
 void TFormTulvex::RestoreKeptTimes(const QString& path)
@@ -44,7 +51,8 @@ void TFormTulvex::RestoreKeptTimes(const QString& path)
     const auto kept = m_keptTimes.find(path);
     if (kept == m_keptTimes.end()) return;
     // Best effort: the turn itself already set these times and reported any failure.
-    static_cast<void>(platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second));
+    if (platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second).ok() && m_thumbCache)
+        m_thumbCache->AdoptOwnTimesChange(path);
     m_keptTimes.erase(kept);
 }
 

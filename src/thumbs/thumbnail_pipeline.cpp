@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "thumbs/thumbnail_pipeline.h"
 
+#include "thumbs/thumbnail_cache.h"
+
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -8,8 +10,9 @@
 
 namespace thumbs {
 
-ThumbnailPipeline::ThumbnailPipeline(QStringList paths, ThumbnailOptions options, QThreadPool* pool)
-    : m_paths(std::move(paths)), m_options(options), m_pool(pool ? pool : QThreadPool::globalInstance()),
+ThumbnailPipeline::ThumbnailPipeline(QStringList paths, ThumbnailOptions options, std::shared_ptr<ThumbnailCache> cache,
+                                     QThreadPool* pool)
+    : m_paths(std::move(paths)), m_options(options), m_cache(std::move(cache)), m_pool(pool ? pool : QThreadPool::globalInstance()),
       // Enough to keep every worker busy; few enough that a cancelled load wastes little.
       m_ahead(2 * std::max(1, m_pool->maxThreadCount()))
 {
@@ -27,8 +30,9 @@ QFuture<Thumbnail> ThumbnailPipeline::request(qsizetype i)
     const qsizetype until = std::min(m_paths.size(), i + 1 + m_ahead);
     while (qsizetype(m_futures.size()) < until) {
         const QString path = m_paths[qsizetype(m_futures.size())];
-        const ThumbnailOptions options = m_options;
-        m_futures.push_back(QtConcurrent::run(m_pool, [path, options] { return MakeThumbnailImage(path, options); }));
+        m_futures.push_back(QtConcurrent::run(m_pool, [path, options = m_options, cache = m_cache] {
+            return cache ? cache->MakeThumbnail(path, options) : MakeThumbnailImage(path, options);
+        }));
     }
     return m_futures[std::size_t(i)];
 }

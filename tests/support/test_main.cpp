@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Tests run with a window system that needs no display, and with settings, trash and runtime
-// folders of their own so that they never touch the user's.
+// Tests run with a window system that needs no display, and with settings, trash, cache and
+// runtime folders of their own so that they never touch the user's.
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -12,6 +12,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
     qputenv("HOME", home.path().toUtf8());
     qputenv("LC_NUMERIC", "C");

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Drives the real window offscreen through a first load and the reload after a resize, and
+// compares thumbnails from the cache with those made from the photos. One run per process:
+//   tulvex_cache_bench window FOLDER   (the cache folder from XDG_CACHE_HOME as in the program)
+//   tulvex_cache_bench psnr FOLDER     (every photo at the default cell, cache in a temporary)
+// Prints key=value lines for bench/cache.sh.
+#include "app/main_window.h"
+#include "collection/scan.h"
+#include "thumbs/draw_grid.h"
+#include "thumbs/thumbnail_cache.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+namespace {
+
+long StatusKb(const char* field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field)) return line.mid(int(std::strlen(field))).trimmed().split(' ')[0].toLong();
+    return -1;
+}
+
+double Seconds(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e9; }
+
+int RunWindow(const QString& folder)
+{
+    auto window = std::make_unique<TFormTulvex>();
+    window->show();
+    // The start-up load (of an empty folder, from the settings the script wrote) first.
+    for (int i = 0; i < 500 && window->loadsFinished() < 1; ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    window->LoadFolder(folder);
+    const double first = Seconds(timer);
+    const std::size_t count = window->thumbList().size();
+    qint64 thumbBytes = 0;
+    for (const ThumbEntry& e : window->thumbList()) thumbBytes += e.thumbnail.sizeInBytes();
+    const int firstCell = window->DrawGrid->DefaultColWidth();
+
+    // A resize: the window reloads once the size has been still for a moment (FormResize with
+    // a sender, from its settle timer). Timed from that reload's start to its end.
+    window->resize(1024, 720);
+    const int finished = window->loadsFinished();
+    double reload = -1;
+    timer.restart();
+    while (reload < 0 && timer.elapsed() < 600'000) {
+        QElapsedTimer step;
+        step.start();
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (window->loadsFinished() != finished) reload = Seconds(step);
+        else QThread::msleep(1);
+    }
+    const int secondCell = window->DrawGrid->DefaultColWidth();
+
+    std::printf("photos=%zu\nfirst_load_s=%.4f\nreload_s=%.4f\ncells=%d,%d\n", count, first, reload, firstCell,
+                secondCell);
+    std::printf("thumb_bytes_avg=%lld\n", count ? (long long)(thumbBytes / qint64(count)) : 0ll);
+    if (const auto& cache = window->thumbnailCache()) {
+        const auto counts = cache->counts();
+        std::printf("cache_disk=%d\ncache_memory_bytes=%lld\ncache_memory_peak_bytes=%lld\n",
+                    int(cache->diskEnabled()), (long long)cache->memoryBytes(), (long long)cache->memoryPeakBytes());
+        std::printf("memory_hits=%d\ndisk_hits=%d\nmisses=%d\n", counts.memoryHits, counts.diskHits, counts.misses);
+        timer.restart();
+        cache->Flush();
+        std::printf("flush_s=%.4f\nwritten=%d\ncache_disk_bytes=%lld\n", Seconds(timer), cache->counts().written,
+                    (long long)cache->diskBytes());
+    }
+    std::printf("rss_peak_kb=%ld\n", StatusKb("VmHWM:"));
+    return count ? 0 : 1;
+}
+
+double Psnr(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size()) return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const uchar* p = x.constScanLine(row);
+        const uchar* q = y.constScanLine(row);
+        for (int i = 0; i < x.width() * 3; ++i) sum += double(p[i] - q[i]) * (p[i] - q[i]);
+    }
+    const double mse = sum / (double(x.width()) * x.height() * 3);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+int RunPsnr(const QString& folder)
+{
+    QStringList paths;
+    collection::ScanFolder(folder, false, paths);
+    QTemporaryDir cacheDir;
+    const thumbs::ThumbnailOptions cell{150, 170, true, true}; // the default cell
+    double minMemory = std::numeric_limits<double>::max(), minDisk = minMemory, minHit = minMemory;
+    double sumMemory = 0, sumDisk = 0, sumHit = 0;
+    {
+        thumbs::ThumbnailCache made(cacheDir.path(), thumbs::ThumbnailCache::Writes::Inline);
+        thumbs::ThumbnailCache nextRun(cacheDir.path(), thumbs::ThumbnailCache::Writes::Inline);
+        for (const QString& path : paths) {
+            const QImage direct = thumbs::MakeThumbnailImage(path, cell).image;
+            const QImage firstLoad = made.MakeThumbnail(path, cell).image;
+            const QImage diskHit = nextRun.MakeThumbnail(path, cell).image;
+            const double fromMaster = Psnr(firstLoad, direct);
+            const double fromDisk = Psnr(diskHit, direct);
+            const double hitVsMiss = Psnr(diskHit, firstLoad);
+            minHit = std::min(minHit, hitVsMiss);
+            sumHit += hitVsMiss;
+            minMemory = std::min(minMemory, fromMaster);
+            minDisk = std::min(minDisk, fromDisk);
+            sumMemory += fromMaster;
+            sumDisk += fromDisk;
+        }
+        if (nextRun.counts().diskHits != int(paths.size())) std::fprintf(stderr, "psnr: not every photo came from disk\n");
+    }
+    const double n = std::max<double>(1, double(paths.size()));
+    std::printf("psnr_photos=%lld\npsnr_master_min_db=%.2f\npsnr_master_mean_db=%.2f\n", (long long)paths.size(),
+                minMemory, sumMemory / n);
+    std::printf("psnr_disk_min_db=%.2f\npsnr_disk_mean_db=%.2f\n", minDisk, sumDisk / n);
+    std::printf("psnr_hit_vs_miss_min_db=%.2f\npsnr_hit_vs_miss_mean_db=%.2f\n", minHit, sumHit / n);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setApplicationName("Tulvex");
+    const QStringList args = app.arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: tulvex_cache_bench window|psnr FOLDER\n");
+        return 2;
+    }
+    if (args[1] == "window") return RunWindow(args[2]);
+    if (args[1] == "psnr") return RunPsnr(args[2]);
+    return 2;
+}

@@ -1,0 +1,445 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "thumbs/thumbnail_cache.h"
+
+#include "platform/file_io.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+namespace thumbs {
+namespace {
+
+constexpr std::uint64_t kMaxCacheFileBytes = 16u << 20;
+constexpr char kTempPrefix[] = ".tmp-";
+constexpr std::time_t kStaleTempSeconds = 3600;
+
+std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+bool IsCacheFileName(const std::string& name)
+{
+    if (name.size() != 44 || name.compare(40, 4, ".jpg") != 0) return false;
+    return std::all_of(name.begin(), name.begin() + 40,
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Makes the folder and its missing parents private to the user; empty when it cannot be
+// made, is not a folder of ours, or cannot be written.
+std::string PrepareFolder(const QString& folder)
+{
+    const std::string path = Native(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return {};
+        if (slash == std::string::npos) break;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return {};
+    if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) return {};
+    std::string probe = path + "/" + kTempPrefix + "XXXXXX";
+    const platform::UniqueFd fd(::mkostemp(probe.data(), O_CLOEXEC));
+    if (!fd.valid()) return {};
+    ::unlink(probe.c_str());
+    return path;
+}
+
+struct timespec Now()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+
+// The modification time of a cache file is its last use. Set from the fine clock, since the
+// file system's own stamps come in ticks that would leave many files tied.
+void MarkUsed(int fd, const char* path)
+{
+    const struct timespec now = Now();
+    const struct timespec times[2] = {now, now};
+    if (fd >= 0)
+        ::futimens(fd, times);
+    else
+        ::utimensat(AT_FDCWD, path, times, 0);
+}
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += std::size_t(put);
+    }
+    return true;
+}
+
+// Whole file through a temporary and a rename: a reader sees the old file or the new one.
+bool ReplaceFile(const std::string& folder, const std::string& target, std::span<const std::uint8_t> bytes)
+{
+    std::string temp = folder + "/" + kTempPrefix + "XXXXXX";
+    platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.valid()) return false;
+    const bool ok = WriteAll(fd.get(), bytes) && ::fchmod(fd.get(), 0600) == 0 &&
+                    (MarkUsed(fd.get(), nullptr), ::close(fd.release()) == 0) &&
+                    ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+std::vector<std::uint8_t> ReadPhoto(const QString& path)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!platform::ReadFileBytes(Native(path), bytes, std::uint64_t(kMaxFileBytes)).ok()) bytes.clear();
+    return bytes;
+}
+
+std::size_t HashBytes(std::span<const std::uint8_t> bytes)
+{
+    return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+
+} // namespace
+
+QByteArray CacheKey::Text() const
+{
+    const QByteArray utf8 = path.toUtf8();
+    return QByteArray(highQuality ? "q=high" : "q=low") + " dev=" + QByteArray::number(qulonglong(device)) +
+           " ino=" + QByteArray::number(qulonglong(inode)) + " size=" + QByteArray::number(qlonglong(size)) +
+           " mtime=" + QByteArray::number(qlonglong(mtimeSec)) + '.' + QByteArray::number(qlonglong(mtimeNsec)) +
+           " ctime=" + QByteArray::number(qlonglong(ctimeSec)) + '.' + QByteArray::number(qlonglong(ctimeNsec)) +
+           " path=" + QByteArray::number(utf8.size()) + ':' + utf8;
+}
+
+std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality)
+{
+    CacheKey key;
+    key.path = QFileInfo(path).absoluteFilePath();
+    struct stat st {};
+    if (::stat(Native(key.path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    key.device = st.st_dev;
+    key.inode = st.st_ino;
+    key.size = st.st_size;
+    key.mtimeSec = st.st_mtim.tv_sec;
+    key.mtimeNsec = st.st_mtim.tv_nsec;
+    key.ctimeSec = st.st_ctim.tv_sec;
+    key.ctimeNsec = st.st_ctim.tv_nsec;
+    key.highQuality = highQuality;
+    return key;
+}
+
+ThumbnailCache::ThumbnailCache(const QString& folder, Writes writes, CacheLimits limits)
+    : m_folder(folder.isEmpty() ? std::string() : PrepareFolder(folder)), m_writes(writes), m_limits(limits)
+{
+    m_writer.setMaxThreadCount(1);
+}
+
+ThumbnailCache::~ThumbnailCache()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_pending.clear();
+        m_pendingBytes = 0;
+    }
+    m_writer.waitForDone();
+}
+
+QString ThumbnailCache::DefaultFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/tulvex/thumbnails");
+}
+
+Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options)
+{
+    if (!MasterServes(options)) return MakeThumbnailImage(path, options);
+    const struct timespec seen = Now();
+    const std::optional<CacheKey> key = ReadCacheKey(path, options.highQuality);
+    if (!key) return MakeThumbnailImage(path, options); // gone, or a folder: the ordinary answer
+    if (const std::optional<MasterImage> master = FromMemory(*key)) {
+        if (diskEnabled()) MarkUsed(-1, FileOf(*key).c_str()); // pruned last on disk too
+        return ThumbnailFromMaster(*master, options);
+    }
+    if (const std::optional<MasterImage> master = FromDisk(*key, options)) return ThumbnailFromMaster(*master, options);
+
+    // Read after the key was taken: a change in between gives the photo a key never seen here.
+    const std::vector<std::uint8_t> bytes = ReadPhoto(path);
+    const std::optional<MasterImage> master = bytes.empty() ? std::nullopt : DecodeMaster(bytes);
+    if (!master) return MakeThumbnailImage(path, options); // another format, or unreadable
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_counts.misses;
+    }
+    if (IsRacy(*key, seen)) {
+        Remember(*key, *master, HashBytes(bytes));
+    } else {
+        Remember(*key, *master, std::nullopt);
+        QueueWrite(*key, *master);
+    }
+    return ThumbnailFromMaster(*master, options);
+}
+
+bool ThumbnailCache::IsRacy(const CacheKey& key, const struct timespec& seen) const
+{
+    const std::int64_t age = (std::int64_t(seen.tv_sec) - key.ctimeSec) * 1'000'000'000 + (seen.tv_nsec - key.ctimeNsec);
+    return age < m_limits.racyNanoseconds;
+}
+
+std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key)
+{
+    MasterImage master;
+    std::optional<std::size_t> racyHash;
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_byPath.find(key.path);
+        if (found == m_byPath.end()) return std::nullopt;
+        const auto entry = found->second;
+        if (!(entry->key == key)) { // the photo changed: its old master is of no use any more
+            m_memoryBytes -= entry->master.image.sizeInBytes();
+            m_byPath.erase(found);
+            m_lru.erase(entry);
+            return std::nullopt;
+        }
+        m_lru.splice(m_lru.begin(), m_lru, entry);
+        master = entry->master;
+        racyHash = entry->racyHash;
+        if (!racyHash) {
+            ++m_counts.memoryHits;
+            return master;
+        }
+    }
+    const struct timespec seen = Now();
+    if (HashBytes(ReadPhoto(key.path)) != *racyHash) {
+        Remember(key, {}, std::nullopt); // drops the entry
+        return std::nullopt;
+    }
+    const bool settled = !IsRacy(key, seen);
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_counts.memoryHits;
+        const auto found = m_byPath.find(key.path);
+        if (settled && found != m_byPath.end() && found->second->key == key) found->second->racyHash.reset();
+    }
+    // Read once the tick of its last change had passed: the bytes checked are the photo's for good.
+    if (settled) QueueWrite(key, master);
+    return master;
+}
+
+std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key, const ThumbnailOptions& options)
+{
+    if (!diskEnabled()) return std::nullopt;
+    const std::string file = FileOf(key);
+    std::vector<std::uint8_t> bytes;
+    if (!platform::ReadFileBytes(file, bytes, kMaxCacheFileBytes).ok()) return std::nullopt;
+    std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text(), &options);
+    if (!master) return std::nullopt; // rewritten once the photo is decoded
+    MarkUsed(-1, file.c_str());
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_counts.diskHits;
+    }
+    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight)) Remember(key, *master, std::nullopt);
+    return master;
+}
+
+void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master, std::optional<std::size_t> racyHash)
+{
+    const std::int64_t bytes = master.image.sizeInBytes();
+    const std::lock_guard lock(m_mutex);
+    if (const auto found = m_byPath.find(key.path); found != m_byPath.end()) {
+        m_memoryBytes -= found->second->master.image.sizeInBytes();
+        m_lru.erase(found->second);
+        m_byPath.erase(found);
+    }
+    if (master.image.isNull() || bytes > m_limits.memoryBytes) return;
+    while (!m_lru.empty() && m_memoryBytes + bytes > m_limits.memoryBytes) {
+        m_memoryBytes -= m_lru.back().master.image.sizeInBytes();
+        m_byPath.erase(m_lru.back().key.path);
+        m_lru.pop_back();
+    }
+    m_lru.push_front({key, master, racyHash});
+    m_byPath[key.path] = m_lru.begin();
+    m_memoryBytes += bytes;
+    m_memoryPeak = std::max(m_memoryPeak, m_memoryBytes);
+}
+
+void ThumbnailCache::AdoptOwnTimesChange(const QString& path)
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_byPath.find(QFileInfo(path).absoluteFilePath());
+    if (found == m_byPath.end()) return;
+    CacheKey& cached = found->second->key;
+    const std::optional<CacheKey> now = ReadCacheKey(cached.path, cached.highQuality);
+    if (!now) return;
+    CacheKey ctimeAside = *now;
+    ctimeAside.ctimeSec = cached.ctimeSec;
+    ctimeAside.ctimeNsec = cached.ctimeNsec;
+    if (ctimeAside != cached) return; // more than the status-change time moved: a real change
+    for (WriteJob& job : m_pending)
+        if (job.key == cached) job.key = *now;
+    cached = *now;
+}
+
+void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master)
+{
+    if (!diskEnabled()) return;
+    const std::int64_t bytes = master.image.sizeInBytes();
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping) return;
+        if (m_writes == Writes::Background && m_pendingBytes + bytes <= m_limits.pendingBytes) {
+            m_pendingBytes += bytes;
+            m_pending.push_back({key, master});
+            if (!m_draining) {
+                m_draining = true;
+                m_writer.start([this] { DrainWrites(); });
+            }
+            return;
+        }
+    }
+    // The writer is behind (or there is none): this thread writes, which bounds what waits.
+    WriteFile({key, master});
+}
+
+void ThumbnailCache::DrainWrites()
+{
+    // Writing the cache yields to the decoding a load waits for.
+    ::setpriority(PRIO_PROCESS, ::gettid(), 19);
+    for (;;) {
+        WriteJob job;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_pending.empty() || m_stopping) {
+                m_draining = false;
+                m_drained.notify_all();
+                return;
+            }
+            job = std::move(m_pending.front());
+            m_pending.pop_front();
+            m_pendingBytes -= job.master.image.sizeInBytes();
+        }
+        WriteFile(job);
+    }
+}
+
+void ThumbnailCache::WriteFile(const WriteJob& job)
+{
+    const std::vector<std::uint8_t> bytes = EncodeMasterFile(job.master, job.key.Text());
+    if (bytes.empty()) return;
+    const std::string target = FileOf(job.key);
+    struct stat old {};
+    const std::int64_t replaced = ::stat(target.c_str(), &old) == 0 ? old.st_size : 0;
+    if (!ReplaceFile(m_folder, target, bytes)) return;
+    bool prune = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_counts.written;
+        if (m_diskBytes >= 0) m_diskBytes += std::int64_t(bytes.size()) - replaced;
+        prune = m_diskBytes < 0 || m_diskBytes > m_limits.diskBytes;
+    }
+    if (prune) PruneDisk();
+}
+
+void ThumbnailCache::PruneDisk()
+{
+    struct File {
+        struct timespec used;
+        std::int64_t size;
+        std::string path;
+    };
+    std::vector<File> files;
+    std::int64_t total = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(m_folder.c_str()), &::closedir);
+    if (!dir) return;
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        const std::string path = m_folder + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (name.rfind(kTempPrefix, 0) == 0) {
+            if (now - st.st_mtim.tv_sec > kStaleTempSeconds) ::unlink(path.c_str()); // left by a killed run
+            continue;
+        }
+        if (!IsCacheFileName(name)) continue;
+        files.push_back({st.st_mtim, st.st_size, path});
+        total += st.st_size;
+    }
+    if (total > m_limits.diskBytes) {
+        std::sort(files.begin(), files.end(), [](const File& a, const File& b) {
+            return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
+        });
+        // A tenth below the bound, so that the next few writes do not each scan the folder.
+        const std::int64_t goal = m_limits.diskBytes - m_limits.diskBytes / 10;
+        for (const File& f : files) {
+            if (total <= goal) break;
+            if (::unlink(f.path.c_str()) == 0) total -= f.size;
+        }
+    }
+    const std::lock_guard lock(m_mutex);
+    m_diskBytes = total;
+}
+
+void ThumbnailCache::Flush()
+{
+    {
+        std::unique_lock lock(m_mutex);
+        m_drained.wait(lock, [this] { return !m_draining; });
+    }
+    m_writer.waitForDone();
+}
+
+std::string ThumbnailCache::FileOf(const CacheKey& key) const
+{
+    const QByteArray name = QCryptographicHash::hash(QByteArray(key.highQuality ? "high\n" : "low\n") + key.path.toUtf8(),
+                                                     QCryptographicHash::Sha1)
+                                .toHex();
+    return m_folder + "/" + name.toStdString() + ".jpg";
+}
+
+std::int64_t ThumbnailCache::memoryBytes() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_memoryBytes;
+}
+
+std::int64_t ThumbnailCache::memoryPeakBytes() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_memoryPeak;
+}
+
+std::int64_t ThumbnailCache::diskBytes() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_diskBytes;
+}
+
+ThumbnailCache::Counts ThumbnailCache::counts() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_counts;
+}
+
+std::shared_ptr<ThumbnailCache> OpenDefaultCache(ThumbnailCache::Writes writes)
+{
+    if (qEnvironmentVariable("TULVEX_THUMBNAIL_CACHE") == QStringLiteral("off")) return nullptr;
+    return std::make_shared<ThumbnailCache>(ThumbnailCache::DefaultFolder(), writes);
+}
+
+} // namespace thumbs

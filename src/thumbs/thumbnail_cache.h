@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "thumbs/image_codec.h"
+#include "thumbs/master_image.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QThreadPool>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace thumbs {
+
+// What identifies one state of one photo: a turn, a copy over it or a touch changes at least
+// one field (the status-change time changes even when the modification time is put back).
+struct CacheKey {
+    QString path; // absolute
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtimeSec = 0, mtimeNsec = 0;
+    std::int64_t ctimeSec = 0, ctimeNsec = 0;
+    bool highQuality = true;
+
+    QByteArray Text() const;
+    friend bool operator==(const CacheKey&, const CacheKey&) = default;
+};
+
+// The key of the photo at `path` as it is now; nullopt when no regular file is there.
+std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality);
+
+struct CacheLimits {
+    std::int64_t memoryBytes = 128ll << 20;
+    std::int64_t diskBytes = 256ll << 20;
+    // Master pixels waiting for the disk writer; past this the thread that decoded a photo
+    // writes its file itself.
+    std::int64_t pendingBytes = 64ll << 20;
+    // A photo changed this shortly before it was read may change again within the same tick of
+    // the file system's clock, unseen by its key: its master is checked against the photo's
+    // bytes before it is used again, and reaches the disk only once that check has passed.
+    std::int64_t racyNanoseconds = 2'000'000'000;
+};
+
+// Master images of photos, in memory for the run and as small JPEG files across runs. Every
+// call is thread-safe: the makers of a load run on a thread pool.
+class ThumbnailCache {
+public:
+    enum class Writes {
+        Background, // a low-priority thread writes the files, so a load waits for them less
+        Inline,     // the thread that decoded a photo writes its file (a batch run)
+    };
+    // `folder` empty: memory only. A folder that cannot be made or written is not used.
+    explicit ThumbnailCache(const QString& folder, Writes writes = Writes::Background, CacheLimits limits = {});
+    ~ThumbnailCache(); // stops the writer after the file it is writing
+    ThumbnailCache(const ThumbnailCache&) = delete;
+    ThumbnailCache& operator=(const ThumbnailCache&) = delete;
+
+    // $XDG_CACHE_HOME/tulvex/thumbnails, by default ~/.cache/tulvex/thumbnails.
+    static QString DefaultFolder();
+
+    // The thumbnail of the photo, from its master when one is cached for the photo as it is now,
+    // else made from the photo (whose master is then cached). Options a master cannot serve
+    // (low quality, large cells) go straight to the ordinary maker.
+    Thumbnail MakeThumbnail(const QString& path, const ThumbnailOptions& options);
+
+    // The program has just set the photo's times itself (which moves only its status-change
+    // time): the master cached for it still shows it. A master kept while the photo was racy
+    // is still checked against the photo's bytes before it is used.
+    void AdoptOwnTimesChange(const QString& path);
+
+    // Blocks until every waiting file is written (in the background mode).
+    void Flush();
+
+    bool diskEnabled() const { return !m_folder.empty(); }
+    const std::string& folder() const { return m_folder; }
+    std::int64_t memoryBytes() const;
+    std::int64_t memoryPeakBytes() const;
+    std::int64_t diskBytes() const;
+    struct Counts {
+        int memoryHits = 0, diskHits = 0, misses = 0, written = 0;
+    };
+    Counts counts() const;
+
+private:
+    struct MemoryEntry {
+        CacheKey key;
+        MasterImage master;
+        std::optional<std::size_t> racyHash; // of the photo's bytes, while the key alone may not tell
+    };
+    struct WriteJob {
+        CacheKey key;
+        MasterImage master;
+    };
+
+    std::optional<MasterImage> FromMemory(const CacheKey& key);
+    std::optional<MasterImage> FromDisk(const CacheKey& key, const ThumbnailOptions& options);
+    void Remember(const CacheKey& key, const MasterImage& master, std::optional<std::size_t> racyHash);
+    bool IsRacy(const CacheKey& key, const struct timespec& seen) const;
+    void QueueWrite(const CacheKey& key, const MasterImage& master);
+    void DrainWrites();
+    void WriteFile(const WriteJob& job);
+    void PruneDisk();
+    std::string FileOf(const CacheKey& key) const;
+
+    std::string m_folder; // empty when the disk level is off
+    Writes m_writes;
+    CacheLimits m_limits;
+
+    mutable std::mutex m_mutex;
+    std::list<MemoryEntry> m_lru; // most recently used first
+    std::unordered_map<QString, std::list<MemoryEntry>::iterator> m_byPath;
+    std::int64_t m_memoryBytes = 0;
+    std::int64_t m_memoryPeak = 0;
+    Counts m_counts;
+
+    std::deque<WriteJob> m_pending;
+    std::int64_t m_pendingBytes = 0;
+    bool m_draining = false;
+    bool m_stopping = false;
+    std::int64_t m_diskBytes = -1; // unknown until the writer first looks
+    std::condition_variable m_drained;
+    QThreadPool m_writer;
+};
+
+// The cache of the user's cache folder, or none when TULVEX_THUMBNAIL_CACHE is "off" (for
+// measuring loads without it).
+std::shared_ptr<ThumbnailCache> OpenDefaultCache(ThumbnailCache::Writes writes);
+
+} // namespace thumbs
