@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/file_io.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,9 +27,11 @@ int JpegLosslessTransform(const std::string& path, int transform, std::string* e
 
 // The same, with the orientation entries of the turned photo set to `orientation` before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
-// file holds turned pixels with the old tag.
+// file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
+// photo was in place (it is turned all the same).
 int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                 std::string* error = nullptr);
+                 std::string* error = nullptr, std::string* warning = nullptr,
+                 const platform::FlushCalls& calls = {});
 
 // The in-memory part: turns `jpeg` into `out`. Same status codes.
 int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,

@@ -27,7 +27,7 @@ TurnOutcome ApplyTurn(const TurnPlan& plan)
 {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
-    if (TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.reason) != kTransformOk) {
+    if (TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.reason, &outcome.warning) != kTransformOk) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         return outcome;
     }

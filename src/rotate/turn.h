@@ -35,6 +35,7 @@ struct TurnOutcome {
     Status status = Status::Turned;
     int error = 0;        // errno of the failed time restore
     std::string reason;   // why the transform failed
+    std::string warning;  // turned, but a flush after the replacement failed (names the file)
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.
