@@ -6,7 +6,9 @@
 #include "jpeg/byte_order.h"
 #include "jpeg/orientation_writer.h"
 #include "jpeg/turbo.h"
+#include "jpeg/stray_bytes.h"
 #include "platform/file_io.h"
+#include "rotate/multi_picture.h"
 #include "thumbs/thumbnail_size.h"
 
 #include <cstring>
@@ -241,8 +243,8 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     ReplaceThumbnail(jpeg, *segment, fields, transform, {width, height});
 }
 
-int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                       std::vector<std::uint8_t>& out, std::string* error)
+int TurnImage(std::span<const std::uint8_t> image, int transform, std::optional<std::uint16_t> orientation,
+              std::vector<std::uint8_t>& out, std::string* error)
 {
     const int op = TransformOperation(transform);
     if (op < 0) {
@@ -254,10 +256,11 @@ int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
         SetError(error, "the JPEG library could not start");
         return kTransformFailed;
     }
-    if (!TurnBytes(handle.get(), jpeg, op, out)) {
+    const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
+    if (!TurnBytes(handle.get(), cleaned ? std::span<const std::uint8_t>(*cleaned) : image, op, out)) {
         // Any warning left after the stray header bytes are gone concerns the image data: a
         // turn would carry the damage into the new file, so the photo stays as it is.
-        const bool isJpeg = jpeg.size() >= 2 && jpeg[0] == 0xFF && jpeg[1] == 0xD8;
+        const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
         SetError(error, (isJpeg ? "the photo is damaged: " : "") + jpeg::TjErrorText(handle.get()));
         return kTransformFailed;
     }
@@ -268,7 +271,27 @@ int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
         return kTransformFailed;
     }
     UpdateExifAfterTurn(out, transform, width, height);
+    if (orientation) {
+        jpeg::MemoryFile file(std::move(out));
+        jpeg::PatchOrientation(file, *orientation); // silent, as on disk
+        out = file.release();
+    }
     return kTransformOk;
+}
+
+int TurnJpegBytes(std::span<const std::uint8_t> file, int transform, std::optional<std::uint16_t> orientation,
+                  std::vector<std::uint8_t>& out, std::string* error)
+{
+    const ImageTurn turn = [&](std::span<const std::uint8_t> image, std::vector<std::uint8_t>& turned, std::string* why) {
+        return TurnImage(image, transform, orientation, turned, why);
+    };
+    return TurnWholeFile(file, turn, out, error);
+}
+
+int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                       std::vector<std::uint8_t>& out, std::string* error)
+{
+    return TurnJpegBytes(jpeg, transform, std::nullopt, out, error);
 }
 
 int JpegLosslessTransform(const std::string& path, int transform, std::string* error)
@@ -289,12 +312,7 @@ int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint
         return kTransformUnreadable;
     }
     std::vector<std::uint8_t> turned;
-    if (const int rc = TransformJpegBytes(original, transform, turned, error)) return rc;
-    if (orientation) {
-        jpeg::MemoryFile file(std::move(turned));
-        jpeg::PatchOrientation(file, *orientation); // silent, as on disk
-        turned = file.release();
-    }
+    if (const int rc = TurnJpegBytes(original, transform, orientation, turned, error)) return rc;
     const platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls);
     if (!written.replaced()) {
         std::string reason = std::strerror(written.error);

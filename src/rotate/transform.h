@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,18 @@ int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint
                  std::string* error = nullptr, std::string* warning = nullptr,
                  const platform::FlushCalls& calls = {});
 
-// The in-memory part: turns `jpeg` into `out`. Same status codes.
+// Turns one image (a main image or an MPF image, up to its EOI) into `out` and, when given, sets
+// its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they
+// all turn alike. A photo whose image data is damaged is refused.
+int TurnImage(std::span<const std::uint8_t> image, int transform, std::optional<std::uint16_t> orientation,
+              std::vector<std::uint8_t>& out, std::string* error = nullptr);
+
+// The whole file in memory: the main image and its MPF images turned, the index rewritten, other
+// trailing bytes kept. Same status codes.
+int TurnJpegBytes(std::span<const std::uint8_t> file, int transform, std::optional<std::uint16_t> orientation,
+                  std::vector<std::uint8_t>& out, std::string* error = nullptr);
+
+// The same without an orientation: turns `jpeg` into `out`.
 int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
                        std::vector<std::uint8_t>& out, std::string* error = nullptr);
 

@@ -97,3 +97,29 @@ TEST(TulvexCli, OneWriterPerPhoto)
     EXPECT_NE(second.find("0 turned, 0 skipped, 0 failed"), std::string::npos) << second;
     EXPECT_TRUE(ReadFile(folder.file("a.jpg")) == once);
 }
+
+TEST(TulvexCli, TwoAutomaticPassesLeaveEveryPhotoAsOnePassDoes)
+{
+    TempDir folder;
+    ExifSpec six, eight;
+    six.orientation = 6;
+    eight.orientation = 8;
+    eight.thumbnail = MakeJpeg(32, 24);
+    WriteFile(folder.file("plain.jpg"), MakeJpegWithExif(64, 48, six));
+    // XMP ahead of EXIF: the pass must write the orientation where it reads it.
+    WriteFile(folder.file("xmp-first.jpg"),
+              InsertAfterSoi(InsertAfterSoi(MakeJpeg(64, 48), MakeApp1(MakeTiff(six))),
+                             MakeXmpApp1(XmpPacketWithOrientation(6, false))));
+    WriteFile(folder.file("mpf.jpg"), MakeMpfFile(MakeJpegWithExif(64, 48, eight), {{MakeJpeg(32, 32)}},
+                                                  jpeg::ByteOrder::Big, Bytes(100, 0x42)));
+    int code = -1;
+    const std::string first = Cli("auto " + folder.path(), &code);
+    EXPECT_NE(first.find("3 turned, 0 skipped, 0 failed"), std::string::npos) << first;
+    std::vector<Bytes> once;
+    for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"}) once.push_back(ReadFile(folder.file(name)));
+    const std::string second = Cli("auto " + folder.path(), &code);
+    EXPECT_NE(second.find("0 turned, 0 skipped, 0 failed"), std::string::npos) << second;
+    std::size_t i = 0;
+    for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"})
+        EXPECT_TRUE(ReadFile(folder.file(name)) == once[i++]) << name;
+}
