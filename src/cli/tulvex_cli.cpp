@@ -3,6 +3,7 @@
 #include "collection/scan.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
+#include "jpeg/jpeg_header.h"
 #include "jpeg/orientation_writer.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
@@ -243,7 +244,7 @@ int CmdExif(const Options& o)
     int failed = 0;
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const QString& path : o.positional) {
-        const auto header = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+        const auto header = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
         if (header.empty()) {
             std::fprintf(stderr, "%s: not a readable JPEG\n", Local(path).c_str());
             ++failed;

@@ -16,21 +16,6 @@
 namespace platform {
 namespace {
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes, off_t at)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, at + off_t(done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = EIO;
-            return false;
-        }
-        done += std::size_t(put);
-    }
-    return true;
-}
-
 std::string ResolveLinks(const std::string& path)
 {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -121,7 +106,7 @@ int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> by
 {
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd.valid()) return errno;
-    if (!WriteAll(fd.get(), bytes, 0)) return errno;
+    if (!WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0)) return errno;
     if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) return errno;
     if (calls.fsyncFile(fd.get()) != 0) return errno;
     return calls.closeFile(fd.release()) == 0 ? 0 : errno;
@@ -156,6 +141,40 @@ ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::
 
 } // namespace
 
+bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset)
+{
+    auto* p = static_cast<std::uint8_t*>(dst);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, p, n, off_t(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO; // the file ended early
+            return false;
+        }
+        p += got;
+        offset += std::uint64_t(got);
+        n -= std::size_t(got);
+    }
+    return true;
+}
+
+bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset)
+{
+    const auto* p = static_cast<const std::uint8_t*>(src);
+    while (n > 0) {
+        const ssize_t put = ::pwrite(fd, p, n, off_t(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = EIO;
+            return false;
+        }
+        p += put;
+        offset += std::uint64_t(put);
+        n -= std::size_t(put);
+    }
+    return true;
+}
+
 void UniqueFd::reset(int fd)
 {
     if (m_fd >= 0) ::close(m_fd);
@@ -174,14 +193,10 @@ bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std:
         return false;
     }
     out.resize(std::size_t(st.st_size));
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got = ::read(fd.get(), out.data() + done, out.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += std::size_t(got);
+    if (!ReadFullyAt(fd.get(), out.data(), out.size(), 0)) {
+        out.clear();
+        return false;
     }
-    out.resize(done);
     return true;
 }
 
@@ -200,7 +215,7 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
 
     TemporaryFile temp(target);
     if (!temp.valid()) return failed(errno);
-    if (!WriteAll(temp.fd(), bytes, 0)) return failed(errno);
+    if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return failed(errno);
     if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return failed(errno);
     // Owner and group can only be kept where the process may give them away.
     if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return failed(errno);

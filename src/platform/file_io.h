@@ -38,6 +38,11 @@ private:
     int m_fd = -1;
 };
 
+// Reads or writes exactly n bytes at `offset`, retrying after signals; false (errno set) on an
+// error or an early end of file.
+bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset);
+bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
+
 // Reads a whole regular file of at most maxBytes; false (errno set) otherwise.
 bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxBytes = 1ull << 30);

@@ -2,6 +2,7 @@
 #include "rotate/transform.h"
 
 #include "exif/exif_reader.h"
+#include "exif/ifd_view.h"
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
 #include "jpeg/orientation_writer.h"
@@ -36,67 +37,51 @@ void SetError(std::string* error, std::string text)
     if (error) *error = std::move(text);
 }
 
-// Positions (inside the TIFF block) of the entries that follow a turn.
+// The entries (inside the TIFF block) that follow a turn.
 struct ExifFields {
     ByteOrder order = ByteOrder::Little;
-    std::size_t widthEntry = 0, heightEntry = 0;           // 0: none
-    std::size_t thumbOffsetEntry = 0, thumbLengthEntry = 0; // 0: none
+    std::optional<exif::IfdEntry> width, height;
+    std::optional<exif::IfdEntry> thumbOffset, thumbLength;
 };
 
-std::size_t EntryCountOk(const ByteReader& tiff, std::uint32_t ifd, ByteOrder order)
-{
-    std::uint16_t count = 0;
-    if (!tiff.u16(ifd, order, count) || !tiff.has(std::size_t(ifd) + 2, 12u * count + 4))
-        return 0;
-    return count;
-}
-
-ExifFields LocateFields(const ByteReader& tiff, ByteOrder order)
+ExifFields LocateFields(const exif::TiffView& tiff)
 {
     ExifFields fields;
-    fields.order = order;
-    std::uint32_t ifd0 = 0;
-    if (!tiff.u32(4, order, ifd0)) return fields;
-    const std::size_t count0 = EntryCountOk(tiff, ifd0, order);
+    fields.order = tiff.order();
+    const std::uint32_t ifd0 = tiff.firstDirectory();
+    const exif::IfdView dir0(tiff, ifd0);
+    // Only directories whose entries and next pointer all lie inside the block are used.
+    const std::size_t count0 = dir0.complete() ? dir0.entries() : 0;
     for (std::size_t i = 0; i < count0; ++i) {
-        const std::size_t entry = ifd0 + 2 + 12 * i;
-        std::uint16_t tag = 0;
-        std::uint32_t exifIfd = 0;
-        tiff.u16(entry, order, tag);
-        if (tag != exif::tag::ExifIfd || !tiff.u32(entry + 8, order, exifIfd) || exifIfd == ifd0) continue;
-        const std::size_t count = EntryCountOk(tiff, exifIfd, order);
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t sub = exifIfd + 2 + 12 * k;
-            tiff.u16(sub, order, tag);
-            if (tag == exif::tag::PixelWidth) fields.widthEntry = sub;
-            if (tag == exif::tag::PixelHeight) fields.heightEntry = sub;
+        const exif::IfdEntry entry = dir0.entry(i);
+        if (entry.tag != exif::tag::ExifIfd || entry.value == ifd0) continue;
+        const exif::IfdView exifDir(tiff, entry.value);
+        for (std::size_t k = 0; exifDir.complete() && k < exifDir.entries(); ++k) {
+            const exif::IfdEntry sub = exifDir.entry(k);
+            if (sub.tag == exif::tag::PixelWidth) fields.width = sub;
+            if (sub.tag == exif::tag::PixelHeight) fields.height = sub;
         }
         break;
     }
-    std::uint32_t ifd1 = 0;
-    if (count0 == 0 || !tiff.u32(ifd0 + 2 + 12 * count0, order, ifd1) || ifd1 == 0 || ifd1 == ifd0)
-        return fields;
-    const std::size_t count1 = EntryCountOk(tiff, ifd1, order);
-    for (std::size_t i = 0; i < count1; ++i) {
-        const std::size_t entry = ifd1 + 2 + 12 * i;
-        std::uint16_t tag = 0;
-        tiff.u16(entry, order, tag);
-        if (tag == exif::tag::ThumbnailOffset) fields.thumbOffsetEntry = entry;
-        if (tag == exif::tag::ThumbnailLength) fields.thumbLengthEntry = entry;
+    const std::uint32_t ifd1 = dir0.next().value_or(0);
+    if (count0 == 0 || ifd1 == 0 || ifd1 == ifd0) return fields;
+    const exif::IfdView dir1(tiff, ifd1);
+    for (std::size_t i = 0; dir1.complete() && i < dir1.entries(); ++i) {
+        const exif::IfdEntry entry = dir1.entry(i);
+        if (entry.tag == exif::tag::ThumbnailOffset) fields.thumbOffset = entry;
+        if (entry.tag == exif::tag::ThumbnailLength) fields.thumbLength = entry;
     }
     return fields;
 }
 
-void StoreDimension(std::uint8_t* tiff, std::size_t entry, ByteOrder order, int value)
+void StoreDimension(std::uint8_t* tiff, const std::optional<exif::IfdEntry>& entry, ByteOrder order,
+                    int value)
 {
-    if (entry == 0) return;
-    const std::uint16_t type = jpeg::Load16(tiff + entry + 2, order);
-    const std::uint32_t count = jpeg::Load32(tiff + entry + 4, order);
-    if (count != 1) return;
-    if (type == 3 && value <= 0xFFFF) {
-        jpeg::Store16(tiff + entry + 8, std::uint16_t(value), order);
-    } else if (type == 4) {
-        jpeg::Store32(tiff + entry + 8, std::uint32_t(value), order);
+    if (!entry || entry->count != 1) return;
+    if (entry->type == std::uint16_t(exif::ExifType::Short) && value <= 0xFFFF) {
+        jpeg::Store16(tiff + entry->valueField(), std::uint16_t(value), order);
+    } else if (entry->type == std::uint16_t(exif::ExifType::Long)) {
+        jpeg::Store32(tiff + entry->valueField(), std::uint32_t(value), order);
     }
 }
 
@@ -185,12 +170,12 @@ constexpr int kThumbnailQualities[] = {90, 75, 50, 30};
 void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& segment,
                       const ExifFields& fields, int transform, JpegSize photo)
 {
-    if (fields.thumbOffsetEntry == 0 || fields.thumbLengthEntry == 0) return;
+    if (!fields.thumbOffset || !fields.thumbLength || fields.thumbLength->count != 1) return;
     std::uint8_t* tiff = jpeg.data() + segment.tiffStart;
     const std::size_t tiffSize = segment.segmentEnd - segment.tiffStart;
-    if (jpeg::Load32(tiff + fields.thumbLengthEntry + 4, fields.order) != 1) return;
-    const std::uint32_t offset = jpeg::Load32(tiff + fields.thumbOffsetEntry + 8, fields.order);
-    const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLengthEntry + 8, fields.order);
+    // Read now: the dimensions stored before may share bytes with these fields in an odd file.
+    const std::uint32_t offset = jpeg::Load32(tiff + fields.thumbOffset->valueField(), fields.order);
+    const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLength->valueField(), fields.order);
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
     const std::vector<std::uint8_t> old(tiff + offset, tiff + offset + length);
 
@@ -208,7 +193,7 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     if (turned.empty() || turned.size() > room) {
         // No thumbnail beats a wrong one.
         std::memset(tiff + offset, 0, length);
-        jpeg::Store32(tiff + fields.thumbLengthEntry + 8, 0, fields.order);
+        jpeg::Store32(tiff + fields.thumbLength->valueField(), 0, fields.order);
         return;
     }
     if (turned.size() <= length) {
@@ -223,7 +208,7 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
         jpeg[segment.segmentStart + 3] = std::uint8_t(segmentLength & 0xFF);
         tiff = jpeg.data() + segment.tiffStart;
     }
-    jpeg::Store32(tiff + fields.thumbLengthEntry + 8, std::uint32_t(turned.size()), fields.order);
+    jpeg::Store32(tiff + fields.thumbLength->valueField(), std::uint32_t(turned.size()), fields.order);
 }
 
 } // namespace
@@ -232,14 +217,13 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
 {
     const int op = TransformOperation(transform);
     const auto segment = exif::FindExifSegment(jpeg);
-    if (op < 0 || !segment || segment->segmentEnd - segment->tiffStart < 8) return;
-    const std::uint8_t* tiff = jpeg.data() + segment->tiffStart;
-    const std::optional<ByteOrder> order = jpeg::ByteOrderMark(tiff);
-    if (!order) return;
-    const ByteReader reader({tiff, segment->segmentEnd - segment->tiffStart});
-    const ExifFields fields = LocateFields(reader, *order);
-    StoreDimension(jpeg.data() + segment->tiffStart, fields.widthEntry, *order, width);
-    StoreDimension(jpeg.data() + segment->tiffStart, fields.heightEntry, *order, height);
+    if (op < 0 || !segment) return;
+    const auto view = exif::TiffView::Open(
+        std::span(jpeg).subspan(segment->tiffStart, segment->segmentEnd - segment->tiffStart));
+    if (!view) return;
+    const ExifFields fields = LocateFields(*view);
+    StoreDimension(jpeg.data() + segment->tiffStart, fields.width, fields.order, width);
+    StoreDimension(jpeg.data() + segment->tiffStart, fields.height, fields.order, height);
     ReplaceThumbnail(jpeg, *segment, fields, transform, {width, height});
 }
 

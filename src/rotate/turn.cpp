@@ -5,8 +5,28 @@
 #include "rotate/transform.h"
 
 #include <QFile>
+#include <QImageReader>
 
 namespace rotate {
+namespace {
+
+// A photo that is not a JPEG still gets its size, so that the crop question comes before the
+// turn refuses it, as for any other photo.
+jpeg::JpegHeader ReadHeader(const QString& path)
+{
+    if (auto header = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString()))
+        return *header;
+    jpeg::JpegHeader header;
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    if (const QSize size = reader.size(); size.isValid()) {
+        header.width = size.width();
+        header.height = size.height();
+    }
+    return header;
+}
+
+} // namespace
 
 std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
 {
@@ -18,7 +38,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
     plan.transform = *transform;
     const std::string native = QFile::encodeName(path).toStdString();
     plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times);
-    plan.header = thumbs::ReadImageHeader(path);
+    plan.header = ReadHeader(path);
     plan.newOrientation = NewOrientation(plan.header.orientation, code);
     return plan;
 }

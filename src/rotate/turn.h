@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jpeg/jpeg_header.h"
 #include "platform/file_io.h"
-#include "thumbs/image_codec.h"
 
 #include <QString>
 
@@ -20,7 +20,7 @@ struct TurnPlan {
     int transform = 0;
     bool timesKept = false;
     platform::FileTimes times;
-    thumbs::ImageHeader header;
+    jpeg::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
 
     // A side that is not a multiple of 16 may lose up to 15 pixels to the trim.
