@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "jpeg/mpf.h"
 
+#include "exif/ifd_view.h"
+
 #include <cstring>
 
 namespace jpeg {
@@ -21,26 +23,19 @@ struct IndexFields {
     std::uint32_t entriesLength = 0;
 };
 
-std::optional<IndexFields> ReadIndexIfd(const ByteReader& tiff, ByteOrder order)
-{
-    std::uint32_t ifd = 0;
-    std::uint16_t entries = 0;
-    if (!tiff.u32(4, order, ifd) || !tiff.u16(ifd, order, entries)) return std::nullopt;
-    if (!tiff.has(std::size_t(ifd) + 2, 12u * entries)) return std::nullopt;
+std::optional<IndexFields> ReadIndexIfd(const exif::TiffView& tiff) {
+    const exif::IfdView ifd(tiff, tiff.firstDirectory());
+    if (!ifd.valid() || ifd.entries() < ifd.declaredCount()) return std::nullopt;
     IndexFields fields;
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t entry = ifd + 2 + 12 * i;
-        const std::uint16_t tag = Load16(tiff.at(entry), order);
-        const std::uint16_t type = Load16(tiff.at(entry + 2), order);
-        const std::uint32_t count = Load32(tiff.at(entry + 4), order);
-        const std::uint32_t value = Load32(tiff.at(entry + 8), order);
-        if (tag == kTagMpfVersion && type == kTypeUndefined && count == 4) {
-            fields.versionSeen = std::memcmp(tiff.at(entry + 8), "01", 2) == 0;
-        } else if (tag == kTagNumberOfImages && type == kTypeLong && count == 1) {
-            fields.count = value;
-        } else if (tag == kTagMpEntries && type == kTypeUndefined && count > 4) {
-            fields.entriesOffset = value;
-            fields.entriesLength = count;
+    for (std::size_t i = 0; i < ifd.entries(); ++i) {
+        const exif::IfdEntry entry = ifd.entry(i);
+        if (entry.tag == kTagMpfVersion && entry.type == kTypeUndefined && entry.count == 4) {
+            fields.versionSeen = std::memcmp(tiff.bytes().at(entry.valueField()), "01", 2) == 0;
+        } else if (entry.tag == kTagNumberOfImages && entry.type == kTypeLong && entry.count == 1) {
+            fields.count = entry.value;
+        } else if (entry.tag == kTagMpEntries && entry.type == kTypeUndefined && entry.count > 4) {
+            fields.entriesOffset = entry.value;
+            fields.entriesLength = entry.count;
         }
     }
     return fields;
@@ -48,21 +43,20 @@ std::optional<IndexFields> ReadIndexIfd(const ByteReader& tiff, ByteOrder order)
 
 } // namespace
 
-bool IsMpfPayload(std::span<const std::uint8_t> payload)
-{
+bool IsMpfPayload(std::span<const std::uint8_t> payload) {
     return payload.size() >= 4 && std::memcmp(payload.data(), "MPF\0", 4) == 0;
 }
 
-std::optional<MpfIndex> ParseMpfIndex(std::span<const std::uint8_t> payload)
-{
+std::optional<MpfIndex> ParseMpfIndex(std::span<const std::uint8_t> payload) {
     if (!IsMpfPayload(payload) || payload.size() < kMpfTiffStart + 8) return std::nullopt;
-    const ByteReader tiff(payload.subspan(kMpfTiffStart));
-    const std::optional<ByteOrder> order = ByteOrderMark(tiff.at(0));
-    std::uint16_t magic = 0;
-    if (!order || !tiff.u16(2, *order, magic) || magic != 42) return std::nullopt;
+    const std::optional<exif::TiffView> view = exif::TiffView::Open(payload.subspan(kMpfTiffStart));
+    if (!view || view->magic() != 42) return std::nullopt;
+    const ByteReader& tiff = view->bytes();
+    const std::optional<ByteOrder> order = view->order();
 
-    const std::optional<IndexFields> fields = ReadIndexIfd(tiff, *order);
-    if (!fields || !fields->versionSeen || !fields->count || !fields->entriesOffset) return std::nullopt;
+    const std::optional<IndexFields> fields = ReadIndexIfd(*view);
+    if (!fields || !fields->versionSeen || !fields->count || !fields->entriesOffset)
+        return std::nullopt;
     const std::uint32_t count = *fields->count;
     if (count == 0 || count > kMaxImages || fields->entriesLength != count * kMpfEntrySize ||
         !tiff.has(*fields->entriesOffset, fields->entriesLength))
@@ -79,8 +73,7 @@ std::optional<MpfIndex> ParseMpfIndex(std::span<const std::uint8_t> payload)
     return index;
 }
 
-bool WriteMpfEntries(std::span<std::uint8_t> payload, const MpfIndex& index)
-{
+bool WriteMpfEntries(std::span<std::uint8_t> payload, const MpfIndex& index) {
     const std::size_t length = index.entries.size() * kMpfEntrySize;
     if (index.entriesAt > payload.size() || length > payload.size() - index.entriesAt) return false;
     for (std::size_t i = 0; i < index.entries.size(); ++i) {

@@ -11,6 +11,7 @@ namespace jpeg {
 // A copy of `image` without the bytes that stand between its segments ahead of the first scan
 // where a marker was due (decoders skip them with an "extraneous bytes" warning; they carry
 // nothing). nullopt when there are none.
-std::optional<std::vector<std::uint8_t>> WithoutStrayHeaderBytes(std::span<const std::uint8_t> image);
+std::optional<std::vector<std::uint8_t>>
+WithoutStrayHeaderBytes(std::span<const std::uint8_t> image);
 
 } // namespace jpeg

@@ -17,40 +17,42 @@ struct MpfLocation {
 };
 
 // The first APP2 "MPF" segment ahead of the main image's scan.
-std::optional<MpfLocation> FindMpfSegment(std::span<const std::uint8_t> image)
-{
+std::optional<MpfLocation> FindMpfSegment(std::span<const std::uint8_t> image) {
     jpeg::SpanSource source(image);
     for (const jpeg::Segment& segment : jpeg::ReadSegments(source, jpeg::Strictness::Lenient)) {
         if (segment.marker != kApp2 || segment.truncated) continue;
-        const auto payload = image.subspan(std::size_t(segment.payloadStart), std::size_t(segment.payloadSize()));
-        if (jpeg::IsMpfPayload(payload)) return MpfLocation{std::size_t(segment.payloadStart), std::size_t(segment.payloadEnd)};
+        const auto payload =
+            image.subspan(std::size_t(segment.payloadStart), std::size_t(segment.payloadSize()));
+        if (jpeg::IsMpfPayload(payload))
+            return MpfLocation{std::size_t(segment.payloadStart), std::size_t(segment.payloadEnd)};
     }
     return std::nullopt;
 }
 
-bool StartsWithSoi(std::span<const std::uint8_t> file, std::size_t at)
-{
-    return at <= file.size() && file.size() - at >= 2 && file[at] == 0xFF && file[at + 1] == jpeg::marker::Soi;
+bool StartsWithSoi(std::span<const std::uint8_t> file, std::size_t at) {
+    return at <= file.size() && file.size() - at >= 2 && file[at] == 0xFF &&
+           file[at + 1] == jpeg::marker::Soi;
 }
 
 // The images of the index as parts, in file order; empty when any of them is out of place.
-std::vector<TrailerPart> IndexedImages(std::span<const std::uint8_t> file, std::size_t mainEnd)
-{
+std::vector<TrailerPart> IndexedImages(std::span<const std::uint8_t> file, std::size_t mainEnd) {
     const std::span<const std::uint8_t> main = file.first(mainEnd);
     const std::optional<MpfLocation> location = FindMpfSegment(main);
     if (!location) return {};
-    const auto index = jpeg::ParseMpfIndex(main.subspan(location->payloadStart, location->payloadEnd - location->payloadStart));
+    const auto index = jpeg::ParseMpfIndex(
+        main.subspan(location->payloadStart, location->payloadEnd - location->payloadStart));
     if (!index || index->entries.front().offset != 0) return {};
     std::vector<TrailerPart> images;
     for (std::size_t i = 1; i < index->entries.size(); ++i) {
         const jpeg::MpfEntry& entry = index->entries[i];
         const std::uint64_t begin = std::uint64_t(location->origin()) + entry.offset;
-        if (entry.size == 0 || begin < mainEnd || begin > file.size() || entry.size > file.size() - begin ||
-            !StartsWithSoi(file, std::size_t(begin)))
+        if (entry.size == 0 || begin < mainEnd || begin > file.size() ||
+            entry.size > file.size() - begin || !StartsWithSoi(file, std::size_t(begin)))
             return {};
         images.push_back({std::size_t(begin), std::size_t(begin + entry.size), i});
     }
-    std::sort(images.begin(), images.end(), [](const TrailerPart& a, const TrailerPart& b) { return a.begin < b.begin; });
+    std::sort(images.begin(), images.end(),
+              [](const TrailerPart& a, const TrailerPart& b) { return a.begin < b.begin; });
     for (std::size_t i = 1; i < images.size(); ++i)
         if (images[i].begin < images[i - 1].end) return {};
     return images;
@@ -58,8 +60,7 @@ std::vector<TrailerPart> IndexedImages(std::span<const std::uint8_t> file, std::
 
 } // namespace
 
-FileLayout ReadFileLayout(std::span<const std::uint8_t> file)
-{
+FileLayout ReadFileLayout(std::span<const std::uint8_t> file) {
     FileLayout layout;
     jpeg::SpanSource source(file);
     const std::optional<std::uint64_t> end = jpeg::EndOfImage(source);
@@ -78,9 +79,8 @@ FileLayout ReadFileLayout(std::span<const std::uint8_t> file)
     return layout;
 }
 
-int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn, std::vector<std::uint8_t>& out,
-                  std::string* error)
-{
+int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
+                  std::vector<std::uint8_t>& out, std::string* error) {
     const FileLayout layout = ReadFileLayout(file);
     if (const int rc = turn(file.first(layout.mainEnd), out, error)) return rc;
     const std::size_t mainSize = out.size();
@@ -95,10 +95,13 @@ int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn, std
         }
         std::string why;
         if (const int rc = turn(bytes, image, &why)) {
-            if (error) *error = "an image the photo holds besides the main one cannot be turned (" + why + ")";
+            if (error)
+                *error =
+                    "an image the photo holds besides the main one cannot be turned (" + why + ")";
             return rc;
         }
-        placed.push_back({*part.mpfEntry, {0, std::uint32_t(image.size()), std::uint32_t(out.size()), 0, 0}});
+        placed.push_back(
+            {*part.mpfEntry, {0, std::uint32_t(image.size()), std::uint32_t(out.size()), 0, 0}});
         out.insert(out.end(), image.begin(), image.end());
     }
     if (!layout.indexUsable) return kTransformOk;
@@ -106,7 +109,8 @@ int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn, std
     // The index travelled with the main image's segments; its offsets count from its own place.
     const std::optional<MpfLocation> location = FindMpfSegment({out.data(), mainSize});
     const std::span<std::uint8_t> payload(out.data() + (location ? location->payloadStart : 0),
-                                          location ? location->payloadEnd - location->payloadStart : 0);
+                                          location ? location->payloadEnd - location->payloadStart
+                                                   : 0);
     std::optional<jpeg::MpfIndex> index = jpeg::ParseMpfIndex(payload);
     if (!index) {
         if (error) *error = "the turned photo lost its multi-picture index";

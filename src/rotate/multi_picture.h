@@ -18,12 +18,14 @@ namespace rotate {
 // trailer), in file order.
 struct TrailerPart {
     std::size_t begin = 0, end = 0;
-    std::optional<std::size_t> mpfEntry; // the index entry of an image; nullopt: bytes kept as they are
+    std::optional<std::size_t>
+        mpfEntry; // the index entry of an image; nullopt: bytes kept as they are
 };
 
 struct FileLayout {
-    std::size_t mainEnd = 0;  // one past the main image's EOI
-    bool indexUsable = false; // the MPF index parsed and every image it lists lies after the main image
+    std::size_t mainEnd = 0; // one past the main image's EOI
+    bool indexUsable =
+        false; // the MPF index parsed and every image it lists lies after the main image
     std::vector<TrailerPart> parts;
 };
 
@@ -33,13 +35,13 @@ struct FileLayout {
 FileLayout ReadFileLayout(std::span<const std::uint8_t> file);
 
 // Turns one whole JPEG image into `out`; 0 or a transform status, with a reason in `error`.
-using ImageTurn = std::function<int(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
-                                    std::string* error)>;
+using ImageTurn = std::function<int(std::span<const std::uint8_t> image,
+                                    std::vector<std::uint8_t>& out, std::string* error)>;
 
 // Turns the main image and every MPF image with `turn`, copies the other parts unchanged (the
 // last one stays at the same distance from the end of the file) and points the index of the
 // turned main image at the turned images. Any image that cannot be turned fails the whole turn.
-int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn, std::vector<std::uint8_t>& out,
-                  std::string* error);
+int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
+                  std::vector<std::uint8_t>& out, std::string* error);
 
 } // namespace rotate

@@ -1,26 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a replacement reports when a flush or an in-place rewrite fails, and what a load does with
 // what it leaves.
-#include "platform/file_io.h"
-
 #include "collection/scan.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include "platform/file_io.h"
 
 using namespace testing_support;
 
 namespace {
 
 // A call that does its work and then reports `error`, as a disk that fails late does.
-std::function<int(int)> FailingAfter(int (*call)(int), int error, int* calls = nullptr, int failFrom = 1)
-{
+std::function<int(int)> FailingAfter(int (*call)(int), int error, int* calls = nullptr,
+                                     int failFrom = 1) {
     return [=](int fd) {
         call(fd);
         if (calls && ++*calls < failFrom) return 0;
@@ -29,8 +29,7 @@ std::function<int(int)> FailingAfter(int (*call)(int), int error, int* calls = n
     };
 }
 
-QStringList Leftovers(const TempDir& dir)
-{
+QStringList Leftovers(const TempDir& dir) {
     QStringList photos, stale;
     collection::ScanFolder(dir.qpath(), false, photos, &stale);
     return stale;
@@ -38,8 +37,7 @@ QStringList Leftovers(const TempDir& dir)
 
 } // namespace
 
-TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile)
-{
+TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile) {
     TempDir dir;
     const std::string path = dir.file("photo.jpg");
     const Bytes next{9, 8, 7};
@@ -59,7 +57,8 @@ TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile)
         EXPECT_TRUE(result.replaced());
         EXPECT_EQ(ReadFile(path), next);
         EXPECT_EQ(!result.warning.empty(), c.warns) << result.warning;
-        if (c.warns) EXPECT_NE(result.warning.find("photo.jpg"), std::string::npos) << result.warning;
+        if (c.warns)
+            EXPECT_NE(result.warning.find("photo.jpg"), std::string::npos) << result.warning;
     }
     // A flush that fails before the rename still fails the replacement and keeps the original.
     platform::FlushCalls early;
@@ -70,8 +69,7 @@ TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile)
     EXPECT_TRUE(Leftovers(dir).isEmpty());
 }
 
-TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone)
-{
+TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     TempDir dir;
     const std::string path = dir.file("photo.jpg");
     ExifSpec spec;
@@ -80,15 +78,16 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone)
     platform::FlushCalls calls;
     calls.fsyncFolder = FailingAfter(::fsync, EIO);
     std::string error, warning;
-    EXPECT_EQ(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &error, &warning, calls), rotate::kTransformOk) << error;
+    EXPECT_EQ(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &error, &warning, calls),
+              rotate::kTransformOk)
+        << error;
     EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
     int w = 0, h = 0;
     DecodeRgb(ReadFile(path), w, h);
     EXPECT_EQ(w, 48);
 }
 
-TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone)
-{
+TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     TempDir dir;
     const std::string path = dir.file("photo.jpg"), other = dir.file("other-name.jpg");
     const Bytes old{1, 2, 3, 4, 5, 6}, next{9, 8, 7};
@@ -122,8 +121,7 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone)
     EXPECT_TRUE(Leftovers(dir).isEmpty());
 }
 
-TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad)
-{
+TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     TempDir dir;
     const std::string held = dir.file(".a.jpg.tulvex-keep-ABCDEF");
     const std::string orphan = dir.file(".gone.jpg.tulvex-keep-GHIJKL");
@@ -143,5 +141,6 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad)
     EXPECT_EQ(outcome.target, dir.file("gone.jpg"));
     EXPECT_EQ(ReadFile(orphan), Bytes{3});
     EXPECT_FALSE(platform::RemoveIfStale(orphan));
-    EXPECT_EQ(platform::ResolveLeftover(dir.file("a.jpg")).status, platform::LeftoverOutcome::Status::NotOurs);
+    EXPECT_EQ(platform::ResolveLeftover(dir.file("a.jpg")).status,
+              platform::LeftoverOutcome::Status::NotOurs);
 }

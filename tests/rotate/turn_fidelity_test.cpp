@@ -7,18 +7,17 @@
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
 
-#include <gtest/gtest.h>
-
 #include <QBuffer>
 #include <QImage>
 #include <QTransform>
+
+#include <gtest/gtest.h>
 
 using namespace testing_support;
 
 namespace {
 
-Bytes EmbeddedThumbnail(const Bytes& jpeg)
-{
+Bytes EmbeddedThumbnail(const Bytes& jpeg) {
     const exif::ExifData data = exif::ReadJpegExif(jpeg);
     const auto segment = exif::FindExifSegment(jpeg);
     if (!segment || data.thumbnailLength == 0) return {};
@@ -26,26 +25,24 @@ Bytes EmbeddedThumbnail(const Bytes& jpeg)
     return Bytes(begin, begin + std::ptrdiff_t(data.thumbnailLength));
 }
 
-QImage ToImage(const Bytes& rgb, int w, int h)
-{
+QImage ToImage(const Bytes& rgb, int w, int h) {
     return QImage(rgb.data(), w, h, w * 3, QImage::Format_RGB888).copy();
 }
 
 // Mean absolute difference per channel of two images of one size.
-double MeanDifference(const QImage& a, const QImage& b)
-{
+double MeanDifference(const QImage& a, const QImage& b) {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
         }
     return sum / (3.0 * a.width() * a.height());
 }
 
 // A one-colour picture: nothing like the factory's photos.
-Bytes SolidJpeg(int w, int h, Qt::GlobalColor color)
-{
+Bytes SolidJpeg(int w, int h, Qt::GlobalColor color) {
     QImage image(w, h, QImage::Format_RGB888);
     image.fill(color);
     QByteArray data;
@@ -57,8 +54,7 @@ Bytes SolidJpeg(int w, int h, Qt::GlobalColor color)
 
 } // namespace
 
-TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions)
-{
+TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
     TempDir dir;
     // 160x120 with 4:2:0 sampling: a lossless turn would trim it to 112x160.
     for (int transform : {1, 2, 3}) {
@@ -72,36 +68,43 @@ TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions)
         const Bytes photo = DecodeRgb(turned, w, h);
         const Bytes thumb = DecodeRgb(EmbeddedThumbnail(turned), tw, th);
         ASSERT_FALSE(thumb.empty()) << transform;
-        EXPECT_LE(std::abs(th * w - tw * h), std::max(w, h)) << tw << "x" << th << " for " << w << "x" << h;
+        EXPECT_LE(std::abs(th * w - tw * h), std::max(w, h))
+            << tw << "x" << th << " for " << w << "x" << h;
         // It shows the photo as turned: far closer to it than to the photo turned half a turn more.
-        const QImage scaled = ToImage(photo, w, h).scaled(tw, th, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage scaled =
+            ToImage(photo, w, h).scaled(tw, th, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const QImage halfTurnMore = scaled.transformed(QTransform().rotate(180));
         const QImage shown = ToImage(thumb, tw, th);
-        EXPECT_LT(MeanDifference(shown, scaled) * 3, MeanDifference(shown, halfTurnMore)) << "transform " << transform;
+        EXPECT_LT(MeanDifference(shown, scaled) * 3, MeanDifference(shown, halfTurnMore))
+            << "transform " << transform;
     }
 }
 
-TEST(TurnFidelity, TheQuickThumbnailUsesOnlyAnEmbeddedOneOfThePhotosProportions)
-{
+TEST(TurnFidelity, TheQuickThumbnailUsesOnlyAnEmbeddedOneOfThePhotosProportions) {
     TempDir dir;
     const thumbs::ThumbnailOptions quick{150, 170, false, true};
     // A thumbnail of other proportions than its photo (as an older turn left it) is not shown.
-    for (const auto& [thumbW, thumbH, used] : {std::tuple{160, 120, true}, std::tuple{120, 160, false}}) {
+    for (const auto& [thumbW, thumbH, used] :
+         {std::tuple{160, 120, true}, std::tuple{120, 160, false}}) {
         ExifSpec spec;
         spec.thumbnail = SolidJpeg(thumbW, thumbH, Qt::blue);
         const Bytes photo = MakeJpegWithExif(640, 480, spec);
         const std::string path = dir.file("photo.jpg");
         WriteFile(path, photo);
-        const thumbs::Thumbnail made = thumbs::MakeThumbnailImage(QString::fromStdString(path), quick);
+        const thumbs::Thumbnail made =
+            thumbs::MakeThumbnailImage(QString::fromStdString(path), quick);
         ASSERT_EQ(made.status, thumbs::Thumbnail::Status::Made);
         // The embedded thumbnail is a picture of its own size, so the two candidates differ.
         int tw = 0, th = 0, w = 0, h = 0;
         const Bytes thumbRgb = DecodeRgb(spec.thumbnail, tw, th), photoRgb = DecodeRgb(photo, w, h);
         const QSize size = made.image.size();
-        const QImage embedded = ToImage(thumbRgb, tw, th).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        const QImage full = ToImage(photoRgb, w, h).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage embedded =
+            ToImage(thumbRgb, tw, th).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage full =
+            ToImage(photoRgb, w, h).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const QImage image = made.image.convertToFormat(QImage::Format_RGB888);
-        const double toEmbedded = MeanDifference(image, embedded), toPhoto = MeanDifference(image, full);
+        const double toEmbedded = MeanDifference(image, embedded),
+                     toPhoto = MeanDifference(image, full);
         if (used)
             EXPECT_LT(toEmbedded * 2, toPhoto) << thumbW << "x" << thumbH;
         else
@@ -109,8 +112,7 @@ TEST(TurnFidelity, TheQuickThumbnailUsesOnlyAnEmbeddedOneOfThePhotosProportions)
     }
 }
 
-TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn)
-{
+TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
@@ -124,14 +126,14 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn)
     WriteFile(reference, clean);
     std::string why;
     ASSERT_EQ(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &why), rotate::kTransformOk) << why;
-    ASSERT_EQ(rotate::TurnJpegFile(reference, 1, std::uint16_t(1), &why), rotate::kTransformOk) << why;
+    ASSERT_EQ(rotate::TurnJpegFile(reference, 1, std::uint16_t(1), &why), rotate::kTransformOk)
+        << why;
     int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
     EXPECT_TRUE(DecodeRgb(ReadFile(path), w1, h1) == DecodeRgb(ReadFile(reference), w2, h2));
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1);
 }
 
-TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto)
-{
+TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto) {
     TempDir dir;
     const Bytes photo = MakeJpeg(256, 192, Subsampling::S420, 90);
     const Bytes truncated(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() * 2 / 3));
