@@ -112,10 +112,10 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}, outcome.warning};
     case rotate::TurnOutcome::Status::TransformFailed:
-        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.reason};
+        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.result.text()};
     case rotate::TurnOutcome::Status::TimesFailed:
         return {TurnResult::Failed,
-                name + ": turned, but its times could not be restored: " + std::strerror(outcome.error)};
+                name + ": turned, but its times could not be restored: " + outcome.result.text()};
     }
     return {};
 }

@@ -35,7 +35,7 @@ void TFormTulvex::ResolveLeftover(const QString& leftover)
         app::Shell::current().message(this, QString(),
                                       QStringLiteral("The interrupted turn of %1 could not be finished (%2); its complete "
                                                      "turned copy stays in %3.")
-                                          .arg(target, QString::fromLocal8Bit(std::strerror(outcome.error)), leftover),
+                                          .arg(target, QString::fromLocal8Bit(outcome.result.text()), leftover),
                                       app::Shell::Icon::Warning);
     }
 }

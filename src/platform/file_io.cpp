@@ -124,15 +124,15 @@ ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::
 {
     ReplaceResult result;
     if (const int error = temp.markComplete()) {
-        result.error = error;
+        result.result = Result::FromErrno(error);
         return result;
     }
     if (const int error = FlushFolder(FolderOf(target), calls)) {
-        result.error = error;
+        result.result = Result::FromErrno(error);
         return result;
     }
     if (const int error = OverwriteInPlace(target, bytes, calls)) {
-        result.error = error;
+        result.result = Result::FromErrno(error);
         result.keptCopy = temp.path();
         temp.keep();
     }
@@ -181,30 +181,28 @@ void UniqueFd::reset(int fd)
     m_fd = fd;
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
+Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
 {
     out.clear();
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return false;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
-    if (!S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > maxBytes) {
-        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
-        return false;
-    }
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return Result::FromErrno(EINVAL);
+    if (std::uint64_t(st.st_size) > maxBytes) return Result::FromErrno(EFBIG);
     out.resize(std::size_t(st.st_size));
     if (!ReadFullyAt(fd.get(), out.data(), out.size(), 0)) {
+        const int error = errno;
         out.clear();
-        return false;
+        return Result::FromErrno(error);
     }
-    return true;
+    return {};
 }
 
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes, const FlushCalls& calls)
 {
     ReplaceResult result;
     const auto failed = [&result](int error) {
-        result.error = error;
+        result.result = Result::FromErrno(error);
         return result;
     };
     const std::string target = ResolveLinks(path);
@@ -238,23 +236,22 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
     return result;
 }
 
-bool GetFileTimes(const std::string& path, FileTimes& times)
+Result GetFileTimes(const std::string& path, FileTimes& times)
 {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return false;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
     times.access = st.st_atim;
     times.modification = st.st_mtim;
-    return true;
+    return {};
 }
 
-int SetFileTimes(const std::string& path, const FileTimes& times)
+Result SetFileTimes(const std::string& path, const FileTimes& times)
 {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return -1;
     const struct timespec both[2] = {times.access, times.modification};
-    return ::futimens(fd.get(), both) == 0 ? 0 : errno;
+    if (!fd.valid() || ::futimens(fd.get(), both) != 0) return Result::FromErrno(errno);
+    return {};
 }
 
 namespace {
@@ -309,13 +306,15 @@ LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls
     // The copy is complete (it gets its name only once flushed); the photo may be half rewritten.
     std::vector<std::uint8_t> bytes;
     struct stat st {};
-    if (!ReadFileBytes(path, bytes)) {
-        outcome.error = errno;
+    if (Result read = ReadFileBytes(path, bytes); !read.ok()) {
+        outcome.result = std::move(read);
     } else if (::lstat(outcome.target.c_str(), &st) != 0) {
-        outcome.error = errno;
+        outcome.result = Result::FromErrno(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        outcome.error = EINVAL;
-    } else if ((outcome.error = OverwriteInPlace(outcome.target, bytes, calls)) == 0) {
+        outcome.result = Result::FromErrno(EINVAL);
+    } else if (const int error = OverwriteInPlace(outcome.target, bytes, calls)) {
+        outcome.result = Result::FromErrno(error);
+    } else {
         outcome.status = Status::Finished;
         ::unlink(path.c_str());
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/result.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,8 +45,9 @@ private:
 bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset);
 bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 
-// Reads a whole regular file of at most maxBytes; false (errno set) otherwise.
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
+// Reads a whole regular file of at most maxBytes; an error (and `out` empty) otherwise, a read
+// error or a file that ends early included.
+Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxBytes = 1ull << 30);
 
 // The calls that make written data durable. Tests pass failing ones to reach the paths a real
@@ -56,10 +59,10 @@ struct FlushCalls {
 };
 
 struct ReplaceResult {
-    int error = 0;        // errno when the new contents did not take the file's place
+    Result result;        // an error when the new contents did not take the file's place
     std::string warning;  // they did, but a later flush failed: a text that names the file
     std::string keptCopy; // a hard-linked file whose rewrite failed: the complete new contents
-    bool replaced() const { return error == 0; }
+    bool replaced() const { return result.ok(); }
 };
 
 // Replaces the contents of `path` with `bytes` so that a crash or a full disk leaves either the
@@ -91,7 +94,7 @@ struct LeftoverOutcome {
     enum class Status { NotOurs, InUse, Removed, Finished, Failed };
     Status status = Status::NotOurs;
     std::string target; // the photo a kept copy belongs to
-    int error = 0;
+    Result result;      // why a kept copy could not be put in place
 };
 LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls = {});
 
@@ -101,9 +104,8 @@ struct FileTimes {
 };
 
 // Like the original's handle-based calls: the file must open for reading and writing.
-bool GetFileTimes(const std::string& path, FileTimes& times);
-// 0, or the errno of the failing call; -1 when the file cannot be opened.
-int SetFileTimes(const std::string& path, const FileTimes& times);
+Result GetFileTimes(const std::string& path, FileTimes& times);
+Result SetFileTimes(const std::string& path, const FileTimes& times);
 
 std::string SystemErrorText(int error);
 

@@ -2,7 +2,6 @@
 #include "rotate/multi_picture.h"
 
 #include "jpeg/segments.h"
-#include "rotate/transform.h"
 
 #include <algorithm>
 
@@ -79,10 +78,11 @@ FileLayout ReadFileLayout(std::span<const std::uint8_t> file) {
     return layout;
 }
 
-int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
-                  std::vector<std::uint8_t>& out, std::string* error) {
+platform::Result TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
+                               std::vector<std::uint8_t>& out) {
     const FileLayout layout = ReadFileLayout(file);
-    if (const int rc = turn(file.first(layout.mainEnd), out, error)) return rc;
+    if (platform::Result turned = turn(file.first(layout.mainEnd), out); !turned.ok())
+        return turned;
     const std::size_t mainSize = out.size();
 
     std::vector<std::pair<std::size_t, jpeg::MpfEntry>> placed; // index entry, where it went
@@ -93,18 +93,15 @@ int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
             out.insert(out.end(), bytes.begin(), bytes.end());
             continue;
         }
-        std::string why;
-        if (const int rc = turn(bytes, image, &why)) {
-            if (error)
-                *error =
-                    "an image the photo holds besides the main one cannot be turned (" + why + ")";
-            return rc;
-        }
+        if (const platform::Result turned = turn(bytes, image); !turned.ok())
+            return platform::Result::FromLibrary(
+                "an image the photo holds besides the main one cannot be turned (" + turned.text() +
+                ")");
         placed.push_back(
             {*part.mpfEntry, {0, std::uint32_t(image.size()), std::uint32_t(out.size()), 0, 0}});
         out.insert(out.end(), image.begin(), image.end());
     }
-    if (!layout.indexUsable) return kTransformOk;
+    if (!layout.indexUsable) return {};
 
     // The index travelled with the main image's segments; its offsets count from its own place.
     const std::optional<MpfLocation> location = FindMpfSegment({out.data(), mainSize});
@@ -112,20 +109,16 @@ int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
                                           location ? location->payloadEnd - location->payloadStart
                                                    : 0);
     std::optional<jpeg::MpfIndex> index = jpeg::ParseMpfIndex(payload);
-    if (!index) {
-        if (error) *error = "the turned photo lost its multi-picture index";
-        return kTransformFailed;
-    }
+    if (!index)
+        return platform::Result::FromLibrary("the turned photo lost its multi-picture index");
     index->entries[0].size = std::uint32_t(mainSize);
     for (const auto& [entry, where] : placed) {
         index->entries[entry].size = where.size;
         index->entries[entry].offset = std::uint32_t(where.offset - location->origin());
     }
-    if (!jpeg::WriteMpfEntries(payload, *index)) {
-        if (error) *error = "the multi-picture index could not be rewritten";
-        return kTransformFailed;
-    }
-    return kTransformOk;
+    if (!jpeg::WriteMpfEntries(payload, *index))
+        return platform::Result::FromLibrary("the multi-picture index could not be rewritten");
+    return {};
 }
 
 } // namespace rotate

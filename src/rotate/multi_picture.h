@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace rotate {
 
 // What a photo file holds after its main image: further images listed in its MPF index (gain
@@ -34,14 +36,14 @@ struct FileLayout {
 // after the main image, makes the trailer one part kept as it is.
 FileLayout ReadFileLayout(std::span<const std::uint8_t> file);
 
-// Turns one whole JPEG image into `out`; 0 or a transform status, with a reason in `error`.
-using ImageTurn = std::function<int(std::span<const std::uint8_t> image,
-                                    std::vector<std::uint8_t>& out, std::string* error)>;
+// Turns one whole JPEG image into `out`.
+using ImageTurn = std::function<platform::Result(std::span<const std::uint8_t> image,
+                                                 std::vector<std::uint8_t>& out)>;
 
 // Turns the main image and every MPF image with `turn`, copies the other parts unchanged (the
 // last one stays at the same distance from the end of the file) and points the index of the
 // turned main image at the turned images. Any image that cannot be turned fails the whole turn.
-int TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
-                  std::vector<std::uint8_t>& out, std::string* error);
+platform::Result TurnWholeFile(std::span<const std::uint8_t> file, const ImageTurn& turn,
+                               std::vector<std::uint8_t>& out);
 
 } // namespace rotate

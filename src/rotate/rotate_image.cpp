@@ -65,7 +65,7 @@ void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
     case rotate::TurnOutcome::Status::TransformFailed:
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
     case rotate::TurnOutcome::Status::TimesFailed:
-        throw TulvexError(QString::fromStdString(platform::SystemErrorText(outcome.error)));
+        throw TulvexError(QString::fromStdString(platform::SystemErrorText(outcome.result.error())));
     }
 }
 

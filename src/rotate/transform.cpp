@@ -12,6 +12,7 @@
 #include "rotate/multi_picture.h"
 #include "thumbs/thumbnail_size.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace rotate {
@@ -30,11 +31,6 @@ int TransformOperation(int transform)
     case 3: return TJXOP_ROT270;
     default: return -1;
     }
-}
-
-void SetError(std::string* error, std::string text)
-{
-    if (error) *error = std::move(text);
 }
 
 // The entries (inside the TIFF block) that follow a turn.
@@ -227,86 +223,68 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     ReplaceThumbnail(jpeg, *segment, fields, transform, {width, height});
 }
 
-int TurnImage(std::span<const std::uint8_t> image, int transform, std::optional<std::uint16_t> orientation,
-              std::vector<std::uint8_t>& out, std::string* error)
+platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
+                           std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
 {
     const int op = TransformOperation(transform);
-    if (op < 0) {
-        SetError(error, "bad transform value");
-        return kTransformBadArgument;
-    }
+    if (op < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
     const jpeg::TjHandle handle = jpeg::MakeTransformer();
-    if (!handle) {
-        SetError(error, "the JPEG library could not start");
-        return kTransformFailed;
-    }
+    if (!handle) return platform::Result::FromLibrary("the JPEG library could not start");
     const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
     if (!TurnBytes(handle.get(), cleaned ? std::span<const std::uint8_t>(*cleaned) : image, op, out)) {
         // Any warning left after the stray header bytes are gone concerns the image data: a
         // turn would carry the damage into the new file, so the photo stays as it is.
         const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
-        SetError(error, (isJpeg ? "the photo is damaged: " : "") + jpeg::TjErrorText(handle.get()));
-        return kTransformFailed;
+        return platform::Result::FromLibrary((isJpeg ? "the photo is damaged: " : "") + jpeg::TjErrorText(handle.get()));
     }
     int width = 0, height = 0, subsamp = 0, colorspace = 0;
     if (tjDecompressHeader3(handle.get(), out.data(), static_cast<unsigned long>(out.size()), &width,
-                            &height, &subsamp, &colorspace) != 0) {
-        SetError(error, jpeg::TjErrorText(handle.get()));
-        return kTransformFailed;
-    }
+                            &height, &subsamp, &colorspace) != 0)
+        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
     UpdateExifAfterTurn(out, transform, width, height);
     if (orientation) {
         jpeg::MemoryFile file(std::move(out));
         jpeg::PatchOrientation(file, *orientation); // silent, as on disk
         out = file.release();
     }
-    return kTransformOk;
+    return {};
 }
 
-int TurnJpegBytes(std::span<const std::uint8_t> file, int transform, std::optional<std::uint16_t> orientation,
-                  std::vector<std::uint8_t>& out, std::string* error)
+platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
+                               std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
 {
-    const ImageTurn turn = [&](std::span<const std::uint8_t> image, std::vector<std::uint8_t>& turned, std::string* why) {
-        return TurnImage(image, transform, orientation, turned, why);
+    const ImageTurn turn = [&](std::span<const std::uint8_t> image, std::vector<std::uint8_t>& turned) {
+        return TurnImage(image, transform, orientation, turned);
     };
-    return TurnWholeFile(file, turn, out, error);
+    return TurnWholeFile(file, turn, out);
 }
 
-int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                       std::vector<std::uint8_t>& out, std::string* error)
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                                    std::vector<std::uint8_t>& out)
 {
-    return TurnJpegBytes(jpeg, transform, std::nullopt, out, error);
+    return TurnJpegBytes(jpeg, transform, std::nullopt, out);
 }
 
-int JpegLosslessTransform(const std::string& path, int transform, std::string* error)
+platform::Result JpegLosslessTransform(const std::string& path, int transform)
 {
-    return TurnJpegFile(path, transform, std::nullopt, error);
+    return TurnJpegFile(path, transform, std::nullopt);
 }
 
-int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                 std::string* error, std::string* warning, const platform::FlushCalls& calls)
+platform::Result TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
+                              std::string* warning, const platform::FlushCalls& calls)
 {
-    if (TransformOperation(transform) < 0) {
-        SetError(error, "bad transform value");
-        return kTransformBadArgument;
-    }
+    if (TransformOperation(transform) < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
     std::vector<std::uint8_t> original;
-    if (!platform::ReadFileBytes(path, original)) {
-        SetError(error, std::strerror(errno));
-        return kTransformUnreadable;
-    }
+    if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
     std::vector<std::uint8_t> turned;
-    if (const int rc = TurnJpegBytes(original, transform, orientation, turned, error)) return rc;
-    const platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls);
-    if (!written.replaced()) {
-        std::string reason = std::strerror(written.error);
-        if (!written.keptCopy.empty())
-            reason += "; the turned photo is complete in " + written.keptCopy + " and will be put in place by the next folder load";
-        SetError(error, std::move(reason));
-        return kTransformWriteFailed;
-    }
-    SetError(warning, written.warning);
-    return kTransformOk;
+    if (auto turn = TurnJpegBytes(original, transform, orientation, turned); !turn.ok()) return turn;
+    platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls);
+    if (!written.keptCopy.empty())
+        return platform::Result::FromErrno(written.result.error(),
+                                           written.result.text() + "; the turned photo is complete in " +
+                                               written.keptCopy + " and will be put in place by the next folder load");
+    if (warning) *warning = written.warning;
+    return written.result;
 }
 
 } // namespace rotate

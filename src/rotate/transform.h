@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/file_io.h"
+#include "platform/result.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,43 +12,34 @@
 
 namespace rotate {
 
-enum TransformStatus : int {
-    kTransformOk = 0,
-    kTransformBadArgument = 1,
-    kTransformUnreadable = 2,
-    kTransformFailed = 3,
-    kTransformWriteFailed = 4,
-};
-
 // Turns the JPEG at `path` by `transform` clockwise quarter turns (1, 2 or 3) without
 // recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
 // thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
-// file safely (see platform::ReplaceFileContents). 0 on success; on failure the file is as it
-// was. `error` receives a short reason when given.
-int JpegLosslessTransform(const std::string& path, int transform, std::string* error = nullptr);
+// file safely (see platform::ReplaceFileContents). On failure the file is as it was; a bad
+// transform value is EINVAL, a failure of the JPEG library carries its text.
+platform::Result JpegLosslessTransform(const std::string& path, int transform);
 
 // The same, with the orientation entries of the turned photo set to `orientation` before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
 // file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
 // photo was in place (it is turned all the same).
-int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                 std::string* error = nullptr, std::string* warning = nullptr,
-                 const platform::FlushCalls& calls = {});
+platform::Result TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
+                              std::string* warning = nullptr, const platform::FlushCalls& calls = {});
 
 // Turns one image (a main image or an MPF image, up to its EOI) into `out` and, when given, sets
 // its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they
 // all turn alike. A photo whose image data is damaged is refused.
-int TurnImage(std::span<const std::uint8_t> image, int transform, std::optional<std::uint16_t> orientation,
-              std::vector<std::uint8_t>& out, std::string* error = nullptr);
+platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
+                           std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out);
 
 // The whole file in memory: the main image and its MPF images turned, the index rewritten, other
-// trailing bytes kept. Same status codes.
-int TurnJpegBytes(std::span<const std::uint8_t> file, int transform, std::optional<std::uint16_t> orientation,
-                  std::vector<std::uint8_t>& out, std::string* error = nullptr);
+// trailing bytes kept.
+platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
+                               std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out);
 
 // The same without an orientation: turns `jpeg` into `out`.
-int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                       std::vector<std::uint8_t>& out, std::string* error = nullptr);
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                                    std::vector<std::uint8_t>& out);
 
 // After a turn: turns the embedded thumbnail and sets the EXIF pixel dimensions, in `jpeg`.
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height);

@@ -37,7 +37,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
     plan.code = code;
     plan.transform = *transform;
     const std::string native = QFile::encodeName(path).toStdString();
-    plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times);
+    plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times).ok();
     plan.header = ReadHeader(path);
     plan.newOrientation = NewOrientation(plan.header.orientation, code);
     return plan;
@@ -47,16 +47,14 @@ TurnOutcome ApplyTurn(const TurnPlan& plan)
 {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
-    if (TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.reason, &outcome.warning) != kTransformOk) {
+    outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.warning);
+    if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         return outcome;
     }
     if (plan.timesKept) {
-        const int error = platform::SetFileTimes(native, plan.times);
-        if (error > 0) {
-            outcome.status = TurnOutcome::Status::TimesFailed;
-            outcome.error = error;
-        }
+        outcome.result = platform::SetFileTimes(native, plan.times);
+        if (!outcome.result.ok()) outcome.status = TurnOutcome::Status::TimesFailed;
     }
     return outcome;
 }

@@ -33,9 +33,8 @@ std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes);
 struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };
     Status status = Status::Turned;
-    int error = 0;        // errno of the failed time restore
-    std::string reason;   // why the transform failed
-    std::string warning;  // turned, but a flush after the replacement failed (names the file)
+    platform::Result result; // why the transform or the time restore failed
+    std::string warning; // turned, but a flush after the replacement failed (names the file)
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.

@@ -80,7 +80,8 @@ QImage DecodeWithQt(std::span<const std::uint8_t> bytes)
 std::vector<std::uint8_t> ReadWholeFile(const QString& path)
 {
     std::vector<std::uint8_t> bytes;
-    platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes);
+    if (!platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes).ok())
+        bytes.clear();
     return bytes;
 }
 

@@ -6,6 +6,7 @@
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -64,7 +65,7 @@ TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile) {
     platform::FlushCalls early;
     early.fsyncFile = FailingAfter(::fsync, EIO);
     WriteFile(path, {1, 2, 3, 4});
-    EXPECT_EQ(platform::ReplaceFileContents(path, next, early).error, EIO);
+    EXPECT_EQ(platform::ReplaceFileContents(path, next, early).result.error(), EIO);
     EXPECT_EQ(ReadFile(path), (Bytes{1, 2, 3, 4}));
     EXPECT_TRUE(Leftovers(dir).isEmpty());
 }
@@ -77,10 +78,9 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     WriteFile(path, MakeJpegWithExif(64, 48, spec));
     platform::FlushCalls calls;
     calls.fsyncFolder = FailingAfter(::fsync, EIO);
-    std::string error, warning;
-    EXPECT_EQ(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &error, &warning, calls),
-              rotate::kTransformOk)
-        << error;
+    std::string warning;
+    const platform::Result turned = rotate::TurnJpegFile(path, 1, std::uint16_t(1), &warning, calls);
+    EXPECT_TRUE(turned.ok()) << turned.text();
     EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
     int w = 0, h = 0;
     DecodeRgb(ReadFile(path), w, h);
@@ -99,7 +99,7 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     platform::FlushCalls calls;
     calls.fsyncFile = FailingAfter(::fsync, EIO, &fsyncs, 2);
     const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, calls);
-    EXPECT_EQ(result.error, EIO);
+    EXPECT_EQ(result.result.error(), EIO);
     ASSERT_FALSE(result.keptCopy.empty());
     EXPECT_EQ(ReadFile(result.keptCopy), next);
     EXPECT_TRUE(platform::IsKeptCopyName(result.keptCopy.substr(result.keptCopy.rfind('/') + 1)));
@@ -137,10 +137,39 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     // Its photo is gone: the copy stays, and the outcome names the photo it was for.
     const platform::LeftoverOutcome outcome = platform::ResolveLeftover(orphan);
     EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Failed);
-    EXPECT_EQ(outcome.error, ENOENT);
+    EXPECT_EQ(outcome.result.error(), ENOENT);
     EXPECT_EQ(outcome.target, dir.file("gone.jpg"));
     EXPECT_EQ(ReadFile(orphan), Bytes{3});
     EXPECT_FALSE(platform::RemoveIfStale(orphan));
     EXPECT_EQ(platform::ResolveLeftover(dir.file("a.jpg")).status,
               platform::LeftoverOutcome::Status::NotOurs);
+}
+
+TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise)
+{
+    TempDir dir;
+    const Bytes content = MakeJpeg(40, 30);
+    WriteFile(dir.file("a.jpg"), content);
+    std::vector<std::uint8_t> out{1, 2, 3};
+    ASSERT_TRUE(platform::ReadFileBytes(dir.file("a.jpg"), out).ok());
+    EXPECT_EQ(out, content);
+
+    const platform::Result tooBig = platform::ReadFileBytes(dir.file("a.jpg"), out, content.size() - 1);
+    EXPECT_EQ(tooBig.error(), EFBIG);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(platform::ReadFileBytes(dir.file("missing"), out).error(), ENOENT);
+    EXPECT_EQ(platform::ReadFileBytes(dir.path(), out).error(), EINVAL) << "a folder";
+}
+
+TEST(ReadFileBytes, AFileShorterThanItsSizeIsAnError)
+{
+    // Files under /sys state a size of a page and hold less: the read ends early.
+    const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
+    std::vector<std::uint8_t> out;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_size != 4096) GTEST_SKIP() << "no such file here";
+    const platform::Result result = platform::ReadFileBytes(path, out);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.error(), EIO);
+    EXPECT_TRUE(out.empty());
 }

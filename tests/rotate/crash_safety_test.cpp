@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -50,7 +52,7 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
     const Bytes original = MakeJpegWithExif(1600, 1200, spec);
     // What a turn to the right must leave: turned pixels and thumbnail, orientation 1.
     Bytes turned;
-    ASSERT_EQ(rotate::TransformJpegBytes(original, 1, turned), rotate::kTransformOk);
+    ASSERT_TRUE(rotate::TransformJpegBytes(original, 1, turned).ok());
     jpeg::MemoryFile patched(turned);
     jpeg::PatchOrientation(patched, 1);
     turned = patched.release();
@@ -112,9 +114,9 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal)
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     const std::string photo = mountPoint.toStdString() + "/photo.jpg";
     WriteFile(photo, original);
-    std::string why;
-    EXPECT_EQ(rotate::JpegLosslessTransform(photo, 1, &why), rotate::kTransformWriteFailed);
-    EXPECT_NE(why.find("space"), std::string::npos) << why;
+    const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+    EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
+    EXPECT_NE(result.text().find("space"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
 }
@@ -129,8 +131,8 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto)
     const Bytes original = MakeJpeg(64, 48);
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
-    std::string why;
-    EXPECT_NE(rotate::JpegLosslessTransform(photo, 1, &why), rotate::kTransformOk);
-    EXPECT_NE(why.find("Read-only"), std::string::npos) << why;
+    const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.text().find("Read-only"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
 }

@@ -62,7 +62,7 @@ TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
         spec.thumbnail = MakeJpeg(160, 120, Subsampling::S420, 80);
         const std::string path = dir.file("photo.jpg");
         WriteFile(path, MakeJpegWithExif(640, 480, spec));
-        ASSERT_EQ(rotate::JpegLosslessTransform(path, transform), rotate::kTransformOk);
+        ASSERT_TRUE(rotate::JpegLosslessTransform(path, transform).ok());
         const Bytes turned = ReadFile(path);
         int w = 0, h = 0, tw = 0, th = 0;
         const Bytes photo = DecodeRgb(turned, w, h);
@@ -119,9 +119,8 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
     const Bytes clean = MakeJpegWithExif(64, 48, spec);
     const std::string reference = dir.file("clean.jpg");
     WriteFile(reference, clean);
-    std::string why;
-    ASSERT_EQ(rotate::TurnJpegFile(reference, 1, std::uint16_t(1), &why), rotate::kTransformOk)
-        << why;
+    const platform::Result result = rotate::TurnJpegFile(reference, 1, std::uint16_t(1));
+    ASSERT_TRUE(result.ok()) << result.text();
     int w = 0, h = 0;
     const Bytes expected = DecodeRgb(ReadFile(reference), w, h);
     // Stray bytes where a marker was due: right after SOI, after the EXIF segment, and twice.
@@ -133,8 +132,8 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
             stray.insert(stray.begin() + std::ptrdiff_t(at), {0x00, 0x11, 0x22});
         const std::string path = dir.file("stray.jpg");
         WriteFile(path, stray);
-        ASSERT_EQ(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &why), rotate::kTransformOk)
-            << why;
+        const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        ASSERT_TRUE(result.ok()) << result.text();
         int w2 = 0, h2 = 0;
         EXPECT_TRUE(DecodeRgb(ReadFile(path), w2, h2) == expected) << places.size();
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1);
@@ -152,8 +151,9 @@ TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto) {
     for (const Bytes& damaged : {truncated, corrupt}) {
         const std::string path = dir.file("damaged.jpg");
         WriteFile(path, damaged);
-        std::string why;
-        EXPECT_NE(rotate::TurnJpegFile(path, 1, std::nullopt, &why), rotate::kTransformOk);
+        const platform::Result refused = rotate::TurnJpegFile(path, 1, std::nullopt);
+        EXPECT_FALSE(refused.ok());
+        const std::string why = refused.text();
         EXPECT_NE(why.find("damaged"), std::string::npos) << why;
         EXPECT_EQ(ReadFile(path), damaged);
     }

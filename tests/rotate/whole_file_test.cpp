@@ -107,10 +107,8 @@ TEST(WholeFileTurn, GainMapAndPreviewAreTurnedAndTheIndexPointsAtThem) {
             const bool checkTags = transform == 1 && HasExiftool();
             const std::set<std::string> tagsBefore =
                 checkTags ? ExiftoolTags(path) : std::set<std::string>{};
-            std::string why;
-            ASSERT_EQ(rotate::TurnJpegFile(path, transform, std::uint16_t(1), &why),
-                      rotate::kTransformOk)
-                << why;
+            const platform::Result result = rotate::TurnJpegFile(path, transform, std::uint16_t(1));
+            ASSERT_TRUE(result.ok()) << result.text();
             const Bytes turned = ReadFile(path);
 
             const auto found = IndexOf(turned);
@@ -180,8 +178,8 @@ TEST(WholeFileTurn, BytesAfterTheImageThatAreNoIndexedImageStayAsTheyWere) {
          {std::pair{withVideo, photo.size()}, std::pair{brokenIndex, trailerOfBroken}}) {
         const std::string path = dir.file("trailer.jpg");
         WriteFile(path, file);
-        std::string why;
-        ASSERT_EQ(rotate::TurnJpegFile(path, 1, std::nullopt, &why), rotate::kTransformOk) << why;
+        const platform::Result result = rotate::TurnJpegFile(path, 1, std::nullopt);
+        ASSERT_TRUE(result.ok()) << result.text();
         const Bytes turned = ReadFile(path);
         const std::size_t trailerSize = file.size() - trailerStart;
         ASSERT_GT(turned.size(), trailerSize);
@@ -207,8 +205,9 @@ TEST(WholeFileTurn, AnImageThatCannotBeTurnedRefusesTheTurn) {
             MakeMpfFile(MakeJpeg(64, 48), {{MakeJpeg(32, 32)}, {bad}}, ByteOrder::Big);
         const std::string path = dir.file("bad.jpg");
         WriteFile(path, original);
-        std::string why;
-        EXPECT_NE(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &why), rotate::kTransformOk);
+        const platform::Result refused = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        EXPECT_FALSE(refused.ok());
+        const std::string why = refused.text();
         EXPECT_NE(why.find("image"), std::string::npos) << why;
         EXPECT_EQ(ReadFile(path), original);
     }
@@ -227,9 +226,8 @@ TEST(WholeFileTurn, OrientationIsWrittenWhereTheReaderReadsItAndInTheXmp) {
             InsertAfterSoi(InsertAfterSoi(MakeJpeg(64, 48), otherExif), exif), MakeXmpApp1(packet));
         const std::string path = dir.file("xmp.jpg");
         WriteFile(path, photo);
-        std::string why;
-        ASSERT_EQ(rotate::TurnJpegFile(path, 1, std::uint16_t(1), &why), rotate::kTransformOk)
-            << why;
+        const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        ASSERT_TRUE(result.ok()) << result.text();
         const Bytes turned = ReadFile(path);
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1);
         const std::string text(turned.begin(), turned.end());
