@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr const char* kTagProperty = "Tag";
 constexpr const char* kCommandProperty = "tulvexCommand";
 
 QAction* MakeAction(QObject* owner, const char* name, const QString& caption, const QString& hint,
@@ -33,7 +32,7 @@ QAction* MakeAction(QObject* owner, const char* name, const QString& caption, co
 {
     auto* action = new QAction(app::ToolIcon(icon), caption, owner);
     action->setObjectName(name);
-    action->setProperty(kTagProperty, tag);
+    action->setProperty(TFormTulvex::kTagProperty, tag);
     action->setIconVisibleInMenu(false);
     SetActionHint(action, hint);
     return action;
@@ -119,6 +118,10 @@ void TFormTulvex::CreateActions()
     ActionRotateLeft = MakeAction(this, "ActionRotateLeft", "Rotate Left", "Hotkey", IconIndex::RotateLeft, 1);
     ActionRotateRight = MakeAction(this, "ActionRotateRight", "Rotate Right", "Hotkey", IconIndex::RotateRight, 2);
     ActionRotate180 = MakeAction(this, "ActionRotate180", "Rotate 180", "Hotkey", IconIndex::Rotate180, 3);
+    // The turn an action makes travels with it as its code, not as a bare number.
+    ActionRotateLeft->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Left));
+    ActionRotateRight->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Right));
+    ActionRotate180->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Half));
     ActionDisplayExif = MakeAction(this, "ActionDisplayExif", "Display EXIF", "Display EXIF", IconIndex::Exif, 0);
     ActionDelete = MakeAction(this, "ActionDelete", "Delete", "Delete image", IconIndex::Delete, 0);
     ActionDelete->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));

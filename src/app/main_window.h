@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "rotate/orientation_table.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -48,6 +49,9 @@ class TFormTulvex : public QMainWindow {
 public:
     static inline const QString kTitle = QStringLiteral("Tulvex");
     static inline const QString kWebSite = QStringLiteral("https://tulvex.example.org/");
+    // The property that carries a menu item's number (a rotation code, a favorite, a language).
+    static constexpr const char* kTagProperty = "Tag";
+    static constexpr int kMaxFavorites = 10;
 
     explicit TFormTulvex(QWidget* parent = nullptr);
     ~TFormTulvex() override;
@@ -93,12 +97,10 @@ public:
     static QString FavoriteCaption(const QString& path);
 
     // Thumbnails and grid (thumbs/thumbnail_maker.cpp, thumbs/grid.cpp)
-    std::optional<QImage> MakeThumbnail(const QString& path, bool recordOrientation);
     // The window's part of making a thumbnail: the unreadable-image warning and the noting of
     // photos stored turned. The decoding itself may have run on a worker.
     std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation);
     thumbs::ThumbnailOptions ThumbnailOptions() const;
-    static std::uint16_t ReadOrientation(const QString& path);
     void RefreshThumbnail(const QString& path);
     // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
     void ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made);
@@ -109,7 +111,7 @@ public:
     bool HasSelectedImage() const;
 
     // Rotation (rotate/rotate_image.cpp)
-    void RotateImage(const QString& path, int code, bool manual);
+    void RotateImage(const QString& path, rotate::RotationCode code, bool manual);
     void ActionRotate(QAction* sender);
     void tbAutoClick();
 
