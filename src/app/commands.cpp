@@ -49,7 +49,7 @@ QString WithoutAccelerator(QString text)
 // One distinct underlined letter per item, where the caption has one left.
 QString WithAccelerator(const QString& caption, QSet<QChar>& used)
 {
-    const QString plain = WithoutAccelerator(caption);
+    QString plain = WithoutAccelerator(caption);
     for (qsizetype i = 0; i < plain.size(); ++i) {
         const QChar c = plain[i].toUpper();
         if (!c.isLetterOrNumber() || used.contains(c)) continue;
