@@ -62,6 +62,8 @@ void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bo
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned:
         if (plan->timesKept) m_keptTimes[path] = plan->times;
+        if (!outcome.warning.empty())
+            app::Shell::current().message(this, kTitle, QString::fromLocal8Bit(outcome.warning), app::Shell::Icon::Warning);
         return;
     case rotate::TurnOutcome::Status::TransformFailed:
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
