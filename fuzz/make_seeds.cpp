@@ -2,6 +2,8 @@
 // Writes the seed corpora of the fuzz targets: make_seeds OUTDIR
 #include "support/jpeg_factory.h"
 
+#include <turbojpeg.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,6 +20,30 @@ void Put(const std::filesystem::path& dir, const std::string& name, const Bytes&
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Small photos in the samplings and codings TurboJPEG writes; empty on failure.
+Bytes Compress(int w, int h, int subsampling, int pixelFormat, int flags)
+{
+    const int channels = tjPixelSize[pixelFormat];
+    Bytes pixels(std::size_t(w) * h * channels);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint8_t((i * 37) ^ (i / 91));
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    Bytes jpeg;
+    if (tjCompress2(handle, pixels.data(), w, 0, h, pixelFormat, &out, &size, subsampling, 80, flags) == 0)
+        jpeg.assign(out, out + size);
+    tjFree(out);
+    tjDestroy(handle);
+    return jpeg;
+}
+
+Bytes WithOp(std::uint8_t op, const Bytes& jpeg)
+{
+    Bytes bytes{op};
+    bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
+    return bytes;
+}
 
 } // namespace
 
@@ -49,6 +75,19 @@ int main(int argc, char** argv)
             Put(out / "thumbnail", name, withOp);
         }
     }
+    const int samplings[] = {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY};
+    int k = 0;
+    for (int sampling : samplings) {
+        for (int flags : {0, TJFLAG_PROGRESSIVE}) {
+            const int format = sampling == TJSAMP_GRAY ? TJPF_GRAY : TJPF_RGB;
+            const Bytes jpeg = Compress(19 + 8 * k % 40, 23 + 5 * k % 30, sampling, format, flags);
+            if (!jpeg.empty()) Put(out / "lossless_turn", "seed" + std::to_string(k), WithOp(std::uint8_t(k), jpeg));
+            ++k;
+        }
+    }
+    Put(out / "lossless_turn", "ycck", WithOp(1, Compress(24, 17, TJSAMP_420, TJPF_CMYK, 0)));
+    Put(out / "lossless_turn", "exif", WithOp(3, MakeJpegWithExif(40, 24, ExifSpec{})));
+
     Put(out / "ini", "lang.lng", Text("[Translations]\r\nFormTulvex.ActionOpen.Caption=\"View Image\"\r\n[Messages]\r\nfile(s)=Datei(en)\r\nEmpty=\r\n"));
     Put(out / "ini", "bom.lng", Text("\xEF\xBB\xBF[messages]\nTag='x'\n"));
     Put(out / "settings", "settings.reg",

@@ -1,0 +1,435 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rotate/lossless_turn.h"
+
+#include <algorithm>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+// libjpeg reports errors through a callback that must not return. It leaves by longjmp to
+// LosslessTurn, so the functions it can leave from own nothing with a destructor: every
+// buffer they use belongs to the Session, which is made before the jump point.
+
+namespace rotate {
+namespace {
+
+constexpr int kBlockSize = DCTSIZE;
+constexpr int kCoefficients = DCTSIZE2;
+
+struct ErrorManager {
+    jpeg_error_mgr pub; // first: libjpeg sees only this part
+    std::jmp_buf jump;
+    bool readingHeader = false;
+    LosslessTurnError kind = LosslessTurnError::None;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+struct OutputBuffer {
+    jpeg_destination_mgr pub; // first: libjpeg sees only this part
+    std::vector<std::uint8_t> bytes;
+};
+
+struct Session {
+    ErrorManager error;
+    OutputBuffer out;
+    jpeg_decompress_struct source{};
+    jpeg_compress_struct target{};
+    bool sourceMade = false, targetMade = false;
+    jvirt_barray_ptr turned[MAX_COMPONENTS] = {};
+
+    Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session()
+    {
+        if (targetMade) jpeg_destroy_compress(&target);
+        if (sourceMade) jpeg_destroy_decompress(&source);
+    }
+};
+
+// ---- error handling ----------------------------------------------------------------------
+
+ErrorManager& ErrorsOf(j_common_ptr cinfo) { return *reinterpret_cast<ErrorManager*>(cinfo->err); }
+
+LosslessTurnError KindOfLibraryError(int code)
+{
+    switch (code) {
+    case JERR_OUT_OF_MEMORY:
+    case JERR_NO_BACKING_STORE:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+        return LosslessTurnError::TooLarge;
+    case JERR_BAD_PRECISION:
+    case JERR_NOT_COMPILED:
+    case JERR_ARITH_NOTIMPL:
+        return LosslessTurnError::Unsupported;
+    default:
+        return LosslessTurnError::Damaged;
+    }
+}
+
+[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, LosslessTurnError kind)
+{
+    ErrorManager& errors = ErrorsOf(cinfo);
+    (*cinfo->err->format_message)(cinfo, errors.message);
+    errors.kind = kind;
+    std::longjmp(errors.jump, 1);
+}
+
+void OnError(j_common_ptr cinfo) { LeaveWithLibraryMessage(cinfo, KindOfLibraryError(cinfo->err->msg_code)); }
+
+// Stray bytes between the segments ahead of the first scan and an unknown JFIF version touch no
+// picture data; every other warning means the compressed data is damaged.
+bool IsHarmlessWarning(const ErrorManager& errors, int code)
+{
+    return errors.readingHeader && (code == JWRN_EXTRANEOUS_DATA || code == JWRN_JFIF_MAJOR);
+}
+
+void OnMessage(j_common_ptr cinfo, int level)
+{
+    if (level >= 0) return; // trace output
+    ErrorManager& errors = ErrorsOf(cinfo);
+    if (IsHarmlessWarning(errors, cinfo->err->msg_code)) {
+        ++cinfo->err->num_warnings;
+        return;
+    }
+    LeaveWithLibraryMessage(cinfo, LosslessTurnError::Damaged);
+}
+
+void Silently(j_common_ptr) {}
+
+[[noreturn]] void Refuse(Session& session, LosslessTurnError kind, const char* text)
+{
+    std::snprintf(session.error.message, sizeof session.error.message, "%s", text);
+    session.error.kind = kind;
+    std::longjmp(session.error.jump, 1);
+}
+
+// ---- output into a growing vector --------------------------------------------------------
+
+OutputBuffer& OutputOf(j_compress_ptr cinfo) { return *reinterpret_cast<OutputBuffer*>(cinfo->dest); }
+
+bool GrowBuffer(std::vector<std::uint8_t>& bytes) noexcept
+{
+    try {
+        bytes.resize(std::max<std::size_t>(bytes.size() * 2, 1 << 16));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void StartOutput(j_compress_ptr cinfo)
+{
+    OutputBuffer& out = OutputOf(cinfo);
+    out.pub.next_output_byte = out.bytes.data();
+    out.pub.free_in_buffer = out.bytes.size();
+}
+
+boolean GrowOutput(j_compress_ptr cinfo)
+{
+    OutputBuffer& out = OutputOf(cinfo);
+    const std::size_t used = out.bytes.size(); // called only when the buffer is full
+    if (!GrowBuffer(out.bytes)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+    out.pub.next_output_byte = out.bytes.data() + used;
+    out.pub.free_in_buffer = out.bytes.size() - used;
+    return TRUE;
+}
+
+void FinishOutput(j_compress_ptr cinfo)
+{
+    OutputBuffer& out = OutputOf(cinfo);
+    out.bytes.resize(out.bytes.size() - out.pub.free_in_buffer);
+}
+
+// ---- geometry ----------------------------------------------------------------------------
+
+JDIMENSION RoundUp(JDIMENSION value, JDIMENSION step) { return (value + step - 1) / step * step; }
+JDIMENSION DivideRoundingUp(std::uint64_t value, std::uint64_t by) { return JDIMENSION((value + by - 1) / by); }
+
+bool SwapsSides(int quarterTurns) { return quarterTurns % 2 == 1; }
+
+// Which source block a turned block comes from, and how its coefficients move. Blocks inside
+// the whole iMCUs are turned exactly; a partial iMCU at an edge that the turn mirrors cannot be
+// mirrored in place, so, as in jpegtran, it is only transposed (or copied) where it stands.
+// With trimming these blocks lie outside the turned picture unless the side is shorter than
+// one iMCU.
+struct BlockSource {
+    JDIMENSION x, y;
+    int kernel; // index into the kernels: bit 0 transpose, bit 1 negate odd rows, bit 2 negate odd columns
+};
+
+constexpr int kTranspose = 1, kNegateRows = 2, kNegateColumns = 4;
+
+BlockSource SourceOf(int quarterTurns, JDIMENSION x, JDIMENSION y, JDIMENSION wholeWidth, JDIMENSION wholeHeight)
+{
+    switch (quarterTurns) {
+    case 1:
+        if (x < wholeHeight) return {y, wholeHeight - 1 - x, kTranspose | kNegateColumns};
+        return {y, x, kTranspose};
+    case 2: {
+        const bool mirrorX = x < wholeWidth, mirrorY = y < wholeHeight;
+        return {mirrorX ? wholeWidth - 1 - x : x, mirrorY ? wholeHeight - 1 - y : y,
+                (mirrorY ? kNegateRows : 0) | (mirrorX ? kNegateColumns : 0)};
+    }
+    case 3:
+        if (y < wholeWidth) return {wholeWidth - 1 - y, x, kTranspose | kNegateRows};
+        return {y, x, kTranspose};
+    default:
+        return {x, y, 0};
+    }
+}
+
+// Coefficient k of a turned block is sign[k] * source[from[k]] (row-major, row = vertical
+// frequency): a transpose swaps the frequencies, a mirror negates the odd ones across it.
+struct Kernel {
+    std::uint8_t from[kCoefficients];
+    std::int8_t sign[kCoefficients];
+};
+
+void MakeKernels(Kernel (&kernels)[8])
+{
+    for (int variant = 0; variant < 8; ++variant) {
+        for (int row = 0; row < kBlockSize; ++row) {
+            for (int column = 0; column < kBlockSize; ++column) {
+                const int k = row * kBlockSize + column;
+                const bool negative = ((variant & kNegateRows) && (row & 1)) != ((variant & kNegateColumns) && (column & 1));
+                kernels[variant].from[k] = std::uint8_t((variant & kTranspose) ? column * kBlockSize + row : k);
+                kernels[variant].sign[k] = std::int8_t(negative ? -1 : 1);
+            }
+        }
+    }
+}
+
+void ApplyKernel(const Kernel& kernel, const JCOEF* source, JCOEF* target)
+{
+    for (int k = 0; k < kCoefficients; ++k) target[k] = JCOEF(kernel.sign[k] * source[kernel.from[k]]);
+}
+
+// Block rows of a fully resident coefficient array: the arrays are realized in memory or not at
+// all (there is no backing store), so the row addresses stay valid.
+JBLOCKROW* RowsOf(j_decompress_ptr cinfo, jvirt_barray_ptr array, JDIMENSION rows, bool writable)
+{
+    auto* table = static_cast<JBLOCKROW*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(rows, 1)));
+    for (JDIMENSION r = 0; r < rows; ++r)
+        table[r] = (*cinfo->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(cinfo), array, r, 1, writable ? TRUE : FALSE)[0];
+    return table;
+}
+
+struct Geometry {
+    int turns = 0;
+    JDIMENSION iMcuWidth = 0, iMcuHeight = 0;   // in pixels, of the source
+    JDIMENSION wholeIMcusX = 0, wholeIMcusY = 0; // whole iMCUs across and down the source
+    JDIMENSION width = 0, height = 0;           // of the turned picture
+};
+
+// The turned size: a side that the turn mirrors loses its partial iMCU.
+Geometry PlanGeometry(Session& session, int turns, bool trim)
+{
+    const jpeg_decompress_struct& src = session.source;
+    Geometry g;
+    g.turns = turns;
+    g.iMcuWidth = JDIMENSION(src.max_h_samp_factor * kBlockSize);
+    g.iMcuHeight = JDIMENSION(src.max_v_samp_factor * kBlockSize);
+    g.wholeIMcusX = src.image_width / g.iMcuWidth;
+    g.wholeIMcusY = src.image_height / g.iMcuHeight;
+    const bool mirrorsX = turns == 2 || turns == 3; // source columns run backwards afterwards
+    const bool mirrorsY = turns == 1 || turns == 2;
+    const bool partialX = src.image_width % g.iMcuWidth != 0, partialY = src.image_height % g.iMcuHeight != 0;
+    if (!trim && ((mirrorsX && partialX) || (mirrorsY && partialY)))
+        Refuse(session, LosslessTurnError::NotPerfect, "the size is not a whole number of blocks");
+    JDIMENSION width = src.image_width, height = src.image_height;
+    if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
+    if (mirrorsY && g.wholeIMcusY > 0) height = g.wholeIMcusY * g.iMcuHeight;
+    g.width = SwapsSides(turns) ? height : width;
+    g.height = SwapsSides(turns) ? width : height;
+    return g;
+}
+
+std::uint64_t ArrayBytes(JDIMENSION blocksAcross, JDIMENSION blocksDown)
+{
+    return std::uint64_t(blocksAcross) * blocksDown * sizeof(JBLOCK);
+}
+
+struct ComponentSides {
+    int h = 1, v = 1;        // sampling factors after the turn
+    JDIMENSION across = 0, down = 0;             // blocks inside the turned picture
+    JDIMENSION paddedAcross = 0, paddedDown = 0; // rounded up to whole iMCUs
+};
+
+ComponentSides TurnedSides(const jpeg_decompress_struct& src, const Geometry& g, int ci)
+{
+    const jpeg_component_info& c = src.comp_info[ci];
+    const bool swap = SwapsSides(g.turns);
+    const int maxH = swap ? src.max_v_samp_factor : src.max_h_samp_factor;
+    const int maxV = swap ? src.max_h_samp_factor : src.max_v_samp_factor;
+    ComponentSides s;
+    s.h = swap ? c.v_samp_factor : c.h_samp_factor;
+    s.v = swap ? c.h_samp_factor : c.v_samp_factor;
+    s.across = DivideRoundingUp(std::uint64_t(g.width) * s.h, std::uint64_t(maxH) * kBlockSize);
+    s.down = DivideRoundingUp(std::uint64_t(g.height) * s.v, std::uint64_t(maxV) * kBlockSize);
+    s.paddedAcross = DivideRoundingUp(g.width, std::uint64_t(maxH) * kBlockSize) * JDIMENSION(s.h);
+    s.paddedDown = DivideRoundingUp(g.height, std::uint64_t(maxV) * kBlockSize) * JDIMENSION(s.v);
+    return s;
+}
+
+// Refuses before anything large is allocated, then asks for the turned arrays, which libjpeg
+// realizes together with the source's.
+void RequestTurnedArrays(Session& session, const Geometry& g, std::size_t maxMemory)
+{
+    jpeg_decompress_struct& src = session.source;
+    std::uint64_t needed = 0;
+    for (int ci = 0; ci < src.num_components; ++ci) {
+        const jpeg_component_info& c = src.comp_info[ci];
+        const ComponentSides s = TurnedSides(src, g, ci);
+        needed += ArrayBytes(RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor)), RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor)));
+        needed += ArrayBytes(s.paddedAcross, s.paddedDown);
+    }
+    if (needed > maxMemory) Refuse(session, LosslessTurnError::TooLarge, "the photo is too large to turn");
+    for (int ci = 0; ci < src.num_components; ++ci) {
+        const ComponentSides s = TurnedSides(src, g, ci);
+        session.turned[ci] = (*src.mem->request_virt_barray)(reinterpret_cast<j_common_ptr>(&src), JPOOL_IMAGE, TRUE,
+                                                            s.paddedAcross, s.paddedDown, JDIMENSION(s.v));
+    }
+}
+
+void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr source, const Kernel (&kernels)[8])
+{
+    jpeg_decompress_struct& src = session.source;
+    const jpeg_component_info& c = src.comp_info[ci];
+    const JDIMENSION sourceAcross = RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor));
+    const JDIMENSION sourceDown = RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor));
+    const ComponentSides s = TurnedSides(src, g, ci);
+    const JDIMENSION wholeWidth = g.wholeIMcusX * JDIMENSION(c.h_samp_factor);
+    const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(c.v_samp_factor);
+    JBLOCKROW* from = RowsOf(&src, source, sourceDown, false);
+    JBLOCKROW* to = RowsOf(&src, session.turned[ci], s.paddedDown, true);
+    for (JDIMENSION y = 0; y < s.down; ++y) {
+        for (JDIMENSION x = 0; x < s.across; ++x) {
+            const BlockSource b = SourceOf(g.turns, x, y, wholeWidth, wholeHeight);
+            if (b.x >= sourceAcross || b.y >= sourceDown) continue; // cannot happen; stays zero
+            ApplyKernel(kernels[b.kernel], from[b.y][b.x], to[y][x]);
+        }
+    }
+}
+
+void TransposeQuantTables(jpeg_compress_struct& dst)
+{
+    for (JQUANT_TBL* table : dst.quant_tbl_ptrs) {
+        if (!table) continue;
+        for (int row = 0; row < kBlockSize; ++row)
+            for (int column = row + 1; column < kBlockSize; ++column)
+                std::swap(table->quantval[row * kBlockSize + column], table->quantval[column * kBlockSize + row]);
+    }
+}
+
+// The target takes the source's tables, components and coding mode, turned; libjpeg adds no
+// JFIF or Adobe segment of its own, since the source's segments are copied as they were.
+void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit)
+{
+    jpeg_decompress_struct& src = session.source;
+    jpeg_compress_struct& dst = session.target;
+    dst.err = &session.error.pub;
+    session.targetMade = true;
+    jpeg_create_compress(&dst);
+    dst.mem->max_memory_to_use = long(std::min<std::size_t>(memoryLimit, std::size_t(LONG_MAX)));
+    session.out.pub.init_destination = StartOutput;
+    session.out.pub.empty_output_buffer = GrowOutput;
+    session.out.pub.term_destination = FinishOutput;
+    dst.dest = &session.out.pub;
+
+    jpeg_copy_critical_parameters(&src, &dst);
+    dst.image_width = g.width;
+    dst.image_height = g.height;
+    if (SwapsSides(g.turns)) {
+        for (int ci = 0; ci < dst.num_components; ++ci) std::swap(dst.comp_info[ci].h_samp_factor, dst.comp_info[ci].v_samp_factor);
+        TransposeQuantTables(dst);
+    }
+    dst.write_JFIF_header = FALSE;
+    dst.write_Adobe_marker = FALSE;
+    dst.arith_code = src.arith_code;
+    dst.optimize_coding = TRUE;
+    if (src.progressive_mode) jpeg_simple_progression(&dst);
+}
+
+void CopySavedMarkers(Session& session)
+{
+    for (jpeg_saved_marker_ptr m = session.source.marker_list; m; m = m->next)
+        jpeg_write_marker(&session.target, m->marker, m->data, m->data_length);
+}
+
+void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, int turns, const LosslessTurnOptions& options,
+             std::size_t memoryLimit)
+{
+    jpeg_decompress_struct& src = session.source;
+    src.err = &session.error.pub;
+    session.sourceMade = true;
+    jpeg_create_decompress(&src);
+    src.mem->max_memory_to_use = long(std::min<std::size_t>(memoryLimit, std::size_t(LONG_MAX)));
+    jpeg_mem_src(&src, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_save_markers(&src, JPEG_COM, 0xFFFF);
+    for (int n = 0; n < 16; ++n) jpeg_save_markers(&src, JPEG_APP0 + n, 0xFFFF);
+
+    session.error.readingHeader = true;
+    jpeg_read_header(&src, TRUE);
+    session.error.readingHeader = false;
+
+    const Geometry g = PlanGeometry(session, turns, options.trim);
+    RequestTurnedArrays(session, g, options.maxMemory);
+    jvirt_barray_ptr* source = jpeg_read_coefficients(&src);
+
+    SetUpTarget(session, g, memoryLimit);
+    Kernel kernels[8];
+    MakeKernels(kernels);
+    for (int ci = 0; ci < src.num_components; ++ci) TurnComponent(session, g, ci, source[ci], kernels);
+
+    jpeg_write_coefficients(&session.target, session.turned);
+    CopySavedMarkers(session);
+    jpeg_finish_compress(&session.target);
+    jpeg_finish_decompress(&src);
+}
+
+} // namespace
+
+LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, int quarterTurns, const LosslessTurnOptions& options)
+{
+    LosslessTurnResult result;
+    if (quarterTurns < 0 || quarterTurns > 3) {
+        result.error = LosslessTurnError::BadArgument;
+        result.message = "bad number of quarter turns";
+        return result;
+    }
+    if (jpeg.empty()) {
+        result.error = LosslessTurnError::Damaged;
+        result.message = "empty file";
+        return result;
+    }
+    const auto session = std::make_unique<Session>();
+    Session* s = session.get();
+    jpeg_std_error(&s->error.pub);
+    s->error.pub.error_exit = OnError;
+    s->error.pub.emit_message = OnMessage;
+    s->error.pub.output_message = Silently;
+    // Turned data rarely outgrows its source; the buffer grows when it does.
+    s->out.bytes.resize(jpeg.size() + jpeg.size() / 16 + 4096);
+    // Beyond the coefficient arrays libjpeg keeps the saved segments and small tables.
+    const std::size_t memoryLimit = options.maxMemory + jpeg.size() + (std::size_t(16) << 20);
+
+    if (setjmp(s->error.jump) != 0) {
+        result.error = s->error.kind;
+        result.message = s->error.message;
+        return result;
+    }
+    RunTurn(*s, jpeg, quarterTurns, options, memoryLimit);
+    result.width = int(s->target.image_width);
+    result.height = int(s->target.image_height);
+    result.bytes = std::move(s->out.bytes);
+    return result;
+}
+
+} // namespace rotate
