@@ -5,8 +5,8 @@
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
 #include "jpeg/orientation_writer.h"
-#include "jpeg/turbo.h"
 #include "platform/file_io.h"
+#include "rotate/lossless_turn.h"
 
 #include <cstring>
 
@@ -18,15 +18,7 @@ using jpeg::ByteReader;
 
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;
 
-int TransformOperation(int transform)
-{
-    switch (transform) {
-    case 1: return TJXOP_ROT90;
-    case 2: return TJXOP_ROT180;
-    case 3: return TJXOP_ROT270;
-    default: return -1;
-    }
-}
+bool IsTransformValue(int transform) { return transform >= 1 && transform <= 3; }
 
 void SetError(std::string* error, std::string text)
 {
@@ -97,25 +89,16 @@ void StoreDimension(std::uint8_t* tiff, std::size_t entry, ByteOrder order, int 
     }
 }
 
-bool TurnBytes(void* handle, std::span<const std::uint8_t> in, int op, std::vector<std::uint8_t>& out)
+std::string ReasonOf(const LosslessTurnResult& result)
 {
-    unsigned char* dst = nullptr;
-    unsigned long dstSize = 0;
-    tjtransform xform{};
-    xform.op = op;
-    xform.options = TJXOPT_TRIM;
-    const int rc = tjTransform(handle, in.data(), static_cast<unsigned long>(in.size()), 1, &dst,
-                               &dstSize, &xform, 0);
-    const jpeg::TjBuffer owned(dst);
-    if (rc != 0 || !dst || dstSize == 0) return false;
-    out.assign(dst, dst + dstSize);
-    return true;
+    if (result.error == LosslessTurnError::Damaged) return "the photo is damaged (" + result.message + ")";
+    return result.message;
 }
 
 // Replaces the thumbnail in place when the turned one fits, or grows the APP1 segment when the
 // thumbnail is its last part; otherwise the old thumbnail stays.
 void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& segment,
-                      const ExifFields& fields, int op)
+                      const ExifFields& fields, int transform)
 {
     if (fields.thumbOffsetEntry == 0 || fields.thumbLengthEntry == 0) return;
     std::uint8_t* tiff = jpeg.data() + segment.tiffStart;
@@ -125,9 +108,9 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLengthEntry + 8, fields.order);
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
 
-    const jpeg::TjHandle handle = jpeg::MakeTransformer();
-    std::vector<std::uint8_t> turned;
-    if (!handle || !TurnBytes(handle.get(), {tiff + offset, length}, op, turned)) return;
+    LosslessTurnResult result = LosslessTurn({tiff + offset, length}, transform);
+    if (!result.ok()) return;
+    const std::vector<std::uint8_t> turned = std::move(result.bytes);
 
     if (turned.size() <= length) {
         std::memcpy(tiff + offset, turned.data(), turned.size());
@@ -151,9 +134,8 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
 
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height)
 {
-    const int op = TransformOperation(transform);
     const auto segment = exif::FindExifSegment(jpeg);
-    if (op < 0 || !segment || segment->segmentEnd - segment->tiffStart < 8) return;
+    if (!IsTransformValue(transform) || !segment || segment->segmentEnd - segment->tiffStart < 8) return;
     const std::uint8_t* tiff = jpeg.data() + segment->tiffStart;
     const std::optional<ByteOrder> order = jpeg::ByteOrderMark(tiff);
     if (!order) return;
@@ -161,33 +143,23 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     const ExifFields fields = LocateFields(reader, *order);
     StoreDimension(jpeg.data() + segment->tiffStart, fields.widthEntry, *order, width);
     StoreDimension(jpeg.data() + segment->tiffStart, fields.heightEntry, *order, height);
-    ReplaceThumbnail(jpeg, *segment, fields, op);
+    ReplaceThumbnail(jpeg, *segment, fields, transform);
 }
 
 int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
                        std::vector<std::uint8_t>& out, std::string* error)
 {
-    const int op = TransformOperation(transform);
-    if (op < 0) {
+    if (!IsTransformValue(transform)) {
         SetError(error, "bad transform value");
         return kTransformBadArgument;
     }
-    const jpeg::TjHandle handle = jpeg::MakeTransformer();
-    if (!handle) {
-        SetError(error, "the JPEG library could not start");
+    LosslessTurnResult result = LosslessTurn(jpeg, transform);
+    if (!result.ok()) {
+        SetError(error, ReasonOf(result));
         return kTransformFailed;
     }
-    if (!TurnBytes(handle.get(), jpeg, op, out)) {
-        SetError(error, jpeg::TjErrorText(handle.get()));
-        return kTransformFailed;
-    }
-    int width = 0, height = 0, subsamp = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), out.data(), static_cast<unsigned long>(out.size()), &width,
-                            &height, &subsamp, &colorspace) != 0) {
-        SetError(error, jpeg::TjErrorText(handle.get()));
-        return kTransformFailed;
-    }
-    UpdateExifAfterTurn(out, transform, width, height);
+    out = std::move(result.bytes);
+    UpdateExifAfterTurn(out, transform, result.width, result.height);
     return kTransformOk;
 }
 
@@ -199,7 +171,7 @@ int JpegLosslessTransform(const std::string& path, int transform, std::string* e
 int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
                  std::string* error)
 {
-    if (TransformOperation(transform) < 0) {
+    if (!IsTransformValue(transform)) {
         SetError(error, "bad transform value");
         return kTransformBadArgument;
     }
