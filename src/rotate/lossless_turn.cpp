@@ -2,6 +2,7 @@
 #include "rotate/lossless_turn.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -40,6 +41,9 @@ struct Session {
     jpeg_compress_struct target{};
     bool sourceMade = false, targetMade = false;
     jvirt_barray_ptr turned[MAX_COMPONENTS] = {};
+    JBLOCKROW* turnedRows[MAX_COMPONENTS] = {};
+    long dcCounts[NUM_HUFF_TBLS][257] = {};
+    long acCounts[NUM_HUFF_TBLS][257] = {};
 
     Session() = default;
     Session(const Session&) = delete;
@@ -66,6 +70,8 @@ LosslessTurnError KindOfLibraryError(int code)
     case JERR_BAD_PRECISION:
     case JERR_NOT_COMPILED:
     case JERR_ARITH_NOTIMPL:
+    case JERR_BAD_MCU_SIZE:
+    case JERR_COMPONENT_COUNT:
         return LosslessTurnError::Unsupported;
     default:
         return LosslessTurnError::Damaged;
@@ -184,31 +190,26 @@ BlockSource SourceOf(int quarterTurns, JDIMENSION x, JDIMENSION y, JDIMENSION wh
     }
 }
 
-// Coefficient k of a turned block is sign[k] * source[from[k]] (row-major, row = vertical
-// frequency): a transpose swaps the frequencies, a mirror negates the odd ones across it.
-struct Kernel {
-    std::uint8_t from[kCoefficients];
-    std::int8_t sign[kCoefficients];
-};
-
-void MakeKernels(Kernel (&kernels)[8])
+// Coefficient k of a turned block (row-major, row = vertical frequency): a transpose swaps the
+// frequencies, a mirror negates the odd ones across it. One instance per variant, so that the
+// compiler lays each out as straight moves.
+template <int Variant>
+void ApplyKernel(const JCOEF* source, JCOEF* target)
 {
-    for (int variant = 0; variant < 8; ++variant) {
-        for (int row = 0; row < kBlockSize; ++row) {
-            for (int column = 0; column < kBlockSize; ++column) {
-                const int k = row * kBlockSize + column;
-                const bool negative = ((variant & kNegateRows) && (row & 1)) != ((variant & kNegateColumns) && (column & 1));
-                kernels[variant].from[k] = std::uint8_t((variant & kTranspose) ? column * kBlockSize + row : k);
-                kernels[variant].sign[k] = std::int8_t(negative ? -1 : 1);
-            }
+#pragma GCC unroll 8
+    for (int row = 0; row < kBlockSize; ++row) {
+#pragma GCC unroll 8
+        for (int column = 0; column < kBlockSize; ++column) {
+            const bool negative = ((Variant & kNegateRows) && (row & 1)) != ((Variant & kNegateColumns) && (column & 1));
+            const JCOEF value = source[(Variant & kTranspose) ? column * kBlockSize + row : row * kBlockSize + column];
+            target[row * kBlockSize + column] = negative ? JCOEF(-value) : value;
         }
     }
 }
 
-void ApplyKernel(const Kernel& kernel, const JCOEF* source, JCOEF* target)
-{
-    for (int k = 0; k < kCoefficients; ++k) target[k] = JCOEF(kernel.sign[k] * source[kernel.from[k]]);
-}
+using KernelFunction = void (*)(const JCOEF*, JCOEF*);
+constexpr KernelFunction kKernels[8] = {ApplyKernel<0>, ApplyKernel<1>, ApplyKernel<2>, ApplyKernel<3>,
+                                        ApplyKernel<4>, ApplyKernel<5>, ApplyKernel<6>, ApplyKernel<7>};
 
 // Block rows of a fully resident coefficient array: the arrays are realized in memory or not at
 // all (there is no backing store), so the row addresses stay valid.
@@ -293,12 +294,44 @@ void RequestTurnedArrays(Session& session, const Geometry& g, std::size_t maxMem
     if (needed > maxMemory) Refuse(session, LosslessTurnError::TooLarge, "the photo is too large to turn");
     for (int ci = 0; ci < src.num_components; ++ci) {
         const ComponentSides s = TurnedSides(src, g, ci);
-        session.turned[ci] = (*src.mem->request_virt_barray)(reinterpret_cast<j_common_ptr>(&src), JPOOL_IMAGE, TRUE,
+        session.turned[ci] = (*src.mem->request_virt_barray)(reinterpret_cast<j_common_ptr>(&src), JPOOL_IMAGE, FALSE,
                                                             s.paddedAcross, s.paddedDown, JDIMENSION(s.v));
     }
 }
 
-void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr source, const Kernel (&kernels)[8])
+// ---- optimal Huffman tables -----------------------------------------------------------------
+// For sequential Huffman coding the symbols are counted here, in the order the single
+// interleaved scan will code the blocks, instead of by libjpeg's extra encoding pass: it is the
+// slowest part of a turn. The tables come out as libjpeg's optimizer would make them.
+
+constexpr std::uint8_t kZigzag[kCoefficients] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+int BitLength(int value) { return std::bit_width(unsigned(value < 0 ? -value : value)); }
+
+// Counts the run/size symbols of the AC coefficients; false when one is too large for baseline.
+bool CountAcSymbols(const JCOEF* block, long* ac)
+{
+    std::uint64_t nonzero = 0;
+    for (int k = 1; k < kCoefficients; ++k) nonzero |= std::uint64_t(block[kZigzag[k]] != 0) << k;
+    int last = 0;
+    while (nonzero) {
+        const int k = std::countr_zero(nonzero);
+        nonzero &= nonzero - 1;
+        int run = k - last - 1;
+        last = k;
+        for (; run > 15; run -= 16) ++ac[0xF0];
+        const int bits = BitLength(block[kZigzag[k]]);
+        if (bits > 10) return false;
+        ++ac[(run << 4) + bits];
+    }
+    if (last < kCoefficients - 1) ++ac[0]; // end of block
+    return true;
+}
+
+void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr source, bool countSymbols)
 {
     jpeg_decompress_struct& src = session.source;
     const jpeg_component_info& c = src.comp_info[ci];
@@ -309,11 +342,18 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
     const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(c.v_samp_factor);
     JBLOCKROW* from = RowsOf(&src, source, sourceDown, false);
     JBLOCKROW* to = RowsOf(&src, session.turned[ci], s.paddedDown, true);
-    for (JDIMENSION y = 0; y < s.down; ++y) {
-        for (JDIMENSION x = 0; x < s.across; ++x) {
+    session.turnedRows[ci] = to;
+    long* acCounts = session.acCounts[session.target.comp_info[ci].ac_tbl_no];
+    for (JDIMENSION y = 0; y < s.paddedDown; ++y) {
+        for (JDIMENSION x = 0; x < s.paddedAcross; ++x) {
             const BlockSource b = SourceOf(g.turns, x, y, wholeWidth, wholeHeight);
-            if (b.x >= sourceAcross || b.y >= sourceDown) continue; // cannot happen; stays zero
-            ApplyKernel(kernels[b.kernel], from[b.y][b.x], to[y][x]);
+            if (x >= s.across || y >= s.down || b.x >= sourceAcross || b.y >= sourceDown) {
+                std::fill_n(to[y][x], kCoefficients, JCOEF(0)); // padding, never coded
+                continue;
+            }
+            kKernels[b.kernel](from[b.y][b.x], to[y][x]);
+            if (countSymbols && !CountAcSymbols(to[y][x], acCounts))
+                Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
         }
     }
 }
@@ -357,6 +397,120 @@ void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit)
     if (src.progressive_mode) jpeg_simple_progression(&dst);
 }
 
+// The DC differences depend on the order in which the scan codes the blocks: row by row for one
+// component, MCU by MCU for the single interleaved scan of several. Blocks of an MCU outside the
+// picture are coded as a copy of the last DC with no AC: a difference of 0 and an end of block.
+void CountDcSymbols(Session& session, const Geometry& g)
+{
+    jpeg_compress_struct& dst = session.target;
+    const jpeg_decompress_struct& src = session.source;
+    int maxH = 1, maxV = 1;
+    ComponentSides sides[MAX_COMPONENTS];
+    for (int ci = 0; ci < dst.num_components; ++ci) {
+        maxH = std::max(maxH, dst.comp_info[ci].h_samp_factor);
+        maxV = std::max(maxV, dst.comp_info[ci].v_samp_factor);
+        sides[ci] = TurnedSides(src, g, ci);
+    }
+    int lastDc[MAX_COMPONENTS] = {};
+    const auto count = [&](int ci, JDIMENSION x, JDIMENSION y) {
+        const jpeg_component_info& c = dst.comp_info[ci];
+        if (x >= sides[ci].across || y >= sides[ci].down) {
+            ++session.dcCounts[c.dc_tbl_no][0];
+            ++session.acCounts[c.ac_tbl_no][0];
+            return;
+        }
+        const int dc = session.turnedRows[ci][y][x][0];
+        const int bits = BitLength(dc - lastDc[ci]);
+        if (bits > 11) Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+        ++session.dcCounts[c.dc_tbl_no][bits];
+        lastDc[ci] = dc;
+    };
+    if (dst.num_components == 1) {
+        for (JDIMENSION y = 0; y < sides[0].down; ++y)
+            for (JDIMENSION x = 0; x < sides[0].across; ++x) count(0, x, y);
+        return;
+    }
+    const JDIMENSION mcusAcross = DivideRoundingUp(g.width, std::uint64_t(maxH) * kBlockSize);
+    const JDIMENSION mcusDown = DivideRoundingUp(g.height, std::uint64_t(maxV) * kBlockSize);
+    for (JDIMENSION my = 0; my < mcusDown; ++my)
+        for (JDIMENSION mx = 0; mx < mcusAcross; ++mx)
+            for (int ci = 0; ci < dst.num_components; ++ci)
+                for (int yi = 0; yi < sides[ci].v; ++yi)
+                    for (int xi = 0; xi < sides[ci].h; ++xi)
+                        count(ci, mx * JDIMENSION(sides[ci].h) + JDIMENSION(xi), my * JDIMENSION(sides[ci].v) + JDIMENSION(yi));
+}
+
+// The optimal code lengths of JPEG Annex K.2, limited to 16 bits, with the same choices on ties
+// as libjpeg so that the tables equal those of its optimizer.
+void MakeOptimalTable(long (&freq)[257], JHUFF_TBL& table)
+{
+    constexpr int kMaxCodeLength = 32;
+    std::uint8_t bits[kMaxCodeLength + 1] = {};
+    int codesize[257] = {};
+    int others[257];
+    std::fill(std::begin(others), std::end(others), -1);
+    freq[256] = 1; // reserves the all-ones code
+    for (;;) {
+        int c1 = -1, c2 = -1;
+        long v = 1000000000L;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[i] && freq[i] <= v) v = freq[i], c1 = i;
+        v = 1000000000L;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[i] && freq[i] <= v && i != c1) v = freq[i], c2 = i;
+        if (c2 < 0) break;
+        freq[c1] += freq[c2];
+        freq[c2] = 0;
+        ++codesize[c1];
+        while (others[c1] >= 0) ++codesize[c1 = others[c1]];
+        others[c1] = c2;
+        ++codesize[c2];
+        while (others[c2] >= 0) ++codesize[c2 = others[c2]];
+    }
+    for (int i = 0; i <= 256; ++i)
+        if (codesize[i]) ++bits[std::min(codesize[i], kMaxCodeLength)];
+    for (int i = kMaxCodeLength; i > 16; --i) {
+        while (bits[i] > 0) {
+            int j = i - 2;
+            while (bits[j] == 0) --j;
+            bits[i] -= 2;
+            ++bits[i - 1];
+            bits[j + 1] += 2;
+            --bits[j];
+        }
+    }
+    int longest = 16;
+    while (bits[longest] == 0) --longest;
+    --bits[longest]; // the reserved code
+    std::copy(bits, bits + 17, table.bits);
+    int p = 0;
+    for (int length = 1; length <= kMaxCodeLength; ++length)
+        for (int symbol = 0; symbol <= 255; ++symbol)
+            if (codesize[symbol] == length) table.huffval[p++] = UINT8(symbol);
+    table.sent_table = FALSE;
+}
+
+void InstallOptimalTables(Session& session, const Geometry& g)
+{
+    CountDcSymbols(session, g);
+    jpeg_compress_struct& dst = session.target;
+    bool dcDone[NUM_HUFF_TBLS] = {}, acDone[NUM_HUFF_TBLS] = {};
+    for (int ci = 0; ci < dst.num_components; ++ci) {
+        const int dc = dst.comp_info[ci].dc_tbl_no, ac = dst.comp_info[ci].ac_tbl_no;
+        if (!dcDone[dc]) {
+            if (!dst.dc_huff_tbl_ptrs[dc]) dst.dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&dst));
+            MakeOptimalTable(session.dcCounts[dc], *dst.dc_huff_tbl_ptrs[dc]);
+            dcDone[dc] = true;
+        }
+        if (!acDone[ac]) {
+            if (!dst.ac_huff_tbl_ptrs[ac]) dst.ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&dst));
+            MakeOptimalTable(session.acCounts[ac], *dst.ac_huff_tbl_ptrs[ac]);
+            acDone[ac] = true;
+        }
+    }
+    dst.optimize_coding = FALSE;
+}
+
 void CopySavedMarkers(Session& session)
 {
     for (jpeg_saved_marker_ptr m = session.source.marker_list; m; m = m->next)
@@ -384,9 +538,10 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, int turns, co
     jvirt_barray_ptr* source = jpeg_read_coefficients(&src);
 
     SetUpTarget(session, g, memoryLimit);
-    Kernel kernels[8];
-    MakeKernels(kernels);
-    for (int ci = 0; ci < src.num_components; ++ci) TurnComponent(session, g, ci, source[ci], kernels);
+    // Progressive scans and arithmetic coding are left to libjpeg's own optimizer.
+    const bool ownTables = !session.target.progressive_mode && !session.target.arith_code;
+    for (int ci = 0; ci < src.num_components; ++ci) TurnComponent(session, g, ci, source[ci], ownTables);
+    if (ownTables) InstallOptimalTables(session, g);
 
     jpeg_write_coefficients(&session.target, session.turned);
     CopySavedMarkers(session);
