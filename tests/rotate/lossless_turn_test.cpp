@@ -176,8 +176,12 @@ Bytes CodedPart(const Bytes& jpeg)
 
 Bytes MakeSegment(std::uint8_t marker, const std::string& payload)
 {
-    Bytes s{0xFF, marker, std::uint8_t((payload.size() + 2) >> 8), std::uint8_t((payload.size() + 2) & 0xFF)};
-    s.insert(s.end(), payload.begin(), payload.end());
+    Bytes s(4 + payload.size());
+    s[0] = 0xFF;
+    s[1] = marker;
+    s[2] = std::uint8_t((payload.size() + 2) >> 8);
+    s[3] = std::uint8_t((payload.size() + 2) & 0xFF);
+    std::copy(payload.begin(), payload.end(), s.begin() + 4);
     return s;
 }
 
