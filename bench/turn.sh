@@ -96,8 +96,8 @@ ratio() { echo "scale=3; $1 / $2" | bc -l; }
 per() { echo "scale=2; 1000 * $1 / $2" | bc -l; }
 
 speed_pair() { # folder -> "t_cli t_jpegtran"
-  local dir=$1 fresh="rm -rf '$WORK/r'; cp -r '$dir' '$WORK/r'"
-  local a b
+  local dir=$1 a b
+  local fresh="rm -rf '$WORK/r'; cp -r '$dir' '$WORK/r'"
   a=$(PREPARE=$fresh best "'$CLI' rotate --crop right '$WORK'/r/*.jpg")
   b=$(PREPARE=$fresh best "ls '$WORK'/r/*.jpg | xargs -P $CORES -I{} sh -c 'jpegtran -rotate 90 -trim -copy all -optimize -outfile \"{}.t\" \"{}\" && mv \"{}.t\" \"{}\"'")
   echo "$a $b"
