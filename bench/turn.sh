@@ -95,15 +95,16 @@ best() {
 ratio() { echo "scale=3; $1 / $2" | bc -l; }
 per() { echo "scale=2; 1000 * $1 / $2" | bc -l; }
 
-speed_pair() { # folder -> "t_cli t_jpegtran"
-  local dir=$1 a b
+speed_pair() { # folder [extra jpegtran options] -> "t_cli t_jpegtran"
+  local dir=$1 extra=${2:-} a b
   local fresh="rm -rf '$WORK/r'; cp -r '$dir' '$WORK/r'"
   a=$(PREPARE=$fresh best "'$CLI' rotate --crop right '$WORK'/r/*.jpg")
-  b=$(PREPARE=$fresh best "ls '$WORK'/r/*.jpg | xargs -P $CORES -I{} sh -c 'jpegtran -rotate 90 -trim -copy all -optimize -outfile \"{}.t\" \"{}\" && mv \"{}.t\" \"{}\"'")
+  b=$(PREPARE=$fresh best "ls '$WORK'/r/*.jpg | xargs -P $CORES -I{} sh -c 'jpegtran -rotate 90 -trim -copy all -optimize $extra -outfile \"{}.t\" \"{}\" && mv \"{}.t\" \"{}\"'")
   echo "$a $b"
 }
 read -r t_cli t_jt < <(speed_pair "$CORPUS")
 read -r t_cli_p t_jt_p < <(speed_pair "$WORK/progressive")
+read -r _ t_jt_pp < <(speed_pair "$WORK/progressive" -progressive)
 n_corpus=${#photos[@]}
 n_prog=$(ls "$WORK/progressive" | wc -l)
 
@@ -120,7 +121,8 @@ table=$(cat <<TABLE
 | size turned / original, progressive copies | median $prog_med, worst $prog_max ($prog_n photos; $progressive_kept still progressive) | | | <= 1.005 |
 | size turned / original, optimized baseline copies | median $opt_med, worst $opt_max ($opt_n photos) | | | <= 1.005 |
 | rotate right, corpus | $(per "$t_cli" "$n_corpus") ms/photo | jpegtran -rotate 90 -trim -copy all -optimize, xargs -P $CORES: $(per "$t_jt" "$n_corpus") ms/photo | $(ratio "$t_cli" "$t_jt") | <= 1.0 |
-| rotate right, progressive copies | $(per "$t_cli_p" "$n_prog") ms/photo | the same jpegtran: $(per "$t_jt_p" "$n_prog") ms/photo | $(ratio "$t_cli_p" "$t_jt_p") | <= 1.0 |
+| rotate right, progressive copies | $(per "$t_cli_p" "$n_prog") ms/photo | the same jpegtran (writes baseline): $(per "$t_jt_p" "$n_prog") ms/photo | $(ratio "$t_cli_p" "$t_jt_p") | <= 1.0 |
+| rotate right, progressive copies | $(per "$t_cli_p" "$n_prog") ms/photo | the same jpegtran with -progressive: $(per "$t_jt_pp" "$n_prog") ms/photo | $(ratio "$t_cli_p" "$t_jt_pp") | |
 | one turn of $(basename "$one") (PlanTurn + ApplyTurn, as the window) | $(per "$t_one" 1) ms | commit $BASE: $(per "$t_one_base" 1) ms | $(ratio "$t_one" "$t_one_base") | <= 1.4 |
 TABLE
 )
