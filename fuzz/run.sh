@@ -15,7 +15,8 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-fuzz -j "$(nproc)" --target make_seeds "${TARGETS[@]/%/_fuzzer}"
 rm -rf build-fuzz/seeds && build-fuzz/bin/make_seeds build-fuzz/seeds
 mkdir -p build-fuzz/crashes
-export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:halt_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
 for t in "${TARGETS[@]}"; do
   mkdir -p "build-fuzz/corpus/$t"
@@ -25,6 +26,11 @@ for t in "${TARGETS[@]}"; do
        "build-fuzz/corpus/$t" "build-fuzz/seeds/$t" 2> "build-fuzz/$t.log"; then
     echo "fuzz target $t found a crash:" >&2
     tail -40 "build-fuzz/$t.log" >&2
+    status=1
+  elif grep -q "runtime error:\|ERROR: AddressSanitizer\|ERROR: UndefinedBehaviorSanitizer" "build-fuzz/$t.log"; then
+    # A report that did not end the run still fails it.
+    echo "fuzz target $t has a sanitizer report:" >&2
+    grep -m5 -A10 "runtime error:\|ERROR: AddressSanitizer\|ERROR: UndefinedBehaviorSanitizer" "build-fuzz/$t.log" >&2
     status=1
   else
     grep -E "stat::number_of_executed_units|cov:" "build-fuzz/$t.log" | tail -2 >&2 || true

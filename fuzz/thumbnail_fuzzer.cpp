@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Finding the embedded thumbnail and rewriting it after a turn.
+// Finding the embedded thumbnail and the end of the image, and rewriting the thumbnail after a turn.
 #include "exif/exif_reader.h"
+#include "jpeg/segments.h"
 #include "rotate/transform.h"
 
 #include <cstdlib>
@@ -15,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.thumbnailLength > 0 && (!segment || parsed.thumbnailOffset + parsed.thumbnailLength >
                                                        segment->segmentEnd - segment->tiffStart))
         std::abort(); // the thumbnail must lie inside the EXIF block
+    jpeg::SpanSource source(jpeg);
+    if (const auto end = jpeg::EndOfImage(source); end && *end > jpeg.size()) std::abort();
     rotate::UpdateExifAfterTurn(jpeg, transform, 640, 480);
     return 0;
 }

@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr const char* kTagProperty = "Tag";
 constexpr const char* kCommandProperty = "tulvexCommand";
 
 QAction* MakeAction(QObject* owner, const char* name, const QString& caption, const QString& hint,
@@ -33,7 +32,7 @@ QAction* MakeAction(QObject* owner, const char* name, const QString& caption, co
 {
     auto* action = new QAction(app::ToolIcon(icon), caption, owner);
     action->setObjectName(name);
-    action->setProperty(kTagProperty, tag);
+    action->setProperty(TFormTulvex::kTagProperty, tag);
     action->setIconVisibleInMenu(false);
     SetActionHint(action, hint);
     return action;

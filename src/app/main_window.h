@@ -48,6 +48,9 @@ class TFormTulvex : public QMainWindow {
 public:
     static inline const QString kTitle = QStringLiteral("Tulvex");
     static inline const QString kWebSite = QStringLiteral("https://tulvex.example.org/");
+    // The property that carries a menu item's number (a rotation code, a favorite, a language).
+    static constexpr const char* kTagProperty = "Tag";
+    static constexpr int kMaxFavorites = 10;
 
     explicit TFormTulvex(QWidget* parent = nullptr);
     ~TFormTulvex() override;
@@ -92,12 +95,10 @@ public:
     static QString FavoriteCaption(const QString& path);
 
     // Thumbnails and grid (thumbs/thumbnail_maker.cpp, thumbs/grid.cpp)
-    std::optional<QImage> MakeThumbnail(const QString& path, bool recordOrientation);
     // The window's part of making a thumbnail: the unreadable-image warning and the noting of
     // photos stored turned. The decoding itself may have run on a worker.
     std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation);
     thumbs::ThumbnailOptions ThumbnailOptions() const;
-    static std::uint16_t ReadOrientation(const QString& path);
     void RefreshThumbnail(const QString& path);
     // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
     void ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made);

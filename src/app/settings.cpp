@@ -31,7 +31,6 @@ QString Mru(int n) { return QStringLiteral("MRU%1").arg(n); }
 
 constexpr int kDefaultThumbsInRow = 5;
 constexpr int kThumbsInRowOutOfRange = 3;
-constexpr int kMaxFavorites = 10;
 
 } // namespace
 

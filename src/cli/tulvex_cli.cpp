@@ -3,6 +3,7 @@
 #include "collection/scan.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
+#include "jpeg/jpeg_header.h"
 #include "jpeg/orientation_writer.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
@@ -107,10 +108,10 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}};
     case rotate::TurnOutcome::Status::TransformFailed:
-        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.reason};
+        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.result.text()};
     case rotate::TurnOutcome::Status::TimesFailed:
         return {TurnResult::Failed,
-                name + ": turned, but its times could not be restored: " + std::strerror(outcome.error)};
+                name + ": turned, but its times could not be restored: " + outcome.result.text()};
     }
     return {};
 }
@@ -213,7 +214,7 @@ int CmdExif(const Options& o)
     int failed = 0;
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const QString& path : o.positional) {
-        const auto header = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+        const auto header = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
         if (header.empty()) {
             std::fprintf(stderr, "%s: not a readable JPEG\n", Local(path).c_str());
             ++failed;

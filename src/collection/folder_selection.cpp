@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr int kMaxFavorites = 10;
-constexpr const char* kTagProperty = "Tag";
-
 bool IsFolder(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
+#include "jpeg/jpeg_header.h"
 #include "lang/Lang.h"
 
 #include <QFile>
@@ -66,7 +67,7 @@ void TFormTulvex::ActionDisplayExifExecute()
         return;
     }
     TFormExif dialog(this, FLang->LanguageFile());
-    const std::vector<std::uint8_t> header = exif::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
+    const std::vector<std::uint8_t> header = jpeg::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
         dialog.addRow(QString::fromStdString(row.label), QString::fromUtf8(row.value.c_str()));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_format.h"
 
+#include "exif/tags.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -72,48 +74,44 @@ struct TagInfo {
 };
 
 const TagInfo kTags[] = {
-    {0x0100, "Image width", {}},
-    {0x0101, "Image height", {}},
-    {0x0107, "Thresholding", kThresholding},
-    {0x010F, "Digicam manufacturer", {}},
-    {0x0110, "Digicam model", {}},
-    {0x0112, "Orientation", kOrientation},
-    {0x011A, "X-Resolution", {}},
-    {0x011B, "Y-Resolution", {}},
-    {0x0128, "Resolution unit", kResolutionUnit},
-    {0x0132, "Date/time (Modify)", {}},
-    {0x829A, "Exposure time (sec)", {}},
-    {0x829D, "F-number", {}},
-    {0x8822, "Explosure program", kExposureProgram},
-    {0x8827, "CCD sensitivity (ISO)", {}},
-    {0x9003, "Original date/time (when the original image data was generated)", {}},
-    {0x9004, "Digitized date/time (when the image was stored as digital data)", {}},
-    {0x9102, "Compression (bits per pixel)", {}},
-    {0x9201, "Shutter speed", {}},
-    {0x9202, "Aperture value", {}},
-    {0x9203, "Brightness value", {}},
-    {0x9204, "Exposure bias value (Exposure compensation)", {}},
-    {0x9205, "Max. lens aperture value (The smallest F number of the lens)", {}},
-    {0x9206, "Distance to focus point (m)", {}},
-    {0x9207, "Metering mode", kMeteringMode},
-    {0x9208, "Light source", kLightSource},
-    {0x9209, "Flash", kFlash},
-    {0x920A, "Actual focal length (mm)", {}},
-    {0xA402, "Exposure mode", kExposureMode},
-    {0xA403, "White balance", kWhiteBalance},
-    {0xA405, "Equivalent focal length for 35mm film cam (mm)", {}},
-    {0xA406, "Scene capture type", kSceneCaptureType},
-    {0xA407, "Gain control", kGainControl},
-    {0xA408, "Contrast", kNormalSoftHard},
-    {0xA409, "Saturation", kNormalLowHigh},
-    {0xA40A, "Sharpness", kNormalSoftHard},
-    {0xA40C, "Distance to the subject", kSubjectDistance},
+    {tag::ImageWidth, "Image width", {}},
+    {tag::ImageHeight, "Image height", {}},
+    {tag::Thresholding, "Thresholding", kThresholding},
+    {tag::Make, "Digicam manufacturer", {}},
+    {tag::Model, "Digicam model", {}},
+    {tag::Orientation, "Orientation", kOrientation},
+    {tag::XResolution, "X-Resolution", {}},
+    {tag::YResolution, "Y-Resolution", {}},
+    {tag::ResolutionUnit, "Resolution unit", kResolutionUnit},
+    {tag::DateTime, "Date/time (Modify)", {}},
+    {tag::ExposureTime, "Exposure time (sec)", {}},
+    {tag::FNumber, "F-number", {}},
+    {tag::ExposureProgram, "Explosure program", kExposureProgram},
+    {tag::IsoSpeed, "CCD sensitivity (ISO)", {}},
+    {tag::DateTimeOriginal, "Original date/time (when the original image data was generated)", {}},
+    {tag::DateTimeDigitized, "Digitized date/time (when the image was stored as digital data)", {}},
+    {tag::CompressedBitsPerPixel, "Compression (bits per pixel)", {}},
+    {tag::ShutterSpeed, "Shutter speed", {}},
+    {tag::Aperture, "Aperture value", {}},
+    {tag::Brightness, "Brightness value", {}},
+    {tag::ExposureBias, "Exposure bias value (Exposure compensation)", {}},
+    {tag::MaxAperture, "Max. lens aperture value (The smallest F number of the lens)", {}},
+    {tag::SubjectDistance, "Distance to focus point (m)", {}},
+    {tag::MeteringMode, "Metering mode", kMeteringMode},
+    {tag::LightSource, "Light source", kLightSource},
+    {tag::Flash, "Flash", kFlash},
+    {tag::FocalLength, "Actual focal length (mm)", {}},
+    {tag::ExposureMode, "Exposure mode", kExposureMode},
+    {tag::WhiteBalance, "White balance", kWhiteBalance},
+    {tag::FocalLengthIn35mm, "Equivalent focal length for 35mm film cam (mm)", {}},
+    {tag::SceneCaptureType, "Scene capture type", kSceneCaptureType},
+    {tag::GainControl, "Gain control", kGainControl},
+    {tag::Contrast, "Contrast", kNormalSoftHard},
+    {tag::Saturation, "Saturation", kNormalLowHigh},
+    {tag::Sharpness, "Sharpness", kNormalSoftHard},
+    {tag::SubjectDistanceRange, "Distance to the subject", kSubjectDistance},
 };
 
-constexpr std::uint32_t kTagFNumber = 0x829D;
-constexpr std::uint32_t kTagMaxAperture = 0x9205;
-constexpr std::uint32_t kTagFocalLength = 0x920A;
-constexpr std::uint32_t kTagShutterSpeed = 0x9201;
 
 const TagInfo* FindTag(std::uint32_t tag)
 {
@@ -219,6 +217,8 @@ std::string FormatExifValue(std::span<const std::uint8_t> value, std::uint16_t t
         return ReadFirst(value, 0, b) ? std::to_string(b) : std::string();
     }
     case ExifType::Ascii: {
+        // A count of 0 leaves no bytes at all, and memchr must not see a null pointer.
+        if (value.empty()) return {};
         const auto* begin = reinterpret_cast<const char*>(value.data());
         const auto* zero = static_cast<const char*>(std::memchr(begin, 0, value.size()));
         return std::string(begin, zero ? zero : begin + value.size());
@@ -236,9 +236,9 @@ std::string FormatExifValue(std::span<const std::uint8_t> value, std::uint16_t t
         if (!ReadFirst(value, 0, n) || !ReadFirst(value, 1, d)) return {};
         if (d == 0) return std::to_string(n) + "/0";
         const double q = double(n) / double(d);
-        if (tag == kTagFNumber) return Fixed(q, 1, separator);
-        if (tag == kTagMaxAperture) return Fixed(std::pow(std::sqrt(2.0), q), 2, separator);
-        if (tag == kTagFocalLength) return FormatGeneral(q, separator);
+        if (tag == tag::FNumber) return Fixed(q, 1, separator);
+        if (tag == tag::MaxAperture) return Fixed(std::pow(std::sqrt(2.0), q), 2, separator);
+        if (tag == tag::FocalLength) return FormatGeneral(q, separator);
         return FormatFraction(std::int32_t(n), std::int32_t(d));
     }
     case ExifType::SRational: {
@@ -246,7 +246,7 @@ std::string FormatExifValue(std::span<const std::uint8_t> value, std::uint16_t t
         if (!ReadFirst(value, 0, n) || !ReadFirst(value, 1, d)) return {};
         if (d == 0) return std::to_string(n) + "/0";
         const double q = double(n) / double(d);
-        if (tag == kTagShutterSpeed) return Fixed(std::pow(2.0, -q), 4, separator);
+        if (tag == tag::ShutterSpeed) return Fixed(std::pow(2.0, -q), 4, separator);
         return FormatGeneral(q, separator);
     }
     default:

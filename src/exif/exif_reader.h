@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace exif {
@@ -53,9 +52,5 @@ ExifData ReadJpegExif(std::span<const std::uint8_t> jpeg);
 
 // The value of the last orientation entry of the primary directories, 0 when there is none.
 std::uint16_t OrientationOf(const ExifData& data);
-
-// Reads a file's segments up to and including the start-of-scan header: enough for the
-// dimensions and the EXIF block without the compressed image data. Empty when unreadable.
-std::vector<std::uint8_t> ReadJpegHeader(const std::string& path);
 
 } // namespace exif

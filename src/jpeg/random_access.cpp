@@ -28,48 +28,25 @@ LockedFile::LockedFile(const std::string& path)
 {
     // O_NONBLOCK keeps a FIFO posing as a photo from blocking the open; only regular files
     // are accepted below.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return;
+    platform::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return;
-    }
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_size = std::uint64_t(st.st_size);
-}
-
-LockedFile::~LockedFile()
-{
-    if (m_fd >= 0) ::close(m_fd); // closing drops the lock
 }
 
 bool LockedFile::readAt(std::uint64_t off, void* dst, std::size_t n)
 {
-    if (m_fd < 0 || off > m_size || n > m_size - off) return false;
-    auto* p = static_cast<char*>(dst);
-    while (n > 0) {
-        const ssize_t got = ::pread(m_fd, p, n, off_t(off));
-        if (got <= 0) return false;
-        p += got;
-        off += std::uint64_t(got);
-        n -= std::size_t(got);
-    }
-    return true;
+    if (!m_fd.valid() || off > m_size || n > m_size - off) return false;
+    return platform::ReadFullyAt(m_fd.get(), dst, n, off);
 }
 
 bool LockedFile::writeAt(std::uint64_t off, const void* src, std::size_t n)
 {
-    if (m_fd < 0 || off > m_size || n > m_size - off) return false;
-    auto* p = static_cast<const char*>(src);
-    while (n > 0) {
-        const ssize_t put = ::pwrite(m_fd, p, n, off_t(off));
-        if (put <= 0) return false;
-        p += put;
-        off += std::uint64_t(put);
-        n -= std::size_t(put);
-    }
-    return true;
+    if (!m_fd.valid() || off > m_size || n > m_size - off) return false;
+    return platform::WriteFullyAt(m_fd.get(), src, n, off);
 }
 
 } // namespace jpeg

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jpeg/segments.h"
+#include "platform/file_io.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,11 +13,8 @@ namespace jpeg {
 
 // The orientation patch works on this so that it can run on a real file or, for tests and
 // fuzzing, on bytes in memory.
-class RandomAccessFile {
+class RandomAccessFile : public ByteSource {
 public:
-    virtual ~RandomAccessFile() = default;
-    virtual std::uint64_t size() const = 0;
-    virtual bool readAt(std::uint64_t off, void* dst, std::size_t n) = 0;
     virtual bool writeAt(std::uint64_t off, const void* src, std::size_t n) = 0;
 };
 
@@ -36,17 +36,14 @@ private:
 class LockedFile final : public RandomAccessFile {
 public:
     explicit LockedFile(const std::string& path);
-    ~LockedFile() override;
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd.valid(); }
     std::uint64_t size() const override { return m_size; }
     bool readAt(std::uint64_t off, void* dst, std::size_t n) override;
     bool writeAt(std::uint64_t off, const void* src, std::size_t n) override;
 
 private:
-    int m_fd = -1;
+    platform::UniqueFd m_fd; // closing drops the lock
     std::uint64_t m_size = 0;
 };
 

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr const char* kTagProperty = "Tag";
 
 // deutsch.lng gives Deutsch; pt.br.lng gives Pt.br.
 QString LanguageCaption(const QString& fileName)

@@ -16,21 +16,6 @@
 namespace platform {
 namespace {
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes, off_t at)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, at + off_t(done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = EIO;
-            return false;
-        }
-        done += std::size_t(put);
-    }
-    return true;
-}
-
 std::string ResolveLinks(const std::string& path)
 {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -103,44 +88,13 @@ int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> by
 {
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd.valid()) return errno;
-    if (!WriteAll(fd.get(), bytes, 0)) return errno;
+    if (!WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0)) return errno;
     if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) return errno;
     if (::fsync(fd.get()) != 0) return errno;
     return ::close(fd.release()) == 0 ? 0 : errno;
 }
 
-} // namespace
-
-void UniqueFd::reset(int fd)
-{
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-}
-
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
-{
-    out.clear();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
-    if (!S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > maxBytes) {
-        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
-        return false;
-    }
-    out.resize(std::size_t(st.st_size));
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got = ::read(fd.get(), out.data() + done, out.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += std::size_t(got);
-    }
-    out.resize(done);
-    return true;
-}
-
-int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
+int ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes)
 {
     const std::string target = ResolveLinks(path);
     struct stat st {};
@@ -150,7 +104,7 @@ int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> b
 
     TemporaryFile temp(target);
     if (!temp.valid()) return errno;
-    if (!WriteAll(temp.fd(), bytes, 0)) return errno;
+    if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return errno;
     if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return errno;
     // Owner and group can only be kept where the process may give them away.
     if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return errno;
@@ -171,23 +125,87 @@ int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> b
     return FlushFolder(FolderOf(target));
 }
 
-bool GetFileTimes(const std::string& path, FileTimes& times)
+} // namespace
+
+bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
-    times.access = st.st_atim;
-    times.modification = st.st_mtim;
+    auto* p = static_cast<std::uint8_t*>(dst);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, p, n, off_t(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO; // the file ended early
+            return false;
+        }
+        p += got;
+        offset += std::uint64_t(got);
+        n -= std::size_t(got);
+    }
     return true;
 }
 
-int SetFileTimes(const std::string& path, const FileTimes& times)
+bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset)
+{
+    const auto* p = static_cast<const std::uint8_t*>(src);
+    while (n > 0) {
+        const ssize_t put = ::pwrite(fd, p, n, off_t(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = EIO;
+            return false;
+        }
+        p += put;
+        offset += std::uint64_t(put);
+        n -= std::size_t(put);
+    }
+    return true;
+}
+
+void UniqueFd::reset(int fd)
+{
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+}
+
+Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
+{
+    out.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return Result::FromErrno(EINVAL);
+    if (std::uint64_t(st.st_size) > maxBytes) return Result::FromErrno(EFBIG);
+    out.resize(std::size_t(st.st_size));
+    if (!ReadFullyAt(fd.get(), out.data(), out.size(), 0)) {
+        const int error = errno;
+        out.clear();
+        return Result::FromErrno(error);
+    }
+    return {};
+}
+
+Result ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    const int error = ReplaceContents(path, bytes);
+    return error == 0 ? Result() : Result::FromErrno(error);
+}
+
+Result GetFileTimes(const std::string& path, FileTimes& times)
 {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid()) return -1;
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
+    times.access = st.st_atim;
+    times.modification = st.st_mtim;
+    return {};
+}
+
+Result SetFileTimes(const std::string& path, const FileTimes& times)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     const struct timespec both[2] = {times.access, times.modification};
-    return ::futimens(fd.get(), both) == 0 ? 0 : errno;
+    if (!fd.valid() || ::futimens(fd.get(), both) != 0) return Result::FromErrno(errno);
+    return {};
 }
 
 bool IsTemporaryName(const std::string& name)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/result.h"
+
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -36,8 +38,14 @@ private:
     int m_fd = -1;
 };
 
-// Reads a whole regular file of at most maxBytes; false (errno set) otherwise.
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
+// Reads or writes exactly n bytes at `offset`, retrying after signals; false (errno set) on an
+// error or an early end of file.
+bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset);
+bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
+
+// Reads a whole regular file of at most maxBytes; an error (and `out` empty) otherwise, a read
+// error or a file that ends early included.
+Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxBytes = 1ull << 30);
 
 // Replaces the contents of `path` with `bytes` so that a crash or a full disk leaves either the
@@ -48,8 +56,8 @@ bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
 //   - a file with one link is replaced by renaming over it, then the folder is flushed;
 //   - a file with several hard links is rewritten in place, only once the complete new
 //     contents are safe on disk beside it.
-// Returns 0 or an errno value; on failure the original is untouched and no temporary is left.
-int ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+// On failure the original is untouched and no temporary is left.
+Result ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX".
 inline constexpr const char* kTemporaryMarker = ".tulvex-tmp-";
@@ -63,9 +71,8 @@ struct FileTimes {
 };
 
 // Like the original's handle-based calls: the file must open for reading and writing.
-bool GetFileTimes(const std::string& path, FileTimes& times);
-// 0, or the errno of the failing call; -1 when the file cannot be opened.
-int SetFileTimes(const std::string& path, const FileTimes& times);
+Result GetFileTimes(const std::string& path, FileTimes& times);
+Result SetFileTimes(const std::string& path, const FileTimes& times);
 
 std::string SystemErrorText(int error);
 

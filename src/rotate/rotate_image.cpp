@@ -62,13 +62,13 @@ void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
     case rotate::TurnOutcome::Status::TransformFailed:
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
     case rotate::TurnOutcome::Status::TimesFailed:
-        throw TulvexError(QString::fromStdString(platform::SystemErrorText(outcome.error)));
+        throw TulvexError(QString::fromStdString(platform::SystemErrorText(outcome.result.error())));
     }
 }
 
 void TFormTulvex::ActionRotate(QAction* sender)
 {
-    const int code = sender->property("Tag").toInt();
+    const int code = sender->property(kTagProperty).toInt();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     for (int r = sel.top; r <= sel.bottom; ++r) {
         for (int c = sel.left; c <= sel.right; ++c) {

@@ -2,12 +2,14 @@
 #include "rotate/transform.h"
 
 #include "exif/exif_reader.h"
+#include "exif/ifd_view.h"
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
 #include "jpeg/orientation_writer.h"
+#include "jpeg/turbo.h"
 #include "platform/file_io.h"
-#include "rotate/lossless_turn.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace rotate {
@@ -18,99 +20,95 @@ using jpeg::ByteReader;
 
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;
 
-bool IsTransformValue(int transform) { return transform >= 1 && transform <= 3; }
-
-void SetError(std::string* error, std::string text)
+int TransformOperation(int transform)
 {
-    if (error) *error = std::move(text);
+    switch (transform) {
+    case 1: return TJXOP_ROT90;
+    case 2: return TJXOP_ROT180;
+    case 3: return TJXOP_ROT270;
+    default: return -1;
+    }
 }
 
-// Positions (inside the TIFF block) of the entries that follow a turn.
+// The entries (inside the TIFF block) that follow a turn.
 struct ExifFields {
     ByteOrder order = ByteOrder::Little;
-    std::size_t widthEntry = 0, heightEntry = 0;           // 0: none
-    std::size_t thumbOffsetEntry = 0, thumbLengthEntry = 0; // 0: none
+    std::optional<exif::IfdEntry> width, height;
+    std::optional<exif::IfdEntry> thumbOffset, thumbLength;
 };
 
-std::size_t EntryCountOk(const ByteReader& tiff, std::uint32_t ifd, ByteOrder order)
-{
-    std::uint16_t count = 0;
-    if (!tiff.u16(ifd, order, count) || !tiff.has(std::size_t(ifd) + 2, 12u * count + 4))
-        return 0;
-    return count;
-}
-
-ExifFields LocateFields(const ByteReader& tiff, ByteOrder order)
+ExifFields LocateFields(const exif::TiffView& tiff)
 {
     ExifFields fields;
-    fields.order = order;
-    std::uint32_t ifd0 = 0;
-    if (!tiff.u32(4, order, ifd0)) return fields;
-    const std::size_t count0 = EntryCountOk(tiff, ifd0, order);
+    fields.order = tiff.order();
+    const std::uint32_t ifd0 = tiff.firstDirectory();
+    const exif::IfdView dir0(tiff, ifd0);
+    // Only directories whose entries and next pointer all lie inside the block are used.
+    const std::size_t count0 = dir0.complete() ? dir0.entries() : 0;
     for (std::size_t i = 0; i < count0; ++i) {
-        const std::size_t entry = ifd0 + 2 + 12 * i;
-        std::uint16_t tag = 0;
-        std::uint32_t exifIfd = 0;
-        tiff.u16(entry, order, tag);
-        if (tag != exif::tag::ExifIfd || !tiff.u32(entry + 8, order, exifIfd) || exifIfd == ifd0) continue;
-        const std::size_t count = EntryCountOk(tiff, exifIfd, order);
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t sub = exifIfd + 2 + 12 * k;
-            tiff.u16(sub, order, tag);
-            if (tag == exif::tag::PixelWidth) fields.widthEntry = sub;
-            if (tag == exif::tag::PixelHeight) fields.heightEntry = sub;
+        const exif::IfdEntry entry = dir0.entry(i);
+        if (entry.tag != exif::tag::ExifIfd || entry.value == ifd0) continue;
+        const exif::IfdView exifDir(tiff, entry.value);
+        for (std::size_t k = 0; exifDir.complete() && k < exifDir.entries(); ++k) {
+            const exif::IfdEntry sub = exifDir.entry(k);
+            if (sub.tag == exif::tag::PixelWidth) fields.width = sub;
+            if (sub.tag == exif::tag::PixelHeight) fields.height = sub;
         }
         break;
     }
-    std::uint32_t ifd1 = 0;
-    if (count0 == 0 || !tiff.u32(ifd0 + 2 + 12 * count0, order, ifd1) || ifd1 == 0 || ifd1 == ifd0)
-        return fields;
-    const std::size_t count1 = EntryCountOk(tiff, ifd1, order);
-    for (std::size_t i = 0; i < count1; ++i) {
-        const std::size_t entry = ifd1 + 2 + 12 * i;
-        std::uint16_t tag = 0;
-        tiff.u16(entry, order, tag);
-        if (tag == exif::tag::ThumbnailOffset) fields.thumbOffsetEntry = entry;
-        if (tag == exif::tag::ThumbnailLength) fields.thumbLengthEntry = entry;
+    const std::uint32_t ifd1 = dir0.next().value_or(0);
+    if (count0 == 0 || ifd1 == 0 || ifd1 == ifd0) return fields;
+    const exif::IfdView dir1(tiff, ifd1);
+    for (std::size_t i = 0; dir1.complete() && i < dir1.entries(); ++i) {
+        const exif::IfdEntry entry = dir1.entry(i);
+        if (entry.tag == exif::tag::ThumbnailOffset) fields.thumbOffset = entry;
+        if (entry.tag == exif::tag::ThumbnailLength) fields.thumbLength = entry;
     }
     return fields;
 }
 
-void StoreDimension(std::uint8_t* tiff, std::size_t entry, ByteOrder order, int value)
+void StoreDimension(std::uint8_t* tiff, const std::optional<exif::IfdEntry>& entry, ByteOrder order,
+                    int value)
 {
-    if (entry == 0) return;
-    const std::uint16_t type = jpeg::Load16(tiff + entry + 2, order);
-    const std::uint32_t count = jpeg::Load32(tiff + entry + 4, order);
-    if (count != 1) return;
-    if (type == 3 && value <= 0xFFFF) {
-        jpeg::Store16(tiff + entry + 8, std::uint16_t(value), order);
-    } else if (type == 4) {
-        jpeg::Store32(tiff + entry + 8, std::uint32_t(value), order);
+    if (!entry || entry->count != 1) return;
+    if (entry->type == std::uint16_t(exif::ExifType::Short) && value <= 0xFFFF) {
+        jpeg::Store16(tiff + entry->valueField(), std::uint16_t(value), order);
+    } else if (entry->type == std::uint16_t(exif::ExifType::Long)) {
+        jpeg::Store32(tiff + entry->valueField(), std::uint32_t(value), order);
     }
 }
 
-std::string ReasonOf(const LosslessTurnResult& result)
+bool TurnBytes(void* handle, std::span<const std::uint8_t> in, int op, std::vector<std::uint8_t>& out)
 {
-    if (result.error == LosslessTurnError::Damaged) return "the photo is damaged (" + result.message + ")";
-    return result.message;
+    unsigned char* dst = nullptr;
+    unsigned long dstSize = 0;
+    tjtransform xform{};
+    xform.op = op;
+    xform.options = TJXOPT_TRIM;
+    const int rc = tjTransform(handle, in.data(), static_cast<unsigned long>(in.size()), 1, &dst,
+                               &dstSize, &xform, 0);
+    const jpeg::TjBuffer owned(dst);
+    if (rc != 0 || !dst || dstSize == 0) return false;
+    out.assign(dst, dst + dstSize);
+    return true;
 }
 
 // Replaces the thumbnail in place when the turned one fits, or grows the APP1 segment when the
 // thumbnail is its last part; otherwise the old thumbnail stays.
 void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& segment,
-                      const ExifFields& fields, int transform)
+                      const ExifFields& fields, int op)
 {
-    if (fields.thumbOffsetEntry == 0 || fields.thumbLengthEntry == 0) return;
+    if (!fields.thumbOffset || !fields.thumbLength || fields.thumbLength->count != 1) return;
     std::uint8_t* tiff = jpeg.data() + segment.tiffStart;
     const std::size_t tiffSize = segment.segmentEnd - segment.tiffStart;
-    if (jpeg::Load32(tiff + fields.thumbLengthEntry + 4, fields.order) != 1) return;
-    const std::uint32_t offset = jpeg::Load32(tiff + fields.thumbOffsetEntry + 8, fields.order);
-    const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLengthEntry + 8, fields.order);
+    // Read now: the dimensions stored before may share bytes with these fields in an odd file.
+    const std::uint32_t offset = jpeg::Load32(tiff + fields.thumbOffset->valueField(), fields.order);
+    const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLength->valueField(), fields.order);
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
 
-    LosslessTurnResult result = LosslessTurn({tiff + offset, length}, transform);
-    if (!result.ok()) return;
-    const std::vector<std::uint8_t> turned = std::move(result.bytes);
+    const jpeg::TjHandle handle = jpeg::MakeTransformer();
+    std::vector<std::uint8_t> turned;
+    if (!handle || !TurnBytes(handle.get(), {tiff + offset, length}, op, turned)) return;
 
     if (turned.size() <= length) {
         std::memcpy(tiff + offset, turned.data(), turned.size());
@@ -127,71 +125,62 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     } else {
         return;
     }
-    jpeg::Store32(tiff + fields.thumbLengthEntry + 8, std::uint32_t(turned.size()), fields.order);
+    jpeg::Store32(tiff + fields.thumbLength->valueField(), std::uint32_t(turned.size()), fields.order);
 }
 
 } // namespace
 
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height)
 {
+    const int op = TransformOperation(transform);
     const auto segment = exif::FindExifSegment(jpeg);
-    if (!IsTransformValue(transform) || !segment || segment->segmentEnd - segment->tiffStart < 8) return;
-    const std::uint8_t* tiff = jpeg.data() + segment->tiffStart;
-    const std::optional<ByteOrder> order = jpeg::ByteOrderMark(tiff);
-    if (!order) return;
-    const ByteReader reader({tiff, segment->segmentEnd - segment->tiffStart});
-    const ExifFields fields = LocateFields(reader, *order);
-    StoreDimension(jpeg.data() + segment->tiffStart, fields.widthEntry, *order, width);
-    StoreDimension(jpeg.data() + segment->tiffStart, fields.heightEntry, *order, height);
-    ReplaceThumbnail(jpeg, *segment, fields, transform);
+    if (op < 0 || !segment) return;
+    const auto view = exif::TiffView::Open(
+        std::span(jpeg).subspan(segment->tiffStart, segment->segmentEnd - segment->tiffStart));
+    if (!view) return;
+    const ExifFields fields = LocateFields(*view);
+    StoreDimension(jpeg.data() + segment->tiffStart, fields.width, fields.order, width);
+    StoreDimension(jpeg.data() + segment->tiffStart, fields.height, fields.order, height);
+    ReplaceThumbnail(jpeg, *segment, fields, op);
 }
 
-int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                       std::vector<std::uint8_t>& out, std::string* error)
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                                    std::vector<std::uint8_t>& out)
 {
-    if (!IsTransformValue(transform)) {
-        SetError(error, "bad transform value");
-        return kTransformBadArgument;
-    }
-    LosslessTurnResult result = LosslessTurn(jpeg, transform);
-    if (!result.ok()) {
-        SetError(error, ReasonOf(result));
-        return kTransformFailed;
-    }
-    out = std::move(result.bytes);
-    UpdateExifAfterTurn(out, transform, result.width, result.height);
-    return kTransformOk;
+    const int op = TransformOperation(transform);
+    if (op < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
+    const jpeg::TjHandle handle = jpeg::MakeTransformer();
+    if (!handle) return platform::Result::FromLibrary("the JPEG library could not start");
+    if (!TurnBytes(handle.get(), jpeg, op, out))
+        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
+    int width = 0, height = 0, subsamp = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle.get(), out.data(), static_cast<unsigned long>(out.size()), &width,
+                            &height, &subsamp, &colorspace) != 0)
+        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
+    UpdateExifAfterTurn(out, transform, width, height);
+    return {};
 }
 
-int JpegLosslessTransform(const std::string& path, int transform, std::string* error)
+platform::Result JpegLosslessTransform(const std::string& path, int transform)
 {
-    return TurnJpegFile(path, transform, std::nullopt, error);
+    return TurnJpegFile(path, transform, std::nullopt);
 }
 
-int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                 std::string* error)
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              std::optional<std::uint16_t> orientation)
 {
-    if (!IsTransformValue(transform)) {
-        SetError(error, "bad transform value");
-        return kTransformBadArgument;
-    }
+    if (TransformOperation(transform) < 0)
+        return platform::Result::FromErrno(EINVAL, "bad transform value");
     std::vector<std::uint8_t> original;
-    if (!platform::ReadFileBytes(path, original)) {
-        SetError(error, std::strerror(errno));
-        return kTransformUnreadable;
-    }
+    if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
     std::vector<std::uint8_t> turned;
-    if (const int rc = TransformJpegBytes(original, transform, turned, error)) return rc;
+    if (auto turn = TransformJpegBytes(original, transform, turned); !turn.ok()) return turn;
     if (orientation) {
         jpeg::MemoryFile file(std::move(turned));
         jpeg::PatchOrientation(file, *orientation); // silent, as on disk
         turned = file.release();
     }
-    if (const int rc = platform::ReplaceFileContents(path, turned)) {
-        SetError(error, std::strerror(rc));
-        return kTransformWriteFailed;
-    }
-    return kTransformOk;
+    return platform::ReplaceFileContents(path, turned);
 }
 
 } // namespace rotate

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/result.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,30 +10,22 @@
 
 namespace rotate {
 
-enum TransformStatus : int {
-    kTransformOk = 0,
-    kTransformBadArgument = 1,
-    kTransformUnreadable = 2,
-    kTransformFailed = 3,
-    kTransformWriteFailed = 4,
-};
-
 // Turns the JPEG at `path` by `transform` clockwise quarter turns (1, 2 or 3) without
 // recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
 // thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
-// file safely (see platform::ReplaceFileContents). 0 on success; on failure the file is as it
-// was. `error` receives a short reason when given.
-int JpegLosslessTransform(const std::string& path, int transform, std::string* error = nullptr);
+// file safely (see platform::ReplaceFileContents). On failure the file is as it was; a bad
+// transform value is EINVAL, a failure of the JPEG library carries its text.
+platform::Result JpegLosslessTransform(const std::string& path, int transform);
 
 // The same, with the orientation entries of the turned photo set to `orientation` before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
 // file holds turned pixels with the old tag.
-int TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                 std::string* error = nullptr);
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              std::optional<std::uint16_t> orientation);
 
-// The in-memory part: turns `jpeg` into `out`. Same status codes.
-int TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                       std::vector<std::uint8_t>& out, std::string* error = nullptr);
+// The in-memory part: turns `jpeg` into `out`.
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                                    std::vector<std::uint8_t>& out);
 
 // After a turn: turns the embedded thumbnail and sets the EXIF pixel dimensions, in `jpeg`.
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height);

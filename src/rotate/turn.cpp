@@ -5,8 +5,28 @@
 #include "rotate/transform.h"
 
 #include <QFile>
+#include <QImageReader>
 
 namespace rotate {
+namespace {
+
+// A photo that is not a JPEG still gets its size, so that the crop question comes before the
+// turn refuses it, as for any other photo.
+jpeg::JpegHeader ReadHeader(const QString& path)
+{
+    if (auto header = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString()))
+        return *header;
+    jpeg::JpegHeader header;
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    if (const QSize size = reader.size(); size.isValid()) {
+        header.width = size.width();
+        header.height = size.height();
+    }
+    return header;
+}
+
+} // namespace
 
 std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
 {
@@ -17,8 +37,8 @@ std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
     plan.code = code;
     plan.transform = *transform;
     const std::string native = QFile::encodeName(path).toStdString();
-    plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times);
-    plan.header = thumbs::ReadImageHeader(path);
+    plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times).ok();
+    plan.header = ReadHeader(path);
     plan.newOrientation = NewOrientation(plan.header.orientation, code);
     return plan;
 }
@@ -27,16 +47,14 @@ TurnOutcome ApplyTurn(const TurnPlan& plan)
 {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
-    if (TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.reason) != kTransformOk) {
+    outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation);
+    if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         return outcome;
     }
     if (plan.timesKept) {
-        const int error = platform::SetFileTimes(native, plan.times);
-        if (error > 0) {
-            outcome.status = TurnOutcome::Status::TimesFailed;
-            outcome.error = error;
-        }
+        outcome.result = platform::SetFileTimes(native, plan.times);
+        if (!outcome.result.ok()) outcome.status = TurnOutcome::Status::TimesFailed;
     }
     return outcome;
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jpeg/jpeg_header.h"
 #include "platform/file_io.h"
-#include "thumbs/image_codec.h"
 
 #include <QString>
 
@@ -20,7 +20,7 @@ struct TurnPlan {
     int transform = 0;
     bool timesKept = false;
     platform::FileTimes times;
-    thumbs::ImageHeader header;
+    jpeg::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
 
     // A side that is not a multiple of 16 may lose up to 15 pixels to the trim.
@@ -33,8 +33,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes);
 struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };
     Status status = Status::Turned;
-    int error = 0;        // errno of the failed time restore
-    std::string reason;   // why the transform failed
+    platform::Result result; // why the transform or the time restore failed
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.

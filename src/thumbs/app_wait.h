@@ -44,7 +44,6 @@ public:
     void StepBy(int delta);
     void ProcessMessages();
     bool Cancelled() const;
-    TfrmWait* window() const { return m_form; }
 
 private:
     QPointer<TfrmWait> m_form;

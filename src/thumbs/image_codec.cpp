@@ -2,6 +2,7 @@
 #include "thumbs/image_codec.h"
 
 #include "exif/exif_reader.h"
+#include "jpeg/jpeg_header.h"
 #include "jpeg/turbo.h"
 #include "platform/file_io.h"
 #include "thumbs/thumbnail_size.h"
@@ -79,7 +80,8 @@ QImage DecodeWithQt(std::span<const std::uint8_t> bytes)
 std::vector<std::uint8_t> ReadWholeFile(const QString& path)
 {
     std::vector<std::uint8_t> bytes;
-    platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes);
+    if (!platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes).ok())
+        bytes.clear();
     return bytes;
 }
 
@@ -123,7 +125,7 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 
     // Low quality first tries the embedded thumbnail, which needs only the leading segments.
     std::vector<std::uint8_t> bytes;
-    if (!options.highQuality) bytes = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
+    if (!options.highQuality) bytes = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
     if (bytes.empty()) bytes = ReadWholeFile(path);
     if (bytes.empty()) return result;
 
@@ -164,14 +166,10 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 ImageHeader ReadImageHeader(const QString& path)
 {
     ImageHeader header;
-    const std::vector<std::uint8_t> bytes =
-        exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
-    const jpeg::TjHandle handle = jpeg::MakeDecompressor();
-    JpegInfo info;
-    if (handle && ReadJpegInfo(handle.get(), bytes, info)) {
-        header.width = info.width;
-        header.height = info.height;
-        header.orientation = exif::OrientationOf(exif::ReadJpegExif(bytes));
+    if (const auto parsed = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString())) {
+        header.width = parsed->width;
+        header.height = parsed->height;
+        header.orientation = parsed->orientation;
         return header;
     }
     QImageReader reader(path);

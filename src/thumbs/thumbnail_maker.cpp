@@ -14,11 +14,6 @@ thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const
             pmiEnlargeSmall->isChecked()};
 }
 
-std::optional<QImage> TFormTulvex::MakeThumbnail(const QString& path, bool recordOrientation)
-{
-    return AcceptThumbnail(path, thumbs::MakeThumbnailImage(path, ThumbnailOptions()), recordOrientation);
-}
-
 std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation)
 {
     switch (thumb.status) {
@@ -31,11 +26,6 @@ std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::
     if (recordOrientation && (thumb.orientation == 3 || thumb.orientation == 6 || thumb.orientation == 8))
         FAutoList.push_back({path, thumb.orientation});
     return std::move(thumb.image);
-}
-
-std::uint16_t TFormTulvex::ReadOrientation(const QString& path)
-{
-    return thumbs::ReadImageHeader(path).orientation;
 }
 
 void TFormTulvex::RefreshThumbnail(const QString& path)

@@ -22,8 +22,6 @@ public:
     ThumbnailPipeline(const ThumbnailPipeline&) = delete;
     ThumbnailPipeline& operator=(const ThumbnailPipeline&) = delete;
 
-    qsizetype size() const { return m_paths.size(); }
-    const QString& path(qsizetype i) const { return m_paths[i]; }
     // Starts the work for photo i and the next few; the future of photo i.
     QFuture<Thumbnail> request(qsizetype i);
     // Blocks until photo i is made (for callers without an event loop).

@@ -139,9 +139,7 @@ TEST_F(WindowTest, ThumbsInRowDialogSetsColumnsAndReloads)
     MakePhotos(photos.qpath(), {1, 1, 1});
     Start(photos.qpath());
     const int loads = window->loadCount();
-    QTimer::singleShot(50, [] {
-        auto* form = qobject_cast<TThumbForm*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(form);
+    AnswerNextDialog<TThumbForm>([](TThumbForm* form) {
         form->leQty->setText("2");
         form->btnOk->click();
     });
@@ -150,9 +148,7 @@ TEST_F(WindowTest, ThumbsInRowDialogSetsColumnsAndReloads)
     EXPECT_EQ(window->DrawGrid->RowCount(), 2);
     EXPECT_EQ(window->loadCount(), loads + 1);
 
-    QTimer::singleShot(50, [] {
-        auto* form = qobject_cast<TThumbForm*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(form);
+    AnswerNextDialog<TThumbForm>([](TThumbForm* form) {
         form->leQty->setText("9");
         QTest::keyClick(form, Qt::Key_Escape);
     });

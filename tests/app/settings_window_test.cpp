@@ -67,14 +67,14 @@ TEST_F(WindowTest, ThumbsInRowOutOfRangeGivesThreeMissingGivesFive)
         WriteSettings(QStringLiteral("\"ThumbsInRow\"=%1\n").arg(stored));
         window = std::make_unique<TFormTulvex>();
         window->show();
-        QTest::qWait(10);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         EXPECT_EQ(window->DrawGrid->ColCount(), 3) << stored;
         window.reset();
     }
     QFile::remove(app::SettingsStore::DefaultPath());
     window = std::make_unique<TFormTulvex>();
     window->show();
-    QTest::qWait(10);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     EXPECT_EQ(window->DrawGrid->ColCount(), 5);
 }
 

@@ -137,3 +137,15 @@ TEST(ExifRows, LabelsOfTheTable)
     EXPECT_STREQ(TagLabel(0x8822), "Explosure program");
     EXPECT_STREQ(TagLabel(0xA40C), "Distance to the subject");
 }
+
+TEST(FormatExifValue, TextWithCountZeroIsEmpty)
+{
+    // Found by the fuzzer: no value bytes at all, so a null data pointer.
+    EXPECT_EQ(FormatExifValue({}, 2, 0x010F, 0), "");
+    ExifData data;
+    data.items.push_back({0x0110, 2, 0, {}});
+    const auto rows = ExifRows(data);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].label, "Digicam model");
+    EXPECT_EQ(rows[0].value, "");
+}

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
+#include "jpeg/jpeg_header.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -104,7 +105,7 @@ TEST(ExifReader, RowsAgreeWithExiftool)
         RunCommand("exiftool -q -overwrite_original " + std::string(o == ByteOrder::Big ? "-ExifByteOrder=MM " : "-ExifByteOrder=II ") +
             "-EXIF:Make=Panacam -EXIF:Model=DMC-FZ8 -EXIF:Orientation#=8 -EXIF:ExposureTime=0.004 -EXIF:FNumber=2.8 "
             "-EXIF:FocalLength=6.3 -EXIF:Flash#=16 -EXIF:ISO=200 -EXIF:MeteringMode#=5 " + path);
-        const auto rows = RowMap(exif::ReadJpegExif(exif::ReadJpegHeader(path)));
+        const auto rows = RowMap(exif::ReadJpegExif(jpeg::ReadJpegHeader(path)));
         std::istringstream tool(RunCommand("exiftool -s3 -n -EXIF:Model -EXIF:Orientation -EXIF:FNumber -EXIF:FocalLength -EXIF:Flash -EXIF:ISO -EXIF:MeteringMode " + path));
         std::string model, orientation, fnumber, focal, flash, iso, metering;
         tool >> model >> orientation >> fnumber >> focal >> flash >> iso >> metering;

@@ -190,9 +190,7 @@ TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage)
 
     int rows = -1;
     QString title;
-    QTimer::singleShot(50, [&] {
-        auto* d = qobject_cast<TFormExif*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(d);
+    AnswerNextDialog<TFormExif>([&](TFormExif* d) {
         rows = d->rowCount();
         title = d->windowTitle();
         QTest::keyClick(d, Qt::Key_Escape);

@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <random>
 
 using namespace testing_support;
@@ -50,15 +54,23 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
     const Bytes original = MakeJpegWithExif(1600, 1200, spec);
     // What a turn to the right must leave: turned pixels and thumbnail, orientation 1.
     Bytes turned;
-    ASSERT_EQ(rotate::TransformJpegBytes(original, 1, turned), rotate::kTransformOk);
+    ASSERT_TRUE(rotate::TransformJpegBytes(original, 1, turned).ok());
     jpeg::MemoryFile patched(turned);
     jpeg::PatchOrientation(patched, 1);
     turned = patched.release();
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     ASSERT_EQ(::access(cli.c_str(), X_OK), 0);
 
+    // One turn left alone: what it writes, and how long it takes here.
+    WriteFile(photo, original);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(std::system(("'" + cli + "' rotate right '" + photo + "' >/dev/null").c_str()), 0);
+    const int turnMicroseconds = int(clock.nsecsElapsed() / 1000);
+    ASSERT_EQ(ReadFile(photo), turned);
+
     std::mt19937 random(42);
-    int sawOld = 0, sawNew = 0;
+    int midWrite = 0, sawOld = 0, sawNew = 0;
     for (int round = 0; round < 40; ++round) {
         WriteFile(photo, original);
         const pid_t child = ::fork();
@@ -69,17 +81,30 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
             ::execl(cli.c_str(), cli.c_str(), "rotate", "right", photo.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        ::usleep(std::uniform_int_distribution<int>(0, 60000)(random));
-        ::kill(child, SIGKILL);
         int status = 0;
+        if (round % 2 == 0) {
+            // Aimed: killed as soon as the new contents start to appear beside the photo.
+            while (Temporaries(dir.qpath()).isEmpty() && ::waitpid(child, &status, WNOHANG) == 0) {
+            }
+        } else {
+            ::usleep(useconds_t(std::uniform_int_distribution<int>(0, turnMicroseconds * 3 / 2)(random)));
+        }
+        ::kill(child, SIGKILL);
         ::waitpid(child, &status, 0);
         const Bytes now = ReadFile(photo);
         const bool isOld = now == original, isNew = now == turned;
         ASSERT_TRUE(isOld || isNew) << "round " << round << ": " << now.size() << " bytes";
+        // A temporary left behind by a killed turn: the kill came before the rename.
+        if (WIFSIGNALED(status) && !Temporaries(dir.qpath()).isEmpty()) {
+            ++midWrite;
+            EXPECT_TRUE(isOld) << "round " << round << ": replaced, yet its temporary is still there";
+            RemoveStale(dir.qpath());
+        }
         sawOld += isOld;
         sawNew += isNew;
     }
-    EXPECT_GT(sawOld + sawNew, 0);
+    EXPECT_GE(midWrite, 5) << "too few kills landed while the new photo was being written";
+    EXPECT_GT(sawNew, 0) << "no turn ever finished";
     RemoveStale(dir.qpath()); // what the next start does
     EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
 }
@@ -112,9 +137,9 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal)
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     const std::string photo = mountPoint.toStdString() + "/photo.jpg";
     WriteFile(photo, original);
-    std::string why;
-    EXPECT_EQ(rotate::JpegLosslessTransform(photo, 1, &why), rotate::kTransformWriteFailed);
-    EXPECT_NE(why.find("space"), std::string::npos) << why;
+    const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+    EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
+    EXPECT_NE(result.text().find("space"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
 }
@@ -129,8 +154,8 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto)
     const Bytes original = MakeJpeg(64, 48);
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
-    std::string why;
-    EXPECT_NE(rotate::JpegLosslessTransform(photo, 1, &why), rotate::kTransformOk);
-    EXPECT_NE(why.find("Read-only"), std::string::npos) << why;
+    const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.text().find("Read-only"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
 }

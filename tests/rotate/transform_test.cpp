@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <QDir>
 
 #include <sys/stat.h>
@@ -50,7 +52,7 @@ TEST(LosslessTransform, SamePixelsAsJpegtran)
             const std::string ours = dir.file("ours.jpg"), theirs = dir.file("theirs.jpg");
             WriteFile(ours, MakeJpegWithExif(c.w, c.h, spec, c.s));
             RunCommand("jpegtran -rotate " + std::string(JpegtranAngle(transform)) + " -trim -copy all -outfile " + theirs + " " + ours);
-            ASSERT_EQ(rotate::JpegLosslessTransform(ours, transform), rotate::kTransformOk);
+            ASSERT_TRUE(rotate::JpegLosslessTransform(ours, transform).ok());
             int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
             const Bytes a = DecodeRgb(ReadFile(ours), w1, h1);
             const Bytes b = DecodeRgb(ReadFile(theirs), w2, h2);
@@ -76,7 +78,7 @@ TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize)
         spec.pixelHeight = 32;
         const std::string path = dir.file("t.jpg");
         WriteFile(path, MakeJpegWithExif(64, 32, spec));
-        ASSERT_EQ(rotate::JpegLosslessTransform(path, 1), rotate::kTransformOk);
+        ASSERT_TRUE(rotate::JpegLosslessTransform(path, 1).ok());
         const Bytes turned = ReadFile(path);
         const exif::ExifData data = exif::ReadJpegExif(turned);
         ASSERT_GT(data.thumbnailLength, 0u);
@@ -98,20 +100,20 @@ TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary)
     const std::string broken = dir.file("broken.jpg");
     const Bytes garbage{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
     WriteFile(broken, garbage);
-    EXPECT_NE(rotate::JpegLosslessTransform(broken, 1), rotate::kTransformOk);
+    EXPECT_FALSE(rotate::JpegLosslessTransform(broken, 1).ok());
     EXPECT_EQ(ReadFile(broken), garbage);
-    EXPECT_NE(rotate::JpegLosslessTransform(dir.file("missing.jpg"), 1), rotate::kTransformOk);
+    EXPECT_FALSE(rotate::JpegLosslessTransform(dir.file("missing.jpg"), 1).ok());
 
     const std::string good = dir.file("good.jpg");
     const Bytes photo = MakeJpeg(32, 32);
     WriteFile(good, photo);
-    EXPECT_EQ(rotate::JpegLosslessTransform(good, 7), rotate::kTransformBadArgument);
+    EXPECT_EQ(rotate::JpegLosslessTransform(good, 7).error(), EINVAL);
     EXPECT_EQ(ReadFile(good), photo);
 
     // A read-only photo is not replaced behind its owner's back.
     ::chmod(good.c_str(), 0444);
     if (::geteuid() != 0) {
-        EXPECT_NE(rotate::JpegLosslessTransform(good, 1), rotate::kTransformOk);
+        EXPECT_FALSE(rotate::JpegLosslessTransform(good, 1).ok());
         EXPECT_EQ(ReadFile(good), photo);
     }
     ::chmod(good.c_str(), 0644);
@@ -127,7 +129,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks)
 
     const std::string link = dir.file("link.jpg");
     ASSERT_EQ(::symlink("photo.jpg", link.c_str()), 0);
-    ASSERT_EQ(rotate::JpegLosslessTransform(link, 2), rotate::kTransformOk);
+    ASSERT_TRUE(rotate::JpegLosslessTransform(link, 2).ok());
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
@@ -138,7 +140,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks)
     const bool root = ::geteuid() == 0;
     if (root) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
     const bool xattrs = ::setxattr(target.c_str(), "user.tulvex.test", "kept", 4, 0) == 0;
-    ASSERT_EQ(rotate::JpegLosslessTransform(target, 3), rotate::kTransformOk);
+    ASSERT_TRUE(rotate::JpegLosslessTransform(target, 3).ok());
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     if (root) EXPECT_EQ(st.st_uid, 65534u);
     if (root) EXPECT_EQ(st.st_gid, 65534u);
@@ -150,7 +152,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks)
 
     const std::string hard = dir.file("hard.jpg");
     ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
-    ASSERT_EQ(rotate::JpegLosslessTransform(target, 1), rotate::kTransformOk);
+    ASSERT_TRUE(rotate::JpegLosslessTransform(target, 1).ok());
     EXPECT_EQ(ReadFile(hard), ReadFile(target)) << "both names see the turned photo";
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }

@@ -26,6 +26,10 @@ TEST(WrapText, HyphensTabsQuotesAndUnbreakableLines)
     const QString hyphens = QString("well-known-") + QString(45, u'x') + QStringLiteral(" end");
     EXPECT_TRUE(WrapText(hyphens).startsWith(QStringLiteral("well-known-\r\n")));
 
+    // A tab is a break chance like a space: here the only one, so the line ends after it.
+    const QString tabbed = QString(30, u'a') + u'\t' + QString(30, u'b');
+    EXPECT_EQ(WrapText(tabbed), QString(30, u'a') + QStringLiteral("\t\r\n") + QString(30, u'b'));
+
     const QString quoted = QStringLiteral("Cannot open \"/a very long folder name/with spaces in it/and more of them\" now");
     const QString wrapped = WrapText(quoted);
     EXPECT_TRUE(wrapped.contains(QStringLiteral("\"/a very long folder name/with spaces in it/and more of them\"")));

@@ -6,9 +6,12 @@
 #include "support/fake_shell.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
+#include "thumbs/app_wait.h"
 #include "thumbs/draw_grid.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QTest>
@@ -20,6 +23,37 @@
 #include <memory>
 
 namespace testing_support {
+
+// Answers the next modal dialog, which must be a T, with `answer`. A dialog that does not come,
+// is of another kind or is left open by a failing answer fails the test and is closed, so
+// that the test goes on instead of waiting for ever.
+template <typename T>
+void AnswerNextDialog(std::function<void(T*)> answer, int timeoutMs = 5000)
+{
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer, deadline = QDeadlineTimer(timeoutMs)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal && !deadline.hasExpired()) return;
+        poll->stop();
+        poll->deleteLater();
+        if (!modal) {
+            ADD_FAILURE() << "no dialog came";
+            return;
+        }
+        if (T* dialog = qobject_cast<T*>(modal)) {
+            answer(dialog);
+        } else {
+            ADD_FAILURE() << "another dialog came: " << modal->metaObject()->className();
+        }
+        if (QApplication::activeModalWidget() == modal) {
+            ADD_FAILURE() << "the dialog was left open";
+            if (auto* box = qobject_cast<QDialog*>(modal)) box->reject();
+            else modal->close();
+        }
+    });
+    poll->start();
+}
 
 // A main window on a folder of generated photos, with a fresh settings store.
 class WindowTest : public ::testing::Test {
@@ -63,7 +97,10 @@ protected:
         window = std::make_unique<TFormTulvex>();
         window->show();
         WaitForLoads(1);
-        QTest::qWait(30); // the progress window is gone
+        EXPECT_TRUE(QTest::qWaitFor([this] {
+            const auto* wait = window->findChild<TfrmWait*>();
+            return !wait || !wait->isVisible();
+        })) << "the progress window is gone";
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get())); // shortcuts need an active window
         QTest::qWait(10);
@@ -71,8 +108,8 @@ protected:
 
     void WaitForLoads(int count)
     {
-        for (int i = 0; i < 500 && window->loadsFinished() < count; ++i) QTest::qWait(20);
-        ASSERT_GE(window->loadsFinished(), count);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= count; }, 10000))
+            << window->loadsFinished() << " of " << count << " loads finished";
     }
 
     // Runs `step` at each turn of the event loop until it returns true.

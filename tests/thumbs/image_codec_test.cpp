@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QColor>
 #include <QImage>
+
+#include <cstdlib>
 
 using namespace testing_support;
 using namespace thumbs;
@@ -30,8 +34,21 @@ TEST(ImageCodec, SizesQualitiesAndOrientation)
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
-    spec.thumbnail = MakeJpeg(160, 120);
+    // An embedded thumbnail of one flat colour that the photo itself has nowhere near its middle.
+    const QColor flat(20, 200, 60);
+    QImage embedded(160, 120, QImage::Format_RGB32);
+    embedded.fill(flat);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(embedded.save(&buffer, "JPG", 95));
+    spec.thumbnail.assign(encoded.begin(), encoded.end());
     WriteFile(dir.file("big.jpg"), MakeJpegWithExif(1600, 1200, spec));
+    const auto nearFlat = [&](const QImage& image) {
+        const QColor c = image.pixelColor(image.width() / 2, image.height() / 2);
+        return std::abs(c.red() - flat.red()) < 12 && std::abs(c.green() - flat.green()) < 12 &&
+               std::abs(c.blue() - flat.blue()) < 12;
+    };
     WriteFile(dir.file("small.jpg"), MakeJpeg(100, 80));
     for (bool high : {true, false}) {
         const Thumbnail t = MakeThumbnailImage(dir.qfile("big.jpg"), {150, 170, high, false});
@@ -39,6 +56,8 @@ TEST(ImageCodec, SizesQualitiesAndOrientation)
         EXPECT_EQ(t.image.size(), QSize(140, 100));
         EXPECT_LE(t.image.sizeInBytes(), 64 * 1024) << "a thumbnail costs at most 64 KB";
         EXPECT_EQ(t.orientation, 6);
+        // Low quality shows the embedded thumbnail, high quality the photo's own pixels.
+        EXPECT_EQ(nearFlat(t.image), !high) << (high ? "high" : "low") << " quality";
     }
     EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, false}).image.size(), QSize(100, 80));
     EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, true}).image.size(), QSize(140, 107));

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace jpeg {
+
+// Reads a file's segments up to and including the start-of-scan header: enough for the
+// dimensions and the EXIF block without the compressed image data. Empty when unreadable.
+std::vector<std::uint8_t> ReadJpegHeader(const std::string& path);
+
+struct JpegHeader {
+    int width = 0;
+    int height = 0;
+    int subsampling = -1;          // a TJSAMP value
+    std::uint16_t orientation = 0; // EXIF orientation, 0 when there is none
+};
+
+// Size, sampling and orientation from a JPEG's leading bytes; nullopt when they are not a JPEG.
+std::optional<JpegHeader> ParseJpegHeader(std::span<const std::uint8_t> jpeg);
+
+// Both steps on a file.
+std::optional<JpegHeader> ReadJpegFileHeader(const std::string& path);
+
+} // namespace jpeg
