@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures Tulvex against its peers on the same photos in one run and prints ratios.
 #   bench/run.sh [COUNT] [MEGAPIXELS]   (default 60 photos of 12 megapixels)
+#   ONLY=rotate bench/run.sh ...          (only the turns on every core, photos with and without MPF images)
 # The corpus is made once with ../shared/bench/make-corpus.sh and cached in bench/corpus/.
 # Writes the table to bench/RESULTS.md.
 set -euo pipefail
@@ -37,7 +38,10 @@ best() {
 ratio() { echo "scale=3; $1 / $2" | bc -l; }
 per() { echo "scale=2; 1000 * $1 / ${#photos[@]}" | bc -l; }
 
+ONLY=${ONLY:-all}
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 rm -rf "$WORK"; mkdir -p "$WORK/out"
+if [ "$ONLY" = all ]; then
 t_high=$(best "'$CLI' thumbnails --cell 150 '$CORPUS'")
 t_low=$(best "'$CLI' thumbnails --low --cell 150 '$CORPUS'")
 t_vips=$(best "vipsthumbnail -s 140 -o '$WORK/out/%s.jpg' ${photos[*]}")
@@ -51,6 +55,55 @@ t_exiftran=$(PREPARE=$fresh_copy best "exiftran -a -i '$WORK'/r/*.jpg")
 
 peak_kb=$( { /usr/bin/time -f '%M' "$CLI" thumbnails --cell 150 "$CORPUS" >/dev/null; } 2>&1 | tail -1)
 thumb_bytes=$(( 140 * 100 * 3 )) # a default 4:3 thumbnail, kept as RGB888
+fi
+
+# The same photos as phones write them: a quarter-size grey gain map and a 1920-pixel preview
+# after the main image, listed in an MPF index.
+MPF_CORPUS=$CORPUS-mpf
+if [ ! -f "$MPF_CORPUS/done" ]; then
+  rm -rf "$MPF_CORPUS"; mkdir -p "$MPF_CORPUS/parts"
+  for f in "${photos[@]}"; do
+    b=$(basename "$f" .jpg)
+    convert "$f" -strip -resize 25% -colorspace Gray -quality 85 "$MPF_CORPUS/parts/$b-gain.jpg"
+    convert "$f" -strip -resize 1920x1920 -quality 90 "$MPF_CORPUS/parts/$b-preview.jpg"
+    python3 bench/make-mpf.py "$f" "$MPF_CORPUS/$b.jpg" "$MPF_CORPUS/parts/$b-gain.jpg" "$MPF_CORPUS/parts/$b-preview.jpg"
+  done
+  touch "$MPF_CORPUS/done"
+fi
+
+# jpegtran on every core, as a user with a shell would run it.
+JPEGTRAN_ALL="xargs -0 -P $(nproc) -I{} sh -c 'jpegtran -rotate 90 -trim -copy all -outfile \"\$1.t\" \"\$1\" && mv \"\$1.t\" \"\$1\"' _ {}"
+fresh_copy='rm -rf "$WORK/r"; cp -r "$CORPUS" "$WORK/r"'
+t_rot_plain=$(PREPARE=$fresh_copy best "'$CLI' rotate --crop right '$WORK'/r/*.jpg")
+t_par_plain=$(PREPARE=$fresh_copy best "printf '%s\\0' '$WORK'/r/*.jpg | $JPEGTRAN_ALL")
+fresh_mpf='rm -rf "$WORK/r"; mkdir -p "$WORK/r"; cp "$MPF_CORPUS"/*.jpg "$WORK/r"'
+t_rot_mpf=$(PREPARE=$fresh_mpf best "'$CLI' rotate --crop right '$WORK'/r/*.jpg")
+t_par_mpf=$(PREPARE=$fresh_mpf best "printf '%s\\0' '$WORK'/r/*.jpg | $JPEGTRAN_ALL")
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+mpf_mb=$(du -sm --apparent-size "$MPF_CORPUS"/*.jpg | awk '{s += $1} END {print s}')
+
+parallel=$(cat <<TABLE
+| photos | tulvex-cli rotate --crop right | jpegtran -rotate 90 -trim -copy all, xargs -P $(nproc) | ratio (Tulvex / peer) | target |
+|---|---|---|---|---|
+| plain | $(per "$t_rot_plain") ms/photo | $(per "$t_par_plain") ms/photo | $(ratio "$t_rot_plain" "$t_par_plain") | <= 1.0 |
+| with MPF gain map and preview ($mpf_mb MB in all) | $(per "$t_rot_mpf") ms/photo | $(per "$t_par_mpf") ms/photo (drops the MPF images) | $(ratio "$t_rot_mpf" "$t_par_mpf") | <= 1.0 |
+TABLE
+)
+parallel_section=$(cat <<SECTION
+## Turning on every core
+
+\`ONLY=$ONLY bench/run.sh $COUNT $MP\` on $(date -u +%Y-%m-%d), $(nproc) cores, ${#photos[@]} photos of ${MP} megapixels, best of three.
+Load average (1, 5, 15 min) before: $load_before; after: $load_after (other work shares the machine).
+
+$parallel
+SECTION
+)
+echo "$parallel_section"
+if [ "$ONLY" != all ]; then
+  kept=$(sed '/^## Turning on every core/,$d' bench/RESULTS.md)
+  printf '%s\n%s\n' "$kept" "$parallel_section" > bench/RESULTS.md
+  exit 0
+fi
 
 table=$(cat <<TABLE
 | measure | Tulvex | peer | ratio (Tulvex / peer) | target |
@@ -71,4 +124,6 @@ echo "$table"
   echo "(best of three runs each; all tools on the same files in the same run)."
   echo
   echo "$table"
+  echo
+  echo "$parallel_section"
 } > bench/RESULTS.md

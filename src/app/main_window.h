@@ -75,6 +75,7 @@ public:
 
     // Image list (collection/image_list.cpp)
     void LoadFolder(const QString& folder);
+    void ResolveLeftover(const QString& leftover);
     void ClearThumbnails();
     void WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future);
     int IndexOfThumb(const QString& path) const;

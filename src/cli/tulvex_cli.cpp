@@ -18,8 +18,11 @@
 #include <QLocale>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -92,6 +95,7 @@ enum class TurnResult { Turned, Skipped, Failed };
 struct TurnReport {
     TurnResult result = TurnResult::Failed;
     std::string message; // to standard output when skipped, to standard error when failed
+    std::string warning; // to standard error, whatever the result
 };
 
 TurnReport TurnOne(const QString& path, int code, const Options& o)
@@ -106,7 +110,7 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
                                          " is not a multiple of 16 (use --crop to turn it anyway)"};
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}};
+    case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}, outcome.warning};
     case rotate::TurnOutcome::Status::TransformFailed:
         return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.result.text()};
     case rotate::TurnOutcome::Status::TimesFailed:
@@ -116,7 +120,6 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
     return {};
 }
 
-// Turns photos on all cores, each written safely on its own; reports in the given order.
 struct TurnJob {
     QString path;
     int code = 0; // 0: nothing to do
@@ -124,19 +127,46 @@ struct TurnJob {
     TurnReport report;
 };
 
+void RunJob(TurnJob& job, const Options& o)
+{
+    if (job.code == 0) {
+        job.orientation = thumbs::ReadImageHeader(job.path).orientation;
+        job.code = rotate::UprightCode(job.orientation).value_or(0);
+    }
+    if (job.code != 0) job.report = TurnOne(job.path, job.code, o);
+}
+
+// The jobs of one file (the same device and inode, however it was named) in the given order: one
+// writer per photo, each job reading what the one before it wrote.
+std::vector<std::vector<std::size_t>> GroupBySameFile(const std::vector<TurnJob>& jobs)
+{
+    std::vector<std::vector<std::size_t>> groups;
+    std::map<std::pair<dev_t, ino_t>, std::size_t> groupOf;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(jobs[i].path).constData(), &st) != 0) {
+            groups.push_back({i});
+            continue;
+        }
+        const auto [at, added] = groupOf.try_emplace({st.st_dev, st.st_ino}, groups.size());
+        if (added) groups.emplace_back();
+        groups[at->second].push_back(i);
+    }
+    return groups;
+}
+
+// Turns photos on all cores, each written safely on its own; reports in the given order.
 void RunTurns(std::vector<TurnJob>& jobs, const Options& o)
 {
-    QtConcurrent::blockingMap(jobs, [&o](TurnJob& job) {
-        if (job.code == 0) {
-            job.orientation = thumbs::ReadImageHeader(job.path).orientation;
-            job.code = rotate::UprightCode(job.orientation).value_or(0);
-        }
-        if (job.code != 0) job.report = TurnOne(job.path, job.code, o);
+    std::vector<std::vector<std::size_t>> groups = GroupBySameFile(jobs);
+    QtConcurrent::blockingMap(groups, [&jobs, &o](const std::vector<std::size_t>& group) {
+        for (const std::size_t i : group) RunJob(jobs[i], o);
     });
 }
 
 void PrintReport(const TurnReport& report)
 {
+    if (!report.warning.empty()) std::fprintf(stderr, "warning: %s\n", report.warning.c_str());
     if (report.message.empty()) return;
     std::fprintf(report.result == TurnResult::Failed ? stderr : stdout, "%s\n", report.message.c_str());
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The image list of the main window: loading a folder and finding its entries.
 #include "app/main_window.h"
+#include "app/shell.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
 #include "platform/file_io.h"
@@ -17,6 +18,27 @@
 #include <QFutureWatcher>
 
 #include <algorithm>
+#include <cstring>
+
+// A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
+// rewrite did not finish is written over the photo, and the user is told either way.
+void TFormTulvex::ResolveLeftover(const QString& leftover)
+{
+    using Status = platform::LeftoverOutcome::Status;
+    const platform::LeftoverOutcome outcome = platform::ResolveLeftover(QFile::encodeName(leftover).toStdString());
+    const QString target = QFile::decodeName(QByteArray::fromStdString(outcome.target));
+    if (outcome.status == Status::Finished) {
+        app::Shell::current().message(this, QString(),
+                                      QStringLiteral("The interrupted turn of %1 was finished from its complete copy.").arg(target),
+                                      app::Shell::Icon::Information);
+    } else if (outcome.status == Status::Failed) {
+        app::Shell::current().message(this, QString(),
+                                      QStringLiteral("The interrupted turn of %1 could not be finished (%2); its complete "
+                                                     "turned copy stays in %3.")
+                                          .arg(target, QString::fromLocal8Bit(outcome.result.text()), leftover),
+                                      app::Shell::Icon::Warning);
+    }
+}
 
 void TFormTulvex::LoadFolder(const QString& folder)
 {
@@ -34,7 +56,7 @@ void TFormTulvex::LoadFolder(const QString& folder)
 
     QStringList paths, stale;
     collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths, &stale);
-    for (const QString& temporary : stale) platform::RemoveIfStale(QFile::encodeName(temporary).toStdString());
+    for (const QString& leftover : stale) ResolveLeftover(leftover);
     if (!paths.isEmpty()) {
         TProgressWindow progress(this);
         progress.SetInfoText(Msg("Creating thumbnails, please wait..."));

@@ -28,7 +28,8 @@ void ScanTree(const QString& folder, bool recursive, QStringList& paths, QString
         const QString path = (folder == "/" ? QString() : folder) + '/' + entry.fileName();
         if (recursive && entry.isDir()) ScanTree(path, recursive, paths, stale, seen, depth + 1);
         if (HasJpegExtension(entry.fileName())) paths << path;
-        if (stale && platform::IsTemporaryName(QFile::encodeName(entry.fileName()).toStdString())) *stale << path;
+        const std::string native = QFile::encodeName(entry.fileName()).toStdString();
+        if (stale && (platform::IsTemporaryName(native) || platform::IsKeptCopyName(native))) *stale << path;
     }
 }
 

@@ -4,7 +4,9 @@
 #include "exif/ifd_view.h"
 #include "exif/tags.h"
 #include "jpeg/segments.h"
+#include "jpeg/xmp.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -19,13 +21,37 @@ constexpr std::uint32_t kLastChainedOffset = 0xFFFE;
 constexpr std::array<std::uint8_t, 6> kExifHeader{'E', 'x', 'i', 'f', 0, 0};
 
 // The segment walk of the patch is strict on purpose, so that anything unusual leaves the file
-// alone (no fill bytes, first APP1 only).
-std::optional<Segment> FindFirstApp1(RandomAccessFile& file)
+// alone (no fill bytes). It gives the APP1 segments ahead of the scan: the first with the EXIF
+// header is the one the reader reads, wherever XMP or other APP1 segments stand.
+std::vector<Segment> App1Segments(RandomAccessFile& file)
 {
+    std::vector<Segment> app1;
     SegmentWalker walker(file, Strictness::Strict);
     while (const auto segment = walker.next())
-        if (segment->marker == marker::App1) return segment;
-    return std::nullopt;
+        if (segment->marker == marker::App1 && !segment->truncated) app1.push_back(*segment);
+    return app1;
+}
+
+std::vector<std::uint8_t> ReadPayload(RandomAccessFile& file, const Segment& segment)
+{
+    std::vector<std::uint8_t> payload(std::size_t(segment.payloadSize()));
+    if (!file.readAt(segment.payloadStart, payload.data(), payload.size())) payload.clear();
+    return payload;
+}
+
+bool IsExifPayload(std::span<const std::uint8_t> payload)
+{
+    return payload.size() >= kExifHeader.size() && std::equal(kExifHeader.begin(), kExifHeader.end(), payload.begin());
+}
+
+// tiff:Orientation of the XMP packets, set in place; extended XMP is left alone.
+void PatchXmp(RandomAccessFile& file, const std::vector<Segment>& app1, std::uint16_t value)
+{
+    for (const Segment& segment : app1) {
+        std::vector<std::uint8_t> payload = ReadPayload(file, segment);
+        if (!IsXmpPayload(payload) || PatchXmpOrientation(payload, value) == 0) continue;
+        file.writeAt(segment.payloadStart, payload.data(), payload.size());
+    }
 }
 
 // Writes go to the file and to the copy of the TIFF block the walk reads, so that later reads
@@ -81,17 +107,19 @@ private:
 bool PatchOrientation(RandomAccessFile& file, std::uint16_t value)
 {
     if (value == 0) return false;
-    const std::optional<Segment> app1 = FindFirstApp1(file);
-    if (!app1) return false;
-    std::vector<std::uint8_t> payload(std::size_t(app1->payloadSize()));
-    if (payload.size() < kExifHeader.size() || !file.readAt(app1->payloadStart, payload.data(), payload.size()) ||
-        !std::equal(kExifHeader.begin(), kExifHeader.end(), payload.begin()))
-        return false;
+    const std::vector<Segment> app1 = App1Segments(file);
+    std::vector<std::uint8_t> payload;
+    const auto exif = std::find_if(app1.begin(), app1.end(), [&](const Segment& segment) {
+        payload = ReadPayload(file, segment);
+        return IsExifPayload(payload);
+    });
+    if (exif == app1.end()) return false;
+    PatchXmp(file, app1, value);
 
     const std::span<std::uint8_t> tiff = std::span(payload).subspan(kExifHeader.size());
     const std::optional<exif::TiffView> view = exif::TiffView::Open(tiff);
     if (!view || view->magic() != 42) return false;
-    OrientationPatch patch(file, app1->payloadStart + kExifHeader.size(), tiff, *view, value);
+    OrientationPatch patch(file, exif->payloadStart + kExifHeader.size(), tiff, *view, value);
     return patch.patchDirectory(view->firstDirectory(), 0);
 }
 

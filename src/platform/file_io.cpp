@@ -49,21 +49,30 @@ void CopyExtendedAttributes(int from, int to)
     }
 }
 
-int FlushFolder(const std::string& folder)
+std::string BaseNameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int FlushFolder(const std::string& folder, const FlushCalls& calls)
 {
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) return errno;
-    return ::fsync(dir.get()) == 0 ? 0 : errno;
+    if (calls.fsyncFolder(dir.get()) == 0) return 0;
+    // Some file systems cannot flush a folder at all; nothing is lost by going on.
+    return errno == EINVAL || errno == ENOTSUP ? 0 : errno;
 }
+
+// Names fit in NAME_MAX with the marker; longer ones are cut, which only a kept copy minds (its
+// leftover then names no file and is kept).
+constexpr std::size_t kMaxBaseInName = 200;
 
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& target)
     {
-        const auto slash = target.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        m_path = folder + "." + base.substr(0, 100) + kTemporaryMarker + "XXXXXX";
+        m_path = FolderOf(target) + "/." + BaseNameOf(target).substr(0, kMaxBaseInName) + kTemporaryMarker + "XXXXXX";
         m_fd = UniqueFd(::mkostemp(m_path.data(), O_CLOEXEC));
         // Locked while in use: a later start removes only temporaries nobody holds.
         if (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) m_fd.reset();
@@ -76,53 +85,58 @@ public:
     int fd() const { return m_fd.get(); }
     const std::string& path() const { return m_path; }
     bool valid() const { return m_fd.valid(); }
-    int close() { return ::close(m_fd.release()) == 0 ? 0 : errno; }
-    void keep() { m_path.clear(); } // renamed into place
+    int close(const FlushCalls& calls) { return calls.closeFile(m_fd.release()) == 0 ? 0 : errno; }
+    void keep() { m_path.clear(); } // renamed into place, or left for the user
+    // Renames the complete, flushed file to its kept-copy name; still removed on destruction.
+    int markComplete()
+    {
+        const auto at = m_path.rfind(kTemporaryMarker);
+        const std::string kept = m_path.substr(0, at) + kKeptCopyMarker + m_path.substr(at + std::strlen(kTemporaryMarker));
+        if (::rename(m_path.c_str(), kept.c_str()) != 0) return errno;
+        m_path = kept;
+        return 0;
+    }
 
 private:
     std::string m_path;
     UniqueFd m_fd;
 };
 
-int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> bytes)
+int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> bytes, const FlushCalls& calls)
 {
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd.valid()) return errno;
     if (!WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0)) return errno;
     if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) return errno;
-    if (::fsync(fd.get()) != 0) return errno;
-    return ::close(fd.release()) == 0 ? 0 : errno;
+    if (calls.fsyncFile(fd.get()) != 0) return errno;
+    return calls.closeFile(fd.release()) == 0 ? 0 : errno;
 }
 
-int ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes)
+std::string FlushWarning(const std::string& target, int error)
 {
-    const std::string target = ResolveLinks(path);
-    struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode)) return EINVAL;
-    if (::access(target.c_str(), W_OK) != 0) return errno;
+    return target + ": turned, but it could not be flushed to disk: " + std::strerror(error);
+}
 
-    TemporaryFile temp(target);
-    if (!temp.valid()) return errno;
-    if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return errno;
-    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return errno;
-    // Owner and group can only be kept where the process may give them away.
-    if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return errno;
-    {
-        UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
+// Renaming would cut the other links off, so the file is rewritten in place, and only while a
+// complete, flushed copy stands beside it under a name a later load recognises.
+ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::uint8_t> bytes,
+                                TemporaryFile& temp, const FlushCalls& calls)
+{
+    ReplaceResult result;
+    if (const int error = temp.markComplete()) {
+        result.result = Result::FromErrno(error);
+        return result;
     }
-    if (::fsync(temp.fd()) != 0) return errno;
-
-    if (st.st_nlink > 1) {
-        // Renaming would cut the other links off; the flushed temporary holds the complete
-        // new contents while the original is rewritten.
-        return OverwriteInPlace(target, bytes);
+    if (const int error = FlushFolder(FolderOf(target), calls)) {
+        result.result = Result::FromErrno(error);
+        return result;
     }
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) return errno;
-    temp.keep();
-    if (const int error = temp.close()) return error;
-    return FlushFolder(FolderOf(target));
+    if (const int error = OverwriteInPlace(target, bytes, calls)) {
+        result.result = Result::FromErrno(error);
+        result.keptCopy = temp.path();
+        temp.keep();
+    }
+    return result;
 }
 
 } // namespace
@@ -184,10 +198,42 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, st
     return {};
 }
 
-Result ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
+ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes, const FlushCalls& calls)
 {
-    const int error = ReplaceContents(path, bytes);
-    return error == 0 ? Result() : Result::FromErrno(error);
+    ReplaceResult result;
+    const auto failed = [&result](int error) {
+        result.result = Result::FromErrno(error);
+        return result;
+    };
+    const std::string target = ResolveLinks(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) return failed(errno);
+    if (!S_ISREG(st.st_mode)) return failed(EINVAL);
+    if (::access(target.c_str(), W_OK) != 0) return failed(errno);
+
+    TemporaryFile temp(target);
+    if (!temp.valid()) return failed(errno);
+    if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return failed(errno);
+    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return failed(errno);
+    // Owner and group can only be kept where the process may give them away.
+    if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return failed(errno);
+    {
+        UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
+    }
+    if (calls.fsyncFile(temp.fd()) != 0) return failed(errno);
+
+    if (st.st_nlink > 1) return RewriteLinkedFile(target, bytes, temp, calls);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) return failed(errno);
+    temp.keep();
+    // The new contents are in place: a flush that fails from here on does not undo the turn,
+    // and calling it failed would have the user turn the photo a second time.
+    if (const int error = temp.close(calls)) {
+        result.warning = FlushWarning(target, error);
+    } else if (const int error = FlushFolder(FolderOf(target), calls)) {
+        result.warning = FlushWarning(target, error);
+    }
+    return result;
 }
 
 Result GetFileTimes(const std::string& path, FileTimes& times)
@@ -208,23 +254,71 @@ Result SetFileTimes(const std::string& path, const FileTimes& times)
     return {};
 }
 
-bool IsTemporaryName(const std::string& name)
+namespace {
+
+bool HasMarker(const std::string& name, const char* marker)
 {
-    const auto at = name.rfind(kTemporaryMarker);
-    return !name.empty() && name[0] == '.' && at != std::string::npos &&
-           name.size() == at + std::strlen(kTemporaryMarker) + 6;
+    const auto at = name.rfind(marker);
+    return !name.empty() && name[0] == '.' && at != std::string::npos && name.size() == at + std::strlen(marker) + 6;
 }
+
+// Opens a leftover of ours and takes its lock; invalid when it is not a plain file or is held.
+UniqueFd LockLeftover(const std::string& path)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    // Held by a turn in progress: not a leftover.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return {};
+    return fd;
+}
+
+} // namespace
+
+bool IsTemporaryName(const std::string& name) { return HasMarker(name, kTemporaryMarker); }
+
+bool IsKeptCopyName(const std::string& name) { return HasMarker(name, kKeptCopyMarker); }
 
 bool RemoveIfStale(const std::string& path)
 {
-    const auto slash = path.rfind('/');
-    if (!IsTemporaryName(slash == std::string::npos ? path : path.substr(slash + 1))) return false;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!IsTemporaryName(BaseNameOf(path))) return false;
+    const UniqueFd fd = LockLeftover(path);
+    return fd.valid() && ::unlink(path.c_str()) == 0;
+}
+
+LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls)
+{
+    using Status = LeftoverOutcome::Status;
+    LeftoverOutcome outcome;
+    const std::string name = BaseNameOf(path);
+    if (IsTemporaryName(name)) {
+        outcome.status = RemoveIfStale(path) ? Status::Removed : Status::InUse;
+        return outcome;
+    }
+    if (!IsKeptCopyName(name)) return outcome;
+    const UniqueFd fd = LockLeftover(path);
+    if (!fd.valid()) {
+        outcome.status = Status::InUse;
+        return outcome;
+    }
+    outcome.target = FolderOf(path) + "/" + name.substr(1, name.rfind(kKeptCopyMarker) - 1);
+    outcome.status = Status::Failed;
+    // The copy is complete (it gets its name only once flushed); the photo may be half rewritten.
+    std::vector<std::uint8_t> bytes;
     struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    // Held by a turn in progress: not stale.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
-    return ::unlink(path.c_str()) == 0;
+    if (Result read = ReadFileBytes(path, bytes); !read.ok()) {
+        outcome.result = std::move(read);
+    } else if (::lstat(outcome.target.c_str(), &st) != 0) {
+        outcome.result = Result::FromErrno(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        outcome.result = Result::FromErrno(EINVAL);
+    } else if (const int error = OverwriteInPlace(outcome.target, bytes, calls)) {
+        outcome.result = Result::FromErrno(error);
+    } else {
+        outcome.status = Status::Finished;
+        ::unlink(path.c_str());
+    }
+    return outcome;
 }
 
 std::string SystemErrorText(int error)

@@ -4,8 +4,10 @@
 #include "platform/result.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,6 +50,21 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxBytes = 1ull << 30);
 
+// The calls that make written data durable. Tests pass failing ones to reach the paths a real
+// disk takes only rarely.
+struct FlushCalls {
+    std::function<int(int fd)> fsyncFile = [](int fd) { return ::fsync(fd); };
+    std::function<int(int fd)> closeFile = [](int fd) { return ::close(fd); };
+    std::function<int(int fd)> fsyncFolder = [](int fd) { return ::fsync(fd); };
+};
+
+struct ReplaceResult {
+    Result result;        // an error when the new contents did not take the file's place
+    std::string warning;  // they did, but a later flush failed: a text that names the file
+    std::string keptCopy; // a hard-linked file whose rewrite failed: the complete new contents
+    bool replaced() const { return result.ok(); }
+};
+
 // Replaces the contents of `path` with `bytes` so that a crash or a full disk leaves either the
 // old or the new contents, complete:
 //   - the new contents go to a temporary file in the same folder, which is flushed;
@@ -55,15 +72,31 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
 //   - a symbolic link stays a link: its target is replaced;
 //   - a file with one link is replaced by renaming over it, then the folder is flushed;
 //   - a file with several hard links is rewritten in place, only once the complete new
-//     contents are safe on disk beside it.
-// On failure the original is untouched and no temporary is left.
-Result ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+//     contents are safe on disk beside it (under a "kept copy" name); the copy stays until the
+//     rewrite has been flushed, and stays for good when the rewrite fails.
+// On an error other than a failed in-place rewrite the original is untouched and no temporary
+// is left.
+ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
+                                  const FlushCalls& calls = {});
 
-// Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX".
+// Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX"; complete copies
+// kept for a hard-linked file ".NAME.tulvex-keep-XXXXXX".
 inline constexpr const char* kTemporaryMarker = ".tulvex-tmp-";
+inline constexpr const char* kKeptCopyMarker = ".tulvex-keep-";
 bool IsTemporaryName(const std::string& fileName);
+bool IsKeptCopyName(const std::string& fileName);
 // Removes a temporary left behind by a turn that was killed (one that no process holds).
 bool RemoveIfStale(const std::string& path);
+
+// What a folder load does with a leftover file of ours that no process holds: a temporary is
+// removed; a kept copy is written over the file it was made for, then removed.
+struct LeftoverOutcome {
+    enum class Status { NotOurs, InUse, Removed, Finished, Failed };
+    Status status = Status::NotOurs;
+    std::string target; // the photo a kept copy belongs to
+    Result result;      // why a kept copy could not be put in place
+};
+LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls = {});
 
 struct FileTimes {
     struct timespec access {};

@@ -58,7 +58,10 @@ void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
 
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned: return;
+    case rotate::TurnOutcome::Status::Turned:
+        if (!outcome.warning.empty())
+            app::Shell::current().message(this, kTitle, QString::fromLocal8Bit(outcome.warning), app::Shell::Icon::Warning);
+        return;
     case rotate::TurnOutcome::Status::TransformFailed:
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
     case rotate::TurnOutcome::Status::TimesFailed:

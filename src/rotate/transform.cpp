@@ -7,7 +7,10 @@
 #include "jpeg/byte_order.h"
 #include "jpeg/orientation_writer.h"
 #include "jpeg/turbo.h"
+#include "jpeg/stray_bytes.h"
 #include "platform/file_io.h"
+#include "rotate/multi_picture.h"
+#include "thumbs/thumbnail_size.h"
 
 #include <cerrno>
 #include <cstring>
@@ -93,10 +96,75 @@ bool TurnBytes(void* handle, std::span<const std::uint8_t> in, int op, std::vect
     return true;
 }
 
+struct JpegSize {
+    int width = 0, height = 0;
+};
+
+std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t> jpeg)
+{
+    JpegSize size;
+    int subsamp = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &size.width,
+                            &size.height, &subsamp, &colorspace) != 0)
+        return std::nullopt;
+    return size;
+}
+
+// The thumbnail decoded, turned by `transform` quarter turns clockwise, cut to the photo's
+// proportions about its centre and encoded again: derived data, so a re-encode is fair when a
+// lossless turn would trim it out of shape.
+std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbnail, int transform,
+                                            JpegSize photo, int quality)
+{
+    const jpeg::TjHandle decoder = jpeg::MakeDecompressor();
+    const std::optional<JpegSize> size = decoder ? ReadJpegSize(decoder.get(), thumbnail) : std::nullopt;
+    // An embedded thumbnail is small; anything larger is not worth turning.
+    if (!size || size->width <= 0 || size->height <= 0 || std::int64_t(size->width) * size->height > 1 << 22)
+        return {};
+    const int w = size->width, h = size->height;
+    std::vector<std::uint8_t> rgb(std::size_t(w) * h * 3);
+    if (tjDecompress2(decoder.get(), thumbnail.data(), static_cast<unsigned long>(thumbnail.size()), rgb.data(), w,
+                      0, h, TJPF_RGB, 0) != 0)
+        return {};
+    const bool quarter = transform != 2;
+    const int tw = quarter ? h : w, th = quarter ? w : h;
+    // The largest centred box of the photo's proportions inside the turned thumbnail.
+    int cw = tw, ch = int(std::int64_t(tw) * photo.height / photo.width);
+    if (ch > th) {
+        ch = th;
+        cw = int(std::int64_t(th) * photo.width / photo.height);
+    }
+    if (cw <= 0 || ch <= 0) return {};
+    const int x0 = (tw - cw) / 2, y0 = (th - ch) / 2;
+    std::vector<std::uint8_t> turned(std::size_t(cw) * ch * 3);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const int tx = x + x0, ty = y + y0;
+            // Where the pixel at (tx, ty) of the turned image came from.
+            const int sx = transform == 1 ? ty : w - 1 - (transform == 2 ? tx : ty);
+            const int sy = transform == 1 ? h - 1 - tx : transform == 2 ? h - 1 - ty : tx;
+            std::memcpy(&turned[(std::size_t(y) * cw + x) * 3], &rgb[(std::size_t(sy) * w + sx) * 3], 3);
+        }
+    const jpeg::TjHandle encoder(tjInitCompress());
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    if (!encoder || tjCompress2(encoder.get(), turned.data(), cw, 0, ch, TJPF_RGB, &out, &outSize, TJSAMP_420,
+                                quality, 0) != 0) {
+        tjFree(out);
+        return {};
+    }
+    const jpeg::TjBuffer owned(out);
+    return {out, out + outSize};
+}
+
+// Ever smaller re-encodes, for a thumbnail that has to fit the room the old one had.
+constexpr int kThumbnailQualities[] = {90, 75, 50, 30};
+
 // Replaces the thumbnail in place when the turned one fits, or grows the APP1 segment when the
-// thumbnail is its last part; otherwise the old thumbnail stays.
+// thumbnail is its last part; otherwise it is encoded smaller, and dropped when even that does
+// not fit. What stays always shows the photo as turned, in its proportions.
 void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& segment,
-                      const ExifFields& fields, int op)
+                      const ExifFields& fields, int transform, JpegSize photo)
 {
     if (!fields.thumbOffset || !fields.thumbLength || fields.thumbLength->count != 1) return;
     std::uint8_t* tiff = jpeg.data() + segment.tiffStart;
@@ -105,25 +173,36 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     const std::uint32_t offset = jpeg::Load32(tiff + fields.thumbOffset->valueField(), fields.order);
     const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLength->valueField(), fields.order);
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
+    const std::vector<std::uint8_t> old(tiff + offset, tiff + offset + length);
 
     const jpeg::TjHandle handle = jpeg::MakeTransformer();
     std::vector<std::uint8_t> turned;
-    if (!handle || !TurnBytes(handle.get(), {tiff + offset, length}, op, turned)) return;
+    const bool lossless = handle && TurnBytes(handle.get(), old, TransformOperation(transform), turned);
+    const std::optional<JpegSize> size = lossless ? ReadJpegSize(handle.get(), turned) : std::nullopt;
+    if (!size || !thumbs::ProportionsMatch(size->width, size->height, photo.width, photo.height))
+        turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[0]);
 
+    const bool isLast = std::size_t(offset) + length == tiffSize;
+    const std::size_t room = isLast ? kMaxSegmentLength - (segment.segmentEnd - segment.segmentStart - 2 - length) : length;
+    for (std::size_t q = 1; turned.size() > room && q < std::size(kThumbnailQualities); ++q)
+        turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[q]);
+    if (turned.empty() || turned.size() > room) {
+        // No thumbnail beats a wrong one.
+        std::memset(tiff + offset, 0, length);
+        jpeg::Store32(tiff + fields.thumbLength->valueField(), 0, fields.order);
+        return;
+    }
     if (turned.size() <= length) {
         std::memcpy(tiff + offset, turned.data(), turned.size());
         std::memset(tiff + offset + turned.size(), 0, length - turned.size());
-    } else if (std::size_t(offset) + length == tiffSize) {
+    } else {
         const std::size_t segmentLength = segment.segmentEnd - segment.segmentStart - 2 + (turned.size() - length);
-        if (segmentLength > kMaxSegmentLength) return;
         const auto at = jpeg.begin() + std::ptrdiff_t(segment.tiffStart + offset);
         jpeg.erase(at, at + length);
         jpeg.insert(jpeg.begin() + std::ptrdiff_t(segment.tiffStart + offset), turned.begin(), turned.end());
         jpeg[segment.segmentStart + 2] = std::uint8_t(segmentLength >> 8);
         jpeg[segment.segmentStart + 3] = std::uint8_t(segmentLength & 0xFF);
         tiff = jpeg.data() + segment.tiffStart;
-    } else {
-        return;
     }
     jpeg::Store32(tiff + fields.thumbLength->valueField(), std::uint32_t(turned.size()), fields.order);
 }
@@ -141,24 +220,49 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     const ExifFields fields = LocateFields(*view);
     StoreDimension(jpeg.data() + segment->tiffStart, fields.width, fields.order, width);
     StoreDimension(jpeg.data() + segment->tiffStart, fields.height, fields.order, height);
-    ReplaceThumbnail(jpeg, *segment, fields, op);
+    ReplaceThumbnail(jpeg, *segment, fields, transform, {width, height});
 }
 
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                                    std::vector<std::uint8_t>& out)
+platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
+                           std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
 {
     const int op = TransformOperation(transform);
     if (op < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
     const jpeg::TjHandle handle = jpeg::MakeTransformer();
     if (!handle) return platform::Result::FromLibrary("the JPEG library could not start");
-    if (!TurnBytes(handle.get(), jpeg, op, out))
-        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
+    const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
+    if (!TurnBytes(handle.get(), cleaned ? std::span<const std::uint8_t>(*cleaned) : image, op, out)) {
+        // Any warning left after the stray header bytes are gone concerns the image data: a
+        // turn would carry the damage into the new file, so the photo stays as it is.
+        const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
+        return platform::Result::FromLibrary((isJpeg ? "the photo is damaged: " : "") + jpeg::TjErrorText(handle.get()));
+    }
     int width = 0, height = 0, subsamp = 0, colorspace = 0;
     if (tjDecompressHeader3(handle.get(), out.data(), static_cast<unsigned long>(out.size()), &width,
                             &height, &subsamp, &colorspace) != 0)
         return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
     UpdateExifAfterTurn(out, transform, width, height);
+    if (orientation) {
+        jpeg::MemoryFile file(std::move(out));
+        jpeg::PatchOrientation(file, *orientation); // silent, as on disk
+        out = file.release();
+    }
     return {};
+}
+
+platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
+                               std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
+{
+    const ImageTurn turn = [&](std::span<const std::uint8_t> image, std::vector<std::uint8_t>& turned) {
+        return TurnImage(image, transform, orientation, turned);
+    };
+    return TurnWholeFile(file, turn, out);
+}
+
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+                                    std::vector<std::uint8_t>& out)
+{
+    return TurnJpegBytes(jpeg, transform, std::nullopt, out);
 }
 
 platform::Result JpegLosslessTransform(const std::string& path, int transform)
@@ -166,21 +270,21 @@ platform::Result JpegLosslessTransform(const std::string& path, int transform)
     return TurnJpegFile(path, transform, std::nullopt);
 }
 
-platform::Result TurnJpegFile(const std::string& path, int transform,
-                              std::optional<std::uint16_t> orientation)
+platform::Result TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
+                              std::string* warning, const platform::FlushCalls& calls)
 {
-    if (TransformOperation(transform) < 0)
-        return platform::Result::FromErrno(EINVAL, "bad transform value");
+    if (TransformOperation(transform) < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
     std::vector<std::uint8_t> original;
     if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
     std::vector<std::uint8_t> turned;
-    if (auto turn = TransformJpegBytes(original, transform, turned); !turn.ok()) return turn;
-    if (orientation) {
-        jpeg::MemoryFile file(std::move(turned));
-        jpeg::PatchOrientation(file, *orientation); // silent, as on disk
-        turned = file.release();
-    }
-    return platform::ReplaceFileContents(path, turned);
+    if (auto turn = TurnJpegBytes(original, transform, orientation, turned); !turn.ok()) return turn;
+    platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls);
+    if (!written.keptCopy.empty())
+        return platform::Result::FromErrno(written.result.error(),
+                                           written.result.text() + "; the turned photo is complete in " +
+                                               written.keptCopy + " and will be put in place by the next folder load");
+    if (warning) *warning = written.warning;
+    return written.result;
 }
 
 } // namespace rotate

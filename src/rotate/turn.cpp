@@ -47,7 +47,7 @@ TurnOutcome ApplyTurn(const TurnPlan& plan)
 {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
-    outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation);
+    outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.warning);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         return outcome;

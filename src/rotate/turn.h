@@ -34,6 +34,7 @@ struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };
     Status status = Status::Turned;
     platform::Result result; // why the transform or the time restore failed
+    std::string warning; // turned, but a flush after the replacement failed (names the file)
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.

@@ -147,8 +147,10 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     const PixelSize size = scale ? box : PixelSize{w, h};
 
     if (natural.isNull() && scale && !options.highQuality) {
+        // A thumbnail of other proportions (stale after a turn elsewhere, or letterboxed) would
+        // show the photo distorted: the photo itself is decoded instead.
         const QImage embedded = EmbeddedThumbnail(bytes);
-        if (!embedded.isNull()) natural = embedded;
+        if (!embedded.isNull() && ProportionsMatch(embedded.width(), embedded.height(), w, h)) natural = embedded;
     }
     if (natural.isNull()) {
         if (!options.highQuality && bytes.size() < std::size_t(QFileInfo(path).size()))

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -58,4 +59,67 @@ TEST(TulvexCli, ExitCodesAndReports)
     EXPECT_NE(Cli("thumbnails --out " + dir.file("th") + " " + dir.path(), &code).find("2 thumbnails made"),
               std::string::npos);
     EXPECT_EQ(ReadFile(dir.file("th/a.png")).empty(), false);
+}
+
+TEST(TulvexCli, OneWriterPerPhoto)
+{
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 6;
+    const Bytes photo = MakeJpegWithExif(64, 48, spec);
+    for (const char* name : {"twice.jpg", "half.jpg", "linked.jpg", "reference.jpg"}) WriteFile(dir.file(name), photo);
+    ASSERT_EQ(::link(dir.file("linked.jpg").c_str(), dir.file("hard.jpg").c_str()), 0);
+    ASSERT_EQ(::symlink("half.jpg", dir.file("soft.jpg").c_str()), 0);
+    int code = -1;
+    Cli("rotate 180 " + dir.file("reference.jpg"), &code);
+    ASSERT_EQ(code, 0);
+    int w = 0, h = 0;
+    const Bytes halfTurn = DecodeRgb(ReadFile(dir.file("reference.jpg")), w, h);
+
+    // Named twice, through a hard link, through a symbolic link: every job turns once more.
+    const std::string report = Cli("rotate left " + dir.file("twice.jpg") + " " + dir.file("twice.jpg") + " " +
+                                       dir.file("linked.jpg") + " " + dir.file("hard.jpg") + " " +
+                                       dir.file("half.jpg") + " " + dir.file("soft.jpg"), &code);
+    EXPECT_EQ(code, 0) << report;
+    for (const char* name : {"twice.jpg", "linked.jpg", "half.jpg"}) {
+        int w2 = 0, h2 = 0;
+        EXPECT_TRUE(DecodeRgb(ReadFile(dir.file(name)), w2, h2) == halfTurn) << name << "\n" << report;
+    }
+
+    // The automatic pass reaches one photo by two names and turns it once.
+    TempDir folder;
+    WriteFile(folder.file("a.jpg"), photo);
+    ASSERT_EQ(::symlink("a.jpg", folder.file("b.jpg").c_str()), 0);
+    const std::string first = Cli("auto " + folder.path(), &code);
+    EXPECT_NE(first.find("1 turned, 0 skipped, 0 failed"), std::string::npos) << first;
+    const Bytes once = ReadFile(folder.file("a.jpg"));
+    const std::string second = Cli("auto " + folder.path(), &code);
+    EXPECT_NE(second.find("0 turned, 0 skipped, 0 failed"), std::string::npos) << second;
+    EXPECT_TRUE(ReadFile(folder.file("a.jpg")) == once);
+}
+
+TEST(TulvexCli, TwoAutomaticPassesLeaveEveryPhotoAsOnePassDoes)
+{
+    TempDir folder;
+    ExifSpec six, eight;
+    six.orientation = 6;
+    eight.orientation = 8;
+    eight.thumbnail = MakeJpeg(32, 24);
+    WriteFile(folder.file("plain.jpg"), MakeJpegWithExif(64, 48, six));
+    // XMP ahead of EXIF: the pass must write the orientation where it reads it.
+    WriteFile(folder.file("xmp-first.jpg"),
+              InsertAfterSoi(InsertAfterSoi(MakeJpeg(64, 48), MakeApp1(MakeTiff(six))),
+                             MakeXmpApp1(XmpPacketWithOrientation(6, false))));
+    WriteFile(folder.file("mpf.jpg"), MakeMpfFile(MakeJpegWithExif(64, 48, eight), {{MakeJpeg(32, 32)}},
+                                                  jpeg::ByteOrder::Big, Bytes(100, 0x42)));
+    int code = -1;
+    const std::string first = Cli("auto " + folder.path(), &code);
+    EXPECT_NE(first.find("3 turned, 0 skipped, 0 failed"), std::string::npos) << first;
+    std::vector<Bytes> once;
+    for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"}) once.push_back(ReadFile(folder.file(name)));
+    const std::string second = Cli("auto " + folder.path(), &code);
+    EXPECT_NE(second.find("0 turned, 0 skipped, 0 failed"), std::string::npos) << second;
+    std::size_t i = 0;
+    for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"})
+        EXPECT_TRUE(ReadFile(folder.file(name)) == once[i++]) << name;
 }

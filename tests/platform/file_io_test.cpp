@@ -1,13 +1,149 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/file_io.h"
+// What a replacement reports when a flush or an in-place rewrite fails, and what a load does with
+// what it leaves.
+#include "collection/scan.h"
+#include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include "platform/file_io.h"
 
 using namespace testing_support;
+
+namespace {
+
+// A call that does its work and then reports `error`, as a disk that fails late does.
+std::function<int(int)> FailingAfter(int (*call)(int), int error, int* calls = nullptr,
+                                     int failFrom = 1) {
+    return [=](int fd) {
+        call(fd);
+        if (calls && ++*calls < failFrom) return 0;
+        errno = error;
+        return -1;
+    };
+}
+
+QStringList Leftovers(const TempDir& dir) {
+    QStringList photos, stale;
+    collection::ScanFolder(dir.qpath(), false, photos, &stale);
+    return stale;
+}
+
+} // namespace
+
+TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile) {
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg");
+    const Bytes next{9, 8, 7};
+    struct Case {
+        platform::FlushCalls calls;
+        bool warns;
+    };
+    std::vector<Case> cases(4);
+    cases[0].calls.closeFile = FailingAfter(::close, EIO);
+    cases[1].calls.fsyncFolder = FailingAfter(::fsync, EIO);
+    cases[2].calls.fsyncFolder = FailingAfter(::fsync, EINVAL);
+    cases[3].calls.fsyncFolder = FailingAfter(::fsync, ENOTSUP);
+    cases[0].warns = cases[1].warns = true;
+    for (const Case& c : cases) {
+        WriteFile(path, {1, 2, 3, 4});
+        const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, c.calls);
+        EXPECT_TRUE(result.replaced());
+        EXPECT_EQ(ReadFile(path), next);
+        EXPECT_EQ(!result.warning.empty(), c.warns) << result.warning;
+        if (c.warns)
+            EXPECT_NE(result.warning.find("photo.jpg"), std::string::npos) << result.warning;
+    }
+    // A flush that fails before the rename still fails the replacement and keeps the original.
+    platform::FlushCalls early;
+    early.fsyncFile = FailingAfter(::fsync, EIO);
+    WriteFile(path, {1, 2, 3, 4});
+    EXPECT_EQ(platform::ReplaceFileContents(path, next, early).result.error(), EIO);
+    EXPECT_EQ(ReadFile(path), (Bytes{1, 2, 3, 4}));
+    EXPECT_TRUE(Leftovers(dir).isEmpty());
+}
+
+TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg");
+    ExifSpec spec;
+    spec.orientation = 6;
+    WriteFile(path, MakeJpegWithExif(64, 48, spec));
+    platform::FlushCalls calls;
+    calls.fsyncFolder = FailingAfter(::fsync, EIO);
+    std::string warning;
+    const platform::Result turned = rotate::TurnJpegFile(path, 1, std::uint16_t(1), &warning, calls);
+    EXPECT_TRUE(turned.ok()) << turned.text();
+    EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
+    int w = 0, h = 0;
+    DecodeRgb(ReadFile(path), w, h);
+    EXPECT_EQ(w, 48);
+}
+
+TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg"), other = dir.file("other-name.jpg");
+    const Bytes old{1, 2, 3, 4, 5, 6}, next{9, 8, 7};
+    WriteFile(path, old);
+    ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+
+    // The temporary's flush succeeds, the in-place rewrite's fails.
+    int fsyncs = 0;
+    platform::FlushCalls calls;
+    calls.fsyncFile = FailingAfter(::fsync, EIO, &fsyncs, 2);
+    const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, calls);
+    EXPECT_EQ(result.result.error(), EIO);
+    ASSERT_FALSE(result.keptCopy.empty());
+    EXPECT_EQ(ReadFile(result.keptCopy), next);
+    EXPECT_TRUE(platform::IsKeptCopyName(result.keptCopy.substr(result.keptCopy.rfind('/') + 1)));
+
+    // The next load finds the copy, finishes the rewrite through both names and removes it.
+    WriteFile(other, {0, 0}); // as a rewrite cut short may leave it
+    const QStringList leftovers = Leftovers(dir);
+    ASSERT_EQ(leftovers.size(), 1);
+    const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftovers[0].toStdString());
+    EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Finished);
+    EXPECT_NE(outcome.target.find("photo.jpg"), std::string::npos);
+    EXPECT_EQ(ReadFile(path), next);
+    EXPECT_EQ(ReadFile(other), next);
+    EXPECT_TRUE(Leftovers(dir).isEmpty());
+
+    // A rewrite that succeeds leaves no copy.
+    EXPECT_TRUE(platform::ReplaceFileContents(path, old).replaced());
+    EXPECT_EQ(ReadFile(other), old);
+    EXPECT_TRUE(Leftovers(dir).isEmpty());
+}
+
+TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
+    TempDir dir;
+    const std::string held = dir.file(".a.jpg.tulvex-keep-ABCDEF");
+    const std::string orphan = dir.file(".gone.jpg.tulvex-keep-GHIJKL");
+    WriteFile(dir.file("a.jpg"), {1});
+    WriteFile(held, {2});
+    WriteFile(orphan, {3});
+    // Held by a turn in progress: left alone.
+    const int fd = ::open(held.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(platform::ResolveLeftover(held).status, platform::LeftoverOutcome::Status::InUse);
+    EXPECT_EQ(ReadFile(dir.file("a.jpg")), Bytes{1});
+    ::close(fd);
+    // Its photo is gone: the copy stays, and the outcome names the photo it was for.
+    const platform::LeftoverOutcome outcome = platform::ResolveLeftover(orphan);
+    EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Failed);
+    EXPECT_EQ(outcome.result.error(), ENOENT);
+    EXPECT_EQ(outcome.target, dir.file("gone.jpg"));
+    EXPECT_EQ(ReadFile(orphan), Bytes{3});
+    EXPECT_FALSE(platform::RemoveIfStale(orphan));
+    EXPECT_EQ(platform::ResolveLeftover(dir.file("a.jpg")).status,
+              platform::LeftoverOutcome::Status::NotOurs);
+}
 
 TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise)
 {

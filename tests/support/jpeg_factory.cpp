@@ -188,6 +188,78 @@ Bytes MakeJpegWithExif(int w, int h, const ExifSpec& spec, Subsampling subsampli
     return InsertAfterSoi(MakeJpeg(w, h, subsampling), MakeApp1(MakeTiff(spec)));
 }
 
+Bytes MakeXmpApp1(const std::string& packet)
+{
+    static const std::string kHeader("http://ns.adobe.com/xap/1.0/\0", 29);
+    const std::size_t length = 2 + kHeader.size() + packet.size();
+    Bytes seg{0xFF, 0xE1, std::uint8_t(length >> 8), std::uint8_t(length & 0xFF)};
+    seg.insert(seg.end(), kHeader.begin(), kHeader.end());
+    seg.insert(seg.end(), packet.begin(), packet.end());
+    return seg;
+}
+
+std::string XmpPacketWithOrientation(int orientation, bool elementForm)
+{
+    const std::string value = std::to_string(orientation);
+    const std::string description =
+        elementForm ? "<rdf:Description rdf:about=\"\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\">\n"
+                      "   <tiff:Orientation>" + value + "</tiff:Orientation>\n"
+                      "   <tiff:Make>Tester</tiff:Make>\n  </rdf:Description>"
+                    : "<rdf:Description rdf:about=\"\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\"\n"
+                      "    tiff:Make=\"Tester\"\n    tiff:Orientation=\"" + value + "\"/>";
+    return "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n  " +
+           description + "\n </rdf:RDF>\n</x:xmpmeta>\n" + std::string(200, ' ') + "\n<?xpacket end=\"w\"?>";
+}
+
+Bytes InsertAfterAppSegments(const Bytes& jpeg, const Bytes& segment)
+{
+    std::size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && (jpeg[pos + 1] == 0xE0 || jpeg[pos + 1] == 0xE1))
+        pos += 2 + (std::size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3]);
+    Bytes out(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(pos));
+    out.insert(out.end(), segment.begin(), segment.end());
+    out.insert(out.end(), jpeg.begin() + std::ptrdiff_t(pos), jpeg.end());
+    return out;
+}
+
+Bytes MakeMpfFile(const Bytes& first, const std::vector<MpfImage>& others, ByteOrder order, const Bytes& trailer)
+{
+    const std::uint32_t count = std::uint32_t(others.size() + 1);
+    // TIFF header, an IFD of three entries, then the MP entries.
+    TiffWriter w(order);
+    w.ensure(8);
+    w.bytes()[0] = w.bytes()[1] = order == ByteOrder::Little ? 'I' : 'M';
+    w.put16(2, 42);
+    w.put32(4, 8);
+    constexpr std::size_t kEntriesAt = 8 + 2 + 3 * 12 + 4;
+    w.directory(8, {{0xB000, 7, 4, Bytes{'0', '1', '0', '0'}}, {0xB001, 4, 1, U32(count, order)},
+                    {0xB002, 7, 16 * count, U32(std::uint32_t(kEntriesAt), order)}}, 0);
+    w.ensure(kEntriesAt + 16 * count);
+    const std::size_t length = 2 + 4 + w.bytes().size();
+    Bytes app2{0xFF, 0xE2, std::uint8_t(length >> 8), std::uint8_t(length & 0xFF), 'M', 'P', 'F', 0};
+    app2.insert(app2.end(), w.bytes().begin(), w.bytes().end());
+
+    Bytes file = InsertAfterAppSegments(first, app2);
+    // Find where the index landed: its TIFF header is the origin of every offset.
+    std::size_t app2At = 2;
+    while (!(file[app2At] == 0xFF && file[app2At + 1] == 0xE2)) app2At += 2 + (std::size_t(file[app2At + 2]) << 8 | file[app2At + 3]);
+    const std::size_t origin = app2At + 8;
+    auto putEntry = [&](std::uint32_t i, std::uint32_t attribute, std::size_t size, std::size_t offset) {
+        std::uint8_t* e = file.data() + origin + kEntriesAt + 16 * i;
+        jpeg::Store32(e, attribute, order);
+        jpeg::Store32(e + 4, std::uint32_t(size), order);
+        jpeg::Store32(e + 8, std::uint32_t(offset), order);
+    };
+    putEntry(0, 0x20030000, file.size(), 0);
+    for (std::uint32_t i = 0; i < others.size(); ++i) {
+        putEntry(i + 1, others[i].attribute, others[i].jpeg.size(), file.size() - origin);
+        file.insert(file.end(), others[i].jpeg.begin(), others[i].jpeg.end());
+    }
+    file.insert(file.end(), trailer.begin(), trailer.end());
+    return file;
+}
+
 void WriteFile(const std::string& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

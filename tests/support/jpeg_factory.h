@@ -49,6 +49,22 @@ Bytes U32(std::uint32_t v, jpeg::ByteOrder order);
 Bytes Rational(std::uint32_t n, std::uint32_t d, jpeg::ByteOrder order);
 Bytes Ascii(const std::string& text);
 
+// An APP1 XMP packet holding `body` as the rdf:Description's content (attributes or elements).
+Bytes MakeXmpApp1(const std::string& packet);
+// A packet with tiff:Orientation in attribute form ("attr") or element form ("element").
+std::string XmpPacketWithOrientation(int orientation, bool elementForm);
+
+// A multi-picture file: `first` (a whole JPEG) gets an MPF index right after its leading APP1
+// segments, listing `others` (whole JPEGs) which follow it in order; `trailer` ends the file.
+struct MpfImage {
+    Bytes jpeg;
+    std::uint32_t attribute = 0;
+};
+Bytes MakeMpfFile(const Bytes& first, const std::vector<MpfImage>& others, jpeg::ByteOrder order,
+                  const Bytes& trailer = {});
+// Inserts `segment` after the APP0/APP1 segments at the head of `jpeg`.
+Bytes InsertAfterAppSegments(const Bytes& jpeg, const Bytes& segment);
+
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A turn keeps what the photo holds: its embedded thumbnail in shape, what follows the image,
+// its other images, its XMP; and refuses only photos that are really damaged.
+#include "exif/exif_reader.h"
+#include "rotate/transform.h"
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+#include "thumbs/image_codec.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QTransform>
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+Bytes EmbeddedThumbnail(const Bytes& jpeg) {
+    const exif::ExifData data = exif::ReadJpegExif(jpeg);
+    const auto segment = exif::FindExifSegment(jpeg);
+    if (!segment || data.thumbnailLength == 0) return {};
+    const auto begin = jpeg.begin() + std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset);
+    return Bytes(begin, begin + std::ptrdiff_t(data.thumbnailLength));
+}
+
+QImage ToImage(const Bytes& rgb, int w, int h) {
+    return QImage(rgb.data(), w, h, w * 3, QImage::Format_RGB888).copy();
+}
+
+// Mean absolute difference per channel of two images of one size.
+double MeanDifference(const QImage& a, const QImage& b) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+// A one-colour picture: nothing like the factory's photos.
+Bytes SolidJpeg(int w, int h, Qt::GlobalColor color) {
+    QImage image(w, h, QImage::Format_RGB888);
+    image.fill(color);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 90);
+    return Bytes(data.begin(), data.end());
+}
+
+} // namespace
+
+TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
+    TempDir dir;
+    // 160x120 with 4:2:0 sampling: a lossless turn would trim it to 112x160.
+    for (int transform : {1, 2, 3}) {
+        ExifSpec spec;
+        spec.thumbnail = MakeJpeg(160, 120, Subsampling::S420, 80);
+        const std::string path = dir.file("photo.jpg");
+        WriteFile(path, MakeJpegWithExif(640, 480, spec));
+        ASSERT_TRUE(rotate::JpegLosslessTransform(path, transform).ok());
+        const Bytes turned = ReadFile(path);
+        int w = 0, h = 0, tw = 0, th = 0;
+        const Bytes photo = DecodeRgb(turned, w, h);
+        const Bytes thumb = DecodeRgb(EmbeddedThumbnail(turned), tw, th);
+        ASSERT_FALSE(thumb.empty()) << transform;
+        EXPECT_LE(std::abs(th * w - tw * h), std::max(w, h))
+            << tw << "x" << th << " for " << w << "x" << h;
+        // It shows the photo as turned: far closer to it than to the photo turned half a turn more.
+        const QImage scaled =
+            ToImage(photo, w, h).scaled(tw, th, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage halfTurnMore = scaled.transformed(QTransform().rotate(180));
+        const QImage shown = ToImage(thumb, tw, th);
+        EXPECT_LT(MeanDifference(shown, scaled) * 3, MeanDifference(shown, halfTurnMore))
+            << "transform " << transform;
+    }
+}
+
+TEST(TurnFidelity, TheQuickThumbnailUsesOnlyAnEmbeddedOneOfThePhotosProportions) {
+    TempDir dir;
+    const thumbs::ThumbnailOptions quick{150, 170, false, true};
+    // A thumbnail of other proportions than its photo (as an older turn left it) is not shown.
+    for (const auto& [thumbW, thumbH, used] :
+         {std::tuple{160, 120, true}, std::tuple{120, 160, false}}) {
+        ExifSpec spec;
+        spec.thumbnail = SolidJpeg(thumbW, thumbH, Qt::blue);
+        const Bytes photo = MakeJpegWithExif(640, 480, spec);
+        const std::string path = dir.file("photo.jpg");
+        WriteFile(path, photo);
+        const thumbs::Thumbnail made =
+            thumbs::MakeThumbnailImage(QString::fromStdString(path), quick);
+        ASSERT_EQ(made.status, thumbs::Thumbnail::Status::Made);
+        // The embedded thumbnail is a picture of its own size, so the two candidates differ.
+        int tw = 0, th = 0, w = 0, h = 0;
+        const Bytes thumbRgb = DecodeRgb(spec.thumbnail, tw, th), photoRgb = DecodeRgb(photo, w, h);
+        const QSize size = made.image.size();
+        const QImage embedded =
+            ToImage(thumbRgb, tw, th).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage full =
+            ToImage(photoRgb, w, h).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage image = made.image.convertToFormat(QImage::Format_RGB888);
+        const double toEmbedded = MeanDifference(image, embedded),
+                     toPhoto = MeanDifference(image, full);
+        if (used)
+            EXPECT_LT(toEmbedded * 2, toPhoto) << thumbW << "x" << thumbH;
+        else
+            EXPECT_LT(toPhoto * 2, toEmbedded) << thumbW << "x" << thumbH;
+    }
+}
+
+TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 6;
+    const Bytes clean = MakeJpegWithExif(64, 48, spec);
+    const std::string reference = dir.file("clean.jpg");
+    WriteFile(reference, clean);
+    const platform::Result result = rotate::TurnJpegFile(reference, 1, std::uint16_t(1));
+    ASSERT_TRUE(result.ok()) << result.text();
+    int w = 0, h = 0;
+    const Bytes expected = DecodeRgb(ReadFile(reference), w, h);
+    // Stray bytes where a marker was due: right after SOI, after the EXIF segment, and twice.
+    const std::size_t app1End = 4 + (std::size_t(clean[4]) << 8 | clean[5]);
+    const std::vector<std::vector<std::size_t>> placements = {{2}, {app1End}, {app1End, 2}};
+    for (const auto& places : placements) {
+        Bytes stray = clean;
+        for (std::size_t at : places)
+            stray.insert(stray.begin() + std::ptrdiff_t(at), {0x00, 0x11, 0x22});
+        const std::string path = dir.file("stray.jpg");
+        WriteFile(path, stray);
+        const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        ASSERT_TRUE(result.ok()) << result.text();
+        int w2 = 0, h2 = 0;
+        EXPECT_TRUE(DecodeRgb(ReadFile(path), w2, h2) == expected) << places.size();
+        EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1);
+    }
+}
+
+TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto) {
+    TempDir dir;
+    const Bytes photo = MakeJpeg(256, 192, Subsampling::S420, 90);
+    const Bytes truncated(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() * 2 / 3));
+    Bytes corrupt = photo;
+    // A marker in the middle of the image data: the decoder meets it long before the end.
+    corrupt[photo.size() / 2] = 0xFF;
+    corrupt[photo.size() / 2 + 1] = 0xD9;
+    for (const Bytes& damaged : {truncated, corrupt}) {
+        const std::string path = dir.file("damaged.jpg");
+        WriteFile(path, damaged);
+        const platform::Result refused = rotate::TurnJpegFile(path, 1, std::nullopt);
+        EXPECT_FALSE(refused.ok());
+        const std::string why = refused.text();
+        EXPECT_NE(why.find("damaged"), std::string::npos) << why;
+        EXPECT_EQ(ReadFile(path), damaged);
+    }
+}
