@@ -172,8 +172,8 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage)
         WriteFile(ours, InsertAfterSoi(ReadFile(source), exifSegment));
         WriteFile(source, ReadFile(ours));
         RunCommand("jpegtran -rotate 90 -trim -copy all -outfile " + theirs + " " + source);
-        std::string reason;
-        ASSERT_EQ(rotate::TurnJpegFile(ours, 1, std::uint16_t(1), &reason), rotate::kTransformOk) << options << ": " << reason;
+        const platform::Result turn = rotate::TurnJpegFile(ours, 1, std::uint16_t(1));
+        ASSERT_TRUE(turn.ok()) << options << ": " << turn.text();
         const Bytes turned = ReadFile(ours);
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1) << options;
         const bool progressive = std::string(options).find("progressive") != std::string::npos;
@@ -192,9 +192,9 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage)
     Bytes photo = MakeJpeg(64, 64);
     photo.resize(photo.size() - photo.size() / 3);
     WriteFile(damaged, photo);
-    std::string reason;
-    EXPECT_EQ(rotate::JpegLosslessTransform(damaged, 1, &reason), rotate::kTransformFailed);
-    EXPECT_NE(reason.find("damaged"), std::string::npos) << reason;
+    const platform::Result refused = rotate::JpegLosslessTransform(damaged, 1);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.text().find("damaged"), std::string::npos) << refused.text();
     EXPECT_EQ(ReadFile(damaged), photo);
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
