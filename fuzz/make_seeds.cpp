@@ -88,6 +88,14 @@ int main(int argc, char** argv)
     Put(out / "lossless_turn", "ycck", WithOp(1, Compress(24, 17, TJSAMP_420, TJPF_CMYK, 0)));
     Put(out / "lossless_turn", "exif", WithOp(3, MakeJpegWithExif(40, 24, ExifSpec{})));
 
+    for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
+        ExifSpec spec;
+        spec.order = o;
+        spec.orientation = 6;
+        const Bytes first = InsertAfterSoi(MakeJpegWithExif(16, 8, spec), MakeXmpApp1(XmpPacketWithOrientation(6, o == ByteOrder::Big)));
+        const std::string name = o == ByteOrder::Big ? "mpf-mm" : "mpf-ii";
+        Put(out / "multi_picture", name, MakeMpfFile(first, {{MakeJpeg(8, 8)}, {MakeJpeg(16, 8)}}, o, Bytes(64, 0x5A)));
+    }
     Put(out / "ini", "lang.lng", Text("[Translations]\r\nFormTulvex.ActionOpen.Caption=\"View Image\"\r\n[Messages]\r\nfile(s)=Datei(en)\r\nEmpty=\r\n"));
     Put(out / "ini", "bom.lng", Text("\xEF\xBB\xBF[messages]\nTag='x'\n"));
     Put(out / "settings", "settings.reg",

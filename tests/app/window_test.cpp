@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <unistd.h>
+
 using namespace testing_support;
 
 namespace {
@@ -317,4 +319,22 @@ TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive)
     EXPECT_GT(ticks, 1000) << "events are handled all through the load";
     EXPECT_TRUE(repainted);
     EXPECT_EQ(window->StatusPanel1->text(), "20000 file(s)");
+}
+
+TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy)
+{
+    const QStringList made = MakePhotos(photos.qpath(), {6});
+    const std::string photo = made[0].toStdString(), other = photos.file("second-name.jpg");
+    ASSERT_EQ(::link(photo.c_str(), other.c_str()), 0);
+    // What a hard-linked turn whose rewrite failed leaves: a half-written photo and a complete copy.
+    const Bytes complete = ReadFile(photo);
+    const std::string kept = photos.file(".img00.jpg.tulvex-keep-AbC123");
+    WriteFile(kept, complete);
+    WriteFile(photo, Bytes(complete.begin(), complete.begin() + std::ptrdiff_t(complete.size() / 3)));
+    Start(photos.qpath());
+    EXPECT_EQ(ReadFile(other), complete) << "both names hold the complete photo again";
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
+    ASSERT_FALSE(shell.shown.empty());
+    EXPECT_TRUE(shell.shown.front().text.contains("img00.jpg")) << shell.shown.front().text.toStdString();
+    EXPECT_EQ(shell.shown.front().icon, app::Shell::Icon::Information);
 }
