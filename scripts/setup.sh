@@ -11,7 +11,7 @@ packages=(
   libimage-exiftool-perl
   xvfb xauth imagemagick
   fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then
   packages+=(libvips-tools exiftran bc time)

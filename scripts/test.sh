@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the normal build, a short run of every
+# Installs what is missing, checks the format, builds and runs every test: the normal build, a short run of every
 # fuzz target, then the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
+
+# Every C++ file formatted as .clang-format says (scripts/check-format.sh --fix formats them).
+bash scripts/check-format.sh
 
 bash scripts/build.sh -DTULVEX_TESTS=ON
 ctest --test-dir build --output-on-failure -j 2

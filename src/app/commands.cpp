@@ -49,7 +49,7 @@ QString WithoutAccelerator(QString text)
 // One distinct underlined letter per item, where the caption has one left.
 QString WithAccelerator(const QString& caption, QSet<QChar>& used)
 {
-    const QString plain = WithoutAccelerator(caption);
+    QString plain = WithoutAccelerator(caption);
     for (qsizetype i = 0; i < plain.size(); ++i) {
         const QChar c = plain[i].toUpper();
         if (!c.isLetterOrNumber() || used.contains(c)) continue;
@@ -118,6 +118,10 @@ void TFormTulvex::CreateActions()
     ActionRotateLeft = MakeAction(this, "ActionRotateLeft", "Rotate Left", "Hotkey", IconIndex::RotateLeft, 1);
     ActionRotateRight = MakeAction(this, "ActionRotateRight", "Rotate Right", "Hotkey", IconIndex::RotateRight, 2);
     ActionRotate180 = MakeAction(this, "ActionRotate180", "Rotate 180", "Hotkey", IconIndex::Rotate180, 3);
+    // The turn an action makes travels with it as its code, not as a bare number.
+    ActionRotateLeft->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Left));
+    ActionRotateRight->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Right));
+    ActionRotate180->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Half));
     ActionDisplayExif = MakeAction(this, "ActionDisplayExif", "Display EXIF", "Display EXIF", IconIndex::Exif, 0);
     ActionDelete = MakeAction(this, "ActionDelete", "Delete", "Delete image", IconIndex::Delete, 0);
     ActionDelete->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "rotate/orientation_table.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -110,7 +111,7 @@ public:
     bool HasSelectedImage() const;
 
     // Rotation (rotate/rotate_image.cpp)
-    void RotateImage(const QString& path, int code, bool manual);
+    void RotateImage(const QString& path, rotate::RotationCode code, bool manual);
     void ActionRotate(QAction* sender);
     void tbAutoClick();
 

@@ -98,7 +98,7 @@ struct TurnReport {
     std::string warning; // to standard error, whatever the result
 };
 
-TurnReport TurnOne(const QString& path, int code, const Options& o)
+TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o)
 {
     const auto name = Local(path);
     if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file"};
@@ -122,18 +122,18 @@ TurnReport TurnOne(const QString& path, int code, const Options& o)
 
 struct TurnJob {
     QString path;
-    int code = 0; // 0: nothing to do
+    std::optional<rotate::RotationCode> code; // none: the photo's orientation decides
     std::uint16_t orientation = 0;
     TurnReport report;
 };
 
 void RunJob(TurnJob& job, const Options& o)
 {
-    if (job.code == 0) {
+    if (!job.code) {
         job.orientation = thumbs::ReadImageHeader(job.path).orientation;
-        job.code = rotate::UprightCode(job.orientation).value_or(0);
+        job.code = rotate::UprightCode(job.orientation);
     }
-    if (job.code != 0) job.report = TurnOne(job.path, job.code, o);
+    if (job.code) job.report = TurnOne(job.path, *job.code, o);
 }
 
 // The jobs of one file (the same device and inode, however it was named) in the given order: one
@@ -175,8 +175,12 @@ int CmdRotate(const Options& o)
 {
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
     const QString dir = o.positional[0];
-    const int code = dir == "left" ? 1 : dir == "right" ? 2 : dir == "180" ? 3 : 0;
-    if (code == 0) return Usage("the direction is left, right or 180");
+    using rotate::RotationCode;
+    const std::optional<RotationCode> code = dir == "left"    ? std::optional(RotationCode::Left)
+                                             : dir == "right" ? std::optional(RotationCode::Right)
+                                             : dir == "180"   ? std::optional(RotationCode::Half)
+                                                              : std::nullopt;
+    if (!code) return Usage("the direction is left, right or 180");
     std::vector<TurnJob> jobs;
     for (qsizetype i = 1; i < o.positional.size(); ++i) jobs.push_back({o.positional[i], code});
     RunTurns(jobs, o);
@@ -206,7 +210,7 @@ int CmdAuto(const Options& o)
     RunTurns(jobs, o);
     int turned = 0, skipped = 0, failed = 0;
     for (const TurnJob& job : jobs) {
-        if (job.code == 0) continue;
+        if (!job.code) continue;
         PrintReport(job.report);
         switch (job.report.result) {
         case TurnResult::Turned:

@@ -29,15 +29,14 @@ std::vector<std::uint8_t> ReadJpegHeader(const std::string& path) {
     if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return out;
     FdSource source(file.get(), std::uint64_t(st.st_size));
     SegmentWalker walker(source, Strictness::Lenient);
+    if (!walker.startsWithSoi()) return out;
     std::uint64_t end = 2;
     while (const auto segment = walker.next()) {
         if (segment->payloadEnd > kMaxHeaderBytes) break;
         end = segment->payloadEnd;
     }
-    if (source.size() < 2) return out;
     out.resize(std::size_t(end));
-    if (!source.readAt(0, out.data(), out.size()) || out[0] != 0xFF || out[1] != marker::Soi)
-        out.clear();
+    if (!source.readAt(0, out.data(), out.size())) out.clear();
     return out;
 }
 

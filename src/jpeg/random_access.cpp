@@ -13,14 +13,14 @@ namespace jpeg {
 bool MemoryFile::readAt(std::uint64_t off, void* dst, std::size_t n)
 {
     if (off > m_bytes.size() || n > m_bytes.size() - off) return false;
-    std::memcpy(dst, m_bytes.data() + off, n);
+    if (n > 0) std::memcpy(dst, m_bytes.data() + off, n);
     return true;
 }
 
 bool MemoryFile::writeAt(std::uint64_t off, const void* src, std::size_t n)
 {
     if (off > m_bytes.size() || n > m_bytes.size() - off) return false;
-    std::memcpy(m_bytes.data() + off, src, n);
+    if (n > 0) std::memcpy(m_bytes.data() + off, src, n);
     return true;
 }
 

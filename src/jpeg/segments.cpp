@@ -62,7 +62,9 @@ bool FdSource::readAt(std::uint64_t off, void* dst, std::size_t n) {
 SegmentWalker::SegmentWalker(ByteSource& source, Strictness strictness)
     : m_source(source), m_strictness(strictness) {
     std::array<std::uint8_t, 2> soi{};
-    m_done = !m_source.readAt(0, soi.data(), soi.size()) || soi[0] != 0xFF || soi[1] != marker::Soi;
+    m_startsWithSoi =
+        m_source.readAt(0, soi.data(), soi.size()) && soi[0] == 0xFF && soi[1] == marker::Soi;
+    m_done = !m_startsWithSoi;
 }
 
 std::optional<Segment> SegmentWalker::next() {

@@ -77,6 +77,8 @@ public:
 
     // The next segment; nullopt once the walk has ended.
     std::optional<Segment> next();
+    // Whether the source starts with SOI.
+    bool startsWithSoi() const { return m_startsWithSoi; }
     // Whether the walk ended at the image's first SOS (its header was the last segment given).
     bool reachedScan() const { return m_reachedScan; }
 
@@ -84,6 +86,7 @@ private:
     ByteSource& m_source;
     Strictness m_strictness;
     std::uint64_t m_pos = 2;
+    bool m_startsWithSoi = false;
     bool m_done = false;
     bool m_reachedScan = false;
 };

@@ -10,6 +10,13 @@ namespace rotate {
 // Rotation codes of the commands.
 enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 
+// The code a command's number names (1 left, 2 right, 3 half); nullopt for any other number.
+constexpr std::optional<RotationCode> ToRotationCode(int number)
+{
+    if (number < 1 || number > 3) return std::nullopt;
+    return RotationCode(number);
+}
+
 // The eight EXIF orientations, drawn as the stored picture of an upright "F":
 //
 //   1        3        6          8
@@ -25,25 +32,26 @@ enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 // stays upright: the turned data is taken as what the user wants.
 
 // Clockwise quarter turns handed to the lossless transform.
-constexpr std::optional<int> TransformValue(int code)
+constexpr std::optional<int> TransformValue(RotationCode code)
 {
     switch (code) {
-    case 1: return 3;
-    case 2: return 1;
-    case 3: return 2;
-    default: return std::nullopt;
+    case RotationCode::Left: return 3;
+    case RotationCode::Right: return 1;
+    case RotationCode::Half: return 2;
     }
+    return std::nullopt; // a value cast from an unchecked number
 }
 
 // New orientation after turning data with orientation `old` by `code`; nullopt: write none.
-constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, int code)
+constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, RotationCode code)
 {
     //                                              left  right  180
     constexpr std::array<std::array<std::uint16_t, 3>, 4> kTable{{{1, 1, 1},   // old 1
                                                                   {8, 6, 1},   // old 3
                                                                   {3, 1, 8},   // old 6
                                                                   {1, 3, 6}}}; // old 8
-    if (code < 1 || code > 3) return std::nullopt;
+    const int column = int(code) - 1;
+    if (column < 0 || column > 2) return std::nullopt;
     const auto row = [old]() -> int {
         switch (old) {
         case 1: return 0;
@@ -54,16 +62,16 @@ constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, int cod
         }
     }();
     if (row < 0) return std::nullopt;
-    return kTable[std::size_t(row)][std::size_t(code - 1)];
+    return kTable[std::size_t(row)][std::size_t(column)];
 }
 
 // The turn that makes a photo stored with `orientation` upright (3, 6, 8), if any.
-constexpr std::optional<int> UprightCode(std::uint16_t orientation)
+constexpr std::optional<RotationCode> UprightCode(std::uint16_t orientation)
 {
     switch (orientation) {
-    case 3: return 3;
-    case 6: return 2;
-    case 8: return 1;
+    case 3: return RotationCode::Half;
+    case 6: return RotationCode::Right;
+    case 8: return RotationCode::Left;
     default: return std::nullopt;
     }
 }

@@ -29,7 +29,7 @@ template <typename F> Finally(F) -> Finally<F>;
 
 } // namespace
 
-void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
+void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual)
 {
     const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, pmiKeepTimestamp->isChecked());
     if (!plan) throw TulvexError(QStringLiteral("Internal error"));
@@ -71,7 +71,7 @@ void TFormTulvex::RotateImage(const QString& path, int code, bool manual)
 
 void TFormTulvex::ActionRotate(QAction* sender)
 {
-    const int code = sender->property(kTagProperty).toInt();
+    const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     for (int r = sel.top; r <= sel.bottom; ++r) {
         for (int c = sel.left; c <= sel.right; ++c) {
@@ -131,7 +131,7 @@ void TFormTulvex::tbAutoClick()
         QApplication::processEvents();
         if (generation != m_loadGeneration || i >= FAutoList.size()) return;
         if (progress.Cancelled()) break;
-        if (const std::optional<int> code = rotate::UprightCode(std::uint16_t(FAutoList[i].value)))
+        if (const auto code = rotate::UprightCode(std::uint16_t(FAutoList[i].value)))
             RotateImage(path, *code, false);
         finishRefresh();
         if (IndexOfThumb(path) >= 0) {

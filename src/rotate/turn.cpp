@@ -28,7 +28,7 @@ jpeg::JpegHeader ReadHeader(const QString& path)
 
 } // namespace
 
-std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes)
+std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes)
 {
     const std::optional<int> transform = TransformValue(code);
     if (!transform) return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include "jpeg/jpeg_header.h"
 #include "platform/file_io.h"
+#include "rotate/orientation_table.h"
 
 #include <QString>
 
@@ -16,7 +17,7 @@ namespace rotate {
 // in between: plan (times kept, size and orientation read without decoding), then apply.
 struct TurnPlan {
     QString path;
-    int code = 0;
+    RotationCode code = RotationCode::Right;
     int transform = 0;
     bool timesKept = false;
     platform::FileTimes times;
@@ -27,8 +28,8 @@ struct TurnPlan {
     bool mayCrop() const { return header.width % 16 != 0 || header.height % 16 != 0; }
 };
 
-// nullopt for a code other than 1, 2, 3.
-std::optional<TurnPlan> PlanTurn(const QString& path, int code, bool keepTimes);
+// nullopt for a code that names no turn.
+std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes);
 
 struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };

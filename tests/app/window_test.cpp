@@ -166,26 +166,26 @@ TEST_F(WindowTest, CropQuestionPathsAndTheListAfterManualTurns)
     const Bytes before = ReadFile(made[0].toStdString());
 
     shell.okAnswers = {false}; // Cancel: nothing touched
-    window->RotateImage(made[0], 2, true);
+    window->RotateImage(made[0], rotate::RotationCode::Right, true);
     EXPECT_EQ(ReadFile(made[0].toStdString()), before);
     EXPECT_EQ(window->autoList().size(), 3u);
 
     shell.okAnswers = {true};
     shell.checkAnswers = {false}; // OK without the tick: asked again next time
-    window->RotateImage(made[0], 2, true);
+    window->RotateImage(made[0], rotate::RotationCode::Right, true);
     EXPECT_EQ(OrientationOnDisk(made[0]), 1);
     EXPECT_EQ(window->autoList().size(), 2u) << "turned upright: delisted";
     EXPECT_TRUE(window->askCrop());
 
     shell.okAnswers = {true};
     shell.checkAnswers = {true}; // OK with the tick: no more questions this session
-    window->RotateImage(made[1], 1, true);
+    window->RotateImage(made[1], rotate::RotationCode::Left, true);
     EXPECT_EQ(OrientationOnDisk(made[1]), 3);
     EXPECT_FALSE(window->askCrop());
     ASSERT_EQ(window->autoList().size(), 2u);
     EXPECT_EQ(window->autoList()[0].value, 3) << "turned left from 6: upside down now";
     const std::size_t asked = shell.shown.size();
-    window->RotateImage(made[2], 2, false);
+    window->RotateImage(made[2], rotate::RotationCode::Right, false);
     EXPECT_EQ(shell.shown.size(), asked);
     EXPECT_EQ(window->autoList()[1].value, 0) << "the automatic pass marks, it does not delist";
 }
@@ -211,12 +211,12 @@ TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail)
 
     // Right after the turn (before anything reads the file again) the access time is back too.
     ASSERT_TRUE(platform::SetFileTimes(made[0].toStdString(), old).ok());
-    window->RotateImage(made[0], 3, true);
+    window->RotateImage(made[0], rotate::RotationCode::Half, true);
     ASSERT_TRUE(platform::GetFileTimes(made[0].toStdString(), now).ok());
     EXPECT_EQ(now.access.tv_sec, old.access.tv_sec);
     EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
     window->pmiKeepTimestamp->setChecked(false);
-    window->RotateImage(made[0], 3, true);
+    window->RotateImage(made[0], rotate::RotationCode::Half, true);
     ASSERT_TRUE(platform::GetFileTimes(made[0].toStdString(), now).ok());
     EXPECT_NE(now.modification.tv_sec, old.modification.tv_sec);
 }

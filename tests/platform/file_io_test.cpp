@@ -6,10 +6,10 @@
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
@@ -79,7 +79,8 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     platform::FlushCalls calls;
     calls.fsyncFolder = FailingAfter(::fsync, EIO);
     std::string warning;
-    const platform::Result turned = rotate::TurnJpegFile(path, 1, std::uint16_t(1), &warning, calls);
+    const platform::Result turned =
+        rotate::TurnJpegFile(path, 1, std::uint16_t(1), &warning, calls);
     EXPECT_TRUE(turned.ok()) << turned.text();
     EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
     int w = 0, h = 0;
@@ -145,8 +146,7 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
               platform::LeftoverOutcome::Status::NotOurs);
 }
 
-TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise)
-{
+TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise) {
     TempDir dir;
     const Bytes content = MakeJpeg(40, 30);
     WriteFile(dir.file("a.jpg"), content);
@@ -154,15 +154,15 @@ TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise)
     ASSERT_TRUE(platform::ReadFileBytes(dir.file("a.jpg"), out).ok());
     EXPECT_EQ(out, content);
 
-    const platform::Result tooBig = platform::ReadFileBytes(dir.file("a.jpg"), out, content.size() - 1);
+    const platform::Result tooBig =
+        platform::ReadFileBytes(dir.file("a.jpg"), out, content.size() - 1);
     EXPECT_EQ(tooBig.error(), EFBIG);
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(platform::ReadFileBytes(dir.file("missing"), out).error(), ENOENT);
     EXPECT_EQ(platform::ReadFileBytes(dir.path(), out).error(), EINVAL) << "a folder";
 }
 
-TEST(ReadFileBytes, AFileShorterThanItsSizeIsAnError)
-{
+TEST(ReadFileBytes, AFileShorterThanItsSizeIsAnError) {
     // Files under /sys state a size of a page and hold less: the read ends early.
     const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
     std::vector<std::uint8_t> out;

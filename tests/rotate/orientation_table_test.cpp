@@ -24,26 +24,28 @@ int TurnsNeeded(std::uint16_t orientation)
 TEST(OrientationTable, EveryCellDescribesTheTurnedData)
 {
     for (std::uint16_t old : {3, 6, 8}) {
-        for (int code : {1, 2, 3}) {
+        for (RotationCode code : {RotationCode::Left, RotationCode::Right, RotationCode::Half}) {
             const auto next = NewOrientation(old, code);
             ASSERT_TRUE(next);
             // Turning the data by t clockwise leaves (needed - t) still to do.
             const int turned = *TransformValue(code);
-            EXPECT_EQ(TurnsNeeded(*next), ((TurnsNeeded(old) - turned) % 4 + 4) % 4) << old << " " << code;
+            EXPECT_EQ(TurnsNeeded(*next), ((TurnsNeeded(old) - turned) % 4 + 4) % 4) << old << " " << int(code);
         }
     }
-    for (int code : {1, 2, 3}) EXPECT_EQ(NewOrientation(1, code), std::uint16_t(1));
+    for (int code : {1, 2, 3}) EXPECT_EQ(NewOrientation(1, *ToRotationCode(code)), std::uint16_t(1));
     for (std::uint16_t none : {0, 2, 4, 5, 7, 9})
-        for (int code : {1, 2, 3}) EXPECT_FALSE(NewOrientation(none, code));
-    EXPECT_FALSE(NewOrientation(6, 0));
+        for (int code : {1, 2, 3}) EXPECT_FALSE(NewOrientation(none, *ToRotationCode(code)));
+    EXPECT_FALSE(ToRotationCode(0));
+    EXPECT_FALSE(NewOrientation(6, RotationCode(0)));
 }
 
 TEST(OrientationTable, CodesAndUprightTurns)
 {
-    EXPECT_EQ(TransformValue(1), 3);
-    EXPECT_EQ(TransformValue(2), 1);
-    EXPECT_EQ(TransformValue(3), 2);
-    EXPECT_FALSE(TransformValue(4));
+    EXPECT_EQ(TransformValue(RotationCode::Left), 3);
+    EXPECT_EQ(TransformValue(RotationCode::Right), 1);
+    EXPECT_EQ(TransformValue(RotationCode::Half), 2);
+    EXPECT_FALSE(ToRotationCode(4));
+    EXPECT_FALSE(TransformValue(RotationCode(4)));
     for (std::uint16_t o : {3, 6, 8}) EXPECT_EQ(NewOrientation(o, *UprightCode(o)), std::uint16_t(1));
     EXPECT_FALSE(UprightCode(2));
 }
