@@ -4,8 +4,7 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const int turns = data[0] & 3;
     rotate::LosslessTurnOptions options;
@@ -17,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const auto again = rotate::LosslessTurn(turned.bytes, 0, options);
-    if (!again.ok() || again.width != turned.width || again.height != turned.height || again.bytes != turned.bytes)
+    if (!again.ok() || again.width != turned.width || again.height != turned.height ||
+        again.bytes != turned.bytes)
         std::abort(); // a turn writes a photo that reads back unchanged
     return 0;
 }

@@ -12,11 +12,11 @@ namespace rotate {
 // Why a lossless turn was refused.
 enum class LosslessTurnError {
     None,
-    BadArgument,  // quarter turns outside 0..3
-    Damaged,      // not a JPEG, truncated or corrupt data
-    Unsupported,  // a valid JPEG this turn cannot carry (e.g. 12-bit samples)
-    NotPerfect,   // an edge block would be lost and trimming was not allowed
-    TooLarge,     // more coefficient memory than the limit allows
+    BadArgument, // quarter turns outside 0..3
+    Damaged,     // not a JPEG, truncated or corrupt data
+    Unsupported, // a valid JPEG this turn cannot carry (e.g. 12-bit samples)
+    NotPerfect,  // an edge block would be lost and trimming was not allowed
+    TooLarge,    // more coefficient memory than the limit allows
 };
 
 struct LosslessTurnOptions {
@@ -31,7 +31,7 @@ struct LosslessTurnResult {
     std::vector<std::uint8_t> bytes; // the turned JPEG, empty on failure
     int width = 0, height = 0;       // its size in pixels
     LosslessTurnError error = LosslessTurnError::None;
-    std::string message;             // a short reason on failure
+    std::string message; // a short reason on failure
 
     bool ok() const { return error == LosslessTurnError::None; }
 };
