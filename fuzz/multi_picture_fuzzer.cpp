@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (!layout.parts.empty() && at != size) std::abort();
 
-    const rotate::ImageTurn copy = [](std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out) {
+    const rotate::ImageTurn copy = [](std::span<const std::uint8_t> image,
+                                      std::vector<std::uint8_t>& out) {
         out.assign(image.begin(), image.end());
         return platform::Result();
     };
@@ -30,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> packet(data, data + size);
     jpeg::PatchXmpOrientation(packet, 6);
     if (packet.size() != size) std::abort();
-    if (const auto cleaned = jpeg::WithoutStrayHeaderBytes(file); cleaned && cleaned->size() >= size) std::abort();
+    if (const auto cleaned = jpeg::WithoutStrayHeaderBytes(file);
+        cleaned && cleaned->size() >= size)
+        std::abort();
     return 0;
 }

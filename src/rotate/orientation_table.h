@@ -10,13 +10,6 @@ namespace rotate {
 // Rotation codes of the commands.
 enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 
-// The code a command's number names (1 left, 2 right, 3 half); nullopt for any other number.
-constexpr std::optional<RotationCode> ToRotationCode(int number)
-{
-    if (number < 1 || number > 3) return std::nullopt;
-    return RotationCode(number);
-}
-
 // The eight EXIF orientations, drawn as the stored picture of an upright "F":
 //
 //   1        3        6          8

@@ -95,6 +95,9 @@ TEST(WriteOrientation, LeavesAnythingUnusualByteForByte)
     cases.push_back({"empty", {}});
     cases.push_back({"no SOI", Bytes(good.begin() + 2, good.end())});
     cases.push_back({"no APP1", MakeJpeg(16, 16)});
+    cases.push_back({"fill byte before APP1", InsertAfterSoi(good, {0xFF})});
+    Bytes pastEnd = InsertAfterSoi(good, {0xFF, 0xE0, 0xFF, 0xF0, 'J'}); // APP0 running past the end
+    cases.push_back({"a segment longer than the file", pastEnd});
     Bytes badPad = good;
     badPad[tiff - 1] = 1;
     cases.push_back({"Exif not followed by two zeros", badPad});
