@@ -69,6 +69,7 @@ LosslessTurnError KindOfLibraryError(int code) {
         return LosslessTurnError::TooLarge;
     case JERR_BAD_PRECISION:
     case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
     case JERR_ARITH_NOTIMPL:
     case JERR_BAD_MCU_SIZE:
     case JERR_COMPONENT_COUNT:
@@ -401,7 +402,7 @@ void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit) {
     dst.write_JFIF_header = FALSE;
     dst.write_Adobe_marker = FALSE;
     dst.arith_code = src.arith_code;
-    dst.optimize_coding = TRUE;
+    dst.optimize_coding = dst.arith_code ? FALSE : TRUE; // arithmetic coding adapts by itself
     if (src.progressive_mode) jpeg_simple_progression(&dst);
 }
 
