@@ -101,7 +101,7 @@ SECTION
 echo "$parallel_section"
 if [ "$ONLY" != all ]; then
   kept=$(sed '/^## Turning on every core/,$d' bench/RESULTS.md)
-  printf '%s\n%s\n' "$kept" "$parallel_section" > bench/RESULTS.md
+  printf '%s\n\n%s\n' "$kept" "$parallel_section" > bench/RESULTS.md
   exit 0
 fi
 
