@@ -99,8 +99,8 @@ $parallel
 SECTION
 )
 echo "$parallel_section"
-# The thumbnail cache's section (bench/cache.sh) stays.
-cache_section=$(awk '/^<!-- thumbnail cache: bench\/cache.sh -->$/ { keep = 1 } keep { print }' bench/RESULTS.md 2>/dev/null || true)
+# The sections of bench/turn.sh and bench/cache.sh, which come last, stay.
+cache_section=$(awk '/^## Lossless turn$/ || /^<!-- thumbnail cache: bench\/cache.sh -->$/ { keep = 1 } keep { print }' bench/RESULTS.md 2>/dev/null || true)
 if [ "$ONLY" != all ]; then
   kept=$(sed '/^## Turning on every core/,$d; /^<!-- thumbnail cache: bench\/cache.sh -->$/,$d' bench/RESULTS.md)
   { printf '%s\n\n%s\n' "$kept" "$parallel_section"; if [ -n "$cache_section" ]; then echo; echo "$cache_section"; fi; } > bench/RESULTS.md

@@ -3,6 +3,8 @@
 #include "support/jpeg_factory.h"
 #include "thumbs/master_image.h"
 
+#include <turbojpeg.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,6 +21,30 @@ void Put(const std::filesystem::path& dir, const std::string& name, const Bytes&
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Small photos in the samplings and codings TurboJPEG writes; empty on failure.
+Bytes Compress(int w, int h, int subsampling, int pixelFormat, int flags)
+{
+    const int channels = tjPixelSize[pixelFormat];
+    Bytes pixels(std::size_t(w) * h * channels);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint8_t((i * 37) ^ (i / 91));
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    Bytes jpeg;
+    if (tjCompress2(handle, pixels.data(), w, 0, h, pixelFormat, &out, &size, subsampling, 80, flags) == 0)
+        jpeg.assign(out, out + size);
+    tjFree(out);
+    tjDestroy(handle);
+    return jpeg;
+}
+
+Bytes WithOp(std::uint8_t op, const Bytes& jpeg)
+{
+    Bytes bytes{op};
+    bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
+    return bytes;
+}
 
 } // namespace
 
@@ -54,6 +80,19 @@ int main(int argc, char** argv)
         const auto master = thumbs::DecodeMaster(MakeJpeg(w, h));
         if (master) Put(out / "master_file", "master" + std::to_string(w), thumbs::EncodeMasterFile(*master, "fuzz-key"));
     }
+    const int samplings[] = {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY};
+    int k = 0;
+    for (int sampling : samplings) {
+        for (int flags : {0, TJFLAG_PROGRESSIVE}) {
+            const int format = sampling == TJSAMP_GRAY ? TJPF_GRAY : TJPF_RGB;
+            const Bytes jpeg = Compress(19 + 8 * k % 40, 23 + 5 * k % 30, sampling, format, flags);
+            if (!jpeg.empty()) Put(out / "lossless_turn", "seed" + std::to_string(k), WithOp(std::uint8_t(k), jpeg));
+            ++k;
+        }
+    }
+    Put(out / "lossless_turn", "ycck", WithOp(1, Compress(24, 17, TJSAMP_420, TJPF_CMYK, 0)));
+    Put(out / "lossless_turn", "exif", WithOp(3, MakeJpegWithExif(40, 24, ExifSpec{})));
+
     for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
         ExifSpec spec;
         spec.order = o;

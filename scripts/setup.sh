@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
-  libturbojpeg0-dev libjpeg-turbo-progs
+  libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
   libgtest-dev googletest
   libimage-exiftool-perl
   xvfb xauth imagemagick openbox

@@ -9,6 +9,7 @@
 #include "jpeg/turbo.h"
 #include "jpeg/stray_bytes.h"
 #include "platform/file_io.h"
+#include "rotate/lossless_turn.h"
 #include "rotate/multi_picture.h"
 #include "thumbs/thumbnail_size.h"
 
@@ -23,15 +24,7 @@ using jpeg::ByteReader;
 
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;
 
-int TransformOperation(int transform)
-{
-    switch (transform) {
-    case 1: return TJXOP_ROT90;
-    case 2: return TJXOP_ROT180;
-    case 3: return TJXOP_ROT270;
-    default: return -1;
-    }
-}
+bool IsTransformValue(int transform) { return transform >= 1 && transform <= 3; }
 
 // The entries (inside the TIFF block) that follow a turn.
 struct ExifFields {
@@ -79,21 +72,6 @@ void StoreDimension(std::uint8_t* tiff, const std::optional<exif::IfdEntry>& ent
     } else if (entry->type == std::uint16_t(exif::ExifType::Long)) {
         jpeg::Store32(tiff + entry->valueField(), std::uint32_t(value), order);
     }
-}
-
-bool TurnBytes(void* handle, std::span<const std::uint8_t> in, int op, std::vector<std::uint8_t>& out)
-{
-    unsigned char* dst = nullptr;
-    unsigned long dstSize = 0;
-    tjtransform xform{};
-    xform.op = op;
-    xform.options = TJXOPT_TRIM;
-    const int rc = tjTransform(handle, in.data(), static_cast<unsigned long>(in.size()), 1, &dst,
-                               &dstSize, &xform, 0);
-    const jpeg::TjBuffer owned(dst);
-    if (rc != 0 || !dst || dstSize == 0) return false;
-    out.assign(dst, dst + dstSize);
-    return true;
 }
 
 struct JpegSize {
@@ -175,11 +153,11 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
     const std::vector<std::uint8_t> old(tiff + offset, tiff + offset + length);
 
-    const jpeg::TjHandle handle = jpeg::MakeTransformer();
+    LosslessTurnResult lossless = LosslessTurn(old, transform);
     std::vector<std::uint8_t> turned;
-    const bool lossless = handle && TurnBytes(handle.get(), old, TransformOperation(transform), turned);
-    const std::optional<JpegSize> size = lossless ? ReadJpegSize(handle.get(), turned) : std::nullopt;
-    if (!size || !thumbs::ProportionsMatch(size->width, size->height, photo.width, photo.height))
+    if (lossless.ok() && thumbs::ProportionsMatch(lossless.width, lossless.height, photo.width, photo.height))
+        turned = std::move(lossless.bytes);
+    else
         turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[0]);
 
     const bool isLast = std::size_t(offset) + length == tiffSize;
@@ -211,9 +189,8 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
 
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height)
 {
-    const int op = TransformOperation(transform);
     const auto segment = exif::FindExifSegment(jpeg);
-    if (op < 0 || !segment) return;
+    if (!IsTransformValue(transform) || !segment) return;
     const auto view = exif::TiffView::Open(
         std::span(jpeg).subspan(segment->tiffStart, segment->segmentEnd - segment->tiffStart));
     if (!view) return;
@@ -226,22 +203,17 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
 platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
                            std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
 {
-    const int op = TransformOperation(transform);
-    if (op < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
-    const jpeg::TjHandle handle = jpeg::MakeTransformer();
-    if (!handle) return platform::Result::FromLibrary("the JPEG library could not start");
+    if (!IsTransformValue(transform)) return platform::Result::FromErrno(EINVAL, "bad transform value");
     const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
-    if (!TurnBytes(handle.get(), cleaned ? std::span<const std::uint8_t>(*cleaned) : image, op, out)) {
-        // Any warning left after the stray header bytes are gone concerns the image data: a
-        // turn would carry the damage into the new file, so the photo stays as it is.
+    LosslessTurnResult turned = LosslessTurn(cleaned ? std::span<const std::uint8_t>(*cleaned) : image, transform);
+    if (!turned.ok()) {
+        // Damage in the image data would be carried into the new file: the photo stays as it is.
         const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
-        return platform::Result::FromLibrary((isJpeg ? "the photo is damaged: " : "") + jpeg::TjErrorText(handle.get()));
+        const bool damaged = turned.error == LosslessTurnError::Damaged && isJpeg;
+        return platform::Result::FromLibrary((damaged ? "the photo is damaged: " : "") + turned.message);
     }
-    int width = 0, height = 0, subsamp = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), out.data(), static_cast<unsigned long>(out.size()), &width,
-                            &height, &subsamp, &colorspace) != 0)
-        return platform::Result::FromLibrary(jpeg::TjErrorText(handle.get()));
-    UpdateExifAfterTurn(out, transform, width, height);
+    out = std::move(turned.bytes);
+    UpdateExifAfterTurn(out, transform, turned.width, turned.height);
     if (orientation) {
         jpeg::MemoryFile file(std::move(out));
         jpeg::PatchOrientation(file, *orientation); // silent, as on disk
@@ -273,7 +245,7 @@ platform::Result JpegLosslessTransform(const std::string& path, int transform)
 platform::Result TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
                               std::string* warning, const platform::FlushCalls& calls)
 {
-    if (TransformOperation(transform) < 0) return platform::Result::FromErrno(EINVAL, "bad transform value");
+    if (!IsTransformValue(transform)) return platform::Result::FromErrno(EINVAL, "bad transform value");
     std::vector<std::uint8_t> original;
     if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
     std::vector<std::uint8_t> turned;

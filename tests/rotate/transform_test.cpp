@@ -156,3 +156,45 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks)
     EXPECT_EQ(ReadFile(hard), ReadFile(target)) << "both names see the turned photo";
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
+
+TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage)
+{
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 8;
+    const Bytes exifSegment = MakeApp1(MakeTiff(spec));
+    WriteFile(dir.file("plain.jpg"), MakeJpeg(75, 41, Subsampling::S444));
+    RunCommand("djpeg -pnm -outfile " + dir.file("plain.ppm") + " " + dir.file("plain.jpg"));
+    // The one-call transform of TurboJPEG refuses the first; the second must stay progressive.
+    for (const char* options : {"-sample 2x1,1x2,1x1", "-sample 2x2 -progressive"}) {
+        const std::string source = dir.file("source.jpg"), ours = dir.file("ours.jpg"), theirs = dir.file("theirs.jpg");
+        RunCommand(std::string("cjpeg ") + options + " -outfile " + source + " " + dir.file("plain.ppm"));
+        WriteFile(ours, InsertAfterSoi(ReadFile(source), exifSegment));
+        WriteFile(source, ReadFile(ours));
+        RunCommand("jpegtran -rotate 90 -trim -copy all -outfile " + theirs + " " + source);
+        const platform::Result turn = rotate::TurnJpegFile(ours, 1, std::uint16_t(1));
+        ASSERT_TRUE(turn.ok()) << options << ": " << turn.text();
+        const Bytes turned = ReadFile(ours);
+        EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1) << options;
+        const bool progressive = std::string(options).find("progressive") != std::string::npos;
+        const auto hasMarker = [](const Bytes& b, std::uint8_t m) {
+            for (std::size_t i = 0; i + 1 < b.size(); ++i)
+                if (b[i] == 0xFF && b[i + 1] == m) return true;
+            return false;
+        };
+        EXPECT_EQ(hasMarker(turned, 0xC2), progressive) << options;
+        // Same picture as jpegtran: decoded by jpegtran's own decoder to the same PPM.
+        EXPECT_EQ(RunCommand("djpeg -pnm " + ours), RunCommand("djpeg -pnm " + theirs)) << options;
+    }
+
+    // Damage in the compressed data: refused, named, and the photo stays byte for byte.
+    const std::string damaged = dir.file("damaged.jpg");
+    Bytes photo = MakeJpeg(64, 64);
+    photo.resize(photo.size() - photo.size() / 3);
+    WriteFile(damaged, photo);
+    const platform::Result refused = rotate::JpegLosslessTransform(damaged, 1);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.text().find("damaged"), std::string::npos) << refused.text();
+    EXPECT_EQ(ReadFile(damaged), photo);
+    EXPECT_EQ(CountTemporaries(dir.path()), 0);
+}

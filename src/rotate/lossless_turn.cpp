@@ -1,0 +1,606 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rotate/lossless_turn.h"
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+
+// libjpeg reports errors through a callback that must not return. It leaves by longjmp to
+// LosslessTurn, so the functions it can leave from own nothing with a destructor: every
+// buffer they use belongs to the Session, which is made before the jump point.
+
+namespace rotate {
+namespace {
+
+constexpr int kBlockSize = DCTSIZE;
+constexpr int kCoefficients = DCTSIZE2;
+
+struct ErrorManager {
+    jpeg_error_mgr pub; // first: libjpeg sees only this part
+    std::jmp_buf jump;
+    bool readingHeader = false;
+    LosslessTurnError kind = LosslessTurnError::None;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+struct OutputBuffer {
+    jpeg_destination_mgr pub; // first: libjpeg sees only this part
+    std::vector<std::uint8_t> bytes;
+};
+
+struct Session {
+    ErrorManager error;
+    OutputBuffer out;
+    jpeg_decompress_struct source{};
+    jpeg_compress_struct target{};
+    bool sourceMade = false, targetMade = false;
+    jvirt_barray_ptr turned[MAX_COMPONENTS] = {};
+    JBLOCKROW* turnedRows[MAX_COMPONENTS] = {};
+    long dcCounts[NUM_HUFF_TBLS][257] = {};
+    long acCounts[NUM_HUFF_TBLS][257] = {};
+
+    Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session() {
+        if (targetMade) jpeg_destroy_compress(&target);
+        if (sourceMade) jpeg_destroy_decompress(&source);
+    }
+};
+
+// ---- error handling ----------------------------------------------------------------------
+
+ErrorManager& ErrorsOf(j_common_ptr cinfo) {
+    return *reinterpret_cast<ErrorManager*>(cinfo->err);
+}
+
+LosslessTurnError KindOfLibraryError(int code) {
+    switch (code) {
+    case JERR_OUT_OF_MEMORY:
+    case JERR_NO_BACKING_STORE:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+        return LosslessTurnError::TooLarge;
+    case JERR_BAD_PRECISION:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
+    case JERR_ARITH_NOTIMPL:
+    case JERR_BAD_MCU_SIZE:
+    case JERR_COMPONENT_COUNT:
+        return LosslessTurnError::Unsupported;
+    default:
+        return LosslessTurnError::Damaged;
+    }
+}
+
+[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, LosslessTurnError kind) {
+    ErrorManager& errors = ErrorsOf(cinfo);
+    (*cinfo->err->format_message)(cinfo, errors.message);
+    errors.kind = kind;
+    std::longjmp(errors.jump, 1);
+}
+
+void OnError(j_common_ptr cinfo) {
+    LeaveWithLibraryMessage(cinfo, KindOfLibraryError(cinfo->err->msg_code));
+}
+
+// Stray bytes between the segments ahead of the first scan and an unknown JFIF version touch no
+// picture data; every other warning means the compressed data is damaged.
+bool IsHarmlessWarning(const ErrorManager& errors, int code) {
+    return errors.readingHeader && (code == JWRN_EXTRANEOUS_DATA || code == JWRN_JFIF_MAJOR);
+}
+
+void OnMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return; // trace output
+    ErrorManager& errors = ErrorsOf(cinfo);
+    if (IsHarmlessWarning(errors, cinfo->err->msg_code)) {
+        ++cinfo->err->num_warnings;
+        return;
+    }
+    LeaveWithLibraryMessage(cinfo, LosslessTurnError::Damaged);
+}
+
+void Silently(j_common_ptr) {}
+
+[[noreturn]] void Refuse(Session& session, LosslessTurnError kind, const char* text) {
+    std::snprintf(session.error.message, sizeof session.error.message, "%s", text);
+    session.error.kind = kind;
+    std::longjmp(session.error.jump, 1);
+}
+
+// ---- output into a growing vector --------------------------------------------------------
+
+OutputBuffer& OutputOf(j_compress_ptr cinfo) {
+    return *reinterpret_cast<OutputBuffer*>(cinfo->dest);
+}
+
+bool GrowBuffer(std::vector<std::uint8_t>& bytes) noexcept {
+    try {
+        bytes.resize(std::max<std::size_t>(bytes.size() * 2, 1 << 16));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void StartOutput(j_compress_ptr cinfo) {
+    OutputBuffer& out = OutputOf(cinfo);
+    out.pub.next_output_byte = out.bytes.data();
+    out.pub.free_in_buffer = out.bytes.size();
+}
+
+boolean GrowOutput(j_compress_ptr cinfo) {
+    OutputBuffer& out = OutputOf(cinfo);
+    const std::size_t used = out.bytes.size(); // called only when the buffer is full
+    if (!GrowBuffer(out.bytes)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+    out.pub.next_output_byte = out.bytes.data() + used;
+    out.pub.free_in_buffer = out.bytes.size() - used;
+    return TRUE;
+}
+
+void FinishOutput(j_compress_ptr cinfo) {
+    OutputBuffer& out = OutputOf(cinfo);
+    out.bytes.resize(out.bytes.size() - out.pub.free_in_buffer);
+}
+
+// ---- geometry ----------------------------------------------------------------------------
+
+JDIMENSION RoundUp(JDIMENSION value, JDIMENSION step) {
+    return (value + step - 1) / step * step;
+}
+JDIMENSION DivideRoundingUp(std::uint64_t value, std::uint64_t by) {
+    return JDIMENSION((value + by - 1) / by);
+}
+
+bool SwapsSides(int quarterTurns) {
+    return quarterTurns % 2 == 1;
+}
+
+// Which source block a turned block comes from, and how its coefficients move. Blocks inside
+// the whole iMCUs are turned exactly; a partial iMCU at an edge that the turn mirrors cannot be
+// mirrored in place, so, as in jpegtran, it is only transposed (or copied) where it stands.
+// With trimming these blocks lie outside the turned picture unless the side is shorter than
+// one iMCU.
+struct BlockSource {
+    JDIMENSION x, y;
+    int kernel; // index into the kernels: bit 0 transpose, bit 1 negate odd rows, bit 2 negate odd
+                // columns
+};
+
+constexpr int kTranspose = 1, kNegateRows = 2, kNegateColumns = 4;
+
+BlockSource SourceOf(int quarterTurns, JDIMENSION x, JDIMENSION y, JDIMENSION wholeWidth,
+                     JDIMENSION wholeHeight) {
+    switch (quarterTurns) {
+    case 1:
+        if (x < wholeHeight) return {y, wholeHeight - 1 - x, kTranspose | kNegateColumns};
+        return {y, x, kTranspose};
+    case 2: {
+        const bool mirrorX = x < wholeWidth, mirrorY = y < wholeHeight;
+        return {mirrorX ? wholeWidth - 1 - x : x, mirrorY ? wholeHeight - 1 - y : y,
+                (mirrorY ? kNegateRows : 0) | (mirrorX ? kNegateColumns : 0)};
+    }
+    case 3:
+        if (y < wholeWidth) return {wholeWidth - 1 - y, x, kTranspose | kNegateRows};
+        return {y, x, kTranspose};
+    default:
+        return {x, y, 0};
+    }
+}
+
+// Coefficient k of a turned block (row-major, row = vertical frequency): a transpose swaps the
+// frequencies, a mirror negates the odd ones across it. One instance per variant, so that the
+// compiler lays each out as straight moves.
+template <int Variant> void ApplyKernel(const JCOEF* source, JCOEF* target) {
+#pragma GCC unroll 8
+    for (int row = 0; row < kBlockSize; ++row) {
+#pragma GCC unroll 8
+        for (int column = 0; column < kBlockSize; ++column) {
+            const bool negative = ((Variant & kNegateRows) && (row & 1)) !=
+                                  ((Variant & kNegateColumns) && (column & 1));
+            const JCOEF value = source[(Variant & kTranspose) ? column * kBlockSize + row
+                                                              : row * kBlockSize + column];
+            target[row * kBlockSize + column] = negative ? JCOEF(-value) : value;
+        }
+    }
+}
+
+using KernelFunction = void (*)(const JCOEF*, JCOEF*);
+constexpr KernelFunction kKernels[8] = {ApplyKernel<0>, ApplyKernel<1>, ApplyKernel<2>,
+                                        ApplyKernel<3>, ApplyKernel<4>, ApplyKernel<5>,
+                                        ApplyKernel<6>, ApplyKernel<7>};
+
+// Block rows of a fully resident coefficient array: the arrays are realized in memory or not at
+// all (there is no backing store), so the row addresses stay valid.
+JBLOCKROW* RowsOf(j_decompress_ptr cinfo, jvirt_barray_ptr array, JDIMENSION rows, bool writable) {
+    auto* table = static_cast<JBLOCKROW*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                   sizeof(JBLOCKROW) * std::max<JDIMENSION>(rows, 1)));
+    for (JDIMENSION r = 0; r < rows; ++r)
+        table[r] = (*cinfo->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(cinfo), array,
+                                                     r, 1, writable ? TRUE : FALSE)[0];
+    return table;
+}
+
+struct Geometry {
+    int turns = 0;
+    JDIMENSION iMcuWidth = 0, iMcuHeight = 0;    // in pixels, of the source
+    JDIMENSION wholeIMcusX = 0, wholeIMcusY = 0; // whole iMCUs across and down the source
+    JDIMENSION width = 0, height = 0;            // of the turned picture
+};
+
+// The turned size: a side that the turn mirrors loses its partial iMCU.
+Geometry PlanGeometry(Session& session, int turns, bool trim) {
+    const jpeg_decompress_struct& src = session.source;
+    Geometry g;
+    g.turns = turns;
+    g.iMcuWidth = JDIMENSION(src.max_h_samp_factor * kBlockSize);
+    g.iMcuHeight = JDIMENSION(src.max_v_samp_factor * kBlockSize);
+    g.wholeIMcusX = src.image_width / g.iMcuWidth;
+    g.wholeIMcusY = src.image_height / g.iMcuHeight;
+    const bool mirrorsX = turns == 2 || turns == 3; // source columns run backwards afterwards
+    const bool mirrorsY = turns == 1 || turns == 2;
+    const bool partialX = src.image_width % g.iMcuWidth != 0,
+               partialY = src.image_height % g.iMcuHeight != 0;
+    if (!trim && ((mirrorsX && partialX) || (mirrorsY && partialY)))
+        Refuse(session, LosslessTurnError::NotPerfect, "the size is not a whole number of blocks");
+    JDIMENSION width = src.image_width, height = src.image_height;
+    if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
+    if (mirrorsY && g.wholeIMcusY > 0) height = g.wholeIMcusY * g.iMcuHeight;
+    g.width = SwapsSides(turns) ? height : width;
+    g.height = SwapsSides(turns) ? width : height;
+    return g;
+}
+
+std::uint64_t ArrayBytes(JDIMENSION blocksAcross, JDIMENSION blocksDown) {
+    return std::uint64_t(blocksAcross) * blocksDown * sizeof(JBLOCK);
+}
+
+struct ComponentSides {
+    int h = 1, v = 1;                            // sampling factors after the turn
+    JDIMENSION across = 0, down = 0;             // blocks inside the turned picture
+    JDIMENSION paddedAcross = 0, paddedDown = 0; // rounded up to whole iMCUs
+};
+
+ComponentSides TurnedSides(const jpeg_decompress_struct& src, const Geometry& g, int ci) {
+    const jpeg_component_info& c = src.comp_info[ci];
+    const bool swap = SwapsSides(g.turns);
+    const int maxH = swap ? src.max_v_samp_factor : src.max_h_samp_factor;
+    const int maxV = swap ? src.max_h_samp_factor : src.max_v_samp_factor;
+    ComponentSides s;
+    s.h = swap ? c.v_samp_factor : c.h_samp_factor;
+    s.v = swap ? c.h_samp_factor : c.v_samp_factor;
+    s.across = DivideRoundingUp(std::uint64_t(g.width) * s.h, std::uint64_t(maxH) * kBlockSize);
+    s.down = DivideRoundingUp(std::uint64_t(g.height) * s.v, std::uint64_t(maxV) * kBlockSize);
+    s.paddedAcross = DivideRoundingUp(g.width, std::uint64_t(maxH) * kBlockSize) * JDIMENSION(s.h);
+    s.paddedDown = DivideRoundingUp(g.height, std::uint64_t(maxV) * kBlockSize) * JDIMENSION(s.v);
+    return s;
+}
+
+// Refuses before anything large is allocated, then asks for the turned arrays, which libjpeg
+// realizes together with the source's.
+void RequestTurnedArrays(Session& session, const Geometry& g, std::size_t maxMemory) {
+    jpeg_decompress_struct& src = session.source;
+    std::uint64_t needed = 0;
+    for (int ci = 0; ci < src.num_components; ++ci) {
+        const jpeg_component_info& c = src.comp_info[ci];
+        const ComponentSides s = TurnedSides(src, g, ci);
+        needed += ArrayBytes(RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor)),
+                             RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor)));
+        needed += ArrayBytes(s.paddedAcross, s.paddedDown);
+    }
+    if (needed > maxMemory)
+        Refuse(session, LosslessTurnError::TooLarge, "the photo is too large to turn");
+    for (int ci = 0; ci < src.num_components; ++ci) {
+        const ComponentSides s = TurnedSides(src, g, ci);
+        session.turned[ci] =
+            (*src.mem->request_virt_barray)(reinterpret_cast<j_common_ptr>(&src), JPOOL_IMAGE,
+                                            FALSE, s.paddedAcross, s.paddedDown, JDIMENSION(s.v));
+    }
+}
+
+// ---- optimal Huffman tables -----------------------------------------------------------------
+// For sequential Huffman coding the symbols are counted here, in the order the single
+// interleaved scan will code the blocks, instead of by libjpeg's extra encoding pass: it is the
+// slowest part of a turn. The tables come out as libjpeg's optimizer would make them.
+
+constexpr std::uint8_t kZigzag[kCoefficients] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+int BitLength(int value) {
+    return std::bit_width(unsigned(value < 0 ? -value : value));
+}
+
+// Counts the run/size symbols of the AC coefficients; false when one is too large for baseline.
+bool CountAcSymbols(const JCOEF* block, long* ac) {
+    std::uint64_t nonzero = 0;
+    for (int k = 1; k < kCoefficients; ++k)
+        nonzero |= std::uint64_t(block[kZigzag[k]] != 0) << k;
+    int last = 0;
+    while (nonzero) {
+        const int k = std::countr_zero(nonzero);
+        nonzero &= nonzero - 1;
+        int run = k - last - 1;
+        last = k;
+        for (; run > 15; run -= 16)
+            ++ac[0xF0];
+        const int bits = BitLength(block[kZigzag[k]]);
+        if (bits > 10) return false;
+        ++ac[(run << 4) + bits];
+    }
+    if (last < kCoefficients - 1) ++ac[0]; // end of block
+    return true;
+}
+
+void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr source,
+                   bool countSymbols) {
+    jpeg_decompress_struct& src = session.source;
+    const jpeg_component_info& c = src.comp_info[ci];
+    const JDIMENSION sourceAcross = RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor));
+    const JDIMENSION sourceDown = RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor));
+    const ComponentSides s = TurnedSides(src, g, ci);
+    const JDIMENSION wholeWidth = g.wholeIMcusX * JDIMENSION(c.h_samp_factor);
+    const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(c.v_samp_factor);
+    JBLOCKROW* from = RowsOf(&src, source, sourceDown, false);
+    JBLOCKROW* to = RowsOf(&src, session.turned[ci], s.paddedDown, true);
+    session.turnedRows[ci] = to;
+    long* acCounts = session.acCounts[session.target.comp_info[ci].ac_tbl_no];
+    for (JDIMENSION y = 0; y < s.paddedDown; ++y) {
+        for (JDIMENSION x = 0; x < s.paddedAcross; ++x) {
+            const BlockSource b = SourceOf(g.turns, x, y, wholeWidth, wholeHeight);
+            if (x >= s.across || y >= s.down || b.x >= sourceAcross || b.y >= sourceDown) {
+                std::fill_n(to[y][x], kCoefficients, JCOEF(0)); // padding, never coded
+                continue;
+            }
+            kKernels[b.kernel](from[b.y][b.x], to[y][x]);
+            if (countSymbols && !CountAcSymbols(to[y][x], acCounts))
+                Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+        }
+    }
+}
+
+void TransposeQuantTables(jpeg_compress_struct& dst) {
+    for (JQUANT_TBL* table : dst.quant_tbl_ptrs) {
+        if (!table) continue;
+        for (int row = 0; row < kBlockSize; ++row)
+            for (int column = row + 1; column < kBlockSize; ++column)
+                std::swap(table->quantval[row * kBlockSize + column],
+                          table->quantval[column * kBlockSize + row]);
+    }
+}
+
+// The target takes the source's tables, components and coding mode, turned; libjpeg adds no
+// JFIF or Adobe segment of its own, since the source's segments are copied as they were.
+void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit) {
+    jpeg_decompress_struct& src = session.source;
+    jpeg_compress_struct& dst = session.target;
+    dst.err = &session.error.pub;
+    session.targetMade = true;
+    jpeg_create_compress(&dst);
+    dst.mem->max_memory_to_use = long(std::min<std::size_t>(memoryLimit, std::size_t(LONG_MAX)));
+    session.out.pub.init_destination = StartOutput;
+    session.out.pub.empty_output_buffer = GrowOutput;
+    session.out.pub.term_destination = FinishOutput;
+    dst.dest = &session.out.pub;
+
+    jpeg_copy_critical_parameters(&src, &dst);
+    dst.image_width = g.width;
+    dst.image_height = g.height;
+    if (SwapsSides(g.turns)) {
+        for (int ci = 0; ci < dst.num_components; ++ci)
+            std::swap(dst.comp_info[ci].h_samp_factor, dst.comp_info[ci].v_samp_factor);
+        TransposeQuantTables(dst);
+    }
+    dst.write_JFIF_header = FALSE;
+    dst.write_Adobe_marker = FALSE;
+    dst.arith_code = src.arith_code;
+    dst.optimize_coding = dst.arith_code ? FALSE : TRUE; // arithmetic coding adapts by itself
+    if (src.progressive_mode) jpeg_simple_progression(&dst);
+}
+
+// The DC differences depend on the order in which the scan codes the blocks: row by row for one
+// component, MCU by MCU for the single interleaved scan of several. Blocks of an MCU outside the
+// picture are coded as a copy of the last DC with no AC: a difference of 0 and an end of block.
+void CountDcSymbols(Session& session, const Geometry& g) {
+    jpeg_compress_struct& dst = session.target;
+    const jpeg_decompress_struct& src = session.source;
+    int maxH = 1, maxV = 1;
+    ComponentSides sides[MAX_COMPONENTS];
+    for (int ci = 0; ci < dst.num_components; ++ci) {
+        maxH = std::max(maxH, dst.comp_info[ci].h_samp_factor);
+        maxV = std::max(maxV, dst.comp_info[ci].v_samp_factor);
+        sides[ci] = TurnedSides(src, g, ci);
+    }
+    int lastDc[MAX_COMPONENTS] = {};
+    const auto count = [&](int ci, JDIMENSION x, JDIMENSION y) {
+        const jpeg_component_info& c = dst.comp_info[ci];
+        if (x >= sides[ci].across || y >= sides[ci].down) {
+            ++session.dcCounts[c.dc_tbl_no][0];
+            ++session.acCounts[c.ac_tbl_no][0];
+            return;
+        }
+        const int dc = session.turnedRows[ci][y][x][0];
+        const int bits = BitLength(dc - lastDc[ci]);
+        if (bits > 11) Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+        ++session.dcCounts[c.dc_tbl_no][bits];
+        lastDc[ci] = dc;
+    };
+    if (dst.num_components == 1) {
+        for (JDIMENSION y = 0; y < sides[0].down; ++y)
+            for (JDIMENSION x = 0; x < sides[0].across; ++x)
+                count(0, x, y);
+        return;
+    }
+    const JDIMENSION mcusAcross = DivideRoundingUp(g.width, std::uint64_t(maxH) * kBlockSize);
+    const JDIMENSION mcusDown = DivideRoundingUp(g.height, std::uint64_t(maxV) * kBlockSize);
+    for (JDIMENSION my = 0; my < mcusDown; ++my)
+        for (JDIMENSION mx = 0; mx < mcusAcross; ++mx)
+            for (int ci = 0; ci < dst.num_components; ++ci)
+                for (int yi = 0; yi < sides[ci].v; ++yi)
+                    for (int xi = 0; xi < sides[ci].h; ++xi)
+                        count(ci, mx * JDIMENSION(sides[ci].h) + JDIMENSION(xi),
+                              my * JDIMENSION(sides[ci].v) + JDIMENSION(yi));
+}
+
+// The optimal code lengths of JPEG Annex K.2, limited to 16 bits, with the same choices on ties
+// as libjpeg so that the tables equal those of its optimizer.
+void MakeOptimalTable(long (&freq)[257], JHUFF_TBL& table) {
+    constexpr int kMaxCodeLength = 32;
+    std::uint8_t bits[kMaxCodeLength + 1] = {};
+    int codesize[257] = {};
+    int others[257];
+    std::fill(std::begin(others), std::end(others), -1);
+    freq[256] = 1; // reserves the all-ones code
+    for (;;) {
+        int c1 = -1, c2 = -1;
+        long v = 1000000000L;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[i] && freq[i] <= v) v = freq[i], c1 = i;
+        v = 1000000000L;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[i] && freq[i] <= v && i != c1) v = freq[i], c2 = i;
+        if (c2 < 0) break;
+        freq[c1] += freq[c2];
+        freq[c2] = 0;
+        ++codesize[c1];
+        while (others[c1] >= 0)
+            ++codesize[c1 = others[c1]];
+        others[c1] = c2;
+        ++codesize[c2];
+        while (others[c2] >= 0)
+            ++codesize[c2 = others[c2]];
+    }
+    for (int i = 0; i <= 256; ++i)
+        if (codesize[i]) ++bits[std::min(codesize[i], kMaxCodeLength)];
+    for (int i = kMaxCodeLength; i > 16; --i) {
+        while (bits[i] > 0) {
+            int j = i - 2;
+            while (bits[j] == 0)
+                --j;
+            bits[i] -= 2;
+            ++bits[i - 1];
+            bits[j + 1] += 2;
+            --bits[j];
+        }
+    }
+    int longest = 16;
+    while (bits[longest] == 0)
+        --longest;
+    --bits[longest]; // the reserved code
+    std::copy(bits, bits + 17, table.bits);
+    int p = 0;
+    for (int length = 1; length <= kMaxCodeLength; ++length)
+        for (int symbol = 0; symbol <= 255; ++symbol)
+            if (codesize[symbol] == length) table.huffval[p++] = UINT8(symbol);
+    table.sent_table = FALSE;
+}
+
+void InstallOptimalTables(Session& session, const Geometry& g) {
+    CountDcSymbols(session, g);
+    jpeg_compress_struct& dst = session.target;
+    bool dcDone[NUM_HUFF_TBLS] = {}, acDone[NUM_HUFF_TBLS] = {};
+    for (int ci = 0; ci < dst.num_components; ++ci) {
+        const int dc = dst.comp_info[ci].dc_tbl_no, ac = dst.comp_info[ci].ac_tbl_no;
+        if (!dcDone[dc]) {
+            if (!dst.dc_huff_tbl_ptrs[dc])
+                dst.dc_huff_tbl_ptrs[dc] =
+                    jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&dst));
+            MakeOptimalTable(session.dcCounts[dc], *dst.dc_huff_tbl_ptrs[dc]);
+            dcDone[dc] = true;
+        }
+        if (!acDone[ac]) {
+            if (!dst.ac_huff_tbl_ptrs[ac])
+                dst.ac_huff_tbl_ptrs[ac] =
+                    jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&dst));
+            MakeOptimalTable(session.acCounts[ac], *dst.ac_huff_tbl_ptrs[ac]);
+            acDone[ac] = true;
+        }
+    }
+    dst.optimize_coding = FALSE;
+}
+
+void CopySavedMarkers(Session& session) {
+    for (jpeg_saved_marker_ptr m = session.source.marker_list; m; m = m->next)
+        jpeg_write_marker(&session.target, m->marker, m->data, m->data_length);
+}
+
+void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, int turns,
+             const LosslessTurnOptions& options, std::size_t memoryLimit) {
+    jpeg_decompress_struct& src = session.source;
+    src.err = &session.error.pub;
+    session.sourceMade = true;
+    jpeg_create_decompress(&src);
+    src.mem->max_memory_to_use = long(std::min<std::size_t>(memoryLimit, std::size_t(LONG_MAX)));
+    jpeg_mem_src(&src, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_save_markers(&src, JPEG_COM, 0xFFFF);
+    for (int n = 0; n < 16; ++n)
+        jpeg_save_markers(&src, JPEG_APP0 + n, 0xFFFF);
+
+    session.error.readingHeader = true;
+    jpeg_read_header(&src, TRUE);
+    session.error.readingHeader = false;
+
+    const Geometry g = PlanGeometry(session, turns, options.trim);
+    RequestTurnedArrays(session, g, options.maxMemory);
+    jvirt_barray_ptr* source = jpeg_read_coefficients(&src);
+
+    SetUpTarget(session, g, memoryLimit);
+    // Progressive scans and arithmetic coding are left to libjpeg's own optimizer.
+    const bool ownTables = !session.target.progressive_mode && !session.target.arith_code;
+    for (int ci = 0; ci < src.num_components; ++ci)
+        TurnComponent(session, g, ci, source[ci], ownTables);
+    if (ownTables) InstallOptimalTables(session, g);
+
+    jpeg_write_coefficients(&session.target, session.turned);
+    CopySavedMarkers(session);
+    jpeg_finish_compress(&session.target);
+    jpeg_finish_decompress(&src);
+}
+
+} // namespace
+
+LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, int quarterTurns,
+                                const LosslessTurnOptions& options) {
+    LosslessTurnResult result;
+    if (quarterTurns < 0 || quarterTurns > 3) {
+        result.error = LosslessTurnError::BadArgument;
+        result.message = "bad number of quarter turns";
+        return result;
+    }
+    if (jpeg.empty()) {
+        result.error = LosslessTurnError::Damaged;
+        result.message = "empty file";
+        return result;
+    }
+    const auto session = std::make_unique<Session>();
+    Session* s = session.get();
+    jpeg_std_error(&s->error.pub);
+    s->error.pub.error_exit = OnError;
+    s->error.pub.emit_message = OnMessage;
+    s->error.pub.output_message = Silently;
+    // Turned data rarely outgrows its source; the buffer grows when it does.
+    s->out.bytes.resize(jpeg.size() + jpeg.size() / 16 + 4096);
+    // Beyond the coefficient arrays libjpeg keeps the saved segments and small tables.
+    const std::size_t memoryLimit = options.maxMemory + jpeg.size() + (std::size_t(16) << 20);
+
+    if (setjmp(s->error.jump) != 0) {
+        result.error = s->error.kind;
+        result.message = s->error.message;
+        return result;
+    }
+    RunTurn(*s, jpeg, quarterTurns, options, memoryLimit);
+    result.width = int(s->target.image_width);
+    result.height = int(s->target.image_height);
+    result.bytes = std::move(s->out.bytes);
+    return result;
+}
+
+} // namespace rotate

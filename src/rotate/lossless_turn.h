@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace rotate {
+
+// Why a lossless turn was refused.
+enum class LosslessTurnError {
+    None,
+    BadArgument, // quarter turns outside 0..3
+    Damaged,     // not a JPEG, truncated or corrupt data
+    Unsupported, // a valid JPEG this turn cannot carry (e.g. 12-bit samples)
+    NotPerfect,  // an edge block would be lost and trimming was not allowed
+    TooLarge,    // more coefficient memory than the limit allows
+};
+
+struct LosslessTurnOptions {
+    // Partial edge blocks that cannot stay where a turn puts them are dropped, as `jpegtran
+    // -trim` does; without it such a photo is refused.
+    bool trim = true;
+    // Bound of the coefficient memory of source and result together.
+    std::size_t maxMemory = std::size_t(1) << 30;
+};
+
+struct LosslessTurnResult {
+    std::vector<std::uint8_t> bytes; // the turned JPEG, empty on failure
+    int width = 0, height = 0;       // its size in pixels
+    LosslessTurnError error = LosslessTurnError::None;
+    std::string message; // a short reason on failure
+
+    bool ok() const { return error == LosslessTurnError::None; }
+};
+
+// Turns the JPEG `jpeg` by `quarterTurns` clockwise quarter turns (0 only re-encodes) at the
+// level of its DCT coefficients, so no pixel changes. The result keeps the encoding of the
+// original: progressive stays progressive, baseline stays baseline, with Huffman tables
+// optimized for the turned data; every APPn and COM segment is kept, in order, and nothing else
+// is added. Everything after the image's end is ignored. Any chroma sampling, grayscale and
+// four-component photos are turned. Warnings about stray bytes between the segments ahead of the
+// first scan are tolerated; any damage in the compressed data refuses the turn.
+LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, int quarterTurns,
+                                const LosslessTurnOptions& options = {});
+
+} // namespace rotate
