@@ -23,19 +23,20 @@
 
 namespace {
 
-long StatusKb(const char* field)
-{
+long StatusKb(const char* field) {
     QFile status("/proc/self/status");
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(int(std::strlen(field))).trimmed().split(' ')[0].toLong();
+        if (line.startsWith(field))
+            return line.mid(int(std::strlen(field))).trimmed().split(' ')[0].toLong();
     return -1;
 }
 
-double Seconds(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e9; }
+double Seconds(const QElapsedTimer& timer) {
+    return double(timer.nsecsElapsed()) / 1e9;
+}
 
-int RunWindow(const QString& folder)
-{
+int RunWindow(const QString& folder) {
     auto window = std::make_unique<TFormTulvex>();
     window->show();
     // The start-up load (of an empty folder, from the settings the script wrote) first.
@@ -49,7 +50,8 @@ int RunWindow(const QString& folder)
     const double first = Seconds(timer);
     const std::size_t count = window->thumbList().size();
     qint64 thumbBytes = 0;
-    for (const ThumbEntry& e : window->thumbList()) thumbBytes += e.thumbnail.sizeInBytes();
+    for (const ThumbEntry& e : window->thumbList())
+        thumbBytes += e.thumbnail.sizeInBytes();
     const int firstCell = window->DrawGrid->DefaultColWidth();
 
     // A resize: the window reloads once the size has been still for a moment (FormResize with
@@ -62,44 +64,48 @@ int RunWindow(const QString& folder)
         QElapsedTimer step;
         step.start();
         QApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (window->loadsFinished() != finished) reload = Seconds(step);
-        else QThread::msleep(1);
+        if (window->loadsFinished() != finished)
+            reload = Seconds(step);
+        else
+            QThread::msleep(1);
     }
     const int secondCell = window->DrawGrid->DefaultColWidth();
 
-    std::printf("photos=%zu\nfirst_load_s=%.4f\nreload_s=%.4f\ncells=%d,%d\n", count, first, reload, firstCell,
-                secondCell);
+    std::printf("photos=%zu\nfirst_load_s=%.4f\nreload_s=%.4f\ncells=%d,%d\n", count, first, reload,
+                firstCell, secondCell);
     std::printf("thumb_bytes_avg=%lld\n", count ? (long long)(thumbBytes / qint64(count)) : 0ll);
     if (const auto& cache = window->thumbnailCache()) {
         const auto counts = cache->counts();
         std::printf("cache_disk=%d\ncache_memory_bytes=%lld\ncache_memory_peak_bytes=%lld\n",
-                    int(cache->diskEnabled()), (long long)cache->memoryBytes(), (long long)cache->memoryPeakBytes());
-        std::printf("memory_hits=%d\ndisk_hits=%d\nmisses=%d\n", counts.memoryHits, counts.diskHits, counts.misses);
+                    int(cache->diskEnabled()), (long long)cache->memoryBytes(),
+                    (long long)cache->memoryPeakBytes());
+        std::printf("memory_hits=%d\ndisk_hits=%d\nmisses=%d\n", counts.memoryHits, counts.diskHits,
+                    counts.misses);
         timer.restart();
         cache->Flush();
-        std::printf("flush_s=%.4f\nwritten=%d\ncache_disk_bytes=%lld\n", Seconds(timer), cache->counts().written,
-                    (long long)cache->diskBytes());
+        std::printf("flush_s=%.4f\nwritten=%d\ncache_disk_bytes=%lld\n", Seconds(timer),
+                    cache->counts().written, (long long)cache->diskBytes());
     }
     std::printf("rss_peak_kb=%ld\n", StatusKb("VmHWM:"));
     return count ? 0 : 1;
 }
 
-double Psnr(const QImage& a, const QImage& b)
-{
+double Psnr(const QImage& a, const QImage& b) {
     if (a.size() != b.size()) return 0;
-    const QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
+    const QImage x = a.convertToFormat(QImage::Format_RGB888),
+                 y = b.convertToFormat(QImage::Format_RGB888);
     double sum = 0;
     for (int row = 0; row < x.height(); ++row) {
         const uchar* p = x.constScanLine(row);
         const uchar* q = y.constScanLine(row);
-        for (int i = 0; i < x.width() * 3; ++i) sum += double(p[i] - q[i]) * (p[i] - q[i]);
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += double(p[i] - q[i]) * (p[i] - q[i]);
     }
     const double mse = sum / (double(x.width()) * x.height() * 3);
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-int RunPsnr(const QString& folder)
-{
+int RunPsnr(const QString& folder) {
     QStringList paths;
     collection::ScanFolder(folder, false, paths);
     QTemporaryDir cacheDir;
@@ -123,20 +129,21 @@ int RunPsnr(const QString& folder)
             sumMemory += fromMaster;
             sumDisk += fromDisk;
         }
-        if (nextRun.counts().diskHits != int(paths.size())) std::fprintf(stderr, "psnr: not every photo came from disk\n");
+        if (nextRun.counts().diskHits != int(paths.size()))
+            std::fprintf(stderr, "psnr: not every photo came from disk\n");
     }
     const double n = std::max<double>(1, double(paths.size()));
-    std::printf("psnr_photos=%lld\npsnr_master_min_db=%.2f\npsnr_master_mean_db=%.2f\n", (long long)paths.size(),
-                minMemory, sumMemory / n);
+    std::printf("psnr_photos=%lld\npsnr_master_min_db=%.2f\npsnr_master_mean_db=%.2f\n",
+                (long long)paths.size(), minMemory, sumMemory / n);
     std::printf("psnr_disk_min_db=%.2f\npsnr_disk_mean_db=%.2f\n", minDisk, sumDisk / n);
-    std::printf("psnr_hit_vs_miss_min_db=%.2f\npsnr_hit_vs_miss_mean_db=%.2f\n", minHit, sumHit / n);
+    std::printf("psnr_hit_vs_miss_min_db=%.2f\npsnr_hit_vs_miss_mean_db=%.2f\n", minHit,
+                sumHit / n);
     return 0;
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     app.setApplicationName("Tulvex");

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    const lang::IniFile ini = lang::IniFile::Parse(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const lang::IniFile ini =
+        lang::IniFile::Parse(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     for (const QString& section : {QStringLiteral("Translations"), QStringLiteral("Messages")})
         for (const QString& key : ini.keys(section))
             if (ini.read(section, key, {}).size() > lang::IniFile::kMaxValueLength) std::abort();

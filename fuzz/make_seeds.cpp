@@ -14,33 +14,34 @@ using jpeg::ByteOrder;
 
 namespace {
 
-void Put(const std::filesystem::path& dir, const std::string& name, const Bytes& bytes)
-{
+void Put(const std::filesystem::path& dir, const std::string& name, const Bytes& bytes) {
     std::filesystem::create_directories(dir);
     WriteFile((dir / name).string(), bytes);
 }
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // Small photos in the samplings and codings TurboJPEG writes; empty on failure.
-Bytes Compress(int w, int h, int subsampling, int pixelFormat, int flags)
-{
+Bytes Compress(int w, int h, int subsampling, int pixelFormat, int flags) {
     const int channels = tjPixelSize[pixelFormat];
     Bytes pixels(std::size_t(w) * h * channels);
-    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint8_t((i * 37) ^ (i / 91));
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = std::uint8_t((i * 37) ^ (i / 91));
     tjhandle handle = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
     Bytes jpeg;
-    if (tjCompress2(handle, pixels.data(), w, 0, h, pixelFormat, &out, &size, subsampling, 80, flags) == 0)
+    if (tjCompress2(handle, pixels.data(), w, 0, h, pixelFormat, &out, &size, subsampling, 80,
+                    flags) == 0)
         jpeg.assign(out, out + size);
     tjFree(out);
     tjDestroy(handle);
     return jpeg;
 }
 
-Bytes WithOp(std::uint8_t op, const Bytes& jpeg)
-{
+Bytes WithOp(std::uint8_t op, const Bytes& jpeg) {
     Bytes bytes{op};
     bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
     return bytes;
@@ -48,8 +49,7 @@ Bytes WithOp(std::uint8_t op, const Bytes& jpeg)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) return 2;
     const std::filesystem::path out = argv[1];
     int n = 0;
@@ -78,15 +78,20 @@ int main(int argc, char** argv)
     }
     for (const auto& [w, h] : {std::pair{64, 48}, std::pair{700, 20}}) {
         const auto master = thumbs::DecodeMaster(MakeJpeg(w, h));
-        if (master) Put(out / "master_file", "master" + std::to_string(w), thumbs::EncodeMasterFile(*master, "fuzz-key"));
+        if (master)
+            Put(out / "master_file", "master" + std::to_string(w),
+                thumbs::EncodeMasterFile(*master, "fuzz-key"));
     }
-    const int samplings[] = {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY};
+    const int samplings[] = {TJSAMP_444, TJSAMP_422, TJSAMP_420,
+                             TJSAMP_440, TJSAMP_411, TJSAMP_GRAY};
     int k = 0;
     for (int sampling : samplings) {
         for (int flags : {0, TJFLAG_PROGRESSIVE}) {
             const int format = sampling == TJSAMP_GRAY ? TJPF_GRAY : TJPF_RGB;
             const Bytes jpeg = Compress(19 + 8 * k % 40, 23 + 5 * k % 30, sampling, format, flags);
-            if (!jpeg.empty()) Put(out / "lossless_turn", "seed" + std::to_string(k), WithOp(std::uint8_t(k), jpeg));
+            if (!jpeg.empty())
+                Put(out / "lossless_turn", "seed" + std::to_string(k),
+                    WithOp(std::uint8_t(k), jpeg));
             ++k;
         }
     }
@@ -97,15 +102,22 @@ int main(int argc, char** argv)
         ExifSpec spec;
         spec.order = o;
         spec.orientation = 6;
-        const Bytes first = InsertAfterSoi(MakeJpegWithExif(16, 8, spec), MakeXmpApp1(XmpPacketWithOrientation(6, o == ByteOrder::Big)));
+        const Bytes first =
+            InsertAfterSoi(MakeJpegWithExif(16, 8, spec),
+                           MakeXmpApp1(XmpPacketWithOrientation(6, o == ByteOrder::Big)));
         const std::string name = o == ByteOrder::Big ? "mpf-mm" : "mpf-ii";
-        Put(out / "multi_picture", name, MakeMpfFile(first, {{MakeJpeg(8, 8)}, {MakeJpeg(16, 8)}}, o, Bytes(64, 0x5A)));
+        Put(out / "multi_picture", name,
+            MakeMpfFile(first, {{MakeJpeg(8, 8)}, {MakeJpeg(16, 8)}}, o, Bytes(64, 0x5A)));
     }
-    Put(out / "ini", "lang.lng", Text("[Translations]\r\nFormTulvex.ActionOpen.Caption=\"View Image\"\r\n[Messages]\r\nfile(s)=Datei(en)\r\nEmpty=\r\n"));
+    Put(out / "ini", "lang.lng",
+        Text("[Translations]\r\nFormTulvex.ActionOpen.Caption=\"View "
+             "Image\"\r\n[Messages]\r\nfile(s)=Datei(en)\r\nEmpty=\r\n"));
     Put(out / "ini", "bom.lng", Text("\xEF\xBB\xBF[messages]\nTag='x'\n"));
     Put(out / "settings", "settings.reg",
-        Text("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Varlo\\Tulvex\\Main]\n"
-             "\"Language\"=\"/x/Deutsch.lng\"\n\"WinWidth\"=dword:00000384\n\"WinMax\"=\"1\"\n\"Odd\"=hex:01,02\n"
+        Text("Windows Registry Editor Version "
+             "5.00\n\n[HKEY_CURRENT_USER\\Software\\Varlo\\Tulvex\\Main]\n"
+             "\"Language\"=\"/x/"
+             "Deutsch.lng\"\n\"WinWidth\"=dword:00000384\n\"WinMax\"=\"1\"\n\"Odd\"=hex:01,02\n"
              "\"Quoted\"=\"a \\\"b\\\" \\\\ c\"\n\n[Other]\n\"x\"=\"y\"\n"));
     return 0;
 }

@@ -4,8 +4,7 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The key make_seeds writes into the seed files.
     static const QByteArray key("fuzz-key");
     const thumbs::ThumbnailOptions cell{150, 170, true, true};

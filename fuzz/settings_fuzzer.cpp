@@ -4,8 +4,7 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     app::SettingsStore store;
     store.parse(QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size)));
     for (const QString& name : store.valueNames()) {

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Finding the embedded thumbnail and the end of the image, and rewriting the thumbnail after a turn.
+// Finding the embedded thumbnail and the end of the image, and rewriting the thumbnail after a
+// turn.
 #include "exif/exif_reader.h"
 #include "jpeg/segments.h"
 #include "rotate/transform.h"
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const int transform = 1 + data[0] % 3;
     std::vector<std::uint8_t> jpeg(data + 1, data + size);

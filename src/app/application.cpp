@@ -5,8 +5,7 @@
 
 namespace app {
 
-bool TulvexApplication::notify(QObject* receiver, QEvent* event)
-{
+bool TulvexApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {

@@ -28,8 +28,7 @@ namespace {
 constexpr const char* kCommandProperty = "tulvexCommand";
 
 QAction* MakeAction(QObject* owner, const char* name, const QString& caption, const QString& hint,
-                    app::IconIndex icon, int tag)
-{
+                    app::IconIndex icon, int tag) {
     auto* action = new QAction(app::ToolIcon(icon), caption, owner);
     action->setObjectName(name);
     action->setProperty(TFormTulvex::kTagProperty, tag);
@@ -38,8 +37,7 @@ QAction* MakeAction(QObject* owner, const char* name, const QString& caption, co
     return action;
 }
 
-QString WithoutAccelerator(QString text)
-{
+QString WithoutAccelerator(QString text) {
     text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
     text.remove(u'&');
     text.replace(QStringLiteral("\x01"), QStringLiteral("&&"));
@@ -47,8 +45,7 @@ QString WithoutAccelerator(QString text)
 }
 
 // One distinct underlined letter per item, where the caption has one left.
-QString WithAccelerator(const QString& caption, QSet<QChar>& used)
-{
+QString WithAccelerator(const QString& caption, QSet<QChar>& used) {
     QString plain = WithoutAccelerator(caption);
     for (qsizetype i = 0; i < plain.size(); ++i) {
         const QChar c = plain[i].toUpper();
@@ -59,15 +56,13 @@ QString WithAccelerator(const QString& caption, QSet<QChar>& used)
     return plain;
 }
 
-QString ShortcutName(const QAction* action)
-{
+QString ShortcutName(const QAction* action) {
     QString name = action->shortcut().toString(QKeySequence::PortableText);
     return name.replace(QStringLiteral("Return"), QStringLiteral("Enter"));
 }
 
 // A menu item standing for a command: it shows the command's caption, shortcut and state.
-QAction* MenuItemFor(QMenu* menu, const char* name, QAction* command)
-{
+QAction* MenuItemFor(QMenu* menu, const char* name, QAction* command) {
     auto* item = new QAction(menu);
     item->setObjectName(name);
     item->setProperty(kCommandProperty, QVariant::fromValue(static_cast<QObject*>(command)));
@@ -76,8 +71,7 @@ QAction* MenuItemFor(QMenu* menu, const char* name, QAction* command)
     return item;
 }
 
-void RefreshMenuCaptions(QMenu* menu, const QAction* defaultItem)
-{
+void RefreshMenuCaptions(QMenu* menu, const QAction* defaultItem) {
     QSet<QChar> used;
     for (QAction* item : menu->actions()) {
         if (item->isSeparator()) continue;
@@ -100,15 +94,13 @@ class TToolButton final : public QToolButton {
 public:
     static constexpr QSize kMinimum{67, 44};
     using QToolButton::QToolButton;
-    QSize sizeHint() const override
-    {
+    QSize sizeHint() const override {
         return {std::max(kMinimum.width(), QToolButton::sizeHint().width()), kMinimum.height()};
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
 };
 
-QToolButton* MakeToolButton(QToolBar* bar, const char* name)
-{
+QToolButton* MakeToolButton(QToolBar* bar, const char* name) {
     auto* button = new TToolButton(bar);
     button->setObjectName(name);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -124,18 +116,21 @@ QToolButton* MakeToolButton(QToolBar* bar, const char* name)
 
 } // namespace
 
-void TFormTulvex::CreateActions()
-{
+void TFormTulvex::CreateActions() {
     using app::IconIndex;
     ActionOpen = MakeAction(this, "ActionOpen", "View Image", "Hotkey", IconIndex::ViewImage, 0);
-    ActionRotateLeft = MakeAction(this, "ActionRotateLeft", "Rotate Left", "Hotkey", IconIndex::RotateLeft, 1);
-    ActionRotateRight = MakeAction(this, "ActionRotateRight", "Rotate Right", "Hotkey", IconIndex::RotateRight, 2);
-    ActionRotate180 = MakeAction(this, "ActionRotate180", "Rotate 180", "Hotkey", IconIndex::Rotate180, 3);
+    ActionRotateLeft =
+        MakeAction(this, "ActionRotateLeft", "Rotate Left", "Hotkey", IconIndex::RotateLeft, 1);
+    ActionRotateRight =
+        MakeAction(this, "ActionRotateRight", "Rotate Right", "Hotkey", IconIndex::RotateRight, 2);
+    ActionRotate180 =
+        MakeAction(this, "ActionRotate180", "Rotate 180", "Hotkey", IconIndex::Rotate180, 3);
     // The turn an action makes travels with it as its code, not as a bare number.
     ActionRotateLeft->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Left));
     ActionRotateRight->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Right));
     ActionRotate180->setProperty(kTagProperty, QVariant::fromValue(rotate::RotationCode::Half));
-    ActionDisplayExif = MakeAction(this, "ActionDisplayExif", "Display EXIF", "Display EXIF", IconIndex::Exif, 0);
+    ActionDisplayExif =
+        MakeAction(this, "ActionDisplayExif", "Display EXIF", "Display EXIF", IconIndex::Exif, 0);
     ActionDelete = MakeAction(this, "ActionDelete", "Delete", "Delete image", IconIndex::Delete, 0);
     ActionDelete->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
     SetActionHint(ActionDelete, ActionHint(ActionDelete));
@@ -149,30 +144,33 @@ void TFormTulvex::CreateActions()
             app::RunGuarded([this, handler] { handler(); });
         });
     };
-    bind(ActionOpen, [this] { ActionOpenExecute(); }, true);
-    bind(ActionRotateLeft, [this] { ActionRotate(ActionRotateLeft); }, true);
-    bind(ActionRotateRight, [this] { ActionRotate(ActionRotateRight); }, true);
-    bind(ActionRotate180, [this] { ActionRotate(ActionRotate180); }, true);
-    bind(ActionDisplayExif, [this] { ActionDisplayExifExecute(); }, true);
-    bind(ActionDelete, [this] { ActionDeleteExecute(); }, false);
+    bind(
+        ActionOpen, [this] { ActionOpenExecute(); }, true);
+    bind(
+        ActionRotateLeft, [this] { ActionRotate(ActionRotateLeft); }, true);
+    bind(
+        ActionRotateRight, [this] { ActionRotate(ActionRotateRight); }, true);
+    bind(
+        ActionRotate180, [this] { ActionRotate(ActionRotate180); }, true);
+    bind(
+        ActionDisplayExif, [this] { ActionDisplayExifExecute(); }, true);
+    bind(
+        ActionDelete, [this] { ActionDeleteExecute(); }, false);
 }
 
-bool TFormTulvex::EnabledAfterUpdate(QAction* action)
-{
+bool TFormTulvex::EnabledAfterUpdate(QAction* action) {
     UpdateActions(); // the update handler runs right before the command
     return action->isEnabled();
 }
 
-void TFormTulvex::UpdateActions()
-{
+void TFormTulvex::UpdateActions() {
     const bool enabled = HasSelectedImage();
     for (QAction* action : {ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180,
                             ActionDisplayExif, ActionDelete})
         if (action->isEnabled() != enabled) action->setEnabled(enabled);
 }
 
-void TFormTulvex::CreateToolBar()
-{
+void TFormTulvex::CreateToolBar() {
     ToolBar = new QToolBar(this);
     ToolBar->setObjectName("ToolBar");
     ToolBar->setMovable(false);
@@ -189,19 +187,20 @@ void TFormTulvex::CreateToolBar()
     tbAuto = MakeToolButton(ToolBar, "tbAuto");
     tbAuto->setText("Automatic");
     tbAuto->setIcon(app::ToolIcon(app::IconIndex::Automatic));
-    connect(tbAuto, &QToolButton::clicked, this, [this] { app::RunGuarded([this] { tbAutoClick(); }); });
+    connect(tbAuto, &QToolButton::clicked, this,
+            [this] { app::RunGuarded([this] { tbAutoClick(); }); });
     const std::pair<const char*, QAction*> bound[] = {
-        {"tbViewImage", ActionOpen}, {"tbRotateLeft", ActionRotateLeft},
+        {"tbViewImage", ActionOpen},          {"tbRotateLeft", ActionRotateLeft},
         {"tbRotateRight", ActionRotateRight}, {"tbRotate180", ActionRotate180},
-        {"ToolButton2", ActionDelete}, {"tbExif", ActionDisplayExif}};
-    for (const auto& [name, action] : bound) MakeToolButton(ToolBar, name)->setDefaultAction(action);
+        {"ToolButton2", ActionDelete},        {"tbExif", ActionDisplayExif}};
+    for (const auto& [name, action] : bound)
+        MakeToolButton(ToolBar, name)->setDefaultAction(action);
     tbOptions = MakeToolButton(ToolBar, "tbOptions");
     tbOptions->setText("Options");
     tbOptions->setIcon(app::ToolIcon(app::IconIndex::Options));
 }
 
-void TFormTulvex::CreateMenus()
-{
+void TFormTulvex::CreateMenus() {
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
     QAction* pmiName = MenuItemFor(PopupMenu, "pmiName", ActionOpen);
@@ -244,8 +243,10 @@ void TFormTulvex::CreateMenus()
     pmiHiQuality->setChecked(true);
     pmOptions->addSeparator()->setObjectName("N2");
     LanguageGroup = new QActionGroup(this);
-    for (QAction* a : {pmiEnlargeSmall, pmiKeepTimestamp, pmiDeleteConfirm}) a->setChecked(true);
-    connect(pmOptions, &QMenu::aboutToShow, this, [this] { RefreshMenuCaptions(pmOptions, nullptr); });
+    for (QAction* a : {pmiEnlargeSmall, pmiKeepTimestamp, pmiDeleteConfirm})
+        a->setChecked(true);
+    connect(pmOptions, &QMenu::aboutToShow, this,
+            [this] { RefreshMenuCaptions(pmOptions, nullptr); });
 
     const auto guarded = [this](QAction* action, auto handler) {
         connect(action, &QAction::triggered, this, [handler] { app::RunGuarded(handler); });
@@ -263,8 +264,7 @@ void TFormTulvex::CreateMenus()
     tbFavorites->setPopupMode(QToolButton::InstantPopup);
 }
 
-void TFormTulvex::ActionDeleteExecute()
-{
+void TFormTulvex::ActionDeleteExecute() {
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     QStringList doomed;
     for (int r = sel.top; r <= sel.bottom; ++r)
@@ -293,31 +293,33 @@ void TFormTulvex::ActionDeleteExecute()
             if (const int i = IndexOfAuto(path); i >= 0) FAutoList.erase(FAutoList.begin() + i);
         }
         if (!failures.isEmpty())
-            app::Shell::current().message(this, QString(), failures.join(u'\n'), app::Shell::Icon::Warning);
+            app::Shell::current().message(this, QString(), failures.join(u'\n'),
+                                          app::Shell::Icon::Warning);
     }
     AddThumbRows();
     RepaintGrid();
 }
 
-void TFormTulvex::ActionOpenExecute()
-{
+void TFormTulvex::ActionOpenExecute() {
     if (QFileInfo::exists(FSelectedFile))
         app::Shell::current().openUrl(QUrl::fromLocalFile(FSelectedFile));
     else
         ShowMissingFile(FSelectedFile);
 }
 
-void TFormTulvex::pmiWebsiteClick() { app::Shell::current().openUrl(QUrl(kWebSite)); }
+void TFormTulvex::pmiWebsiteClick() {
+    app::Shell::current().openUrl(QUrl(kWebSite));
+}
 
-void TFormTulvex::pmiAboutClick()
-{
-    const QString text = kTitle + u'\n' + Msg("Version") + u' ' + QStringLiteral(TULVEX_VERSION) + u'\n' +
-                         Msg("Free software under the GNU General Public License, version 3 or later (see the file LICENSE).");
+void TFormTulvex::pmiAboutClick() {
+    const QString text = kTitle + u'\n' + Msg("Version") + u' ' + QStringLiteral(TULVEX_VERSION) +
+                         u'\n' +
+                         Msg("Free software under the GNU General Public License, version 3 or "
+                             "later (see the file LICENSE).");
     app::Shell::current().message(this, Msg("About"), text, app::Shell::Icon::Information);
 }
 
-void TFormTulvex::pmiThumbsInRowClick()
-{
+void TFormTulvex::pmiThumbsInRowClick() {
     TThumbForm form(this, FLang->LanguageFile());
     form.udQty->setPosition(DrawGrid->ColCount());
     if (form.exec() != QDialog::Accepted) return;

@@ -9,8 +9,7 @@ namespace {
 
 constexpr int kSize = 24;
 
-void DrawTurnArrow(QPainter& p, bool clockwise, const QColor& color)
-{
+void DrawTurnArrow(QPainter& p, bool clockwise, const QColor& color) {
     QPen pen(color, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
@@ -32,11 +31,14 @@ void DrawTurnArrow(QPainter& p, bool clockwise, const QColor& color)
     p.drawPath(head);
 }
 
-void DrawPicture(QPainter& p, IconIndex index, const QColor& ink, const QColor& accent)
-{
+void DrawPicture(QPainter& p, IconIndex index, const QColor& ink, const QColor& accent) {
     switch (index) {
-    case IconIndex::RotateLeft: DrawTurnArrow(p, false, accent); break;
-    case IconIndex::RotateRight: DrawTurnArrow(p, true, accent); break;
+    case IconIndex::RotateLeft:
+        DrawTurnArrow(p, false, accent);
+        break;
+    case IconIndex::RotateRight:
+        DrawTurnArrow(p, true, accent);
+        break;
     case IconIndex::Rotate180: {
         DrawTurnArrow(p, true, accent);
         p.setPen(QPen(ink, 1));
@@ -78,7 +80,8 @@ void DrawPicture(QPainter& p, IconIndex index, const QColor& ink, const QColor& 
     }
     case IconIndex::Options: {
         p.setPen(QPen(ink, 2));
-        for (int y : {7, 12, 17}) p.drawLine(4, y, 20, y);
+        for (int y : {7, 12, 17})
+            p.drawLine(4, y, 20, y);
         p.setBrush(accent);
         p.setPen(QPen(ink, 1));
         p.drawEllipse(QPointF(8, 7), 2.5, 2.5);
@@ -131,8 +134,7 @@ void DrawPicture(QPainter& p, IconIndex index, const QColor& ink, const QColor& 
 
 } // namespace
 
-QPixmap DrawIcon(IconIndex index, bool enabled)
-{
+QPixmap DrawIcon(IconIndex index, bool enabled) {
     QPixmap pixmap(kSize, kSize);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -154,8 +156,7 @@ QPixmap DrawIcon(IconIndex index, bool enabled)
     return pixmap;
 }
 
-QIcon ToolIcon(IconIndex index)
-{
+QIcon ToolIcon(IconIndex index) {
     QIcon icon;
     icon.addPixmap(DrawIcon(index, true), QIcon::Normal);
     icon.addPixmap(index == IconIndex::Automatic ? DrawIcon(index, true) : DrawIcon(index, false),
@@ -163,8 +164,7 @@ QIcon ToolIcon(IconIndex index)
     return icon;
 }
 
-QIcon BulletIcon()
-{
+QIcon BulletIcon() {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);

@@ -8,8 +8,15 @@ namespace app {
 
 // The tool bar pictures, drawn in code; indexes as the image lists hold them.
 enum class IconIndex {
-    RotateLeft = 0, ViewImage = 1, RotateRight = 2, Rotate180 = 3, Delete = 4, Options = 5,
-    Exif = 6, Favorites = 7, Automatic = 8,
+    RotateLeft = 0,
+    ViewImage = 1,
+    RotateRight = 2,
+    Rotate180 = 3,
+    Delete = 4,
+    Options = 5,
+    Exif = 6,
+    Favorites = 7,
+    Automatic = 8,
 };
 
 QPixmap DrawIcon(IconIndex index, bool enabled);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/file_io.h"
-
 #include <QString>
+
+#include "platform/file_io.h"
 
 namespace app {
 

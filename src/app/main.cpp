@@ -15,8 +15,7 @@ namespace {
 constexpr int kBadUsage = 2;
 
 // --version and --help answer on standard output and exit 0.
-int Answer(app::StartArguments::Action action)
-{
+int Answer(app::StartArguments::Action action) {
     if (action == app::StartArguments::Action::Version)
         std::printf("tulvex %s\n", TULVEX_VERSION);
     else
@@ -26,10 +25,10 @@ int Answer(app::StartArguments::Action action)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     // These need no display: answered before the window system starts.
-    if (const auto request = app::VersionOrHelpRequest(argc, argv); request != app::StartArguments::Action::Run)
+    if (const auto request = app::VersionOrHelpRequest(argc, argv);
+        request != app::StartArguments::Action::Run)
         return Answer(request);
 
     std::optional<app::InstanceMarkers> markers(std::in_place); // others can see that Tulvex runs

@@ -2,7 +2,6 @@
 #include "app/main_window.h"
 
 #include "app/shell.h"
-
 #include "collection/scan.h"
 #include "lang/Lang.h"
 #include "thumbs/draw_grid.h"
@@ -29,28 +28,42 @@ constexpr int kFrameCheckMs = 25;
 
 // The 29 translatable properties of the main window, in the order they are applied.
 const char* const kTranslationKeys[] = {
-    "FormTulvex.ActionOpen.Caption",        "FormTulvex.ActionOpen.Hint",
-    "FormTulvex.ActionRotateLeft.Caption",  "FormTulvex.ActionRotateLeft.Hint",
-    "FormTulvex.ActionRotateRight.Caption", "FormTulvex.ActionRotateRight.Hint",
-    "FormTulvex.ActionRotate180.Caption",   "FormTulvex.ActionRotate180.Hint",
-    "FormTulvex.ActionDisplayExif.Caption", "FormTulvex.ActionDisplayExif.Hint",
-    "FormTulvex.tbFavorites.Caption",       "FormTulvex.tbFavorites.Hint",
-    "FormTulvex.tbAuto.Caption",            "FormTulvex.tbAuto.Hint",
-    "FormTulvex.tbOptions.Caption",         "FormTulvex.tbOptions.Hint",
-    "FormTulvex.ActionDelete.Caption",      "FormTulvex.ActionDelete.Hint",
-    "FormTulvex.btnBrowse.Caption",         "FormTulvex.cbSubFolders.Caption",
-    "FormTulvex.pmiRefresh.Caption",        "FormTulvex.pmiThumbsInRow.Caption",
-    "FormTulvex.pmiEnlargeSmall.Caption",   "FormTulvex.pmiHiQuality.Caption",
-    "FormTulvex.pmiLowQuality.Caption",     "FormTulvex.pmiKeepTimestamp.Caption",
-    "FormTulvex.pmiAbout.Caption",          "FormTulvex.pmiWebsite.Caption",
+    "FormTulvex.ActionOpen.Caption",
+    "FormTulvex.ActionOpen.Hint",
+    "FormTulvex.ActionRotateLeft.Caption",
+    "FormTulvex.ActionRotateLeft.Hint",
+    "FormTulvex.ActionRotateRight.Caption",
+    "FormTulvex.ActionRotateRight.Hint",
+    "FormTulvex.ActionRotate180.Caption",
+    "FormTulvex.ActionRotate180.Hint",
+    "FormTulvex.ActionDisplayExif.Caption",
+    "FormTulvex.ActionDisplayExif.Hint",
+    "FormTulvex.tbFavorites.Caption",
+    "FormTulvex.tbFavorites.Hint",
+    "FormTulvex.tbAuto.Caption",
+    "FormTulvex.tbAuto.Hint",
+    "FormTulvex.tbOptions.Caption",
+    "FormTulvex.tbOptions.Hint",
+    "FormTulvex.ActionDelete.Caption",
+    "FormTulvex.ActionDelete.Hint",
+    "FormTulvex.btnBrowse.Caption",
+    "FormTulvex.cbSubFolders.Caption",
+    "FormTulvex.pmiRefresh.Caption",
+    "FormTulvex.pmiThumbsInRow.Caption",
+    "FormTulvex.pmiEnlargeSmall.Caption",
+    "FormTulvex.pmiHiQuality.Caption",
+    "FormTulvex.pmiLowQuality.Caption",
+    "FormTulvex.pmiKeepTimestamp.Caption",
+    "FormTulvex.pmiAbout.Caption",
+    "FormTulvex.pmiWebsite.Caption",
     "FormTulvex.pmiDeleteConfirm.Caption",
 };
 
 } // namespace
 
 TFormTulvex::TFormTulvex(QWidget* parent)
-    : QMainWindow(parent), m_thumbCache(thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Background))
-{
+    : QMainWindow(parent),
+      m_thumbCache(thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Background)) {
     setObjectName("FormTulvex");
     CreateControls();
     CreateActions();
@@ -58,7 +71,8 @@ TFormTulvex::TFormTulvex(QWidget* parent)
     CreateMenus();
     m_resizeTimer.setSingleShot(true);
     m_resizeTimer.setInterval(kResizeSettleMs);
-    connect(&m_resizeTimer, &QTimer::timeout, this, [this] { app::RunGuarded([this] { FormResize(this); }); });
+    connect(&m_resizeTimer, &QTimer::timeout, this,
+            [this] { app::RunGuarded([this] { FormResize(this); }); });
     m_frameWatch.setInterval(kFrameCheckMs);
     connect(&m_frameWatch, &QTimer::timeout, this, &TFormTulvex::CheckForFrame);
     // Commands follow the selection whenever the program becomes idle.
@@ -67,10 +81,11 @@ TFormTulvex::TFormTulvex(QWidget* parent)
     FormCreate();
 }
 
-TFormTulvex::~TFormTulvex() { FormDestroy(); }
+TFormTulvex::~TFormTulvex() {
+    FormDestroy();
+}
 
-void TFormTulvex::CreateControls()
-{
+void TFormTulvex::CreateControls() {
     setMinimumSize(kMinimumOuter);
     resize(kMinimumOuter);
     QFont dialogFont = font(); // the design's 8-point dialog font, 11 pixels high
@@ -118,12 +133,13 @@ void TFormTulvex::CreateControls()
     bar->addWidget(StatusPanel1);
     setStatusBar(bar);
 
-    connect(btnBrowse, &QPushButton::clicked, this, [this] { app::RunGuarded([this] { btnBrowseClick(); }); });
-    connect(cbSubFolders, &QCheckBox::toggled, this, [this] { app::RunGuarded([this] { cbSubFoldersClick(); }); });
+    connect(btnBrowse, &QPushButton::clicked, this,
+            [this] { app::RunGuarded([this] { btnBrowseClick(); }); });
+    connect(cbSubFolders, &QCheckBox::toggled, this,
+            [this] { app::RunGuarded([this] { cbSubFoldersClick(); }); });
 }
 
-void TFormTulvex::FormCreate()
-{
+void TFormTulvex::FormCreate() {
     FAskCrop = true;
     FLangFiles.clear();
     setWindowTitle(kTitle);
@@ -140,25 +156,24 @@ void TFormTulvex::FormCreate()
     ActionRotateRight->setShortcut(QKeySequence(Qt::Key_R));
     ActionRotate180->setShortcut(QKeySequence(Qt::Key_H));
     ActionDisplayExif->setShortcut(QKeySequence(Qt::Key_E));
-    for (QAction* action : {ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDisplayExif})
+    for (QAction* action :
+         {ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDisplayExif})
         SetActionHint(action, ActionHint(action)); // the tooltips now name the shortcuts
 }
 
-void TFormTulvex::RegisterTranslations()
-{
-    for (const char* key : kTranslationKeys) FLang->Properties() << QString::fromLatin1(key);
+void TFormTulvex::RegisterTranslations() {
+    for (const char* key : kTranslationKeys)
+        FLang->Properties() << QString::fromLatin1(key);
 }
 
-void TFormTulvex::showEvent(QShowEvent* event)
-{
+void TFormTulvex::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_shown) return;
     m_shown = true;
     app::RunGuarded([this] { FormShow(); });
 }
 
-void TFormTulvex::FormShow()
-{
+void TFormTulvex::FormShow() {
     ReadSettings();
     DrawGrid->setFocus(); // the plain-key commands work from the start
     FormResize(nullptr);
@@ -167,14 +182,12 @@ void TFormTulvex::FormShow()
     m_resizeTimer.start();
 }
 
-void TFormTulvex::moveEvent(QMoveEvent* event)
-{
+void TFormTulvex::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     NoteOuterGeometry();
 }
 
-void TFormTulvex::resizeEvent(QResizeEvent* event)
-{
+void TFormTulvex::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     NoteOuterGeometry();
     if (!m_shown) return;
@@ -182,8 +195,7 @@ void TFormTulvex::resizeEvent(QResizeEvent* event)
     m_resizeTimer.start();
 }
 
-void TFormTulvex::closeEvent(QCloseEvent* event)
-{
+void TFormTulvex::closeEvent(QCloseEvent* event) {
     // A load or automatic pass in progress stops before its next photo: closing asks nothing
     // and must not leave work running behind a hidden window.
     ++m_loadGeneration;
@@ -193,22 +205,26 @@ void TFormTulvex::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void TFormTulvex::FormDestroy()
-{
+void TFormTulvex::FormDestroy() {
     FAutoList.clear();
     ClearThumbnails();
     WriteSettings();
     FFavorites.clear();
 }
 
-QString TFormTulvex::Msg(const QString& key) const { return FLang->LookupMessage(key); }
+QString TFormTulvex::Msg(const QString& key) const {
+    return FLang->LookupMessage(key);
+}
 
-bool TFormTulvex::eventFilter(QObject* watched, QEvent* event)
-{
+bool TFormTulvex::eventFilter(QObject* watched, QEvent* event) {
     if (watched != edPath) return QMainWindow::eventFilter(watched, event);
     switch (event->type()) {
-    case QEvent::FocusIn: edPathEnter(); break;
-    case QEvent::FocusOut: edPathExit(); break;
+    case QEvent::FocusIn:
+        edPathEnter();
+        break;
+    case QEvent::FocusOut:
+        edPathExit();
+        break;
     case QEvent::ShortcutOverride: {
         // While the path box has the focus, the plain-key commands are detached: their keys
         // are typing. Ctrl+Del stays a command.
@@ -218,8 +234,9 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if (!m_handlersAttached && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_L ||
-             key->key() == Qt::Key_R || key->key() == Qt::Key_H || key->key() == Qt::Key_E)) {
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+             key->key() == Qt::Key_L || key->key() == Qt::Key_R || key->key() == Qt::Key_H ||
+             key->key() == Qt::Key_E)) {
             event->accept();
             return true;
         }
@@ -230,7 +247,8 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event)
         app::RunGuarded([this, key] { edPathKeyDown(key); });
         break;
     }
-    default: break;
+    default:
+        break;
     }
     return QMainWindow::eventFilter(watched, event);
 }

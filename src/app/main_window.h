@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/file_io.h"
 #include "rotate/orientation_table.h"
 #include "thumbs/image_codec.h"
 
@@ -17,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "platform/file_io.h"
 
 class QAction;
 class QActionGroup;
@@ -116,7 +117,8 @@ public:
     // Thumbnails and grid (thumbs/thumbnail_maker.cpp, thumbs/grid.cpp)
     // The window's part of making a thumbnail: the unreadable-image warning and the noting of
     // photos stored turned. The decoding itself may have run on a worker.
-    std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb, bool recordOrientation);
+    std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb,
+                                          bool recordOrientation);
     thumbs::ThumbnailOptions ThumbnailOptions() const;
     // The thumbnail of one photo at the current options, through the thumbnail cache.
     thumbs::Thumbnail MakeCachedThumbnail(const QString& path) const;
@@ -160,7 +162,7 @@ public:
     const QStringList& languageFiles() const { return FLangFiles; }
     bool askCrop() const { return FAskCrop; }
     TLanguage* language() const { return FLang; }
-    int loadCount() const { return m_loadCount; }        // loads started
+    int loadCount() const { return m_loadCount; }         // loads started
     int loadsFinished() const { return m_loadsFinished; } // loads that ran to their end
     const std::shared_ptr<thumbs::ThumbnailCache>& thumbnailCache() const { return m_thumbCache; }
 
@@ -200,11 +202,11 @@ private:
     QString m_startPath;  // from the command line
     QString m_startPhoto; // selected once the first load has run to its end
     bool m_handlersAttached = true;
-    QTimer m_resizeTimer; // coalesces a border drag into one reload
+    QTimer m_resizeTimer;                               // coalesces a border drag into one reload
     std::map<QString, platform::FileTimes> m_keptTimes; // of turned photos whose thumbnail is due
-    QRect m_wantedOuter;  // the stored outer geometry, until the frame is known
-    QRect m_outer;        // the last outer geometry seen while shown
-    QTimer m_frameWatch;  // waits for a window manager's frame after the first showing
+    QRect m_wantedOuter; // the stored outer geometry, until the frame is known
+    QRect m_outer;       // the last outer geometry seen while shown
+    QTimer m_frameWatch; // waits for a window manager's frame after the first showing
     int m_frameChecks = 0;
     QMargins m_lastFrame; // as seen at the previous check
     // Masters of unchanged photos, so that a reload only scales; shared with the workers.

@@ -29,7 +29,9 @@ const QString WinWidth = QStringLiteral("WinWidth");
 const QString WinHeight = QStringLiteral("WinHeight");
 const QString WinTop = QStringLiteral("WinTop");
 const QString WinLeft = QStringLiteral("WinLeft");
-QString Mru(int n) { return QStringLiteral("MRU%1").arg(n); }
+QString Mru(int n) {
+    return QStringLiteral("MRU%1").arg(n);
+}
 } // namespace key
 
 constexpr int kDefaultThumbsInRow = 5;
@@ -39,26 +41,22 @@ constexpr int kThumbsInRowOutOfRange = 3;
 constexpr int kFrameChecks = 400;
 constexpr int kMaxFrame = 200; // pixels on one side; more is a frame still being built
 
-QMargins FrameOf(const QWidget& window)
-{
+QMargins FrameOf(const QWidget& window) {
     return window.windowHandle() ? window.windowHandle()->frameMargins() : QMargins();
 }
 
-bool MayHaveWindowManager()
-{
+bool MayHaveWindowManager() {
     const QString platform = QGuiApplication::platformName();
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-QSize Without(QSize outer, const QMargins& frame)
-{
+QSize Without(QSize outer, const QMargins& frame) {
     return outer - QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
 }
 
 } // namespace
 
-void TFormTulvex::FitOuterGeometry()
-{
+void TFormTulvex::FitOuterGeometry() {
     const QMargins frame = FrameOf(*this);
     setMinimumSize(Without(kMinimumOuter, frame));
     // Placed by its client area, with the frame as the window system reports it now: the
@@ -66,17 +64,21 @@ void TFormTulvex::FitOuterGeometry()
     setGeometry(m_wantedOuter.marginsRemoved(frame));
 }
 
-QRect TFormTulvex::OuterGeometry() const { return geometry().marginsAdded(FrameOf(*this)); }
+QRect TFormTulvex::OuterGeometry() const {
+    return geometry().marginsAdded(FrameOf(*this));
+}
 
-void TFormTulvex::CheckForFrame()
-{
+void TFormTulvex::CheckForFrame() {
     const bool gaveUp = ++m_frameChecks >= kFrameChecks;
     // While the window manager is still building its frame, the margins can come out
     // negative or huge: only a plausible frame seen twice in a row counts.
     const QMargins frame = FrameOf(*this);
-    const bool plausible = !frame.isNull() && std::min({frame.left(), frame.top(), frame.right(), frame.bottom()}) >= 0 &&
-                           std::max({frame.left(), frame.top(), frame.right(), frame.bottom()}) <= kMaxFrame;
-    const bool settled = plausible && frame == m_lastFrame && isVisible() && windowState() == Qt::WindowNoState;
+    const bool plausible =
+        !frame.isNull() &&
+        std::min({frame.left(), frame.top(), frame.right(), frame.bottom()}) >= 0 &&
+        std::max({frame.left(), frame.top(), frame.right(), frame.bottom()}) <= kMaxFrame;
+    const bool settled =
+        plausible && frame == m_lastFrame && isVisible() && windowState() == Qt::WindowNoState;
     m_lastFrame = frame;
     if (settled) {
         FitOuterGeometry();
@@ -86,8 +88,7 @@ void TFormTulvex::CheckForFrame()
     }
 }
 
-void TFormTulvex::NoteOuterGeometry()
-{
+void TFormTulvex::NoteOuterGeometry() {
     // Only a shown window in its normal state says where it is: while hidden, a window
     // manager may already have taken its frame away. Until the frame is known, the window is
     // where it was asked to be.
@@ -95,10 +96,11 @@ void TFormTulvex::NoteOuterGeometry()
     m_outer = m_frameWatch.isActive() ? m_wantedOuter : OuterGeometry();
 }
 
-QString TFormTulvex::SettingsPath() const { return app::SettingsStore::DefaultPath(); }
+QString TFormTulvex::SettingsPath() const {
+    return app::SettingsStore::DefaultPath();
+}
 
-void TFormTulvex::ReadSettings()
-{
+void TFormTulvex::ReadSettings() {
     app::SettingsStore store;
     store.load(SettingsPath());
 
@@ -120,9 +122,13 @@ void TFormTulvex::ReadSettings()
     } else {
         // The stored values are the outer window, frame included; the minimum raises a smaller
         // one before it centres.
-        const int width = std::max(store.readInteger(key::WinWidth, kMinimumOuter.width()), kMinimumOuter.width());
-        const int height = std::max(store.readInteger(key::WinHeight, kMinimumOuter.height()), kMinimumOuter.height());
-        const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry() : QRect();
+        const int width = std::max(store.readInteger(key::WinWidth, kMinimumOuter.width()),
+                                   kMinimumOuter.width());
+        const int height = std::max(store.readInteger(key::WinHeight, kMinimumOuter.height()),
+                                    kMinimumOuter.height());
+        const QRect screen = QGuiApplication::primaryScreen()
+                                 ? QGuiApplication::primaryScreen()->geometry()
+                                 : QRect();
         const int top = store.readInteger(key::WinTop, screen.height() / 2 - height / 2);
         const int left = store.readInteger(key::WinLeft, screen.width() / 2 - width / 2);
         m_wantedOuter = QRect(left, top, width, height); // kept as stored, even off the screen
@@ -143,8 +149,7 @@ void TFormTulvex::ReadSettings()
     BuildFavoritesMenu();
 }
 
-void TFormTulvex::WriteSettings()
-{
+void TFormTulvex::WriteSettings() {
     // Read again so that values of other kinds and names are written back as they were.
     app::SettingsStore store;
     store.load(SettingsPath());
@@ -166,6 +171,7 @@ void TFormTulvex::WriteSettings()
     store.writeBool(key::HighQuality, pmiHiQuality->isChecked());
     store.writeString(key::LastFolder, edPath->text());
     store.writeInteger(key::ThumbsInRow, DrawGrid->ColCount());
-    for (int i = 0; i < FFavorites.size(); ++i) store.writeString(key::Mru(i), FFavorites[i]);
+    for (int i = 0; i < FFavorites.size(); ++i)
+        store.writeString(key::Mru(i), FFavorites[i]);
     store.save(SettingsPath()); // a store that cannot be written keeps the old file
 }

@@ -17,10 +17,10 @@ constexpr qint64 kMaxStoreSize = 1 << 20;
 
 // Characters that would break the one-line form of a value, or be lost in UTF-8: they are
 // written as \uXXXX (line breaks as \n and \r).
-bool NeedsCodeEscape(QStringView text, qsizetype i)
-{
+bool NeedsCodeEscape(QStringView text, qsizetype i) {
     const QChar c = text[i];
-    if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+    if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+        c == QChar::ParagraphSeparator)
         return true;
     if (c.isHighSurrogate()) return i + 1 >= text.size() || !text[i + 1].isLowSurrogate();
     if (c.isLowSurrogate()) return i == 0 || !text[i - 1].isHighSurrogate();
@@ -28,8 +28,7 @@ bool NeedsCodeEscape(QStringView text, qsizetype i)
 }
 
 // Four hex digits at `pos`, or nothing.
-std::optional<char16_t> HexUnit(QStringView line, qsizetype pos)
-{
+std::optional<char16_t> HexUnit(QStringView line, qsizetype pos) {
     if (pos + 4 > line.size()) return std::nullopt;
     char16_t unit = 0;
     for (const QChar c : line.mid(pos, 4)) {
@@ -43,8 +42,7 @@ std::optional<char16_t> HexUnit(QStringView line, qsizetype pos)
 // Parses a quoted string starting at `pos` (on the opening quote); returns the end past the
 // closing quote or -1. \n, \r and \uXXXX stand for what Quote escaped; any other
 // backslash takes the next character as it is, as files of earlier versions expect.
-qsizetype ParseQuoted(QStringView line, qsizetype pos, QString& out)
-{
+qsizetype ParseQuoted(QStringView line, qsizetype pos, QString& out) {
     if (pos >= line.size() || line[pos] != u'"') return -1;
     out.clear();
     for (qsizetype i = pos + 1; i < line.size(); ++i) {
@@ -70,8 +68,7 @@ qsizetype ParseQuoted(QStringView line, qsizetype pos, QString& out)
     return -1;
 }
 
-QString Quote(const QString& text)
-{
+QString Quote(const QString& text) {
     QString out;
     out.reserve(text.size() + 2);
     out += u'"';
@@ -96,17 +93,16 @@ QString Quote(const QString& text)
 
 } // namespace
 
-const QString SettingsStore::kKeyPath = QStringLiteral("HKEY_CURRENT_USER\\Software\\Varlo\\Tulvex\\Main");
+const QString SettingsStore::kKeyPath =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\Varlo\\Tulvex\\Main");
 
-QString SettingsStore::DefaultPath()
-{
+QString SettingsStore::DefaultPath() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
     return base + "/Varlo/Tulvex/settings.reg";
 }
 
-bool SettingsStore::load(const QString& path)
-{
+bool SettingsStore::load(const QString& path) {
     m_values.clear();
     m_foreignLines.clear();
     QFile file(path);
@@ -115,8 +111,7 @@ bool SettingsStore::load(const QString& path)
     return true;
 }
 
-void SettingsStore::parse(const QString& text)
-{
+void SettingsStore::parse(const QString& text) {
     bool inMain = false;
     bool inForeign = false;
     for (QStringView raw : QStringView(text).split(u'\n')) {
@@ -135,7 +130,8 @@ void SettingsStore::parse(const QString& text)
         if (!inMain) continue;
         Value value;
         const qsizetype end = ParseQuoted(line, 0, value.name);
-        if (end < 0 || end >= line.size() || line[end] != u'=' || value.name.isEmpty() || exists(value.name))
+        if (end < 0 || end >= line.size() || line[end] != u'=' || value.name.isEmpty() ||
+            exists(value.name))
             continue;
         const QStringView data = line.mid(end + 1);
         if (data.startsWith(u'"')) {
@@ -155,24 +151,29 @@ void SettingsStore::parse(const QString& text)
     }
 }
 
-QString SettingsStore::serialize() const
-{
+QString SettingsStore::serialize() const {
     QString out = kHeader + "\n\n[" + kKeyPath + "]\n";
     for (const Value& v : m_values) {
         out += Quote(v.name) + '=';
         switch (v.kind) {
-        case Kind::Text: out += Quote(v.text); break;
-        case Kind::Number: out += QStringLiteral("dword:%1").arg(v.number, 8, 16, QChar(u'0')); break;
-        case Kind::Other: out += v.raw; break;
+        case Kind::Text:
+            out += Quote(v.text);
+            break;
+        case Kind::Number:
+            out += QStringLiteral("dword:%1").arg(v.number, 8, 16, QChar(u'0'));
+            break;
+        case Kind::Other:
+            out += v.raw;
+            break;
         }
         out += '\n';
     }
-    for (const QString& line : m_foreignLines) out += line + '\n';
+    for (const QString& line : m_foreignLines)
+        out += line + '\n';
     return out;
 }
 
-bool SettingsStore::save(const QString& path) const
-{
+bool SettingsStore::save(const QString& path) const {
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
@@ -184,22 +185,20 @@ bool SettingsStore::save(const QString& path) const
     return file.commit();
 }
 
-const SettingsStore::Value* SettingsStore::find(const QString& name) const
-{
+const SettingsStore::Value* SettingsStore::find(const QString& name) const {
     for (const Value& v : m_values)
         if (v.name.compare(name, Qt::CaseInsensitive) == 0) return &v;
     return nullptr;
 }
 
-QStringList SettingsStore::valueNames() const
-{
+QStringList SettingsStore::valueNames() const {
     QStringList names;
-    for (const Value& v : m_values) names << v.name;
+    for (const Value& v : m_values)
+        names << v.name;
     return names;
 }
 
-int SettingsStore::readInteger(const QString& name, int fallback) const
-{
+int SettingsStore::readInteger(const QString& name, int fallback) const {
     const Value* v = find(name);
     if (!v) return fallback;
     if (v->kind == Kind::Number) return int(v->number);
@@ -209,34 +208,29 @@ int SettingsStore::readInteger(const QString& name, int fallback) const
     return ok ? parsed : fallback;
 }
 
-bool SettingsStore::readBool(const QString& name, bool fallback) const
-{
+bool SettingsStore::readBool(const QString& name, bool fallback) const {
     return readInteger(name, fallback ? 1 : 0) != 0;
 }
 
-QString SettingsStore::readString(const QString& name, const QString& fallback) const
-{
+QString SettingsStore::readString(const QString& name, const QString& fallback) const {
     const Value* v = find(name);
     return v && v->kind == Kind::Text ? v->text : fallback;
 }
 
-SettingsStore::Value& SettingsStore::slot(const QString& name)
-{
+SettingsStore::Value& SettingsStore::slot(const QString& name) {
     for (Value& v : m_values)
         if (v.name.compare(name, Qt::CaseInsensitive) == 0) return v;
     m_values.push_back(Value{name, Kind::Text, {}, 0, {}});
     return m_values.back();
 }
 
-void SettingsStore::writeString(const QString& name, const QString& text)
-{
+void SettingsStore::writeString(const QString& name, const QString& text) {
     Value& v = slot(name);
     v.kind = Kind::Text;
     v.text = text;
 }
 
-void SettingsStore::writeInteger(const QString& name, int value)
-{
+void SettingsStore::writeInteger(const QString& name, int value) {
     const bool existsAsText = find(name) && find(name)->kind == Kind::Text;
     Value& v = slot(name);
     if (existsAsText) {

@@ -18,9 +18,9 @@ public:
     struct Value {
         QString name;
         Kind kind = Kind::Text;
-        QString text;          // Text
+        QString text;             // Text
         std::uint32_t number = 0; // Number
-        QString raw;           // Other: the data as found, written back unchanged
+        QString raw;              // Other: the data as found, written back unchanged
     };
 
     static const QString kKeyPath; // HKEY_CURRENT_USER\Software\Varlo\Tulvex\Main

@@ -17,7 +17,8 @@ public:
 
     virtual ~Shell() = default;
     // A box with an OK button. An empty caption gives the application's name.
-    virtual void message(QWidget* owner, const QString& caption, const QString& text, Icon icon) = 0;
+    virtual void message(QWidget* owner, const QString& caption, const QString& text,
+                         Icon icon) = 0;
     virtual bool askYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
     // Warning with OK (default) and Cancel plus a check box; true only for OK.
     virtual bool askWithCheckBox(QWidget* owner, const QString& caption, const QString& text,
@@ -40,8 +41,7 @@ QString WithFullStop(const QString& text);
 void ShowCurrentException();
 
 // Runs a handler; an error it raises ends it and is shown in the error box.
-template <typename F> void RunGuarded(F&& handler)
-{
+template <typename F> void RunGuarded(F&& handler) {
     try {
         handler();
     } catch (...) {

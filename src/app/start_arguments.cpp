@@ -8,8 +8,7 @@ namespace app {
 const char* const kStartUsage = "usage: tulvex [FOLDER | PHOTO]\n"
                                 "       tulvex --version | --help\n";
 
-StartArguments ParseStartArguments(const QStringList& args)
-{
+StartArguments ParseStartArguments(const QStringList& args) {
     StartArguments result;
     bool options = true;
     QStringList paths;
@@ -28,13 +27,14 @@ StartArguments ParseStartArguments(const QStringList& args)
             paths << arg;
         }
     }
-    if (paths.size() > 1) return {StartArguments::Action::BadUsage, {}, QStringLiteral("one folder or photo at most")};
+    if (paths.size() > 1)
+        return {
+            StartArguments::Action::BadUsage, {}, QStringLiteral("one folder or photo at most")};
     if (!paths.isEmpty()) result.path = paths.front();
     return result;
 }
 
-StartArguments::Action VersionOrHelpRequest(int argc, const char* const* argv)
-{
+StartArguments::Action VersionOrHelpRequest(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) break;
         if (std::strcmp(argv[i], "--version") == 0) return StartArguments::Action::Version;

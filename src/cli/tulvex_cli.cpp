@@ -20,13 +20,12 @@
 #include <QLocale>
 #include <QtConcurrent/QtConcurrentMap>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -43,21 +42,23 @@ const char* const kUsageText =
     "       tulvex-cli thumbnails [--low] [--cell W] [--recursive] FOLDER [--out DIR]\n"
     "       tulvex-cli --version | --help\n";
 
-int Usage(const char* problem = nullptr)
-{
+int Usage(const char* problem = nullptr) {
     if (problem) std::fprintf(stderr, "tulvex-cli: %s\n", problem);
     std::fputs(kUsageText, stderr);
     return kUsage;
 }
 
-int Help()
-{
+int Help() {
     std::fputs(kUsageText, stdout);
-    std::fputs("\nExit status: 0 all went well, 1 some photo failed, 2 bad usage. See tulvex-cli(1).\n", stdout);
+    std::fputs(
+        "\nExit status: 0 all went well, 1 some photo failed, 2 bad usage. See tulvex-cli(1).\n",
+        stdout);
     return kOk;
 }
 
-std::string Local(const QString& s) { return s.toLocal8Bit().toStdString(); }
+std::string Local(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
 
 struct Options {
     bool crop = false, keepTime = false, recursive = false, low = false;
@@ -68,8 +69,7 @@ struct Options {
 };
 
 // Flags may stand anywhere; "--" ends them.
-std::optional<Options> ParseOptions(const QStringList& args)
-{
+std::optional<Options> ParseOptions(const QStringList& args) {
     Options o;
     bool flags = true;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -108,21 +108,22 @@ struct TurnReport {
     std::string warning; // to standard error, whatever the result
 };
 
-TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o)
-{
+TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o) {
     const auto name = Local(path);
     if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file"};
     const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, o.keepTime);
     if (!plan) return {TurnResult::Failed, name + ": bad turn"};
     if (plan->mayCrop() && !o.crop)
-        return {TurnResult::Skipped, name + ": skipped, " + std::to_string(plan->header.width) + "x" +
-                                         std::to_string(plan->header.height) +
+        return {TurnResult::Skipped, name + ": skipped, " + std::to_string(plan->header.width) +
+                                         "x" + std::to_string(plan->header.height) +
                                          " is not a multiple of 16 (use --crop to turn it anyway)"};
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned: return {TurnResult::Turned, {}, outcome.warning};
+    case rotate::TurnOutcome::Status::Turned:
+        return {TurnResult::Turned, {}, outcome.warning};
     case rotate::TurnOutcome::Status::TransformFailed:
-        return {TurnResult::Failed, name + ": unable to rotate the image: " + outcome.result.text()};
+        return {TurnResult::Failed,
+                name + ": unable to rotate the image: " + outcome.result.text()};
     case rotate::TurnOutcome::Status::TimesFailed:
         return {TurnResult::Failed,
                 name + ": turned, but its times could not be restored: " + outcome.result.text()};
@@ -137,8 +138,7 @@ struct TurnJob {
     TurnReport report;
 };
 
-void RunJob(TurnJob& job, const Options& o)
-{
+void RunJob(TurnJob& job, const Options& o) {
     if (!job.code) {
         job.orientation = thumbs::ReadImageHeader(job.path).orientation;
         job.code = rotate::UprightCode(job.orientation);
@@ -148,8 +148,7 @@ void RunJob(TurnJob& job, const Options& o)
 
 // The jobs of one file (the same device and inode, however it was named) in the given order: one
 // writer per photo, each job reading what the one before it wrote.
-std::vector<std::vector<std::size_t>> GroupBySameFile(const std::vector<TurnJob>& jobs)
-{
+std::vector<std::vector<std::size_t>> GroupBySameFile(const std::vector<TurnJob>& jobs) {
     std::vector<std::vector<std::size_t>> groups;
     std::map<std::pair<dev_t, ino_t>, std::size_t> groupOf;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -166,23 +165,22 @@ std::vector<std::vector<std::size_t>> GroupBySameFile(const std::vector<TurnJob>
 }
 
 // Turns photos on all cores, each written safely on its own; reports in the given order.
-void RunTurns(std::vector<TurnJob>& jobs, const Options& o)
-{
+void RunTurns(std::vector<TurnJob>& jobs, const Options& o) {
     std::vector<std::vector<std::size_t>> groups = GroupBySameFile(jobs);
     QtConcurrent::blockingMap(groups, [&jobs, &o](const std::vector<std::size_t>& group) {
-        for (const std::size_t i : group) RunJob(jobs[i], o);
+        for (const std::size_t i : group)
+            RunJob(jobs[i], o);
     });
 }
 
-void PrintReport(const TurnReport& report)
-{
+void PrintReport(const TurnReport& report) {
     if (!report.warning.empty()) std::fprintf(stderr, "warning: %s\n", report.warning.c_str());
     if (report.message.empty()) return;
-    std::fprintf(report.result == TurnResult::Failed ? stderr : stdout, "%s\n", report.message.c_str());
+    std::fprintf(report.result == TurnResult::Failed ? stderr : stdout, "%s\n",
+                 report.message.c_str());
 }
 
-int CmdRotate(const Options& o)
-{
+int CmdRotate(const Options& o) {
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
     const QString dir = o.positional[0];
     using rotate::RotationCode;
@@ -192,7 +190,8 @@ int CmdRotate(const Options& o)
                                                               : std::nullopt;
     if (!code) return Usage("the direction is left, right or 180");
     std::vector<TurnJob> jobs;
-    for (qsizetype i = 1; i < o.positional.size(); ++i) jobs.push_back({o.positional[i], code});
+    for (qsizetype i = 1; i < o.positional.size(); ++i)
+        jobs.push_back({o.positional[i], code});
     RunTurns(jobs, o);
     int failed = 0;
     for (const TurnJob& job : jobs) {
@@ -204,8 +203,7 @@ int CmdRotate(const Options& o)
     return failed ? kSomeFailed : kOk;
 }
 
-int CmdAuto(const Options& o)
-{
+int CmdAuto(const Options& o) {
     if (o.positional.size() != 1) return Usage("auto needs one folder");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
     if (!QFileInfo(folder).isDir()) {
@@ -216,7 +214,8 @@ int CmdAuto(const Options& o)
     collection::ScanFolder(folder, o.recursive, paths);
     std::sort(paths.begin(), paths.end(), collection::PathLess);
     std::vector<TurnJob> jobs;
-    for (const QString& path : paths) jobs.push_back({path});
+    for (const QString& path : paths)
+        jobs.push_back({path});
     RunTurns(jobs, o);
     int turned = 0, skipped = 0, failed = 0;
     for (const TurnJob& job : jobs) {
@@ -225,18 +224,22 @@ int CmdAuto(const Options& o)
         switch (job.report.result) {
         case TurnResult::Turned:
             ++turned;
-            std::printf("%s: orientation %u, turned upright\n", Local(job.path).c_str(), job.orientation);
+            std::printf("%s: orientation %u, turned upright\n", Local(job.path).c_str(),
+                        job.orientation);
             break;
-        case TurnResult::Skipped: ++skipped; break;
-        case TurnResult::Failed: ++failed; break;
+        case TurnResult::Skipped:
+            ++skipped;
+            break;
+        case TurnResult::Failed:
+            ++failed;
+            break;
         }
     }
     std::printf("%d turned, %d skipped, %d failed\n", turned, skipped, failed);
     return failed ? kSomeFailed : kOk;
 }
 
-int CmdOrientation(const Options& o)
-{
+int CmdOrientation(const Options& o) {
     if (o.positional.isEmpty()) return Usage("orientation needs files");
     if (o.set && (*o.set < 1 || *o.set > 8)) return Usage("--set takes an orientation from 1 to 8");
     int failed = 0;
@@ -246,14 +249,14 @@ int CmdOrientation(const Options& o)
             ++failed;
             continue;
         }
-        if (o.set) jpeg::WriteOrientation(QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
+        if (o.set)
+            jpeg::WriteOrientation(QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
         std::printf("%s\t%u\n", Local(path).c_str(), thumbs::ReadImageHeader(path).orientation);
     }
     return failed ? kSomeFailed : kOk;
 }
 
-int CmdExif(const Options& o)
-{
+int CmdExif(const Options& o) {
     if (o.positional.isEmpty()) return Usage("exif needs files");
     int failed = 0;
     const std::string separator = QLocale().decimalPoint().toStdString();
@@ -266,21 +269,21 @@ int CmdExif(const Options& o)
         }
         if (o.positional.size() > 1) std::printf("== %s\n", Local(path).c_str());
         for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
-            std::printf("%s\t%s\n", row.label.c_str(), lang::DecodeUtf8OrWindows1252(row.value).toUtf8().constData());
+            std::printf("%s\t%s\n", row.label.c_str(),
+                        lang::DecodeUtf8OrWindows1252(row.value).toUtf8().constData());
     }
     return failed ? kSomeFailed : kOk;
 }
 
 // Named after the photo's whole path below the folder, extension kept: IMG_0001.jpg of two
 // subfolders, or IMG.jpg beside IMG.JPG, never share a thumbnail file.
-QString ThumbnailFileName(const QString& out, const QString& relativePath)
-{
+QString ThumbnailFileName(const QString& out, const QString& relativePath) {
     return out + u'/' + relativePath + QStringLiteral(".png");
 }
 
-int CmdThumbnails(const Options& o)
-{
-    if (o.positional.size() != 1 || o.cell < 20 || o.cell > 4000) return Usage("thumbnails needs one folder and a cell of 20 to 4000");
+int CmdThumbnails(const Options& o) {
+    if (o.positional.size() != 1 || o.cell < 20 || o.cell > 4000)
+        return Usage("thumbnails needs one folder and a cell of 20 to 4000");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
     if (!QFileInfo(folder).isDir()) {
         std::fprintf(stderr, "%s: not a folder\n", Local(folder).c_str());
@@ -306,7 +309,8 @@ int CmdThumbnails(const Options& o)
         const thumbs::Thumbnail thumb = pipeline.take(i);
         if (thumb.status != thumbs::Thumbnail::Status::Made) {
             std::fprintf(stderr, "%s: %s\n", Local(path).c_str(),
-                         thumb.status == thumbs::Thumbnail::Status::Missing ? "gone" : "unreadable");
+                         thumb.status == thumbs::Thumbnail::Status::Missing ? "gone"
+                                                                            : "unreadable");
             ++unreadable;
             continue;
         }
@@ -318,15 +322,14 @@ int CmdThumbnails(const Options& o)
             ++unwritten;
         }
     }
-    std::printf("%d thumbnails made, %d unreadable, %d not written, %.3f s\n", made, unreadable, unwritten,
-                double(timer.nsecsElapsed()) / 1e9);
+    std::printf("%d thumbnails made, %d unreadable, %d not written, %.3f s\n", made, unreadable,
+                unwritten, double(timer.nsecsElapsed()) / 1e9);
     return unreadable || unwritten ? kSomeFailed : kOk;
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QStringList args = application.arguments().mid(1);
     if (args.isEmpty()) return Usage();

@@ -18,45 +18,45 @@
 
 namespace {
 
-bool IsFolder(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
 
 } // namespace
 
-void TFormTulvex::edPathEnter() { m_handlersAttached = false; }
+void TFormTulvex::edPathEnter() {
+    m_handlersAttached = false;
+}
 
-void TFormTulvex::edPathExit() { m_handlersAttached = true; }
+void TFormTulvex::edPathExit() {
+    m_handlersAttached = true;
+}
 
-void TFormTulvex::edPathKeyDown(int key)
-{
+void TFormTulvex::edPathKeyDown(int key) {
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && IsFolder(edPath->text()))
         LoadFolder(edPath->text());
 }
 
-void TFormTulvex::btnBrowseClick()
-{
+void TFormTulvex::btnBrowseClick() {
     const QString chosen = app::Shell::current().browseForFolder(this, edPath->text());
     if (IsFolder(chosen)) LoadFolder(chosen);
 }
 
-void TFormTulvex::cbSubFoldersClick()
-{
+void TFormTulvex::cbSubFoldersClick() {
     if (IsFolder(FFolder)) LoadFolder(FFolder);
 }
 
-void TFormTulvex::pmiRefreshClick()
-{
+void TFormTulvex::pmiRefreshClick() {
     if (IsFolder(FFolder)) LoadFolder(FFolder);
 }
 
-QString TFormTulvex::FavoriteCaption(const QString& path)
-{
+QString TFormTulvex::FavoriteCaption(const QString& path) {
     // A root ("/") is shown whole; an empty favorite keeps the empty caption.
     if (path.endsWith(u'/')) return path;
     return collection::FileNameOf(path);
 }
 
-void TFormTulvex::BuildFavoritesMenu()
-{
+void TFormTulvex::BuildFavoritesMenu() {
     for (QAction* old : pmMru->actions()) {
         pmMru->removeAction(old);
         delete old;
@@ -66,28 +66,29 @@ void TFormTulvex::BuildFavoritesMenu()
     QFont bold = add->font();
     bold.setBold(true);
     add->setFont(bold);
-    connect(add, &QAction::triggered, this, [this] { app::RunGuarded([this] { AddCurrentFolderClick(); }); });
+    connect(add, &QAction::triggered, this,
+            [this] { app::RunGuarded([this] { AddCurrentFolderClick(); }); });
     pmMru->addAction(add);
     for (int i = 0; i < FFavorites.size(); ++i) {
         auto* item = new QAction(FavoriteCaption(FFavorites[i]), pmMru);
         item->setProperty(kTagProperty, i);
-        connect(item, &QAction::triggered, this, [this, item] { app::RunGuarded([this, item] { FavoriteClick(item); }); });
+        connect(item, &QAction::triggered, this,
+                [this, item] { app::RunGuarded([this, item] { FavoriteClick(item); }); });
         pmMru->addAction(item);
     }
 }
 
-void TFormTulvex::AddCurrentFolderClick()
-{
+void TFormTulvex::AddCurrentFolderClick() {
     if (!IsFolder(FFolder)) return;
     for (const QString& favorite : FFavorites)
         if (collection::SamePath(favorite, FFolder)) return;
     FFavorites.prepend(FFolder);
-    while (FFavorites.size() > kMaxFavorites) FFavorites.removeLast();
+    while (FFavorites.size() > kMaxFavorites)
+        FFavorites.removeLast();
     BuildFavoritesMenu();
 }
 
-void TFormTulvex::FavoriteClick(QAction* item)
-{
+void TFormTulvex::FavoriteClick(QAction* item) {
     const int index = item->property(kTagProperty).toInt();
     if (index < 0 || index >= FFavorites.size()) return;
     edPath->setText(FFavorites[index]);
@@ -98,15 +99,15 @@ void TFormTulvex::FavoriteClick(QAction* item)
     ShowMissingFolder(edPath->text());
 }
 
-void TFormTulvex::ShowMissingFolder(const QString& path)
-{
+void TFormTulvex::ShowMissingFolder(const QString& path) {
     app::Shell::current().message(
-        this, QString(), FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."), {path}),
+        this, QString(),
+        FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."),
+                      {path}),
         app::Shell::Icon::Warning);
 }
 
-void TFormTulvex::ShowMissingFile(const QString& path)
-{
+void TFormTulvex::ShowMissingFile(const QString& path) {
     app::Shell::current().message(
         this, QString(),
         FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."),
@@ -114,8 +115,7 @@ void TFormTulvex::ShowMissingFile(const QString& path)
         app::Shell::Icon::Warning);
 }
 
-QString TFormTulvex::StartFolder(const QString& lastFolder)
-{
+QString TFormTulvex::StartFolder(const QString& lastFolder) {
     if (!m_startPath.isEmpty()) {
         const QFileInfo start(m_startPath);
         const QString absolute = QDir::cleanPath(start.absoluteFilePath());
@@ -123,8 +123,10 @@ QString TFormTulvex::StartFolder(const QString& lastFolder)
         if (start.exists()) {
             // The cell of this photo is selected once its folder has loaded; the path is spelt
             // as the scan spells it so that the look-up is exact.
-            const QString folder = collection::WithoutTrailingDelimiter(QDir::cleanPath(start.absolutePath()));
-            m_startPhoto = (folder == QStringLiteral("/") ? folder : folder + u'/') + start.fileName();
+            const QString folder =
+                collection::WithoutTrailingDelimiter(QDir::cleanPath(start.absolutePath()));
+            m_startPhoto =
+                (folder == QStringLiteral("/") ? folder : folder + u'/') + start.fileName();
             return folder;
         }
         ShowMissingFolder(m_startPath);
@@ -132,8 +134,7 @@ QString TFormTulvex::StartFolder(const QString& lastFolder)
     return IsFolder(lastFolder) ? lastFolder : GetDocumentsFolder();
 }
 
-void TFormTulvex::SelectStartPhoto()
-{
+void TFormTulvex::SelectStartPhoto() {
     const QString photo = std::exchange(m_startPhoto, QString());
     const int index = photo.isEmpty() ? -1 : IndexOfThumb(photo);
     if (index < 0) return;
@@ -143,8 +144,7 @@ void TFormTulvex::SelectStartPhoto()
     DrawGridSelectCell(col, row);
 }
 
-QString TFormTulvex::GetDocumentsFolder()
-{
+QString TFormTulvex::GetDocumentsFolder() {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return IsFolder(documents) ? documents : QString();
 }

@@ -5,44 +5,47 @@
 #include "app/shell.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
-#include "platform/file_io.h"
 #include "thumbs/app_wait.h"
 #include "thumbs/draw_grid.h"
 #include "thumbs/thumbnail_pipeline.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QFutureWatcher>
+#include <QLabel>
+#include <QLineEdit>
 
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_io.h"
+
 // A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
 // rewrite did not finish is written over the photo, and the user is told either way.
-void TFormTulvex::ResolveLeftover(const QString& leftover)
-{
+void TFormTulvex::ResolveLeftover(const QString& leftover) {
     using Status = platform::LeftoverOutcome::Status;
-    const platform::LeftoverOutcome outcome = platform::ResolveLeftover(QFile::encodeName(leftover).toStdString());
+    const platform::LeftoverOutcome outcome =
+        platform::ResolveLeftover(QFile::encodeName(leftover).toStdString());
     const QString target = QFile::decodeName(QByteArray::fromStdString(outcome.target));
     if (outcome.status == Status::Finished) {
-        app::Shell::current().message(this, QString(),
-                                      QStringLiteral("The interrupted turn of %1 was finished from its complete copy.").arg(target),
-                                      app::Shell::Icon::Information);
+        app::Shell::current().message(
+            this, QString(),
+            QStringLiteral("The interrupted turn of %1 was finished from its complete copy.")
+                .arg(target),
+            app::Shell::Icon::Information);
     } else if (outcome.status == Status::Failed) {
-        app::Shell::current().message(this, QString(),
-                                      QStringLiteral("The interrupted turn of %1 could not be finished (%2); its complete "
-                                                     "turned copy stays in %3.")
-                                          .arg(target, QString::fromLocal8Bit(outcome.result.text()), leftover),
-                                      app::Shell::Icon::Warning);
+        app::Shell::current().message(
+            this, QString(),
+            QStringLiteral("The interrupted turn of %1 could not be finished (%2); its complete "
+                           "turned copy stays in %3.")
+                .arg(target, QString::fromLocal8Bit(outcome.result.text()), leftover),
+            app::Shell::Icon::Warning);
     }
 }
 
-void TFormTulvex::LoadFolder(const QString& folder)
-{
+void TFormTulvex::LoadFolder(const QString& folder) {
     // A load started while this one runs (a resize, Enter, a favorite) supersedes it: this
     // loop stops as soon as it sees the newer generation, and leaves the lists to that load.
     const int generation = ++m_loadGeneration;
@@ -57,7 +60,8 @@ void TFormTulvex::LoadFolder(const QString& folder)
 
     QStringList paths, stale;
     collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths, &stale);
-    for (const QString& leftover : stale) ResolveLeftover(leftover);
+    for (const QString& leftover : stale)
+        ResolveLeftover(leftover);
     if (!paths.isEmpty()) {
         TProgressWindow progress(this);
         progress.SetInfoText(Msg("Creating thumbnails, please wait..."));
@@ -80,9 +84,13 @@ void TFormTulvex::LoadFolder(const QString& folder)
     }
 
     std::stable_sort(FThumbList.begin(), FThumbList.end(),
-                     [](const ThumbEntry& a, const ThumbEntry& b) { return collection::PathLess(a.path, b.path); });
+                     [](const ThumbEntry& a, const ThumbEntry& b) {
+                         return collection::PathLess(a.path, b.path);
+                     });
     std::stable_sort(FAutoList.begin(), FAutoList.end(),
-                     [](const AutoEntry& a, const AutoEntry& b) { return collection::PathLess(a.path, b.path); });
+                     [](const AutoEntry& a, const AutoEntry& b) {
+                         return collection::PathLess(a.path, b.path);
+                     });
     AddThumbRows();
     DrawGrid->setCurrentCell(0, 0);
     DrawGrid->viewport()->repaint();
@@ -95,8 +103,7 @@ void TFormTulvex::LoadFolder(const QString& folder)
     qCDebug(lcLoad).noquote() << "loaded" << FThumbList.size() << "photos from" << FFolder;
 }
 
-void TFormTulvex::WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future)
-{
+void TFormTulvex::WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future) {
     if (future.isFinished()) return;
     // The window keeps handling its events (a Cancel click, painting) while the photo it needs
     // next is being made; nothing spins.
@@ -107,32 +114,32 @@ void TFormTulvex::WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future)
     if (!future.isFinished()) loop.exec();
 }
 
-void TFormTulvex::ClearThumbnails() { FThumbList.clear(); }
+void TFormTulvex::ClearThumbnails() {
+    FThumbList.clear();
+}
 
-void TFormTulvex::AddThumbRows()
-{
+void TFormTulvex::AddThumbRows() {
     const int n = int(FThumbList.size());
     const int c = DrawGrid->ColCount();
     DrawGrid->setRowCount(n / c + (n % c != 0 ? 1 : 0));
 }
 
-void TFormTulvex::RepaintGrid() { DrawGrid->viewport()->update(); }
+void TFormTulvex::RepaintGrid() {
+    DrawGrid->viewport()->update();
+}
 
-void TFormTulvex::SetStatusCount()
-{
+void TFormTulvex::SetStatusCount() {
     StatusPanel1->setText(FormatMessage(QStringLiteral("%u ") + Msg("file(s)"),
                                         {QString::number(FThumbList.size())}));
 }
 
-int TFormTulvex::IndexOfThumb(const QString& path) const
-{
+int TFormTulvex::IndexOfThumb(const QString& path) const {
     for (std::size_t i = 0; i < FThumbList.size(); ++i)
         if (collection::SamePath(FThumbList[i].path, path)) return int(i);
     return -1;
 }
 
-int TFormTulvex::IndexOfAuto(const QString& path) const
-{
+int TFormTulvex::IndexOfAuto(const QString& path) const {
     for (std::size_t i = 0; i < FAutoList.size(); ++i)
         if (collection::SamePath(FAutoList[i].path, path)) return int(i);
     return -1;

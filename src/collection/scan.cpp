@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "collection/scan.h"
 
-#include "platform/file_io.h"
-
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include "platform/file_io.h"
 
 namespace collection {
 namespace {
@@ -16,8 +16,7 @@ namespace {
 constexpr int kMaxDepth = 64;
 
 void ScanTree(const QString& folder, bool recursive, QStringList& paths, QStringList* stale,
-              QSet<QString>& seen, int depth)
-{
+              QSet<QString>& seen, int depth) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     if (depth > kMaxDepth || canonical.isEmpty() || seen.contains(canonical)) return;
     seen.insert(canonical);
@@ -29,14 +28,14 @@ void ScanTree(const QString& folder, bool recursive, QStringList& paths, QString
         if (recursive && entry.isDir()) ScanTree(path, recursive, paths, stale, seen, depth + 1);
         if (HasJpegExtension(entry.fileName())) paths << path;
         const std::string native = QFile::encodeName(entry.fileName()).toStdString();
-        if (stale && (platform::IsTemporaryName(native) || platform::IsKeptCopyName(native))) *stale << path;
+        if (stale && (platform::IsTemporaryName(native) || platform::IsKeptCopyName(native)))
+            *stale << path;
     }
 }
 
 } // namespace
 
-bool HasJpegExtension(const QString& name)
-{
+bool HasJpegExtension(const QString& name) {
     const qsizetype dot = name.lastIndexOf(u'.');
     if (dot < 0) return false;
     const QStringView ext = QStringView(name).mid(dot);
@@ -44,20 +43,17 @@ bool HasJpegExtension(const QString& name)
            ext.compare(u".jpeg", Qt::CaseInsensitive) == 0;
 }
 
-void ScanFolder(const QString& folder, bool recursive, QStringList& paths, QStringList* stale)
-{
+void ScanFolder(const QString& folder, bool recursive, QStringList& paths, QStringList* stale) {
     QSet<QString> seen;
     ScanTree(folder, recursive, paths, stale, seen, 0);
 }
 
-QString WithoutTrailingDelimiter(const QString& folder)
-{
+QString WithoutTrailingDelimiter(const QString& folder) {
     if (folder.size() > 1 && folder.endsWith(u'/')) return folder.left(folder.size() - 1);
     return folder;
 }
 
-const QCollator& PathCollator()
-{
+const QCollator& PathCollator() {
     static const QCollator collator = [] {
         QCollator c;
         c.setCaseSensitivity(Qt::CaseInsensitive);
@@ -67,17 +63,17 @@ const QCollator& PathCollator()
 }
 
 // Linux file names are case-sensitive: "a.jpg" and "A.jpg" are two photos.
-bool SamePath(const QString& a, const QString& b) { return a == b; }
+bool SamePath(const QString& a, const QString& b) {
+    return a == b;
+}
 
-bool PathLess(const QString& a, const QString& b)
-{
+bool PathLess(const QString& a, const QString& b) {
     if (const int order = PathCollator().compare(a, b); order != 0) return order < 0;
     // Names the locale calls equal still need one fixed order: that of their bytes on disk.
     return QFile::encodeName(a) < QFile::encodeName(b);
 }
 
-QString FileNameOf(const QString& path)
-{
+QString FileNameOf(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'/');
     return slash < 0 ? path : path.mid(slash + 1);
 }

@@ -14,7 +14,8 @@ bool HasJpegExtension(const QString& name);
 // them, hidden files included; with `recursive`, each subfolder's tree comes before the
 // next entry. Folder links are followed once: a link back into the tree is not walked again.
 // Temporaries left behind by a killed turn are reported in `stale` when it is given.
-void ScanFolder(const QString& folder, bool recursive, QStringList& paths, QStringList* stale = nullptr);
+void ScanFolder(const QString& folder, bool recursive, QStringList& paths,
+                QStringList* stale = nullptr);
 
 // One trailing "/" removed, the root kept.
 QString WithoutTrailingDelimiter(const QString& folder);

@@ -18,8 +18,7 @@
 #include <QTreeWidget>
 
 TFormExif::TFormExif(QWidget* mainWindow, const QString& languageFile)
-    : QDialog(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
-{
+    : QDialog(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("FormExif");
     if (mainWindow) setFont(mainWindow->font()); // a dialog does not inherit its window's font
     setWindowTitle("EXIF Properties");
@@ -43,38 +42,40 @@ TFormExif::TFormExif(QWidget* mainWindow, const QString& languageFile)
     FormCreate(languageFile);
 }
 
-void TFormExif::FormCreate(const QString& languageFile)
-{
+void TFormExif::FormCreate(const QString& languageFile) {
     m_lang = new TLanguage(this);
     m_lang->setLanguageFile(languageFile);
-    m_lang->Properties() << "FormExif.Caption" << "FormExif.btnOk.Caption";
+    m_lang->Properties() << "FormExif.Caption"
+                         << "FormExif.btnOk.Caption";
     m_lang->ApplyTranslations();
     ListView->setHeaderLabels({m_lang->LookupMessage("Tag"), m_lang->LookupMessage("Value")});
 }
 
-void TFormExif::addRow(const QString& label, const QString& value)
-{
+void TFormExif::addRow(const QString& label, const QString& value) {
     auto* item = new QTreeWidgetItem(ListView, {label, value}); // owned by the list
     item->setIcon(0, app::BulletIcon());
     item->setToolTip(0, label);
     item->setToolTip(1, value);
 }
 
-int TFormExif::rowCount() const { return ListView->topLevelItemCount(); }
+int TFormExif::rowCount() const {
+    return ListView->topLevelItemCount();
+}
 
-void TFormTulvex::ActionDisplayExifExecute()
-{
+void TFormTulvex::ActionDisplayExifExecute() {
     if (!QFileInfo::exists(FSelectedFile)) {
         ShowMissingFile(FSelectedFile);
         return;
     }
     TFormExif dialog(this, FLang->LanguageFile());
-    const std::vector<std::uint8_t> header = jpeg::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
+    const std::vector<std::uint8_t> header =
+        jpeg::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
         dialog.addRow(QString::fromStdString(row.label), lang::DecodeUtf8OrWindows1252(row.value));
     if (dialog.rowCount() == 0) {
-        app::Shell::current().message(&dialog, QString(), Msg("This file does not contain EXIF data."),
+        app::Shell::current().message(&dialog, QString(),
+                                      Msg("This file does not contain EXIF data."),
                                       app::Shell::Icon::Information);
         return;
     }

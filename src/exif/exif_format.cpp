@@ -15,37 +15,67 @@ namespace {
 
 using ValueText = std::pair<int, const char*>;
 
-constexpr ValueText kThresholding[] = {
-    {0, "Unknown"}, {1, "No dithering or halftoning"}, {2, "Ordered dither or halftone"},
-    {3, "Randomized dither"}};
-constexpr ValueText kOrientation[] = {
-    {1, "Horizontal (normal)"}, {2, "Mirror horizontal"}, {3, "Rotate 180"},
-    {4, "Mirror vertical"}, {5, "Mirror horizontal and rotate 90 CCW"}, {6, "Rotate 90 CCW"},
-    {7, "Mirror horizontal and rotate 90 CW"}, {8, "Rotate 90 CW"}};
+constexpr ValueText kThresholding[] = {{0, "Unknown"},
+                                       {1, "No dithering or halftoning"},
+                                       {2, "Ordered dither or halftone"},
+                                       {3, "Randomized dither"}};
+constexpr ValueText kOrientation[] = {{1, "Horizontal (normal)"},
+                                      {2, "Mirror horizontal"},
+                                      {3, "Rotate 180"},
+                                      {4, "Mirror vertical"},
+                                      {5, "Mirror horizontal and rotate 90 CCW"},
+                                      {6, "Rotate 90 CCW"},
+                                      {7, "Mirror horizontal and rotate 90 CW"},
+                                      {8, "Rotate 90 CW"}};
 constexpr ValueText kResolutionUnit[] = {{0, "Unknown"}, {1, "No-unit"}, {2, "inches"}, {3, "cm"}};
-constexpr ValueText kExposureProgram[] = {
-    {0, "Not defined"}, {1, "Manual control"}, {2, "Program normal"}, {3, "Aperture priority"},
-    {4, "Shutter speed priority"}, {5, "Creative (Slow speed)"}, {6, "Action (High speed)"},
-    {7, "Portrait mode (background out of focus)"}, {8, "Landscape mode (background in focus)"}};
+constexpr ValueText kExposureProgram[] = {{0, "Not defined"},
+                                          {1, "Manual control"},
+                                          {2, "Program normal"},
+                                          {3, "Aperture priority"},
+                                          {4, "Shutter speed priority"},
+                                          {5, "Creative (Slow speed)"},
+                                          {6, "Action (High speed)"},
+                                          {7, "Portrait mode (background out of focus)"},
+                                          {8, "Landscape mode (background in focus)"}};
 constexpr ValueText kMeteringMode[] = {
-    {0, "Unknown"}, {1, "Average"}, {2, "Center weighted average"}, {3, "Spot"},
-    {4, "Multi-spot"}, {5, "Multi-segment"}, {6, "Partial"}, {255, "Other"}};
-constexpr ValueText kLightSource[] = {
-    {0, "Unknown"}, {1, "Daylight"}, {2, "Fluorescent"}, {3, "Tungsten (incandescent light)"},
-    {4, "Flash"}, {9, "Fine weather"}, {10, "Cloudy"}, {11, "Shade"},
-    {12, "Daylight fluorescent (D 5700 - 7100K)"}, {13, "Day white fluorescent (N 4600 - 5400K)"},
-    {14, "Cool white fluorescent (W 3900 - 4500K)"}, {15, "White fluorescent (WW 3200 - 3700K)"},
-    {17, "Standard light A"}, {18, "Standard light B"}, {19, "Standard light C"}, {20, "D55"},
-    {21, "D65"}, {22, "D75"}, {23, "D50"}, {24, "ISO studio tungsten"},
-    {255, "Other light source"}};
+    {0, "Unknown"}, {1, "Average"},    {2, "Center weighted average"},
+    {3, "Spot"},    {4, "Multi-spot"}, {5, "Multi-segment"},
+    {6, "Partial"}, {255, "Other"}};
+constexpr ValueText kLightSource[] = {{0, "Unknown"},
+                                      {1, "Daylight"},
+                                      {2, "Fluorescent"},
+                                      {3, "Tungsten (incandescent light)"},
+                                      {4, "Flash"},
+                                      {9, "Fine weather"},
+                                      {10, "Cloudy"},
+                                      {11, "Shade"},
+                                      {12, "Daylight fluorescent (D 5700 - 7100K)"},
+                                      {13, "Day white fluorescent (N 4600 - 5400K)"},
+                                      {14, "Cool white fluorescent (W 3900 - 4500K)"},
+                                      {15, "White fluorescent (WW 3200 - 3700K)"},
+                                      {17, "Standard light A"},
+                                      {18, "Standard light B"},
+                                      {19, "Standard light C"},
+                                      {20, "D55"},
+                                      {21, "D65"},
+                                      {22, "D75"},
+                                      {23, "D50"},
+                                      {24, "ISO studio tungsten"},
+                                      {255, "Other light source"}};
 constexpr ValueText kFlash[] = {
-    {0, "Flash did not fire"}, {1, "Flash fired"}, {5, "Strobe return light not detected"},
-    {7, "Strobe return light detected"}, {9, "Flash fired, compulsory flash mode"},
+    {0, "Flash did not fire"},
+    {1, "Flash fired"},
+    {5, "Strobe return light not detected"},
+    {7, "Strobe return light detected"},
+    {9, "Flash fired, compulsory flash mode"},
     {13, "Flash fired, compulsory flash mode, return light not detected"},
     {15, "Flash fired, compulsory flash mode, return light detected"},
-    {16, "Flash did not fire, compulsory flash mode"}, {24, "Flash did not fire, auto mode"},
-    {25, "Flash fired, auto mode"}, {29, "Flash fired, auto mode, return light not detected"},
-    {31, "Flash fired, auto mode, return light detected"}, {32, "No flash function"},
+    {16, "Flash did not fire, compulsory flash mode"},
+    {24, "Flash did not fire, auto mode"},
+    {25, "Flash fired, auto mode"},
+    {29, "Flash fired, auto mode, return light not detected"},
+    {31, "Flash fired, auto mode, return light detected"},
+    {32, "No flash function"},
     {65, "Flash fired, red-eye reduction mode"},
     {69, "Flash fired, red-eye reduction mode, return light not detected"},
     {71, "Flash fired, red-eye reduction mode, return light detected"},
@@ -59,9 +89,11 @@ constexpr ValueText kExposureMode[] = {{0, "Auto"}, {1, "Manual"}, {2, "Auto bra
 constexpr ValueText kWhiteBalance[] = {{0, "Auto"}, {1, "Manual"}};
 constexpr ValueText kSceneCaptureType[] = {
     {0, "Standard"}, {1, "Landscape"}, {2, "Portrait"}, {3, "Night"}};
-constexpr ValueText kGainControl[] = {
-    {0, "None"}, {1, "Low gain up"}, {2, "High gain up"}, {3, "Low gain down"},
-    {4, "High gain down"}};
+constexpr ValueText kGainControl[] = {{0, "None"},
+                                      {1, "Low gain up"},
+                                      {2, "High gain up"},
+                                      {3, "Low gain down"},
+                                      {4, "High gain down"}};
 constexpr ValueText kNormalSoftHard[] = {{0, "Normal"}, {1, "Soft"}, {2, "Hard"}};
 constexpr ValueText kNormalLowHigh[] = {{0, "Normal"}, {1, "Low"}, {2, "High"}};
 constexpr ValueText kSubjectDistance[] = {
@@ -112,30 +144,26 @@ const TagInfo kTags[] = {
     {tag::SubjectDistanceRange, "Distance to the subject", kSubjectDistance},
 };
 
-
-const TagInfo* FindTag(std::uint32_t tag)
-{
+const TagInfo* FindTag(std::uint32_t tag) {
     for (const auto& info : kTags)
         if (info.tag == tag) return &info;
     return nullptr;
 }
 
-template <typename T> bool ReadFirst(std::span<const std::uint8_t> value, std::size_t index, T& out)
-{
+template <typename T>
+bool ReadFirst(std::span<const std::uint8_t> value, std::size_t index, T& out) {
     if (value.size() < sizeof(T) * (index + 1)) return false;
     std::memcpy(&out, value.data() + sizeof(T) * index, sizeof(T));
     return true;
 }
 
-std::string WithSeparator(std::string text, const std::string& separator)
-{
+std::string WithSeparator(std::string text, const std::string& separator) {
     const auto dot = text.find('.');
     if (dot != std::string::npos) text.replace(dot, 1, separator);
     return text;
 }
 
-std::string Fixed(double v, int decimals, const std::string& separator)
-{
+std::string Fixed(double v, int decimals, const std::string& separator) {
     if (!std::isfinite(v)) return "N/A";
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
@@ -144,14 +172,12 @@ std::string Fixed(double v, int decimals, const std::string& separator)
 
 } // namespace
 
-const char* TagLabel(std::uint32_t tag)
-{
+const char* TagLabel(std::uint32_t tag) {
     const TagInfo* info = FindTag(tag);
     return info ? info->label : nullptr;
 }
 
-std::int32_t GreatestCommonDivisor(std::int32_t a, std::int32_t b)
-{
+std::int32_t GreatestCommonDivisor(std::int32_t a, std::int32_t b) {
     // Euclid's steps; any step that would divide by zero or overflow gives 1.
     for (int step = 0; step < 100; ++step) {
         if (a == 0 || (a == -1 && b == std::numeric_limits<std::int32_t>::min())) return 1;
@@ -164,8 +190,7 @@ std::int32_t GreatestCommonDivisor(std::int32_t a, std::int32_t b)
     return 1;
 }
 
-std::string FormatFraction(std::int32_t numerator, std::int32_t denominator)
-{
+std::string FormatFraction(std::int32_t numerator, std::int32_t denominator) {
     if (denominator == 0) return std::to_string(numerator) + "/" + std::to_string(denominator);
     const std::int64_t g = GreatestCommonDivisor(numerator, denominator);
     const std::int64_t n = std::int64_t(numerator) / g;
@@ -175,12 +200,12 @@ std::string FormatFraction(std::int32_t numerator, std::int32_t denominator)
     std::string text;
     if (whole != 0) text = std::to_string(whole) + " ";
     if (rest != 0) text += std::to_string(rest) + "/" + std::to_string(d);
-    while (!text.empty() && text.back() == ' ') text.pop_back();
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
     return text;
 }
 
-std::string FormatGeneral(double v, const std::string& separator)
-{
+std::string FormatGeneral(double v, const std::string& separator) {
     if (v == 0) return "0";
     if (!std::isfinite(v)) return std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF");
     char buf[64];
@@ -191,7 +216,8 @@ std::string FormatGeneral(double v, const std::string& separator)
     const auto e = s.find('e');
     const int exponent = std::atoi(s.c_str() + e + 1);
     std::string digits = s.substr(0, 1) + s.substr(2, e - 2);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
 
     std::string out;
     if (exponent < -5 || exponent >= 15) {
@@ -203,14 +229,15 @@ std::string FormatGeneral(double v, const std::string& separator)
     } else if (std::size_t(exponent) + 1 >= digits.size()) {
         out = digits + std::string(std::size_t(exponent) + 1 - digits.size(), '0');
     } else {
-        out = digits.substr(0, std::size_t(exponent) + 1) + "." + digits.substr(std::size_t(exponent) + 1);
+        out = digits.substr(0, std::size_t(exponent) + 1) + "." +
+              digits.substr(std::size_t(exponent) + 1);
     }
     return WithSeparator((negative ? "-" : "") + out, separator);
 }
 
 std::string FormatExifValue(std::span<const std::uint8_t> value, std::uint16_t type,
-                            std::uint32_t tag, std::uint32_t /*length*/, const std::string& separator)
-{
+                            std::uint32_t tag, std::uint32_t /*length*/,
+                            const std::string& separator) {
     switch (ExifType(type)) {
     case ExifType::Byte: {
         std::uint8_t b = 0;
@@ -254,15 +281,15 @@ std::string FormatExifValue(std::span<const std::uint8_t> value, std::uint16_t t
     }
 }
 
-std::vector<ExifRow> ExifRows(const ExifData& data, const std::string& separator)
-{
+std::vector<ExifRow> ExifRows(const ExifData& data, const std::string& separator) {
     std::vector<ExifRow> rows;
     for (const auto& item : data.items) {
         const TagInfo* info = FindTag(item.id);
         if (!info) continue;
         ExifRow row{info->label, {}};
         std::uint16_t first = 0;
-        if (!item.value.empty()) std::memcpy(&first, item.value.data(), std::min<std::size_t>(2, item.value.size()));
+        if (!item.value.empty())
+            std::memcpy(&first, item.value.data(), std::min<std::size_t>(2, item.value.size()));
         for (const auto& [v, text] : info->values)
             if (!item.value.empty() && v == first) row.value = text;
         if (row.value.empty())

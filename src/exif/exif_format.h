@@ -20,7 +20,8 @@ const char* TagLabel(std::uint32_t tag);
 
 // Value text of one property item; `decimalSeparator` is the user's locale's.
 std::string FormatExifValue(std::span<const std::uint8_t> value, std::uint16_t type,
-                            std::uint32_t tag, std::uint32_t length, const std::string& decimalSeparator = ".");
+                            std::uint32_t tag, std::uint32_t length,
+                            const std::string& decimalSeparator = ".");
 
 // Reduced mixed number: 10/4 gives "2 1/2", 0/1 the empty text. A zero denominator (which the
 // arithmetic cannot reduce) is shown as stored.

@@ -17,32 +17,41 @@ using jpeg::ByteReader;
 
 constexpr int kMaxDirectories = 16;
 
-std::size_t ComponentSize(std::uint16_t type)
-{
+std::size_t ComponentSize(std::uint16_t type) {
     switch (ExifType(type)) {
-    case ExifType::Byte: case ExifType::Ascii: case ExifType::SByte: case ExifType::Undefined:
+    case ExifType::Byte:
+    case ExifType::Ascii:
+    case ExifType::SByte:
+    case ExifType::Undefined:
         return 1;
-    case ExifType::Short: case ExifType::SShort: return 2;
-    case ExifType::Long: case ExifType::SLong: case ExifType::Float:
-    case ExifType::Rational: case ExifType::SRational: return 4; // rationals: two components
-    case ExifType::Double: return 8;
+    case ExifType::Short:
+    case ExifType::SShort:
+        return 2;
+    case ExifType::Long:
+    case ExifType::SLong:
+    case ExifType::Float:
+    case ExifType::Rational:
+    case ExifType::SRational:
+        return 4; // rationals: two components
+    case ExifType::Double:
+        return 8;
     }
     return 0;
 }
 
-std::size_t ComponentsPerValue(std::uint16_t type)
-{
+std::size_t ComponentsPerValue(std::uint16_t type) {
     return type == std::uint16_t(ExifType::Rational) || type == std::uint16_t(ExifType::SRational)
-               ? 2 : 1;
+               ? 2
+               : 1;
 }
 
-void ToHostOrder(std::vector<std::uint8_t>& bytes, std::size_t component, ByteOrder order)
-{
+void ToHostOrder(std::vector<std::uint8_t>& bytes, std::size_t component, ByteOrder order) {
     const bool hostLittle = std::endian::native == std::endian::little;
     const bool dataLittle = order == ByteOrder::Little;
     if (component < 2 || hostLittle == dataLittle) return;
     for (std::size_t i = 0; i + component <= bytes.size(); i += component)
-        std::reverse(bytes.begin() + std::ptrdiff_t(i), bytes.begin() + std::ptrdiff_t(i + component));
+        std::reverse(bytes.begin() + std::ptrdiff_t(i),
+                     bytes.begin() + std::ptrdiff_t(i + component));
 }
 
 class TiffParser {
@@ -50,8 +59,7 @@ public:
     TiffParser(const TiffView& tiff, ExifData& out) : m_tiff(tiff), m_out(out) {}
 
     void readDirectory(std::uint32_t offset, std::vector<PropertyItem>& into,
-                       std::vector<std::uint32_t>* subDirectories)
-    {
+                       std::vector<std::uint32_t>* subDirectories) {
         const IfdView dir(m_tiff, offset);
         for (std::size_t i = 0; i < dir.entries(); ++i) {
             PropertyItem item;
@@ -66,8 +74,7 @@ public:
         }
     }
 
-    void readPrimary(std::uint32_t ifd0)
-    {
+    void readPrimary(std::uint32_t ifd0) {
         std::vector<std::uint32_t> pending{ifd0};
         for (std::size_t i = 0; i < pending.size(); ++i) {
             if (!m_visits.enter(pending[i])) continue;
@@ -78,8 +85,7 @@ public:
         }
     }
 
-    void readThumbnail(std::uint32_t ifd1)
-    {
+    void readThumbnail(std::uint32_t ifd1) {
         if (ifd1 == 0 || !m_visits.enter(ifd1)) return;
         readDirectory(ifd1, m_out.thumbnailItems, nullptr);
         std::uint32_t offset = 0, length = 0;
@@ -97,8 +103,7 @@ public:
     }
 
 private:
-    bool readEntry(const IfdEntry& entry, PropertyItem& item) const
-    {
+    bool readEntry(const IfdEntry& entry, PropertyItem& item) const {
         const ByteReader& bytes = m_tiff.bytes();
         const std::size_t component = ComponentSize(entry.type);
         if (component == 0) return false;
@@ -123,8 +128,7 @@ private:
 
 } // namespace
 
-std::optional<ExifSegment> FindExifSegment(std::span<const std::uint8_t> bytes)
-{
+std::optional<ExifSegment> FindExifSegment(std::span<const std::uint8_t> bytes) {
     jpeg::SpanSource source(bytes);
     jpeg::SegmentWalker walker(source, jpeg::Strictness::Lenient);
     while (const auto segment = walker.next()) {
@@ -139,8 +143,7 @@ std::optional<ExifSegment> FindExifSegment(std::span<const std::uint8_t> bytes)
     return std::nullopt;
 }
 
-ExifData ReadExif(std::span<const std::uint8_t> tiffBytes)
-{
+ExifData ReadExif(std::span<const std::uint8_t> tiffBytes) {
     ExifData out;
     const std::optional<TiffView> tiff = TiffView::Open(tiffBytes);
     if (!tiff || tiff->magic() != 42) return out;
@@ -152,15 +155,13 @@ ExifData ReadExif(std::span<const std::uint8_t> tiffBytes)
     return out;
 }
 
-ExifData ReadJpegExif(std::span<const std::uint8_t> jpeg)
-{
+ExifData ReadJpegExif(std::span<const std::uint8_t> jpeg) {
     const auto segment = FindExifSegment(jpeg);
     if (!segment) return {};
     return ReadExif(jpeg.subspan(segment->tiffStart, segment->segmentEnd - segment->tiffStart));
 }
 
-std::uint16_t OrientationOf(const ExifData& data)
-{
+std::uint16_t OrientationOf(const ExifData& data) {
     std::uint16_t result = 0;
     for (const auto& item : data.items)
         if (item.id == tag::Orientation && item.value.size() >= 2)

@@ -11,8 +11,18 @@
 namespace exif {
 
 enum class ExifType : std::uint16_t {
-    Byte = 1, Ascii = 2, Short = 3, Long = 4, Rational = 5, SByte = 6, Undefined = 7,
-    SShort = 8, SLong = 9, SRational = 10, Float = 11, Double = 12,
+    Byte = 1,
+    Ascii = 2,
+    Short = 3,
+    Long = 4,
+    Rational = 5,
+    SByte = 6,
+    Undefined = 7,
+    SShort = 8,
+    SLong = 9,
+    SRational = 10,
+    Float = 11,
+    Double = 12,
 };
 
 // One directory entry with its value bytes converted to host byte order.

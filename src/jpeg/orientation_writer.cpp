@@ -23,8 +23,7 @@ constexpr std::array<std::uint8_t, 6> kExifHeader{'E', 'x', 'i', 'f', 0, 0};
 // The segment walk of the patch is strict on purpose, so that anything unusual leaves the file
 // alone (no fill bytes). It gives the APP1 segments ahead of the scan: the first with the EXIF
 // header is the one the reader reads, wherever XMP or other APP1 segments stand.
-std::vector<Segment> App1Segments(RandomAccessFile& file)
-{
+std::vector<Segment> App1Segments(RandomAccessFile& file) {
     std::vector<Segment> app1;
     SegmentWalker walker(file, Strictness::Strict);
     while (const auto segment = walker.next())
@@ -32,21 +31,19 @@ std::vector<Segment> App1Segments(RandomAccessFile& file)
     return app1;
 }
 
-std::vector<std::uint8_t> ReadPayload(RandomAccessFile& file, const Segment& segment)
-{
+std::vector<std::uint8_t> ReadPayload(RandomAccessFile& file, const Segment& segment) {
     std::vector<std::uint8_t> payload(std::size_t(segment.payloadSize()));
     if (!file.readAt(segment.payloadStart, payload.data(), payload.size())) payload.clear();
     return payload;
 }
 
-bool IsExifPayload(std::span<const std::uint8_t> payload)
-{
-    return payload.size() >= kExifHeader.size() && std::equal(kExifHeader.begin(), kExifHeader.end(), payload.begin());
+bool IsExifPayload(std::span<const std::uint8_t> payload) {
+    return payload.size() >= kExifHeader.size() &&
+           std::equal(kExifHeader.begin(), kExifHeader.end(), payload.begin());
 }
 
 // tiff:Orientation of the XMP packets, set in place; extended XMP is left alone.
-void PatchXmp(RandomAccessFile& file, const std::vector<Segment>& app1, std::uint16_t value)
-{
+void PatchXmp(RandomAccessFile& file, const std::vector<Segment>& app1, std::uint16_t value) {
     for (const Segment& segment : app1) {
         std::vector<std::uint8_t> payload = ReadPayload(file, segment);
         if (!IsXmpPayload(payload) || PatchXmpOrientation(payload, value) == 0) continue;
@@ -60,13 +57,10 @@ class OrientationPatch {
 public:
     OrientationPatch(RandomAccessFile& file, std::uint64_t tiffBase, std::span<std::uint8_t> tiff,
                      const exif::TiffView& view, std::uint16_t value)
-        : m_file(file), m_tiffBase(tiffBase), m_tiff(tiff), m_view(view), m_value(value)
-    {
-    }
+        : m_file(file), m_tiffBase(tiffBase), m_tiff(tiff), m_view(view), m_value(value) {}
 
     // One directory, its Exif sub-directory and its chain; false means give up.
-    bool patchDirectory(std::uint32_t offset, int depth)
-    {
+    bool patchDirectory(std::uint32_t offset, int depth) {
         if (!m_visits.enter(offset, depth)) return false;
         const exif::IfdView dir(m_view, offset);
         if (!dir.valid()) return false;
@@ -85,8 +79,7 @@ public:
     }
 
 private:
-    bool storeValue(std::size_t field)
-    {
+    bool storeValue(std::size_t field) {
         std::array<std::uint8_t, 4> bytes{};
         Store16(bytes.data(), m_value, m_view.order());
         if (!m_file.writeAt(m_tiffBase + field, bytes.data(), bytes.size())) return false;
@@ -104,8 +97,7 @@ private:
 
 } // namespace
 
-bool PatchOrientation(RandomAccessFile& file, std::uint16_t value)
-{
+bool PatchOrientation(RandomAccessFile& file, std::uint16_t value) {
     if (value == 0) return false;
     const std::vector<Segment> app1 = App1Segments(file);
     std::vector<std::uint8_t> payload;
@@ -123,8 +115,7 @@ bool PatchOrientation(RandomAccessFile& file, std::uint16_t value)
     return patch.patchDirectory(view->firstDirectory(), 0);
 }
 
-void WriteOrientation(const std::string& path, std::uint16_t value)
-{
+void WriteOrientation(const std::string& path, std::uint16_t value) {
     if (value == 0) return;
     LockedFile file(path);
     if (!file.isOpen()) return;

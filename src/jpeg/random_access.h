@@ -2,12 +2,13 @@
 #pragma once
 
 #include "jpeg/segments.h"
-#include "platform/file_io.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/file_io.h"
 
 namespace jpeg {
 

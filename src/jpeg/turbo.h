@@ -18,9 +18,15 @@ struct TjBufferDeleter {
 using TjHandle = std::unique_ptr<void, TjHandleDeleter>;
 using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
-inline TjHandle MakeDecompressor() { return TjHandle(tjInitDecompress()); }
-inline TjHandle MakeTransformer() { return TjHandle(tjInitTransform()); }
+inline TjHandle MakeDecompressor() {
+    return TjHandle(tjInitDecompress());
+}
+inline TjHandle MakeTransformer() {
+    return TjHandle(tjInitTransform());
+}
 
-inline std::string TjErrorText(void* handle) { return tjGetErrorStr2(handle); }
+inline std::string TjErrorText(void* handle) {
+    return tjGetErrorStr2(handle);
+}
 
 } // namespace jpeg

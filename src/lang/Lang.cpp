@@ -2,7 +2,6 @@
 #include "lang/Lang.h"
 
 #include "lang/ini_reader.h"
-#include "platform/errors.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -14,6 +13,8 @@
 #include <QWidget>
 
 #include <deque>
+
+#include "platform/errors.h"
 
 namespace {
 
@@ -30,10 +31,11 @@ struct PropertyRef {
     bool isHint = false;
 };
 
-bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool SameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
-QByteArray CaptionProperty(const QObject* c)
-{
+QByteArray CaptionProperty(const QObject* c) {
     if (qobject_cast<const QAction*>(c) || qobject_cast<const QAbstractButton*>(c) ||
         qobject_cast<const QLabel*>(c))
         return "text";
@@ -42,8 +44,7 @@ QByteArray CaptionProperty(const QObject* c)
     return {};
 }
 
-PropertyRef FindProperty(const QObject* c, const QString& name)
-{
+PropertyRef FindProperty(const QObject* c, const QString& name) {
     if (SameName(name, "Caption")) {
         const QByteArray qt = CaptionProperty(c);
         if (!qt.isEmpty()) return {PropertyKind::Text, qt, false};
@@ -57,41 +58,46 @@ PropertyRef FindProperty(const QObject* c, const QString& name)
         const QMetaProperty p = meta->property(i);
         if (!SameName(QString::fromLatin1(p.name()), name) || !p.isWritable()) continue;
         switch (p.metaType().id()) {
-        case QMetaType::QString: return {PropertyKind::Text, p.name(), false};
-        case QMetaType::Int: return {PropertyKind::WholeNumber, p.name(), false};
-        case QMetaType::QStringList: return {PropertyKind::Lines, p.name(), false};
-        default: return {};
+        case QMetaType::QString:
+            return {PropertyKind::Text, p.name(), false};
+        case QMetaType::Int:
+            return {PropertyKind::WholeNumber, p.name(), false};
+        case QMetaType::QStringList:
+            return {PropertyKind::Lines, p.name(), false};
+        default:
+            return {};
         }
     }
     for (const QByteArray& dynamic : c->dynamicPropertyNames()) {
         if (!SameName(QString::fromLatin1(dynamic), name)) continue;
         switch (c->property(dynamic).metaType().id()) {
-        case QMetaType::QString: return {PropertyKind::Text, dynamic, false};
-        case QMetaType::Int: return {PropertyKind::WholeNumber, dynamic, false};
-        case QMetaType::QStringList: return {PropertyKind::Lines, dynamic, false};
-        default: return {};
+        case QMetaType::QString:
+            return {PropertyKind::Text, dynamic, false};
+        case QMetaType::Int:
+            return {PropertyKind::WholeNumber, dynamic, false};
+        case QMetaType::QStringList:
+            return {PropertyKind::Lines, dynamic, false};
+        default:
+            return {};
         }
     }
     return {};
 }
 
-QString ReadText(const QObject* c, const PropertyRef& p)
-{
+QString ReadText(const QObject* c, const PropertyRef& p) {
     if (p.isHint) return ActionHint(qobject_cast<const QAction*>(c));
     if (p.kind == PropertyKind::Text) return c->property(p.qtName).toString();
     return {};
 }
 
-QObject* FindTopLevel(const QString& name)
-{
+QObject* FindTopLevel(const QString& name) {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (SameName(w->objectName(), name)) return w;
     return nullptr;
 }
 
 // Owned components: every descendant, nearest first.
-QObject* FindOwned(QObject* owner, const QString& name)
-{
+QObject* FindOwned(QObject* owner, const QString& name) {
     std::deque<QObject*> queue(owner->children().begin(), owner->children().end());
     while (!queue.empty()) {
         QObject* c = queue.front();
@@ -106,13 +112,11 @@ QObject* FindOwned(QObject* owner, const QString& name)
 
 TLanguage::TLanguage(QObject* owner) : QObject(owner) {}
 
-void TLanguage::setSeparator(const QString& separator)
-{
+void TLanguage::setSeparator(const QString& separator) {
     m_separator = separator.trimmed().isEmpty() ? QStringLiteral(",") : separator;
 }
 
-void TLanguage::ApplyTranslations()
-{
+void TLanguage::ApplyTranslations() {
     if (OnBeforeTranslation) OnBeforeTranslation(this);
     const lang::IniFile file = lang::IniFile::Load(m_languageFile);
     for (const QString& line : QStringList(m_properties)) {
@@ -122,13 +126,11 @@ void TLanguage::ApplyTranslations()
     if (OnAfterTranslation) OnAfterTranslation(this);
 }
 
-QString TLanguage::LookupMessage(const QString& key) const
-{
+QString TLanguage::LookupMessage(const QString& key) const {
     return lang::IniFile::Load(m_languageFile).read(kMessages, key, key);
 }
 
-void TLanguage::TranslateProperty(const QString& pathText, const QString& value)
-{
+void TLanguage::TranslateProperty(const QString& pathText, const QString& value) {
     QString path = pathText.trimmed();
     if (path.isEmpty()) return;
     QObject* component = nullptr;
@@ -149,7 +151,8 @@ void TLanguage::TranslateProperty(const QString& pathText, const QString& value)
     QString newValue = value;
     if (OnTranslate) OnTranslate(this, component, path, ReadText(component, property), newValue);
     switch (property.kind) {
-    case PropertyKind::None: return;
+    case PropertyKind::None:
+        return;
     case PropertyKind::Text:
         if (property.isHint)
             SetActionHint(qobject_cast<QAction*>(component), newValue);
@@ -159,7 +162,8 @@ void TLanguage::TranslateProperty(const QString& pathText, const QString& value)
     case PropertyKind::WholeNumber: {
         bool ok = false;
         const int number = newValue.trimmed().toInt(&ok, 10);
-        if (!ok) throw TulvexError(QStringLiteral("'%1' is not a valid integer value").arg(newValue));
+        if (!ok)
+            throw TulvexError(QStringLiteral("'%1' is not a valid integer value").arg(newValue));
         component->setProperty(property.qtName, number);
         return;
     }
@@ -169,8 +173,7 @@ void TLanguage::TranslateProperty(const QString& pathText, const QString& value)
     }
 }
 
-QStringList TLanguage::SplitItems(const QString& value) const
-{
+QStringList TLanguage::SplitItems(const QString& value) const {
     QStringList items;
     QString rest = value;
     if (!m_separator.isEmpty()) {
@@ -184,23 +187,21 @@ QStringList TLanguage::SplitItems(const QString& value) const
     return items;
 }
 
-void SetActionHint(QAction* action, const QString& hint)
-{
+void SetActionHint(QAction* action, const QString& hint) {
     if (!action) return;
     action->setProperty(kHintProperty, hint);
     QString shortcut = action->shortcut().toString(QKeySequence::PortableText);
     shortcut.replace(QStringLiteral("Return"), QStringLiteral("Enter"));
-    action->setToolTip(hint.isEmpty() || shortcut.isEmpty() ? hint
-                                                            : QStringLiteral("%1 (%2)").arg(hint, shortcut));
+    action->setToolTip(hint.isEmpty() || shortcut.isEmpty()
+                           ? hint
+                           : QStringLiteral("%1 (%2)").arg(hint, shortcut));
 }
 
-QString ActionHint(const QAction* action)
-{
+QString ActionHint(const QAction* action) {
     return action ? action->property(kHintProperty).toString() : QString();
 }
 
-QString FormatMessage(const QString& format, const QStringList& args)
-{
+QString FormatMessage(const QString& format, const QStringList& args) {
     QString out;
     qsizetype next = 0;
     for (qsizetype i = 0; i < format.size(); ++i) {

@@ -13,12 +13,13 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
 
 } // namespace
 
-bool IsValidUtf8(QByteArrayView bytes)
-{
+bool IsValidUtf8(QByteArrayView bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype i = 0;
@@ -51,8 +52,7 @@ bool IsValidUtf8(QByteArrayView bytes)
     return true;
 }
 
-QString DecodeWindows1252(QByteArrayView bytes)
-{
+QString DecodeWindows1252(QByteArrayView bytes) {
     QString out(bytes.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
@@ -62,13 +62,11 @@ QString DecodeWindows1252(QByteArrayView bytes)
     return out;
 }
 
-QString DecodeUtf8OrWindows1252(QByteArrayView bytes)
-{
+QString DecodeUtf8OrWindows1252(QByteArrayView bytes) {
     return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : DecodeWindows1252(bytes);
 }
 
-QString DecodeLanguageText(QByteArrayView bytes)
-{
+QString DecodeLanguageText(QByteArrayView bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.sliced(3));
     return DecodeUtf8OrWindows1252(bytes);
 }

@@ -11,8 +11,7 @@ namespace {
 // Language files are a few kilobytes; anything this large is not one.
 constexpr qint64 kMaxFileSize = 4 << 20;
 
-QString StripQuotes(QString value)
-{
+QString StripQuotes(QString value) {
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
         value.back() == value.front())
         value = value.mid(1, value.size() - 2);
@@ -21,15 +20,13 @@ QString StripQuotes(QString value)
 
 } // namespace
 
-IniFile IniFile::Load(const QString& path)
-{
+IniFile IniFile::Load(const QString& path) {
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
     return Parse(file.read(kMaxFileSize));
 }
 
-IniFile IniFile::Parse(const QByteArray& bytes)
-{
+IniFile IniFile::Parse(const QByteArray& bytes) {
     IniFile ini;
     ini.m_loaded = true;
     QString section;
@@ -52,8 +49,7 @@ IniFile IniFile::Parse(const QByteArray& bytes)
     return ini;
 }
 
-std::optional<QString> IniFile::value(const QString& section, const QString& key) const
-{
+std::optional<QString> IniFile::value(const QString& section, const QString& key) const {
     const QString wanted = key.trimmed();
     for (const Entry& e : m_entries)
         if (e.section.compare(section, Qt::CaseInsensitive) == 0 &&
@@ -62,13 +58,11 @@ std::optional<QString> IniFile::value(const QString& section, const QString& key
     return std::nullopt;
 }
 
-QString IniFile::read(const QString& section, const QString& key, const QString& fallback) const
-{
+QString IniFile::read(const QString& section, const QString& key, const QString& fallback) const {
     return value(section, key).value_or(fallback);
 }
 
-QStringList IniFile::keys(const QString& section) const
-{
+QStringList IniFile::keys(const QString& section) const {
     QStringList out;
     for (const Entry& e : m_entries)
         if (e.section.compare(section, Qt::CaseInsensitive) == 0) out << e.key;

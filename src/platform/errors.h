@@ -8,7 +8,8 @@
 // Errors end the command that runs into them and reach the application's error box.
 class TulvexError : public std::runtime_error {
 public:
-    explicit TulvexError(const QString& text) : std::runtime_error(text.toStdString()), m_text(text) {}
+    explicit TulvexError(const QString& text)
+        : std::runtime_error(text.toStdString()), m_text(text) {}
     const QString& text() const { return m_text; }
 
 private:

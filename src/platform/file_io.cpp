@@ -2,9 +2,6 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,18 +9,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 namespace platform {
 namespace {
 
-std::string ResolveLinks(const std::string& path)
-{
+std::string ResolveLinks(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : path;
 }
 
-std::string FolderOf(const std::string& path)
-{
+std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
@@ -31,8 +29,7 @@ std::string FolderOf(const std::string& path)
 
 // Extended attributes are copied where the file system has them; a failure is not fatal
 // (many file systems have none).
-void CopyExtendedAttributes(int from, int to)
-{
+void CopyExtendedAttributes(int from, int to) {
     const ssize_t listSize = ::flistxattr(from, nullptr, 0);
     if (listSize <= 0 || listSize > 1 << 20) return;
     std::string names(std::size_t(listSize), '\0');
@@ -49,14 +46,12 @@ void CopyExtendedAttributes(int from, int to)
     }
 }
 
-std::string BaseNameOf(const std::string& path)
-{
+std::string BaseNameOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int FlushFolder(const std::string& folder, const FlushCalls& calls)
-{
+int FlushFolder(const std::string& folder, const FlushCalls& calls) {
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) return errno;
     if (calls.fsyncFolder(dir.get()) == 0) return 0;
@@ -70,16 +65,15 @@ constexpr std::size_t kMaxBaseInName = 200;
 
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string& target)
-    {
-        m_path = FolderOf(target) + "/." + BaseNameOf(target).substr(0, kMaxBaseInName) + kTemporaryMarker + "XXXXXX";
+    explicit TemporaryFile(const std::string& target) {
+        m_path = FolderOf(target) + "/." + BaseNameOf(target).substr(0, kMaxBaseInName) +
+                 kTemporaryMarker + "XXXXXX";
         m_fd = UniqueFd(::mkostemp(m_path.data(), O_CLOEXEC));
         // Locked while in use: a later start removes only temporaries nobody holds.
         if (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) m_fd.reset();
         if (!m_fd.valid()) m_path.clear();
     }
-    ~TemporaryFile()
-    {
+    ~TemporaryFile() {
         if (!m_path.empty()) ::unlink(m_path.c_str());
     }
     int fd() const { return m_fd.get(); }
@@ -88,10 +82,10 @@ public:
     int close(const FlushCalls& calls) { return calls.closeFile(m_fd.release()) == 0 ? 0 : errno; }
     void keep() { m_path.clear(); } // renamed into place, or left for the user
     // Renames the complete, flushed file to its kept-copy name; still removed on destruction.
-    int markComplete()
-    {
+    int markComplete() {
         const auto at = m_path.rfind(kTemporaryMarker);
-        const std::string kept = m_path.substr(0, at) + kKeptCopyMarker + m_path.substr(at + std::strlen(kTemporaryMarker));
+        const std::string kept = m_path.substr(0, at) + kKeptCopyMarker +
+                                 m_path.substr(at + std::strlen(kTemporaryMarker));
         if (::rename(m_path.c_str(), kept.c_str()) != 0) return errno;
         m_path = kept;
         return 0;
@@ -102,8 +96,8 @@ private:
     UniqueFd m_fd;
 };
 
-int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> bytes, const FlushCalls& calls)
-{
+int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> bytes,
+                     const FlushCalls& calls) {
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd.valid()) return errno;
     if (!WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0)) return errno;
@@ -112,16 +106,14 @@ int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> by
     return calls.closeFile(fd.release()) == 0 ? 0 : errno;
 }
 
-std::string FlushWarning(const std::string& target, int error)
-{
+std::string FlushWarning(const std::string& target, int error) {
     return target + ": turned, but it could not be flushed to disk: " + std::strerror(error);
 }
 
 // Renaming would cut the other links off, so the file is rewritten in place, and only while a
 // complete, flushed copy stands beside it under a name a later load recognises.
 ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::uint8_t> bytes,
-                                TemporaryFile& temp, const FlushCalls& calls)
-{
+                                TemporaryFile& temp, const FlushCalls& calls) {
     ReplaceResult result;
     if (const int error = temp.markComplete()) {
         result.result = Result::FromErrno(error);
@@ -141,8 +133,7 @@ ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::
 
 } // namespace
 
-bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset)
-{
+bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset) {
     auto* p = static_cast<std::uint8_t*>(dst);
     while (n > 0) {
         const ssize_t got = ::pread(fd, p, n, off_t(offset));
@@ -158,8 +149,7 @@ bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset)
     return true;
 }
 
-bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset)
-{
+bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset) {
     const auto* p = static_cast<const std::uint8_t*>(src);
     while (n > 0) {
         const ssize_t put = ::pwrite(fd, p, n, off_t(offset));
@@ -175,14 +165,13 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset)
     return true;
 }
 
-void UniqueFd::reset(int fd)
-{
+void UniqueFd::reset(int fd) {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = fd;
 }
 
-Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes)
-{
+Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
+                     std::uint64_t maxBytes) {
     out.clear();
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
@@ -198,8 +187,8 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, st
     return {};
 }
 
-ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes, const FlushCalls& calls)
-{
+ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
+                                  const FlushCalls& calls) {
     ReplaceResult result;
     const auto failed = [&result](int error) {
         result.result = Result::FromErrno(error);
@@ -236,8 +225,7 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
     return result;
 }
 
-Result GetFileTimes(const std::string& path, FileTimes& times)
-{
+Result GetFileTimes(const std::string& path, FileTimes& times) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
@@ -246,8 +234,7 @@ Result GetFileTimes(const std::string& path, FileTimes& times)
     return {};
 }
 
-Result SetFileTimes(const std::string& path, const FileTimes& times)
-{
+Result SetFileTimes(const std::string& path, const FileTimes& times) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     const struct timespec both[2] = {times.access, times.modification};
     if (!fd.valid() || ::futimens(fd.get(), both) != 0) return Result::FromErrno(errno);
@@ -256,15 +243,14 @@ Result SetFileTimes(const std::string& path, const FileTimes& times)
 
 namespace {
 
-bool HasMarker(const std::string& name, const char* marker)
-{
+bool HasMarker(const std::string& name, const char* marker) {
     const auto at = name.rfind(marker);
-    return !name.empty() && name[0] == '.' && at != std::string::npos && name.size() == at + std::strlen(marker) + 6;
+    return !name.empty() && name[0] == '.' && at != std::string::npos &&
+           name.size() == at + std::strlen(marker) + 6;
 }
 
 // Opens a leftover of ours and takes its lock; invalid when it is not a plain file or is held.
-UniqueFd LockLeftover(const std::string& path)
-{
+UniqueFd LockLeftover(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
@@ -275,19 +261,21 @@ UniqueFd LockLeftover(const std::string& path)
 
 } // namespace
 
-bool IsTemporaryName(const std::string& name) { return HasMarker(name, kTemporaryMarker); }
+bool IsTemporaryName(const std::string& name) {
+    return HasMarker(name, kTemporaryMarker);
+}
 
-bool IsKeptCopyName(const std::string& name) { return HasMarker(name, kKeptCopyMarker); }
+bool IsKeptCopyName(const std::string& name) {
+    return HasMarker(name, kKeptCopyMarker);
+}
 
-bool RemoveIfStale(const std::string& path)
-{
+bool RemoveIfStale(const std::string& path) {
     if (!IsTemporaryName(BaseNameOf(path))) return false;
     const UniqueFd fd = LockLeftover(path);
     return fd.valid() && ::unlink(path.c_str()) == 0;
 }
 
-LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls)
-{
+LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls) {
     using Status = LeftoverOutcome::Status;
     LeftoverOutcome outcome;
     const std::string name = BaseNameOf(path);
@@ -321,8 +309,7 @@ LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls
     return outcome;
 }
 
-std::string SystemErrorText(int error)
-{
+std::string SystemErrorText(int error) {
     return "System Error.  Code: " + std::to_string(error) + ".\n" + std::strerror(error);
 }
 

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/result.h"
-
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
+
+#include "platform/result.h"
 
 namespace platform {
 
@@ -21,15 +21,13 @@ public:
     explicit UniqueFd(int fd) : m_fd(fd) {}
     ~UniqueFd() { reset(); }
     UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
-    int release()
-    {
+    int release() {
         const int fd = m_fd;
         m_fd = -1;
         return fd;
@@ -48,7 +46,7 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 // Reads a whole regular file of at most maxBytes; an error (and `out` empty) otherwise, a read
 // error or a file that ends early included.
 Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
-                   std::uint64_t maxBytes = 1ull << 30);
+                     std::uint64_t maxBytes = 1ull << 30);
 
 // The calls that make written data durable. Tests pass failing ones to reach the paths a real
 // disk takes only rarely.

@@ -25,19 +25,20 @@ enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 // stays upright: the turned data is taken as what the user wants.
 
 // Clockwise quarter turns handed to the lossless transform.
-constexpr std::optional<int> TransformValue(RotationCode code)
-{
+constexpr std::optional<int> TransformValue(RotationCode code) {
     switch (code) {
-    case RotationCode::Left: return 3;
-    case RotationCode::Right: return 1;
-    case RotationCode::Half: return 2;
+    case RotationCode::Left:
+        return 3;
+    case RotationCode::Right:
+        return 1;
+    case RotationCode::Half:
+        return 2;
     }
     return std::nullopt; // a value cast from an unchecked number
 }
 
 // New orientation after turning data with orientation `old` by `code`; nullopt: write none.
-constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, RotationCode code)
-{
+constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, RotationCode code) {
     //                                              left  right  180
     constexpr std::array<std::array<std::uint16_t, 3>, 4> kTable{{{1, 1, 1},   // old 1
                                                                   {8, 6, 1},   // old 3
@@ -47,11 +48,16 @@ constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, Rotatio
     if (column < 0 || column > 2) return std::nullopt;
     const auto row = [old]() -> int {
         switch (old) {
-        case 1: return 0;
-        case 3: return 1;
-        case 6: return 2;
-        case 8: return 3;
-        default: return -1;
+        case 1:
+            return 0;
+        case 3:
+            return 1;
+        case 6:
+            return 2;
+        case 8:
+            return 3;
+        default:
+            return -1;
         }
     }();
     if (row < 0) return std::nullopt;
@@ -59,13 +65,16 @@ constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, Rotatio
 }
 
 // The turn that makes a photo stored with `orientation` upright (3, 6, 8), if any.
-constexpr std::optional<RotationCode> UprightCode(std::uint16_t orientation)
-{
+constexpr std::optional<RotationCode> UprightCode(std::uint16_t orientation) {
     switch (orientation) {
-    case 3: return RotationCode::Half;
-    case 6: return RotationCode::Right;
-    case 8: return RotationCode::Left;
-    default: return std::nullopt;
+    case 3:
+        return RotationCode::Half;
+    case 6:
+        return RotationCode::Right;
+    case 8:
+        return RotationCode::Left;
+    default:
+        return std::nullopt;
     }
 }
 

@@ -4,8 +4,6 @@
 #include "app/shell.h"
 #include "collection/scan.h"
 #include "lang/Lang.h"
-#include "platform/errors.h"
-#include "platform/file_io.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "rotate/word_wrap.h"
@@ -19,6 +17,9 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "platform/errors.h"
+#include "platform/file_io.h"
+
 namespace {
 
 // Runs `action` when it goes out of scope, also when an error leaves the scope.
@@ -30,18 +31,19 @@ template <typename F> Finally(F) -> Finally<F>;
 
 } // namespace
 
-void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual)
-{
-    const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, pmiKeepTimestamp->isChecked());
+void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
+    const std::optional<rotate::TurnPlan> plan =
+        rotate::PlanTurn(path, code, pmiKeepTimestamp->isChecked());
     if (!plan) throw TulvexError(QStringLiteral("Internal error"));
 
     if (plan->mayCrop() && FAskCrop) {
         bool dontAskAgain = false;
         const bool ok = app::Shell::current().askWithCheckBox(
             this, kTitle,
-            FormatMessage(Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
-                              "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
-                          {collection::FileNameOf(path)}),
+            FormatMessage(
+                Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
+                    "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
+                {collection::FileNameOf(path)}),
             Msg("Don't ask again during this session"), dontAskAgain);
         if (!ok) return;
         FAskCrop = !dontAskAgain;
@@ -63,17 +65,19 @@ void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bo
     case rotate::TurnOutcome::Status::Turned:
         if (plan->timesKept) m_keptTimes[path] = plan->times;
         if (!outcome.warning.empty())
-            app::Shell::current().message(this, kTitle, QString::fromLocal8Bit(outcome.warning), app::Shell::Icon::Warning);
+            app::Shell::current().message(this, kTitle, QString::fromLocal8Bit(outcome.warning),
+                                          app::Shell::Icon::Warning);
         return;
     case rotate::TurnOutcome::Status::TransformFailed:
-        throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") + collection::FileNameOf(path));
+        throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
+                          collection::FileNameOf(path));
     case rotate::TurnOutcome::Status::TimesFailed:
-        throw TulvexError(QString::fromStdString(platform::SystemErrorText(outcome.result.error())));
+        throw TulvexError(
+            QString::fromStdString(platform::SystemErrorText(outcome.result.error())));
     }
 }
 
-void TFormTulvex::ActionRotate(QAction* sender)
-{
+void TFormTulvex::ActionRotate(QAction* sender) {
     const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     for (int r = sel.top; r <= sel.bottom; ++r) {
@@ -90,23 +94,25 @@ void TFormTulvex::ActionRotate(QAction* sender)
     RepaintGrid();
 }
 
-void TFormTulvex::tbAutoClick()
-{
+void TFormTulvex::tbAutoClick() {
     const QString caption = windowTitle();
     if (FAutoList.empty()) {
         app::Shell::current().message(
             this, caption,
             rotate::WrapText(FormatMessage(
-                Msg("%s has not detected any images that can be transformed automatically."), {caption})),
+                Msg("%s has not detected any images that can be transformed automatically."),
+                {caption})),
             app::Shell::Icon::Information);
         return;
     }
-    const QString question =
-        Msg("%s has detected %u images that can be automatically transformed to normal orientation.") +
-        QStringLiteral("\r\n\r\n") + Msg("Would you like to transform them now?");
+    const QString question = Msg("%s has detected %u images that can be automatically transformed "
+                                 "to normal orientation.") +
+                             QStringLiteral("\r\n\r\n") +
+                             Msg("Would you like to transform them now?");
     if (!app::Shell::current().askYesNo(
             this, caption,
-            rotate::WrapText(FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
+            rotate::WrapText(
+                FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
         return;
 
     TProgressWindow progress(this);
@@ -139,9 +145,11 @@ void TFormTulvex::tbAutoClick()
         finishRefresh();
         if (IndexOfThumb(path) >= 0) {
             refreshing = path;
-            refreshed = QtConcurrent::run([path, options = ThumbnailOptions(), cache = m_thumbCache] {
-                return cache ? cache->MakeThumbnail(path, options) : thumbs::MakeThumbnailImage(path, options);
-            });
+            refreshed =
+                QtConcurrent::run([path, options = ThumbnailOptions(), cache = m_thumbCache] {
+                    return cache ? cache->MakeThumbnail(path, options)
+                                 : thumbs::MakeThumbnailImage(path, options);
+                });
         }
         progress.StepBy(1);
     }

@@ -6,15 +6,16 @@
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
 #include "jpeg/orientation_writer.h"
-#include "jpeg/turbo.h"
 #include "jpeg/stray_bytes.h"
-#include "platform/file_io.h"
+#include "jpeg/turbo.h"
 #include "rotate/lossless_turn.h"
 #include "rotate/multi_picture.h"
 #include "thumbs/thumbnail_size.h"
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_io.h"
 
 namespace rotate {
 namespace {
@@ -24,7 +25,9 @@ using jpeg::ByteReader;
 
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;
 
-bool IsTransformValue(int transform) { return transform >= 1 && transform <= 3; }
+bool IsTransformValue(int transform) {
+    return transform >= 1 && transform <= 3;
+}
 
 // The entries (inside the TIFF block) that follow a turn.
 struct ExifFields {
@@ -33,8 +36,7 @@ struct ExifFields {
     std::optional<exif::IfdEntry> thumbOffset, thumbLength;
 };
 
-ExifFields LocateFields(const exif::TiffView& tiff)
-{
+ExifFields LocateFields(const exif::TiffView& tiff) {
     ExifFields fields;
     fields.order = tiff.order();
     const std::uint32_t ifd0 = tiff.firstDirectory();
@@ -64,8 +66,7 @@ ExifFields LocateFields(const exif::TiffView& tiff)
 }
 
 void StoreDimension(std::uint8_t* tiff, const std::optional<exif::IfdEntry>& entry, ByteOrder order,
-                    int value)
-{
+                    int value) {
     if (!entry || entry->count != 1) return;
     if (entry->type == std::uint16_t(exif::ExifType::Short) && value <= 0xFFFF) {
         jpeg::Store16(tiff + entry->valueField(), std::uint16_t(value), order);
@@ -78,12 +79,11 @@ struct JpegSize {
     int width = 0, height = 0;
 };
 
-std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t> jpeg)
-{
+std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t> jpeg) {
     JpegSize size;
     int subsamp = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &size.width,
-                            &size.height, &subsamp, &colorspace) != 0)
+    if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
+                            &size.width, &size.height, &subsamp, &colorspace) != 0)
         return std::nullopt;
     return size;
 }
@@ -92,17 +92,18 @@ std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t>
 // proportions about its centre and encoded again: derived data, so a re-encode is fair when a
 // lossless turn would trim it out of shape.
 std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbnail, int transform,
-                                            JpegSize photo, int quality)
-{
+                                            JpegSize photo, int quality) {
     const jpeg::TjHandle decoder = jpeg::MakeDecompressor();
-    const std::optional<JpegSize> size = decoder ? ReadJpegSize(decoder.get(), thumbnail) : std::nullopt;
+    const std::optional<JpegSize> size =
+        decoder ? ReadJpegSize(decoder.get(), thumbnail) : std::nullopt;
     // An embedded thumbnail is small; anything larger is not worth turning.
-    if (!size || size->width <= 0 || size->height <= 0 || std::int64_t(size->width) * size->height > 1 << 22)
+    if (!size || size->width <= 0 || size->height <= 0 ||
+        std::int64_t(size->width) * size->height > 1 << 22)
         return {};
     const int w = size->width, h = size->height;
     std::vector<std::uint8_t> rgb(std::size_t(w) * h * 3);
-    if (tjDecompress2(decoder.get(), thumbnail.data(), static_cast<unsigned long>(thumbnail.size()), rgb.data(), w,
-                      0, h, TJPF_RGB, 0) != 0)
+    if (tjDecompress2(decoder.get(), thumbnail.data(), static_cast<unsigned long>(thumbnail.size()),
+                      rgb.data(), w, 0, h, TJPF_RGB, 0) != 0)
         return {};
     const bool quarter = transform != 2;
     const int tw = quarter ? h : w, th = quarter ? w : h;
@@ -121,13 +122,14 @@ std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbn
             // Where the pixel at (tx, ty) of the turned image came from.
             const int sx = transform == 1 ? ty : w - 1 - (transform == 2 ? tx : ty);
             const int sy = transform == 1 ? h - 1 - tx : transform == 2 ? h - 1 - ty : tx;
-            std::memcpy(&turned[(std::size_t(y) * cw + x) * 3], &rgb[(std::size_t(sy) * w + sx) * 3], 3);
+            std::memcpy(&turned[(std::size_t(y) * cw + x) * 3],
+                        &rgb[(std::size_t(sy) * w + sx) * 3], 3);
         }
     const jpeg::TjHandle encoder(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
-    if (!encoder || tjCompress2(encoder.get(), turned.data(), cw, 0, ch, TJPF_RGB, &out, &outSize, TJSAMP_420,
-                                quality, 0) != 0) {
+    if (!encoder || tjCompress2(encoder.get(), turned.data(), cw, 0, ch, TJPF_RGB, &out, &outSize,
+                                TJSAMP_420, quality, 0) != 0) {
         tjFree(out);
         return {};
     }
@@ -142,26 +144,30 @@ constexpr int kThumbnailQualities[] = {90, 75, 50, 30};
 // thumbnail is its last part; otherwise it is encoded smaller, and dropped when even that does
 // not fit. What stays always shows the photo as turned, in its proportions.
 void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& segment,
-                      const ExifFields& fields, int transform, JpegSize photo)
-{
+                      const ExifFields& fields, int transform, JpegSize photo) {
     if (!fields.thumbOffset || !fields.thumbLength || fields.thumbLength->count != 1) return;
     std::uint8_t* tiff = jpeg.data() + segment.tiffStart;
     const std::size_t tiffSize = segment.segmentEnd - segment.tiffStart;
     // Read now: the dimensions stored before may share bytes with these fields in an odd file.
-    const std::uint32_t offset = jpeg::Load32(tiff + fields.thumbOffset->valueField(), fields.order);
-    const std::uint32_t length = jpeg::Load32(tiff + fields.thumbLength->valueField(), fields.order);
+    const std::uint32_t offset =
+        jpeg::Load32(tiff + fields.thumbOffset->valueField(), fields.order);
+    const std::uint32_t length =
+        jpeg::Load32(tiff + fields.thumbLength->valueField(), fields.order);
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
     const std::vector<std::uint8_t> old(tiff + offset, tiff + offset + length);
 
     LosslessTurnResult lossless = LosslessTurn(old, transform);
     std::vector<std::uint8_t> turned;
-    if (lossless.ok() && thumbs::ProportionsMatch(lossless.width, lossless.height, photo.width, photo.height))
+    if (lossless.ok() &&
+        thumbs::ProportionsMatch(lossless.width, lossless.height, photo.width, photo.height))
         turned = std::move(lossless.bytes);
     else
         turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[0]);
 
     const bool isLast = std::size_t(offset) + length == tiffSize;
-    const std::size_t room = isLast ? kMaxSegmentLength - (segment.segmentEnd - segment.segmentStart - 2 - length) : length;
+    const std::size_t room =
+        isLast ? kMaxSegmentLength - (segment.segmentEnd - segment.segmentStart - 2 - length)
+               : length;
     for (std::size_t q = 1; turned.size() > room && q < std::size(kThumbnailQualities); ++q)
         turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[q]);
     if (turned.empty() || turned.size() > room) {
@@ -174,21 +180,23 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
         std::memcpy(tiff + offset, turned.data(), turned.size());
         std::memset(tiff + offset + turned.size(), 0, length - turned.size());
     } else {
-        const std::size_t segmentLength = segment.segmentEnd - segment.segmentStart - 2 + (turned.size() - length);
+        const std::size_t segmentLength =
+            segment.segmentEnd - segment.segmentStart - 2 + (turned.size() - length);
         const auto at = jpeg.begin() + std::ptrdiff_t(segment.tiffStart + offset);
         jpeg.erase(at, at + length);
-        jpeg.insert(jpeg.begin() + std::ptrdiff_t(segment.tiffStart + offset), turned.begin(), turned.end());
+        jpeg.insert(jpeg.begin() + std::ptrdiff_t(segment.tiffStart + offset), turned.begin(),
+                    turned.end());
         jpeg[segment.segmentStart + 2] = std::uint8_t(segmentLength >> 8);
         jpeg[segment.segmentStart + 3] = std::uint8_t(segmentLength & 0xFF);
         tiff = jpeg.data() + segment.tiffStart;
     }
-    jpeg::Store32(tiff + fields.thumbLength->valueField(), std::uint32_t(turned.size()), fields.order);
+    jpeg::Store32(tiff + fields.thumbLength->valueField(), std::uint32_t(turned.size()),
+                  fields.order);
 }
 
 } // namespace
 
-void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height)
-{
+void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height) {
     const auto segment = exif::FindExifSegment(jpeg);
     if (!IsTransformValue(transform) || !segment) return;
     const auto view = exif::TiffView::Open(
@@ -201,16 +209,19 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
 }
 
 platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
-                           std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
-{
-    if (!IsTransformValue(transform)) return platform::Result::FromErrno(EINVAL, "bad transform value");
+                           std::optional<std::uint16_t> orientation,
+                           std::vector<std::uint8_t>& out) {
+    if (!IsTransformValue(transform))
+        return platform::Result::FromErrno(EINVAL, "bad transform value");
     const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
-    LosslessTurnResult turned = LosslessTurn(cleaned ? std::span<const std::uint8_t>(*cleaned) : image, transform);
+    LosslessTurnResult turned =
+        LosslessTurn(cleaned ? std::span<const std::uint8_t>(*cleaned) : image, transform);
     if (!turned.ok()) {
         // Damage in the image data would be carried into the new file: the photo stays as it is.
         const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
         const bool damaged = turned.error == LosslessTurnError::Damaged && isJpeg;
-        return platform::Result::FromLibrary((damaged ? "the photo is damaged: " : "") + turned.message);
+        return platform::Result::FromLibrary((damaged ? "the photo is damaged: " : "") +
+                                             turned.message);
     }
     out = std::move(turned.bytes);
     UpdateExifAfterTurn(out, transform, turned.width, turned.height);
@@ -223,38 +234,40 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
 }
 
 platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
-                               std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out)
-{
-    const ImageTurn turn = [&](std::span<const std::uint8_t> image, std::vector<std::uint8_t>& turned) {
+                               std::optional<std::uint16_t> orientation,
+                               std::vector<std::uint8_t>& out) {
+    const ImageTurn turn = [&](std::span<const std::uint8_t> image,
+                               std::vector<std::uint8_t>& turned) {
         return TurnImage(image, transform, orientation, turned);
     };
     return TurnWholeFile(file, turn, out);
 }
 
 platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
-                                    std::vector<std::uint8_t>& out)
-{
+                                    std::vector<std::uint8_t>& out) {
     return TurnJpegBytes(jpeg, transform, std::nullopt, out);
 }
 
-platform::Result JpegLosslessTransform(const std::string& path, int transform)
-{
+platform::Result JpegLosslessTransform(const std::string& path, int transform) {
     return TurnJpegFile(path, transform, std::nullopt);
 }
 
-platform::Result TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                              std::string* warning, const platform::FlushCalls& calls)
-{
-    if (!IsTransformValue(transform)) return platform::Result::FromErrno(EINVAL, "bad transform value");
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              std::optional<std::uint16_t> orientation, std::string* warning,
+                              const platform::FlushCalls& calls) {
+    if (!IsTransformValue(transform))
+        return platform::Result::FromErrno(EINVAL, "bad transform value");
     std::vector<std::uint8_t> original;
     if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
     std::vector<std::uint8_t> turned;
-    if (auto turn = TurnJpegBytes(original, transform, orientation, turned); !turn.ok()) return turn;
+    if (auto turn = TurnJpegBytes(original, transform, orientation, turned); !turn.ok())
+        return turn;
     platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls);
     if (!written.keptCopy.empty())
-        return platform::Result::FromErrno(written.result.error(),
-                                           written.result.text() + "; the turned photo is complete in " +
-                                               written.keptCopy + " and will be put in place by the next folder load");
+        return platform::Result::FromErrno(
+            written.result.error(), written.result.text() + "; the turned photo is complete in " +
+                                        written.keptCopy +
+                                        " and will be put in place by the next folder load");
     if (warning) *warning = written.warning;
     return written.result;
 }

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/file_io.h"
-#include "platform/result.h"
-
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/file_io.h"
+#include "platform/result.h"
 
 namespace rotate {
 
@@ -23,19 +23,23 @@ platform::Result JpegLosslessTransform(const std::string& path, int transform);
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
 // file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
 // photo was in place (it is turned all the same).
-platform::Result TurnJpegFile(const std::string& path, int transform, std::optional<std::uint16_t> orientation,
-                              std::string* warning = nullptr, const platform::FlushCalls& calls = {});
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              std::optional<std::uint16_t> orientation,
+                              std::string* warning = nullptr,
+                              const platform::FlushCalls& calls = {});
 
 // Turns one image (a main image or an MPF image, up to its EOI) into `out` and, when given, sets
 // its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they
 // all turn alike. A photo whose image data is damaged is refused.
 platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
-                           std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out);
+                           std::optional<std::uint16_t> orientation,
+                           std::vector<std::uint8_t>& out);
 
 // The whole file in memory: the main image and its MPF images turned, the index rewritten, other
 // trailing bytes kept.
 platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
-                               std::optional<std::uint16_t> orientation, std::vector<std::uint8_t>& out);
+                               std::optional<std::uint16_t> orientation,
+                               std::vector<std::uint8_t>& out);
 
 // The same without an orientation: turns `jpeg` into `out`.
 platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,

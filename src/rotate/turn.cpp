@@ -12,8 +12,7 @@ namespace {
 
 // A photo that is not a JPEG still gets its size, so that the crop question comes before the
 // turn refuses it, as for any other photo.
-jpeg::JpegHeader ReadHeader(const QString& path)
-{
+jpeg::JpegHeader ReadHeader(const QString& path) {
     if (auto header = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString()))
         return *header;
     jpeg::JpegHeader header;
@@ -28,8 +27,7 @@ jpeg::JpegHeader ReadHeader(const QString& path)
 
 } // namespace
 
-std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes)
-{
+std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes) {
     const std::optional<int> transform = TransformValue(code);
     if (!transform) return std::nullopt;
     TurnPlan plan;
@@ -43,8 +41,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool ke
     return plan;
 }
 
-TurnOutcome ApplyTurn(const TurnPlan& plan)
-{
+TurnOutcome ApplyTurn(const TurnPlan& plan) {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
     outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.warning);

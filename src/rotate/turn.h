@@ -2,7 +2,6 @@
 #pragma once
 
 #include "jpeg/jpeg_header.h"
-#include "platform/file_io.h"
 #include "rotate/orientation_table.h"
 
 #include <QString>
@@ -10,6 +9,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "platform/file_io.h"
 
 namespace rotate {
 
@@ -35,7 +36,7 @@ struct TurnOutcome {
     enum class Status { Turned, TransformFailed, TimesFailed };
     Status status = Status::Turned;
     platform::Result result; // why the transform or the time restore failed
-    std::string warning; // turned, but a flush after the replacement failed (names the file)
+    std::string warning;     // turned, but a flush after the replacement failed (names the file)
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back.

@@ -6,17 +6,20 @@ namespace {
 
 const QString kLineBreak = QStringLiteral("\r\n");
 
-bool IsBreakChar(QChar c) { return c == u' ' || c == u'-' || c == u'\t'; }
-bool IsQuote(QChar c) { return c == u'\'' || c == u'"'; }
+bool IsBreakChar(QChar c) {
+    return c == u' ' || c == u'-' || c == u'\t';
+}
+bool IsQuote(QChar c) {
+    return c == u'\'' || c == u'"';
+}
 
 } // namespace
 
-QString WrapText(const QString& line, int maxColumn)
-{
+QString WrapText(const QString& line, int maxColumn) {
     QString result;
     const qsizetype length = line.size();
-    qsizetype pos = 0;      // next character to read
-    qsizetype linePos = 0;  // start of the current output line
+    qsizetype pos = 0;     // next character to read
+    qsizetype linePos = 0; // start of the current output line
     qsizetype breakPos = -1;
     qsizetype column = 0;
     QChar quote;

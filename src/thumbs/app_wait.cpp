@@ -10,8 +10,8 @@
 #include <QTimer>
 
 TfrmWait::TfrmWait(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint)
-{
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("frmWait");
     if (owner) setFont(owner->font()); // a dialog does not inherit its window's font
     setWindowTitle(QApplication::applicationName());
@@ -31,8 +31,7 @@ TfrmWait::TfrmWait(QWidget* owner)
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
 }
 
-void TfrmWait::keyPressEvent(QKeyEvent* event)
-{
+void TfrmWait::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F4 && (event->modifiers() & Qt::AltModifier)) {
         event->accept(); // swallowed: Alt+F4 must not end the loop's window
         return;
@@ -40,25 +39,26 @@ void TfrmWait::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void TfrmWait::reject() { btnCancel->click(); } // Esc presses Cancel
+void TfrmWait::reject() {
+    btnCancel->click();
+} // Esc presses Cancel
 
-void TfrmWait::closeEvent(QCloseEvent* event)
-{
+void TfrmWait::closeEvent(QCloseEvent* event) {
     if (m_closing)
         event->accept();
     else
         event->ignore();
 }
 
-bool TfrmWait::ActivationWithOurWindow()
-{
-    return QApplication::activeWindow() && !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+bool TfrmWait::ActivationWithOurWindow() {
+    return QApplication::activeWindow() && !QApplication::activeModalWidget() &&
+           !QApplication::activePopupWidget();
 }
 
-void TfrmWait::changeEvent(QEvent* event)
-{
+void TfrmWait::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() != QEvent::ActivationChange || isActiveWindow() || !isVisible() || !isEnabled())
+    if (event->type() != QEvent::ActivationChange || isActiveWindow() || !isVisible() ||
+        !isEnabled())
         return;
     // A modal box of the loop (a question in the middle of a pass) keeps the activation, and
     // another program the user switched to keeps it too: only a window of ours gives it back.
@@ -68,8 +68,7 @@ void TfrmWait::changeEvent(QEvent* event)
     });
 }
 
-TProgressWindow::TProgressWindow(QWidget* mainWindow) : m_form(new TfrmWait(mainWindow))
-{
+TProgressWindow::TProgressWindow(QWidget* mainWindow) : m_form(new TfrmWait(mainWindow)) {
     const QRect main = mainWindow->frameGeometry();
     const QSize dialog = m_form->frameGeometry().size();
     m_form->move(main.left() + main.width() / 2 - dialog.width() / 2,
@@ -80,30 +79,27 @@ TProgressWindow::TProgressWindow(QWidget* mainWindow) : m_form(new TfrmWait(main
     m_form->repaint();
 }
 
-TProgressWindow::~TProgressWindow()
-{
+TProgressWindow::~TProgressWindow() {
     if (!m_form) return;
     // Give the activation back to the window the loop belongs to.
     const QWidget* active = QApplication::activeWindow();
-    if ((!active || active == m_form) && m_form->parentWidget()) m_form->parentWidget()->activateWindow();
+    if ((!active || active == m_form) && m_form->parentWidget())
+        m_form->parentWidget()->activateWindow();
     m_form->m_closing = true;
     m_form->close();
     m_form->deleteLater(); // freed once the messages pending for it are handled
 }
 
-void TProgressWindow::SetInfoText(const QString& text)
-{
+void TProgressWindow::SetInfoText(const QString& text) {
     if (m_form) m_form->lblInfo->setText(text);
     ProcessMessages();
 }
 
-void TProgressWindow::SetCancelCaption(const QString& text)
-{
+void TProgressWindow::SetCancelCaption(const QString& text) {
     if (m_form) m_form->btnCancel->setText(text);
 }
 
-void TProgressWindow::SetRange(int minimum, int maximum)
-{
+void TProgressWindow::SetRange(int minimum, int maximum) {
     if (m_form) {
         m_form->ProgressBar->setMinimum(minimum);
         m_form->ProgressBar->setMaximum(maximum);
@@ -112,12 +108,15 @@ void TProgressWindow::SetRange(int minimum, int maximum)
     ProcessMessages();
 }
 
-void TProgressWindow::StepBy(int delta)
-{
+void TProgressWindow::StepBy(int delta) {
     if (m_form) m_form->ProgressBar->setValue(m_form->ProgressBar->value() + delta);
     ProcessMessages();
 }
 
-void TProgressWindow::ProcessMessages() { QApplication::processEvents(); }
+void TProgressWindow::ProcessMessages() {
+    QApplication::processEvents();
+}
 
-bool TProgressWindow::Cancelled() const { return m_form && m_form->FCancelled; }
+bool TProgressWindow::Cancelled() const {
+    return m_form && m_form->FCancelled;
+}

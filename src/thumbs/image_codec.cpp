@@ -4,12 +4,13 @@
 #include "exif/exif_reader.h"
 #include "jpeg/jpeg_header.h"
 #include "jpeg/turbo.h"
-#include "platform/file_io.h"
 #include "thumbs/thumbnail_size.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include "platform/file_io.h"
 
 namespace thumbs {
 namespace {
@@ -19,8 +20,7 @@ struct JpegInfo {
     int height = 0;
 };
 
-bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& info)
-{
+bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& info) {
     int subsamp = 0, colorspace = 0;
     if (jpeg.size() < 4 || jpeg.size() > kMaxFileBytes) return false;
     return tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
@@ -28,8 +28,7 @@ bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& in
            info.width > 0 && info.height > 0;
 }
 
-tjscalingfactor ChooseScale(int w, int h, QSize target)
-{
+tjscalingfactor ChooseScale(int w, int h, QSize target) {
     tjscalingfactor best{1, 1};
     if (target.isEmpty()) return best;
     int count = 0;
@@ -48,16 +47,14 @@ tjscalingfactor ChooseScale(int w, int h, QSize target)
     return best;
 }
 
-QImage ScaleTo(const QImage& image, PixelSize size, bool smooth)
-{
+QImage ScaleTo(const QImage& image, PixelSize size, bool smooth) {
     if (image.isNull() || (image.width() == size.width && image.height() == size.height))
         return image;
     return image.scaled(size.width, size.height, Qt::IgnoreAspectRatio,
                         smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
 }
 
-QImage DecodeWithQt(std::span<const std::uint8_t> bytes)
-{
+QImage DecodeWithQt(std::span<const std::uint8_t> bytes) {
     QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                               qsizetype(bytes.size()));
     QBuffer buffer(&data);
@@ -65,23 +62,20 @@ QImage DecodeWithQt(std::span<const std::uint8_t> bytes)
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (size.isValid() && std::int64_t(size.width()) * size.height() > kMaxDecodedPixels)
-        return {};
+    if (size.isValid() && std::int64_t(size.width()) * size.height() > kMaxDecodedPixels) return {};
     QImage image = reader.read();
     return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
 }
 
 // The whole photo, bounded like every read of a file; empty when it cannot be read.
-std::vector<std::uint8_t> ReadWholeFile(const QString& path)
-{
+std::vector<std::uint8_t> ReadWholeFile(const QString& path) {
     std::vector<std::uint8_t> bytes;
     if (!platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes).ok())
         bytes.clear();
     return bytes;
 }
 
-QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
-{
+QImage EmbeddedThumbnail(std::span<const std::uint8_t> header) {
     const auto segment = exif::FindExifSegment(header);
     if (!segment) return {};
     const auto tiff = header.subspan(segment->tiffStart, segment->segmentEnd - segment->tiffStart);
@@ -92,8 +86,7 @@ QImage EmbeddedThumbnail(std::span<const std::uint8_t> header)
 
 } // namespace
 
-QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast)
-{
+QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast) {
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
     JpegInfo info;
     if (!handle || !ReadJpegInfo(handle.get(), jpeg, info)) return {};
@@ -111,8 +104,7 @@ QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast)
     return image;
 }
 
-Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options)
-{
+Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options) {
     Thumbnail result;
     const QFileInfo info(path);
     if (!info.exists() || info.isDir()) return result;
@@ -138,14 +130,16 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 
     const int w = jpegInfo.width, h = jpegInfo.height;
     const PixelSize box = ThumbnailSize(w, h, options.cellWidth, options.cellHeight);
-    const bool scale = ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall);
+    const bool scale =
+        ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall);
     const PixelSize size = scale ? box : PixelSize{w, h};
 
     if (natural.isNull() && scale && !options.highQuality) {
         // A thumbnail of other proportions (stale after a turn elsewhere, or letterboxed) would
         // show the photo distorted: the photo itself is decoded instead.
         const QImage embedded = EmbeddedThumbnail(bytes);
-        if (!embedded.isNull() && ProportionsMatch(embedded.width(), embedded.height(), w, h)) natural = embedded;
+        if (!embedded.isNull() && ProportionsMatch(embedded.width(), embedded.height(), w, h))
+            natural = embedded;
     }
     if (natural.isNull()) {
         if (!options.highQuality && bytes.size() < std::size_t(QFileInfo(path).size()))
@@ -155,13 +149,13 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
         if (natural.isNull()) return result;
     }
     // Three bytes a pixel: a default thumbnail stays within 64 KB.
-    result.image = ScaleTo(natural, size, options.highQuality).convertToFormat(QImage::Format_RGB888);
+    result.image =
+        ScaleTo(natural, size, options.highQuality).convertToFormat(QImage::Format_RGB888);
     result.status = Thumbnail::Status::Made;
     return result;
 }
 
-ImageHeader ReadImageHeader(const QString& path)
-{
+ImageHeader ReadImageHeader(const QString& path) {
     ImageHeader header;
     if (const auto parsed = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString())) {
         header.width = parsed->width;

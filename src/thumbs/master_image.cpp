@@ -19,10 +19,10 @@ constexpr std::size_t kMaxMasterFileBytes = 16u << 20;
 // averages nearly what a miss averages (above 40 dB against it on the benchmark corpora).
 constexpr int kMargin = 4;
 
-std::uint64_t Checksum(std::span<const std::uint8_t> bytes)
-{
+std::uint64_t Checksum(std::span<const std::uint8_t> bytes) {
     std::uint64_t h = 0xcbf29ce484222325ull; // FNV-1a
-    for (const std::uint8_t b : bytes) h = (h ^ b) * 0x100000001b3ull;
+    for (const std::uint8_t b : bytes)
+        h = (h ^ b) * 0x100000001b3ull;
     return h;
 }
 
@@ -31,20 +31,18 @@ struct HeaderSize {
     int height = 0;
 };
 
-std::optional<HeaderSize> ReadHeaderSize(void* handle, std::span<const std::uint8_t> jpeg)
-{
+std::optional<HeaderSize> ReadHeaderSize(void* handle, std::span<const std::uint8_t> jpeg) {
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
     if (jpeg.size() < 4 || jpeg.size() > std::size_t(kMaxFileBytes) ||
-        tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &w, &h, &subsamp,
-                            &colorspace) != 0 ||
+        tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &w, &h,
+                            &subsamp, &colorspace) != 0 ||
         w <= 0 || h <= 0)
         return std::nullopt;
     return HeaderSize{w, h};
 }
 
 // `strict`: a warning (truncated or corrupt data) is a failure instead of a partial image.
-QImage DecodeRgb(void* handle, std::span<const std::uint8_t> jpeg, int w, int h, bool strict)
-{
+QImage DecodeRgb(void* handle, std::span<const std::uint8_t> jpeg, int w, int h, bool strict) {
     if (std::int64_t(w) * h > kMaxDecodedPixels) return {};
     QImage image(w, h, QImage::Format_RGB888);
     if (image.isNull()) return {};
@@ -56,15 +54,13 @@ QImage DecodeRgb(void* handle, std::span<const std::uint8_t> jpeg, int w, int h,
 }
 
 // The size the ordinary maker gives the thumbnail of a w x h photo.
-PixelSize TargetSize(int w, int h, const ThumbnailOptions& options)
-{
+PixelSize TargetSize(int w, int h, const ThumbnailOptions& options) {
     return ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall)
                ? ThumbnailSize(w, h, options.cellWidth, options.cellHeight)
                : PixelSize{w, h};
 }
 
-std::optional<std::uint64_t> ParseNumber(std::string_view& text)
-{
+std::optional<std::uint64_t> ParseNumber(std::string_view& text) {
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end == text.data() + text.size() || (*end != ' ' && *end != '\n'))
@@ -75,8 +71,7 @@ std::optional<std::uint64_t> ParseNumber(std::string_view& text)
 
 } // namespace
 
-QSize MasterSize(int photoWidth, int photoHeight)
-{
+QSize MasterSize(int photoWidth, int photoHeight) {
     int count = 0;
     const tjscalingfactor* factors = tjGetScalingFactors(&count);
     QSize best(photoWidth, photoHeight);
@@ -84,14 +79,14 @@ QSize MasterSize(int photoWidth, int photoHeight)
         const tjscalingfactor& f = factors[i];
         if (f.num > f.denom) continue;
         const int w = TJSCALED(photoWidth, f), h = TJSCALED(photoHeight, f);
-        if (std::max(w, h) >= kMasterSide && std::int64_t(w) * h < std::int64_t(best.width()) * best.height())
+        if (std::max(w, h) >= kMasterSide &&
+            std::int64_t(w) * h < std::int64_t(best.width()) * best.height())
             best = QSize(w, h);
     }
     return best;
 }
 
-std::optional<MasterImage> DecodeMaster(std::span<const std::uint8_t> photo)
-{
+std::optional<MasterImage> DecodeMaster(std::span<const std::uint8_t> photo) {
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
     if (!handle) return std::nullopt;
     const std::optional<HeaderSize> size = ReadHeaderSize(handle.get(), photo);
@@ -106,20 +101,20 @@ std::optional<MasterImage> DecodeMaster(std::span<const std::uint8_t> photo)
     return result;
 }
 
-bool MasterServes(const ThumbnailOptions& options)
-{
-    return options.highQuality && options.cellWidth <= kMasterSide && options.cellHeight <= kMasterSide + 20;
+bool MasterServes(const ThumbnailOptions& options) {
+    return options.highQuality && options.cellWidth <= kMasterSide &&
+           options.cellHeight <= kMasterSide + 20;
 }
 
-Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions& options)
-{
+Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions& options) {
     Thumbnail result;
     result.status = Thumbnail::Status::Unreadable;
     if (master.image.isNull()) return result;
     const PixelSize size = TargetSize(master.photoWidth, master.photoHeight, options);
     QImage image = master.image;
     if (image.width() != size.width || image.height() != size.height)
-        image = image.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        image =
+            image.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // Three bytes a pixel: a default thumbnail stays within 64 KB.
     result.image = image.convertToFormat(QImage::Format_RGB888);
     result.orientation = master.orientation;
@@ -127,37 +122,44 @@ Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions&
     return result;
 }
 
-std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByteArray& keyText)
-{
+std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByteArray& keyText) {
     const QImage image = master.image.convertToFormat(QImage::Format_RGB888);
     const jpeg::TjHandle handle(tjInitCompress());
     if (!handle || image.isNull()) return {};
     unsigned char* out = nullptr;
     unsigned long length = 0;
-    const int status = tjCompress2(handle.get(), image.constBits(), image.width(), int(image.bytesPerLine()),
-                                   image.height(), TJPF_RGB, &out, &length, TJSAMP_420, kFileQuality, 0);
+    const int status =
+        tjCompress2(handle.get(), image.constBits(), image.width(), int(image.bytesPerLine()),
+                    image.height(), TJPF_RGB, &out, &length, TJSAMP_420, kFileQuality, 0);
     const jpeg::TjBuffer owned(out);
     if (status != 0 || length < 4) return {};
     const std::span<const std::uint8_t> body(out + 2, length - 2); // after SOI
 
     QByteArray comment = QByteArray(kMagic) + keyText + '\n';
-    comment += QByteArray::number(master.photoWidth) + ' ' + QByteArray::number(master.photoHeight) + ' ' +
-               QByteArray::number(master.orientation) + ' ' + QByteArray::number(image.width()) + ' ' +
-               QByteArray::number(image.height()) + ' ' + QByteArray::number(qulonglong(Checksum(body))) + '\n';
+    comment += QByteArray::number(master.photoWidth) + ' ' +
+               QByteArray::number(master.photoHeight) + ' ' +
+               QByteArray::number(master.orientation) + ' ' + QByteArray::number(image.width()) +
+               ' ' + QByteArray::number(image.height()) + ' ' +
+               QByteArray::number(qulonglong(Checksum(body))) + '\n';
     if (comment.size() > 65533) return {};
-    std::vector<std::uint8_t> file{0xFF, 0xD8, 0xFF, 0xFE, std::uint8_t((comment.size() + 2) >> 8),
+    std::vector<std::uint8_t> file{0xFF,
+                                   0xD8,
+                                   0xFF,
+                                   0xFE,
+                                   std::uint8_t((comment.size() + 2) >> 8),
                                    std::uint8_t((comment.size() + 2) & 0xFF)};
     file.insert(file.end(), comment.begin(), comment.end());
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
 
-std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText,
-                                            const ThumbnailOptions* forThumbnail)
-{
+std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file,
+                                            const QByteArray& keyText,
+                                            const ThumbnailOptions* forThumbnail) {
     // SOI, then our comment, then the picture, which must end with EOI.
-    if (file.size() < 8 || file.size() > kMaxMasterFileBytes || file[0] != 0xFF || file[1] != 0xD8 ||
-        file[2] != 0xFF || file[3] != 0xFE || file[file.size() - 2] != 0xFF || file[file.size() - 1] != 0xD9)
+    if (file.size() < 8 || file.size() > kMaxMasterFileBytes || file[0] != 0xFF ||
+        file[1] != 0xD8 || file[2] != 0xFF || file[3] != 0xFE || file[file.size() - 2] != 0xFF ||
+        file[file.size() - 1] != 0xD9)
         return std::nullopt;
     const std::size_t length = std::size_t(file[4]) << 8 | file[5];
     if (length < 2 || length - 2 > file.size() - 6) return std::nullopt;
@@ -174,8 +176,8 @@ std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, 
         field = *value;
     }
     const std::uint64_t photoW = fields[0], photoH = fields[1], orientation = fields[2];
-    if (!info.empty() || photoW < 1 || photoH < 1 || photoW > 65535 || photoH > 65535 || orientation > 8 ||
-        fields[3] > 65535 || fields[4] > 65535 ||
+    if (!info.empty() || photoW < 1 || photoH < 1 || photoW > 65535 || photoH > 65535 ||
+        orientation > 8 || fields[3] > 65535 || fields[4] > 65535 ||
         MasterSize(int(photoW), int(photoH)) != QSize(int(fields[3]), int(fields[4])))
         return std::nullopt;
     const std::span<const std::uint8_t> body = file.subspan(4 + length);
@@ -184,7 +186,8 @@ std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, 
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
     if (!handle) return std::nullopt;
     const std::optional<HeaderSize> size = ReadHeaderSize(handle.get(), file);
-    if (!size || std::uint64_t(size->width) != fields[3] || std::uint64_t(size->height) != fields[4])
+    if (!size || std::uint64_t(size->width) != fields[3] ||
+        std::uint64_t(size->height) != fields[4])
         return std::nullopt;
     // The whole master when no thumbnail is named.
     int w = size->width, h = size->height;

@@ -46,7 +46,8 @@ std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByt
 
 // Reads a master file back, for the thumbnail of `forThumbnail` when given (decoding no more
 // pixels than it needs). nullopt for anything damaged, truncated, foreign or of another key.
-std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file, const QByteArray& keyText,
+std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file,
+                                            const QByteArray& keyText,
                                             const ThumbnailOptions* forThumbnail = nullptr);
 
 } // namespace thumbs

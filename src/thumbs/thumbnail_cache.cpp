@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "thumbs/thumbnail_cache.h"
 
-#include "platform/file_io.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -10,14 +8,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
+
+#include "platform/file_io.h"
 
 namespace thumbs {
 namespace {
@@ -26,10 +26,11 @@ constexpr std::uint64_t kMaxCacheFileBytes = 16u << 20;
 constexpr char kTempPrefix[] = ".tmp-";
 constexpr std::time_t kStaleTempSeconds = 3600;
 
-std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string Native(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
-bool IsCacheFileName(const std::string& name)
-{
+bool IsCacheFileName(const std::string& name) {
     if (name.size() != 44 || name.compare(40, 4, ".jpg") != 0) return false;
     return std::all_of(name.begin(), name.begin() + 40,
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
@@ -37,8 +38,7 @@ bool IsCacheFileName(const std::string& name)
 
 // Makes the folder and its missing parents private to the user; empty when it cannot be
 // made, is not a folder of ours, or cannot be written.
-std::string PrepareFolder(const QString& folder)
-{
+std::string PrepareFolder(const QString& folder) {
     const std::string path = Native(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
@@ -46,7 +46,8 @@ std::string PrepareFolder(const QString& folder)
         if (slash == std::string::npos) break;
     }
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return {};
     if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) return {};
     std::string probe = path + "/" + kTempPrefix + "XXXXXX";
     const platform::UniqueFd fd(::mkostemp(probe.data(), O_CLOEXEC));
@@ -55,8 +56,7 @@ std::string PrepareFolder(const QString& folder)
     return path;
 }
 
-struct timespec Now()
-{
+struct timespec Now() {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return now;
@@ -64,8 +64,7 @@ struct timespec Now()
 
 // The modification time of a cache file is its last use. Set from the fine clock, since the
 // file system's own stamps come in ticks that would leave many files tied.
-void MarkUsed(int fd, const char* path)
-{
+void MarkUsed(int fd, const char* path) {
     const struct timespec now = Now();
     const struct timespec times[2] = {now, now};
     if (fd >= 0)
@@ -74,8 +73,7 @@ void MarkUsed(int fd, const char* path)
         ::utimensat(AT_FDCWD, path, times, 0);
 }
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes)
-{
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -87,8 +85,8 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes)
 }
 
 // Whole file through a temporary and a rename: a reader sees the old file or the new one.
-bool ReplaceFile(const std::string& folder, const std::string& target, std::span<const std::uint8_t> bytes)
-{
+bool ReplaceFile(const std::string& folder, const std::string& target,
+                 std::span<const std::uint8_t> bytes) {
     std::string temp = folder + "/" + kTempPrefix + "XXXXXX";
     platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return false;
@@ -99,33 +97,34 @@ bool ReplaceFile(const std::string& folder, const std::string& target, std::span
     return ok;
 }
 
-std::vector<std::uint8_t> ReadPhoto(const QString& path)
-{
+std::vector<std::uint8_t> ReadPhoto(const QString& path) {
     std::vector<std::uint8_t> bytes;
-    if (!platform::ReadFileBytes(Native(path), bytes, std::uint64_t(kMaxFileBytes)).ok()) bytes.clear();
+    if (!platform::ReadFileBytes(Native(path), bytes, std::uint64_t(kMaxFileBytes)).ok())
+        bytes.clear();
     return bytes;
 }
 
-std::size_t HashBytes(std::span<const std::uint8_t> bytes)
-{
-    return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+std::size_t HashBytes(std::span<const std::uint8_t> bytes) {
+    return std::hash<std::string_view>()(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
-
 
 } // namespace
 
-QByteArray CacheKey::Text() const
-{
+QByteArray CacheKey::Text() const {
     const QByteArray utf8 = path.toUtf8();
-    return QByteArray(highQuality ? "q=high" : "q=low") + " dev=" + QByteArray::number(qulonglong(device)) +
-           " ino=" + QByteArray::number(qulonglong(inode)) + " size=" + QByteArray::number(qlonglong(size)) +
-           " mtime=" + QByteArray::number(qlonglong(mtimeSec)) + '.' + QByteArray::number(qlonglong(mtimeNsec)) +
-           " ctime=" + QByteArray::number(qlonglong(ctimeSec)) + '.' + QByteArray::number(qlonglong(ctimeNsec)) +
-           " path=" + QByteArray::number(utf8.size()) + ':' + utf8;
+    return QByteArray(highQuality ? "q=high" : "q=low") +
+           " dev=" + QByteArray::number(qulonglong(device)) +
+           " ino=" + QByteArray::number(qulonglong(inode)) +
+           " size=" + QByteArray::number(qlonglong(size)) +
+           " mtime=" + QByteArray::number(qlonglong(mtimeSec)) + '.' +
+           QByteArray::number(qlonglong(mtimeNsec)) +
+           " ctime=" + QByteArray::number(qlonglong(ctimeSec)) + '.' +
+           QByteArray::number(qlonglong(ctimeNsec)) + " path=" + QByteArray::number(utf8.size()) +
+           ':' + utf8;
 }
 
-std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality)
-{
+std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality) {
     CacheKey key;
     key.path = QFileInfo(path).absoluteFilePath();
     struct stat st {};
@@ -142,13 +141,12 @@ std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality)
 }
 
 ThumbnailCache::ThumbnailCache(const QString& folder, Writes writes, CacheLimits limits)
-    : m_folder(folder.isEmpty() ? std::string() : PrepareFolder(folder)), m_writes(writes), m_limits(limits)
-{
+    : m_folder(folder.isEmpty() ? std::string() : PrepareFolder(folder)), m_writes(writes),
+      m_limits(limits) {
     m_writer.setMaxThreadCount(1);
 }
 
-ThumbnailCache::~ThumbnailCache()
-{
+ThumbnailCache::~ThumbnailCache() {
     {
         const std::lock_guard lock(m_mutex);
         m_stopping = true;
@@ -158,15 +156,14 @@ ThumbnailCache::~ThumbnailCache()
     m_writer.waitForDone();
 }
 
-QString ThumbnailCache::DefaultFolder()
-{
+QString ThumbnailCache::DefaultFolder() {
     QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.cache");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
     return base + QStringLiteral("/tulvex/thumbnails");
 }
 
-Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options)
-{
+Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options) {
     if (!MasterServes(options)) return MakeThumbnailImage(path, options);
     const struct timespec seen = Now();
     const std::optional<CacheKey> key = ReadCacheKey(path, options.highQuality);
@@ -175,7 +172,8 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
         if (diskEnabled()) MarkUsed(-1, FileOf(*key).c_str()); // pruned last on disk too
         return ThumbnailFromMaster(*master, options);
     }
-    if (const std::optional<MasterImage> master = FromDisk(*key, options)) return ThumbnailFromMaster(*master, options);
+    if (const std::optional<MasterImage> master = FromDisk(*key, options))
+        return ThumbnailFromMaster(*master, options);
 
     // Read after the key was taken: a change in between gives the photo a key never seen here.
     const std::vector<std::uint8_t> bytes = ReadPhoto(path);
@@ -194,14 +192,13 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
     return ThumbnailFromMaster(*master, options);
 }
 
-bool ThumbnailCache::IsRacy(const CacheKey& key, const struct timespec& seen) const
-{
-    const std::int64_t age = (std::int64_t(seen.tv_sec) - key.ctimeSec) * 1'000'000'000 + (seen.tv_nsec - key.ctimeNsec);
+bool ThumbnailCache::IsRacy(const CacheKey& key, const struct timespec& seen) const {
+    const std::int64_t age =
+        (std::int64_t(seen.tv_sec) - key.ctimeSec) * 1'000'000'000 + (seen.tv_nsec - key.ctimeNsec);
     return age < m_limits.racyNanoseconds;
 }
 
-std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key)
-{
+std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key) {
     MasterImage master;
     std::optional<std::size_t> racyHash;
     {
@@ -233,15 +230,16 @@ std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key)
         const std::lock_guard lock(m_mutex);
         ++m_counts.memoryHits;
         const auto found = m_byPath.find(key.path);
-        if (settled && found != m_byPath.end() && found->second->key == key) found->second->racyHash.reset();
+        if (settled && found != m_byPath.end() && found->second->key == key)
+            found->second->racyHash.reset();
     }
     // Read once the tick of its last change had passed: the bytes checked are the photo's for good.
     if (settled) QueueWrite(key, master);
     return master;
 }
 
-std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key, const ThumbnailOptions& options)
-{
+std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key,
+                                                    const ThumbnailOptions& options) {
     if (!diskEnabled()) return std::nullopt;
     const std::string file = FileOf(key);
     std::vector<std::uint8_t> bytes;
@@ -253,12 +251,13 @@ std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key, const T
         const std::lock_guard lock(m_mutex);
         ++m_counts.diskHits;
     }
-    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight)) Remember(key, *master, std::nullopt);
+    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight))
+        Remember(key, *master, std::nullopt);
     return master;
 }
 
-void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master, std::optional<std::size_t> racyHash)
-{
+void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master,
+                              std::optional<std::size_t> racyHash) {
     const std::int64_t bytes = master.image.sizeInBytes();
     const std::lock_guard lock(m_mutex);
     if (const auto found = m_byPath.find(key.path); found != m_byPath.end()) {
@@ -278,8 +277,7 @@ void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master, st
     m_memoryPeak = std::max(m_memoryPeak, m_memoryBytes);
 }
 
-void ThumbnailCache::AdoptOwnTimesChange(const QString& path)
-{
+void ThumbnailCache::AdoptOwnTimesChange(const QString& path) {
     const std::lock_guard lock(m_mutex);
     const auto found = m_byPath.find(QFileInfo(path).absoluteFilePath());
     if (found == m_byPath.end()) return;
@@ -295,8 +293,7 @@ void ThumbnailCache::AdoptOwnTimesChange(const QString& path)
     cached = *now;
 }
 
-void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master)
-{
+void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master) {
     if (!diskEnabled()) return;
     const std::int64_t bytes = master.image.sizeInBytes();
     {
@@ -316,8 +313,7 @@ void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master)
     WriteFile({key, master});
 }
 
-void ThumbnailCache::DrainWrites()
-{
+void ThumbnailCache::DrainWrites() {
     // Writing the cache yields to the decoding a load waits for.
     ::setpriority(PRIO_PROCESS, ::gettid(), 19);
     for (;;) {
@@ -337,8 +333,7 @@ void ThumbnailCache::DrainWrites()
     }
 }
 
-void ThumbnailCache::WriteFile(const WriteJob& job)
-{
+void ThumbnailCache::WriteFile(const WriteJob& job) {
     const std::vector<std::uint8_t> bytes = EncodeMasterFile(job.master, job.key.Text());
     if (bytes.empty()) return;
     const std::string target = FileOf(job.key);
@@ -355,8 +350,7 @@ void ThumbnailCache::WriteFile(const WriteJob& job)
     if (prune) PruneDisk();
 }
 
-void ThumbnailCache::PruneDisk()
-{
+void ThumbnailCache::PruneDisk() {
     struct File {
         struct timespec used;
         std::int64_t size;
@@ -373,7 +367,8 @@ void ThumbnailCache::PruneDisk()
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         if (name.rfind(kTempPrefix, 0) == 0) {
-            if (now - st.st_mtim.tv_sec > kStaleTempSeconds) ::unlink(path.c_str()); // left by a killed run
+            if (now - st.st_mtim.tv_sec > kStaleTempSeconds)
+                ::unlink(path.c_str()); // left by a killed run
             continue;
         }
         if (!IsCacheFileName(name)) continue;
@@ -382,7 +377,8 @@ void ThumbnailCache::PruneDisk()
     }
     if (total > m_limits.diskBytes) {
         std::sort(files.begin(), files.end(), [](const File& a, const File& b) {
-            return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
+            return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec
+                                                  : a.used.tv_nsec < b.used.tv_nsec;
         });
         // A tenth below the bound, so that the next few writes do not each scan the folder.
         const std::int64_t goal = m_limits.diskBytes - m_limits.diskBytes / 10;
@@ -395,8 +391,7 @@ void ThumbnailCache::PruneDisk()
     m_diskBytes = total;
 }
 
-void ThumbnailCache::Flush()
-{
+void ThumbnailCache::Flush() {
     {
         std::unique_lock lock(m_mutex);
         m_drained.wait(lock, [this] { return !m_draining; });
@@ -404,40 +399,36 @@ void ThumbnailCache::Flush()
     m_writer.waitForDone();
 }
 
-std::string ThumbnailCache::FileOf(const CacheKey& key) const
-{
-    const QByteArray name = QCryptographicHash::hash(QByteArray(key.highQuality ? "high\n" : "low\n") + key.path.toUtf8(),
-                                                     QCryptographicHash::Sha1)
-                                .toHex();
+std::string ThumbnailCache::FileOf(const CacheKey& key) const {
+    const QByteArray name =
+        QCryptographicHash::hash(QByteArray(key.highQuality ? "high\n" : "low\n") +
+                                     key.path.toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex();
     return m_folder + "/" + name.toStdString() + ".jpg";
 }
 
-std::int64_t ThumbnailCache::memoryBytes() const
-{
+std::int64_t ThumbnailCache::memoryBytes() const {
     const std::lock_guard lock(m_mutex);
     return m_memoryBytes;
 }
 
-std::int64_t ThumbnailCache::memoryPeakBytes() const
-{
+std::int64_t ThumbnailCache::memoryPeakBytes() const {
     const std::lock_guard lock(m_mutex);
     return m_memoryPeak;
 }
 
-std::int64_t ThumbnailCache::diskBytes() const
-{
+std::int64_t ThumbnailCache::diskBytes() const {
     const std::lock_guard lock(m_mutex);
     return m_diskBytes;
 }
 
-ThumbnailCache::Counts ThumbnailCache::counts() const
-{
+ThumbnailCache::Counts ThumbnailCache::counts() const {
     const std::lock_guard lock(m_mutex);
     return m_counts;
 }
 
-std::shared_ptr<ThumbnailCache> OpenDefaultCache(ThumbnailCache::Writes writes)
-{
+std::shared_ptr<ThumbnailCache> OpenDefaultCache(ThumbnailCache::Writes writes) {
     if (qEnvironmentVariable("TULVEX_THUMBNAIL_CACHE") == QStringLiteral("off")) return nullptr;
     return std::make_shared<ThumbnailCache>(ThumbnailCache::DefaultFolder(), writes);
 }

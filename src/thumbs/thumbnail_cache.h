@@ -59,7 +59,8 @@ public:
         Inline,     // the thread that decoded a photo writes its file (a batch run)
     };
     // `folder` empty: memory only. A folder that cannot be made or written is not used.
-    explicit ThumbnailCache(const QString& folder, Writes writes = Writes::Background, CacheLimits limits = {});
+    explicit ThumbnailCache(const QString& folder, Writes writes = Writes::Background,
+                            CacheLimits limits = {});
     ~ThumbnailCache(); // stops the writer after the file it is writing
     ThumbnailCache(const ThumbnailCache&) = delete;
     ThumbnailCache& operator=(const ThumbnailCache&) = delete;
@@ -94,7 +95,8 @@ private:
     struct MemoryEntry {
         CacheKey key;
         MasterImage master;
-        std::optional<std::size_t> racyHash; // of the photo's bytes, while the key alone may not tell
+        std::optional<std::size_t>
+            racyHash; // of the photo's bytes, while the key alone may not tell
     };
     struct WriteJob {
         CacheKey key;
@@ -103,7 +105,8 @@ private:
 
     std::optional<MasterImage> FromMemory(const CacheKey& key);
     std::optional<MasterImage> FromDisk(const CacheKey& key, const ThumbnailOptions& options);
-    void Remember(const CacheKey& key, const MasterImage& master, std::optional<std::size_t> racyHash);
+    void Remember(const CacheKey& key, const MasterImage& master,
+                  std::optional<std::size_t> racyHash);
     bool IsRacy(const CacheKey& key, const struct timespec& seen) const;
     void QueueWrite(const CacheKey& key, const MasterImage& master);
     void DrainWrites();

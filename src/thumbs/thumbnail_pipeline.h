@@ -21,8 +21,8 @@ class ThumbnailCache;
 // workers take unchanged photos from it.
 class ThumbnailPipeline {
 public:
-    ThumbnailPipeline(QStringList paths, ThumbnailOptions options, std::shared_ptr<ThumbnailCache> cache = nullptr,
-                      QThreadPool* pool = nullptr);
+    ThumbnailPipeline(QStringList paths, ThumbnailOptions options,
+                      std::shared_ptr<ThumbnailCache> cache = nullptr, QThreadPool* pool = nullptr);
     ~ThumbnailPipeline();
     ThumbnailPipeline(const ThumbnailPipeline&) = delete;
     ThumbnailPipeline& operator=(const ThumbnailPipeline&) = delete;

@@ -14,25 +14,21 @@ struct PixelSize {
 
 // The thumbnail box of a w x h image in a cell of cellW x cellH. A landscape thumbnail takes
 // its height from cellW - 16, so it comes out a little less tall than its exact proportion.
-constexpr PixelSize ThumbnailSize(int w, int h, int cellW, int cellH)
-{
+constexpr PixelSize ThumbnailSize(int w, int h, int cellW, int cellH) {
     const auto clamp = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, 1, 1 << 20)); };
     if (w <= 0 || h <= 0) return {};
-    if (w > h)
-        return {clamp(cellW - 10), clamp(std::int64_t(h) * std::max(cellW - 16, 1) / w)};
+    if (w > h) return {clamp(cellW - 10), clamp(std::int64_t(h) * std::max(cellW - 16, 1) / w)};
     return {clamp(std::int64_t(w) * std::max(cellH - 30, 1) / h), clamp(cellH - 30)};
 }
 
 // Small images keep their natural size unless asked to be enlarged; the test uses H - 10.
-constexpr bool ShouldScale(int w, int h, int cellW, int cellH, bool enlargeSmall)
-{
+constexpr bool ShouldScale(int w, int h, int cellW, int cellH, bool enlargeSmall) {
     return enlargeSmall || w + 10 > cellW || h + 10 > cellH;
 }
 
 // Whether a w x h thumbnail shows a photoW x photoH photo without distortion: one side may be off
 // by the pixel lost to rounding when the other was derived from it.
-constexpr bool ProportionsMatch(int w, int h, int photoW, int photoH)
-{
+constexpr bool ProportionsMatch(int w, int h, int photoW, int photoH) {
     if (w <= 0 || h <= 0 || photoW <= 0 || photoH <= 0) return false;
     const std::int64_t cross = std::int64_t(h) * photoW - std::int64_t(w) * photoH;
     return (cross < 0 ? -cross : cross) <= std::max(photoW, photoH);

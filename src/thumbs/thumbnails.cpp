@@ -10,8 +10,7 @@
 #include <QVBoxLayout>
 
 TUpDown::TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent)
-    : QWidget(parent), m_edit(associate), m_min(minimum), m_max(maximum), m_position(minimum)
-{
+    : QWidget(parent), m_edit(associate), m_min(minimum), m_max(maximum), m_position(minimum) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -31,23 +30,20 @@ TUpDown::TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent
     setPosition(minimum);
 }
 
-int TUpDown::position() const
-{
+int TUpDown::position() const {
     bool ok = false;
     const int typed = m_edit->text().trimmed().toInt(&ok);
     if (ok && typed >= m_min && typed <= m_max) m_position = typed;
     return m_position;
 }
 
-void TUpDown::setPosition(int value)
-{
+void TUpDown::setPosition(int value) {
     m_position = std::clamp(value, m_min, m_max);
     m_edit->setText(QString::number(m_position));
 }
 
 TThumbForm::TThumbForm(QWidget* mainWindow, const QString& languageFile)
-    : QDialog(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
-{
+    : QDialog(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("ThumbForm");
     if (mainWindow) setFont(mainWindow->font()); // a dialog does not inherit its window's font
     setWindowTitle("Thumbnails in Row");
@@ -76,11 +72,12 @@ TThumbForm::TThumbForm(QWidget* mainWindow, const QString& languageFile)
     FormCreate(languageFile);
 }
 
-void TThumbForm::FormCreate(const QString& languageFile)
-{
+void TThumbForm::FormCreate(const QString& languageFile) {
     m_lang = new TLanguage(this);
     m_lang->setLanguageFile(languageFile);
-    m_lang->Properties() << "ThumbForm.Caption" << "ThumbForm.btnOk.Caption" << "ThumbForm.btnCancel.Caption";
+    m_lang->Properties() << "ThumbForm.Caption"
+                         << "ThumbForm.btnOk.Caption"
+                         << "ThumbForm.btnCancel.Caption";
     m_lang->ApplyTranslations();
     leQtyLabel->setText(windowTitle());
 }

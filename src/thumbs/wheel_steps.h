@@ -10,8 +10,7 @@ public:
     static constexpr int kNotch = 120;
 
     // Rows to scroll for this delta; positive is towards the end (the wheel turned down).
-    int rowsFor(int angleDelta)
-    {
+    int rowsFor(int angleDelta) {
         // A turn the other way starts afresh: what was left over belonged to the old direction.
         if ((angleDelta > 0 && m_pending < 0) || (angleDelta < 0 && m_pending > 0)) m_pending = 0;
         m_pending += angleDelta;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "support/window_fixture.h"
 #include "lang/Lang.h"
 #include "support/small_disk.h"
+#include "support/window_fixture.h"
 #include "thumbs/thumbnails.h"
 
 #include <QAction>
@@ -15,12 +15,13 @@ using namespace testing_support;
 
 namespace {
 
-QString TrashFolder() { return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash"; }
+QString TrashFolder() {
+    return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+}
 
 } // namespace
 
-TEST_F(WindowTest, CommandsFollowTheSelection)
-{
+TEST_F(WindowTest, CommandsFollowTheSelection) {
     WriteSettings("\"LastFolder\"=\"" + photos.qfile("nowhere") + "\"\n");
     window = std::make_unique<TFormTulvex>();
     window->show();
@@ -44,8 +45,7 @@ TEST_F(WindowTest, CommandsFollowTheSelection)
     EXPECT_TRUE(window->findChild<QToolButton*>("tbRotateLeft")->isEnabled());
 }
 
-TEST_F(WindowTest, TooltipsNameTheShortcut)
-{
+TEST_F(WindowTest, TooltipsNameTheShortcut) {
     Start(photos.qpath());
     EXPECT_EQ(window->findChild<QToolButton*>("tbRotateLeft")->toolTip(), "Hotkey (L)");
     EXPECT_EQ(window->ActionOpen->toolTip(), "Hotkey (Enter)");
@@ -55,8 +55,7 @@ TEST_F(WindowTest, TooltipsNameTheShortcut)
     EXPECT_EQ(window->ActionRotateLeft->toolTip(), "Taste (L)");
 }
 
-TEST_F(WindowTest, DeleteMovesToTheTrashAndDelists)
-{
+TEST_F(WindowTest, DeleteMovesToTheTrashAndDelists) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 6, 1, 1, 1});
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000004\n");
     ASSERT_EQ(window->DrawGrid->RowCount(), 2);
@@ -85,8 +84,7 @@ TEST_F(WindowTest, DeleteMovesToTheTrashAndDelists)
     EXPECT_FALSE(QFile::exists(made[2]));
 }
 
-TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy)
-{
+TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy) {
     const QString mountPoint = photos.mkdir("stick");
     SmallDisk disk(mountPoint.toStdString(), 1024);
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
@@ -101,8 +99,7 @@ TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy)
     EXPECT_TRUE(shell.shown.back().text.startsWith("Unable to move \"img00.jpg\" to the trash: "));
 }
 
-TEST_F(WindowTest, OpenAboutAndWebSite)
-{
+TEST_F(WindowTest, OpenAboutAndWebSite) {
     const QStringList made = MakePhotos(photos.qpath(), {1});
     Start(photos.qpath());
     window->DrawGrid->setFocus();
@@ -117,8 +114,7 @@ TEST_F(WindowTest, OpenAboutAndWebSite)
     EXPECT_TRUE(shell.shown.back().text.contains("LICENSE"));
 }
 
-TEST(ThumbForm, RangeAndTypedValues)
-{
+TEST(ThumbForm, RangeAndTypedValues) {
     TThumbForm form(nullptr, QString());
     form.udQty->setPosition(5);
     EXPECT_EQ(form.leQty->text(), "5");
@@ -134,8 +130,7 @@ TEST(ThumbForm, RangeAndTypedValues)
     EXPECT_EQ(form.leQtyLabel->text(), form.windowTitle());
 }
 
-TEST_F(WindowTest, ThumbsInRowDialogSetsColumnsAndReloads)
-{
+TEST_F(WindowTest, ThumbsInRowDialogSetsColumnsAndReloads) {
     MakePhotos(photos.qpath(), {1, 1, 1});
     Start(photos.qpath());
     const int loads = window->loadCount();

@@ -12,27 +12,27 @@
 #include <QTest>
 #include <QWindow>
 
-#include <gtest/gtest.h>
-
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
 // Readable geometry in failure messages.
-void PrintTo(const QRect& r, std::ostream* out)
-{
+void PrintTo(const QRect& r, std::ostream* out) {
     *out << r.width() << "x" << r.height() << " at " << r.left() << "," << r.top();
 }
-void PrintTo(const QSize& s, std::ostream* out) { *out << s.width() << "x" << s.height(); }
+void PrintTo(const QSize& s, std::ostream* out) {
+    *out << s.width() << "x" << s.height();
+}
 
 namespace {
 
@@ -45,10 +45,10 @@ public:
     ~ChildProcess() { stop(); }
 
     // Starts argv[0] from PATH; `keepFd` stays open in the child.
-    bool start(const std::vector<std::string>& argv, int keepFd = -1)
-    {
+    bool start(const std::vector<std::string>& argv, int keepFd = -1) {
         std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -60,16 +60,14 @@ public:
         return m_pid > 0;
     }
 
-    bool running()
-    {
+    bool running() {
         if (m_pid <= 0) return false;
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) m_pid = -1;
         return m_pid > 0;
     }
 
-    void stop()
-    {
+    void stop() {
         if (!running()) return;
         ::kill(m_pid, SIGTERM);
         for (int i = 0; i < 100; ++i) {
@@ -99,12 +97,11 @@ struct Session {
 Session* g_session = nullptr;
 
 // Starts Xvfb on a free display; the display name, or nothing.
-std::optional<std::string> StartServer(ChildProcess& server, QString& why)
-{
+std::optional<std::string> StartServer(ChildProcess& server, QString& why) {
     int fds[2];
     if (::pipe(fds) != 0) return std::nullopt;
-    const bool started = server.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24",
-                                       "-nolisten", "tcp"},
+    const bool started = server.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                       "1280x1024x24", "-nolisten", "tcp"},
                                       fds[1]);
     ::close(fds[1]);
     std::string number;
@@ -116,7 +113,8 @@ std::optional<std::string> StartServer(ChildProcess& server, QString& why)
     }
     ::close(fds[0]);
     if (number.empty() || !server.running()) {
-        why = started ? QStringLiteral("Xvfb did not start") : QStringLiteral("Xvfb could not be run");
+        why = started ? QStringLiteral("Xvfb did not start")
+                      : QStringLiteral("Xvfb could not be run");
         server.stop();
         return std::nullopt;
     }
@@ -125,10 +123,10 @@ std::optional<std::string> StartServer(ChildProcess& server, QString& why)
 
 class DesktopSession : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!g_session || !g_session->unavailable.isEmpty())
-            GTEST_SKIP() << "no X server for this test: " << (g_session ? g_session->unavailable.toStdString() : "");
+            GTEST_SKIP() << "no X server for this test: "
+                         << (g_session ? g_session->unavailable.toStdString() : "");
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         photos = config.path() + "/photos";
         QDir().mkpath(photos);
@@ -136,30 +134,29 @@ protected:
     }
     void TearDown() override { window.reset(); }
 
-    void WriteSettings(const QString& body)
-    {
+    void WriteSettings(const QString& body) {
         app::SettingsStore store;
-        store.parse("[" + app::SettingsStore::kKeyPath + "]\n\"LastFolder\"=\"" + photos + "\"\n" + body);
+        store.parse("[" + app::SettingsStore::kKeyPath + "]\n\"LastFolder\"=\"" + photos + "\"\n" +
+                    body);
         ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
     }
 
-    QRect StoredGeometry() const
-    {
+    QRect StoredGeometry() const {
         app::SettingsStore store;
         store.load(app::SettingsStore::DefaultPath());
-        return {store.readInteger("WinLeft", -1), store.readInteger("WinTop", -1), store.readInteger("WinWidth", -1),
-                store.readInteger("WinHeight", -1)};
+        return {store.readInteger("WinLeft", -1), store.readInteger("WinTop", -1),
+                store.readInteger("WinWidth", -1), store.readInteger("WinHeight", -1)};
     }
 
     // Shows the window as the program starts it, and waits until it has settled: mapped,
     // framed by the window manager when there is one, its first load done.
-    void StartWindow()
-    {
+    void StartWindow() {
         window = std::make_unique<TFormTulvex>();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 5000));
         if (g_session->withWindowManager) {
-            ASSERT_TRUE(QTest::qWaitFor([&] { return !window->windowHandle()->frameMargins().isNull(); }, 5000))
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return !window->windowHandle()->frameMargins().isNull(); }, 5000))
                 << "the window manager gave the window no frame";
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= 1; }, 5000));
@@ -174,8 +171,7 @@ protected:
     }
 
     // Closes as the user does (the close button), then ends the window as the program does.
-    void CloseWindow()
-    {
+    void CloseWindow() {
         window->close();
         QTest::qWait(100);
         window.reset(); // writes the settings
@@ -189,8 +185,7 @@ protected:
     std::unique_ptr<TFormTulvex> window;
 };
 
-TEST_F(DesktopSession, StartAndCloseLeaveTheStoredGeometryUnchanged)
-{
+TEST_F(DesktopSession, StartAndCloseLeaveTheStoredGeometryUnchanged) {
     WriteSettings({});
     StartWindow();
     const QRect first = Outer();
@@ -206,20 +201,20 @@ TEST_F(DesktopSession, StartAndCloseLeaveTheStoredGeometryUnchanged)
     }
 }
 
-TEST_F(DesktopSession, StoredGeometryComesBackAsStored)
-{
-    WriteSettings("\"WinWidth\"=dword:00000384\n\"WinHeight\"=dword:000002bc\n\"WinTop\"=dword:00000050\n"
-                  "\"WinLeft\"=dword:00000064\n");
+TEST_F(DesktopSession, StoredGeometryComesBackAsStored) {
+    WriteSettings(
+        "\"WinWidth\"=dword:00000384\n\"WinHeight\"=dword:000002bc\n\"WinTop\"=dword:00000050\n"
+        "\"WinLeft\"=dword:00000064\n");
     StartWindow();
     EXPECT_EQ(Outer(), QRect(100, 80, 900, 700));
     CloseWindow();
     EXPECT_EQ(StoredGeometry(), QRect(100, 80, 900, 700));
 }
 
-TEST_F(DesktopSession, TheMinimumAppliesToTheOuterWindow)
-{
-    WriteSettings("\"WinWidth\"=dword:000001f4\n\"WinHeight\"=dword:00000190\n\"WinTop\"=dword:00000028\n"
-                  "\"WinLeft\"=dword:00000032\n");
+TEST_F(DesktopSession, TheMinimumAppliesToTheOuterWindow) {
+    WriteSettings(
+        "\"WinWidth\"=dword:000001f4\n\"WinHeight\"=dword:00000190\n\"WinTop\"=dword:00000028\n"
+        "\"WinLeft\"=dword:00000032\n");
     StartWindow();
     EXPECT_EQ(Outer(), QRect(50, 40, 800, 600));
     window->resize(300, 200); // below the minimum: refused
@@ -229,9 +224,9 @@ TEST_F(DesktopSession, TheMinimumAppliesToTheOuterWindow)
     EXPECT_EQ(StoredGeometry(), QRect(50, 40, 800, 600));
 }
 
-TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram)
-{
-    if (!g_session->withWindowManager) GTEST_SKIP() << "activation between programs needs a window manager";
+TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram) {
+    if (!g_session->withWindowManager)
+        GTEST_SKIP() << "activation between programs needs a window manager";
     WriteSettings({});
     StartWindow();
     TProgressWindow progress(window.get());
@@ -242,12 +237,15 @@ TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram)
     QTemporaryDir other;
     qputenv("XDG_CONFIG_HOME", (other.path() + "/config").toUtf8());
     ChildProcess program;
-    ASSERT_TRUE(program.start({(QCoreApplication::applicationDirPath() + "/tulvex").toStdString()}));
+    ASSERT_TRUE(
+        program.start({(QCoreApplication::applicationDirPath() + "/tulvex").toStdString()}));
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    const bool switched = QTest::qWaitFor([] { return QApplication::activeWindow() == nullptr; }, 10000);
+    const bool switched =
+        QTest::qWaitFor([] { return QApplication::activeWindow() == nullptr; }, 10000);
     if (switched) {
         QTest::qWait(500);
-        EXPECT_EQ(QApplication::activeWindow(), nullptr) << "the progress window took the activation back";
+        EXPECT_EQ(QApplication::activeWindow(), nullptr)
+            << "the progress window took the activation back";
         EXPECT_FALSE(progress.window()->isActiveWindow());
     }
     program.stop();
@@ -255,8 +253,7 @@ TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram)
 }
 
 // Openbox manages the screen once it frames a window: a probe window shows when.
-bool WaitForWindowManager()
-{
+bool WaitForWindowManager() {
     QWindow probe;
     probe.resize(50, 50);
     probe.show();
@@ -268,8 +265,7 @@ bool WaitForWindowManager()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     Session session;
     for (int i = 1; i < argc; ++i)
@@ -285,7 +281,8 @@ int main(int argc, char** argv)
     if (display) {
         qputenv("DISPLAY", display->c_str());
         qputenv("QT_QPA_PLATFORM", "xcb");
-        if (session.withWindowManager && !session.windowManager.start({"openbox", "--sm-disable"})) {
+        if (session.withWindowManager &&
+            !session.windowManager.start({"openbox", "--sm-disable"})) {
             std::fprintf(stderr, "openbox could not be run\n");
             return 1;
         }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a Linux desktop: names that differ only in case, keys, text, the captions of
 // every shipped language and the activation of the progress window.
-#include "support/window_fixture.h"
-#include "lang/Lang.h"
 #include "exif/exif_display.h"
+#include "lang/Lang.h"
+#include "support/window_fixture.h"
 #include "thumbs/app_wait.h"
 #include "thumbs/image_codec.h"
 
@@ -21,10 +21,11 @@ using namespace testing_support;
 
 namespace {
 
-QString TrashFolder() { return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash"; }
+QString TrashFolder() {
+    return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+}
 
-void WriteTurnedPhoto(const QString& path)
-{
+void WriteTurnedPhoto(const QString& path) {
     ExifSpec spec;
     spec.orientation = 6;
     WriteFile(path.toStdString(), MakeJpegWithExif(64, 48, spec)); // 64x48: no crop question
@@ -34,8 +35,7 @@ void WriteTurnedPhoto(const QString& path)
 
 class CaseTest : public WindowTest {
 protected:
-    void SelectPath(const QString& path)
-    {
+    void SelectPath(const QString& path) {
         const QStringList paths = GridPaths();
         const int index = int(paths.indexOf(path));
         ASSERT_GE(index, 0) << path.toStdString();
@@ -45,15 +45,15 @@ protected:
     }
 };
 
-TEST_F(CaseTest, NamesEqualButForCaseAreTwoPhotos)
-{
+TEST_F(CaseTest, NamesEqualButForCaseAreTwoPhotos) {
     const QString lower = photos.qfile("a.jpg");
     const QString upper = photos.qfile("A.jpg");
     WriteTurnedPhoto(lower);
     WriteTurnedPhoto(upper);
     Start(photos.qpath());
     ASSERT_EQ(window->autoList().size(), 2u);
-    EXPECT_EQ(GridPaths(), (QStringList{upper, lower})) << "one fixed order: by bytes after the locale";
+    EXPECT_EQ(GridPaths(), (QStringList{upper, lower}))
+        << "one fixed order: by bytes after the locale";
 
     // Turned right by hand, the second is upright and leaves the automatic list; the first's
     // entry stays as it was.
@@ -92,8 +92,7 @@ TEST_F(CaseTest, NamesEqualButForCaseAreTwoPhotos)
     EXPECT_TRUE(QFile::exists(TrashFolder() + "/files/" + QFileInfo(second).fileName()));
 }
 
-TEST_F(CaseTest, FavoritesTellFoldersApartByCase)
-{
+TEST_F(CaseTest, FavoritesTellFoldersApartByCase) {
     const QString lower = photos.mkdir("photos");
     const QString upper = photos.mkdir("Photos");
     Start(lower);
@@ -104,8 +103,7 @@ TEST_F(CaseTest, FavoritesTellFoldersApartByCase)
     EXPECT_EQ(window->favorites(), (QStringList{upper, lower}));
 }
 
-TEST_F(WindowTest, KeypadEnterOpensLikeEnter)
-{
+TEST_F(WindowTest, KeypadEnterOpensLikeEnter) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 1});
     Start(photos.qpath());
     window->DrawGrid->setFocus();
@@ -123,8 +121,7 @@ TEST_F(WindowTest, KeypadEnterOpensLikeEnter)
     EXPECT_EQ(shell.opened.size(), 1u);
 }
 
-TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage)
-{
+TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage) {
     Start(photos.qpath());
     const QList<QAction*> languages = window->LanguageGroup->actions();
     ASSERT_GE(languages.size(), 4);
@@ -135,13 +132,16 @@ TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage)
         int buttons = 0;
         for (QToolButton* button : window->ToolBar->findChildren<QToolButton*>()) {
             if (button->objectName().startsWith("qt_")) continue; // the bar's own overflow button
-            EXPECT_TRUE(button->isVisible()) << name.toStdString() << ": " << button->objectName().toStdString()
-                                             << " pushed off the bar";
+            EXPECT_TRUE(button->isVisible())
+                << name.toStdString() << ": " << button->objectName().toStdString()
+                << " pushed off the bar";
             const QString caption = QString(button->text()).remove(u'&');
             const int needed = button->fontMetrics().horizontalAdvance(caption);
             // The caption with room for the style's margins on both sides.
-            const int margins = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
-            EXPECT_LE(needed + margins, button->width()) << name.toStdString() << ": " << caption.toStdString();
+            const int margins =
+                2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+            EXPECT_LE(needed + margins, button->width())
+                << name.toStdString() << ": " << caption.toStdString();
             EXPECT_GE(button->width(), 67);
             EXPECT_EQ(button->height(), 44);
             ++buttons;
@@ -150,8 +150,7 @@ TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage)
     }
 }
 
-TEST_F(WindowTest, ExifTextInEitherEncodingAndTheWindowsFont)
-{
+TEST_F(WindowTest, ExifTextInEitherEncodingAndTheWindowsFont) {
     ExifSpec spec;
     spec.ifd0.push_back({0x010F, 2, 5, Ascii("Caf\xE9")});     // Make, Latin-1
     spec.ifd0.push_back({0x0110, 2, 6, Ascii("Caf\xC3\xA9")}); // Model, UTF-8
@@ -164,20 +163,21 @@ TEST_F(WindowTest, ExifTextInEitherEncodingAndTheWindowsFont)
         auto* dialog = qobject_cast<TFormExif*>(QApplication::activeModalWidget());
         if (!dialog) return;
         font = dialog->ListView->font();
-        for (int i = 0; i < dialog->rowCount(); ++i) values << dialog->ListView->topLevelItem(i)->text(1);
+        for (int i = 0; i < dialog->rowCount(); ++i)
+            values << dialog->ListView->topLevelItem(i)->text(1);
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
     window->ActionDisplayExif->trigger();
     const QString cafe = QString::fromUtf16(u"Caf\u00E9");
     EXPECT_EQ(values.count(cafe), 2) << values.join(" | ").toStdString();
-    EXPECT_EQ(font.pixelSize(), window->font().pixelSize()) << "the dialog is not set in a larger font";
+    EXPECT_EQ(font.pixelSize(), window->font().pixelSize())
+        << "the dialog is not set in a larger font";
 
     TProgressWindow progress(window.get());
     EXPECT_EQ(progress.window()->font(), window->font());
 }
 
-TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings)
-{
+TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings) {
     const QString folder = photos.mkdir("line\nbreak \"quoted\" \\ tab\t");
     ASSERT_TRUE(QFileInfo(folder).isDir());
     MakePhotos(folder, {1});
@@ -199,8 +199,7 @@ TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings)
     EXPECT_EQ(window->thumbList().size(), 1u);
 }
 
-TEST_F(WindowTest, ProgressWindowTakesActivationBackFromTheMainWindow)
-{
+TEST_F(WindowTest, ProgressWindowTakesActivationBackFromTheMainWindow) {
     // The switch to another program is tested under a real window manager (geometry test).
     Start(photos.qpath());
     TProgressWindow progress(window.get());

@@ -2,28 +2,27 @@
 #include "app/instance.h"
 #include "app/shell.h"
 
-#include <gtest/gtest.h>
-
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-TEST(InstanceMarkers, SeenWhileHeldAndTwoCopiesRunSideBySide)
-{
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+TEST(InstanceMarkers, SeenWhileHeldAndTwoCopiesRunSideBySide) {
     EXPECT_FALSE(app::InstanceMarkers::IsRunning());
     {
         const app::InstanceMarkers first;
         const app::InstanceMarkers second; // a second copy runs like the first
         EXPECT_TRUE(app::InstanceMarkers::IsRunning());
-        EXPECT_EQ(QFileInfo(app::InstanceMarkers::GlobalPath()).permissions() & QFile::WriteOther, QFile::WriteOther);
+        EXPECT_EQ(QFileInfo(app::InstanceMarkers::GlobalPath()).permissions() & QFile::WriteOther,
+                  QFile::WriteOther);
     }
     EXPECT_FALSE(app::InstanceMarkers::IsRunning());
 }
 
-TEST(DragSetting, SwitchedOffForTheRunAndRestored)
-{
+TEST(DragSetting, SwitchedOffForTheRunAndRestored) {
     app::DragSetting drag;
     const bool before = app::DragSetting::fullWindowDrag();
     drag.switchOff();
@@ -32,16 +31,15 @@ TEST(DragSetting, SwitchedOffForTheRunAndRestored)
     EXPECT_EQ(app::DragSetting::fullWindowDrag(), before);
 }
 
-TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt)
-{
-    EXPECT_EQ(app::WithFullStop("Unable to rotate the image: IMG_0042.JPG"), "Unable to rotate the image: IMG_0042.JPG.");
+TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt) {
+    EXPECT_EQ(app::WithFullStop("Unable to rotate the image: IMG_0042.JPG"),
+              "Unable to rotate the image: IMG_0042.JPG.");
     EXPECT_EQ(app::WithFullStop("Done."), "Done.");
     EXPECT_EQ(app::WithFullStop("Stop!"), "Stop!");
     EXPECT_EQ(app::WithFullStop(""), "");
 }
 
-TEST(InstanceMarkers, ExistingMarkerIsOpenedAsItIsAndNothingElseIsFollowed)
-{
+TEST(InstanceMarkers, ExistingMarkerIsOpenedAsItIsAndNothingElseIsFollowed) {
     const QTemporaryDir dir;
     const QString missing = dir.filePath("created");
     {
@@ -67,7 +65,8 @@ TEST(InstanceMarkers, ExistingMarkerIsOpenedAsItIsAndNothingElseIsFollowed)
 
     // A link or a FIFO planted at the name is not a marker, and opening does not hang.
     const QString link = dir.filePath("link");
-    ASSERT_EQ(::symlink(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()), 0);
+    ASSERT_EQ(
+        ::symlink(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()), 0);
     EXPECT_FALSE(app::OpenMarker(link).valid());
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);

@@ -3,28 +3,27 @@
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <QFile>
 
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using app::SettingsStore;
 
 namespace {
 
-SettingsStore Parsed(const QString& body)
-{
+SettingsStore Parsed(const QString& body) {
     SettingsStore store;
-    store.parse("Windows Registry Editor Version 5.00\n\n[" + SettingsStore::kKeyPath + "]\n" + body);
+    store.parse("Windows Registry Editor Version 5.00\n\n[" + SettingsStore::kKeyPath + "]\n" +
+                body);
     return store;
 }
 
 } // namespace
 
-TEST(SettingsStore, KindsRoundTripAndStayApart)
-{
+TEST(SettingsStore, KindsRoundTripAndStayApart) {
     SettingsStore store;
     store.writeString("LastFolder", "/home/a \"quoted\" \\ path");
     store.writeInteger("ThumbsInRow", 7);
@@ -39,8 +38,7 @@ TEST(SettingsStore, KindsRoundTripAndStayApart)
     EXPECT_TRUE(back.readBool("WinMax", false));
 }
 
-TEST(SettingsStore, IntegersStoredAsTextStayText)
-{
+TEST(SettingsStore, IntegersStoredAsTextStayText) {
     SettingsStore store = Parsed("\"WinWidth\"=\"900\"\n\"WinHeight\"=dword:00000258\n");
     EXPECT_EQ(store.readInteger("WinWidth", 800), 900);
     store.writeInteger("WinWidth", 950);
@@ -51,8 +49,7 @@ TEST(SettingsStore, IntegersStoredAsTextStayText)
     EXPECT_TRUE(store.serialize().contains("\"WinHeight\"=dword:00000280"));
 }
 
-TEST(SettingsStore, TruthValuesAsTextOrNumber)
-{
+TEST(SettingsStore, TruthValuesAsTextOrNumber) {
     EXPECT_TRUE(Parsed("\"WinMax\"=\"1\"\n").readBool("WinMax", false));
     EXPECT_TRUE(Parsed("\"WinMax\"=dword:00000001\n").readBool("WinMax", false));
     EXPECT_TRUE(Parsed("\"WinMax\"=\"7\"\n").readBool("WinMax", false));
@@ -63,9 +60,10 @@ TEST(SettingsStore, TruthValuesAsTextOrNumber)
     EXPECT_EQ(Parsed("\"Language\"=dword:00000001\n").readString("Language", "none"), "none");
 }
 
-TEST(SettingsStore, GarbageGivesDefaultsAndKeepsWhatParses)
-{
-    SettingsStore store = Parsed("\x01\x02 garbage\n\"WinWidth\n\"WinTop\"=dword:zz\n\"WinLeft\"=dword:00000010\n[other]\n\"x\"=\"y\"\n");
+TEST(SettingsStore, GarbageGivesDefaultsAndKeepsWhatParses) {
+    SettingsStore store = Parsed("\x01\x02 "
+                                 "garbage\n\"WinWidth\n\"WinTop\"=dword:zz\n\"WinLeft\"=dword:"
+                                 "00000010\n[other]\n\"x\"=\"y\"\n");
     EXPECT_EQ(store.readInteger("WinTop", 42), 42);
     EXPECT_EQ(store.readInteger("WinLeft", 0), 16);
     EXPECT_TRUE(store.serialize().contains("[other]")) << "other keys are written back";
@@ -74,8 +72,7 @@ TEST(SettingsStore, GarbageGivesDefaultsAndKeepsWhatParses)
     EXPECT_EQ(Parsed("\"WinMax\"=hex:01\n").serialize().count("hex:01"), 1) << "no value deleted";
 }
 
-TEST(SettingsStore, SaveReplacesOrLeavesTheOldFile)
-{
+TEST(SettingsStore, SaveReplacesOrLeavesTheOldFile) {
     testing_support::TempDir dir;
     const QString path = dir.qfile("cfg/Varlo/Tulvex/settings.reg");
     SettingsStore store;
@@ -96,8 +93,7 @@ TEST(SettingsStore, SaveReplacesOrLeavesTheOldFile)
     EXPECT_EQ(back.readString("LastFolder", {}), "/photos");
 }
 
-TEST(SettingsStore, DefaultPathFollowsXdgConfigHome)
-{
+TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/somewhere/config");
     EXPECT_EQ(SettingsStore::DefaultPath(), "/somewhere/config/Varlo/Tulvex/settings.reg");
@@ -106,8 +102,7 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome)
     qputenv("XDG_CONFIG_HOME", saved);
 }
 
-TEST(SettingsStore, AwkwardTextRoundTripsThroughTheFile)
-{
+TEST(SettingsStore, AwkwardTextRoundTripsThroughTheFile) {
     const QString surrogatePair = QString::fromUtf16(u"\U0001F600");
     const QStringList awkward{
         "/photos/line\nbreak",
@@ -124,7 +119,8 @@ TEST(SettingsStore, AwkwardTextRoundTripsThroughTheFile)
         "",
     };
     SettingsStore store;
-    for (int i = 0; i < awkward.size(); ++i) store.writeString(QStringLiteral("MRU%1").arg(i), awkward[i]);
+    for (int i = 0; i < awkward.size(); ++i)
+        store.writeString(QStringLiteral("MRU%1").arg(i), awkward[i]);
     store.writeInteger("ThumbsInRow", 4);
 
     testing_support::TempDir dir;
@@ -133,14 +129,14 @@ TEST(SettingsStore, AwkwardTextRoundTripsThroughTheFile)
     SettingsStore back;
     ASSERT_TRUE(back.load(path));
     for (int i = 0; i < awkward.size(); ++i)
-        EXPECT_EQ(back.readString(QStringLiteral("MRU%1").arg(i), "missing"), awkward[i]) << "value " << i;
+        EXPECT_EQ(back.readString(QStringLiteral("MRU%1").arg(i), "missing"), awkward[i])
+            << "value " << i;
     // Every value kept to its own line: the one after them all still reads.
     EXPECT_EQ(back.readInteger("ThumbsInRow", 0), 4);
     EXPECT_EQ(back.valueNames().size(), awkward.size() + 1);
 }
 
-TEST(SettingsStore, FilesOfTheEarlierFormStillLoad)
-{
+TEST(SettingsStore, FilesOfTheEarlierFormStillLoad) {
     // Backslash escapes of quotes and backslashes, CRLF line ends, a "\u" that is not a code.
     const SettingsStore store = Parsed("\"LastFolder\"=\"C:\\\\temp\\\\\\\"x\\\"\"\r\n"
                                        "\"MRU0\"=\"/a\\\\u12\"\r\n"

@@ -11,24 +11,22 @@ using namespace testing_support;
 
 namespace {
 
-app::SettingsStore Stored()
-{
+app::SettingsStore Stored() {
     app::SettingsStore store;
     store.load(app::SettingsStore::DefaultPath());
     return store;
 }
 
-QStringList MenuCaptions(QMenu* menu)
-{
+QStringList MenuCaptions(QMenu* menu) {
     QStringList out;
-    for (QAction* a : menu->actions()) out << a->text();
+    for (QAction* a : menu->actions())
+        out << a->text();
     return out;
 }
 
 } // namespace
 
-TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft)
-{
+TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft) {
     MakePhotos(photos.qpath(), {1});
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000004\n\"WinWidth\"=\"900\"\n");
     EXPECT_EQ(window->DrawGrid->ColCount(), 4);
@@ -42,7 +40,8 @@ TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft)
     EXPECT_EQ(store.readString("LastFolder", {}), photos.qpath());
     EXPECT_EQ(store.find("KeepTimestamp")->text, "0");
     EXPECT_EQ(store.find("HighQuality")->text, "0");
-    EXPECT_EQ(store.find("WinWidth")->kind, app::SettingsStore::Kind::Text) << "stored as text, written as text";
+    EXPECT_EQ(store.find("WinWidth")->kind, app::SettingsStore::Kind::Text)
+        << "stored as text, written as text";
     EXPECT_EQ(store.find("ThumbsInRow")->kind, app::SettingsStore::Kind::Number);
     EXPECT_EQ(store.readString("MRU0", {}), photos.qpath());
     EXPECT_EQ(store.readInteger("WinLeft", 0), 40);
@@ -61,8 +60,7 @@ TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft)
     EXPECT_EQ(window->loadCount(), 1) << "the start folder is loaded once";
 }
 
-TEST_F(WindowTest, ThumbsInRowOutOfRangeGivesThreeMissingGivesFive)
-{
+TEST_F(WindowTest, ThumbsInRowOutOfRangeGivesThreeMissingGivesFive) {
     for (const char* stored : {"dword:00000000", "dword:00000015", "\"-1\""}) {
         WriteSettings(QStringLiteral("\"ThumbsInRow\"=%1\n").arg(stored));
         window = std::make_unique<TFormTulvex>();
@@ -78,8 +76,7 @@ TEST_F(WindowTest, ThumbsInRowOutOfRangeGivesThreeMissingGivesFive)
     EXPECT_EQ(window->DrawGrid->ColCount(), 5);
 }
 
-TEST_F(WindowTest, MaximizedAtExitKeepsTheStoredGeometry)
-{
+TEST_F(WindowTest, MaximizedAtExitKeepsTheStoredGeometry) {
     Start(photos.qpath(), "\"WinWidth\"=dword:00000384\n\"WinLeft\"=dword:00000011\n");
     window->showMaximized();
     QTest::qWait(50);
@@ -90,8 +87,7 @@ TEST_F(WindowTest, MaximizedAtExitKeepsTheStoredGeometry)
     EXPECT_EQ(store.readInteger("WinLeft", 0), 17);
 }
 
-TEST_F(WindowTest, FavoritesMenuRules)
-{
+TEST_F(WindowTest, FavoritesMenuRules) {
     const QString a = photos.mkdir("Photos/2019");
     MakePhotos(a, {1});
     Start(a, "\"MRU0\"=\"/\"\n\"MRU2\"=\"" + photos.qfile("gone") + "\"\n");
@@ -100,7 +96,8 @@ TEST_F(WindowTest, FavoritesMenuRules)
 
     window->AddCurrentFolderClick();
     window->AddCurrentFolderClick();
-    EXPECT_EQ(MenuCaptions(window->pmMru), QStringList({"Add Current Folder", "2019", "/", "gone"}));
+    EXPECT_EQ(MenuCaptions(window->pmMru),
+              QStringList({"Add Current Folder", "2019", "/", "gone"}));
 
     for (int i = 0; i < 9; ++i) {
         window->LoadFolder(photos.mkdir(QStringLiteral("f%1").arg(i)));
@@ -116,21 +113,20 @@ TEST_F(WindowTest, FavoritesMenuRules)
     EXPECT_EQ(window->folder(), a);
 }
 
-TEST_F(WindowTest, AVanishedFavoriteWarnsAndKeepsTheGrid)
-{
+TEST_F(WindowTest, AVanishedFavoriteWarnsAndKeepsTheGrid) {
     MakePhotos(photos.qpath(), {1});
     const QString gone = photos.mkdir("gone");
     Start(photos.qpath(), "\"MRU0\"=\"" + gone + "\"\n");
     QDir(gone).removeRecursively();
     window->FavoriteClick(window->pmMru->actions().at(1));
-    EXPECT_EQ(shell.shown.back().text, "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
+    EXPECT_EQ(shell.shown.back().text,
+              "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
     EXPECT_EQ(window->thumbList().size(), 1u);
     EXPECT_EQ(window->edPath->text(), gone);
     EXPECT_EQ(window->favorites().size(), 1);
 }
 
-TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads)
-{
+TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads) {
     const QStringList made = MakePhotos(photos.qpath(), {1});
     const QString other = photos.mkdir("other");
     const QStringList otherPhotos = MakePhotos(other, {1, 1});
@@ -143,7 +139,8 @@ TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads)
     QTest::keyClicks(window->edPath, "lrhe");
     EXPECT_EQ(window->edPath->text(), "lrhe");
     window->tbAuto->parentWidget()->findChild<QToolButton*>("tbRotateLeft")->click();
-    EXPECT_EQ(ReadFile(made[0].toStdString()), before) << "nothing turned while the path box has the focus";
+    EXPECT_EQ(ReadFile(made[0].toStdString()), before)
+        << "nothing turned while the path box has the focus";
 
     window->edPath->setText(other + "/");
     QTest::keyClick(window->edPath, Qt::Key_Return);
@@ -166,8 +163,7 @@ TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads)
     EXPECT_EQ(window->thumbList().size(), 1u);
 }
 
-TEST_F(WindowTest, BrowseOpensAtThePathBoxFolder)
-{
+TEST_F(WindowTest, BrowseOpensAtThePathBoxFolder) {
     const QString other = photos.mkdir("other");
     MakePhotos(other, {1});
     Start(photos.qpath());

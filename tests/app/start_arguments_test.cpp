@@ -6,8 +6,7 @@
 using app::ParseStartArguments;
 using Action = app::StartArguments::Action;
 
-TEST(StartArguments, NothingOneFolderOrPhotoAndTheEndOfOptions)
-{
+TEST(StartArguments, NothingOneFolderOrPhotoAndTheEndOfOptions) {
     EXPECT_EQ(ParseStartArguments({}).action, Action::Run);
     EXPECT_TRUE(ParseStartArguments({}).path.isEmpty());
     EXPECT_EQ(ParseStartArguments({"/home/ana/Pictures"}).path, "/home/ana/Pictures");
@@ -17,8 +16,7 @@ TEST(StartArguments, NothingOneFolderOrPhotoAndTheEndOfOptions)
     EXPECT_EQ(ParseStartArguments({"--", "--version"}).path, "--version");
 }
 
-TEST(StartArguments, VersionHelpAndBadUsage)
-{
+TEST(StartArguments, VersionHelpAndBadUsage) {
     EXPECT_EQ(ParseStartArguments({"--version"}).action, Action::Version);
     EXPECT_EQ(ParseStartArguments({"/x", "--help"}).action, Action::Help);
     EXPECT_EQ(ParseStartArguments({"-h"}).action, Action::Help);

@@ -11,8 +11,7 @@ namespace {
 
 class StartArgumentTest : public WindowTest {
 protected:
-    void StartOn(const QString& startPath, const QString& settings)
-    {
+    void StartOn(const QString& startPath, const QString& settings) {
         WriteSettings(settings);
         window = std::make_unique<TFormTulvex>();
         window->SetStartPath(startPath);
@@ -34,8 +33,7 @@ private:
 
 } // namespace
 
-TEST_F(StartArgumentTest, AFolderTakesThePlaceOfTheLastFolderForOneLoad)
-{
+TEST_F(StartArgumentTest, AFolderTakesThePlaceOfTheLastFolderForOneLoad) {
     const QString last = photos.mkdir("last");
     const QString given = photos.mkdir("given");
     MakePhotos(last, {1, 1});
@@ -47,8 +45,7 @@ TEST_F(StartArgumentTest, AFolderTakesThePlaceOfTheLastFolderForOneLoad)
     EXPECT_TRUE(shell.shown.empty());
 }
 
-TEST_F(StartArgumentTest, APhotoLoadsItsFolderAndSelectsItsCellOnce)
-{
+TEST_F(StartArgumentTest, APhotoLoadsItsFolderAndSelectsItsCellOnce) {
     const QString folder = photos.mkdir("trip");
     const QStringList made = MakePhotos(folder, std::vector<int>(14, 1));
     {
@@ -67,25 +64,25 @@ TEST_F(StartArgumentTest, APhotoLoadsItsFolderAndSelectsItsCellOnce)
     EXPECT_EQ(window->selectedFile(), made[0]);
 }
 
-TEST_F(StartArgumentTest, AMissingPathWarnsThenStartsAsUsual)
-{
+TEST_F(StartArgumentTest, AMissingPathWarnsThenStartsAsUsual) {
     const QString last = photos.mkdir("last");
     const QStringList wanted = MakePhotos(last, {1, 1});
     const QString gone = photos.qfile("gone/IMG_0001.jpg");
     StartOn(gone, "\"LastFolder\"=\"" + last + "\"\n");
     ASSERT_EQ(shell.shown.size(), 1u);
-    EXPECT_EQ(shell.shown[0].text, "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
+    EXPECT_EQ(shell.shown[0].text,
+              "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
     EXPECT_TRUE(shell.shown[0].caption.isEmpty());
     EXPECT_EQ(shell.shown[0].icon, app::Shell::Icon::Warning);
     EXPECT_EQ(GridPaths(), wanted);
     EXPECT_EQ(window->loadCount(), 1);
 }
 
-TEST(LanguageFolder, BesideTheProgramFirstThenUnderItsPrefix)
-{
+TEST(LanguageFolder, BesideTheProgramFirstThenUnderItsPrefix) {
     TempDir prefix;
     const QString bin = prefix.mkdir("bin");
-    EXPECT_EQ(TFormTulvex::LanguageFolderOf(bin), bin) << "none anywhere: the program's folder, empty";
+    EXPECT_EQ(TFormTulvex::LanguageFolderOf(bin), bin)
+        << "none anywhere: the program's folder, empty";
     const QString shared = prefix.mkdir("share/tulvex/lang");
     EXPECT_EQ(TFormTulvex::LanguageFolderOf(bin), shared);
     WriteFile((bin + "/Deutsch.lng").toStdString(), Bytes{'['});

@@ -2,44 +2,42 @@
 #include "app/trash.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using testing_support::TempDir;
 
 namespace {
 
-QByteArray Local(const QString& path) { return QFile::encodeName(path); }
+QByteArray Local(const QString& path) {
+    return QFile::encodeName(path);
+}
 
-mode_t ModeOf(const QString& path)
-{
+mode_t ModeOf(const QString& path) {
     struct stat st {};
     return ::lstat(Local(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-void Write(const QString& path, const QByteArray& bytes)
-{
+void Write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
 
-QByteArray Read(const QString& path)
-{
+QByteArray Read(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
 
-TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused)
-{
+TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     const TempDir top;
     const QString own = top.qfile(QStringLiteral(".Trash-%1").arg(::getuid()));
     QString why;
@@ -73,14 +71,14 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused)
     }
 }
 
-TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit)
-{
+TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit) {
     const TempDir top;
     const QString shared = top.mkdir(".Trash");
     const QString uid = QString::number(::getuid());
     QString why;
     ASSERT_EQ(::chmod(Local(shared).constData(), 0777), 0);
-    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid)) << "no sticky bit: not used";
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid))
+        << "no sticky bit: not used";
     EXPECT_FALSE(QFileInfo::exists(shared + "/" + uid));
 
     ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
@@ -93,8 +91,7 @@ TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit)
     EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid));
 }
 
-TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced)
-{
+TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
     const QString trash = app::HomeTrash();
     ASSERT_TRUE(QDir().mkpath(trash + "/files") && QDir().mkpath(trash + "/info"));
     // Left there without its info file (a crash, another program).
@@ -109,9 +106,11 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced)
         ASSERT_TRUE(app::MoveToTrash(photos.qfile(name), &why)) << why.toStdString();
         EXPECT_FALSE(QFile::exists(photos.qfile(name)));
         EXPECT_EQ(Read(trash + "/files/" + name + ".1"), "new " + name.toUtf8());
-        EXPECT_TRUE(Read(trash + "/info/" + name + ".1.trashinfo").contains("Path=" + Local(photos.qfile(name))));
+        EXPECT_TRUE(Read(trash + "/info/" + name + ".1.trashinfo")
+                        .contains("Path=" + Local(photos.qfile(name))));
     }
     EXPECT_EQ(Read(trash + "/files/orphan.jpg"), "earlier");
-    EXPECT_FALSE(QFile::exists(trash + "/info/orphan.jpg.trashinfo")) << "no info claimed for the kept name";
+    EXPECT_FALSE(QFile::exists(trash + "/info/orphan.jpg.trashinfo"))
+        << "no info claimed for the kept name";
     EXPECT_EQ(Read(trash + "/files/both.jpg"), "earlier too");
 }

@@ -1,35 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "collection/scan.h"
 #include "exif/exif_reader.h"
-#include "support/window_fixture.h"
 #include "rotate/word_wrap.h"
+#include "support/window_fixture.h"
 #include "thumbs/app_wait.h"
-#include "platform/file_io.h"
 
 #include <QAction>
-#include <QProgressBar>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 
 #include <unistd.h>
 
+#include "platform/file_io.h"
+
 using namespace testing_support;
 
 namespace {
 
-std::uint16_t OrientationOnDisk(const QString& path)
-{
+std::uint16_t OrientationOnDisk(const QString& path) {
     return exif::OrientationOf(exif::ReadJpegExif(ReadFile(path.toStdString())));
 }
 
 } // namespace
 
-TEST_F(WindowTest, LoadsAFolderSortedWithRowsStatusAndWarning)
-{
+TEST_F(WindowTest, LoadsAFolderSortedWithRowsStatusAndWarning) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 6, 1, 3, 8, 2, 1});
     WriteFile(photos.file("notes.jpg"), Bytes{'t', 'e', 'x', 't'});
     photos.mkdir("Holiday.jpg");
@@ -47,8 +46,7 @@ TEST_F(WindowTest, LoadsAFolderSortedWithRowsStatusAndWarning)
     EXPECT_EQ(window->edPath->text(), photos.qpath());
 }
 
-TEST_F(WindowTest, SubfoldersOnAndOff)
-{
+TEST_F(WindowTest, SubfoldersOnAndOff) {
     MakePhotos(photos.qpath(), {1, 1});
     MakePhotos(photos.mkdir("Sub"), {1, 1, 1});
     Start(photos.qpath());
@@ -60,8 +58,7 @@ TEST_F(WindowTest, SubfoldersOnAndOff)
     EXPECT_EQ(window->thumbList().size(), 2u);
 }
 
-TEST_F(WindowTest, CancelDuringTheLoadKeepsTheImagesMadeSoFar)
-{
+TEST_F(WindowTest, CancelDuringTheLoadKeepsTheImagesMadeSoFar) {
     MakePhotos(photos.qpath(), std::vector<int>(12, 1));
     Start(photos.qpath());
     WhenIdle([this] {
@@ -74,8 +71,7 @@ TEST_F(WindowTest, CancelDuringTheLoadKeepsTheImagesMadeSoFar)
     EXPECT_EQ(window->StatusPanel1->text(), "5 file(s)");
 }
 
-TEST_F(WindowTest, ALoadStartedDuringALoadSupersedesIt)
-{
+TEST_F(WindowTest, ALoadStartedDuringALoadSupersedesIt) {
     MakePhotos(photos.qpath(), std::vector<int>(10, 6));
     const QString other = photos.mkdir("other");
     const QStringList otherPhotos = MakePhotos(other, {1, 8, 1});
@@ -94,8 +90,7 @@ TEST_F(WindowTest, ALoadStartedDuringALoadSupersedesIt)
     EXPECT_EQ(window->autoList()[0].path, otherPhotos[1]);
 }
 
-TEST_F(WindowTest, ClosingTheWindowStopsALoadInProgress)
-{
+TEST_F(WindowTest, ClosingTheWindowStopsALoadInProgress) {
     MakePhotos(photos.qpath(), std::vector<int>(40, 1));
     Start(photos.qpath());
     const int finished = window->loadsFinished();
@@ -110,8 +105,7 @@ TEST_F(WindowTest, ClosingTheWindowStopsALoadInProgress)
     EXPECT_FALSE(window->findChild<TfrmWait*>() && window->findChild<TfrmWait*>()->isVisible());
 }
 
-TEST_F(WindowTest, AResizeReloadsOnceAndSizesTheCells)
-{
+TEST_F(WindowTest, AResizeReloadsOnceAndSizesTheCells) {
     MakePhotos(photos.qpath(), {1, 1, 1});
     Start(photos.qpath());
     const int loads = window->loadCount();
@@ -124,12 +118,12 @@ TEST_F(WindowTest, AResizeReloadsOnceAndSizesTheCells)
     }));
     EXPECT_EQ(window->loadCount(), loads + 1);
     TDrawGrid* grid = window->DrawGrid;
-    EXPECT_EQ(grid->DefaultColWidth(), (grid->clientWidth() - TDrawGrid::scrollBarWidth() - 4) / grid->ColCount());
+    EXPECT_EQ(grid->DefaultColWidth(),
+              (grid->clientWidth() - TDrawGrid::scrollBarWidth() - 4) / grid->ColCount());
     EXPECT_EQ(grid->DefaultRowHeight(), grid->DefaultColWidth() + 20);
 }
 
-TEST_F(WindowTest, RangeSelectionKeepsTheSelectedFileAtItsStart)
-{
+TEST_F(WindowTest, RangeSelectionKeepsTheSelectedFileAtItsStart) {
     const QStringList made = MakePhotos(photos.qpath(), std::vector<int>(7, 1));
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000003\n");
     ClickCell(1, 0);
@@ -147,21 +141,20 @@ TEST_F(WindowTest, RangeSelectionKeepsTheSelectedFileAtItsStart)
     EXPECT_FALSE(window->ActionRotateLeft->isEnabled());
 }
 
-TEST_F(WindowTest, WheelScrollsOneRowAndLeavesTheSelection)
-{
+TEST_F(WindowTest, WheelScrollsOneRowAndLeavesTheSelection) {
     MakePhotos(photos.qpath(), std::vector<int>(40, 1), 32, 24);
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000005\n");
     const QString selected = window->selectedFile();
-    QWheelEvent wheel(QPointF(10, 10), window->DrawGrid->mapToGlobal(QPointF(10, 10)), {}, QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(10, 10), window->DrawGrid->mapToGlobal(QPointF(10, 10)), {},
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(window->DrawGrid->viewport(), &wheel);
     EXPECT_EQ(window->DrawGrid->TopRow(), 1);
     EXPECT_EQ(window->selectedFile(), selected);
 }
 
-TEST_F(WindowTest, CropQuestionPathsAndTheListAfterManualTurns)
-{
-    const QStringList made = MakePhotos(photos.qpath(), {6, 6, 6}, 40, 24); // 40 is not a multiple of 16
+TEST_F(WindowTest, CropQuestionPathsAndTheListAfterManualTurns) {
+    const QStringList made =
+        MakePhotos(photos.qpath(), {6, 6, 6}, 40, 24); // 40 is not a multiple of 16
     Start(photos.qpath());
     const Bytes before = ReadFile(made[0].toStdString());
 
@@ -190,8 +183,7 @@ TEST_F(WindowTest, CropQuestionPathsAndTheListAfterManualTurns)
     EXPECT_EQ(window->autoList()[1].value, 0) << "the automatic pass marks, it does not delist";
 }
 
-TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail)
-{
+TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail) {
     const QStringList made = MakePhotos(photos.qpath(), {1}, 64, 32);
     Start(photos.qpath());
     window->pmiKeepTimestamp->setChecked(true);
@@ -207,7 +199,8 @@ TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail)
     ASSERT_TRUE(platform::GetFileTimes(made[0].toStdString(), now).ok());
     EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
     EXPECT_EQ(now.modification.tv_nsec, old.modification.tv_nsec);
-    EXPECT_EQ(now.access.tv_sec, old.access.tv_sec) << "reading it for the new thumbnail kept it too";
+    EXPECT_EQ(now.access.tv_sec, old.access.tv_sec)
+        << "reading it for the new thumbnail kept it too";
     EXPECT_EQ(now.access.tv_nsec, old.access.tv_nsec);
     EXPECT_EQ(OrientationOnDisk(made[0]), 1);
 
@@ -223,15 +216,15 @@ TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail)
     EXPECT_NE(now.modification.tv_sec, old.modification.tv_sec);
 }
 
-TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright)
-{
+TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright) {
     const QStringList made = MakePhotos(photos.qpath(), {3, 6, 8});
     Start(photos.qpath());
     ASSERT_TRUE(window->pmiKeepTimestamp->isChecked());
     platform::FileTimes old;
     old.access = {1000000000, 0};
     old.modification = {1100000000, 0};
-    for (const QString& path : made) ASSERT_TRUE(platform::SetFileTimes(path.toStdString(), old).ok());
+    for (const QString& path : made)
+        ASSERT_TRUE(platform::SetFileTimes(path.toStdString(), old).ok());
     shell.yesNoAnswers = {true};
     window->tbAuto->click();
     for (const QString& path : made) {
@@ -242,23 +235,27 @@ TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright)
     }
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_TRUE(shell.shown[0].text.startsWith("Tulvex has detected 3 images"));
-    for (const QString& line : shell.shown[0].text.split("\r\n")) EXPECT_LE(line.size(), 50);
-    for (const QString& path : made) EXPECT_EQ(OrientationOnDisk(path), 1) << path.toStdString();
+    for (const QString& line : shell.shown[0].text.split("\r\n"))
+        EXPECT_LE(line.size(), 50);
+    for (const QString& path : made)
+        EXPECT_EQ(OrientationOnDisk(path), 1) << path.toStdString();
     EXPECT_TRUE(window->autoList().empty());
     const auto& thumbs = window->thumbList();
     ASSERT_EQ(thumbs.size(), 3u);
-    EXPECT_GT(thumbs[0].thumbnail.width(), thumbs[0].thumbnail.height()) << "turned by 180: still landscape";
-    EXPECT_LT(thumbs[1].thumbnail.width(), thumbs[1].thumbnail.height()) << "turned right: portrait";
+    EXPECT_GT(thumbs[0].thumbnail.width(), thumbs[0].thumbnail.height())
+        << "turned by 180: still landscape";
+    EXPECT_LT(thumbs[1].thumbnail.width(), thumbs[1].thumbnail.height())
+        << "turned right: portrait";
     EXPECT_LT(thumbs[2].thumbnail.width(), thumbs[2].thumbnail.height()) << "turned left: portrait";
 
     window->tbAuto->click();
     EXPECT_EQ(shell.shown.back().text,
-              rotate::WrapText("Tulvex has not detected any images that can be transformed automatically."));
+              rotate::WrapText(
+                  "Tulvex has not detected any images that can be transformed automatically."));
     EXPECT_EQ(shell.shown.back().icon, app::Shell::Icon::Information);
 }
 
-TEST_F(WindowTest, AutomaticPassCancelledAndMissingFiles)
-{
+TEST_F(WindowTest, AutomaticPassCancelledAndMissingFiles) {
     const QStringList made = MakePhotos(photos.qpath(), {6, 6, 6, 6, 6});
     Start(photos.qpath());
     QFile::remove(made[0]); // counted, skipped and still listed
@@ -266,7 +263,8 @@ TEST_F(WindowTest, AutomaticPassCancelledAndMissingFiles)
     int turned = 0;
     WhenIdle([&] {
         turned = 0;
-        for (const QString& p : made) turned += QFile::exists(p) && OrientationOnDisk(p) == 1;
+        for (const QString& p : made)
+            turned += QFile::exists(p) && OrientationOnDisk(p) == 1;
         if (turned < 2) return false;
         if (auto* wait = window->findChild<TfrmWait*>()) wait->btnCancel->click();
         return true;
@@ -281,8 +279,7 @@ TEST_F(WindowTest, AutomaticPassCancelledAndMissingFiles)
     EXPECT_EQ(window->autoList().size(), 1u);
 }
 
-TEST_F(WindowTest, AFailedTurnShowsTheErrorBox)
-{
+TEST_F(WindowTest, AFailedTurnShowsTheErrorBox) {
     QImage png(32, 32, QImage::Format_RGB32);
     png.fill(Qt::blue);
     const QString path = photos.qfile("IMG_0042.JPG");
@@ -297,31 +294,33 @@ TEST_F(WindowTest, AFailedTurnShowsTheErrorBox)
     EXPECT_EQ(ReadFile(path.toStdString()), before);
 }
 
-TEST_F(WindowTest, VanishedFilesAreReported)
-{
+TEST_F(WindowTest, VanishedFilesAreReported) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 1});
     Start(photos.qpath());
     QFile::remove(made[0]);
     window->ActionOpenExecute();
-    EXPECT_EQ(shell.shown.back().text, "Cannot open \"img00.jpg\". The file or folder has been moved or deleted.");
+    EXPECT_EQ(shell.shown.back().text,
+              "Cannot open \"img00.jpg\". The file or folder has been moved or deleted.");
     ClickCell(1, 0);
     QFile::remove(made[1]);
     window->ActionOpen->trigger();
-    EXPECT_EQ(shell.shown.back().text, "Cannot open \"img01.jpg\". The file or folder has been moved or deleted.");
+    EXPECT_EQ(shell.shown.back().text,
+              "Cannot open \"img01.jpg\". The file or folder has been moved or deleted.");
     EXPECT_EQ(shell.shown.back().icon, app::Shell::Icon::Warning);
     EXPECT_TRUE(shell.opened.empty());
 }
 
-TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive)
-{
+TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive) {
     const Bytes tiny = MakeJpeg(16, 12);
     for (int i = 0; i < 20000; ++i)
-        WriteFile(photos.file(QStringLiteral("p%1.jpg").arg(i, 5, 10, QChar(u'0')).toStdString()), tiny);
+        WriteFile(photos.file(QStringLiteral("p%1.jpg").arg(i, 5, 10, QChar(u'0')).toStdString()),
+                  tiny);
     int ticks = 0;
     bool repainted = false;
     WhenIdle([&] {
         ++ticks;
-        if (auto* wait = window ? window->findChild<TfrmWait*>() : nullptr) repainted |= wait->ProgressBar->value() > 0;
+        if (auto* wait = window ? window->findChild<TfrmWait*>() : nullptr)
+            repainted |= wait->ProgressBar->value() > 0;
         return window && window->loadsFinished() > 0;
     });
     WriteSettings("\"LastFolder\"=\"" + photos.qpath() + "\"\n\"EnlargeSmall\"=\"0\"\n");
@@ -334,20 +333,22 @@ TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive)
     EXPECT_EQ(window->StatusPanel1->text(), "20000 file(s)");
 }
 
-TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy)
-{
+TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {
     const QStringList made = MakePhotos(photos.qpath(), {6});
     const std::string photo = made[0].toStdString(), other = photos.file("second-name.jpg");
     ASSERT_EQ(::link(photo.c_str(), other.c_str()), 0);
-    // What a hard-linked turn whose rewrite failed leaves: a half-written photo and a complete copy.
+    // What a hard-linked turn whose rewrite failed leaves: a half-written photo and a complete
+    // copy.
     const Bytes complete = ReadFile(photo);
     const std::string kept = photos.file(".img00.jpg.tulvex-keep-AbC123");
     WriteFile(kept, complete);
-    WriteFile(photo, Bytes(complete.begin(), complete.begin() + std::ptrdiff_t(complete.size() / 3)));
+    WriteFile(photo,
+              Bytes(complete.begin(), complete.begin() + std::ptrdiff_t(complete.size() / 3)));
     Start(photos.qpath());
     EXPECT_EQ(ReadFile(other), complete) << "both names hold the complete photo again";
     EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
     ASSERT_FALSE(shell.shown.empty());
-    EXPECT_TRUE(shell.shown.front().text.contains("img00.jpg")) << shell.shown.front().text.toStdString();
+    EXPECT_TRUE(shell.shown.front().text.contains("img00.jpg"))
+        << shell.shown.front().text.toStdString();
     EXPECT_EQ(shell.shown.front().icon, app::Shell::Icon::Information);
 }

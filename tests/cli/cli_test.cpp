@@ -3,22 +3,21 @@
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
 
 using namespace testing_support;
 
 namespace {
 
-std::string Cli(const std::string& args, int* exitCode)
-{
+std::string Cli(const std::string& args, int* exitCode) {
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     int status = 0;
     const std::string out = RunCommand(cli + " " + args + " 2>&1", &status);
@@ -28,8 +27,7 @@ std::string Cli(const std::string& args, int* exitCode)
 
 } // namespace
 
-TEST(TulvexCli, ExitCodesAndReports)
-{
+TEST(TulvexCli, ExitCodesAndReports) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
@@ -40,7 +38,8 @@ TEST(TulvexCli, ExitCodesAndReports)
     EXPECT_EQ(code, 2);
     Cli("rotate sideways " + dir.file("a.jpg"), &code);
     EXPECT_EQ(code, 2);
-    EXPECT_NE(Cli("rotate left " + dir.file("missing.jpg"), &code).find("no such file"), std::string::npos);
+    EXPECT_NE(Cli("rotate left " + dir.file("missing.jpg"), &code).find("no such file"),
+              std::string::npos);
     EXPECT_EQ(code, 1);
 
     const std::string report = Cli("auto " + dir.path(), &code);
@@ -51,45 +50,51 @@ TEST(TulvexCli, ExitCodesAndReports)
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(dir.file("odd.jpg")))), 6);
 
     const Bytes before = ReadFile(dir.file("odd.jpg"));
-    EXPECT_EQ(Cli("orientation --set 3 " + dir.file("odd.jpg"), &code), dir.file("odd.jpg") + "\t3\n");
+    EXPECT_EQ(Cli("orientation --set 3 " + dir.file("odd.jpg"), &code),
+              dir.file("odd.jpg") + "\t3\n");
     const Bytes after = ReadFile(dir.file("odd.jpg"));
     ASSERT_EQ(before.size(), after.size());
     int changed = 0;
-    for (std::size_t i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+    for (std::size_t i = 0; i < before.size(); ++i)
+        changed += before[i] != after[i];
     EXPECT_EQ(changed, 1) << "only the orientation value changes";
 
-    EXPECT_NE(Cli("exif " + dir.file("a.jpg"), &code).find("Orientation\tHorizontal (normal)"), std::string::npos);
-    EXPECT_NE(Cli("thumbnails --out " + dir.file("th") + " " + dir.path(), &code).find("2 thumbnails made"),
+    EXPECT_NE(Cli("exif " + dir.file("a.jpg"), &code).find("Orientation\tHorizontal (normal)"),
+              std::string::npos);
+    EXPECT_NE(Cli("thumbnails --out " + dir.file("th") + " " + dir.path(), &code)
+                  .find("2 thumbnails made"),
               std::string::npos);
     EXPECT_EQ(ReadFile(dir.file("th/a.jpg.png")).empty(), false);
 }
 
-TEST(TulvexCli, HelpAndVersionOnStandardOutputUsageOnStandardError)
-{
+TEST(TulvexCli, HelpAndVersionOnStandardOutputUsageOnStandardError) {
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     int status = -1;
     const std::string help = RunCommand(cli + " --help 2>/dev/null", &status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(help.find("tulvex-cli thumbnails"), std::string::npos) << help;
-    EXPECT_EQ(RunCommand(cli + " --version 2>/dev/null", &status), "tulvex-cli " TULVEX_VERSION "\n");
+    EXPECT_EQ(RunCommand(cli + " --version 2>/dev/null", &status),
+              "tulvex-cli " TULVEX_VERSION "\n");
     EXPECT_EQ(WEXITSTATUS(status), 0);
     // The window program answers the same way, --version without any display.
     const std::string window = (QCoreApplication::applicationDirPath() + "/tulvex").toStdString();
-    EXPECT_EQ(RunCommand("env -u DISPLAY -u QT_QPA_PLATFORM " + window + " --version 2>/dev/null", &status),
+    EXPECT_EQ(RunCommand("env -u DISPLAY -u QT_QPA_PLATFORM " + window + " --version 2>/dev/null",
+                         &status),
               "tulvex " TULVEX_VERSION "\n");
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_NE(RunCommand("QT_QPA_PLATFORM=offscreen " + window + " /a /b 2>&1 >/dev/null", &status).find("usage: tulvex [FOLDER | PHOTO]"),
+    EXPECT_NE(RunCommand("QT_QPA_PLATFORM=offscreen " + window + " /a /b 2>&1 >/dev/null", &status)
+                  .find("usage: tulvex [FOLDER | PHOTO]"),
               std::string::npos);
     EXPECT_EQ(WEXITSTATUS(status), 2);
     for (const char* bad : {"", " rotate", " --frob", " thumbnails --cell"}) {
         EXPECT_EQ(RunCommand(cli + bad + " 2>/dev/null", &status), "") << bad;
         EXPECT_EQ(WEXITSTATUS(status), 2) << bad;
-        EXPECT_NE(RunCommand(cli + bad + " 2>&1 >/dev/null", &status).find("usage: tulvex-cli"), std::string::npos);
+        EXPECT_NE(RunCommand(cli + bad + " 2>&1 >/dev/null", &status).find("usage: tulvex-cli"),
+                  std::string::npos);
     }
 }
 
-TEST(TulvexCli, ThumbnailsKeepSubfoldersApartAndReportFailures)
-{
+TEST(TulvexCli, ThumbnailsKeepSubfoldersApartAndReportFailures) {
     TempDir dir;
     const QString photos = dir.mkdir("photos");
     dir.mkdir("photos/2019");
@@ -105,7 +110,10 @@ TEST(TulvexCli, ThumbnailsKeepSubfoldersApartAndReportFailures)
     // Each photo has its own file, showing its own shape.
     const auto shapeOf = [](const std::string& png) {
         const QSize size = QImage(QString::fromStdString(png)).size();
-        return size.isEmpty() ? "none" : size.width() > size.height() ? "wide" : size.width() < size.height() ? "tall" : "square";
+        return size.isEmpty()                 ? "none"
+               : size.width() > size.height() ? "wide"
+               : size.width() < size.height() ? "tall"
+                                              : "square";
     };
     EXPECT_STREQ(shapeOf(out + "/2019/IMG_0001.jpg.png"), "wide");
     EXPECT_STREQ(shapeOf(out + "/2020/IMG_0001.jpg.png"), "tall");
@@ -119,22 +127,25 @@ TEST(TulvexCli, ThumbnailsKeepSubfoldersApartAndReportFailures)
     EXPECT_NE(report.find("broken.jpg: unreadable"), std::string::npos) << report;
     QFile::remove(dir.qfile("photos/2020/broken.jpg"));
     dir.mkdir("out2");
-    WriteFile(dir.file("out2/2019"), Bytes{'x'}); // a file where the 2019 folder of the output must go
-    report = Cli("thumbnails --recursive --out " + dir.file("out2") + " " + photos.toStdString(), &code);
+    WriteFile(dir.file("out2/2019"),
+              Bytes{'x'}); // a file where the 2019 folder of the output must go
+    report =
+        Cli("thumbnails --recursive --out " + dir.file("out2") + " " + photos.toStdString(), &code);
     EXPECT_EQ(code, 1) << report;
     EXPECT_NE(report.find("cannot write"), std::string::npos) << report;
-    EXPECT_TRUE(QFileInfo::exists(dir.qfile("out2/2020/IMG_0001.jpg.png"))) << "the others are still written";
+    EXPECT_TRUE(QFileInfo::exists(dir.qfile("out2/2020/IMG_0001.jpg.png")))
+        << "the others are still written";
     Cli("thumbnails " + dir.file("missing"), &code);
     EXPECT_EQ(code, 1);
 }
 
-TEST(TulvexCli, OneWriterPerPhoto)
-{
+TEST(TulvexCli, OneWriterPerPhoto) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
     const Bytes photo = MakeJpegWithExif(64, 48, spec);
-    for (const char* name : {"twice.jpg", "half.jpg", "linked.jpg", "reference.jpg"}) WriteFile(dir.file(name), photo);
+    for (const char* name : {"twice.jpg", "half.jpg", "linked.jpg", "reference.jpg"})
+        WriteFile(dir.file(name), photo);
     ASSERT_EQ(::link(dir.file("linked.jpg").c_str(), dir.file("hard.jpg").c_str()), 0);
     ASSERT_EQ(::symlink("half.jpg", dir.file("soft.jpg").c_str()), 0);
     int code = -1;
@@ -144,13 +155,16 @@ TEST(TulvexCli, OneWriterPerPhoto)
     const Bytes halfTurn = DecodeRgb(ReadFile(dir.file("reference.jpg")), w, h);
 
     // Named twice, through a hard link, through a symbolic link: every job turns once more.
-    const std::string report = Cli("rotate left " + dir.file("twice.jpg") + " " + dir.file("twice.jpg") + " " +
-                                       dir.file("linked.jpg") + " " + dir.file("hard.jpg") + " " +
-                                       dir.file("half.jpg") + " " + dir.file("soft.jpg"), &code);
+    const std::string report =
+        Cli("rotate left " + dir.file("twice.jpg") + " " + dir.file("twice.jpg") + " " +
+                dir.file("linked.jpg") + " " + dir.file("hard.jpg") + " " + dir.file("half.jpg") +
+                " " + dir.file("soft.jpg"),
+            &code);
     EXPECT_EQ(code, 0) << report;
     for (const char* name : {"twice.jpg", "linked.jpg", "half.jpg"}) {
         int w2 = 0, h2 = 0;
-        EXPECT_TRUE(DecodeRgb(ReadFile(dir.file(name)), w2, h2) == halfTurn) << name << "\n" << report;
+        EXPECT_TRUE(DecodeRgb(ReadFile(dir.file(name)), w2, h2) == halfTurn) << name << "\n"
+                                                                             << report;
     }
 
     // The automatic pass reaches one photo by two names and turns it once.
@@ -165,8 +179,7 @@ TEST(TulvexCli, OneWriterPerPhoto)
     EXPECT_TRUE(ReadFile(folder.file("a.jpg")) == once);
 }
 
-TEST(TulvexCli, TwoAutomaticPassesLeaveEveryPhotoAsOnePassDoes)
-{
+TEST(TulvexCli, TwoAutomaticPassesLeaveEveryPhotoAsOnePassDoes) {
     TempDir folder;
     ExifSpec six, eight;
     six.orientation = 6;
@@ -177,13 +190,15 @@ TEST(TulvexCli, TwoAutomaticPassesLeaveEveryPhotoAsOnePassDoes)
     WriteFile(folder.file("xmp-first.jpg"),
               InsertAfterSoi(InsertAfterSoi(MakeJpeg(64, 48), MakeApp1(MakeTiff(six))),
                              MakeXmpApp1(XmpPacketWithOrientation(6, false))));
-    WriteFile(folder.file("mpf.jpg"), MakeMpfFile(MakeJpegWithExif(64, 48, eight), {{MakeJpeg(32, 32)}},
-                                                  jpeg::ByteOrder::Big, Bytes(100, 0x42)));
+    WriteFile(folder.file("mpf.jpg"),
+              MakeMpfFile(MakeJpegWithExif(64, 48, eight), {{MakeJpeg(32, 32)}},
+                          jpeg::ByteOrder::Big, Bytes(100, 0x42)));
     int code = -1;
     const std::string first = Cli("auto " + folder.path(), &code);
     EXPECT_NE(first.find("3 turned, 0 skipped, 0 failed"), std::string::npos) << first;
     std::vector<Bytes> once;
-    for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"}) once.push_back(ReadFile(folder.file(name)));
+    for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"})
+        once.push_back(ReadFile(folder.file(name)));
     const std::string second = Cli("auto " + folder.path(), &code);
     EXPECT_NE(second.find("0 turned, 0 skipped, 0 failed"), std::string::npos) << second;
     std::size_t i = 0;

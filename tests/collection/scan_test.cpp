@@ -2,42 +2,42 @@
 #include "collection/scan.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <QFile>
 
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 using namespace collection;
 
 namespace {
 
-void Touch(const QString& path)
-{
+void Touch(const QString& path) {
     QFile f(path);
     f.open(QIODevice::WriteOnly);
 }
 
-QStringList Sorted(QStringList paths, const QString& prefix)
-{
+QStringList Sorted(QStringList paths, const QString& prefix) {
     std::sort(paths.begin(), paths.end(), PathLess);
-    for (QString& p : paths) p.remove(0, prefix.size() + 1);
+    for (QString& p : paths)
+        p.remove(0, prefix.size() + 1);
     return paths;
 }
 
 } // namespace
 
-TEST(Scan, ExtensionRule)
-{
-    for (const char* yes : {"a.JPG", "b.jpeg", "c.Jpg", ".jpg", "x.y.JpEg"}) EXPECT_TRUE(HasJpegExtension(yes)) << yes;
-    for (const char* no : {"d.jpe", "e.jfif", "f.jpg.bak", "g", "jpg", "h.jpgx"}) EXPECT_FALSE(HasJpegExtension(no)) << no;
+TEST(Scan, ExtensionRule) {
+    for (const char* yes : {"a.JPG", "b.jpeg", "c.Jpg", ".jpg", "x.y.JpEg"})
+        EXPECT_TRUE(HasJpegExtension(yes)) << yes;
+    for (const char* no : {"d.jpe", "e.jfif", "f.jpg.bak", "g", "jpg", "h.jpgx"})
+        EXPECT_FALSE(HasJpegExtension(no)) << no;
 }
 
-TEST(Scan, HiddenFilesSubfoldersAndSortOrder)
-{
+TEST(Scan, HiddenFilesSubfoldersAndSortOrder) {
     testing_support::TempDir dir;
     const QString root = dir.qpath();
-    for (const char* name : {"z.jpg", "a.JPG", ".hidden.jpg", "d.jpe", "notes.txt"}) Touch(root + "/" + name);
+    for (const char* name : {"z.jpg", "a.JPG", ".hidden.jpg", "d.jpe", "notes.txt"})
+        Touch(root + "/" + name);
     dir.mkdir("Sub/Deeper");
     Touch(root + "/Sub/b.jpeg");
     Touch(root + "/Sub/Deeper/c.jpg");
@@ -49,8 +49,8 @@ TEST(Scan, HiddenFilesSubfoldersAndSortOrder)
 
     QStringList deep;
     ScanFolder(root, true, deep);
-    EXPECT_EQ(Sorted(deep, root),
-              QStringList({".hidden.jpg", "a.JPG", "Holiday.jpg", "Sub/b.jpeg", "Sub/Deeper/c.jpg", "z.jpg"}));
+    EXPECT_EQ(Sorted(deep, root), QStringList({".hidden.jpg", "a.JPG", "Holiday.jpg", "Sub/b.jpeg",
+                                               "Sub/Deeper/c.jpg", "z.jpg"}));
 
     // A link back up the tree is not walked round and round.
     ASSERT_EQ(::symlink(root.toUtf8().constData(), (root + "/Sub/loop").toUtf8().constData()), 0);
@@ -63,8 +63,7 @@ TEST(Scan, HiddenFilesSubfoldersAndSortOrder)
     EXPECT_TRUE(none.isEmpty());
 }
 
-TEST(Scan, PathsAndComparison)
-{
+TEST(Scan, PathsAndComparison) {
     EXPECT_EQ(WithoutTrailingDelimiter("/photos/"), "/photos");
     EXPECT_EQ(WithoutTrailingDelimiter("/"), "/");
     EXPECT_FALSE(SamePath("/P/Photos", "/p/photos"));

@@ -1,41 +1,36 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_format.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 
 using namespace exif;
 
 namespace {
 
-std::vector<std::uint8_t> Host32(std::uint32_t a, std::uint32_t b)
-{
+std::vector<std::uint8_t> Host32(std::uint32_t a, std::uint32_t b) {
     std::vector<std::uint8_t> v(8);
     std::memcpy(v.data(), &a, 4);
     std::memcpy(v.data() + 4, &b, 4);
     return v;
 }
 
-std::vector<std::uint8_t> Host16(std::uint16_t a)
-{
+std::vector<std::uint8_t> Host16(std::uint16_t a) {
     std::vector<std::uint8_t> v(2);
     std::memcpy(v.data(), &a, 2);
     return v;
 }
 
-std::string Rational(std::uint32_t tag, std::uint32_t n, std::uint32_t d, const std::string& sep = ".")
-{
+std::string Rational(std::uint32_t tag, std::uint32_t n, std::uint32_t d,
+                     const std::string& sep = ".") {
     return FormatExifValue(Host32(n, d), 5, tag, 8, sep);
 }
 
-std::string SRational(std::uint32_t tag, std::int32_t n, std::int32_t d)
-{
+std::string SRational(std::uint32_t tag, std::int32_t n, std::int32_t d) {
     return FormatExifValue(Host32(std::uint32_t(n), std::uint32_t(d)), 10, tag, 8);
 }
 
-std::string Row(std::uint32_t tag, std::uint16_t type, std::vector<std::uint8_t> value)
-{
+std::string Row(std::uint32_t tag, std::uint16_t type, std::vector<std::uint8_t> value) {
     ExifData data;
     data.items.push_back({tag, type, 1, std::move(value)});
     const auto rows = ExifRows(data);
@@ -44,8 +39,7 @@ std::string Row(std::uint32_t tag, std::uint16_t type, std::vector<std::uint8_t>
 
 } // namespace
 
-TEST(FormatFraction, ReducesToMixedNumbers)
-{
+TEST(FormatFraction, ReducesToMixedNumbers) {
     EXPECT_EQ(FormatFraction(1, 250), "1/250");
     EXPECT_EQ(FormatFraction(10, 4), "2 1/2");
     EXPECT_EQ(FormatFraction(72, 1), "72");
@@ -58,16 +52,14 @@ TEST(FormatFraction, ReducesToMixedNumbers)
     EXPECT_NO_THROW(FormatFraction(INT32_MIN, -1));
 }
 
-TEST(GreatestCommonDivisor, GivesOneOnArithmeticFaults)
-{
+TEST(GreatestCommonDivisor, GivesOneOnArithmeticFaults) {
     EXPECT_EQ(GreatestCommonDivisor(4, 10), 2);
     EXPECT_EQ(GreatestCommonDivisor(0, 5), 1);
     EXPECT_EQ(GreatestCommonDivisor(5, 0), 5);
     EXPECT_EQ(GreatestCommonDivisor(INT32_MIN, -1), 1);
 }
 
-TEST(FormatGeneral, ShortestTextWithFifteenDigits)
-{
+TEST(FormatGeneral, ShortestTextWithFifteenDigits) {
     EXPECT_EQ(FormatGeneral(6.3), "6.3");
     EXPECT_EQ(FormatGeneral(0), "0");
     EXPECT_EQ(FormatGeneral(12), "12");
@@ -79,8 +71,7 @@ TEST(FormatGeneral, ShortestTextWithFifteenDigits)
     EXPECT_EQ(FormatGeneral(6.3, ","), "6,3");
 }
 
-TEST(FormatExifValue, RationalsByTag)
-{
+TEST(FormatExifValue, RationalsByTag) {
     EXPECT_EQ(Rational(0x829A, 1, 250), "1/250");
     EXPECT_EQ(Rational(0x829A, 10, 4), "2 1/2");
     EXPECT_EQ(Rational(0x011A, 72, 1), "72");
@@ -96,8 +87,7 @@ TEST(FormatExifValue, RationalsByTag)
     EXPECT_EQ(SRational(0x9201, 8, 0), "8/0");
 }
 
-TEST(FormatExifValue, OtherTypes)
-{
+TEST(FormatExifValue, OtherTypes) {
     const std::vector<std::uint8_t> ascii{'D', 'M', 'C', 0, 'x', 'y'};
     EXPECT_EQ(FormatExifValue(ascii, 2, 0x0110, 6), "DMC");
     EXPECT_EQ(FormatExifValue(std::vector<std::uint8_t>{0, 'a'}, 2, 0x0110, 2), "");
@@ -109,8 +99,7 @@ TEST(FormatExifValue, OtherTypes)
     EXPECT_EQ(FormatExifValue({}, 3, 0x0100, 0), ""); // too short: nothing read past the end
 }
 
-TEST(ExifRows, ValueTablesAndUnknownValues)
-{
+TEST(ExifRows, ValueTablesAndUnknownValues) {
     EXPECT_EQ(Row(0x0112, 3, Host16(6)), "Rotate 90 CCW");
     EXPECT_EQ(Row(0x0112, 3, Host16(9)), "9");
     EXPECT_EQ(Row(0x9209, 3, Host16(16)), "Flash did not fire, compulsory flash mode");
@@ -129,17 +118,16 @@ TEST(ExifRows, ValueTablesAndUnknownValues)
     EXPECT_EQ(rows[1].value, "Z");
 }
 
-TEST(ExifRows, LabelsOfTheTable)
-{
+TEST(ExifRows, LabelsOfTheTable) {
     int known = 0;
-    for (std::uint32_t tag = 0; tag <= 0xFFFF; ++tag) known += TagLabel(tag) != nullptr;
+    for (std::uint32_t tag = 0; tag <= 0xFFFF; ++tag)
+        known += TagLabel(tag) != nullptr;
     EXPECT_EQ(known, 36);
     EXPECT_STREQ(TagLabel(0x8822), "Explosure program");
     EXPECT_STREQ(TagLabel(0xA40C), "Distance to the subject");
 }
 
-TEST(FormatExifValue, TextWithCountZeroIsEmpty)
-{
+TEST(FormatExifValue, TextWithCountZeroIsEmpty) {
     // Found by the fuzzer: no value bytes at all, so a null data pointer.
     EXPECT_EQ(FormatExifValue({}, 2, 0x010F, 0), "");
     ExifData data;

@@ -6,7 +6,6 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
 #include <map>
 #include <sstream>
 
@@ -15,8 +14,7 @@ using jpeg::ByteOrder;
 
 namespace {
 
-ExifSpec CameraSpec(ByteOrder o)
-{
+ExifSpec CameraSpec(ByteOrder o) {
     ExifSpec spec;
     spec.order = o;
     spec.orientation = 6;
@@ -34,17 +32,16 @@ ExifSpec CameraSpec(ByteOrder o)
     return spec;
 }
 
-std::map<std::string, std::string> RowMap(const exif::ExifData& data)
-{
+std::map<std::string, std::string> RowMap(const exif::ExifData& data) {
     std::map<std::string, std::string> rows;
-    for (const auto& row : exif::ExifRows(data)) rows[row.label] = row.value;
+    for (const auto& row : exif::ExifRows(data))
+        rows[row.label] = row.value;
     return rows;
 }
 
 } // namespace
 
-TEST(ExifReader, ReadsBothByteOrdersIntoHostOrder)
-{
+TEST(ExifReader, ReadsBothByteOrdersIntoHostOrder) {
     for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
         const Bytes file = MakeJpegWithExif(32, 32, CameraSpec(o));
         const exif::ExifData data = exif::ReadJpegExif(file);
@@ -61,8 +58,7 @@ TEST(ExifReader, ReadsBothByteOrdersIntoHostOrder)
     }
 }
 
-TEST(ExifReader, MalformedBlocksAreReadWithinBounds)
-{
+TEST(ExifReader, MalformedBlocksAreReadWithinBounds) {
     const Bytes good = MakeJpegWithExif(16, 16, CameraSpec(ByteOrder::Little));
     // Every truncation and a sweep of corrupted bytes: no crash, no read outside the buffer
     // (the sanitizer build checks the latter).
@@ -75,7 +71,8 @@ TEST(ExifReader, MalformedBlocksAreReadWithinBounds)
             Bytes bad = good;
             bad[i] = v;
             const auto data = exif::ReadJpegExif(bad);
-            for (const auto& item : data.items) EXPECT_LE(item.value.size(), 65536u);
+            for (const auto& item : data.items)
+                EXPECT_LE(item.value.size(), 65536u);
         }
     }
     // An Exif pointer back at IFD0: each directory is read once.
@@ -87,33 +84,39 @@ TEST(ExifReader, MalformedBlocksAreReadWithinBounds)
     EXPECT_EQ(data.items.size(), 5u);
 }
 
-TEST(ExifReader, ExifAfterOtherSegmentsAndFillBytes)
-{
+TEST(ExifReader, ExifAfterOtherSegmentsAndFillBytes) {
     const Bytes app1 = MakeApp1(MakeTiff(CameraSpec(ByteOrder::Big)));
     Bytes file = InsertAfterSoi(MakeJpeg(8, 8), app1);
-    file = InsertAfterSoi(file, {0xFF, 0xFF, 0xE1, 0x00, 0x06, 'h', 't', 't', 'p'}); // XMP-like, fill byte
+    file = InsertAfterSoi(
+        file, {0xFF, 0xFF, 0xE1, 0x00, 0x06, 'h', 't', 't', 'p'}); // XMP-like, fill byte
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(file)), 6);
 }
 
-TEST(ExifReader, RowsAgreeWithExiftool)
-{
+TEST(ExifReader, RowsAgreeWithExiftool) {
     TempDir dir;
     for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
         const std::string path = dir.file(o == ByteOrder::Little ? "ii.jpg" : "mm.jpg");
         WriteFile(path, MakeJpeg(64, 48));
         // exiftool writes the block itself; we read it back.
-        RunCommand("exiftool -q -overwrite_original " + std::string(o == ByteOrder::Big ? "-ExifByteOrder=MM " : "-ExifByteOrder=II ") +
-            "-EXIF:Make=Panacam -EXIF:Model=DMC-FZ8 -EXIF:Orientation#=8 -EXIF:ExposureTime=0.004 -EXIF:FNumber=2.8 "
-            "-EXIF:FocalLength=6.3 -EXIF:Flash#=16 -EXIF:ISO=200 -EXIF:MeteringMode#=5 " + path);
+        RunCommand("exiftool -q -overwrite_original " +
+                   std::string(o == ByteOrder::Big ? "-ExifByteOrder=MM " : "-ExifByteOrder=II ") +
+                   "-EXIF:Make=Panacam -EXIF:Model=DMC-FZ8 -EXIF:Orientation#=8 "
+                   "-EXIF:ExposureTime=0.004 -EXIF:FNumber=2.8 "
+                   "-EXIF:FocalLength=6.3 -EXIF:Flash#=16 -EXIF:ISO=200 -EXIF:MeteringMode#=5 " +
+                   path);
         const auto rows = RowMap(exif::ReadJpegExif(jpeg::ReadJpegHeader(path)));
-        std::istringstream tool(RunCommand("exiftool -s3 -n -EXIF:Model -EXIF:Orientation -EXIF:FNumber -EXIF:FocalLength -EXIF:Flash -EXIF:ISO -EXIF:MeteringMode " + path));
+        std::istringstream tool(
+            RunCommand("exiftool -s3 -n -EXIF:Model -EXIF:Orientation -EXIF:FNumber "
+                       "-EXIF:FocalLength -EXIF:Flash -EXIF:ISO -EXIF:MeteringMode " +
+                       path));
         std::string model, orientation, fnumber, focal, flash, iso, metering;
         tool >> model >> orientation >> fnumber >> focal >> flash >> iso >> metering;
         EXPECT_EQ(rows.at("Digicam model"), model);
         EXPECT_EQ(orientation, "8");
         EXPECT_EQ(rows.at("Orientation"), "Rotate 90 CW");
         EXPECT_EQ(rows.at("F-number"), "2.8");
-        EXPECT_EQ(rows.at("F-number"), fnumber + (fnumber.find('.') == std::string::npos ? ".0" : ""));
+        EXPECT_EQ(rows.at("F-number"),
+                  fnumber + (fnumber.find('.') == std::string::npos ? ".0" : ""));
         EXPECT_EQ(rows.at("Actual focal length (mm)"), focal);
         EXPECT_EQ(rows.at("CCD sensitivity (ISO)"), iso);
         EXPECT_EQ(flash, "16");
@@ -124,10 +127,10 @@ TEST(ExifReader, RowsAgreeWithExiftool)
     }
 }
 
-TEST(ExifReader, RegressionsFoundByFuzzing)
-{
+TEST(ExifReader, RegressionsFoundByFuzzing) {
     // An APP1 length of 6 that ends before the TIFF header it announces.
-    const Bytes shortSegment{0xff, 0xd8, 0xff, 0xe1, 0x00, 0x06, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, '*', 0xff, ';', 0, 'I'};
+    const Bytes shortSegment{0xff, 0xd8, 0xff, 0xe1, 0x00, 0x06, 'E',  'x', 'i', 'f',
+                             0,    0,    'M',  'M',  0,    '*',  0xff, ';', 0,   'I'};
     EXPECT_FALSE(exif::FindExifSegment(shortSegment));
     EXPECT_TRUE(exif::ReadJpegExif(shortSegment).items.empty());
 }

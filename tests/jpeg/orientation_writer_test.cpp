@@ -4,14 +4,13 @@
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 
 using namespace testing_support;
 using jpeg::ByteOrder;
@@ -19,8 +18,7 @@ using jpeg::ByteOrder;
 namespace {
 
 // Offsets (in the file) of every byte that differs between a and b.
-std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b)
-{
+std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b) {
     std::vector<std::size_t> out;
     for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
         if (a[i] != b[i]) out.push_back(i);
@@ -28,19 +26,18 @@ std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b)
 }
 
 // File offsets of the value fields of all orientation entries, found independently.
-std::vector<std::size_t> OrientationFields(const Bytes& file, ByteOrder order)
-{
+std::vector<std::size_t> OrientationFields(const Bytes& file, ByteOrder order) {
     std::vector<std::size_t> out;
     const std::uint8_t tag[2] = {std::uint8_t(order == ByteOrder::Little ? 0x12 : 0x01),
                                  std::uint8_t(order == ByteOrder::Little ? 0x01 : 0x12)};
     for (std::size_t i = 12; i + 12 <= file.size() && i < 4096; ++i)
-        if (file[i] == tag[0] && file[i + 1] == tag[1] && file[i + 2] == (order == ByteOrder::Little ? 3 : 0))
+        if (file[i] == tag[0] && file[i + 1] == tag[1] &&
+            file[i + 2] == (order == ByteOrder::Little ? 3 : 0))
             out.push_back(i + 8);
     return out;
 }
 
-Bytes Patched(Bytes bytes, std::uint16_t value)
-{
+Bytes Patched(Bytes bytes, std::uint16_t value) {
     jpeg::MemoryFile file(std::move(bytes));
     jpeg::PatchOrientation(file, value);
     return file.bytes();
@@ -48,8 +45,7 @@ Bytes Patched(Bytes bytes, std::uint16_t value)
 
 } // namespace
 
-TEST(WriteOrientation, PatchesOnlyTheValueFieldInEitherByteOrder)
-{
+TEST(WriteOrientation, PatchesOnlyTheValueFieldInEitherByteOrder) {
     for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
         ExifSpec spec;
         spec.order = order;
@@ -62,14 +58,16 @@ TEST(WriteOrientation, PatchesOnlyTheValueFieldInEitherByteOrder)
         const auto fields = OrientationFields(original, order);
         ASSERT_EQ(fields.size(), 1u);
         const Bytes expected = order == ByteOrder::Little ? Bytes{1, 0, 0, 0} : Bytes{0, 1, 0, 0};
-        EXPECT_EQ(Bytes(patched.begin() + std::ptrdiff_t(fields[0]), patched.begin() + std::ptrdiff_t(fields[0] + 4)), expected);
+        EXPECT_EQ(Bytes(patched.begin() + std::ptrdiff_t(fields[0]),
+                        patched.begin() + std::ptrdiff_t(fields[0] + 4)),
+                  expected);
         ASSERT_EQ(patched.size(), original.size());
-        for (std::size_t d : Differences(original, patched)) EXPECT_TRUE(d >= fields[0] && d < fields[0] + 4) << d;
+        for (std::size_t d : Differences(original, patched))
+            EXPECT_TRUE(d >= fields[0] && d < fields[0] + 4) << d;
     }
 }
 
-TEST(WriteOrientation, PatchesEveryDirectoryOfTheChain)
-{
+TEST(WriteOrientation, PatchesEveryDirectoryOfTheChain) {
     ExifSpec spec;
     spec.orientation = 6;
     spec.exifOrientation = 6;
@@ -79,12 +77,12 @@ TEST(WriteOrientation, PatchesEveryDirectoryOfTheChain)
     const Bytes patched = Patched(original, 8);
     const auto fields = OrientationFields(original, ByteOrder::Little);
     ASSERT_EQ(fields.size(), 3u);
-    for (std::size_t f : fields) EXPECT_EQ(patched[f], 8) << f;
+    for (std::size_t f : fields)
+        EXPECT_EQ(patched[f], 8) << f;
     EXPECT_EQ(Differences(original, patched).size(), 3u);
 }
 
-TEST(WriteOrientation, LeavesAnythingUnusualByteForByte)
-{
+TEST(WriteOrientation, LeavesAnythingUnusualByteForByte) {
     ExifSpec spec;
     spec.orientation = 6;
     const Bytes good = MakeJpegWithExif(16, 16, spec);
@@ -96,7 +94,8 @@ TEST(WriteOrientation, LeavesAnythingUnusualByteForByte)
     cases.push_back({"no SOI", Bytes(good.begin() + 2, good.end())});
     cases.push_back({"no APP1", MakeJpeg(16, 16)});
     cases.push_back({"fill byte before APP1", InsertAfterSoi(good, {0xFF})});
-    Bytes pastEnd = InsertAfterSoi(good, {0xFF, 0xE0, 0xFF, 0xF0, 'J'}); // APP0 running past the end
+    Bytes pastEnd =
+        InsertAfterSoi(good, {0xFF, 0xE0, 0xFF, 0xF0, 'J'}); // APP0 running past the end
     cases.push_back({"a segment longer than the file", pastEnd});
     Bytes badPad = good;
     badPad[tiff - 1] = 1;
@@ -110,18 +109,19 @@ TEST(WriteOrientation, LeavesAnythingUnusualByteForByte)
     Bytes truncated(good.begin(), good.begin() + std::ptrdiff_t(tiff + 12));
     cases.push_back({"truncated inside IFD0", truncated});
     (void)app1;
-    for (const auto& [what, bytes] : cases) EXPECT_EQ(Patched(bytes, 1), bytes) << what;
+    for (const auto& [what, bytes] : cases)
+        EXPECT_EQ(Patched(bytes, 1), bytes) << what;
 
     // Another APP1 segment ahead of the EXIF one does not hide it: the orientation the reader
     // reads is the one written, and only its value changes.
-    const Bytes otherFirst = InsertAfterSoi(good, {0xFF, 0xE1, 0x00, 0x0A, 'h', 't', 't', 'p', ':', '/', '/', 'x'});
+    const Bytes otherFirst =
+        InsertAfterSoi(good, {0xFF, 0xE1, 0x00, 0x0A, 'h', 't', 't', 'p', ':', '/', '/', 'x'});
     const Bytes patched = Patched(otherFirst, 1);
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(patched)), 1);
     EXPECT_EQ(Differences(otherFirst, patched).size(), 1u);
 }
 
-TEST(WriteOrientation, NeverFollowsADirectoryPastTheExifSegment)
-{
+TEST(WriteOrientation, NeverFollowsADirectoryPastTheExifSegment) {
     // IFD0 without orientation, whose next pointer names a directory holding one, placed as
     // the last bytes of the segment.
     ExifSpec spec;
@@ -153,8 +153,7 @@ TEST(WriteOrientation, NeverFollowsADirectoryPastTheExifSegment)
     EXPECT_EQ(Patched(shortened, 1), shortened);
 }
 
-TEST(WriteOrientation, HostileDirectoriesEndTheWalkWithoutWritingElsewhere)
-{
+TEST(WriteOrientation, HostileDirectoriesEndTheWalkWithoutWritingElsewhere) {
     ExifSpec spec;
     spec.orientation = 6;
     const Bytes good = MakeJpegWithExif(16, 16, spec);
@@ -169,7 +168,8 @@ TEST(WriteOrientation, HostileDirectoriesEndTheWalkWithoutWritingElsewhere)
     Bytes hugeCount = good; // an entry count that runs far past the segment
     jpeg::Store16(&hugeCount[tiff + 8], 0xFFFF, ByteOrder::Little);
     const Bytes patchedCount = Patched(hugeCount, 3);
-    for (std::size_t d : Differences(hugeCount, patchedCount)) EXPECT_LT(d, tiff + 8 + 2 + 12);
+    for (std::size_t d : Differences(hugeCount, patchedCount))
+        EXPECT_LT(d, tiff + 8 + 2 + 12);
 
     Bytes farAway = good; // IFD0 pointing past the end of the file
     jpeg::Store32(&farAway[tiff + 4], 0x7FFFFFF0, ByteOrder::Little);
@@ -187,11 +187,11 @@ TEST(WriteOrientation, HostileDirectoriesEndTheWalkWithoutWritingElsewhere)
     intoData[tiff + beyond + 2] = 0x12;
     intoData[tiff + beyond + 3] = 0x01;
     const Bytes patchedData = Patched(intoData, 3);
-    for (std::size_t d : Differences(intoData, patchedData)) EXPECT_LT(d, tiff + 8 + 2 + 24 + 4);
+    for (std::size_t d : Differences(intoData, patchedData))
+        EXPECT_LT(d, tiff + 8 + 2 + 24 + 4);
 }
 
-TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFiles)
-{
+TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFiles) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
@@ -223,8 +223,7 @@ TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFiles)
     jpeg::WriteOrientation(dir.file("missing.jpg"), 1); // silent
 }
 
-TEST(WriteOrientation, AgreesWithExiftool)
-{
+TEST(WriteOrientation, AgreesWithExiftool) {
     TempDir dir;
     for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
         ExifSpec spec;

@@ -2,7 +2,6 @@
 #include "exif/exif_display.h"
 #include "lang/Lang.h"
 #include "lang/ini_reader.h"
-#include "platform/errors.h"
 #include "support/window_fixture.h"
 
 #include <QAction>
@@ -15,6 +14,8 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include "platform/errors.h"
+
 using namespace testing_support;
 
 namespace {
@@ -25,8 +26,7 @@ class Probe : public QWidget {
     Q_PROPERTY(int Count MEMBER count)
     Q_PROPERTY(QStringList Items MEMBER items)
 public:
-    Probe()
-    {
+    Probe() {
         setObjectName("ProbeForm");
         button = new QPushButton("Old", this);
         button->setObjectName("btnGo");
@@ -39,8 +39,7 @@ public:
     QAction* action;
 };
 
-QString WriteLanguage(const TempDir& dir, const QString& name, const QByteArray& body)
-{
+QString WriteLanguage(const TempDir& dir, const QString& name, const QByteArray& body) {
     const QString path = dir.qfile(name);
     QFile f(path);
     f.open(QIODevice::WriteOnly);
@@ -48,28 +47,38 @@ QString WriteLanguage(const TempDir& dir, const QString& name, const QByteArray&
     return path;
 }
 
-QString Plain(QString text) { return text.remove(u'&'); }
+QString Plain(QString text) {
+    return text.remove(u'&');
+}
 
 } // namespace
 
-TEST(TLanguage, PassesPathsKindsAndEvents)
-{
+TEST(TLanguage, PassesPathsKindsAndEvents) {
     TempDir dir;
     Probe probe;
     TLanguage lang(&probe);
-    lang.setLanguageFile(WriteLanguage(dir, "x.lng",
-        "[translations]\nprobeform.BTNGO.caption=New\nProbeForm.ActionGo.Hint=Tip\nProbeForm.Caption=Title\n"
+    lang.setLanguageFile(WriteLanguage(
+        dir, "x.lng",
+        "[translations]\nprobeform.BTNGO.caption=New\nProbeForm.ActionGo.Hint=Tip\nProbeForm."
+        "Caption=Title\n"
         "ProbeForm.Items= a, b,,c, \nProbeForm.NoSuch.Caption=x\nProbeForm.btnGo.NoSuchProperty=x\n"
         "ProbeForm.Count=12\n"));
-    lang.Properties() << "ProbeForm.btnGo.Caption" << "  " << "ProbeForm.ActionGo.Hint" << "ProbeForm.Caption"
-                      << "ProbeForm.NoSuch.Caption" << "ProbeForm.btnGo.NoSuchProperty" << "ProbeForm.Count"
-                      << "ProbeForm.Items" << "ProbeForm.Missing.Key";
+    lang.Properties() << "ProbeForm.btnGo.Caption"
+                      << "  "
+                      << "ProbeForm.ActionGo.Hint"
+                      << "ProbeForm.Caption"
+                      << "ProbeForm.NoSuch.Caption"
+                      << "ProbeForm.btnGo.NoSuchProperty"
+                      << "ProbeForm.Count"
+                      << "ProbeForm.Items"
+                      << "ProbeForm.Missing.Key";
     lang.setSeparator(",");
     int before = 0, after = 0;
     QStringList seen;
     lang.OnBeforeTranslation = [&](TLanguage*) { ++before; };
     lang.OnAfterTranslation = [&](TLanguage*) { ++after; };
-    lang.OnTranslate = [&](TLanguage*, QObject* c, const QString& prop, const QString& old, QString& value) {
+    lang.OnTranslate = [&](TLanguage*, QObject* c, const QString& prop, const QString& old,
+                           QString& value) {
         seen << c->objectName() + "." + prop + ":" + old;
         if (prop == "Caption" && c == &probe) value = "Replaced";
     };
@@ -84,15 +93,15 @@ TEST(TLanguage, PassesPathsKindsAndEvents)
     EXPECT_TRUE(seen.contains("btnGo.Caption:Old")) << seen.join(' ').toStdString();
 
     // A whole number that is not one ends the pass with an error.
-    lang.setLanguageFile(WriteLanguage(dir, "bad.lng", "[Translations]\nProbeForm.Count=twelve\nProbeForm.btnGo.Caption=Later\n"));
+    lang.setLanguageFile(WriteLanguage(
+        dir, "bad.lng", "[Translations]\nProbeForm.Count=twelve\nProbeForm.btnGo.Caption=Later\n"));
     lang.Properties() = QStringList{"ProbeForm.Count", "ProbeForm.btnGo.Caption"};
     EXPECT_THROW(lang.ApplyTranslations(), TulvexError);
     EXPECT_EQ(probe.button->text(), "New");
     EXPECT_EQ(after, 1);
 }
 
-TEST(TLanguage, SeparatorLookupAndEmptyValues)
-{
+TEST(TLanguage, SeparatorLookupAndEmptyValues) {
     TempDir dir;
     Probe probe;
     TLanguage lang(&probe);
@@ -104,7 +113,9 @@ TEST(TLanguage, SeparatorLookupAndEmptyValues)
     EXPECT_EQ(plain.SplitItems(" a,b "), QStringList{"a,b"});
 
     EXPECT_EQ(lang.LookupMessage("file(s)"), "file(s)");
-    lang.setLanguageFile(WriteLanguage(dir, "m.lng", "[Messages]\nfile(s)=Datei(en)\nTag=\n[Translations]\nProbeForm.btnGo.Caption=\n"));
+    lang.setLanguageFile(WriteLanguage(
+        dir, "m.lng",
+        "[Messages]\nfile(s)=Datei(en)\nTag=\n[Translations]\nProbeForm.btnGo.Caption=\n"));
     EXPECT_EQ(lang.LookupMessage("file(s)"), "Datei(en)");
     EXPECT_EQ(lang.LookupMessage("Tag"), "");
     lang.Properties() << "ProbeForm.btnGo.Caption";
@@ -112,8 +123,7 @@ TEST(TLanguage, SeparatorLookupAndEmptyValues)
     EXPECT_EQ(probe.button->text(), "Old") << "an empty value leaves the property";
 }
 
-TEST(LanguageFiles, CompleteAndPlaceholdersInOrder)
-{
+TEST(LanguageFiles, CompleteAndPlaceholdersInOrder) {
     const QString folder = QCoreApplication::applicationDirPath();
     const QStringList files = QDir(folder).entryList({"*.lng"}, QDir::Files);
     ASSERT_GE(files.size(), 4) << "English, Deutsch and at least two more";
@@ -124,7 +134,8 @@ TEST(LanguageFiles, CompleteAndPlaceholdersInOrder)
     const QRegularExpression placeholder("%[sud]");
     const auto placeholders = [&](const QString& text) {
         QStringList out;
-        for (auto it = placeholder.globalMatch(text); it.hasNext();) out << it.next().captured();
+        for (auto it = placeholder.globalMatch(text); it.hasNext();)
+            out << it.next().captured();
         return out;
     };
     for (const QString& name : files) {
@@ -134,12 +145,12 @@ TEST(LanguageFiles, CompleteAndPlaceholdersInOrder)
         for (const QString& key : messageKeys)
             EXPECT_EQ(placeholders(file.read("Messages", key, {})), placeholders(key))
                 << name.toStdString() << ": " << key.toStdString();
-        for (const QString& key : english.keys("Messages")) EXPECT_EQ(english.read("Messages", key, {}), key);
+        for (const QString& key : english.keys("Messages"))
+            EXPECT_EQ(english.read("Messages", key, {}), key);
     }
 }
 
-TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs)
-{
+TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs) {
     MakePhotos(photos.qpath(), std::vector<int>(12, 1), 32, 24);
     Start(photos.qpath());
     QAction* deutsch = nullptr;
@@ -147,7 +158,8 @@ TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs)
         if (Plain(a->text()) == "Deutsch") deutsch = a;
     ASSERT_TRUE(deutsch);
     bool englishChecked = false;
-    for (QAction* a : window->pmOptions->actions()) englishChecked |= Plain(a->text()) == "English" && a->isChecked();
+    for (QAction* a : window->pmOptions->actions())
+        englishChecked |= Plain(a->text()) == "English" && a->isChecked();
     EXPECT_TRUE(englishChecked);
 
     deutsch->trigger();
@@ -178,8 +190,7 @@ TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs)
     EXPECT_TRUE(store.readString("Language", {}).endsWith("/English.lng"));
 }
 
-TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage)
-{
+TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage) {
     TempDir dir;
     ExifSpec spec;
     spec.ifd0.push_back({0x0110, 2, 8, Ascii("DMC-FZ8")});
@@ -207,7 +218,8 @@ TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage)
     QFile::remove(photos.qfile("b.jpg"));
     window->ActionDisplayExif->trigger();
     ASSERT_EQ(shell.shown.size(), 2u);
-    EXPECT_EQ(shell.shown[1].text, "Cannot open \"b.jpg\". The file or folder has been moved or deleted.");
+    EXPECT_EQ(shell.shown[1].text,
+              "Cannot open \"b.jpg\". The file or folder has been moved or deleted.");
 }
 
 #include "language_test.moc"

@@ -2,15 +2,10 @@
 // A turn killed at any moment, or stopped by a full disk, never costs the photo.
 #include "collection/scan.h"
 #include "jpeg/orientation_writer.h"
-#include "platform/file_io.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
-
-#include <gtest/gtest.h>
-
-#include <cerrno>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,34 +13,36 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <random>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <random>
+#include "platform/file_io.h"
 
 using namespace testing_support;
 
 namespace {
 
-QStringList Temporaries(const QString& folder)
-{
+QStringList Temporaries(const QString& folder) {
     return QDir(folder).entryList({"*.tulvex-tmp-*"}, QDir::Files | QDir::Hidden);
 }
 
-void RemoveStale(const QString& folder)
-{
+void RemoveStale(const QString& folder) {
     QStringList photos, stale;
     collection::ScanFolder(folder, false, photos, &stale);
-    for (const QString& t : stale) platform::RemoveIfStale(t.toStdString());
+    for (const QString& t : stale)
+        platform::RemoveIfStale(t.toStdString());
 }
 
 } // namespace
 
-TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
-{
+TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete) {
     TempDir dir;
     const std::string photo = dir.file("photo.jpg");
     ExifSpec spec;
@@ -78,7 +75,8 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
         if (child == 0) {
             const int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 1);
-            ::execl(cli.c_str(), cli.c_str(), "rotate", "right", photo.c_str(), static_cast<char*>(nullptr));
+            ::execl(cli.c_str(), cli.c_str(), "rotate", "right", photo.c_str(),
+                    static_cast<char*>(nullptr));
             ::_exit(127);
         }
         int status = 0;
@@ -87,7 +85,8 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
             while (Temporaries(dir.qpath()).isEmpty() && ::waitpid(child, &status, WNOHANG) == 0) {
             }
         } else {
-            ::usleep(useconds_t(std::uniform_int_distribution<int>(0, turnMicroseconds * 3 / 2)(random)));
+            ::usleep(useconds_t(
+                std::uniform_int_distribution<int>(0, turnMicroseconds * 3 / 2)(random)));
         }
         ::kill(child, SIGKILL);
         ::waitpid(child, &status, 0);
@@ -97,7 +96,8 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
         // A temporary left behind by a killed turn: the kill came before the rename.
         if (WIFSIGNALED(status) && !Temporaries(dir.qpath()).isEmpty()) {
             ++midWrite;
-            EXPECT_TRUE(isOld) << "round " << round << ": replaced, yet its temporary is still there";
+            EXPECT_TRUE(isOld) << "round " << round
+                               << ": replaced, yet its temporary is still there";
             RemoveStale(dir.qpath());
         }
         sawOld += isOld;
@@ -109,8 +109,7 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete)
     EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
 }
 
-TEST(CrashSafety, TemporariesInUseAreNotRemoved)
-{
+TEST(CrashSafety, TemporariesInUseAreNotRemoved) {
     TempDir dir;
     const std::string held = dir.file(".a.jpg.tulvex-tmp-ABCDEF");
     const std::string left = dir.file(".b.jpg.tulvex-tmp-GHIJKL");
@@ -128,8 +127,7 @@ TEST(CrashSafety, TemporariesInUseAreNotRemoved)
     ::close(fd);
 }
 
-TEST(CrashSafety, AFullDiskLeavesTheOriginal)
-{
+TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     TempDir dir;
     const QString mountPoint = dir.mkdir("disk");
     const Bytes original = MakeJpeg(800, 600, Subsampling::S444, 98);
@@ -144,8 +142,7 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal)
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
 }
 
-TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto)
-{
+TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     TempDir dir;
     const QString mountPoint = dir.mkdir("disk");
     SmallDisk disk(mountPoint.toStdString(), 1024);

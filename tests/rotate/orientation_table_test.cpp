@@ -8,42 +8,48 @@ using namespace rotate;
 namespace {
 
 // Clockwise quarter turns still needed to show the stored picture upright.
-int TurnsNeeded(std::uint16_t orientation)
-{
+int TurnsNeeded(std::uint16_t orientation) {
     switch (orientation) {
-    case 1: return 0;
-    case 6: return 1;
-    case 3: return 2;
-    case 8: return 3;
-    default: return -1;
+    case 1:
+        return 0;
+    case 6:
+        return 1;
+    case 3:
+        return 2;
+    case 8:
+        return 3;
+    default:
+        return -1;
     }
 }
 
 } // namespace
 
-TEST(OrientationTable, EveryCellDescribesTheTurnedData)
-{
+TEST(OrientationTable, EveryCellDescribesTheTurnedData) {
     for (std::uint16_t old : {3, 6, 8}) {
         for (RotationCode code : {RotationCode::Left, RotationCode::Right, RotationCode::Half}) {
             const auto next = NewOrientation(old, code);
             ASSERT_TRUE(next);
             // Turning the data by t clockwise leaves (needed - t) still to do.
             const int turned = *TransformValue(code);
-            EXPECT_EQ(TurnsNeeded(*next), ((TurnsNeeded(old) - turned) % 4 + 4) % 4) << old << " " << int(code);
+            EXPECT_EQ(TurnsNeeded(*next), ((TurnsNeeded(old) - turned) % 4 + 4) % 4)
+                << old << " " << int(code);
         }
     }
-    for (int code : {1, 2, 3}) EXPECT_EQ(NewOrientation(1, RotationCode(code)), std::uint16_t(1));
+    for (int code : {1, 2, 3})
+        EXPECT_EQ(NewOrientation(1, RotationCode(code)), std::uint16_t(1));
     for (std::uint16_t none : {0, 2, 4, 5, 7, 9})
-        for (int code : {1, 2, 3}) EXPECT_FALSE(NewOrientation(none, RotationCode(code)));
+        for (int code : {1, 2, 3})
+            EXPECT_FALSE(NewOrientation(none, RotationCode(code)));
     EXPECT_FALSE(NewOrientation(6, RotationCode(0)));
 }
 
-TEST(OrientationTable, CodesAndUprightTurns)
-{
+TEST(OrientationTable, CodesAndUprightTurns) {
     EXPECT_EQ(TransformValue(RotationCode::Left), 3);
     EXPECT_EQ(TransformValue(RotationCode::Right), 1);
     EXPECT_EQ(TransformValue(RotationCode::Half), 2);
     EXPECT_FALSE(TransformValue(RotationCode(4)));
-    for (std::uint16_t o : {3, 6, 8}) EXPECT_EQ(NewOrientation(o, *UprightCode(o)), std::uint16_t(1));
+    for (std::uint16_t o : {3, 6, 8})
+        EXPECT_EQ(NewOrientation(o, *UprightCode(o)), std::uint16_t(1));
     EXPECT_FALSE(UprightCode(2));
 }

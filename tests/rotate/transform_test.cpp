@@ -1,45 +1,51 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "rotate/transform.h"
 #include "exif/exif_reader.h"
-#include "platform/file_io.h"
+#include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-
 #include <QDir>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
+
+#include "platform/file_io.h"
 
 using namespace testing_support;
 using jpeg::ByteOrder;
 
 namespace {
 
-const char* JpegtranAngle(int transform) { return transform == 1 ? "90" : transform == 2 ? "180" : "270"; }
-
-int CountTemporaries(const std::string& dir)
-{
-    return int(QDir(QString::fromStdString(dir)).entryList({"*.tulvex-tmp-*"}, QDir::Files | QDir::Hidden).size());
+const char* JpegtranAngle(int transform) {
+    return transform == 1 ? "90" : transform == 2 ? "180" : "270";
 }
 
-std::uint32_t Tag32(const exif::ExifData& data, std::uint32_t tag)
-{
+int CountTemporaries(const std::string& dir) {
+    return int(QDir(QString::fromStdString(dir))
+                   .entryList({"*.tulvex-tmp-*"}, QDir::Files | QDir::Hidden)
+                   .size());
+}
+
+std::uint32_t Tag32(const exif::ExifData& data, std::uint32_t tag) {
     for (const auto& item : data.items)
-        if (item.id == tag && item.value.size() >= 4) return *reinterpret_cast<const std::uint32_t*>(item.value.data());
+        if (item.id == tag && item.value.size() >= 4)
+            return *reinterpret_cast<const std::uint32_t*>(item.value.data());
     return 0;
 }
 
 } // namespace
 
-TEST(LosslessTransform, SamePixelsAsJpegtran)
-{
+TEST(LosslessTransform, SamePixelsAsJpegtran) {
     TempDir dir;
-    struct Case { int w, h; Subsampling s; ByteOrder o; };
+    struct Case {
+        int w, h;
+        Subsampling s;
+        ByteOrder o;
+    };
     const Case cases[] = {{64, 48, Subsampling::S420, ByteOrder::Little},
                           {75, 41, Subsampling::S420, ByteOrder::Big},
                           {40, 24, Subsampling::S444, ByteOrder::Little},
@@ -51,7 +57,8 @@ TEST(LosslessTransform, SamePixelsAsJpegtran)
             spec.orientation = 6;
             const std::string ours = dir.file("ours.jpg"), theirs = dir.file("theirs.jpg");
             WriteFile(ours, MakeJpegWithExif(c.w, c.h, spec, c.s));
-            RunCommand("jpegtran -rotate " + std::string(JpegtranAngle(transform)) + " -trim -copy all -outfile " + theirs + " " + ours);
+            RunCommand("jpegtran -rotate " + std::string(JpegtranAngle(transform)) +
+                       " -trim -copy all -outfile " + theirs + " " + ours);
             ASSERT_TRUE(rotate::JpegLosslessTransform(ours, transform).ok());
             int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
             const Bytes a = DecodeRgb(ReadFile(ours), w1, h1);
@@ -67,8 +74,7 @@ TEST(LosslessTransform, SamePixelsAsJpegtran)
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
 
-TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize)
-{
+TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize) {
     TempDir dir;
     for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
         ExifSpec spec;
@@ -83,8 +89,10 @@ TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize)
         const exif::ExifData data = exif::ReadJpegExif(turned);
         ASSERT_GT(data.thumbnailLength, 0u);
         const auto segment = exif::FindExifSegment(turned);
-        const Bytes thumb(turned.begin() + std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset),
-                          turned.begin() + std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset + data.thumbnailLength));
+        const Bytes thumb(
+            turned.begin() + std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset),
+            turned.begin() +
+                std::ptrdiff_t(segment->tiffStart + data.thumbnailOffset + data.thumbnailLength));
         int tw = 0, th = 0;
         ASSERT_FALSE(DecodeRgb(thumb, tw, th).empty());
         EXPECT_EQ(tw, 16);
@@ -94,8 +102,7 @@ TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize)
     }
 }
 
-TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary)
-{
+TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary) {
     TempDir dir;
     const std::string broken = dir.file("broken.jpg");
     const Bytes garbage{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
@@ -120,8 +127,7 @@ TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary)
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
 
-TEST(SafeReplace, KeepsModeLinksAndHardLinks)
-{
+TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
     TempDir dir;
     const std::string target = dir.file("photo.jpg");
     WriteFile(target, MakeJpeg(32, 32));
@@ -157,8 +163,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks)
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
 
-TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage)
-{
+TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 8;
@@ -167,8 +172,10 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage)
     RunCommand("djpeg -pnm -outfile " + dir.file("plain.ppm") + " " + dir.file("plain.jpg"));
     // The one-call transform of TurboJPEG refuses the first; the second must stay progressive.
     for (const char* options : {"-sample 2x1,1x2,1x1", "-sample 2x2 -progressive"}) {
-        const std::string source = dir.file("source.jpg"), ours = dir.file("ours.jpg"), theirs = dir.file("theirs.jpg");
-        RunCommand(std::string("cjpeg ") + options + " -outfile " + source + " " + dir.file("plain.ppm"));
+        const std::string source = dir.file("source.jpg"), ours = dir.file("ours.jpg"),
+                          theirs = dir.file("theirs.jpg");
+        RunCommand(std::string("cjpeg ") + options + " -outfile " + source + " " +
+                   dir.file("plain.ppm"));
         WriteFile(ours, InsertAfterSoi(ReadFile(source), exifSegment));
         WriteFile(source, ReadFile(ours));
         RunCommand("jpegtran -rotate 90 -trim -copy all -outfile " + theirs + " " + source);

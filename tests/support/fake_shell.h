@@ -19,24 +19,20 @@ public:
     FakeShell() { Shell::install(this); }
     ~FakeShell() override { Shell::install(nullptr); }
 
-    void message(QWidget*, const QString& caption, const QString& text, Icon icon) override
-    {
+    void message(QWidget*, const QString& caption, const QString& text, Icon icon) override {
         shown.push_back({caption, text, icon});
     }
-    bool askYesNo(QWidget*, const QString& caption, const QString& text) override
-    {
+    bool askYesNo(QWidget*, const QString& caption, const QString& text) override {
         shown.push_back({caption, text, Icon::Question});
         return next(yesNoAnswers, true);
     }
     bool askWithCheckBox(QWidget*, const QString& caption, const QString& text, const QString&,
-                         bool& checked) override
-    {
+                         bool& checked) override {
         shown.push_back({caption, text, Icon::Warning});
         checked = next(checkAnswers, false);
         return next(okAnswers, true);
     }
-    QString browseForFolder(QWidget*, const QString& start) override
-    {
+    QString browseForFolder(QWidget*, const QString& start) override {
         browseStart = start;
         return browseResult;
     }
@@ -48,8 +44,7 @@ public:
     std::vector<QUrl> opened;
 
 private:
-    static bool next(std::deque<bool>& answers, bool fallback)
-    {
+    static bool next(std::deque<bool>& answers, bool fallback) {
         if (answers.empty()) return fallback;
         const bool a = answers.front();
         answers.pop_front();

@@ -26,12 +26,12 @@ struct ExifEntry {
 
 struct ExifSpec {
     jpeg::ByteOrder order = jpeg::ByteOrder::Little;
-    int orientation = 1;            // 0: no orientation entry
-    std::vector<ExifEntry> ifd0;    // extra IFD0 entries
-    std::vector<ExifEntry> exif;    // Exif sub-IFD entries (a sub-IFD is made when not empty)
-    int exifOrientation = 0;        // an orientation entry in the Exif sub-IFD too
-    int ifd1Orientation = 0;        // an orientation entry in IFD1
-    Bytes thumbnail;                // JPEG thumbnail in IFD1
+    int orientation = 1;                 // 0: no orientation entry
+    std::vector<ExifEntry> ifd0;         // extra IFD0 entries
+    std::vector<ExifEntry> exif;         // Exif sub-IFD entries (a sub-IFD is made when not empty)
+    int exifOrientation = 0;             // an orientation entry in the Exif sub-IFD too
+    int ifd1Orientation = 0;             // an orientation entry in IFD1
+    Bytes thumbnail;                     // JPEG thumbnail in IFD1
     int pixelWidth = 0, pixelHeight = 0; // 0xA002/0xA003 (LONG) in the Exif sub-IFD
 };
 
@@ -41,7 +41,8 @@ Bytes MakeTiff(const ExifSpec& spec);
 Bytes MakeApp1(const Bytes& tiff);
 // jpeg with `segment` inserted right after SOI.
 Bytes InsertAfterSoi(const Bytes& jpeg, const Bytes& segment);
-Bytes MakeJpegWithExif(int w, int h, const ExifSpec& spec, Subsampling subsampling = Subsampling::S420);
+Bytes MakeJpegWithExif(int w, int h, const ExifSpec& spec,
+                       Subsampling subsampling = Subsampling::S420);
 
 // Value helpers in a byte order.
 Bytes U16(std::uint16_t v, jpeg::ByteOrder order);

@@ -16,8 +16,7 @@ public:
     QString qpath() const { return m_dir.path(); }
     std::string file(const std::string& name) const { return path() + "/" + name; }
     QString qfile(const QString& name) const { return m_dir.path() + "/" + name; }
-    QString mkdir(const QString& name) const
-    {
+    QString mkdir(const QString& name) const {
         QDir().mkpath(qfile(name));
         return qfile(name);
     }

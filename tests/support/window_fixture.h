@@ -17,9 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace testing_support {
@@ -27,9 +26,7 @@ namespace testing_support {
 // Answers the next modal dialog, which must be a T, with `answer`. A dialog that does not come,
 // is of another kind or is left open by a failing answer fails the test and is closed, so
 // that the test goes on instead of waiting for ever.
-template <typename T>
-void AnswerNextDialog(std::function<void(T*)> answer, int timeoutMs = 5000)
-{
+template <typename T> void AnswerNextDialog(std::function<void(T*)> answer, int timeoutMs = 5000) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(10);
     QObject::connect(poll, &QTimer::timeout, [poll, answer, deadline = QDeadlineTimer(timeoutMs)] {
@@ -48,8 +45,10 @@ void AnswerNextDialog(std::function<void(T*)> answer, int timeoutMs = 5000)
         }
         if (QApplication::activeModalWidget() == modal) {
             ADD_FAILURE() << "the dialog was left open";
-            if (auto* box = qobject_cast<QDialog*>(modal)) box->reject();
-            else modal->close();
+            if (auto* box = qobject_cast<QDialog*>(modal))
+                box->reject();
+            else
+                modal->close();
         }
     });
     poll->start();
@@ -58,20 +57,18 @@ void AnswerNextDialog(std::function<void(T*)> answer, int timeoutMs = 5000)
 // A main window on a folder of generated photos, with a fresh settings store.
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         qputenv("XDG_CONFIG_HOME", (config.qpath()).toUtf8());
         QFile::remove(app::SettingsStore::DefaultPath());
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         timers.reset(); // no step outlives its test
         window.reset();
     }
 
     // Writes photos named name0.jpg ... with the given orientations (0: none).
-    QStringList MakePhotos(const QString& folder, const std::vector<int>& orientations, int w = 64, int h = 48)
-    {
+    QStringList MakePhotos(const QString& folder, const std::vector<int>& orientations, int w = 64,
+                           int h = 48) {
         QStringList paths;
         for (std::size_t i = 0; i < orientations.size(); ++i) {
             ExifSpec spec;
@@ -83,16 +80,14 @@ protected:
         return paths;
     }
 
-    void WriteSettings(const QString& body)
-    {
+    void WriteSettings(const QString& body) {
         app::SettingsStore store;
         store.parse("[" + app::SettingsStore::kKeyPath + "]\n" + body);
         ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
     }
 
     // Starts the window on `folder` (through the stored last folder) and waits for its load.
-    void Start(const QString& folder, const QString& extraSettings = {})
-    {
+    void Start(const QString& folder, const QString& extraSettings = {}) {
         WriteSettings("\"LastFolder\"=\"" + folder + "\"\n" + extraSettings);
         window = std::make_unique<TFormTulvex>();
         window->show();
@@ -106,15 +101,13 @@ protected:
         QTest::qWait(10);
     }
 
-    void WaitForLoads(int count)
-    {
+    void WaitForLoads(int count) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= count; }, 10000))
             << window->loadsFinished() << " of " << count << " loads finished";
     }
 
     // Runs `step` at each turn of the event loop until it returns true.
-    void WhenIdle(std::function<bool()> step)
-    {
+    void WhenIdle(std::function<bool()> step) {
         auto* timer = new QTimer(timers.get());
         QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
             if (step()) timer->deleteLater();
@@ -122,17 +115,17 @@ protected:
         timer->start(0);
     }
 
-    QStringList GridPaths() const
-    {
+    QStringList GridPaths() const {
         QStringList out;
-        for (const ThumbEntry& e : window->thumbList()) out << e.path;
+        for (const ThumbEntry& e : window->thumbList())
+            out << e.path;
         return out;
     }
 
-    void ClickCell(int col, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
+    void ClickCell(int col, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         TDrawGrid* grid = window->DrawGrid;
-        const QPoint pos(col * grid->DefaultColWidth() + 5, (row - grid->TopRow()) * grid->DefaultRowHeight() + 5);
+        const QPoint pos(col * grid->DefaultColWidth() + 5,
+                         (row - grid->TopRow()) * grid->DefaultRowHeight() + 5);
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, pos);
     }
 

@@ -4,22 +4,21 @@
 
 #include <QAction>
 
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <sys/stat.h>
 
 using namespace testing_support;
 
 namespace {
 
 // The factory's gradients: dark red and bright green at the bottom left of the stored picture.
-bool Upright(const QImage& thumbnail)
-{
+bool Upright(const QImage& thumbnail) {
     const QColor c = thumbnail.pixelColor(2, thumbnail.height() - 3);
     return c.red() < 100 && c.green() > 150;
 }
 
-struct stat StatOf(const QString& path)
-{
+struct stat StatOf(const QString& path) {
     struct stat st {};
     ::stat(path.toStdString().c_str(), &st);
     return st;
@@ -27,8 +26,7 @@ struct stat StatOf(const QString& path)
 
 } // namespace
 
-TEST_F(WindowTest, ATurnedPhotoNeverShowsItsOldPicture)
-{
+TEST_F(WindowTest, ATurnedPhotoNeverShowsItsOldPicture) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 1}, 256, 192);
     TempDir elsewhere;
     ASSERT_EQ(::link(made[0].toStdString().c_str(), elsewhere.file("linked.jpg").c_str()), 0);
@@ -53,7 +51,8 @@ TEST_F(WindowTest, ATurnedPhotoNeverShowsItsOldPicture)
     EXPECT_FALSE(Upright(window->thumbList()[0].thumbnail));
     EXPECT_TRUE(Upright(window->thumbList()[1].thumbnail));
     const auto counts = window->thumbnailCache()->counts();
-    EXPECT_GE(counts.memoryHits, 2) << "the turned photo's new master was put in the cache by the refresh";
+    EXPECT_GE(counts.memoryHits, 2)
+        << "the turned photo's new master was put in the cache by the refresh";
 
     // The next run: a new window, its cache fresh from the disk.
     window.reset();
@@ -62,9 +61,9 @@ TEST_F(WindowTest, ATurnedPhotoNeverShowsItsOldPicture)
     EXPECT_FALSE(Upright(window->thumbList()[0].thumbnail));
 }
 
-TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads)
-{
-    const QStringList made = MakePhotos(photos.qpath(), {1, 6, 1, 8, 1, 3, 1, 1, 1, 6, 1, 1}, 320, 240);
+TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads) {
+    const QStringList made =
+        MakePhotos(photos.qpath(), {1, 6, 1, 8, 1, 3, 1, 1, 1, 6, 1, 1}, 320, 240);
     Start(photos.qpath());
     ASSERT_EQ(GridPaths(), made);
     const int firstWidth = window->DrawGrid->DefaultColWidth();
@@ -84,8 +83,10 @@ TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads)
     const int w = window->DrawGrid->DefaultColWidth();
     ASSERT_NE(w, firstWidth);
     EXPECT_EQ(GridPaths(), made) << "each photo once, in order";
-    for (const ThumbEntry& e : window->thumbList()) EXPECT_EQ(e.thumbnail.width(), w - 10) << e.path.toStdString();
+    for (const ThumbEntry& e : window->thumbList())
+        EXPECT_EQ(e.thumbnail.width(), w - 10) << e.path.toStdString();
     ASSERT_EQ(window->autoList().size(), 4u);
-    EXPECT_EQ(window->thumbnailCache()->counts().misses, missesAfterFirstLoad) << "nothing decoded again";
+    EXPECT_EQ(window->thumbnailCache()->counts().misses, missesAfterFirstLoad)
+        << "nothing decoded again";
     EXPECT_EQ(window->StatusPanel1->text(), "12 file(s)");
 }

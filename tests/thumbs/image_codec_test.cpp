@@ -4,19 +4,17 @@
 #include "thumbs/image_codec.h"
 #include "thumbs/thumbnail_size.h"
 
-#include <gtest/gtest.h>
-
 #include <QBuffer>
 #include <QColor>
 #include <QImage>
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 using namespace testing_support;
 using namespace thumbs;
 
-TEST(ThumbnailSize, Arithmetic)
-{
+TEST(ThumbnailSize, Arithmetic) {
     EXPECT_EQ(ThumbnailSize(4000, 3000, 150, 170), (PixelSize{140, 100}));
     EXPECT_EQ(ThumbnailSize(3000, 4000, 150, 170), (PixelSize{105, 140}));
     EXPECT_EQ(ThumbnailSize(1000, 1000, 150, 170), (PixelSize{140, 140}));
@@ -29,8 +27,7 @@ TEST(ThumbnailSize, Arithmetic)
     EXPECT_FALSE(ShouldScale(50, 160, 150, 170, false)) << "the small-image test uses H - 10";
 }
 
-TEST(ImageCodec, SizesQualitiesAndOrientation)
-{
+TEST(ImageCodec, SizesQualitiesAndOrientation) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
@@ -59,8 +56,10 @@ TEST(ImageCodec, SizesQualitiesAndOrientation)
         // Low quality shows the embedded thumbnail, high quality the photo's own pixels.
         EXPECT_EQ(nearFlat(t.image), !high) << (high ? "high" : "low") << " quality";
     }
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, false}).image.size(), QSize(100, 80));
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, true}).image.size(), QSize(140, 107));
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, false}).image.size(),
+              QSize(100, 80));
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("small.jpg"), {150, 170, true, true}).image.size(),
+              QSize(140, 107));
     const ImageHeader header = ReadImageHeader(dir.qfile("big.jpg"));
     EXPECT_EQ(header.width, 1600);
     EXPECT_EQ(header.height, 1200);
@@ -70,8 +69,7 @@ TEST(ImageCodec, SizesQualitiesAndOrientation)
 namespace {
 
 // The photo's frame header changed to claim another size; the data stays what it was.
-Bytes WithClaimedSize(Bytes jpeg, int w, int h)
-{
+Bytes WithClaimedSize(Bytes jpeg, int w, int h) {
     for (std::size_t i = 2; i + 8 < jpeg.size(); ++i)
         if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
             jpeg[i + 5] = std::uint8_t(h >> 8);
@@ -85,13 +83,13 @@ Bytes WithClaimedSize(Bytes jpeg, int w, int h)
 
 } // namespace
 
-TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages)
-{
+TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages) {
     TempDir dir;
     const Bytes photo = MakeJpeg(320, 240);
     WriteFile(dir.file("text.jpg"), Bytes{'h', 'e', 'l', 'l', 'o'});
     WriteFile(dir.file("empty.jpg"), {});
-    WriteFile(dir.file("truncated.jpg"), Bytes(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() / 2)));
+    WriteFile(dir.file("truncated.jpg"),
+              Bytes(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() / 2)));
     WriteFile(dir.file("huge.jpg"), WithClaimedSize(photo, 65500, 65500));
     WriteFile(dir.file("big.jpg"), WithClaimedSize(photo, 20000, 14000));
     WriteFile(dir.file("dot.jpg"), MakeJpeg(1, 1));
@@ -100,13 +98,18 @@ TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages)
     png.save(dir.qfile("png.jpg"), "PNG");
 
     const ThumbnailOptions options{150, 170, true, true};
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("text.jpg"), options).status, Thumbnail::Status::Unreadable);
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("empty.jpg"), options).status, Thumbnail::Status::Unreadable);
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("missing.jpg"), options).status, Thumbnail::Status::Missing);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("text.jpg"), options).status,
+              Thumbnail::Status::Unreadable);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("empty.jpg"), options).status,
+              Thumbnail::Status::Unreadable);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("missing.jpg"), options).status,
+              Thumbnail::Status::Missing);
     EXPECT_EQ(MakeThumbnailImage(dir.qpath(), options).status, Thumbnail::Status::Missing);
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("truncated.jpg"), options).status, Thumbnail::Status::Made);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("truncated.jpg"), options).status,
+              Thumbnail::Status::Made);
     // Even the smallest scale of 65500 x 65500 is more than one thumbnail may cost.
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("huge.jpg"), options).status, Thumbnail::Status::Unreadable);
+    EXPECT_EQ(MakeThumbnailImage(dir.qfile("huge.jpg"), options).status,
+              Thumbnail::Status::Unreadable);
     const Thumbnail big = MakeThumbnailImage(dir.qfile("big.jpg"), options);
     ASSERT_EQ(big.status, Thumbnail::Status::Made) << "decoded as far as the data goes";
     EXPECT_EQ(big.image.size(), QSize(140, 93));

@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/file_io.h"
-#include "rotate/transform.h"
 #include "jpeg/turbo.h"
+#include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "thumbs/master_image.h"
 #include "thumbs/thumbnail_cache.h"
-
-#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -15,12 +12,15 @@
 #include <QPainter>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/file_io.h"
 
 using namespace testing_support;
 using namespace thumbs;
@@ -31,28 +31,27 @@ const ThumbnailOptions kDefaultCell{150, 170, true, true};
 
 // The factory's gradients run from dark red at the left to bright at the right, and from dark
 // green at the top to bright at the bottom; a half turn swaps both.
-bool Upright(const QImage& thumbnail)
-{
+bool Upright(const QImage& thumbnail) {
     const QColor c = thumbnail.pixelColor(2, thumbnail.height() - 3);
     return c.red() < 100 && c.green() > 150;
 }
 
-double Psnr(const QImage& a, const QImage& b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
+double Psnr(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB888),
+                 y = b.convertToFormat(QImage::Format_RGB888);
     double sum = 0;
     for (int row = 0; row < x.height(); ++row) {
         const uchar* p = x.constScanLine(row);
         const uchar* q = y.constScanLine(row);
-        for (int i = 0; i < x.width() * 3; ++i) sum += double(p[i] - q[i]) * (p[i] - q[i]);
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += double(p[i] - q[i]) * (p[i] - q[i]);
     }
     const double mse = sum / (double(x.width()) * x.height() * 3);
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 // Something like a photo: soft gradients, a few sharp edges, sensor noise; quality 92.
-Bytes MakePhotoLike(int w, int h)
-{
+Bytes MakePhotoLike(int w, int h) {
     QImage image(w, h, QImage::Format_RGB888);
     QPainter painter(&image);
     QLinearGradient sky(0, 0, 0, h);
@@ -76,38 +75,34 @@ Bytes MakePhotoLike(int w, int h)
     jpeg::TjHandle handle(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    EXPECT_EQ(tjCompress2(handle.get(), image.constBits(), w, int(image.bytesPerLine()), h, TJPF_RGB, &out, &size,
-                          TJSAMP_420, 92, 0),
+    EXPECT_EQ(tjCompress2(handle.get(), image.constBits(), w, int(image.bytesPerLine()), h,
+                          TJPF_RGB, &out, &size, TJSAMP_420, 92, 0),
               0);
     const jpeg::TjBuffer owned(out);
     return Bytes(out, out + size);
 }
 
-Bytes Turned180(const Bytes& jpeg)
-{
+Bytes Turned180(const Bytes& jpeg) {
     Bytes out;
     EXPECT_TRUE(rotate::TransformJpegBytes(jpeg, 2, out).ok());
     return out;
 }
 
 // `jpeg` made exactly `size` bytes long with a comment segment, the picture unchanged.
-Bytes PaddedTo(const Bytes& jpeg, std::size_t size)
-{
+Bytes PaddedTo(const Bytes& jpeg, std::size_t size) {
     const std::size_t pad = size - jpeg.size() - 4;
     Bytes segment{0xFF, 0xFE, std::uint8_t((pad + 2) >> 8), std::uint8_t((pad + 2) & 0xFF)};
     segment.resize(segment.size() + pad, 'x');
     return InsertAfterSoi(jpeg, segment);
 }
 
-struct timespec ModificationTime(const std::string& path)
-{
+struct timespec ModificationTime(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mtim;
 }
 
-void SetModificationTime(const std::string& path, struct timespec mtime)
-{
+void SetModificationTime(const std::string& path, struct timespec mtime) {
     const struct timespec times[2] = {mtime, mtime};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
@@ -116,18 +111,16 @@ class ThumbnailCacheTest : public ::testing::Test {
 protected:
     // Photos written by a test are seconds old at most: unless a test is about that, their
     // masters are taken as settled at once.
-    static CacheLimits Settled()
-    {
+    static CacheLimits Settled() {
         CacheLimits limits;
         limits.racyNanoseconds = 0;
         return limits;
     }
-    std::unique_ptr<ThumbnailCache> NewCache(CacheLimits limits = Settled())
-    {
-        return std::make_unique<ThumbnailCache>(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Inline, limits);
+    std::unique_ptr<ThumbnailCache> NewCache(CacheLimits limits = Settled()) {
+        return std::make_unique<ThumbnailCache>(cacheDir.qfile("thumbnails"),
+                                                ThumbnailCache::Writes::Inline, limits);
     }
-    QStringList CacheFiles() const
-    {
+    QStringList CacheFiles() const {
         return QDir(cacheDir.qfile("thumbnails")).entryList({"*.jpg"}, QDir::Files, QDir::Name);
     }
 
@@ -137,8 +130,7 @@ protected:
 
 } // namespace
 
-TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit)
-{
+TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit) {
     const Bytes original = MakeJpeg(640, 480);
     const std::string path = photos.file("a.jpg");
     const QString qpath = photos.qfile("a.jpg");
@@ -172,7 +164,8 @@ TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit)
         std::fclose(f);
     }
     SetModificationTime(path, mtime);
-    EXPECT_FALSE(Upright(cache->MakeThumbnail(qpath, kDefaultCell).image)) << "never the old picture";
+    EXPECT_FALSE(Upright(cache->MakeThumbnail(qpath, kDefaultCell).image))
+        << "never the old picture";
     EXPECT_EQ(cache->counts().misses, missesBefore + 1);
 
     // Replaced by another photo of the same size and time (a copy over it).
@@ -205,11 +198,11 @@ TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit)
     EXPECT_EQ(CacheFiles().size(), 1) << "one file per photo, rewritten when the photo changes";
 }
 
-TEST_F(ThumbnailCacheTest, EachKeyFieldChangedAloneIsRefusedOnDisk)
-{
+TEST_F(ThumbnailCacheTest, EachKeyFieldChangedAloneIsRefusedOnDisk) {
     const auto master = DecodeMaster(MakeJpeg(1200, 900));
     ASSERT_TRUE(master);
-    EXPECT_EQ(master->image.size(), QSize(600, 450)) << "the smallest scale with a side of 512 or more";
+    EXPECT_EQ(master->image.size(), QSize(600, 450))
+        << "the smallest scale with a side of 512 or more";
     CacheKey key;
     key.path = "/photos/a.jpg";
     key.device = 2049, key.inode = 77, key.size = 4000;
@@ -218,11 +211,16 @@ TEST_F(ThumbnailCacheTest, EachKeyFieldChangedAloneIsRefusedOnDisk)
     ASSERT_TRUE(DecodeMasterFile(file, key.Text()));
 
     const std::vector<std::function<void(CacheKey&)>> changes = {
-        [](CacheKey& k) { k.path = "/photos/b.jpg"; },   [](CacheKey& k) { k.path = "/photos/a.jpg/"; },
-        [](CacheKey& k) { ++k.device; },                 [](CacheKey& k) { ++k.inode; },
-        [](CacheKey& k) { ++k.size; },                   [](CacheKey& k) { ++k.mtimeSec; },
-        [](CacheKey& k) { ++k.mtimeNsec; },              [](CacheKey& k) { ++k.ctimeSec; },
-        [](CacheKey& k) { ++k.ctimeNsec; },              [](CacheKey& k) { k.highQuality = false; },
+        [](CacheKey& k) { k.path = "/photos/b.jpg"; },
+        [](CacheKey& k) { k.path = "/photos/a.jpg/"; },
+        [](CacheKey& k) { ++k.device; },
+        [](CacheKey& k) { ++k.inode; },
+        [](CacheKey& k) { ++k.size; },
+        [](CacheKey& k) { ++k.mtimeSec; },
+        [](CacheKey& k) { ++k.mtimeNsec; },
+        [](CacheKey& k) { ++k.ctimeSec; },
+        [](CacheKey& k) { ++k.ctimeNsec; },
+        [](CacheKey& k) { k.highQuality = false; },
     };
     for (std::size_t i = 0; i < changes.size(); ++i) {
         CacheKey other = key;
@@ -231,8 +229,7 @@ TEST_F(ThumbnailCacheTest, EachKeyFieldChangedAloneIsRefusedOnDisk)
     }
 }
 
-TEST_F(ThumbnailCacheTest, SamePhotoInTwoFoldersAndRenamedFolders)
-{
+TEST_F(ThumbnailCacheTest, SamePhotoInTwoFoldersAndRenamedFolders) {
     const Bytes landscape = MakeJpeg(640, 480);
     const QString a = photos.mkdir("A"), b = photos.mkdir("B");
     WriteFile((a + "/p.jpg").toStdString(), landscape);
@@ -254,8 +251,7 @@ TEST_F(ThumbnailCacheTest, SamePhotoInTwoFoldersAndRenamedFolders)
     EXPECT_TRUE(Upright(nextRun->MakeThumbnail(photos.qfile("old/p.jpg"), kDefaultCell).image));
 }
 
-TEST_F(ThumbnailCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten)
-{
+TEST_F(ThumbnailCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten) {
     const QString photo = photos.qfile("a.jpg");
     WriteFile(photo.toStdString(), MakeJpeg(800, 600));
     NewCache()->MakeThumbnail(photo, kDefaultCell);
@@ -274,7 +270,8 @@ TEST_F(ThumbnailCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten)
     Bytes flipped = good;
     flipped[flipped.size() / 2] ^= 0x40;
     Bytes garbage(good.size());
-    for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = std::uint8_t(i * 131 + 7);
+    for (std::size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = std::uint8_t(i * 131 + 7);
     const std::vector<std::pair<const char*, Bytes>> damages = {
         {"truncated", Bytes(good.begin(), good.begin() + std::ptrdiff_t(good.size() * 2 / 3))},
         {"cut before its end marker", Bytes(good.begin(), good.end() - 2)},
@@ -298,8 +295,7 @@ TEST_F(ThumbnailCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten)
     }
 }
 
-TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed)
-{
+TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed) {
     WriteFile(photos.file("a.jpg"), MakeJpeg(800, 600));
     NewCache()->MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell);
     struct stat st {};
@@ -308,24 +304,28 @@ TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed)
     ASSERT_EQ(CacheFiles().size(), 1);
     ASSERT_EQ(::stat(cacheDir.file("thumbnails/" + CacheFiles()[0].toStdString()).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(QDir(cacheDir.qfile("thumbnails")).entryList(QDir::Hidden | QDir::Files).size(), 1) << "no temporary left";
+    EXPECT_EQ(QDir(cacheDir.qfile("thumbnails")).entryList(QDir::Hidden | QDir::Files).size(), 1)
+        << "no temporary left";
 
     // A folder that cannot be made (a file stands in its way): thumbnails as ever, memory only.
     WriteFile(cacheDir.file("blocked"), Bytes{1});
-    ThumbnailCache blocked(cacheDir.qfile("blocked/thumbnails"), ThumbnailCache::Writes::Background);
+    ThumbnailCache blocked(cacheDir.qfile("blocked/thumbnails"),
+                           ThumbnailCache::Writes::Background);
     EXPECT_FALSE(blocked.diskEnabled());
-    EXPECT_EQ(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).status, Thumbnail::Status::Made);
-    EXPECT_EQ(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).status, Thumbnail::Status::Made);
+    EXPECT_EQ(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).status,
+              Thumbnail::Status::Made);
+    EXPECT_EQ(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).status,
+              Thumbnail::Status::Made);
     EXPECT_EQ(blocked.counts().memoryHits, 1);
     blocked.Flush();
 
     // A folder of another kind: a link to elsewhere is not followed.
     ASSERT_EQ(::symlink(photos.path().c_str(), cacheDir.file("link").c_str()), 0);
-    EXPECT_FALSE(ThumbnailCache(cacheDir.qfile("link"), ThumbnailCache::Writes::Inline).diskEnabled());
+    EXPECT_FALSE(
+        ThumbnailCache(cacheDir.qfile("link"), ThumbnailCache::Writes::Inline).diskEnabled());
 }
 
-TEST_F(ThumbnailCacheTest, DiskAndMemoryStayWithinTheirBoundsLeastRecentlyUsedOut)
-{
+TEST_F(ThumbnailCacheTest, DiskAndMemoryStayWithinTheirBoundsLeastRecentlyUsedOut) {
     QStringList paths;
     for (int i = 0; i < 8; ++i) {
         paths << photos.qfile(QStringLiteral("p%1.jpg").arg(i));
@@ -335,7 +335,8 @@ TEST_F(ThumbnailCacheTest, DiskAndMemoryStayWithinTheirBoundsLeastRecentlyUsedOu
     limits.memoryBytes = 3 * 700 * 480 * 3; // three or four masters
     auto probe = NewCache();
     probe->MakeThumbnail(paths[0], kDefaultCell);
-    const std::int64_t fileBytes = QFileInfo(cacheDir.qfile("thumbnails/" + CacheFiles()[0])).size();
+    const std::int64_t fileBytes =
+        QFileInfo(cacheDir.qfile("thumbnails/" + CacheFiles()[0])).size();
     limits.diskBytes = 4 * fileBytes + fileBytes / 2;
 
     auto cache = NewCache(limits);
@@ -346,7 +347,8 @@ TEST_F(ThumbnailCacheTest, DiskAndMemoryStayWithinTheirBoundsLeastRecentlyUsedOu
     }
     EXPECT_LE(cache->memoryPeakBytes(), limits.memoryBytes);
     std::int64_t total = 0;
-    for (const QString& name : CacheFiles()) total += QFileInfo(cacheDir.qfile("thumbnails/" + name)).size();
+    for (const QString& name : CacheFiles())
+        total += QFileInfo(cacheDir.qfile("thumbnails/" + name)).size();
     EXPECT_LE(total, limits.diskBytes);
     EXPECT_LT(CacheFiles().size(), 8);
 
@@ -358,9 +360,9 @@ TEST_F(ThumbnailCacheTest, DiskAndMemoryStayWithinTheirBoundsLeastRecentlyUsedOu
     EXPECT_EQ(nextRun->counts().misses, 1) << "the least recently used went first";
 }
 
-TEST_F(ThumbnailCacheTest, ThumbnailsFromTheCacheLookLikeThoseFromThePhoto)
-{
-    for (const auto& [w, h] : {std::pair{4000, 3000}, std::pair{1001, 751}, std::pair{2400, 3200}, std::pair{300, 200}}) {
+TEST_F(ThumbnailCacheTest, ThumbnailsFromTheCacheLookLikeThoseFromThePhoto) {
+    for (const auto& [w, h] : {std::pair{4000, 3000}, std::pair{1001, 751}, std::pair{2400, 3200},
+                               std::pair{300, 200}}) {
         const QString path = photos.qfile(QStringLiteral("%1x%2.jpg").arg(w).arg(h));
         WriteFile(path.toStdString(), MakePhotoLike(w, h));
         const Thumbnail direct = MakeThumbnailImage(path, kDefaultCell);
@@ -378,23 +380,30 @@ TEST_F(ThumbnailCacheTest, ThumbnailsFromTheCacheLookLikeThoseFromThePhoto)
     // Small images keep their size, large cells and low quality are not served from masters.
     WriteFile(photos.file("small.jpg"), MakeJpeg(100, 80));
     auto cache = NewCache();
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("small.jpg"), {150, 170, true, false}).image.size(), QSize(100, 80));
+    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("small.jpg"), {150, 170, true, false}).image.size(),
+              QSize(100, 80));
     WriteFile(photos.file("big.jpg"), MakeJpeg(2000, 1500));
     const int misses = cache->counts().misses;
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("big.jpg"), {600, 620, true, true}).image.size(), QSize(590, 438));
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("big.jpg"), {150, 170, false, true}).image.size(), QSize(140, 100));
+    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("big.jpg"), {600, 620, true, true}).image.size(),
+              QSize(590, 438));
+    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("big.jpg"), {150, 170, false, true}).image.size(),
+              QSize(140, 100));
     EXPECT_EQ(cache->counts().misses, misses);
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("missing.jpg"), kDefaultCell).status, Thumbnail::Status::Missing);
+    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("missing.jpg"), kDefaultCell).status,
+              Thumbnail::Status::Missing);
     WriteFile(photos.file("text.jpg"), Bytes{'h', 'i'});
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("text.jpg"), kDefaultCell).status, Thumbnail::Status::Unreadable);
+    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("text.jpg"), kDefaultCell).status,
+              Thumbnail::Status::Unreadable);
 }
 
-TEST_F(ThumbnailCacheTest, BackgroundWritesLandAfterFlush)
-{
-    for (int i = 0; i < 5; ++i) WriteFile(photos.file("p" + std::to_string(i) + ".jpg"), MakeJpeg(800, 600));
+TEST_F(ThumbnailCacheTest, BackgroundWritesLandAfterFlush) {
+    for (int i = 0; i < 5; ++i)
+        WriteFile(photos.file("p" + std::to_string(i) + ".jpg"), MakeJpeg(800, 600));
     {
-        ThumbnailCache cache(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Background, Settled());
-        for (int i = 0; i < 5; ++i) cache.MakeThumbnail(photos.qfile(QStringLiteral("p%1.jpg").arg(i)), kDefaultCell);
+        ThumbnailCache cache(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Background,
+                             Settled());
+        for (int i = 0; i < 5; ++i)
+            cache.MakeThumbnail(photos.qfile(QStringLiteral("p%1.jpg").arg(i)), kDefaultCell);
         cache.Flush();
         EXPECT_EQ(cache.counts().written, 5);
     }
