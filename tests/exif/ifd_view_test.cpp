@@ -25,7 +25,8 @@ TEST(IfdView, EntriesAreClampedToTheBlockBeforeAnyAreRead) {
         EXPECT_EQ(entry.valueField(), 8u + 2 + 8);
 
         // The same directory claiming more entries than the block holds.
-        Bytes cut(tiff.begin(), tiff.begin() + 8 + 2 + 12 + 5);
+        Bytes cut = tiff;
+        cut.resize(8 + 2 + 12 + 5); // one whole entry and the start of a second
         jpeg::Store16(&cut[8], 0xFFFF, order);
         const auto cutView = exif::TiffView::Open(cut);
         const exif::IfdView huge(*cutView, 8);
