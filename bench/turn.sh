@@ -141,6 +141,10 @@ python3 - "$section" <<'PY'
 import re, sys
 text = open('bench/RESULTS.md').read()
 section = sys.argv[1].rstrip() + '\n'
-text = re.sub(r'\n## Lossless turn\n.*?(?=\n## |\Z)', '', text, flags=re.S).rstrip() + '\n\n' + section
+text = re.sub(r'\n## Lossless turn\n.*?(?=\n## |\n<!-- |\Z)', '', text, flags=re.S)
+# The cache's section (bench/cache.sh) stays last.
+marker = '<!-- thumbnail cache: bench/cache.sh -->'
+head, found, tail = text.partition(marker)
+text = head.rstrip() + '\n\n' + section + ('\n' + found + tail if found else '')
 open('bench/RESULTS.md', 'w').write(text)
 PY
