@@ -563,6 +563,10 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, int turns,
     CopySavedMarkers(session);
     jpeg_finish_compress(&session.target);
     jpeg_finish_decompress(&src);
+    // The caller hands over one image; bytes after its end would be lost with the turn.
+    if (src.src->bytes_in_buffer > 0)
+        Refuse(session, LosslessTurnError::Unsupported,
+               "data follows the end of the image where none was expected");
 }
 
 } // namespace

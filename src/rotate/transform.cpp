@@ -154,6 +154,12 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     const std::uint32_t length =
         jpeg::Load32(tiff + fields.thumbLength->valueField(), fields.order);
     if (length == 0 || !ByteReader({tiff, tiffSize}).has(offset, length)) return;
+    // Only a JPEG past the TIFF header and clear of the entries that locate it is ever rewritten:
+    // a hostile pointer must not make the turn wipe the directories.
+    const auto covers = [&](std::size_t at) { return at >= offset && at - offset < length; };
+    if (offset < 8 || length < 2 || tiff[offset] != 0xFF || tiff[offset + 1] != 0xD8 ||
+        covers(fields.thumbOffset->valueField()) || covers(fields.thumbLength->valueField()))
+        return;
     const std::vector<std::uint8_t> old(tiff + offset, tiff + offset + length);
 
     LosslessTurnResult lossless = LosslessTurn(old, transform);

@@ -7,6 +7,7 @@
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -239,4 +240,45 @@ TEST(WholeFileTurn, OrientationIsWrittenWhereTheReaderReadsItAndInTheXmp) {
         const Bytes otherTiff(otherExif.begin() + 10, otherExif.end());
         EXPECT_NE(text.find(std::string(otherTiff.begin(), otherTiff.end())), std::string::npos);
     }
+}
+
+TEST(WholeFileTurn, BytesAfterAnImageWhoseEndCannotBeFoundAreNeverDropped) {
+    // A temporary marker (FF 01) has no length: the decoder steps over it, the segment walk
+    // cannot, so the image's end is unknown and the trailer would go with the turn.
+    TempDir dir;
+    const Bytes photo = MakeJpeg(64, 48);
+    Bytes file = InsertAfterSoi(photo, Bytes{0xFF, 0x01});
+    const Bytes trailer(1024, 0x5A);
+    file.insert(file.end(), trailer.begin(), trailer.end());
+    const std::string path = dir.file("trailer.jpg");
+    WriteFile(path, file);
+    const platform::Result result = rotate::TurnJpegFile(path, 1, std::nullopt);
+    if (result.ok()) {
+        const Bytes turned = ReadFile(path);
+        ASSERT_GE(turned.size(), trailer.size());
+        EXPECT_TRUE(std::equal(trailer.begin(), trailer.end(),
+                               turned.end() - std::ptrdiff_t(trailer.size())))
+            << "a turn that succeeds keeps the trailer";
+    } else {
+        EXPECT_EQ(ReadFile(path), file) << result.text();
+    }
+}
+
+TEST(WholeFileTurn, AThumbnailPointerIntoTheDirectoriesNeverWipesThem) {
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 6;
+    spec.thumbnail = MakeJpeg(32, 24);
+    Bytes file = InsertAfterSoi(MakeJpeg(64, 48), MakeApp1(MakeTiff(spec)));
+    // Point the thumbnail (IFD1 0x0201, LONG, count 1) at the TIFF header.
+    const Bytes entry{0x01, 0x02, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00};
+    const auto at = std::search(file.begin(), file.end(), entry.begin(), entry.end());
+    ASSERT_NE(at, file.end());
+    std::fill(at + 8, at + 12, 0);
+    const std::string path = dir.file("pointer.jpg");
+    WriteFile(path, file);
+    const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+    ASSERT_TRUE(result.ok()) << result.text();
+    EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1)
+        << "the directories are still there to read";
 }
