@@ -42,8 +42,11 @@ ONLY=${ONLY:-all}
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 rm -rf "$WORK"; mkdir -p "$WORK/out"
 if [ "$ONLY" = all ]; then
-t_high=$(best "'$CLI' thumbnails --cell 150 '$CORPUS'")
-t_low=$(best "'$CLI' thumbnails --low --cell 150 '$CORPUS'")
+# Every thumbnail run starts with an empty thumbnail cache: these are first loads.
+export XDG_CACHE_HOME=$WORK/cache
+empty_cache='rm -rf "$XDG_CACHE_HOME"'
+t_high=$(PREPARE=$empty_cache best "'$CLI' thumbnails --cell 150 '$CORPUS'")
+t_low=$(PREPARE=$empty_cache best "'$CLI' thumbnails --low --cell 150 '$CORPUS'")
 t_vips=$(best "vipsthumbnail -s 140 -o '$WORK/out/%s.jpg' ${photos[*]}")
 t_djpeg=$(best "for f in ${photos[*]}; do djpeg -scale 1/8 \"\$f\" >/dev/null; done")
 
@@ -53,6 +56,7 @@ t_jpegtran=$(PREPARE=$fresh_copy best "for f in '$WORK'/r/*.jpg; do jpegtran -ro
 t_auto=$(PREPARE=$fresh_copy best "'$CLI' auto --crop '$WORK/r'")
 t_exiftran=$(PREPARE=$fresh_copy best "exiftran -a -i '$WORK'/r/*.jpg")
 
+rm -rf "$XDG_CACHE_HOME"
 peak_kb=$( { /usr/bin/time -f '%M' "$CLI" thumbnails --cell 150 "$CORPUS" >/dev/null; } 2>&1 | tail -1)
 thumb_bytes=$(( 140 * 100 * 3 )) # a default 4:3 thumbnail, kept as RGB888
 fi
