@@ -110,23 +110,27 @@ struct TurnReport {
 
 TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o) {
     const auto name = Local(path);
-    if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file"};
+    if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file", {}};
     const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, o.keepTime);
-    if (!plan) return {TurnResult::Failed, name + ": bad turn"};
+    if (!plan) return {TurnResult::Failed, name + ": bad turn", {}};
     if (plan->mayCrop() && !o.crop)
-        return {TurnResult::Skipped, name + ": skipped, " + std::to_string(plan->header.width) +
-                                         "x" + std::to_string(plan->header.height) +
-                                         " is not a multiple of 16 (use --crop to turn it anyway)"};
+        return {TurnResult::Skipped,
+                name + ": skipped, " + std::to_string(plan->header.width) + "x" +
+                    std::to_string(plan->header.height) +
+                    " is not a multiple of 16 (use --crop to turn it anyway)",
+                {}};
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned:
         return {TurnResult::Turned, {}, outcome.warning};
     case rotate::TurnOutcome::Status::TransformFailed:
         return {TurnResult::Failed,
-                name + ": unable to rotate the image: " + outcome.result.text()};
+                name + ": unable to rotate the image: " + outcome.result.text(),
+                {}};
     case rotate::TurnOutcome::Status::TimesFailed:
         return {TurnResult::Failed,
-                name + ": turned, but its times could not be restored: " + outcome.result.text()};
+                name + ": turned, but its times could not be restored: " + outcome.result.text(),
+                {}};
     }
     return {};
 }
@@ -191,7 +195,7 @@ int CmdRotate(const Options& o) {
     if (!code) return Usage("the direction is left, right or 180");
     std::vector<TurnJob> jobs;
     for (qsizetype i = 1; i < o.positional.size(); ++i)
-        jobs.push_back({o.positional[i], code});
+        jobs.push_back({o.positional[i], code, 0, {}});
     RunTurns(jobs, o);
     int failed = 0;
     for (const TurnJob& job : jobs) {
@@ -215,7 +219,7 @@ int CmdAuto(const Options& o) {
     std::sort(paths.begin(), paths.end(), collection::PathLess);
     std::vector<TurnJob> jobs;
     for (const QString& path : paths)
-        jobs.push_back({path});
+        jobs.push_back({path, std::nullopt, 0, {}});
     RunTurns(jobs, o);
     int turned = 0, skipped = 0, failed = 0;
     for (const TurnJob& job : jobs) {

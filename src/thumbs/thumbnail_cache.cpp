@@ -64,24 +64,16 @@ struct timespec Now() {
 
 // The modification time of a cache file is its last use. Set from the fine clock, since the
 // file system's own stamps come in ticks that would leave many files tied.
-void MarkUsed(int fd, const char* path) {
+void MarkUsed(int fd) {
     const struct timespec now = Now();
     const struct timespec times[2] = {now, now};
-    if (fd >= 0)
-        ::futimens(fd, times);
-    else
-        ::utimensat(AT_FDCWD, path, times, 0);
+    ::futimens(fd, times);
 }
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += std::size_t(put);
-    }
-    return true;
+void MarkUsed(const std::string& path) {
+    const struct timespec now = Now();
+    const struct timespec times[2] = {now, now};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
 // Whole file through a temporary and a rename: a reader sees the old file or the new one.
@@ -90,8 +82,9 @@ bool ReplaceFile(const std::string& folder, const std::string& target,
     std::string temp = folder + "/" + kTempPrefix + "XXXXXX";
     platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return false;
-    const bool ok = WriteAll(fd.get(), bytes) && ::fchmod(fd.get(), 0600) == 0 &&
-                    (MarkUsed(fd.get(), nullptr), ::close(fd.release()) == 0) &&
+    const bool ok = platform::WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0) &&
+                    ::fchmod(fd.get(), 0600) == 0 &&
+                    (MarkUsed(fd.get()), ::close(fd.release()) == 0) &&
                     ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
@@ -169,7 +162,7 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
     const std::optional<CacheKey> key = ReadCacheKey(path, options.highQuality);
     if (!key) return MakeThumbnailImage(path, options); // gone, or a folder: the ordinary answer
     if (const std::optional<MasterImage> master = FromMemory(*key)) {
-        if (diskEnabled()) MarkUsed(-1, FileOf(*key).c_str()); // pruned last on disk too
+        if (diskEnabled()) MarkUsed(FileOf(*key)); // pruned last on disk too
         return ThumbnailFromMaster(*master, options);
     }
     if (const std::optional<MasterImage> master = FromDisk(*key, options))
@@ -246,7 +239,7 @@ std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key,
     if (!platform::ReadFileBytes(file, bytes, kMaxCacheFileBytes).ok()) return std::nullopt;
     std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text(), &options);
     if (!master) return std::nullopt; // rewritten once the photo is decoded
-    MarkUsed(-1, file.c_str());
+    MarkUsed(file);
     {
         const std::lock_guard lock(m_mutex);
         ++m_counts.diskHits;
