@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 
+#include "platform/allocator.h"
+
 namespace {
 
 constexpr int kBadUsage = 2;
@@ -26,6 +28,7 @@ int Answer(app::StartArguments::Action action) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    platform::KeepImageBuffersMapped();
     // These need no display: answered before the window system starts.
     if (const auto request = app::VersionOrHelpRequest(argc, argv);
         request != app::StartArguments::Action::Run)

@@ -28,6 +28,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "platform/allocator.h"
+
 namespace {
 
 constexpr int kOk = 0;
@@ -334,6 +336,7 @@ int CmdThumbnails(const Options& o) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    platform::KeepImageBuffersMapped();
     QCoreApplication application(argc, argv);
     QStringList args = application.arguments().mid(1);
     if (args.isEmpty()) return Usage();

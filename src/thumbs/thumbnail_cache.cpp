@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,6 +99,14 @@ std::vector<std::uint8_t> ReadPhoto(const QString& path) {
     return bytes;
 }
 
+// Cache work takes only what a load leaves over: under SCHED_IDLE it runs when a core would
+// otherwise idle. Where that policy is refused, the lowest nice value comes close.
+void RunOnlyOnIdleCores() {
+    const sched_param param{};
+    if (::sched_setscheduler(0, SCHED_IDLE, &param) != 0)
+        ::setpriority(PRIO_PROCESS, ::gettid(), 19);
+}
+
 std::size_t HashBytes(std::span<const std::uint8_t> bytes) {
     return std::hash<std::string_view>()(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -136,7 +146,7 @@ std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality) {
 ThumbnailCache::ThumbnailCache(const QString& folder, Writes writes, CacheLimits limits)
     : m_folder(folder.isEmpty() ? std::string() : PrepareFolder(folder)), m_writes(writes),
       m_limits(limits) {
-    m_writer.setMaxThreadCount(1);
+    m_writer.setMaxThreadCount(writes == Writes::Background ? QThread::idealThreadCount() : 1);
 }
 
 ThumbnailCache::~ThumbnailCache() {
@@ -145,6 +155,7 @@ ThumbnailCache::~ThumbnailCache() {
         m_stopping = true;
         m_pending.clear();
         m_pendingBytes = 0;
+        m_deferred.clear();
     }
     m_writer.waitForDone();
 }
@@ -156,7 +167,8 @@ QString ThumbnailCache::DefaultFolder() {
     return base + QStringLiteral("/tulvex/thumbnails");
 }
 
-Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options) {
+Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options,
+                                        Mastering mastering) {
     if (!MasterServes(options)) return MakeThumbnailImage(path, options);
     const struct timespec seen = Now();
     const std::optional<CacheKey> key = ReadCacheKey(path, options.highQuality);
@@ -168,21 +180,67 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
     if (const std::optional<MasterImage> master = FromDisk(*key, options))
         return ThumbnailFromMaster(*master, options);
 
+    if (mastering == Mastering::Deferred && m_writes == Writes::Background) {
+        Thumbnail made = MakeThumbnailImage(path, options);
+        if (made.status == Thumbnail::Status::Made) {
+            CountMiss();
+            Defer(*key);
+        }
+        return made;
+    }
+    if (const std::optional<MasterImage> master = MasterFromPhoto(*key, seen, true)) {
+        CountMiss();
+        return ThumbnailFromMaster(*master, options);
+    }
+    return MakeThumbnailImage(path, options); // another format, or unreadable
+}
+
+std::optional<MasterImage>
+ThumbnailCache::MasterFromPhoto(const CacheKey& key, const struct timespec& seen, bool queueWrite) {
     // Read after the key was taken: a change in between gives the photo a key never seen here.
-    const std::vector<std::uint8_t> bytes = ReadPhoto(path);
-    const std::optional<MasterImage> master = bytes.empty() ? std::nullopt : DecodeMaster(bytes);
-    if (!master) return MakeThumbnailImage(path, options); // another format, or unreadable
+    const std::vector<std::uint8_t> bytes = ReadPhoto(key.path);
+    std::optional<MasterImage> master = bytes.empty() ? std::nullopt : DecodeMaster(bytes);
+    if (!master) return std::nullopt;
+    if (IsRacy(key, seen)) {
+        Remember(key, *master, HashBytes(bytes));
+    } else {
+        Remember(key, *master, std::nullopt);
+        if (queueWrite)
+            QueueWrite(key, *master);
+        else if (diskEnabled())
+            WriteFile({key, *master});
+    }
+    return master;
+}
+
+void ThumbnailCache::CountMiss() {
+    const std::lock_guard lock(m_mutex);
+    ++m_counts.misses;
+}
+
+void ThumbnailCache::Defer(const CacheKey& key) {
+    const std::lock_guard lock(m_mutex);
+    if (m_stopping || m_deferred.size() >= m_limits.deferredPhotos ||
+        !m_deferred.insert(key.path).second)
+        return; // already waiting, or left for a later load
+    ++m_counts.deferred;
+    m_pending.push_back({key, std::nullopt});
+    StartWritersLocked();
+}
+
+void ThumbnailCache::MakeDeferredMaster(const CacheKey& key) {
+    const struct timespec seen = Now();
+    // Made only for the photo the load saw: one changed since is left for the next load.
+    const std::optional<CacheKey> now = ReadCacheKey(key.path, key.highQuality);
+    bool cached = false;
     {
         const std::lock_guard lock(m_mutex);
-        ++m_counts.misses;
+        const auto found = m_byPath.find(key.path);
+        cached = found != m_byPath.end() && found->second->key == key;
     }
-    if (IsRacy(*key, seen)) {
-        Remember(*key, *master, HashBytes(bytes));
-    } else {
-        Remember(*key, *master, std::nullopt);
-        QueueWrite(*key, *master);
-    }
-    return ThumbnailFromMaster(*master, options);
+    if (now && *now == key && !cached) MasterFromPhoto(key, seen, false);
+    const std::lock_guard lock(m_mutex);
+    m_deferred.erase(key.path);
 }
 
 bool ThumbnailCache::IsRacy(const CacheKey& key, const struct timespec& seen) const {
@@ -244,13 +302,15 @@ std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key,
         const std::lock_guard lock(m_mutex);
         ++m_counts.diskHits;
     }
+    // Kept only where there is room: a load that reads a large folder from the disk would
+    // otherwise push out, one by one, the masters it is about to need.
     if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight))
-        Remember(key, *master, std::nullopt);
+        Remember(key, *master, std::nullopt, Eviction::Never);
     return master;
 }
 
 void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master,
-                              std::optional<std::size_t> racyHash) {
+                              std::optional<std::size_t> racyHash, Eviction eviction) {
     const std::int64_t bytes = master.image.sizeInBytes();
     const std::lock_guard lock(m_mutex);
     if (const auto found = m_byPath.find(key.path); found != m_byPath.end()) {
@@ -259,6 +319,7 @@ void ThumbnailCache::Remember(const CacheKey& key, const MasterImage& master,
         m_byPath.erase(found);
     }
     if (master.image.isNull() || bytes > m_limits.memoryBytes) return;
+    if (eviction == Eviction::Never && m_memoryBytes + bytes > m_limits.memoryBytes) return;
     while (!m_lru.empty() && m_memoryBytes + bytes > m_limits.memoryBytes) {
         m_memoryBytes -= m_lru.back().master.image.sizeInBytes();
         m_byPath.erase(m_lru.back().key.path);
@@ -295,10 +356,7 @@ void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master) 
         if (m_writes == Writes::Background && m_pendingBytes + bytes <= m_limits.pendingBytes) {
             m_pendingBytes += bytes;
             m_pending.push_back({key, master});
-            if (!m_draining) {
-                m_draining = true;
-                m_writer.start([this] { DrainWrites(); });
-            }
+            StartWritersLocked();
             return;
         }
     }
@@ -306,28 +364,36 @@ void ThumbnailCache::QueueWrite(const CacheKey& key, const MasterImage& master) 
     WriteFile({key, master});
 }
 
+void ThumbnailCache::StartWritersLocked() {
+    const int wanted = std::min(m_writer.maxThreadCount(), int(m_pending.size()));
+    for (; m_draining < wanted; ++m_draining)
+        m_writer.start([this] { DrainWrites(); });
+}
+
 void ThumbnailCache::DrainWrites() {
-    // Writing the cache yields to the decoding a load waits for.
-    ::setpriority(PRIO_PROCESS, ::gettid(), 19);
+    RunOnlyOnIdleCores();
     for (;;) {
         WriteJob job;
         {
             const std::lock_guard lock(m_mutex);
             if (m_pending.empty() || m_stopping) {
-                m_draining = false;
-                m_drained.notify_all();
+                if (--m_draining == 0) m_drained.notify_all();
                 return;
             }
             job = std::move(m_pending.front());
             m_pending.pop_front();
-            m_pendingBytes -= job.master.image.sizeInBytes();
+            if (job.master) m_pendingBytes -= job.master->image.sizeInBytes();
         }
-        WriteFile(job);
+        if (job.master)
+            WriteFile(job);
+        else
+            MakeDeferredMaster(job.key);
     }
 }
 
 void ThumbnailCache::WriteFile(const WriteJob& job) {
-    const std::vector<std::uint8_t> bytes = EncodeMasterFile(job.master, job.key.Text());
+    if (!job.master) return;
+    const std::vector<std::uint8_t> bytes = EncodeMasterFile(*job.master, job.key.Text());
     if (bytes.empty()) return;
     const std::string target = FileOf(job.key);
     struct stat old {};
@@ -387,7 +453,7 @@ void ThumbnailCache::PruneDisk() {
 void ThumbnailCache::Flush() {
     {
         std::unique_lock lock(m_mutex);
-        m_drained.wait(lock, [this] { return !m_draining; });
+        m_drained.wait(lock, [this] { return m_draining == 0; });
     }
     m_writer.waitForDone();
 }

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace thumbs {
 
@@ -44,6 +45,8 @@ struct CacheLimits {
     // Master pixels waiting for the disk writer; past this the thread that decoded a photo
     // writes its file itself.
     std::int64_t pendingBytes = 64ll << 20;
+    // Photos waiting for their master to be made in the background; more wait for a later load.
+    std::size_t deferredPhotos = 20'000;
     // A photo changed this shortly before it was read may change again within the same tick of
     // the file system's clock, unseen by its key: its master is checked against the photo's
     // bytes before it is used again, and reaches the disk only once that check has passed.
@@ -55,8 +58,14 @@ struct CacheLimits {
 class ThumbnailCache {
 public:
     enum class Writes {
-        Background, // a low-priority thread writes the files, so a load waits for them less
+        Background, // threads that run only on idle cores write the files
         Inline,     // the thread that decoded a photo writes its file (a batch run)
+    };
+    // What a miss does about the photo's master.
+    enum class Mastering {
+        Now,      // decodes the photo at the master's scale and makes the thumbnail from it
+        Deferred, // makes the thumbnail as without a cache; the master is made later on an idle
+                  // core (with Writes::Background), so a first load takes no longer than before
     };
     // `folder` empty: memory only. A folder that cannot be made or written is not used.
     explicit ThumbnailCache(const QString& folder, Writes writes = Writes::Background,
@@ -71,14 +80,15 @@ public:
     // The thumbnail of the photo, from its master when one is cached for the photo as it is now,
     // else made from the photo (whose master is then cached). Options a master cannot serve
     // (low quality, large cells) go straight to the ordinary maker.
-    Thumbnail MakeThumbnail(const QString& path, const ThumbnailOptions& options);
+    Thumbnail MakeThumbnail(const QString& path, const ThumbnailOptions& options,
+                            Mastering mastering = Mastering::Now);
 
     // The program has just set the photo's times itself (which moves only its status-change
     // time): the master cached for it still shows it. A master kept while the photo was racy
     // is still checked against the photo's bytes before it is used.
     void AdoptOwnTimesChange(const QString& path);
 
-    // Blocks until every waiting file is written (in the background mode).
+    // Blocks until every deferred master is made and every waiting file is written.
     void Flush();
 
     bool diskEnabled() const { return !m_folder.empty(); }
@@ -87,7 +97,8 @@ public:
     std::int64_t memoryPeakBytes() const;
     std::int64_t diskBytes() const;
     struct Counts {
-        int memoryHits = 0, diskHits = 0, misses = 0, written = 0;
+        // A miss is a thumbnail made from the photo; `deferred` counts masters left for idle cores.
+        int memoryHits = 0, diskHits = 0, misses = 0, written = 0, deferred = 0;
     };
     Counts counts() const;
 
@@ -98,17 +109,27 @@ private:
         std::optional<std::size_t>
             racyHash; // of the photo's bytes, while the key alone may not tell
     };
+    // A master to write, or (none yet) a photo whose master is to be made first.
     struct WriteJob {
         CacheKey key;
-        MasterImage master;
+        std::optional<MasterImage> master;
     };
 
     std::optional<MasterImage> FromMemory(const CacheKey& key);
     std::optional<MasterImage> FromDisk(const CacheKey& key, const ThumbnailOptions& options);
+    // `queueWrite` false: this thread writes the file (it is a background one already).
+    std::optional<MasterImage> MasterFromPhoto(const CacheKey& key, const struct timespec& seen,
+                                               bool queueWrite);
+    void CountMiss();
+    void Defer(const CacheKey& key);
+    void MakeDeferredMaster(const CacheKey& key);
+    enum class Eviction { LeastRecentlyUsed, Never };
     void Remember(const CacheKey& key, const MasterImage& master,
-                  std::optional<std::size_t> racyHash);
+                  std::optional<std::size_t> racyHash,
+                  Eviction eviction = Eviction::LeastRecentlyUsed);
     bool IsRacy(const CacheKey& key, const struct timespec& seen) const;
     void QueueWrite(const CacheKey& key, const MasterImage& master);
+    void StartWritersLocked();
     void DrainWrites();
     void WriteFile(const WriteJob& job);
     void PruneDisk();
@@ -127,7 +148,8 @@ private:
 
     std::deque<WriteJob> m_pending;
     std::int64_t m_pendingBytes = 0;
-    bool m_draining = false;
+    std::unordered_set<QString> m_deferred; // paths of jobs without a master, queued or running
+    int m_draining = 0;                     // writer threads at work
     bool m_stopping = false;
     std::int64_t m_diskBytes = -1; // unknown until the writer first looks
     std::condition_variable m_drained;

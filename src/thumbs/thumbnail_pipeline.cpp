@@ -30,7 +30,8 @@ QFuture<Thumbnail> ThumbnailPipeline::request(qsizetype i) {
     while (qsizetype(m_futures.size()) < until) {
         const QString path = m_paths[qsizetype(m_futures.size())];
         m_futures.push_back(QtConcurrent::run(m_pool, [path, options = m_options, cache = m_cache] {
-            return cache ? cache->MakeThumbnail(path, options) : MakeThumbnailImage(path, options);
+            return cache ? cache->MakeThumbnail(path, options, ThumbnailCache::Mastering::Deferred)
+                         : MakeThumbnailImage(path, options);
         }));
     }
     return m_futures[std::size_t(i)];

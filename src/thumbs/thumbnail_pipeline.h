@@ -18,7 +18,7 @@ class ThumbnailCache;
 // Makes the thumbnails of a list of photos on a thread pool, a bounded number ahead of the
 // consumer, who takes them in list order. Workers only produce QImages. Results that are never
 // taken (a cancelled or superseded load) are dropped with the pipeline. With a cache, the
-// workers take unchanged photos from it.
+// workers take unchanged photos from it, and leave the masters of the others for idle cores.
 class ThumbnailPipeline {
 public:
     ThumbnailPipeline(QStringList paths, ThumbnailOptions options,

@@ -34,6 +34,7 @@ TEST_F(WindowTest, ATurnedPhotoNeverShowsItsOldPicture) {
     ASSERT_TRUE(window->thumbnailCache());
     ASSERT_EQ(window->thumbList().size(), 2u);
     ASSERT_TRUE(Upright(window->thumbList()[0].thumbnail));
+    window->thumbnailCache()->Flush(); // the masters the load left for idle cores
 
     // Half a turn of a hard-linked photo with its times kept: rewritten in place, same inode,
     // same modification time.
@@ -67,6 +68,7 @@ TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads) 
     Start(photos.qpath());
     ASSERT_EQ(GridPaths(), made);
     const int firstWidth = window->DrawGrid->DefaultColWidth();
+    window->thumbnailCache()->Flush();
     const int missesAfterFirstLoad = window->thumbnailCache()->counts().misses;
 
     // A resize in the middle of a reload: the reload is superseded by one at the new size.

@@ -409,3 +409,109 @@ TEST_F(ThumbnailCacheTest, BackgroundWritesLandAfterFlush) {
     }
     EXPECT_EQ(CacheFiles().size(), 5);
 }
+
+TEST_F(ThumbnailCacheTest, ADeferredMissShowsTheOrdinaryThumbnailAndItsMasterFollows) {
+    QStringList paths;
+    for (int i = 0; i < 6; ++i) {
+        paths << photos.qfile(QStringLiteral("p%1.jpg").arg(i));
+        WriteFile(paths.back().toStdString(), MakeJpeg(1200 + 16 * i, 900));
+    }
+    const auto deferred = ThumbnailCache::Mastering::Deferred;
+    {
+        ThumbnailCache cache(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Background,
+                             Settled());
+        for (const QString& path : paths) {
+            const Thumbnail made = cache.MakeThumbnail(path, kDefaultCell, deferred);
+            EXPECT_EQ(made.image, MakeThumbnailImage(path, kDefaultCell).image)
+                << "a first load shows what it showed without a cache";
+        }
+        // Seen again before its master is made: never queued twice.
+        cache.MakeThumbnail(paths[0], kDefaultCell, deferred);
+        cache.Flush();
+        EXPECT_EQ(cache.counts().deferred, 6);
+        EXPECT_EQ(cache.counts().written, 6);
+        const int hits = cache.counts().memoryHits;
+        for (const QString& path : paths)
+            EXPECT_TRUE(Upright(cache.MakeThumbnail(path, kDefaultCell, deferred).image));
+        EXPECT_EQ(cache.counts().memoryHits, hits + 6);
+    }
+    EXPECT_EQ(CacheFiles().size(), 6);
+
+    // Turned between the load and its master: the master is never filed under the key the load
+    // saw, whichever comes first.
+    ThumbnailCache cache(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Background,
+                         Settled());
+    const QString turned = photos.qfile("turned.jpg");
+    const Bytes original = MakeJpeg(1000, 750);
+    WriteFile(turned.toStdString(), original);
+    EXPECT_TRUE(Upright(cache.MakeThumbnail(turned, kDefaultCell, deferred).image));
+    WriteFile(turned.toStdString(), Turned180(original));
+    cache.Flush();
+    EXPECT_FALSE(Upright(cache.MakeThumbnail(turned, kDefaultCell, deferred).image));
+    cache.Flush();
+    EXPECT_FALSE(Upright(
+        ThumbnailCache(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Inline, Settled())
+            .MakeThumbnail(turned, kDefaultCell)
+            .image));
+}
+
+TEST_F(ThumbnailCacheTest, ClosingWithMastersStillToMakeLeavesNoHalfWrittenFile) {
+    QStringList paths;
+    for (int i = 0; i < 12; ++i) {
+        paths << photos.qfile(QStringLiteral("p%1.jpg").arg(i));
+        WriteFile(paths.back().toStdString(), MakeJpeg(1600, 1200));
+    }
+    {
+        ThumbnailCache cache(cacheDir.qfile("thumbnails"), ThumbnailCache::Writes::Background,
+                             Settled());
+        for (const QString& path : paths)
+            cache.MakeThumbnail(path, kDefaultCell, ThumbnailCache::Mastering::Deferred);
+    } // closed at once: the waiting masters are dropped, the one being made is finished
+    EXPECT_LE(CacheFiles().size(), 12);
+    EXPECT_EQ(QDir(cacheDir.qfile("thumbnails")).entryList(QDir::Hidden | QDir::Files).size(),
+              CacheFiles().size())
+        << "no temporary left";
+    auto nextRun = NewCache();
+    for (const QString& path : paths)
+        EXPECT_TRUE(Upright(nextRun->MakeThumbnail(path, kDefaultCell).image));
+}
+
+TEST_F(ThumbnailCacheTest, DiskHitsFillOnlyFreeMemoryAndDecodeAtAHalvingScale) {
+    QStringList paths;
+    for (int i = 0; i < 5; ++i) {
+        paths << photos.qfile(QStringLiteral("p%1.jpg").arg(i));
+        WriteFile(paths.back().toStdString(), MakeJpeg(2048, 1536)); // masters of 512 x 384
+    }
+    const QString large12mp = photos.qfile("large.jpg");
+    WriteFile(large12mp.toStdString(), MakeJpeg(4000, 3000)); // a master of 1000 x 750
+    paths << large12mp;
+    {
+        auto filler = NewCache();
+        for (const QString& path : paths)
+            filler->MakeThumbnail(path, kDefaultCell);
+    }
+    CacheLimits limits = Settled();
+    limits.memoryBytes = 3 * 512 * 384 * 3 + 1000; // three masters
+    auto cache = NewCache(limits);
+    const ThumbnailOptions large{512, 532, true, true}; // needs the whole master
+    for (const QString& path :
+         {paths[0], paths[1], paths[2], paths[3], paths[0], paths[1], paths[2], paths[3]})
+        cache->MakeThumbnail(path, large);
+    EXPECT_EQ(cache->counts().memoryHits, 3) << "the first three stayed, the fourth found no room";
+    EXPECT_EQ(cache->counts().diskHits, 5);
+    EXPECT_EQ(cache->counts().misses, 0);
+
+    // The default cell (a 140 x 105 thumbnail) of a 1000 x 750 master: 1/2, not 3/8, which
+    // would be large enough too but decodes more slowly.
+    for (const QString& name : CacheFiles()) {
+        const Bytes bytes = ReadFile(cacheDir.file("thumbnails/" + name.toStdString()));
+        const QByteArray comment(reinterpret_cast<const char*>(bytes.data()) + 6,
+                                 int(std::size_t(bytes[4]) << 8 | bytes[5]) - 2);
+        if (!comment.contains("/large.jpg\n")) continue;
+        const auto master = DecodeMasterFile(bytes, comment.split('\n')[1], &kDefaultCell);
+        ASSERT_TRUE(master);
+        EXPECT_EQ(master->image.size(), QSize(500, 375));
+        return;
+    }
+    ADD_FAILURE() << "no cache file for large.jpg";
+}

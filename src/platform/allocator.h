@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+namespace platform {
+
+// Called once at start, before any thread: keeps the allocator from handing the pages of each
+// decoded image back to the system only to fault them in again for the next one.
+void KeepImageBuffersMapped();
+
+} // namespace platform
