@@ -59,12 +59,16 @@ std::optional<HeaderSize> ReadHeaderSize(void* handle, std::span<const std::uint
 }
 
 // `strict`: a warning (truncated or corrupt data) is a failure instead of a partial image.
-QImage DecodeRgb(void* handle, std::span<const std::uint8_t> jpeg, int w, int h, bool strict) {
+// RGB888 keeps masters small in memory; RGB32 is what the smooth scale works in, so a picture
+// decoded for one thumbnail only is decoded straight into it.
+QImage DecodeRgb(void* handle, std::span<const std::uint8_t> jpeg, int w, int h, bool strict,
+                 QImage::Format format = QImage::Format_RGB888) {
     if (std::int64_t(w) * h > kMaxDecodedPixels) return {};
-    QImage image(w, h, QImage::Format_RGB888);
+    QImage image(w, h, format);
     if (image.isNull()) return {};
+    const int pixelFormat = format == QImage::Format_RGB32 ? TJPF_BGRX : TJPF_RGB;
     if (tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), image.bits(), w,
-                      int(image.bytesPerLine()), h, TJPF_RGB, TJFLAG_LIMITSCANS) != 0 &&
+                      int(image.bytesPerLine()), h, pixelFormat, TJFLAG_LIMITSCANS) != 0 &&
         (strict || tjGetErrorCode(handle) != TJERR_WARNING))
         return {};
     return image;
@@ -221,7 +225,9 @@ std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file,
         }
     }
     MasterImage result;
-    result.image = DecodeRgb(handle.get(), file, w, h, true);
+    const bool whole = w == size->width && h == size->height;
+    result.image = DecodeRgb(handle.get(), file, w, h, true,
+                             whole ? QImage::Format_RGB888 : QImage::Format_RGB32);
     if (result.image.isNull()) return std::nullopt;
     result.photoWidth = int(photoW);
     result.photoHeight = int(photoH);

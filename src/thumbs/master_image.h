@@ -19,7 +19,7 @@ inline constexpr int kMasterSide = 512;
 // A photo decoded once at the smallest DCT scale whose longer side is at least kMasterSide
 // (the whole photo when it is smaller), from which the thumbnail of any such cell is made.
 struct MasterImage {
-    QImage image; // RGB888
+    QImage image; // RGB888; RGB32 when only part of a master file was decoded, for one thumbnail
     int photoWidth = 0;
     int photoHeight = 0;
     std::uint16_t orientation = 0;
