@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "collection/scan.h"
 #include "thumbs/draw_grid.h"
+#include "thumbs/image_codec.h"
 #include "thumbs/thumbnail_cache.h"
 
 #include <QApplication>
@@ -116,6 +117,28 @@ double Psnr(const QImage& a, const QImage& b) {
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
+struct MinMean {
+    double min = std::numeric_limits<double>::max(), sum = 0;
+    int count = 0;
+    void Add(double v) {
+        min = std::min(min, v);
+        sum += v;
+        ++count;
+    }
+    double mean() const { return count ? sum / count : 0; }
+};
+
+QImage TruthOf(const QString& path, QSize size) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    const QImage whole =
+        thumbs::DecodeJpeg(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                     std::size_t(bytes.size())),
+                           {}, false);
+    return whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 int RunPsnr(const QString& folder) {
     QStringList paths;
     collection::ScanFolder(folder, false, paths);
@@ -123,6 +146,7 @@ int RunPsnr(const QString& folder) {
     const thumbs::ThumbnailOptions cell{150, 170, true, true}; // the default cell
     double minMemory = std::numeric_limits<double>::max(), minDisk = minMemory, minHit = minMemory;
     double sumMemory = 0, sumDisk = 0, sumHit = 0;
+    MinMean truthOrdinary, truthMemory, truthDisk;
     {
         thumbs::ThumbnailCache made(cacheDir.path(), thumbs::ThumbnailCache::Writes::Inline);
         thumbs::ThumbnailCache nextRun(cacheDir.path(), thumbs::ThumbnailCache::Writes::Inline);
@@ -133,6 +157,11 @@ int RunPsnr(const QString& folder) {
             const double fromMaster = Psnr(firstLoad, direct);
             const double fromDisk = Psnr(diskHit, direct);
             const double hitVsMiss = Psnr(diskHit, firstLoad);
+            // The photo decoded whole and averaged down: what every thumbnail tries to be.
+            const QImage truth = TruthOf(path, direct.size());
+            truthOrdinary.Add(Psnr(direct, truth));
+            truthMemory.Add(Psnr(firstLoad, truth));
+            truthDisk.Add(Psnr(diskHit, truth));
             minHit = std::min(minHit, hitVsMiss);
             sumHit += hitVsMiss;
             minMemory = std::min(minMemory, fromMaster);
@@ -149,6 +178,12 @@ int RunPsnr(const QString& folder) {
     std::printf("psnr_disk_min_db=%.2f\npsnr_disk_mean_db=%.2f\n", minDisk, sumDisk / n);
     std::printf("psnr_hit_vs_miss_min_db=%.2f\npsnr_hit_vs_miss_mean_db=%.2f\n", minHit,
                 sumHit / n);
+    std::printf("truth_ordinary_min_db=%.2f\ntruth_ordinary_mean_db=%.2f\n", truthOrdinary.min,
+                truthOrdinary.mean());
+    std::printf("truth_memory_min_db=%.2f\ntruth_memory_mean_db=%.2f\n", truthMemory.min,
+                truthMemory.mean());
+    std::printf("truth_disk_min_db=%.2f\ntruth_disk_mean_db=%.2f\n", truthDisk.min,
+                truthDisk.mean());
     return 0;
 }
 
