@@ -41,7 +41,7 @@ bool IsCacheFileName(const std::string& name) {
 // Makes the folder and its missing parents private to the user; empty when it cannot be
 // made, is not a folder of ours, or cannot be written.
 std::string PrepareFolder(const QString& folder) {
-    const std::string path = Native(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    std::string path = Native(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return {};
