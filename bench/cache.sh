@@ -52,12 +52,15 @@ for spec in ${SPECS:-60:12 500:3}; do
     touch "$CORPUS/.complete"
   fi
   CACHE=$WORK/cache-${COUNT}
-  base= base_reload= empty= empty_reload= filled= filled_reload= background= cli_base= cli_empty= cli_filled=
+  base= base_reload= at_once= empty= empty_reload= filled= filled_reload= background= cli_base= cli_empty= cli_filled=
   for rep in $(seq "$REPS"); do
     echo "== ${COUNT} x ${MP} MP, run $rep of $REPS (load $(cut -d' ' -f1 /proc/loadavg))" >&2
     fresh_settings; TULVEX_THUMBNAIL_CACHE=off "$BENCH" window "$CORPUS" > "$WORK/base.txt" 2>/dev/null
     rm -rf "$CACHE"; fresh_settings; XDG_CACHE_HOME=$CACHE "$BENCH" window "$CORPUS" > "$WORK/empty.txt" 2>/dev/null
     fresh_settings; XDG_CACHE_HOME=$CACHE "$BENCH" window "$CORPUS" > "$WORK/filled.txt" 2>/dev/null
+    rm -rf "$CACHE"; fresh_settings
+    TULVEX_BENCH_RESIZE_AT_ONCE=1 XDG_CACHE_HOME=$CACHE "$BENCH" window "$CORPUS" > "$WORK/at_once.txt" 2>/dev/null
+    at_once=$(min "$at_once" "$(field reload_s "$WORK/at_once.txt")")
     base=$(min "$base" "$(field first_load_s "$WORK/base.txt")")
     base_reload=$(min "$base_reload" "$(field reload_s "$WORK/base.txt")")
     empty=$(min "$empty" "$(field first_load_s "$WORK/empty.txt")")
@@ -78,6 +81,7 @@ for spec in ${SPECS:-60:12 500:3}; do
 | ${n} x ${MP} MP | window: first load, new run, disk cache filled | $(ms "$filled") ms | first load, empty cache: $(ms "$empty") ms | $(ratio "$filled" "$empty") | <= 0.2 |
 | ${n} x ${MP} MP | window: first load, empty cache | $(ms "$empty") ms | today's first load: $(ms "$base") ms | $(ratio "$empty" "$base") | <= 1.1 |
 | ${n} x ${MP} MP | window: reload after a resize, today | $(ms "$base_reload") ms | | | |
+| ${n} x ${MP} MP | window: reload after a resize that comes at once, before the idle cores made the masters | $(ms "$at_once") ms | today: $(ms "$base_reload") ms | $(ratio "$at_once" "$base_reload") | |
 | ${n} x ${MP} MP | window: reload after a resize in the run with the disk filled | $(ms "$filled_reload") ms | | | |
 | ${n} x ${MP} MP | tulvex-cli thumbnails, empty cache (files written) | $(ms "$cli_empty") ms | today: $(ms "$cli_base") ms | $(ratio "$cli_empty" "$cli_base") | |
 | ${n} x ${MP} MP | tulvex-cli thumbnails, disk cache filled | $(ms "$cli_filled") ms | empty cache: $(ms "$cli_empty") ms | $(ratio "$cli_filled" "$cli_empty") | |

@@ -58,9 +58,10 @@ int RunWindow(const QString& folder) {
     const int firstCell = window->DrawGrid->DefaultColWidth();
 
     // The masters the load left for idle cores, made before the resize as they would be while
-    // the user looks at the grid.
+    // the user looks at the grid (unless the resize is to come at once).
     double background = 0;
-    if (const auto& cache = window->thumbnailCache()) {
+    const bool resizeAtOnce = qEnvironmentVariableIsSet("TULVEX_BENCH_RESIZE_AT_ONCE");
+    if (const auto& cache = window->thumbnailCache(); cache && !resizeAtOnce) {
         timer.restart();
         cache->Flush();
         background = Seconds(timer);
