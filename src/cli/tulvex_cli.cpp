@@ -302,6 +302,8 @@ int CmdThumbnails(const Options& o) {
         return kSomeFailed;
     }
     const thumbs::ThumbnailOptions options{o.cell, o.cell + 20, !o.low, true};
+    // Only here: a process that turns one photo is faster with its large buffers mapped apart.
+    platform::KeepImageBuffersMapped();
     QElapsedTimer timer;
     timer.start();
     int made = 0, unreadable = 0, unwritten = 0;
@@ -336,7 +338,6 @@ int CmdThumbnails(const Options& o) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    platform::KeepImageBuffersMapped();
     QCoreApplication application(argc, argv);
     QStringList args = application.arguments().mid(1);
     if (args.isEmpty()) return Usage();

@@ -3,8 +3,9 @@
 
 namespace platform {
 
-// Called once at start, before any thread: keeps the allocator from handing the pages of each
-// decoded image back to the system only to fault them in again for the next one.
+// For a process that makes many thumbnails, called before its decoding threads start: keeps
+// the allocator from handing the pages of each decoded image back to the system only to fault
+// them in again for the next one.
 void KeepImageBuffersMapped();
 
 } // namespace platform
