@@ -63,7 +63,8 @@ int RunWindow(const QString& folder) {
     const bool resizeAtOnce = qEnvironmentVariableIsSet("TULVEX_BENCH_RESIZE_AT_ONCE");
     if (const auto& cache = window->thumbnailCache(); cache && !resizeAtOnce) {
         timer.restart();
-        cache->Flush();
+        while (!cache->Idle()) // as the user would: without lending the idle cores a hand
+            QThread::msleep(1);
         background = Seconds(timer);
     }
 

@@ -372,23 +372,28 @@ void ThumbnailCache::StartWritersLocked() {
 
 void ThumbnailCache::DrainWrites() {
     RunOnlyOnIdleCores();
-    for (;;) {
-        WriteJob job;
-        {
-            const std::lock_guard lock(m_mutex);
-            if (m_pending.empty() || m_stopping) {
-                if (--m_draining == 0) m_drained.notify_all();
-                return;
-            }
-            job = std::move(m_pending.front());
-            m_pending.pop_front();
-            if (job.master) m_pendingBytes -= job.master->image.sizeInBytes();
-        }
-        if (job.master)
-            WriteFile(job);
-        else
-            MakeDeferredMaster(job.key);
+    while (RunNextJob(true)) {
     }
+}
+
+bool ThumbnailCache::RunNextJob(bool asWriter) {
+    WriteJob job;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_pending.empty() || m_stopping) {
+            // Under the same lock as the look at the queue: a job queued after it starts a writer.
+            if (asWriter && --m_draining == 0) m_drained.notify_all();
+            return false;
+        }
+        job = std::move(m_pending.front());
+        m_pending.pop_front();
+        if (job.master) m_pendingBytes -= job.master->image.sizeInBytes();
+    }
+    if (job.master)
+        WriteFile(job);
+    else
+        MakeDeferredMaster(job.key);
+    return true;
 }
 
 void ThumbnailCache::WriteFile(const WriteJob& job) {
@@ -451,11 +456,20 @@ void ThumbnailCache::PruneDisk() {
 }
 
 void ThumbnailCache::Flush() {
+    // Whoever waits works too, at its own priority: on a busy machine the idle-core threads
+    // might not get to run for a long time.
+    while (RunNextJob(false)) {
+    }
     {
         std::unique_lock lock(m_mutex);
         m_drained.wait(lock, [this] { return m_draining == 0; });
     }
     m_writer.waitForDone();
+}
+
+bool ThumbnailCache::Idle() const {
+    const std::lock_guard lock(m_mutex);
+    return m_pending.empty() && m_draining == 0;
 }
 
 std::string ThumbnailCache::FileOf(const CacheKey& key) const {

@@ -90,6 +90,8 @@ public:
 
     // Blocks until every deferred master is made and every waiting file is written.
     void Flush();
+    // No master waits to be made or written.
+    bool Idle() const;
 
     bool diskEnabled() const { return !m_folder.empty(); }
     const std::string& folder() const { return m_folder; }
@@ -131,6 +133,8 @@ private:
     void QueueWrite(const CacheKey& key, const MasterImage& master);
     void StartWritersLocked();
     void DrainWrites();
+    // False when there is none; a writer thread (`asWriter`) then retires.
+    bool RunNextJob(bool asWriter);
     void WriteFile(const WriteJob& job);
     void PruneDisk();
     std::string FileOf(const CacheKey& key) const;
