@@ -5,11 +5,13 @@
 #include "support/temp_dir.h"
 #include "thumbs/master_image.h"
 #include "thumbs/thumbnail_cache.h"
+#include "thumbs/thumbnail_pipeline.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QThreadPool>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -514,4 +516,30 @@ TEST_F(ThumbnailCacheTest, DiskHitsFillOnlyFreeMemoryAndDecodeAtAHalvingScale) {
         return;
     }
     ADD_FAILURE() << "no cache file for large.jpg";
+}
+
+TEST_F(ThumbnailCacheTest, LoadsOnManyThreadsAndTheIdleCoresShareOneCache) {
+    QStringList paths;
+    for (int i = 0; i < 16; ++i) {
+        paths << photos.qfile(QStringLiteral("p%1.jpg").arg(i, 2, 10, QChar('0')));
+        WriteFile(paths.back().toStdString(), MakeJpeg(1024 + 8 * i, 768));
+    }
+    QThreadPool pool;
+    pool.setMaxThreadCount(4);
+    auto cache = std::make_shared<ThumbnailCache>(cacheDir.qfile("thumbnails"),
+                                                  ThumbnailCache::Writes::Background, Settled());
+    // A load, and a second one at another cell while the masters of the first are being made.
+    for (const int cell : {150, 180}) {
+        ThumbnailPipeline pipeline(paths, {cell, cell + 20, true, true}, cache, &pool);
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            EXPECT_TRUE(Upright(pipeline.take(i).image)) << cell << " " << i;
+    }
+    cache->Flush();
+    EXPECT_EQ(cache->counts().deferred, 16) << "each photo's master made once";
+    EXPECT_EQ(CacheFiles().size(), 16);
+    const int hits = cache->counts().memoryHits;
+    ThumbnailPipeline pipeline(paths, {200, 220, true, true}, cache, &pool);
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        EXPECT_EQ(pipeline.take(i).image.width(), 190);
+    EXPECT_EQ(cache->counts().memoryHits, hits + 16);
 }
