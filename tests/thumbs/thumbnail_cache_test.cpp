@@ -181,11 +181,12 @@ TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit) {
     // still for long enough and its bytes are checked again, they do.
     EXPECT_TRUE(CacheFiles().empty());
     CacheLimits shortTick;
-    shortTick.racyNanoseconds = 50'000'000;
+    shortTick.racyNanoseconds = 250'000'000;
     auto settling = NewCache(shortTick);
+    SetModificationTime(path, mtime); // changed just now, however slow the machine
     settling->MakeThumbnail(qpath, kDefaultCell);
     EXPECT_TRUE(CacheFiles().empty());
-    ::usleep(60'000);
+    ::usleep(300'000);
     EXPECT_TRUE(Upright(settling->MakeThumbnail(qpath, kDefaultCell).image));
     EXPECT_EQ(settling->counts().memoryHits, 1);
     EXPECT_EQ(CacheFiles().size(), 1);
@@ -535,7 +536,9 @@ TEST_F(ThumbnailCacheTest, LoadsOnManyThreadsAndTheIdleCoresShareOneCache) {
             EXPECT_TRUE(Upright(pipeline.take(i).image)) << cell << " " << i;
     }
     cache->Flush();
-    EXPECT_EQ(cache->counts().deferred, 16) << "each photo's master made once";
+    // A load may queue a photo whose master is being made as it looks; it is made only once.
+    EXPECT_GE(cache->counts().deferred, 16);
+    EXPECT_EQ(cache->counts().written, 16) << "each photo's master made and written once";
     EXPECT_EQ(CacheFiles().size(), 16);
     const int hits = cache->counts().memoryHits;
     ThumbnailPipeline pipeline(paths, {200, 220, true, true}, cache, &pool);
