@@ -220,6 +220,10 @@ void ThumbnailCache::CountMiss() {
 
 void ThumbnailCache::Defer(const CacheKey& key) {
     const std::lock_guard lock(m_mutex);
+    // Made while this thread decoded the photo: a master is kept before its job is let go.
+    if (const auto found = m_byPath.find(key.path);
+        found != m_byPath.end() && found->second->key == key)
+        return;
     if (m_stopping || m_deferred.size() >= m_limits.deferredPhotos ||
         !m_deferred.insert(key.path).second)
         return; // already waiting, or left for a later load

@@ -100,7 +100,7 @@ public:
     std::int64_t diskBytes() const;
     struct Counts {
         // A miss is a thumbnail made from the photo; `deferred` counts photos queued for the
-        // idle cores (one queued while its master was being made is counted, not made, again).
+        // idle cores.
         int memoryHits = 0, diskHits = 0, misses = 0, written = 0, deferred = 0;
     };
     Counts counts() const;

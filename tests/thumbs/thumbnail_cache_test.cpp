@@ -536,8 +536,7 @@ TEST_F(ThumbnailCacheTest, LoadsOnManyThreadsAndTheIdleCoresShareOneCache) {
             EXPECT_TRUE(Upright(pipeline.take(i).image)) << cell << " " << i;
     }
     cache->Flush();
-    // A load may queue a photo whose master is being made as it looks; it is made only once.
-    EXPECT_GE(cache->counts().deferred, 16);
+    EXPECT_EQ(cache->counts().deferred, 16) << "each photo queued once";
     EXPECT_EQ(cache->counts().written, 16) << "each photo's master made and written once";
     EXPECT_EQ(CacheFiles().size(), 16);
     const int hits = cache->counts().memoryHits;
