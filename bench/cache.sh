@@ -9,6 +9,7 @@
 # Writes its section of bench/RESULTS.md (bench/run.sh keeps it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 ROOT=$PWD
 REPS=${REPS:-3}
 MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
@@ -31,9 +32,6 @@ fresh_settings() {
     > "$XDG_CONFIG_HOME/Varlo/Tulvex/settings.reg"
 }
 field() { awk -F= -v k="$1" '$1 == k { print $2 }' "$2"; }
-now() { date +%s.%N; }
-min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
-ratio() { echo "scale=3; $1 / $2" | bc -l | sed 's/^\./0./'; }
 ms() { printf '%.1f' "$(echo "1000 * $1" | bc -l)"; }
 cli_time() { local t0; t0=$(now); "$CLI" thumbnails --cell 150 "$1" >/dev/null; echo "$(now) - $t0" | bc -l; }
 

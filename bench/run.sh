@@ -6,6 +6,7 @@
 # Writes the table to bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 COUNT=${1:-60}
 MP=${2:-12}
 ROOT=$PWD
@@ -23,19 +24,6 @@ if [ ! -f "$CORPUS/manifest.tsv" ]; then
 fi
 photos=("$CORPUS"/*.jpg)
 
-now() { date +%s.%N; }
-# best of three runs of a shell snippet, in seconds
-best() {
-  local best= t0 t1 d
-  for _ in 1 2 3; do
-    [ -n "${PREPARE:-}" ] && eval "$PREPARE"
-    t0=$(now); eval "$1" >/dev/null 2>&1; t1=$(now)
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  echo "$best"
-}
-ratio() { echo "scale=3; $1 / $2" | bc -l; }
 per() { echo "scale=2; 1000 * $1 / ${#photos[@]}" | bc -l; }
 
 ONLY=${ONLY:-all}

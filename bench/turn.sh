@@ -10,6 +10,7 @@
 # Replaces the "Lossless turn" section of bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 COUNT=${1:-60}
 MP=${2:-12}
 BASE=${BASE:-5712f94}
@@ -80,19 +81,6 @@ PY
 done
 
 # ---- speed ------------------------------------------------------------------------------------
-now() { date +%s.%N; }
-# best of RUNS runs of a shell snippet, in seconds; PREPARE runs untimed before each
-best() {
-  local best= t0 t1 d
-  for _ in $(seq "${RUNS:-3}"); do
-    [ -n "${PREPARE:-}" ] && eval "$PREPARE"
-    t0=$(now); eval "$1" >/dev/null 2>&1; t1=$(now)
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  echo "$best"
-}
-ratio() { echo "scale=3; $1 / $2" | bc -l; }
 per() { echo "scale=2; 1000 * $1 / $2" | bc -l; }
 
 speed_pair() { # folder [extra jpegtran options] -> "t_cli t_jpegtran"

@@ -1,0 +1,15 @@
+# Timing helpers shared by the benchmark scripts (sourced, not run).
+now() { date +%s.%N; }
+# The smaller of two seconds values; the first may be empty (nothing measured yet).
+min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+# The best of RUNS (default 3) runs of a shell snippet, in seconds; PREPARE runs before each.
+best() {
+  local best= t0 t1
+  for _ in $(seq "${RUNS:-3}"); do
+    [ -n "${PREPARE:-}" ] && eval "$PREPARE"
+    t0=$(now); eval "$1" >/dev/null 2>&1; t1=$(now)
+    best=$(min "$best" "$(echo "$t1 - $t0" | bc -l)")
+  done
+  echo "$best"
+}
+ratio() { echo "scale=3; $1 / $2" | bc -l | sed 's/^\./0./'; }
