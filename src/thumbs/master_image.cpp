@@ -20,13 +20,14 @@ constexpr std::size_t kMaxMasterFileBytes = 16u << 20;
 // (45 to 50 dB on average on the benchmark corpora, against 44 to 49 at four times).
 constexpr int kMargin = 2;
 
-// Eight bytes a step, since every hit runs it over a whole file. Each step is a bijection of
-// the state, so any one changed word changes the result.
 // Halving scales have SIMD inverse transforms; the others (3/8, 6/8, ...) decode a small file
 // up to twice as slowly as the whole picture.
 bool IsFastScale(const tjscalingfactor& f) {
     return f.num == 1 && (f.denom == 1 || f.denom == 2 || f.denom == 4 || f.denom == 8);
 }
+
+// Eight bytes a step, since every hit runs it over a whole file. Each step is a bijection of
+// the state, so any one changed word changes the result.
 
 std::uint64_t Checksum(std::span<const std::uint8_t> bytes) {
     constexpr std::uint64_t kOdd = 0x9e3779b97f4a7c15ull;

@@ -213,6 +213,11 @@ ThumbnailCache::MasterFromPhoto(const CacheKey& key, const struct timespec& seen
     return master;
 }
 
+bool ThumbnailCache::HoldsMasterLocked(const CacheKey& key) const {
+    const auto found = m_byPath.find(key.path);
+    return found != m_byPath.end() && found->second->key == key;
+}
+
 void ThumbnailCache::CountMiss() {
     const std::lock_guard lock(m_mutex);
     ++m_counts.misses;
@@ -221,9 +226,7 @@ void ThumbnailCache::CountMiss() {
 void ThumbnailCache::Defer(const CacheKey& key) {
     const std::lock_guard lock(m_mutex);
     // Made while this thread decoded the photo: a master is kept before its job is let go.
-    if (const auto found = m_byPath.find(key.path);
-        found != m_byPath.end() && found->second->key == key)
-        return;
+    if (HoldsMasterLocked(key)) return;
     if (m_stopping || m_deferred.size() >= m_limits.deferredPhotos ||
         !m_deferred.insert(key.path).second)
         return; // already waiting, or left for a later load
@@ -239,8 +242,7 @@ void ThumbnailCache::MakeDeferredMaster(const CacheKey& key) {
     bool cached = false;
     {
         const std::lock_guard lock(m_mutex);
-        const auto found = m_byPath.find(key.path);
-        cached = found != m_byPath.end() && found->second->key == key;
+        cached = HoldsMasterLocked(key); // made or read back since by another load
     }
     if (now && *now == key && !cached) MasterFromPhoto(key, seen, false);
     const std::lock_guard lock(m_mutex);

@@ -123,6 +123,7 @@ private:
     // `queueWrite` false: this thread writes the file (it is a background one already).
     std::optional<MasterImage> MasterFromPhoto(const CacheKey& key, const struct timespec& seen,
                                                bool queueWrite);
+    bool HoldsMasterLocked(const CacheKey& key) const; // m_mutex held
     void CountMiss();
     void Defer(const CacheKey& key);
     void MakeDeferredMaster(const CacheKey& key);
