@@ -188,7 +188,8 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
 }
 
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls) {
+                                  const FlushCalls& calls, const ReadPhoto* original) {
+    (void)original;
     ReplaceResult result;
     const auto failed = [&result](int error) {
         result.result = Result::FromErrno(error);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -48,12 +49,26 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                      std::uint64_t maxBytes = 1ull << 30);
 
-// The calls that make written data durable. Tests pass failing ones to reach the paths a real
-// disk takes only rarely.
+// The calls that make written data durable, and the moments a replacement can be interrupted.
+// Tests pass failing ones, or hooks, to reach the paths a real disk takes only rarely.
 struct FlushCalls {
     std::function<int(int fd)> fsyncFile = [](int fd) { return ::fsync(fd); };
     std::function<int(int fd)> closeFile = [](int fd) { return ::close(fd); };
     std::function<int(int fd)> fsyncFolder = [](int fd) { return ::fsync(fd); };
+    // Reserves the blocks of `length` bytes of an open file, without changing its size, before
+    // it is rewritten in place; -1 with errno on failure.
+    std::function<int(int fd, off_t length)> reserve = [](int fd, off_t length) {
+        return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
+    };
+    // Runs after the new contents are complete and just before they take the original's place.
+    std::function<void()> beforeReplace = [] {};
+};
+
+// The photo as it was read for the turn: what the replacement must still find in its place, and
+// what a failed in-place rewrite can put back.
+struct ReadPhoto {
+    std::span<const std::uint8_t> bytes;
+    struct stat identity {}; // the file's status when it was read
 };
 
 struct ReplaceResult {
@@ -75,7 +90,8 @@ struct ReplaceResult {
 // On an error other than a failed in-place rewrite the original is untouched and no temporary
 // is left.
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls = {});
+                                  const FlushCalls& calls = {},
+                                  const ReadPhoto* original = nullptr);
 
 // Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX"; complete copies
 // kept for a hard-linked file ".NAME.tulvex-keep-XXXXXX".
