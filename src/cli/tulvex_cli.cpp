@@ -255,8 +255,16 @@ int CmdOrientation(const Options& o) {
             ++failed;
             continue;
         }
-        if (o.set)
-            jpeg::WriteOrientation(QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
+        if (o.set) {
+            const platform::Result written = jpeg::WriteOrientation(
+                QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
+            if (!written.ok()) {
+                std::fprintf(stderr, "%s: orientation not set: %s\n", Local(path).c_str(),
+                             written.text().c_str());
+                ++failed;
+                continue;
+            }
+        }
         std::printf("%s\t%u\n", Local(path).c_str(), thumbs::ReadImageHeader(path).orientation);
     }
     return failed ? kSomeFailed : kOk;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -59,6 +60,8 @@ public:
                      const exif::TiffView& view, std::uint16_t value)
         : m_file(file), m_tiffBase(tiffBase), m_tiff(tiff), m_view(view), m_value(value) {}
 
+    int stored() const { return m_stored; }
+
     // One directory, its Exif sub-directory and its chain; false means give up.
     bool patchDirectory(std::uint32_t offset, int depth) {
         if (!m_visits.enter(offset, depth)) return false;
@@ -84,6 +87,7 @@ private:
         Store16(bytes.data(), m_value, m_view.order());
         if (!m_file.writeAt(m_tiffBase + field, bytes.data(), bytes.size())) return false;
         std::memcpy(m_tiff.data() + field, bytes.data(), bytes.size());
+        ++m_stored;
         return true;
     }
 
@@ -92,34 +96,50 @@ private:
     std::span<std::uint8_t> m_tiff;
     const exif::TiffView& m_view;
     std::uint16_t m_value;
+    int m_stored = 0;
     exif::IfdVisits m_visits{std::numeric_limits<std::size_t>::max(), kMaxIfdDepth};
 };
 
-} // namespace
+// How many orientation entries were written, and whether the walk ran to its end.
+struct PatchOutcome {
+    int stored = 0;
+    bool complete = false;
+};
 
-bool PatchOrientation(RandomAccessFile& file, std::uint16_t value) {
-    if (value == 0) return false;
+PatchOutcome Patch(RandomAccessFile& file, std::uint16_t value) {
+    if (value == 0) return {};
     const std::vector<Segment> app1 = App1Segments(file);
     std::vector<std::uint8_t> payload;
     const auto exif = std::find_if(app1.begin(), app1.end(), [&](const Segment& segment) {
         payload = ReadPayload(file, segment);
         return IsExifPayload(payload);
     });
-    if (exif == app1.end()) return false;
+    if (exif == app1.end()) return {};
     PatchXmp(file, app1, value);
 
     const std::span<std::uint8_t> tiff = std::span(payload).subspan(kExifHeader.size());
     const std::optional<exif::TiffView> view = exif::TiffView::Open(tiff);
-    if (!view || view->magic() != 42) return false;
+    if (!view || view->magic() != 42) return {};
     OrientationPatch patch(file, exif->payloadStart + kExifHeader.size(), tiff, *view, value);
-    return patch.patchDirectory(view->firstDirectory(), 0);
+    const bool complete = patch.patchDirectory(view->firstDirectory(), 0);
+    return {patch.stored(), complete};
 }
 
-void WriteOrientation(const std::string& path, std::uint16_t value) {
-    if (value == 0) return;
-    LockedFile file(path);
-    if (!file.isOpen()) return;
-    PatchOrientation(file, value);
+} // namespace
+
+bool PatchOrientation(RandomAccessFile& file, std::uint16_t value) {
+    return Patch(file, value).complete;
+}
+
+platform::Result WriteOrientation(const std::string& path, std::uint16_t value,
+                                  const platform::LockWait& wait) {
+    if (value == 0) return platform::Result::FromErrno(EINVAL, "0 is not an orientation");
+    LockedFile file(path, wait);
+    if (!file.isOpen()) return file.status();
+    if (Patch(file, value).stored == 0)
+        return platform::Result::FromLibrary(
+            "it has no EXIF orientation entry that can be changed in place");
+    return {};
 }
 
 } // namespace jpeg

@@ -6,12 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/result.h"
+
 namespace jpeg {
 
 // Overwrites, in place, the value field of every orientation entry of the file's first APP1
-// segment with the EXIF header with `value`, and tiff:Orientation of its XMP packets. Silent: a
-// file it cannot handle is left as it is.
-void WriteOrientation(const std::string& path, std::uint16_t value);
+// segment with the EXIF header with `value`, and tiff:Orientation of its XMP packets, under the
+// lock every Tulvex process takes on a photo it changes. An error says why nothing was written:
+// the file could not be opened for writing, is read-only, stayed held by another process for
+// all of `wait`, or has no orientation entry the patch can change.
+platform::Result WriteOrientation(const std::string& path, std::uint16_t value,
+                                  const platform::LockWait& wait = {});
 
 // The same on an already opened file; returns whether the walk ran to its end.
 bool PatchOrientation(RandomAccessFile& file, std::uint16_t value);

@@ -2,11 +2,11 @@
 #include "jpeg/random_access.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <sys/file.h>
-#include <sys/stat.h>
+
+#include "platform/photo_lock.h"
 
 namespace jpeg {
 
@@ -22,16 +22,17 @@ bool MemoryFile::writeAt(std::uint64_t off, const void* src, std::size_t n) {
     return true;
 }
 
-LockedFile::LockedFile(const std::string& path) {
-    // O_NONBLOCK keeps a FIFO posing as a photo from blocking the open; only regular files
-    // are accepted below.
-    platform::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+LockedFile::LockedFile(const std::string& path, const platform::LockWait& wait) {
+    platform::LockedPhoto photo;
+    m_status = platform::LockPhoto(path, O_RDWR, wait, photo);
+    if (!m_status.ok()) return;
+    // Read-only is the user's word that the photo stays as it is, also to root.
+    if ((photo.identity.st_mode & 0222) == 0) {
+        m_status = platform::Result::FromErrno(EACCES, "the photo is read-only");
         return;
-    m_fd = std::move(fd);
-    m_size = std::uint64_t(st.st_size);
+    }
+    m_fd = std::move(photo.fd);
+    m_size = std::uint64_t(photo.identity.st_size);
 }
 
 bool LockedFile::readAt(std::uint64_t off, void* dst, std::size_t n) {

@@ -32,13 +32,16 @@ private:
     std::vector<std::uint8_t> m_bytes;
 };
 
-// A regular file opened for reading and writing and held under an exclusive advisory lock;
-// closed when it goes out of scope.
+// A regular file opened for reading and writing and held under the exclusive lock every Tulvex
+// process takes on a photo it changes (waited for as `wait` says); closed when it goes out of
+// scope.
 class LockedFile final : public RandomAccessFile {
 public:
-    explicit LockedFile(const std::string& path);
+    explicit LockedFile(const std::string& path, const platform::LockWait& wait = {});
 
     bool isOpen() const { return m_fd.valid(); }
+    // Why it is not open.
+    const platform::Result& status() const { return m_status; }
     std::uint64_t size() const override { return m_size; }
     bool readAt(std::uint64_t off, void* dst, std::size_t n) override;
     bool writeAt(std::uint64_t off, const void* src, std::size_t n) override;
@@ -46,6 +49,7 @@ public:
 private:
     platform::UniqueFd m_fd; // closing drops the lock
     std::uint64_t m_size = 0;
+    platform::Result m_status;
 };
 
 } // namespace jpeg

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include "platform/photo_lock.h"
+
 namespace platform {
 namespace {
 
@@ -131,6 +133,12 @@ ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::
     return result;
 }
 
+// Another program's change that the turned photo would wipe out wins: the turn is given up.
+Result CheckUnchanged(const std::string& target, const ReadPhoto* original) {
+    if (!original || UnchangedSince(target, *original)) return {};
+    return Result::FromErrno(ESTALE, kPhotoChangedText);
+}
+
 } // namespace
 
 bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset) {
@@ -189,7 +197,6 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
 
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
                                   const FlushCalls& calls, const ReadPhoto* original) {
-    (void)original;
     ReplaceResult result;
     const auto failed = [&result](int error) {
         result.result = Result::FromErrno(error);
@@ -214,6 +221,11 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
     if (calls.fsyncFile(temp.fd()) != 0) return failed(errno);
 
     if (st.st_nlink > 1) return RewriteLinkedFile(target, bytes, temp, calls);
+    calls.beforeReplace();
+    if (Result changed = CheckUnchanged(target, original); !changed.ok()) {
+        result.result = std::move(changed);
+        return result;
+    }
     if (::rename(temp.path().c_str(), target.c_str()) != 0) return failed(errno);
     temp.keep();
     // The new contents are in place: a flush that fails from here on does not undo the turn,

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -49,6 +50,14 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                      std::uint64_t maxBytes = 1ull << 30);
 
+// How long a photo that another process holds is waited for before the work on it is given up;
+// `onBusy` runs once when the wait begins (a seam for tests).
+struct LockWait {
+    std::chrono::milliseconds total{3000};
+    std::chrono::milliseconds step{15};
+    std::function<void()> onBusy = [] {};
+};
+
 // The calls that make written data durable, and the moments a replacement can be interrupted.
 // Tests pass failing ones, or hooks, to reach the paths a real disk takes only rarely.
 struct FlushCalls {
@@ -62,13 +71,15 @@ struct FlushCalls {
     };
     // Runs after the new contents are complete and just before they take the original's place.
     std::function<void()> beforeReplace = [] {};
+    LockWait lockWait;
 };
 
 // The photo as it was read for the turn: what the replacement must still find in its place, and
 // what a failed in-place rewrite can put back.
 struct ReadPhoto {
     std::span<const std::uint8_t> bytes;
-    struct stat identity {}; // the file's status when it was read
+    struct stat identity {};      // the file's status when it was read
+    struct timespec readClock {}; // CLOCK_REALTIME just before the read
 };
 
 struct ReplaceResult {

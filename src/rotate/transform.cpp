@@ -12,10 +12,13 @@
 #include "rotate/multi_picture.h"
 #include "thumbs/thumbnail_size.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/photo_lock.h"
 
 namespace rotate {
 namespace {
@@ -263,12 +266,17 @@ platform::Result TurnJpegFile(const std::string& path, int transform,
                               const platform::FlushCalls& calls) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, "bad transform value");
+    // Held until the turned photo is in place: another turn of it waits, then reads this one's.
+    platform::LockedPhoto photo;
+    if (auto locked = platform::LockPhoto(path, O_RDONLY, calls.lockWait, photo); !locked.ok())
+        return locked;
     std::vector<std::uint8_t> original;
-    if (auto read = platform::ReadFileBytes(path, original); !read.ok()) return read;
+    platform::ReadPhoto read;
+    if (auto got = platform::ReadLockedPhoto(photo, original, read); !got.ok()) return got;
     std::vector<std::uint8_t> turned;
     if (auto turn = TurnJpegBytes(original, transform, orientation, turned); !turn.ok())
         return turn;
-    platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls);
+    platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls, &read);
     if (!written.keptCopy.empty())
         return platform::Result::FromErrno(
             written.result.error(), written.result.text() + "; the turned photo is complete in " +

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/photo_lock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <sys/file.h>
+#include <thread>
+
+namespace platform {
+namespace {
+
+// A name replaced this often while it was waited for is being rewritten by someone else in a
+// loop.
+constexpr int kMaxReopens = 8;
+// Status-change times come from a coarse clock; older than this they cannot hide a write.
+constexpr time_t kCoarseClockMargin = 1;
+
+std::string ResolvedPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : path;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+Result Busy() {
+    return Result::FromErrno(EWOULDBLOCK, kPhotoBusyText);
+}
+
+// Polls rather than blocks, so that the wait has an end.
+bool WaitForLock(int fd, const LockWait& wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait.total;
+    bool told = false;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (!told) {
+            told = true;
+            wait.onBusy();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(wait.step);
+    }
+}
+
+bool ChangedJustBeforeRead(const ReadPhoto& read) {
+    const struct timespec& changed = read.identity.st_ctim;
+    return changed.tv_sec + kCoarseClockMargin >= read.readClock.tv_sec;
+}
+
+bool SameBytes(int fd, std::span<const std::uint8_t> expected) {
+    std::vector<std::uint8_t> chunk(std::size_t(1) << 16);
+    for (std::size_t at = 0; at < expected.size(); at += chunk.size()) {
+        const std::size_t n = std::min(chunk.size(), expected.size() - at);
+        if (!ReadFullyAt(fd, chunk.data(), n, at) ||
+            std::memcmp(chunk.data(), expected.data() + at, n) != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out) {
+    out.target = ResolvedPath(path);
+    for (int attempt = 0; attempt <= kMaxReopens; ++attempt) {
+        // O_NONBLOCK keeps a FIFO posing as a photo from blocking the open.
+        UniqueFd fd(::open(out.target.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        struct stat held {};
+        if (!fd.valid() || ::fstat(fd.get(), &held) != 0) return Result::FromErrno(errno);
+        if (!S_ISREG(held.st_mode)) return Result::FromErrno(EINVAL);
+        if (!WaitForLock(fd.get(), wait))
+            return errno == EWOULDBLOCK ? Busy() : Result::FromErrno(errno);
+        struct stat named {};
+        if (::stat(out.target.c_str(), &named) != 0) return Result::FromErrno(errno);
+        if (!SameFile(held, named)) continue; // replaced while waited for: lock the new one
+        if (::fstat(fd.get(), &out.identity) != 0) return Result::FromErrno(errno);
+        out.fd = std::move(fd);
+        return {};
+    }
+    return Busy();
+}
+
+Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes, ReadPhoto& read,
+                       std::uint64_t maxBytes) {
+    bytes.clear();
+    read = {};
+    ::clock_gettime(CLOCK_REALTIME, &read.readClock);
+    if (::fstat(photo.fd.get(), &read.identity) != 0) return Result::FromErrno(errno);
+    if (std::uint64_t(read.identity.st_size) > maxBytes) return Result::FromErrno(EFBIG);
+    bytes.resize(std::size_t(read.identity.st_size));
+    if (!ReadFullyAt(photo.fd.get(), bytes.data(), bytes.size(), 0)) {
+        const int error = errno;
+        bytes.clear();
+        return Result::FromErrno(error);
+    }
+    read.bytes = bytes;
+    return {};
+}
+
+bool UnchangedSince(const std::string& target, const ReadPhoto& read) {
+    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat now {};
+    if (!fd.valid() || ::fstat(fd.get(), &now) != 0) return false;
+    const struct stat& then = read.identity;
+    if (!SameFile(now, then) || now.st_size != then.st_size ||
+        std::uint64_t(now.st_size) != read.bytes.size() || !SameTime(now.st_mtim, then.st_mtim) ||
+        !SameTime(now.st_ctim, then.st_ctim))
+        return false;
+    return !ChangedJustBeforeRead(read) || SameBytes(fd.get(), read.bytes);
+}
+
+} // namespace platform

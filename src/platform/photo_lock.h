@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "platform/result.h"
+
+namespace platform {
+
+// Every Tulvex process that changes a photo holds an exclusive flock on it from the read to the
+// replacement, so that two processes never both turn what one of them read.
+struct LockedPhoto {
+    std::string target; // the path with symbolic links resolved
+    UniqueFd fd;        // holds the lock
+    struct stat identity {};
+};
+
+// Opens the file `path` names with `flags` (O_RDONLY or O_RDWR) and takes the lock, waiting as
+// `wait` says. A name that moved to another file meanwhile (another process's turn renamed its
+// result into place) is opened again. Not a regular file: EINVAL; held past the wait: EWOULDBLOCK
+// with a text that says another program is changing the photo.
+Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out);
+
+// Reads the whole locked photo (at most maxBytes) through its descriptor into `bytes`, and
+// records in `read` what UnchangedSince compares later; `read.bytes` views `bytes`.
+Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes, ReadPhoto& read,
+                       std::uint64_t maxBytes = 1ull << 30);
+
+// Whether the file at `target` is still the one that was read: same device, inode, size,
+// modification and status-change times, and, when its status changed less than a second before
+// the read (within the tick of a coarse clock a same-size write could leave every time as it
+// was), the same bytes. A program that ignores the lock and writes between this check and the
+// rename that follows it (a few microseconds) still goes unnoticed.
+bool UnchangedSince(const std::string& target, const ReadPhoto& read);
+
+inline constexpr const char* kPhotoBusyText = "another program is changing the photo";
+inline constexpr const char* kPhotoChangedText = "the photo changed while it was being turned";
+
+} // namespace platform
