@@ -8,9 +8,12 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace testing_support;
@@ -65,6 +68,37 @@ TEST(TulvexCli, ExitCodesAndReports) {
                   .find("2 thumbnails made"),
               std::string::npos);
     EXPECT_EQ(ReadFile(dir.file("th/a.jpg.png")).empty(), false);
+}
+
+// Nothing written is a failure that names the photo and why, never the old value and success.
+TEST(TulvexCli, OrientationSetThatWritesNothingFails) {
+    TempDir dir;
+    ExifSpec none, six;
+    none.orientation = 0;
+    six.orientation = 6;
+    WriteFile(dir.file("no-entry.jpg"), MakeJpegWithExif(32, 32, none));
+    WriteFile(dir.file("read-only.jpg"), MakeJpegWithExif(32, 32, six));
+    ASSERT_EQ(::chmod(dir.file("read-only.jpg").c_str(), 0444), 0);
+    WriteFile(dir.file("locked.jpg"), MakeJpegWithExif(32, 32, six));
+    const int holder = ::open(dir.file("locked.jpg").c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    struct Case {
+        const char* name;
+        const char* why;
+    };
+    for (const Case c :
+         {Case{"no-entry.jpg", "no EXIF orientation entry"}, Case{"read-only.jpg", "read-only"},
+          Case{"locked.jpg", "another program is changing the photo"}}) {
+        const Bytes before = ReadFile(dir.file(c.name));
+        int code = -1;
+        const std::string out = Cli("orientation --set 3 " + dir.file(c.name), &code);
+        EXPECT_EQ(code, 1) << out;
+        EXPECT_NE(out.find(dir.file(c.name) + ": orientation not set: "), std::string::npos) << out;
+        EXPECT_NE(out.find(c.why), std::string::npos) << out;
+        EXPECT_TRUE(ReadFile(dir.file(c.name)) == before) << c.name;
+    }
+    ::close(holder);
 }
 
 TEST(TulvexCli, HelpAndVersionOnStandardOutputUsageOnStandardError) {

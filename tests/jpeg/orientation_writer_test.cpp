@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -191,36 +193,78 @@ TEST(WriteOrientation, HostileDirectoriesEndTheWalkWithoutWritingElsewhere) {
         EXPECT_LT(d, tiff + 8 + 2 + 24 + 4);
 }
 
-TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFiles) {
+TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFilesAndSaysWhy) {
     TempDir dir;
     ExifSpec spec;
     spec.orientation = 6;
     const Bytes original = MakeJpegWithExif(16, 16, spec);
     const std::string path = dir.file("a.jpg");
+    platform::LockWait brief;
+    brief.total = std::chrono::milliseconds(30);
 
     WriteFile(path, original);
-    jpeg::WriteOrientation(path, 0);
+    EXPECT_FALSE(jpeg::WriteOrientation(path, 0).ok());
     EXPECT_EQ(ReadFile(path), original);
 
-    jpeg::WriteOrientation(path, 1);
+    EXPECT_TRUE(jpeg::WriteOrientation(path, 1).ok());
     EXPECT_NE(ReadFile(path), original);
 
     WriteFile(path, original);
-    ::chmod(path.c_str(), 0444);
-    if (::geteuid() != 0) { // root may write read-only files
-        jpeg::WriteOrientation(path, 1);
-        EXPECT_EQ(ReadFile(path), original);
-    }
+    ::chmod(path.c_str(), 0444); // refused by the permission bits, also to root
+    const platform::Result readOnly = jpeg::WriteOrientation(path, 1, brief);
+    EXPECT_EQ(readOnly.error(), EACCES) << readOnly.text();
+    EXPECT_EQ(ReadFile(path), original);
     ::chmod(path.c_str(), 0644);
 
     const int holder = ::open(path.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_SH), 0); // another program has it open and locked
-    jpeg::WriteOrientation(path, 1);
+    int waits = 0;
+    brief.onBusy = [&waits] { ++waits; };
+    const platform::Result locked = jpeg::WriteOrientation(path, 1, brief);
+    EXPECT_EQ(locked.text(), "another program is changing the photo");
+    EXPECT_EQ(waits, 1);
     EXPECT_EQ(ReadFile(path), original);
     ::close(holder);
 
-    jpeg::WriteOrientation(dir.file("missing.jpg"), 1); // silent
+    EXPECT_FALSE(jpeg::WriteOrientation(dir.file("missing.jpg"), 1).ok());
+
+    ExifSpec none;
+    none.orientation = 0; // EXIF without an orientation entry: nothing to patch
+    const Bytes bare = MakeJpegWithExif(16, 16, none);
+    WriteFile(path, bare);
+    const platform::Result noEntry = jpeg::WriteOrientation(path, 3);
+    EXPECT_FALSE(noEntry.ok());
+    EXPECT_NE(noEntry.text().find("no EXIF orientation entry"), std::string::npos);
+    EXPECT_EQ(ReadFile(path), bare);
+    WriteFile(path, MakeJpeg(16, 16)); // no EXIF at all
+    EXPECT_FALSE(jpeg::WriteOrientation(path, 3).ok());
+}
+
+// A turn renames a new file over the photo while the orientation write waits for its lock: the
+// write lands on the photo the name now holds, not on the file that was replaced.
+TEST(WriteOrientation, WaitsForATurnAndWritesTheFileThatTookThePhotosPlace) {
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 6;
+    const std::string path = dir.file("a.jpg");
+    WriteFile(path, MakeJpegWithExif(16, 16, spec));
+    int holder = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    platform::LockWait wait;
+    wait.total = std::chrono::seconds(20); // ends at once: the holder lets go when told of the wait
+    wait.step = std::chrono::milliseconds(1);
+    wait.onBusy = [&] {
+        spec.orientation = 8;
+        WriteFile(dir.file("new.jpg"), MakeJpegWithExif(16, 16, spec));
+        ASSERT_EQ(::rename(dir.file("new.jpg").c_str(), path.c_str()), 0);
+        ::close(holder); // the replaced file, unlocked
+        holder = -1;
+    };
+    EXPECT_TRUE(jpeg::WriteOrientation(path, 3, wait).ok());
+    EXPECT_EQ(holder, -1);
+    EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 3);
 }
 
 TEST(WriteOrientation, AgreesWithExiftool) {
@@ -231,7 +275,7 @@ TEST(WriteOrientation, AgreesWithExiftool) {
         spec.orientation = 8;
         const std::string path = dir.file(order == ByteOrder::Little ? "ii.jpg" : "mm.jpg");
         WriteFile(path, MakeJpegWithExif(32, 16, spec));
-        jpeg::WriteOrientation(path, 3);
+        EXPECT_TRUE(jpeg::WriteOrientation(path, 3).ok());
         EXPECT_EQ(RunCommand("exiftool -s3 -n -IFD0:Orientation " + path), "3\n");
     }
 }

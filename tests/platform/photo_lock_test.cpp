@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/photo_lock.h"
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+using namespace testing_support;
+
+namespace {
+
+struct ReadBack {
+    platform::LockedPhoto photo;
+    std::vector<std::uint8_t> bytes;
+    platform::ReadPhoto read;
+};
+
+void LockAndRead(const std::string& path, ReadBack& out) {
+    ASSERT_TRUE(platform::LockPhoto(path, O_RDONLY, {}, out.photo).ok());
+    ASSERT_TRUE(platform::ReadLockedPhoto(out.photo, out.bytes, out.read).ok());
+    ASSERT_EQ(out.bytes, ReadFile(path));
+}
+
+} // namespace
+
+TEST(UnchangedSince, SeesEveryChangeEvenOneThatKeepsEveryTime) {
+    TempDir dir;
+    const std::string path = dir.file("a.jpg");
+    const Bytes original(5000, 0x42);
+    WriteFile(path, original);
+    ReadBack before;
+    LockAndRead(path, before);
+    EXPECT_TRUE(platform::UnchangedSince(path, before.read));
+    EXPECT_FALSE(platform::UnchangedSince(dir.file("missing.jpg"), before.read));
+
+    // A write in the tick of the read: the coarse clock can leave size and times as they were.
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "!", 1, 4321), 1);
+    struct stat after {};
+    ASSERT_EQ(::fstat(fd, &after), 0);
+    ::close(fd);
+    before.read.identity.st_mtim = after.st_mtim;
+    before.read.identity.st_ctim = after.st_ctim;
+    EXPECT_FALSE(platform::UnchangedSince(path, before.read));
+
+    // Status changed long before the read: the times alone are trusted, the bytes not read.
+    before.photo.fd.reset();
+    ReadBack settled;
+    LockAndRead(path, settled);
+    settled.read.readClock.tv_sec = settled.read.identity.st_ctim.tv_sec + 60;
+    EXPECT_TRUE(platform::UnchangedSince(path, settled.read));
+    ASSERT_EQ(::truncate(path.c_str(), 4000), 0);
+    EXPECT_FALSE(platform::UnchangedSince(path, settled.read));
+}
+
+TEST(LockPhoto, RefusesWhatIsNoRegularFileAndReportsAHeldPhoto) {
+    TempDir dir;
+    platform::LockedPhoto photo;
+    EXPECT_EQ(platform::LockPhoto(dir.file("missing.jpg"), O_RDONLY, {}, photo).error(), ENOENT);
+    ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0644), 0);
+    EXPECT_EQ(platform::LockPhoto(dir.file("fifo.jpg"), O_RDONLY, {}, photo).error(), EINVAL);
+    EXPECT_EQ(platform::LockPhoto(dir.path(), O_RDONLY, {}, photo).error(), EINVAL);
+
+    const std::string path = dir.file("a.jpg");
+    WriteFile(path, Bytes(10, 1));
+    platform::LockedPhoto first;
+    ASSERT_TRUE(platform::LockPhoto(path, O_RDONLY, {}, first).ok());
+    platform::LockWait brief;
+    brief.total = std::chrono::milliseconds(20);
+    const platform::Result held = platform::LockPhoto(path, O_RDONLY, brief, photo);
+    EXPECT_EQ(held.error(), EWOULDBLOCK);
+    EXPECT_EQ(held.text(), "another program is changing the photo");
+    first.fd.reset();
+    EXPECT_TRUE(platform::LockPhoto(path, O_RDONLY, brief, photo).ok());
+}
