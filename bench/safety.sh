@@ -9,6 +9,7 @@
 # lock and the check shows.
 #   bench/safety.sh [TRIALS] [COUNT] [MEGAPIXELS]   (default 100 trials; 12 photos of 12 megapixels)
 #   ONLY=stress|speed bench/safety.sh ...
+#   TULVEX_CLI=path/to/tulvex-cli ONLY=stress bench/safety.sh ...
 # Prints the counts and ratios; writes nothing to bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,7 +28,8 @@ CORES=$(nproc)
 WITH_EXTRA=1 bash scripts/setup.sh
 BUILD_DIR=build-bench bash scripts/build.sh -DTULVEX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
   ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
-CLI=$ROOT/build-bench/bin/tulvex-cli
+# TULVEX_CLI: another build to stress (an earlier one, to see what the counts catch).
+CLI=${TULVEX_CLI:-$ROOT/build-bench/bin/tulvex-cli}
 
 if [ ! -f "$CORPUS/manifest.tsv" ]; then
   rm -rf "$CORPUS"

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/photo_lock.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -10,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+
+#include "platform/photo_lock.h"
 
 using namespace testing_support;
 

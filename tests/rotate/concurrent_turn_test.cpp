@@ -23,8 +23,8 @@ using namespace testing_support;
 namespace {
 
 QStringList Temporaries(const TempDir& dir) {
-    return QDir(dir.qpath()).entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"},
-                                       QDir::Files | QDir::Hidden);
+    return QDir(dir.qpath())
+        .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden);
 }
 
 Bytes TurnedRight(const Bytes& photo) {
