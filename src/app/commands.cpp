@@ -164,10 +164,18 @@ bool TFormTulvex::EnabledAfterUpdate(QAction* action) {
 }
 
 void TFormTulvex::UpdateActions() {
-    const bool enabled = HasSelectedImage();
-    for (QAction* action : {ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180,
-                            ActionDisplayExif, ActionDelete})
-        if (action->isEnabled() != enabled) action->setEnabled(enabled);
+    const bool selected = HasSelectedImage();
+    // During a long loop the grid's selection names whatever the loop has reached so far.
+    const bool changesAllowed = !InLongLoop();
+    const auto set = [](auto* control, bool enabled) {
+        if (control && control->isEnabled() != enabled) control->setEnabled(enabled);
+    };
+    for (QAction* action : {ActionOpen, ActionDisplayExif})
+        set(action, selected);
+    for (QAction* action : {ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDelete})
+        set(action, selected && changesAllowed);
+    set(tbAuto, changesAllowed);
+    set(pmiThumbsInRow, changesAllowed);
 }
 
 void TFormTulvex::CreateToolBar() {
@@ -265,6 +273,7 @@ void TFormTulvex::CreateMenus() {
 }
 
 void TFormTulvex::ActionDeleteExecute() {
+    if (InLongLoop()) return;
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     QStringList doomed;
     for (int r = sel.top; r <= sel.bottom; ++r)
@@ -320,6 +329,7 @@ void TFormTulvex::pmiAboutClick() {
 }
 
 void TFormTulvex::pmiThumbsInRowClick() {
+    if (InLongLoop()) return;
     TThumbForm form(this, FLang->LanguageFile());
     form.udQty->setPosition(DrawGrid->ColCount());
     if (form.exec() != QDialog::Accepted) return;

@@ -65,7 +65,10 @@ QString InstanceMarkers::SessionPath() {
 }
 
 QString InstanceMarkers::GlobalPath() {
-    return QStringLiteral("/tmp/Global-VarloTulvex");
+    // Tests and sandboxes point it at a folder of their own.
+    QString folder = qEnvironmentVariable("TULVEX_GLOBAL_MARKER_DIR");
+    if (folder.isEmpty()) folder = QStringLiteral("/tmp");
+    return folder + QStringLiteral("/Global-VarloTulvex");
 }
 
 bool InstanceMarkers::IsRunning() {

@@ -14,7 +14,7 @@ class InstanceMarkers {
 public:
     InstanceMarkers();
     static QString SessionPath(); // $XDG_RUNTIME_DIR/VarloTulvex
-    static QString GlobalPath();  // /tmp/Global-VarloTulvex
+    static QString GlobalPath();  // /tmp/Global-VarloTulvex, or in $TULVEX_GLOBAL_MARKER_DIR
     // True while some process holds either marker.
     static bool IsRunning();
 

@@ -12,12 +12,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -200,6 +203,7 @@ void TFormTulvex::closeEvent(QCloseEvent* event) {
     // and must not leave work running behind a hidden window.
     ++m_loadGeneration;
     m_resizeTimer.stop();
+    m_deferredLoad.reset();
     NoteOuterGeometry(); // while the frame is still there
     m_frameWatch.stop();
     QMainWindow::closeEvent(event);
@@ -210,6 +214,32 @@ void TFormTulvex::FormDestroy() {
     ClearThumbnails();
     WriteSettings();
     FFavorites.clear();
+}
+
+TFormTulvex::LongLoop::LongLoop(TFormTulvex& window, Kind kind) : m_window(window), m_kind(kind) {
+    if (m_kind == Kind::FolderLoad)
+        ++m_window.m_foldersLoading;
+    else
+        m_window.m_automaticPass = true;
+    m_window.UpdateActions();
+}
+
+TFormTulvex::LongLoop::~LongLoop() {
+    if (m_kind == Kind::FolderLoad)
+        --m_window.m_foldersLoading;
+    else
+        m_window.m_automaticPass = false;
+    m_window.UpdateActions();
+    // A loop left by an error still owes the reload asked for during it.
+    if (!m_window.InLongLoop() && m_window.m_deferredLoad)
+        QTimer::singleShot(0, &m_window,
+                           [w = &m_window] { app::RunGuarded([w] { w->RunDeferredLoad(); }); });
+}
+
+void TFormTulvex::RunDeferredLoad() {
+    if (InLongLoop() || !m_deferredLoad) return;
+    const QString folder = *std::exchange(m_deferredLoad, std::nullopt);
+    if (QFileInfo(folder).isDir()) LoadFolder(folder);
 }
 
 QString TFormTulvex::Msg(const QString& key) const {

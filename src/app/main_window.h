@@ -2,6 +2,7 @@
 #pragma once
 
 #include "rotate/orientation_table.h"
+#include "rotate/turn.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -138,6 +140,8 @@ public:
     void RotateImage(const QString& path, rotate::RotationCode code, bool manual);
     void ActionRotate(QAction* sender);
     void tbAutoClick();
+    // Tests pass failing calls to reach what a real disk does only rarely.
+    void SetTurnCalls(rotate::TurnCalls calls) { m_turnCalls = std::move(calls); }
 
     // EXIF (exif/exif_display.cpp)
     void ActionDisplayExifExecute();
@@ -164,6 +168,9 @@ public:
     TLanguage* language() const { return FLang; }
     int loadCount() const { return m_loadCount; }         // loads started
     int loadsFinished() const { return m_loadsFinished; } // loads that ran to their end
+    // True while a folder load or the automatic pass runs: nothing may then turn, delete or
+    // reload from inside the loop.
+    bool InLongLoop() const { return m_foldersLoading > 0 || m_automaticPass; }
     const std::shared_ptr<thumbs::ThumbnailCache>& thumbnailCache() const { return m_thumbCache; }
 
 protected:
@@ -174,6 +181,36 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Marks the window busy for the life of one long loop.
+    class LongLoop {
+    public:
+        enum class Kind { FolderLoad, AutomaticPass };
+        LongLoop(TFormTulvex& window, Kind kind);
+        ~LongLoop();
+        LongLoop(const LongLoop&) = delete;
+        LongLoop& operator=(const LongLoop&) = delete;
+
+    private:
+        TFormTulvex& m_window;
+        Kind m_kind;
+    };
+    // Shows the warnings of the turns of one command together once the command ends, so that
+    // a loop over many photos is not stopped at each one.
+    class HeldWarnings {
+    public:
+        explicit HeldWarnings(TFormTulvex& window);
+        ~HeldWarnings();
+        HeldWarnings(const HeldWarnings&) = delete;
+        HeldWarnings& operator=(const HeldWarnings&) = delete;
+
+    private:
+        TFormTulvex& m_window;
+        bool m_outermost;
+    };
+
+    void RunDeferredLoad();
+    void RunAutomaticPass();
+    void WarnAboutTurn(const QString& text);
     void CreateControls();
     void CreateActions();
     void CreateToolBar();
@@ -198,6 +235,12 @@ private:
     int m_loadGeneration = 0;
     int m_loadCount = 0;
     int m_loadsFinished = 0;
+    int m_foldersLoading = 0; // nested loads count each
+    bool m_automaticPass = false;
+    // A reload asked for during the automatic pass, run once the pass has ended.
+    std::optional<QString> m_deferredLoad;
+    std::optional<QStringList> m_heldWarnings; // while a command holds them
+    rotate::TurnCalls m_turnCalls;
     bool m_shown = false;
     QString m_startPath;  // from the command line
     QString m_startPhoto; // selected once the first load has run to its end

@@ -20,6 +20,10 @@
 #include <QLocale>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -58,8 +62,129 @@ int Help() {
     return kOk;
 }
 
+// The length of the UTF-8 sequence that starts at `at`, or 0 when it is not one.
+std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;  // no overlong form
+        if (lead == 0xED) high = 0x9F; // no surrogate
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F; // nothing past U+10FFFF
+    }
+    if (length == 0 || at + length > bytes.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    return length;
+}
+
+// Text as one printable line: control characters (C0, DEL, C1 and the Unicode line and paragraph
+// separators), a backslash and bytes that are not UTF-8 are written as C escapes, so that a name
+// holding a line break reads as one name.
+std::string Printable(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto hex = [&out](unsigned char c) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        out += escaped;
+    };
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    hex(c);
+                else
+                    out += char(c);
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t length = Utf8SequenceAt(bytes, i);
+        const std::string_view sequence(bytes.data() + i, length);
+        const bool control =
+            length == 2 && c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0;
+        const bool separator = sequence == "\xE2\x80\xA8" || sequence == "\xE2\x80\xA9";
+        if (length == 0) {
+            hex(c);
+            ++i;
+        } else if (control || separator) {
+            for (const char b : sequence)
+                hex(static_cast<unsigned char>(b));
+            i += length;
+        } else {
+            out += sequence;
+            i += length;
+        }
+    }
+    return out;
+}
+
+// A name as it is printed: in the file system's encoding, escaped to one line.
 std::string Local(const QString& s) {
-    return s.toLocal8Bit().toStdString();
+    return Printable(QFile::encodeName(s).toStdString());
+}
+
+// What stands at `path` when it is not a photo file that can be read; nullopt when it is one.
+// Nothing is opened that could block: a FIFO or a device is named from its status alone.
+std::optional<std::string> NotAPhotoFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            struct stat link {};
+            return ::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode)
+                       ? "no such file (a link to nothing)"
+                       : "no such file";
+        }
+        if (error == EACCES) return "cannot be read: permission denied";
+        return std::string("cannot be read: ") + std::strerror(error);
+    }
+    if (S_ISDIR(st.st_mode)) return "is a folder";
+    if (S_ISFIFO(st.st_mode)) return "is not a regular file (FIFO)";
+    if (S_ISSOCK(st.st_mode)) return "is not a regular file (socket)";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "is a device";
+    if (!S_ISREG(st.st_mode)) return "is not a regular file";
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES) return "cannot be read: permission denied";
+        return std::string("cannot be read: ") + std::strerror(error);
+    }
+    ::close(fd);
+    return std::nullopt;
+}
+
+// What stands at `path` when it is not a folder; nullopt when it is one.
+std::optional<std::string> NotAFolder(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return std::nullopt;
+    const std::optional<std::string> what = NotAPhotoFile(path);
+    return what ? what : std::optional<std::string>("is a file, not a folder");
 }
 
 struct Options {
@@ -112,7 +237,7 @@ struct TurnReport {
 
 TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o) {
     const auto name = Local(path);
-    if (!QFileInfo(path).isFile()) return {TurnResult::Failed, name + ": no such file", {}};
+    if (const auto what = NotAPhotoFile(path)) return {TurnResult::Failed, name + ": " + *what, {}};
     const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, o.keepTime);
     if (!plan) return {TurnResult::Failed, name + ": bad turn", {}};
     if (plan->mayCrop() && !o.crop)
@@ -124,15 +249,18 @@ TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options
     const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned:
-        return {TurnResult::Turned, {}, outcome.warning};
+        return {TurnResult::Turned, {}, Printable(outcome.warning)};
     case rotate::TurnOutcome::Status::TransformFailed:
         return {TurnResult::Failed,
-                name + ": unable to rotate the image: " + outcome.result.text(),
+                name + ": unable to rotate the image: " + Printable(outcome.result.text()),
                 {}};
-    case rotate::TurnOutcome::Status::TimesFailed:
-        return {TurnResult::Failed,
-                name + ": turned, but its times could not be restored: " + outcome.result.text(),
-                {}};
+    case rotate::TurnOutcome::Status::TimesFailed: {
+        // The photo is turned: only its times are not what they were.
+        std::string warning = name + ": turned, but its times could not be restored: " +
+                              Printable(outcome.result.text());
+        if (!outcome.warning.empty()) warning += "\nwarning: " + Printable(outcome.warning);
+        return {TurnResult::Turned, {}, warning};
+    }
     }
     return {};
 }
@@ -146,6 +274,9 @@ struct TurnJob {
 
 void RunJob(TurnJob& job, const Options& o) {
     if (!job.code) {
+        // Named like a photo but no photo file (a folder, a FIFO): not read, and passed over
+        // like any other photo that needs no turn.
+        if (NotAPhotoFile(job.path)) return;
         job.orientation = thumbs::ReadImageHeader(job.path).orientation;
         job.code = rotate::UprightCode(job.orientation);
     }
@@ -212,8 +343,8 @@ int CmdRotate(const Options& o) {
 int CmdAuto(const Options& o) {
     if (o.positional.size() != 1) return Usage("auto needs one folder");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
-    if (!QFileInfo(folder).isDir()) {
-        std::fprintf(stderr, "%s: not a folder\n", Local(folder).c_str());
+    if (const auto what = NotAFolder(folder)) {
+        std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), what->c_str());
         return kSomeFailed;
     }
     QStringList paths;
@@ -270,11 +401,35 @@ int CmdOrientation(const Options& o) {
     return failed ? kSomeFailed : kOk;
 }
 
+// Names what stands at each path that is not a photo file, then runs `orientation` on the rest.
+int CmdOrientationOfPhotoFiles(const Options& o) {
+    if (o.positional.isEmpty() || (o.set && (*o.set < 1 || *o.set > 8))) return CmdOrientation(o);
+    Options files = o;
+    files.positional.clear();
+    int notFiles = 0;
+    for (const QString& path : o.positional) {
+        if (const auto what = NotAPhotoFile(path)) {
+            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), what->c_str());
+            ++notFiles;
+        } else {
+            files.positional << path;
+        }
+    }
+    if (files.positional.isEmpty()) return kSomeFailed;
+    const int result = CmdOrientation(files);
+    return notFiles && result == kOk ? kSomeFailed : result;
+}
+
 int CmdExif(const Options& o) {
     if (o.positional.isEmpty()) return Usage("exif needs files");
     int failed = 0;
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const QString& path : o.positional) {
+        if (const auto what = NotAPhotoFile(path)) {
+            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), what->c_str());
+            ++failed;
+            continue;
+        }
         const auto header = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
         if (header.empty()) {
             std::fprintf(stderr, "%s: not a readable JPEG\n", Local(path).c_str());
@@ -289,25 +444,66 @@ int CmdExif(const Options& o) {
     return failed ? kSomeFailed : kOk;
 }
 
+// The photo's path below the folder it was scanned from, as the scan built it; nullopt when it
+// holds anything that could lead out of an output folder.
+std::optional<QStringList> PathBelow(const QString& folder, const QString& path) {
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    if (!path.startsWith(prefix)) return std::nullopt;
+    const QStringList parts = path.mid(prefix.size()).split(u'/');
+    for (const QString& part : parts)
+        if (part.isEmpty() || part == u'.' || part == QStringLiteral("..")) return std::nullopt;
+    return parts;
+}
+
 // Named after the photo's whole path below the folder, extension kept: IMG_0001.jpg of two
 // subfolders, or IMG.jpg beside IMG.JPG, never share a thumbnail file.
-QString ThumbnailFileName(const QString& out, const QString& relativePath) {
-    return out + u'/' + relativePath + QStringLiteral(".png");
+QString ThumbnailFileName(const QString& out, const QStringList& below) {
+    return out + u'/' + below.join(u'/') + QStringLiteral(".png");
+}
+
+// Writes the thumbnail at `below` inside the open output folder, creating its subfolders there;
+// no link met on the way (a subfolder or the file itself) is followed, so nothing lands outside.
+bool WriteThumbnailBelow(int outFolder, const QStringList& below, const QImage& image) {
+    platform::UniqueFd folder(::fcntl(outFolder, F_DUPFD_CLOEXEC, 0));
+    for (qsizetype i = 0; folder.valid() && i + 1 < below.size(); ++i) {
+        const QByteArray name = QFile::encodeName(below[i]);
+        if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST) return false;
+        folder = platform::UniqueFd(::openat(folder.get(), name.constData(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (!folder.valid()) return false;
+    const QByteArray file = QFile::encodeName(below.last() + QStringLiteral(".png"));
+    const platform::UniqueFd fd(::openat(
+        folder.get(), file.constData(),
+        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    QFile target;
+    if (!target.open(fd.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) return false;
+    const bool saved = image.save(&target, "PNG") && target.flush();
+    target.close();
+    return saved;
 }
 
 int CmdThumbnails(const Options& o) {
     if (o.positional.size() != 1 || o.cell < 20 || o.cell > 4000)
         return Usage("thumbnails needs one folder and a cell of 20 to 4000");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
-    if (!QFileInfo(folder).isDir()) {
-        std::fprintf(stderr, "%s: not a folder\n", Local(folder).c_str());
+    if (const auto what = NotAFolder(folder)) {
+        std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), what->c_str());
         return kSomeFailed;
     }
     QStringList paths;
     collection::ScanFolder(folder, o.recursive, paths);
-    if (!o.out.isEmpty() && !QDir().mkpath(o.out)) {
-        std::fprintf(stderr, "%s: cannot create\n", Local(o.out).c_str());
-        return kSomeFailed;
+    platform::UniqueFd outFolder;
+    if (!o.out.isEmpty()) {
+        if (QDir().mkpath(o.out))
+            outFolder = platform::UniqueFd(
+                ::open(QFile::encodeName(o.out).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!outFolder.valid()) {
+            std::fprintf(stderr, "%s: cannot create\n", Local(o.out).c_str());
+            return kSomeFailed;
+        }
     }
     const thumbs::ThumbnailOptions options{o.cell, o.cell + 20, !o.low, true};
     // Only here: a process that turns one photo is faster with its large buffers mapped apart.
@@ -319,7 +515,6 @@ int CmdThumbnails(const Options& o) {
     // decoded the photo: nobody waits for the first thumbnail.
     const auto cache = thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Inline);
     thumbs::ThumbnailPipeline pipeline(paths, options, cache);
-    const QDir base(folder);
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString& path = paths[i];
         const thumbs::Thumbnail thumb = pipeline.take(i);
@@ -332,8 +527,9 @@ int CmdThumbnails(const Options& o) {
         }
         ++made;
         if (o.out.isEmpty()) continue;
-        const QString target = ThumbnailFileName(o.out, base.relativeFilePath(path));
-        if (!QDir().mkpath(QFileInfo(target).path()) || !thumb.image.save(target, "PNG")) {
+        const std::optional<QStringList> below = PathBelow(folder, path);
+        if (!below || !WriteThumbnailBelow(outFolder.get(), *below, thumb.image)) {
+            const QString target = below ? ThumbnailFileName(o.out, *below) : path;
             std::fprintf(stderr, "%s: cannot write\n", Local(target).c_str());
             ++unwritten;
         }
@@ -359,7 +555,7 @@ int main(int argc, char* argv[]) {
     if (!options) return Usage("unknown or incomplete option");
     if (command == "rotate") return CmdRotate(*options);
     if (command == "auto") return CmdAuto(*options);
-    if (command == "orientation") return CmdOrientation(*options);
+    if (command == "orientation") return CmdOrientationOfPhotoFiles(*options);
     if (command == "exif") return CmdExif(*options);
     if (command == "thumbnails") return CmdThumbnails(*options);
     return Usage("unknown command");

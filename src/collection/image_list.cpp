@@ -46,6 +46,12 @@ void TFormTulvex::ResolveLeftover(const QString& leftover) {
 }
 
 void TFormTulvex::LoadFolder(const QString& folder) {
+    // The automatic pass works through the list a load would replace: the load waits for it.
+    if (m_automaticPass) {
+        m_deferredLoad = folder;
+        return;
+    }
+    const LongLoop busy(*this, LongLoop::Kind::FolderLoad);
     // A load started while this one runs (a resize, Enter, a favorite) supersedes it: this
     // loop stops as soon as it sees the newer generation, and leaves the lists to that load.
     const int generation = ++m_loadGeneration;

@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <utility>
+
 #include "platform/errors.h"
 #include "platform/file_io.h"
 
@@ -60,24 +62,43 @@ void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bo
     }
 
     m_keptTimes.erase(path);
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
-    switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned:
-        if (plan->timesKept) m_keptTimes[path] = plan->times;
-        if (!outcome.warning.empty())
-            app::Shell::current().message(this, kTitle, QString::fromLocal8Bit(outcome.warning),
-                                          app::Shell::Icon::Warning);
-        return;
-    case rotate::TurnOutcome::Status::TransformFailed:
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, m_turnCalls);
+    using Status = rotate::TurnOutcome::Status;
+    if (outcome.status == Status::TransformFailed)
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
                           collection::FileNameOf(path));
-    case rotate::TurnOutcome::Status::TimesFailed:
-        throw TulvexError(
-            QString::fromStdString(platform::SystemErrorText(outcome.result.error())));
-    }
+    // The photo is turned either way; what went wrong after that is only worth a warning.
+    if (outcome.status == Status::Turned && plan->timesKept) m_keptTimes[path] = plan->times;
+    if (!outcome.warning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.warning));
+    if (outcome.status == Status::TimesFailed)
+        WarnAboutTurn(FormatMessage(
+            Msg("%s was turned, but its file times could not be restored: %s"),
+            {collection::FileNameOf(path), QString::fromLocal8Bit(outcome.result.text())}));
+}
+
+void TFormTulvex::WarnAboutTurn(const QString& text) {
+    if (m_heldWarnings)
+        m_heldWarnings->append(text);
+    else
+        app::Shell::current().message(this, kTitle, text, app::Shell::Icon::Warning);
+}
+
+TFormTulvex::HeldWarnings::HeldWarnings(TFormTulvex& window)
+    : m_window(window), m_outermost(!window.m_heldWarnings) {
+    if (m_outermost) m_window.m_heldWarnings.emplace();
+}
+
+TFormTulvex::HeldWarnings::~HeldWarnings() {
+    if (!m_outermost) return;
+    const QStringList held = *std::exchange(m_window.m_heldWarnings, std::nullopt);
+    if (!held.isEmpty())
+        app::Shell::current().message(&m_window, kTitle, held.join(u'\n'),
+                                      app::Shell::Icon::Warning);
 }
 
 void TFormTulvex::ActionRotate(QAction* sender) {
+    if (InLongLoop()) return;
+    const HeldWarnings warnings(*this);
     const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     for (int r = sel.top; r <= sel.bottom; ++r) {
@@ -95,6 +116,7 @@ void TFormTulvex::ActionRotate(QAction* sender) {
 }
 
 void TFormTulvex::tbAutoClick() {
+    if (InLongLoop()) return;
     const QString caption = windowTitle();
     if (FAutoList.empty()) {
         app::Shell::current().message(
@@ -115,11 +137,20 @@ void TFormTulvex::tbAutoClick() {
                 FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
         return;
 
+    {
+        const LongLoop busy(*this, LongLoop::Kind::AutomaticPass);
+        const HeldWarnings warnings(*this);
+        RunAutomaticPass();
+    }
+    RunDeferredLoad();
+}
+
+void TFormTulvex::RunAutomaticPass() {
     TProgressWindow progress(this);
     const Finally repaint{[this] { RepaintGrid(); }};
     progress.SetInfoText(Msg("Transformation is in progress..."));
     progress.SetRange(0, int(FAutoList.size()));
-    // A folder load inside the pass replaces the list; the pass then ends.
+    // Closing the window ends the pass; a reload asked for meanwhile waits for its end.
     const int generation = m_loadGeneration;
 
     // The thumbnail of the photo just turned is made on a worker while the next one turns.

@@ -41,7 +41,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool ke
     return plan;
 }
 
-TurnOutcome ApplyTurn(const TurnPlan& plan) {
+TurnOutcome ApplyTurn(const TurnPlan& plan, const TurnCalls& calls) {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
     outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.warning);
@@ -50,7 +50,7 @@ TurnOutcome ApplyTurn(const TurnPlan& plan) {
         return outcome;
     }
     if (plan.timesKept) {
-        outcome.result = platform::SetFileTimes(native, plan.times);
+        outcome.result = calls.setFileTimes(native, plan.times);
         if (!outcome.result.ok()) outcome.status = TurnOutcome::Status::TimesFailed;
     }
     return outcome;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -39,7 +40,13 @@ struct TurnOutcome {
     std::string warning;     // turned, but a flush after the replacement failed (names the file)
 };
 
+// What a turn calls after the replacement; tests pass failing ones.
+struct TurnCalls {
+    std::function<platform::Result(const std::string& path, const platform::FileTimes& times)>
+        setFileTimes = platform::SetFileTimes;
+};
+
 // Turns the pixels, writes the new orientation and gives the file its times back.
-TurnOutcome ApplyTurn(const TurnPlan& plan);
+TurnOutcome ApplyTurn(const TurnPlan& plan, const TurnCalls& calls = {});
 
 } // namespace rotate

@@ -283,6 +283,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
     qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
+    qputenv("TULVEX_GLOBAL_MARKER_DIR", home.path().toUtf8());
     qputenv("HOME", home.path().toUtf8());
     qputenv("LC_NUMERIC", "C");
     const std::optional<std::string> display = StartServer(session.server, session.unavailable);

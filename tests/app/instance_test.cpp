@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 TEST(InstanceMarkers, SeenWhileHeldAndTwoCopiesRunSideBySide) {
@@ -71,4 +72,29 @@ TEST(InstanceMarkers, ExistingMarkerIsOpenedAsItIsAndNothingElseIsFollowed) {
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
     EXPECT_FALSE(app::OpenMarker(fifo).valid());
+}
+
+// The machine-wide marker follows its folder setting, so that a window open on the machine
+// (holding the real one) is not what a test sees, and a test never creates the real one.
+TEST(InstanceMarkers, MachineWideMarkerLivesInTheFolderItIsGiven) {
+    const QByteArray saved = qgetenv("TULVEX_GLOBAL_MARKER_DIR");
+    const QTemporaryDir elsewhere;
+    qputenv("TULVEX_GLOBAL_MARKER_DIR", elsewhere.path().toUtf8());
+    const QString marker = elsewhere.filePath("Global-VarloTulvex");
+    EXPECT_EQ(app::InstanceMarkers::GlobalPath(), marker);
+    EXPECT_FALSE(app::InstanceMarkers::IsRunning());
+    {
+        // Another copy, seen only through the marker in this folder.
+        const platform::UniqueFd other = app::OpenMarker(marker);
+        ASSERT_TRUE(other.valid());
+        ASSERT_EQ(::flock(other.get(), LOCK_SH | LOCK_NB), 0);
+        EXPECT_TRUE(app::InstanceMarkers::IsRunning());
+    }
+    EXPECT_FALSE(app::InstanceMarkers::IsRunning());
+    {
+        const app::InstanceMarkers markers;
+        EXPECT_TRUE(QFileInfo::exists(marker));
+        EXPECT_TRUE(app::InstanceMarkers::IsRunning());
+    }
+    qputenv("TULVEX_GLOBAL_MARKER_DIR", saved);
 }

@@ -53,7 +53,7 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 log=$work/tulvex.log
 mkdir -p -m 0700 "$work/runtime"
 env -u QT_QPA_PLATFORM DISPLAY=":$(cat "$work/display")" XDG_CONFIG_HOME="$work/config" \
-  XDG_RUNTIME_DIR="$work/runtime" QT_LOGGING_RULES='tulvex.*.debug=true' \
+  XDG_RUNTIME_DIR="$work/runtime" TULVEX_GLOBAL_MARKER_DIR="$work/runtime" QT_LOGGING_RULES='tulvex.*.debug=true' \
   "$root/usr/bin/tulvex" "$photos" 2>"$log" &
 pids+=($!)
 for _ in $(seq 300); do grep -qs 'tulvex.load:' "$log" && break; sleep 0.1; done

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Tests run with a window system that needs no display, and with settings, trash, cache and
-// runtime folders of their own so that they never touch the user's.
+// runtime folders of their own, and their own machine-wide marker, so that they never touch the
+// user's.
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
     qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
+    qputenv("TULVEX_GLOBAL_MARKER_DIR", home.path().toUtf8());
     qputenv("HOME", home.path().toUtf8());
     qputenv("LC_NUMERIC", "C");
     QApplication app(argc, argv);
