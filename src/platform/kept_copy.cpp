@@ -93,8 +93,7 @@ std::optional<Record> ParseRecord(std::span<const std::uint8_t> bytes) {
     Reader in(bytes);
     Record r;
     std::uint64_t version = 0, nameLength = 0, hashCount = 0;
-    if (!in.get(version, 4) || version != kVersion || !in.get(r.device, 8) ||
-        !in.get(r.inode, 8))
+    if (!in.get(version, 4) || version != kVersion || !in.get(r.device, 8) || !in.get(r.inode, 8))
         return std::nullopt;
     const auto id = in.take(r.turnId.size());
     if (!id) return std::nullopt;
@@ -179,8 +178,8 @@ TargetState Compare(const Record& r, std::span<const std::uint8_t> newBytes,
     if (newBytes.size() != newSize) return TargetState::Other;
     // A rewrite writes from the start and sets the size last: a photo that shrinks has either
     // size, one that grows any size between the two.
-    const bool sizeFits = newSize < oldSize ? size == oldSize || size == newSize
-                                            : size >= oldSize && size <= newSize;
+    const bool sizeFits =
+        newSize < oldSize ? size == oldSize || size == newSize : size >= oldSize && size <= newSize;
     if (!sizeFits) return TargetState::Other;
     bool allNew = size == newSize;
     std::size_t oldIndex = 0;
@@ -191,8 +190,8 @@ TargetState Compare(const Record& r, std::span<const std::uint8_t> newBytes,
             end <= newSize && std::memcmp(piece.data(), newBytes.data() + at, piece.size()) == 0;
         bool isOld = false;
         if (end <= oldSize) {
-            isOld = oldIndex < r.oldHashes.size() &&
-                    Hash(piece, kPieceSeed) == r.oldHashes[oldIndex];
+            isOld =
+                oldIndex < r.oldHashes.size() && Hash(piece, kPieceSeed) == r.oldHashes[oldIndex];
             ++oldIndex;
         }
         if (!isNew && !isOld) return TargetState::Other;

@@ -78,8 +78,7 @@ std::vector<TornState> StatesOf(const Bytes& old, const Bytes& next) {
         states.push_back(
             {"grown past its end first", Join(old, Slice(next, o, n)), Status::Finished});
     } else {
-        states.push_back(
-            {"written, not yet cut", Join(next, Slice(old, n, o)), Status::Finished});
+        states.push_back({"written, not yet cut", Join(next, Slice(old, n, o)), Status::Finished});
         states.push_back({"cut, not yet written", Slice(old, 0, n), Status::Finished});
     }
     return states;
@@ -117,7 +116,8 @@ TEST(KeptCopy, OnlyATornRewriteOfItsOwnTurnIsFinished) {
 TEST(KeptCopy, NothingElseNamedLikeOursIsWrittenOverAPhotoOrDeleted) {
     TempDir dir;
     // A file unpacked from an archive.
-    const std::string notes = dir.file("notes.txt"), junk = dir.file(".notes.txt.tulvex-keep-ABCDEF");
+    const std::string notes = dir.file("notes.txt"),
+                      junk = dir.file(".notes.txt.tulvex-keep-ABCDEF");
     WriteFile(notes, {'m', 'i', 'n', 'e'});
     WriteFile(junk, {'j', 'u', 'n', 'k'});
     for (int load = 0; load < 2; ++load) {
@@ -129,7 +129,8 @@ TEST(KeptCopy, NothingElseNamedLikeOursIsWrittenOverAPhotoOrDeleted) {
     EXPECT_EQ(ReadFile(junk), (Bytes{'j', 'u', 'n', 'k'}));
 
     // The photo was replaced by another one after the interrupted turn.
-    const Bytes old = RandomBytes(9000, 4), next = RandomBytes(9100, 5), other = RandomBytes(9000, 6);
+    const Bytes old = RandomBytes(9000, 4), next = RandomBytes(9100, 5),
+                other = RandomBytes(9000, 6);
     const std::string photo = MakeLinkedPhoto(dir, "photo.jpg", old);
     const std::string kept = InterruptedLinkedTurn(photo, next);
     ASSERT_FALSE(kept.empty());

@@ -173,6 +173,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
         const char* what;
         std::function<int(int, off_t)> reserve; // none: the file system's own
         bool passOriginal;
+        bool flushFailsAfterTheCopy = false; // so a photo once overwritten could not be put back
     };
     const std::vector<Case> cases = {
         {"reserved by the file system", nullptr, true},
@@ -182,7 +183,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
              errno = EOPNOTSUPP;
              return -1;
          },
-         true},
+         true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -201,6 +202,13 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
 
         platform::FlushCalls calls;
         if (c.reserve) calls.reserve = c.reserve;
+        int flushes = 0;
+        if (c.flushFailsAfterTheCopy)
+            calls.fsyncFile = [&flushes](int fd) {
+                if (++flushes == 1) return ::fsync(fd);
+                errno = EIO;
+                return -1;
+            };
         const platform::ReadPhoto original{old, identity};
         const platform::ReplaceResult result =
             platform::ReplaceFileContents(photo, next, calls, c.passOriginal ? &original : nullptr);
@@ -209,6 +217,12 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
             << result.result.text();
         EXPECT_TRUE(result.keptCopy.empty()) << "nothing is left to finish";
         EXPECT_EQ(ReadFile(link), old) << "byte for byte as it was";
+        struct stat after {};
+        ASSERT_EQ(::stat(photo.c_str(), &after), 0);
+        if (!c.reserve)
+            EXPECT_TRUE(after.st_mtim.tv_sec == identity.st_mtim.tv_sec &&
+                        after.st_mtim.tv_nsec == identity.st_mtim.tv_nsec)
+                << "not a byte written";
         QStringList photos, leftovers;
         collection::ScanFolder(mountPoint, false, photos, &leftovers);
         EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(' ').toStdString();
@@ -221,7 +235,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
     const Bytes original = MakeJpeg(64, 48);
     for (const mode_t mode : {0444, 0555, 0400}) {
         for (const bool linked : {false, true}) {
-            SCOPED_TRACE(std::to_string(mode) + (linked ? " linked" : ""));
+            SCOPED_TRACE(QString::number(mode, 8).toStdString() + (linked ? " linked" : ""));
             const std::string photo = dir.file("photo.jpg"), link = dir.file("link.jpg");
             ::unlink(link.c_str());
             WriteFile(photo, original);

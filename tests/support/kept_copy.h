@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "support/jpeg_factory.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
 #include "platform/file_io.h"
-#include "support/jpeg_factory.h"
 
 namespace testing_support {
 
