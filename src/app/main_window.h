@@ -16,6 +16,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -247,6 +249,8 @@ private:
     bool m_handlersAttached = true;
     QTimer m_resizeTimer;                               // coalesces a border drag into one reload
     std::map<QString, platform::FileTimes> m_keptTimes; // of turned photos whose thumbnail is due
+    // Leftovers already reported (path, device, inode): told once per run, not at every reload.
+    std::set<std::tuple<std::string, dev_t, ino_t>> m_reportedLeftovers;
     QRect m_wantedOuter; // the stored outer geometry, until the frame is known
     QRect m_outer;       // the last outer geometry seen while shown
     QTimer m_frameWatch; // waits for a window manager's frame after the first showing

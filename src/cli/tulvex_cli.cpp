@@ -28,11 +28,13 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 #include "platform/allocator.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -317,6 +319,41 @@ void PrintReport(const TurnReport& report) {
                  report.message.c_str());
 }
 
+// Turns a killed or failed run left unfinished in these folders are finished before new turns
+// read their photos, by the same checked rule as a folder load in the window; a file named like
+// our copies that belongs to no photo is told and left.
+void FinishInterruptedTurns(const std::vector<std::string>& leftovers) {
+    using Status = platform::LeftoverOutcome::Status;
+    for (const std::string& leftover : leftovers) {
+        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftover);
+        if (outcome.status == Status::Finished)
+            std::printf("%s: the interrupted turn was finished from its complete copy\n",
+                        outcome.target.c_str());
+        else if (outcome.status == Status::Failed)
+            std::fprintf(stderr,
+                         "warning: %s: the interrupted turn could not be finished (%s); its "
+                         "complete turned copy stays in %s\n",
+                         outcome.target.c_str(), outcome.result.text().c_str(), leftover.c_str());
+        else if (outcome.status == Status::Foreign)
+            std::fprintf(stderr,
+                         "warning: %s: named like a copy kept during a turn, but belongs to no "
+                         "photo here (%s); left as it is\n",
+                         leftover.c_str(), outcome.result.text().c_str());
+    }
+}
+
+std::vector<std::string> LeftoversBeside(const QStringList& photos) {
+    std::set<std::string> folders;
+    for (const QString& photo : photos)
+        if (const QString real = QFileInfo(photo).canonicalFilePath(); !real.isEmpty())
+            folders.insert(QFile::encodeName(QFileInfo(real).path()).toStdString());
+    std::vector<std::string> leftovers;
+    for (const std::string& folder : folders)
+        for (std::string& leftover : platform::LeftoversIn(folder))
+            leftovers.push_back(std::move(leftover));
+    return leftovers;
+}
+
 int CmdRotate(const Options& o) {
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
     const QString dir = o.positional[0];
@@ -326,6 +363,7 @@ int CmdRotate(const Options& o) {
                                              : dir == "180"   ? std::optional(RotationCode::Half)
                                                               : std::nullopt;
     if (!code) return Usage("the direction is left, right or 180");
+    FinishInterruptedTurns(LeftoversBeside(o.positional.mid(1)));
     std::vector<TurnJob> jobs;
     for (qsizetype i = 1; i < o.positional.size(); ++i)
         jobs.push_back({o.positional[i], code, 0, {}});
@@ -347,8 +385,12 @@ int CmdAuto(const Options& o) {
         std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), what->c_str());
         return kSomeFailed;
     }
-    QStringList paths;
-    collection::ScanFolder(folder, o.recursive, paths);
+    QStringList paths, stale;
+    collection::ScanFolder(folder, o.recursive, paths, &stale);
+    std::vector<std::string> leftovers;
+    for (const QString& leftover : stale)
+        leftovers.push_back(QFile::encodeName(leftover).toStdString());
+    FinishInterruptedTurns(leftovers);
     std::sort(paths.begin(), paths.end(), collection::PathLess);
     std::vector<TurnJob> jobs;
     for (const QString& path : paths)

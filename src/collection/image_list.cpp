@@ -23,7 +23,8 @@
 #include "platform/file_io.h"
 
 // A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
-// rewrite did not finish is written over the photo, and the user is told either way.
+// rewrite did not finish is written over that photo when its record says it may. A copy that
+// cannot be put in place is told once per run, however often the folder is loaded.
 void TFormTulvex::ResolveLeftover(const QString& leftover) {
     using Status = platform::LeftoverOutcome::Status;
     const platform::LeftoverOutcome outcome =
@@ -32,17 +33,23 @@ void TFormTulvex::ResolveLeftover(const QString& leftover) {
     if (outcome.status == Status::Finished) {
         app::Shell::current().message(
             this, QString(),
-            QStringLiteral("The interrupted turn of %1 was finished from its complete copy.")
-                .arg(target),
+            FormatMessage(Msg("The interrupted turn of %s was finished from its complete copy."),
+                          {target}),
             app::Shell::Icon::Information);
-    } else if (outcome.status == Status::Failed) {
-        app::Shell::current().message(
-            this, QString(),
-            QStringLiteral("The interrupted turn of %1 could not be finished (%2); its complete "
-                           "turned copy stays in %3.")
-                .arg(target, QString::fromLocal8Bit(outcome.result.text()), leftover),
-            app::Shell::Icon::Warning);
+        return;
     }
+    if (outcome.status != Status::Failed && outcome.status != Status::Foreign) return;
+    if (!m_reportedLeftovers.insert({outcome.leftover, outcome.device, outcome.inode}).second)
+        return;
+    const QString text =
+        outcome.status == Status::Failed
+            ? FormatMessage(Msg("The interrupted turn of %s could not be finished (%s); its "
+                                "complete turned copy stays in %s."),
+                            {target, QString::fromLocal8Bit(outcome.result.text()), leftover})
+            : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
+                                "photo here; it was left as it is."),
+                            {leftover});
+    app::Shell::current().message(this, QString(), text, app::Shell::Icon::Warning);
 }
 
 void TFormTulvex::LoadFolder(const QString& folder) {

@@ -1,19 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include "platform/photo_lock.h"
+#include "platform/kept_copy.h"
 
 namespace platform {
 namespace {
@@ -61,14 +68,35 @@ int FlushFolder(const std::string& folder, const FlushCalls& calls) {
     return errno == EINVAL || errno == ENOTSUP ? 0 : errno;
 }
 
-// Names fit in NAME_MAX with the marker; longer ones are cut, which only a kept copy minds (its
-// leftover then names no file and is kept).
-constexpr std::size_t kMaxBaseInName = 200;
+// The longest base name a temporary or kept-copy name holds: "." + base + marker + 6 letters
+// fit in NAME_MAX. Cut names may be shared by two photos; the kept copy's record, not its name,
+// says which photo it belongs to.
+constexpr std::size_t kMaxBaseInName = NAME_MAX - 1 - sizeof(".tulvex-keep-") + 1 - 6;
+static_assert(sizeof(".tulvex-keep-") - 1 == 13 && sizeof(".tulvex-tmp-") - 1 == 12);
+
+// A cut inside a multi-byte UTF-8 character would leave a name no file manager shows properly.
+std::string CutAtCharacter(const std::string& name, std::size_t limit) {
+    if (name.size() <= limit) return name;
+    std::size_t cut = limit;
+    while (cut > 0 && (std::uint8_t(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    return name.substr(0, cut);
+}
+
+// Gives `from` the name `to` unless a file already has it.
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: a new link refuses an existing name just the same.
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    ::unlink(from.c_str());
+    return 0;
+}
 
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& target) {
-        m_path = FolderOf(target) + "/." + BaseNameOf(target).substr(0, kMaxBaseInName) +
+        m_path = FolderOf(target) + "/." + CutAtCharacter(BaseNameOf(target), kMaxBaseInName) +
                  kTemporaryMarker + "XXXXXX";
         m_fd = UniqueFd(::mkostemp(m_path.data(), O_CLOEXEC));
         // Locked while in use: a later start removes only temporaries nobody holds.
@@ -83,53 +111,142 @@ public:
     bool valid() const { return m_fd.valid(); }
     int close(const FlushCalls& calls) { return calls.closeFile(m_fd.release()) == 0 ? 0 : errno; }
     void keep() { m_path.clear(); } // renamed into place, or left for the user
-    // Renames the complete, flushed file to its kept-copy name; still removed on destruction.
+    // Renames the complete, flushed file to a kept-copy name; still removed on destruction. An
+    // existing file of that name (a leftover, a stranger's) is never replaced.
     int markComplete() {
         const auto at = m_path.rfind(kTemporaryMarker);
-        const std::string kept = m_path.substr(0, at) + kKeptCopyMarker +
-                                 m_path.substr(at + std::strlen(kTemporaryMarker));
-        if (::rename(m_path.c_str(), kept.c_str()) != 0) return errno;
-        m_path = kept;
-        return 0;
+        const std::string stem = m_path.substr(0, at) + kKeptCopyMarker;
+        std::string suffix = m_path.substr(at + std::strlen(kTemporaryMarker));
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string kept = stem + suffix;
+            const int error = RenameWithoutReplacing(m_path, kept);
+            if (error == 0) {
+                m_path = kept;
+                return 0;
+            }
+            if (error != EEXIST) return error;
+            suffix = RandomSuffix();
+        }
+        return EEXIST;
     }
 
 private:
+    static std::string RandomSuffix() {
+        static constexpr char kLetters[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        std::uint8_t random[6] = {};
+        if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
+            struct timespec now {};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            std::memcpy(random, &now.tv_nsec, std::min(sizeof random, sizeof now.tv_nsec));
+        }
+        std::string out;
+        for (const std::uint8_t r : random)
+            out += kLetters[r % (sizeof kLetters - 1)];
+        return out;
+    }
+
     std::string m_path;
     UniqueFd m_fd;
 };
-
-int OverwriteInPlace(const std::string& target, std::span<const std::uint8_t> bytes,
-                     const FlushCalls& calls) {
-    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!fd.valid()) return errno;
-    if (!WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0)) return errno;
-    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) return errno;
-    if (calls.fsyncFile(fd.get()) != 0) return errno;
-    return calls.closeFile(fd.release()) == 0 ? 0 : errno;
-}
 
 std::string FlushWarning(const std::string& target, int error) {
     return target + ": turned, but it could not be flushed to disk: " + std::strerror(error);
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Makes sure a rewrite to `newSize` cannot run out of space half way. Where the file system
+// cannot reserve, a photo that does not grow needs no block it does not have; one that grows
+// gets its growth written first, past its end, where a failure is cut off again without a byte
+// of the photo touched.
+int ReserveForRewrite(int fd, std::span<const std::uint8_t> bytes, std::uint64_t oldSize,
+                      const FlushCalls& calls) {
+    if (calls.reserve(fd, off_t(bytes.size())) == 0) return 0;
+    const int error = errno;
+    if (error != EOPNOTSUPP) return error;
+    if (bytes.size() <= oldSize) return 0;
+    if (WriteFullyAt(fd, bytes.data() + oldSize, bytes.size() - oldSize, oldSize) &&
+        calls.fsyncFile(fd) == 0)
+        return 0;
+    const int failed = errno;
+    if (::ftruncate(fd, off_t(oldSize)) != 0) return errno;
+    return failed;
+}
+
+int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
+    if (!WriteFullyAt(fd, bytes.data(), bytes.size(), 0)) return errno;
+    if (::ftruncate(fd, off_t(bytes.size())) != 0) return errno;
+    return calls.fsyncFile(fd) == 0 ? 0 : errno;
+}
+
+Result NoSpace(int error) {
+    if (error == ENOSPC || error == EDQUOT)
+        return Result::FromErrno(error, std::string("not enough space to rewrite the photo in "
+                                                    "place: ") +
+                                            std::strerror(error));
+    return Result::FromErrno(error);
+}
+
+// The photo as it is on disk, when the caller did not pass what it read.
+struct OldContents {
+    std::vector<std::uint8_t> owned;
+    std::span<const std::uint8_t> bytes;
+};
+
+Result LoadOldContents(const std::string& target, const ReadPhoto* original, OldContents& old) {
+    if (original) {
+        old.bytes = original->bytes;
+        return {};
+    }
+    Result read = ReadFileBytes(target, old.owned, kept::kMaxPhotoBytes);
+    old.bytes = old.owned;
+    return read;
+}
+
 // Renaming would cut the other links off, so the file is rewritten in place, and only while a
-// complete, flushed copy stands beside it under a name a later load recognises.
-ReplaceResult RewriteLinkedFile(const std::string& target, std::span<const std::uint8_t> bytes,
-                                TemporaryFile& temp, const FlushCalls& calls) {
+// complete, flushed copy stands beside it. The copy ends with a record of the photo and of this
+// turn, so that a later load puts it back only over this photo torn by this turn.
+ReplaceResult RewriteLinkedFile(const std::string& target, const struct stat& st,
+                                std::span<const std::uint8_t> bytes, TemporaryFile& temp,
+                                const FlushCalls& calls, const ReadPhoto* original) {
     ReplaceResult result;
-    if (const int error = temp.markComplete()) {
-        result.result = Result::FromErrno(error);
+    const auto failed = [&result](Result why) {
+        result.result = std::move(why);
         return result;
-    }
-    if (const int error = FlushFolder(FolderOf(target), calls)) {
-        result.result = Result::FromErrno(error);
-        return result;
-    }
-    if (const int error = OverwriteInPlace(target, bytes, calls)) {
-        result.result = Result::FromErrno(error);
+    };
+    OldContents old;
+    if (Result read = LoadOldContents(target, original, old); !read.ok()) return failed(read);
+    if (old.bytes.size() > kept::kMaxPhotoBytes || bytes.size() > kept::kMaxPhotoBytes)
+        return failed(Result::FromErrno(EFBIG));
+    const std::vector<std::uint8_t> record =
+        kept::Encode(kept::MakeRecord(st.st_dev, st.st_ino, BaseNameOf(target), old.bytes, bytes));
+    if (!WriteFullyAt(temp.fd(), record.data(), record.size(), bytes.size()) ||
+        calls.fsyncFile(temp.fd()) != 0)
+        return failed(Result::FromErrno(errno));
+    if (const int error = temp.markComplete()) return failed(Result::FromErrno(error));
+    if (const int error = FlushFolder(FolderOf(target), calls))
+        return failed(Result::FromErrno(error));
+
+    calls.beforeReplace();
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat now {};
+    if (!fd.valid() || ::fstat(fd.get(), &now) != 0) return failed(Result::FromErrno(errno));
+    if (!SameFile(now, st) || (original && !UnchangedSince(target, *original)))
+        return failed(Result::FromErrno(ESTALE, kPhotoChangedText));
+    if (const int error = ReserveForRewrite(fd.get(), bytes, old.bytes.size(), calls))
+        return failed(NoSpace(error));
+    if (const int error = WriteWhole(fd.get(), bytes, calls)) {
+        // The old contents still fit in the blocks they had: the photo is whole again, and
+        // nothing is left to finish.
+        if (WriteWhole(fd.get(), old.bytes, calls) == 0) return failed(NoSpace(error));
         result.keptCopy = temp.path();
         temp.keep();
+        return failed(Result::FromErrno(error));
     }
+    if (calls.closeFile(fd.release()) != 0) result.warning = FlushWarning(target, errno);
     return result;
 }
 
@@ -206,6 +323,8 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
     struct stat st {};
     if (::stat(target.c_str(), &st) != 0) return failed(errno);
     if (!S_ISREG(st.st_mode)) return failed(EINVAL);
+    // Root may write anything: a photo without any write permission bit is read-only all the same.
+    if ((st.st_mode & 0222) == 0) return failed(EACCES);
     if (::access(target.c_str(), W_OK) != 0) return failed(errno);
 
     TemporaryFile temp(target);
@@ -218,9 +337,9 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
         UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
     }
+    if (st.st_nlink > 1) return RewriteLinkedFile(target, st, bytes, temp, calls, original);
     if (calls.fsyncFile(temp.fd()) != 0) return failed(errno);
 
-    if (st.st_nlink > 1) return RewriteLinkedFile(target, bytes, temp, calls);
     calls.beforeReplace();
     if (Result changed = CheckUnchanged(target, original); !changed.ok()) {
         result.result = std::move(changed);
@@ -288,38 +407,102 @@ bool RemoveIfStale(const std::string& path) {
     return fd.valid() && ::unlink(path.c_str()) == 0;
 }
 
+namespace {
+
+bool ReadWhole(int fd, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || std::uint64_t(st.st_size) > maxBytes) return false;
+    out.resize(std::size_t(st.st_size));
+    return ReadFullyAt(fd, out.data(), out.size(), 0);
+}
+
+LeftoverOutcome Foreign(LeftoverOutcome outcome, std::string why) {
+    outcome.status = LeftoverOutcome::Status::Foreign;
+    outcome.result = Result::FromErrno(EINVAL, std::move(why));
+    return outcome;
+}
+
+// Writes the complete copy over the photo it was made for, if the photo holds nothing but that
+// very turn, cut short.
+LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int keptFd, const FlushCalls& calls) {
+    using Status = LeftoverOutcome::Status;
+    std::vector<std::uint8_t> file;
+    if (!ReadWhole(keptFd, 2 * kept::kMaxPhotoBytes, file))
+        return Foreign(std::move(outcome), "it cannot be read whole");
+    const std::optional<kept::Decoded> copy = kept::Decode(file);
+    if (!copy) return Foreign(std::move(outcome), "it holds no record of the photo it belongs to");
+    outcome.target = FolderOf(outcome.leftover) + "/" + copy->record.targetName;
+    struct stat st {};
+    if (::lstat(outcome.target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_dev != dev_t(copy->record.device) || st.st_ino != ino_t(copy->record.inode))
+        return Foreign(std::move(outcome), "the photo it was made for is no longer there");
+    UniqueFd fd(::open(outcome.target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat now {};
+    if (!fd.valid() || ::fstat(fd.get(), &now) != 0) {
+        outcome.status = Status::Failed;
+        outcome.result = Result::FromErrno(errno);
+        return outcome;
+    }
+    std::vector<std::uint8_t> photo;
+    if (!SameFile(now, st) ||
+        !ReadWhole(fd.get(), std::max(copy->record.oldSize, copy->record.newSize), photo))
+        return Foreign(std::move(outcome), "the photo has changed since");
+    switch (kept::Compare(copy->record, copy->newBytes, photo)) {
+    case kept::TargetState::Other:
+        return Foreign(std::move(outcome), "the photo has changed since");
+    case kept::TargetState::Complete:
+        outcome.status = Status::Removed;
+        ::unlink(outcome.leftover.c_str());
+        return outcome;
+    case kept::TargetState::Torn:
+        break;
+    }
+    int error = ReserveForRewrite(fd.get(), copy->newBytes, photo.size(), calls);
+    if (error == 0) error = WriteWhole(fd.get(), copy->newBytes, calls);
+    if (error == 0 && calls.closeFile(fd.release()) != 0) error = errno;
+    if (error != 0) {
+        outcome.status = Status::Failed;
+        outcome.result = NoSpace(error);
+        return outcome;
+    }
+    outcome.status = Status::Finished;
+    ::unlink(outcome.leftover.c_str());
+    return outcome;
+}
+
+} // namespace
+
 LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls) {
     using Status = LeftoverOutcome::Status;
     LeftoverOutcome outcome;
+    outcome.leftover = path;
     const std::string name = BaseNameOf(path);
     if (IsTemporaryName(name)) {
         outcome.status = RemoveIfStale(path) ? Status::Removed : Status::InUse;
         return outcome;
     }
     if (!IsKeptCopyName(name)) return outcome;
-    const UniqueFd fd = LockLeftover(path);
-    if (!fd.valid()) {
+    UniqueFd fd = LockLeftover(path);
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
         outcome.status = Status::InUse;
         return outcome;
     }
-    outcome.target = FolderOf(path) + "/" + name.substr(1, name.rfind(kKeptCopyMarker) - 1);
-    outcome.status = Status::Failed;
-    // The copy is complete (it gets its name only once flushed); the photo may be half rewritten.
-    std::vector<std::uint8_t> bytes;
-    struct stat st {};
-    if (Result read = ReadFileBytes(path, bytes); !read.ok()) {
-        outcome.result = std::move(read);
-    } else if (::lstat(outcome.target.c_str(), &st) != 0) {
-        outcome.result = Result::FromErrno(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        outcome.result = Result::FromErrno(EINVAL);
-    } else if (const int error = OverwriteInPlace(outcome.target, bytes, calls)) {
-        outcome.result = Result::FromErrno(error);
-    } else {
-        outcome.status = Status::Finished;
-        ::unlink(path.c_str());
+    outcome.device = st.st_dev;
+    outcome.inode = st.st_ino;
+    return FinishFromKeptCopy(std::move(outcome), fd.get(), calls);
+}
+
+std::vector<std::string> LeftoversIn(const std::string& folder) {
+    std::vector<std::string> found;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) return found;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (IsTemporaryName(name) || IsKeptCopyName(name))
+            found.push_back((folder == "/" ? std::string() : folder) + "/" + name);
     }
-    return outcome;
+    return found;
 }
 
 std::string SystemErrorText(int error) {

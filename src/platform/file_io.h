@@ -96,16 +96,19 @@ struct ReplaceResult {
 //   - a symbolic link stays a link: its target is replaced;
 //   - a file with one link is replaced by renaming over it, then the folder is flushed;
 //   - a file with several hard links is rewritten in place, only once the complete new
-//     contents are safe on disk beside it (under a "kept copy" name); the copy stays until the
-//     rewrite has been flushed, and stays for good when the rewrite fails.
-// On an error other than a failed in-place rewrite the original is untouched and no temporary
-// is left.
+//     contents are safe on disk beside it (under a "kept copy" name) and the space for them is
+//     reserved; the copy stays until the rewrite has been flushed. A rewrite that fails all the
+//     same puts the old contents back; only when that fails too does the copy stay (keptCopy);
+//   - a file without any write permission bit is refused (EACCES), also for root.
+// On any other error the original is untouched and no temporary is left.
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
                                   const FlushCalls& calls = {},
                                   const ReadPhoto* original = nullptr);
 
 // Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX"; complete copies
-// kept for a hard-linked file ".NAME.tulvex-keep-XXXXXX".
+// kept for a hard-linked file ".NAME.tulvex-keep-XXXXXX", NAME cut (at a character) where the
+// whole would not fit a file name. A kept copy holds the turned photo followed by a record of the
+// file and the turn it completes; the name alone never decides where a copy goes.
 inline constexpr const char* kTemporaryMarker = ".tulvex-tmp-";
 inline constexpr const char* kKeptCopyMarker = ".tulvex-keep-";
 bool IsTemporaryName(const std::string& fileName);
@@ -113,15 +116,24 @@ bool IsKeptCopyName(const std::string& fileName);
 // Removes a temporary left behind by a turn that was killed (one that no process holds).
 bool RemoveIfStale(const std::string& path);
 
-// What a folder load does with a leftover file of ours that no process holds: a temporary is
-// removed; a kept copy is written over the file it was made for, then removed.
+// What a load does with a leftover file of ours that no process holds: a temporary is removed;
+// a kept copy is written over the photo its record names only when that photo is the same file
+// (device and inode), in the same folder, and holds nothing but the old and new contents of that
+// turn; a copy the photo already equals is removed. Anything else named like ours is left as it
+// is, never written over a photo and never deleted.
 struct LeftoverOutcome {
-    enum class Status { NotOurs, InUse, Removed, Finished, Failed };
+    enum class Status { NotOurs, InUse, Removed, Finished, Failed, Foreign };
     Status status = Status::NotOurs;
-    std::string target; // the photo a kept copy belongs to
-    Result result;      // why a kept copy could not be put in place
+    std::string leftover; // the file looked at
+    dev_t device = 0;     // and its identity, for telling the same leftover apart from a new one
+    ino_t inode = 0;
+    std::string target; // the photo a kept copy belongs to, when its record names one
+    Result result;      // why a kept copy was not put in place
 };
 LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls = {});
+
+// The leftovers of ours directly in `folder`, for ResolveLeftover.
+std::vector<std::string> LeftoversIn(const std::string& folder);
 
 struct FileTimes {
     struct timespec access {};

@@ -279,9 +279,10 @@ platform::Result TurnJpegFile(const std::string& path, int transform,
     platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls, &read);
     if (!written.keptCopy.empty())
         return platform::Result::FromErrno(
-            written.result.error(), written.result.text() + "; the turned photo is complete in " +
-                                        written.keptCopy +
-                                        " and will be put in place by the next folder load");
+            written.result.error(),
+            written.result.text() + "; the turned photo is complete in " + written.keptCopy +
+                " and is put in place by the next load of its folder in Tulvex, or by the next "
+                "tulvex-cli rotate or auto of a photo in that folder");
     if (warning) *warning = written.warning;
     return written.result;
 }

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "collection/scan.h"
 #include "exif/exif_reader.h"
+#include "rotate/transform.h"
 #include "rotate/word_wrap.h"
+#include "support/kept_copy.h"
 #include "support/window_fixture.h"
 #include "thumbs/app_wait.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -337,13 +340,14 @@ TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {
     const QStringList made = MakePhotos(photos.qpath(), {6});
     const std::string photo = made[0].toStdString(), other = photos.file("second-name.jpg");
     ASSERT_EQ(::link(photo.c_str(), other.c_str()), 0);
-    // What a hard-linked turn whose rewrite failed leaves: a half-written photo and a complete
-    // copy.
-    const Bytes complete = ReadFile(photo);
-    const std::string kept = photos.file(".img00.jpg.tulvex-keep-AbC123");
-    WriteFile(kept, complete);
-    WriteFile(photo,
-              Bytes(complete.begin(), complete.begin() + std::ptrdiff_t(complete.size() / 3)));
+    // What a hard-linked turn whose rewrite failed leaves: a complete copy, and the photo
+    // rewritten part way.
+    const Bytes old = ReadFile(photo);
+    Bytes complete;
+    ASSERT_TRUE(rotate::TransformJpegBytes(old, 1, complete).ok());
+    const std::string kept = InterruptedLinkedTurn(photo, complete);
+    ASSERT_FALSE(kept.empty());
+    WriteFile(photo, TornRewrite(old, complete));
     Start(photos.qpath());
     EXPECT_EQ(ReadFile(other), complete) << "both names hold the complete photo again";
     EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
@@ -351,4 +355,32 @@ TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {
     EXPECT_TRUE(shell.shown.front().text.contains("img00.jpg"))
         << shell.shown.front().text.toStdString();
     EXPECT_EQ(shell.shown.front().icon, app::Shell::Icon::Information);
+}
+
+TEST_F(WindowTest, AFileNamedLikeAKeptCopyIsToldOnceInTheChosenLanguageAndLeft) {
+    MakePhotos(photos.qpath(), {1, 1});
+    const std::string notes = photos.file("notes.txt");
+    const std::string junk = photos.file(".notes.txt.tulvex-keep-ABCDEF");
+    WriteFile(notes, {'m', 'i', 'n', 'e'});
+    WriteFile(junk, {'j', 'u', 'n', 'k'});
+    Start(photos.qpath(),
+          "\"Language\"=\"" + QCoreApplication::applicationDirPath() + "/Deutsch.lng\"\n");
+    EXPECT_EQ(ReadFile(notes), (Bytes{'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(ReadFile(junk), (Bytes{'j', 'u', 'n', 'k'}));
+    ASSERT_EQ(shell.shown.size(), 1u);
+    EXPECT_EQ(shell.shown[0].icon, app::Shell::Icon::Warning);
+    EXPECT_TRUE(shell.shown[0].text.contains(".notes.txt.tulvex-keep-ABCDEF"));
+    EXPECT_TRUE(shell.shown[0].text.contains("gehört aber zu keinem Foto"))
+        << shell.shown[0].text.toStdString();
+
+    window->LoadFolder(photos.qpath());
+    WaitForLoads(2);
+    EXPECT_EQ(shell.shown.size(), 1u) << "told once, not at every load";
+    // Another file under that name is news.
+    WriteFile(junk + ".new", {'j', 'u', 'n', 'k', '2'});
+    ASSERT_EQ(::rename((junk + ".new").c_str(), junk.c_str()), 0);
+    window->LoadFolder(photos.qpath());
+    WaitForLoads(3);
+    EXPECT_EQ(shell.shown.size(), 2u);
+    EXPECT_EQ(ReadFile(notes), (Bytes{'m', 'i', 'n', 'e'}));
 }

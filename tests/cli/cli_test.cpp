@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
+#include "rotate/transform.h"
 #include "support/jpeg_factory.h"
+#include "support/kept_copy.h"
 #include "support/temp_dir.h"
 
 #include <QCoreApplication>
@@ -238,4 +240,40 @@ TEST(TulvexCli, TwoAutomaticPassesLeaveEveryPhotoAsOnePassDoes) {
     std::size_t i = 0;
     for (const char* name : {"plain.jpg", "xmp-first.jpg", "mpf.jpg"})
         EXPECT_TRUE(ReadFile(folder.file(name)) == once[i++]) << name;
+}
+
+TEST(TulvexCli, RotateAndAutoFinishTheInterruptedTurnsBesideThePhotosFirst) {
+    for (const bool rotate : {true, false}) {
+        SCOPED_TRACE(rotate ? "rotate" : "auto");
+        TempDir dir;
+        ExifSpec spec;
+        spec.orientation = 6;
+        WriteFile(dir.file("a.jpg"), MakeJpegWithExif(64, 48, spec));
+        const std::string photo = dir.file("b.jpg"), other = dir.file("b-too.jpg");
+        WriteFile(photo, MakeJpeg(64, 48));
+        ASSERT_EQ(::link(photo.c_str(), other.c_str()), 0);
+        const Bytes old = ReadFile(photo);
+        Bytes next;
+        ASSERT_TRUE(rotate::TransformJpegBytes(old, 2, next).ok());
+        const std::string kept = InterruptedLinkedTurn(photo, next);
+        ASSERT_FALSE(kept.empty());
+        // The rewrite had begun: a photo no viewer can show whole.
+        WriteFile(photo, TornRewrite(old, next));
+        WriteFile(dir.file(".notes.txt.tulvex-keep-ABCDEF"), {'j', 'u', 'n', 'k'});
+
+        int code = -1;
+        const std::string report =
+            Cli(rotate ? "rotate right " + dir.file("a.jpg") : "auto " + dir.path(), &code);
+        EXPECT_EQ(code, 0) << report;
+        EXPECT_NE(report.find("b.jpg: the interrupted turn was finished"), std::string::npos)
+            << report;
+        EXPECT_NE(report.find(".notes.txt.tulvex-keep-ABCDEF: named like a copy kept during a "
+                              "turn, but belongs to no photo here"),
+                  std::string::npos)
+            << report;
+        EXPECT_EQ(ReadFile(other), next);
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
+        EXPECT_EQ(ReadFile(dir.file(".notes.txt.tulvex-keep-ABCDEF")), (Bytes{'j', 'u', 'n', 'k'}));
+        EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(dir.file("a.jpg")))), 1);
+    }
 }

@@ -4,6 +4,7 @@
 #include "collection/scan.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
+#include "support/kept_copy.h"
 #include "support/temp_dir.h"
 
 #include <fcntl.h>
@@ -102,11 +103,20 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, calls);
     EXPECT_EQ(result.result.error(), EIO);
     ASSERT_FALSE(result.keptCopy.empty());
-    EXPECT_EQ(ReadFile(result.keptCopy), next);
+    const Bytes kept = ReadFile(result.keptCopy);
+    ASSERT_GT(kept.size(), next.size()) << "the turned photo, then the record of its turn";
+    EXPECT_EQ(Bytes(kept.begin(), kept.begin() + std::ptrdiff_t(next.size())), next);
     EXPECT_TRUE(platform::IsKeptCopyName(result.keptCopy.substr(result.keptCopy.rfind('/') + 1)));
 
+    // Contents that no rewrite of that turn leaves: the copy is not put in place.
+    WriteFile(other, {0, 0});
+    ASSERT_EQ(Leftovers(dir).size(), 1);
+    EXPECT_EQ(platform::ResolveLeftover(Leftovers(dir)[0].toStdString()).status,
+              platform::LeftoverOutcome::Status::Foreign);
+    EXPECT_EQ(ReadFile(path), (Bytes{0, 0}));
+
     // The next load finds the copy, finishes the rewrite through both names and removes it.
-    WriteFile(other, {0, 0}); // as a rewrite cut short may leave it
+    WriteFile(other, {9, 8, 7, 4, 5, 6}); // written, not yet cut to the new size
     const QStringList leftovers = Leftovers(dir);
     ASSERT_EQ(leftovers.size(), 1);
     const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftovers[0].toStdString());
@@ -125,10 +135,8 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
 TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     TempDir dir;
     const std::string held = dir.file(".a.jpg.tulvex-keep-ABCDEF");
-    const std::string orphan = dir.file(".gone.jpg.tulvex-keep-GHIJKL");
     WriteFile(dir.file("a.jpg"), {1});
     WriteFile(held, {2});
-    WriteFile(orphan, {3});
     // Held by a turn in progress: left alone.
     const int fd = ::open(held.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
@@ -136,11 +144,19 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     EXPECT_EQ(ReadFile(dir.file("a.jpg")), Bytes{1});
     ::close(fd);
     // Its photo is gone: the copy stays, and the outcome names the photo it was for.
+    const std::string gone = dir.file("gone.jpg"), link = dir.file("gone-too.jpg");
+    WriteFile(gone, {1, 2, 3});
+    ASSERT_EQ(::link(gone.c_str(), link.c_str()), 0);
+    const std::string orphan = InterruptedLinkedTurn(gone, {3, 2, 1, 0});
+    ASSERT_FALSE(orphan.empty());
+    const Bytes kept = ReadFile(orphan);
+    ASSERT_EQ(::unlink(gone.c_str()), 0);
+    ASSERT_EQ(::unlink(link.c_str()), 0);
     const platform::LeftoverOutcome outcome = platform::ResolveLeftover(orphan);
-    EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Failed);
-    EXPECT_EQ(outcome.result.error(), ENOENT);
-    EXPECT_EQ(outcome.target, dir.file("gone.jpg"));
-    EXPECT_EQ(ReadFile(orphan), Bytes{3});
+    EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Foreign);
+    EXPECT_FALSE(outcome.result.ok());
+    EXPECT_EQ(outcome.target, gone);
+    EXPECT_EQ(ReadFile(orphan), kept);
     EXPECT_FALSE(platform::RemoveIfStale(orphan));
     EXPECT_EQ(platform::ResolveLeftover(dir.file("a.jpg")).status,
               platform::LeftoverOutcome::Status::NotOurs);

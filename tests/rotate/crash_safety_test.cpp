@@ -142,6 +142,120 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
 }
 
+namespace {
+
+// Fills the file system at `folder` to the last page, then frees `pages` pages again.
+bool FillLeaving(const std::string& folder, std::size_t pages) {
+    const std::string filler = folder + "/filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const Bytes page(4096, 0x55);
+    off_t size = 0;
+    while (::pwrite(fd, page.data(), page.size(), size) == ssize_t(page.size()))
+        size += off_t(page.size());
+    const bool full = errno == ENOSPC && size >= off_t(pages * page.size());
+    const bool freed = full && ::ftruncate(fd, size - off_t(pages * page.size())) == 0;
+    ::close(fd);
+    return freed;
+}
+
+std::size_t PagesFor(std::size_t bytes) {
+    return (bytes + 4095) / 4096;
+}
+
+} // namespace
+
+TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
+    const Bytes old = MakeJpeg(400, 300, Subsampling::S444, 70);
+    const Bytes next = MakeJpeg(400, 300, Subsampling::S444, 98); // more pages than the photo
+    ASSERT_GT(PagesFor(next.size()), PagesFor(old.size()) + 2);
+    struct Case {
+        const char* what;
+        std::function<int(int, off_t)> reserve; // none: the file system's own
+        bool passOriginal;
+        bool flushFailsAfterTheCopy = false; // so a photo once overwritten could not be put back
+    };
+    const std::vector<Case> cases = {
+        {"reserved by the file system", nullptr, true},
+        {"a reservation that holds nothing", [](int, off_t) { return 0; }, false},
+        {"no reservation on this file system",
+         [](int, off_t) {
+             errno = EOPNOTSUPP;
+             return -1;
+         },
+         true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const QString mountPoint = dir.mkdir("disk");
+        SmallDisk disk(mountPoint.toStdString(), 1024);
+        if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        const std::string photo = mountPoint.toStdString() + "/photo.jpg";
+        const std::string link = mountPoint.toStdString() + "/second-name.jpg";
+        WriteFile(photo, old);
+        ASSERT_EQ(::link(photo.c_str(), link.c_str()), 0);
+        struct stat identity {};
+        ASSERT_EQ(::stat(photo.c_str(), &identity), 0);
+        // Room for the kept copy (the photo and its record), none for the photo to grow.
+        ASSERT_TRUE(FillLeaving(mountPoint.toStdString(), PagesFor(next.size() + 4096)));
+
+        platform::FlushCalls calls;
+        if (c.reserve) calls.reserve = c.reserve;
+        int flushes = 0;
+        if (c.flushFailsAfterTheCopy)
+            calls.fsyncFile = [&flushes](int fd) {
+                if (++flushes == 1) return ::fsync(fd);
+                errno = EIO;
+                return -1;
+            };
+        const platform::ReadPhoto original{old, identity};
+        const platform::ReplaceResult result =
+            platform::ReplaceFileContents(photo, next, calls, c.passOriginal ? &original : nullptr);
+        EXPECT_EQ(result.result.error(), ENOSPC) << result.result.text();
+        EXPECT_NE(result.result.text().find("not enough space"), std::string::npos)
+            << result.result.text();
+        EXPECT_TRUE(result.keptCopy.empty()) << "nothing is left to finish";
+        EXPECT_EQ(ReadFile(link), old) << "byte for byte as it was";
+        struct stat after {};
+        ASSERT_EQ(::stat(photo.c_str(), &after), 0);
+        if (!c.reserve)
+            EXPECT_TRUE(after.st_mtim.tv_sec == identity.st_mtim.tv_sec &&
+                        after.st_mtim.tv_nsec == identity.st_mtim.tv_nsec)
+                << "not a byte written";
+        QStringList photos, leftovers;
+        collection::ScanFolder(mountPoint, false, photos, &leftovers);
+        EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(' ').toStdString();
+    }
+}
+
+TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can write such a photo at all";
+    TempDir dir;
+    const Bytes original = MakeJpeg(64, 48);
+    for (const mode_t mode : {0444, 0555, 0400}) {
+        for (const bool linked : {false, true}) {
+            SCOPED_TRACE(QString::number(mode, 8).toStdString() + (linked ? " linked" : ""));
+            const std::string photo = dir.file("photo.jpg"), link = dir.file("link.jpg");
+            ::unlink(link.c_str());
+            WriteFile(photo, original);
+            ASSERT_EQ(::chmod(photo.c_str(), mode), 0);
+            if (linked) ASSERT_EQ(::link(photo.c_str(), link.c_str()), 0);
+            const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+            EXPECT_EQ(result.error(), EACCES) << result.text();
+            EXPECT_EQ(ReadFile(photo), original);
+            EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
+            ::chmod(photo.c_str(), 0644);
+        }
+    }
+    // One write bit, anybody's, is enough for root, as it is for the file's owner.
+    const std::string photo = dir.file("photo.jpg");
+    WriteFile(photo, original);
+    ASSERT_EQ(::chmod(photo.c_str(), 0464), 0);
+    EXPECT_TRUE(rotate::JpegLosslessTransform(photo, 1).ok());
+    EXPECT_NE(ReadFile(photo), original);
+}
+
 TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     TempDir dir;
     const QString mountPoint = dir.mkdir("disk");

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "support/jpeg_factory.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/file_io.h"
+
+namespace testing_support {
+
+// Turns a hard-linked `photo` into `next` with the rewrite failing, and the putting back of the
+// old contents failing too: what is left is the photo (for the caller to tear as a crash would)
+// and the complete kept copy, whose path is returned.
+inline std::string InterruptedLinkedTurn(const std::string& photo, const Bytes& next) {
+    int fsyncs = 0;
+    platform::FlushCalls calls;
+    // The copy's own flush succeeds; every one after it fails.
+    calls.fsyncFile = [&fsyncs](int fd) {
+        ::fsync(fd);
+        if (++fsyncs < 2) return 0;
+        errno = EIO;
+        return -1;
+    };
+    return platform::ReplaceFileContents(photo, next, calls).keptCopy;
+}
+
+// A rewrite from `old` to `next` cut short: the new bytes written from the start, the size not
+// yet what it is to be.
+inline Bytes TornRewrite(const Bytes& old, const Bytes& next) {
+    if (next.size() < old.size()) {
+        Bytes torn = next;
+        torn.insert(torn.end(), old.begin() + std::ptrdiff_t(next.size()), old.end());
+        return torn;
+    }
+    return Bytes(next.begin(), next.begin() + std::ptrdiff_t((old.size() + next.size()) / 2));
+}
+
+} // namespace testing_support
