@@ -19,8 +19,8 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include "platform/photo_lock.h"
 #include "platform/kept_copy.h"
+#include "platform/photo_lock.h"
 
 namespace platform {
 namespace {
@@ -436,13 +436,15 @@ LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int keptFd, const Fl
     if (::lstat(outcome.target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_dev != dev_t(copy->record.device) || st.st_ino != ino_t(copy->record.inode))
         return Foreign(std::move(outcome), "the photo it was made for is no longer there");
-    UniqueFd fd(::open(outcome.target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat now {};
-    if (!fd.valid() || ::fstat(fd.get(), &now) != 0) {
-        outcome.status = Status::Failed;
-        outcome.result = Result::FromErrno(errno);
+    // A turn of the photo in progress holds it: the copy is looked at again by a later load.
+    LockedPhoto locked;
+    if (Result lock = LockPhoto(outcome.target, O_RDWR, calls.lockWait, locked); !lock.ok()) {
+        outcome.status = lock.error() == EWOULDBLOCK ? Status::InUse : Status::Failed;
+        outcome.result = std::move(lock);
         return outcome;
     }
+    UniqueFd fd = std::move(locked.fd);
+    const struct stat& now = locked.identity;
     std::vector<std::uint8_t> photo;
     if (!SameFile(now, st) ||
         !ReadWhole(fd.get(), std::max(copy->record.oldSize, copy->record.newSize), photo))

@@ -13,12 +13,11 @@
 
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <vector>
 
 using namespace testing_support;
 
@@ -31,8 +30,8 @@ std::string CliPath() {
 // Runs the command line in `folder`; a run that hangs is ended after a while and fails.
 std::string CliIn(const std::string& folder, const std::string& args, int* exitCode) {
     int status = 0;
-    const std::string out =
-        RunCommand("cd '" + folder + "' && timeout 30 " + CliPath() + " " + args + " 2>&1", &status);
+    const std::string out = RunCommand(
+        "cd '" + folder + "' && timeout 30 " + CliPath() + " " + args + " 2>&1", &status);
     *exitCode = WEXITSTATUS(status);
     EXPECT_NE(*exitCode, 124) << "hung: " << args;
     return out;
@@ -74,8 +73,8 @@ TEST(TulvexCliPaths, ThumbnailsNeverLeaveTheOutputFolder) {
     // Links inside the output folder, to a folder or a file outside it, are not followed.
     dir.mkdir("work/run/l");
     ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("work/run/l/photos").c_str()), 0);
-    ASSERT_EQ(::symlink(dir.file("outside/victim").c_str(), dir.file("work/run/l/y.jpg.png").c_str()),
-              0);
+    ASSERT_EQ(
+        ::symlink(dir.file("outside/victim").c_str(), dir.file("work/run/l/y.jpg.png").c_str()), 0);
     const std::string report = CliIn(run, "thumbnails --recursive .. --out l", &code);
     EXPECT_EQ(code, 1) << report;
     EXPECT_NE(report.find("cannot write"), std::string::npos) << report;
@@ -97,15 +96,17 @@ TEST(TulvexCliPaths, NamesWhatAPathIsWithoutBlockingOnIt) {
     dir.mkdir("folder.jpg");
     ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0666), 0);
     WriteFile(dir.file("ok.jpg"), MakeJpegWithExif(64, 48, {}));
-    const std::string paths = dir.file("folder.jpg") + " " + dir.file("fifo.jpg") +
-                              " /dev/zero " + dir.file("missing.jpg");
-    for (const std::string& command : std::vector<std::string>{"rotate right", "exif", "orientation"}) {
+    const std::string paths = dir.file("folder.jpg") + " " + dir.file("fifo.jpg") + " /dev/zero " +
+                              dir.file("missing.jpg");
+    for (const std::string& command :
+         std::vector<std::string>{"rotate right", "exif", "orientation"}) {
         int code = -1;
         const std::string report = CliIn(dir.path(), command + " " + paths, &code);
         EXPECT_EQ(code, 1) << command;
-        for (const std::string& line : std::vector<std::string>{dir.file("folder.jpg") + ": is a folder\n",
-              dir.file("fifo.jpg") + ": is not a regular file (FIFO)\n", "/dev/zero: is a device\n",
-              dir.file("missing.jpg") + ": no such file\n"})
+        for (const std::string& line : std::vector<std::string>{
+                 dir.file("folder.jpg") + ": is a folder\n",
+                 dir.file("fifo.jpg") + ": is not a regular file (FIFO)\n",
+                 "/dev/zero: is a device\n", dir.file("missing.jpg") + ": no such file\n"})
             EXPECT_NE(report.find(line), std::string::npos) << command << ":\n" << report;
     }
     int code = -1;
