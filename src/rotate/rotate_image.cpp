@@ -60,7 +60,8 @@ void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bo
     }
 
     m_keptTimes.erase(path);
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
+    // Asked above, or allowed for the session.
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, plan->mayCrop());
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned:
         if (plan->timesKept) m_keptTimes[path] = plan->times;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "jpeg/jpeg_header.h"
+#include "rotate/multi_picture.h"
 #include "rotate/orientation_table.h"
 
 #include <QString>
@@ -24,9 +25,15 @@ struct TurnPlan {
     platform::FileTimes times;
     jpeg::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
+    std::optional<jpeg::BlockLayout> mainBlocks;
+    // The first image of the MPF index after the main one whose sides are not whole blocks.
+    std::optional<IndexedImage> partialImage;
 
-    // A side that is not a multiple of 16 may lose up to 15 pixels to the trim.
-    bool mayCrop() const { return header.width % 16 != 0 || header.height % 16 != 0; }
+    // A side that is not a multiple of 16 may lose up to 15 pixels to the trim; the other images
+    // of the file lose theirs at their own block size.
+    bool mayCrop() const;
+    // Why, for a message that goes on with "(use --crop ...)": which image and which sizes.
+    std::string cropReason() const;
 };
 
 // nullopt for a code that names no turn.
@@ -39,7 +46,8 @@ struct TurnOutcome {
     std::string warning;     // turned, but a flush after the replacement failed (names the file)
 };
 
-// Turns the pixels, writes the new orientation and gives the file its times back.
-TurnOutcome ApplyTurn(const TurnPlan& plan);
+// Turns the pixels, writes the new orientation and gives the file its times back. Without
+// `trimAllowed`, a photo any of whose images would lose edge pixels is refused.
+TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed);
 
 } // namespace rotate
