@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/thumbnail_encoder.h"
 
-#include <cstdio> // ahead of jpeglib.h, which needs FILE
-
 #include <jpeglib.h>
 
 #include <csetjmp>
+#include <cstdio> // ahead of jpeglib.h, which needs FILE
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -60,8 +59,8 @@ void TransposeQuantTables(jpeg_compress_struct& target) {
 }
 
 // The target takes the model's tables and sampling and is fed RGB.
-void SetUp(Encoder& e, std::span<const std::uint8_t> model, int width, int height,
-           bool quarterTurn, std::optional<int> quality) {
+void SetUp(Encoder& e, std::span<const std::uint8_t> model, int width, int height, bool quarterTurn,
+           std::optional<int> quality) {
     e.model.err = &e.errors.pub;
     jpeg_create_decompress(&e.model);
     e.modelMade = true;

@@ -56,8 +56,7 @@ TEST(CropPermissionTurn, ThePlanKnowsWhenAnyImageWouldLoseEdgePixels) {
             << reason;
     }
     // The main image keeps its own rule and comes first.
-    WriteFile(path,
-              MakeMpfFile(MakeJpeg(40, 24), {{MakeJpeg(36, 20)}}, ByteOrder::Big));
+    WriteFile(path, MakeMpfFile(MakeJpeg(40, 24), {{MakeJpeg(36, 20)}}, ByteOrder::Big));
     const auto plan = Plan(path);
     ASSERT_TRUE(plan);
     EXPECT_TRUE(plan->mayCrop());

@@ -70,8 +70,7 @@ TEST(MirroredOrientationTurn, ShowsAsTheDisplayedPictureTurnedInAViewer) {
             const auto plan = rotate::PlanTurn(QString::fromStdString(path), code, false);
             ASSERT_TRUE(plan);
             const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, false);
-            ASSERT_EQ(outcome.status, rotate::TurnOutcome::Status::Turned)
-                << outcome.result.text();
+            ASSERT_EQ(outcome.status, rotate::TurnOutcome::Status::Turned) << outcome.result.text();
 
             const Picture expected = AutoOriented(original, Rotation(code));
             const Picture shown = AutoOriented(path);
