@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/thumbnail_encoder.h"
 
+// clang-format off
+#include <cstdio> // ahead of jpeglib.h, which needs FILE
 #include <jpeglib.h>
+// clang-format on
 
 #include <csetjmp>
-#include <cstdio> // ahead of jpeglib.h, which needs FILE
 #include <cstdlib>
 #include <memory>
 #include <utility>
