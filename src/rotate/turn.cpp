@@ -83,7 +83,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool ke
     plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times).ok();
     plan.header = ReadHeader(path);
     plan.newOrientation = NewOrientation(plan.header.orientation, code);
-    FileBlocks blocks = ReadFileBlocks(native);
+    const FileBlocks blocks = ReadFileBlocks(native);
     plan.mainBlocks = blocks.main;
     for (const IndexedImage& image : blocks.others) {
         if (image.blocks.wholeBlocks()) continue;
