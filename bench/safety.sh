@@ -130,8 +130,51 @@ writer_race() {
 }
 
 # ---- (c) kill -9 during a hard-linked turn, then the target replaced, then a folder load ------
+# Half the trials replace the photo by another one (a new file under its name) before the load:
+# the load must leave that one alone; the others must end with the photo old or turned, whole.
 killed_linked_turn() {
-  : # added once kept copies record the file they belong to
+  local photo=${photos[0]} other=${photos[1]} dir=$WORK/c/photos links=$WORK/c/links
+  mkdir -p "$dir" "$links"
+  local turned=$WORK/turned-c.jpg t0 t1 turn_ms
+  cp "$photo" "$dir/p.jpg"; ln "$dir/p.jpg" "$links/p.jpg"
+  t0=$(now); "$CLI" rotate --crop right "$dir/p.jpg" >/dev/null; t1=$(now)
+  turn_ms=$(echo "($t1 - $t0) * 1000 / 1" | bc)
+  mv "$dir/p.jpg" "$turned"; rm -f "$links/p.jpg"
+  local whole_old=0 whole_new=0 torn=0 finished=0 replaced_kept=0 replaced_lost=0 stray=0
+  local left_for_user=0 delay pid
+  for ((i = 0; i < TRIALS; i++)); do
+    cp "$photo" "$dir/p.jpg"; ln "$dir/p.jpg" "$links/p.jpg"
+    delay=$(echo "scale=3; $((RANDOM % (turn_ms + 20))) / 1000" | bc)
+    "$CLI" rotate --crop right "$dir/p.jpg" >/dev/null 2>&1 & pid=$!
+    sleep "$delay"
+    kill -9 $pid 2>/dev/null || true
+    wait $pid 2>/dev/null || true
+    local had_copy=0
+    ls -A "$dir" | grep -q 'tulvex-keep-' && had_copy=1
+    if [ $((i % 2)) -eq 1 ]; then
+      cp "$other" "$dir/new.jpg" && mv "$dir/new.jpg" "$dir/p.jpg"
+      "$CLI" auto "$dir" >/dev/null 2>&1 || true
+      if cmp -s "$dir/p.jpg" "$other"; then replaced_kept=$((replaced_kept + 1))
+      else replaced_lost=$((replaced_lost + 1)); fi
+      # The old file lives on under its other link; a copy left for it is the user's to take.
+      ls -A "$dir" | grep -q 'tulvex-keep-' && left_for_user=$((left_for_user + 1))
+      stray=$((stray + $(find "$dir" -mindepth 1 ! -name p.jpg ! -name '*tulvex-keep-*' | wc -l)))
+    else
+      "$CLI" auto "$dir" >/dev/null 2>&1 || true
+      if cmp -s "$dir/p.jpg" "$photo"; then whole_old=$((whole_old + 1))
+      elif cmp -s "$dir/p.jpg" "$turned"; then
+        whole_new=$((whole_new + 1)); [ $had_copy -eq 1 ] && finished=$((finished + 1))
+      else torn=$((torn + 1)); fi
+      cmp -s "$dir/p.jpg" "$links/p.jpg" || torn=$((torn + 1))
+      stray=$((stray + $(strays "$dir" p.jpg)))
+    fi
+    rm -rf "$dir" "$links"; mkdir -p "$dir" "$links"
+  done
+  echo "(c) kill -9 during a hard-linked turn (one turn ~${turn_ms} ms), then a load by tulvex-cli auto, $TRIALS trials:"
+  echo "    photo kept: old $whole_old, turned $whole_new (of which finished from a kept copy: $finished), torn or links apart: $torn;"
+  echo "    photo replaced by another before the load: left as it was $replaced_kept, written over $replaced_lost"
+  echo "    (a kept copy left for the old file under its other link: $left_for_user);"
+  echo "    other files left: $stray"
 }
 
 # ---- speed ------------------------------------------------------------------------------------

@@ -244,11 +244,9 @@ TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options
     if (!plan) return {TurnResult::Failed, name + ": bad turn", {}};
     if (plan->mayCrop() && !o.crop)
         return {TurnResult::Skipped,
-                name + ": skipped, " + std::to_string(plan->header.width) + "x" +
-                    std::to_string(plan->header.height) +
-                    " is not a multiple of 16 (use --crop to turn it anyway)",
+                name + ": skipped, " + plan->cropReason() + " (use --crop to turn it anyway)",
                 {}};
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan);
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, o.crop);
     switch (outcome.status) {
     case rotate::TurnOutcome::Status::Turned:
         return {TurnResult::Turned, {}, Printable(outcome.warning)};

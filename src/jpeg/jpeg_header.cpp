@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include "platform/file_io.h"
@@ -19,7 +20,48 @@ namespace {
 constexpr std::uint64_t kMaxHeaderBytes = 16u << 20;
 constexpr std::size_t kMaxFileBytes = std::size_t(1) << 30;
 
+constexpr std::size_t kMaxComponents = 4;
+
+bool IsFrameHeader(std::uint8_t code) {
+    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+}
+
+// Precision, height, width, component count, then three bytes a component.
+std::optional<BlockLayout> ParseFrameHeader(std::span<const std::uint8_t> frame) {
+    if (frame.size() < 6) return std::nullopt;
+    const std::size_t components = frame[5];
+    if (components == 0 || components > kMaxComponents || frame.size() < 6 + 3 * components)
+        return std::nullopt;
+    BlockLayout layout;
+    layout.height = frame[1] << 8 | frame[2];
+    layout.width = frame[3] << 8 | frame[4];
+    if (layout.width == 0 || layout.height == 0) return std::nullopt;
+    int maxH = 1, maxV = 1;
+    for (std::size_t c = 0; c < components; ++c) {
+        const int factors = frame[6 + 3 * c + 1];
+        maxH = std::max(maxH, factors >> 4);
+        maxV = std::max(maxV, factors & 0x0F);
+    }
+    // One component is coded in single blocks whatever its factors say.
+    layout.mcuWidth = components == 1 ? 8 : 8 * maxH;
+    layout.mcuHeight = components == 1 ? 8 : 8 * maxV;
+    return layout;
+}
+
 } // namespace
+
+std::optional<BlockLayout> ReadBlockLayout(ByteSource& source) {
+    SegmentWalker walker(source, Strictness::Lenient);
+    while (const auto segment = walker.next()) {
+        if (!IsFrameHeader(segment->marker) || segment->truncated) continue;
+        std::uint8_t frame[6 + 3 * kMaxComponents] = {};
+        const std::size_t n =
+            std::size_t(std::min<std::uint64_t>(segment->payloadSize(), sizeof frame));
+        if (!source.readAt(segment->payloadStart, frame, n)) return std::nullopt;
+        return ParseFrameHeader({frame, n});
+    }
+    return std::nullopt;
+}
 
 std::vector<std::uint8_t> ReadJpegHeader(const std::string& path) {
     std::vector<std::uint8_t> out;

@@ -54,6 +54,15 @@ bool SpanSource::readAt(std::uint64_t off, void* dst, std::size_t n) {
     return true;
 }
 
+WindowSource::WindowSource(ByteSource& source, std::uint64_t begin, std::uint64_t length)
+    : m_source(source), m_begin(std::min(begin, source.size())),
+      m_length(std::min(length, source.size() - m_begin)) {}
+
+bool WindowSource::readAt(std::uint64_t off, void* dst, std::size_t n) {
+    if (off > m_length || n > m_length - off) return false;
+    return m_source.readAt(m_begin + off, dst, n);
+}
+
 bool FdSource::readAt(std::uint64_t off, void* dst, std::size_t n) {
     if (off > m_size || n > m_size - off) return false;
     return platform::ReadFullyAt(m_fd, dst, n, off);

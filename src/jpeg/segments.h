@@ -37,6 +37,19 @@ private:
     std::span<const std::uint8_t> m_bytes;
 };
 
+// A part of another source, read as if it were all there is: one image of a multi-picture file.
+class WindowSource final : public ByteSource {
+public:
+    // The window is clamped to the source.
+    WindowSource(ByteSource& source, std::uint64_t begin, std::uint64_t length);
+    std::uint64_t size() const override { return m_length; }
+    bool readAt(std::uint64_t off, void* dst, std::size_t n) override;
+
+private:
+    ByteSource& m_source;
+    std::uint64_t m_begin, m_length;
+};
+
 // A file descriptor read with pread; the caller keeps it open.
 class FdSource final : public ByteSource {
 public:

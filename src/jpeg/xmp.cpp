@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace jpeg {
 namespace {
 
-constexpr std::string_view kXmpHeader{"http://ns.adobe.com/xap/1.0/\0", 29};
+constexpr std::string_view kXmpHeader{"http://ns.adobe.com/xap/1.0/\0", kXmpHeaderSize};
 constexpr std::string_view kName{"tiff:Orientation"};
 
 bool IsSpace(std::uint8_t c) {
@@ -46,13 +47,14 @@ std::optional<Digits> DigitsBefore(std::span<const std::uint8_t> text, std::size
     return digits;
 }
 
-// The value of the occurrence of the name at `at`, whichever form it has.
-std::optional<Digits> ValueAt(std::span<const std::uint8_t> text, std::size_t at) {
-    const std::size_t afterName = at + kName.size();
+// The value of the occurrence of `name` at `at`, whichever form it has.
+std::optional<Digits> ValueAt(std::span<const std::uint8_t> text, std::size_t at,
+                              std::string_view name = kName) {
+    const std::size_t afterName = at + name.size();
     if (at > 0 && text[at - 1] == '<') { // element form
         const std::size_t close = SkipSpaces(text, afterName);
         if (close >= text.size() || text[close] != '>') return std::nullopt;
-        return DigitsBefore(text, close + 1, "</tiff:Orientation");
+        return DigitsBefore(text, close + 1, "</" + std::string(name));
     }
     if (at == 0 || !IsSpace(text[at - 1])) return std::nullopt; // "</tiff:..." or a longer name
     std::size_t pos = SkipSpaces(text, afterName);
@@ -74,7 +76,72 @@ bool WriteDigits(std::span<std::uint8_t> text, const Digits& digits, std::uint16
     return true;
 }
 
+constexpr std::string_view kDirectory{"Container:Directory"};
+constexpr std::string_view kItem{"<Container:Item"};
+constexpr std::string_view kLength{"Item:Length"};
+// A length beyond this is no image of a JPEG file; its digits are left alone.
+constexpr std::size_t kMaxLengthDigits = 12;
+
+std::optional<std::uint64_t> NumberOf(std::string_view packet, const Digits& digits) {
+    if (digits.end - digits.begin > kMaxLengthDigits) return std::nullopt;
+    std::uint64_t value = 0;
+    for (std::size_t i = digits.begin; i < digits.end; ++i)
+        value = value * 10 + std::uint64_t(packet[i] - '0');
+    return value;
+}
+
+// The Item:Length values of the directory's items after the first, in packet order.
+std::vector<Digits> ItemLengths(std::string_view packet) {
+    std::vector<Digits> lengths;
+    const std::size_t open = packet.find("<" + std::string(kDirectory));
+    if (open == std::string_view::npos) return lengths;
+    const std::size_t close = packet.find("</" + std::string(kDirectory), open);
+    const std::string_view directory =
+        packet.substr(0, close == std::string_view::npos ? packet.size() : close);
+    const std::span<const std::uint8_t> bytes(
+        reinterpret_cast<const std::uint8_t*>(directory.data()), directory.size());
+    std::size_t item = directory.find(kItem, open);
+    if (item == std::string_view::npos) return lengths;
+    item = directory.find(kItem, item + 1); // the first item is the main image
+    while (item != std::string_view::npos) {
+        const std::size_t next = directory.find(kItem, item + 1);
+        const std::size_t end = next == std::string_view::npos ? directory.size() : next;
+        for (std::size_t at = directory.find(kLength, item); at < end;
+             at = directory.find(kLength, at + 1)) {
+            if (const std::optional<Digits> digits = ValueAt(bytes, at, kLength)) {
+                lengths.push_back(*digits);
+                break;
+            }
+        }
+        item = next;
+    }
+    return lengths;
+}
+
 } // namespace
+
+std::optional<std::string> FollowContainerLengths(std::string_view packet,
+                                                  std::span<const ImageResize> images) {
+    std::string out;
+    std::size_t copied = 0, nextImage = 0;
+    bool changed = false;
+    for (const Digits& digits : ItemLengths(packet)) {
+        const std::optional<std::uint64_t> length = NumberOf(packet, digits);
+        if (!length) continue;
+        std::size_t k = nextImage;
+        while (k < images.size() && images[k].before != *length)
+            ++k;
+        if (k == images.size()) continue; // not an image that was turned
+        nextImage = k + 1;
+        out.append(packet.substr(copied, digits.begin - copied));
+        out.append(std::to_string(images[k].after));
+        copied = digits.end;
+        changed = true;
+    }
+    if (!changed) return std::nullopt;
+    out.append(packet.substr(copied));
+    return out;
+}
 
 bool IsXmpPayload(std::span<const std::uint8_t> payload) {
     return payload.size() >= kXmpHeader.size() &&

@@ -19,10 +19,15 @@ enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 //   F        FFFF
 //
 //   upright  turn     turn 90    turn 90
-//            180      clockwise  counter-clockwise   (2, 4, 5, 7: mirrored, never acted on)
+//            180      clockwise  counter-clockwise   (2, 4, 5, 7: mirrored, never acted on
+//                                                     by the automatic pass)
 //
 // Turning the stored pixels changes the turn still needed to show them upright. Upright
 // stays upright: the turned data is taken as what the user wants.
+//
+// A mirrored photo keeps its mirror and turns as it is shown: for a turn R of the stored pixels
+// the new orientation is R o O o R^-1. A quarter turn carries a mirror across one axis over to
+// the other (2 <-> 4, 5 <-> 7); a half turn leaves every mirror as it was.
 
 // Clockwise quarter turns handed to the lossless transform.
 constexpr std::optional<int> TransformValue(RotationCode code) {
@@ -46,6 +51,11 @@ constexpr std::optional<std::uint16_t> NewOrientation(std::uint16_t old, Rotatio
                                                                   {1, 3, 6}}}; // old 8
     const int column = int(code) - 1;
     if (column < 0 || column > 2) return std::nullopt;
+    if (old == 2 || old == 4 || old == 5 || old == 7) {
+        if (code == RotationCode::Half) return old;
+        constexpr std::uint16_t kQuarterTurned[8] = {0, 0, 4, 0, 2, 7, 0, 5};
+        return kQuarterTurned[old];
+    }
     const auto row = [old]() -> int {
         switch (old) {
         case 1:

@@ -62,7 +62,8 @@ void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bo
     }
 
     m_keptTimes.erase(path);
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, m_turnCalls);
+    // Asked above, or allowed for the session.
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, plan->mayCrop(), m_turnCalls);
     using Status = rotate::TurnOutcome::Status;
     if (outcome.status == Status::TransformFailed)
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +

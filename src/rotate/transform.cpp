@@ -5,11 +5,13 @@
 #include "exif/ifd_view.h"
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
+#include "jpeg/jpeg_header.h"
 #include "jpeg/orientation_writer.h"
 #include "jpeg/stray_bytes.h"
 #include "jpeg/turbo.h"
 #include "rotate/lossless_turn.h"
 #include "rotate/multi_picture.h"
+#include "rotate/thumbnail_encoder.h"
 #include "thumbs/thumbnail_size.h"
 
 #include <fcntl.h>
@@ -93,9 +95,9 @@ std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t>
 
 // The thumbnail decoded, turned by `transform` quarter turns clockwise, cut to the photo's
 // proportions about its centre and encoded again: derived data, so a re-encode is fair when a
-// lossless turn would trim it out of shape.
+// lossless turn would trim it out of shape. Without `quality` it keeps the old one's tables.
 std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbnail, int transform,
-                                            JpegSize photo, int quality) {
+                                            JpegSize photo, std::optional<int> quality) {
     const jpeg::TjHandle decoder = jpeg::MakeDecompressor();
     const std::optional<JpegSize> size =
         decoder ? ReadJpegSize(decoder.get(), thumbnail) : std::nullopt;
@@ -128,20 +130,11 @@ std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbn
             std::memcpy(&turned[(std::size_t(y) * cw + x) * 3],
                         &rgb[(std::size_t(sy) * w + sx) * 3], 3);
         }
-    const jpeg::TjHandle encoder(tjInitCompress());
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    if (!encoder || tjCompress2(encoder.get(), turned.data(), cw, 0, ch, TJPF_RGB, &out, &outSize,
-                                TJSAMP_420, quality, 0) != 0) {
-        tjFree(out);
-        return {};
-    }
-    const jpeg::TjBuffer owned(out);
-    return {out, out + outSize};
+    return EncodeLike(thumbnail, turned, cw, ch, quarter, quality);
 }
 
 // Ever smaller re-encodes, for a thumbnail that has to fit the room the old one had.
-constexpr int kThumbnailQualities[] = {90, 75, 50, 30};
+constexpr int kSmallerQualities[] = {75, 50, 30};
 
 // Replaces the thumbnail in place when the turned one fits, or grows the APP1 segment when the
 // thumbnail is its last part; otherwise it is encoded smaller, and dropped when even that does
@@ -171,14 +164,14 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
         thumbs::ProportionsMatch(lossless.width, lossless.height, photo.width, photo.height))
         turned = std::move(lossless.bytes);
     else
-        turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[0]);
+        turned = ReencodeThumbnail(old, transform, photo, std::nullopt);
 
     const bool isLast = std::size_t(offset) + length == tiffSize;
     const std::size_t room =
         isLast ? kMaxSegmentLength - (segment.segmentEnd - segment.segmentStart - 2 - length)
                : length;
-    for (std::size_t q = 1; turned.size() > room && q < std::size(kThumbnailQualities); ++q)
-        turned = ReencodeThumbnail(old, transform, photo, kThumbnailQualities[q]);
+    for (std::size_t q = 0; turned.size() > room && q < std::size(kSmallerQualities); ++q)
+        turned = ReencodeThumbnail(old, transform, photo, kSmallerQualities[q]);
     if (turned.empty() || turned.size() > room) {
         // No thumbnail beats a wrong one.
         std::memset(tiff + offset, 0, length);
@@ -218,13 +211,15 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
 }
 
 platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
-                           std::optional<std::uint16_t> orientation,
+                           std::optional<std::uint16_t> orientation, bool trim,
                            std::vector<std::uint8_t>& out) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, "bad transform value");
     const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
+    LosslessTurnOptions options;
+    options.trim = trim;
     LosslessTurnResult turned =
-        LosslessTurn(cleaned ? std::span<const std::uint8_t>(*cleaned) : image, transform);
+        LosslessTurn(cleaned ? std::span<const std::uint8_t>(*cleaned) : image, transform, options);
     if (!turned.ok()) {
         // Damage in the image data would be carried into the new file: the photo stays as it is.
         const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
@@ -243,18 +238,18 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
 }
 
 platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
-                               std::optional<std::uint16_t> orientation,
+                               std::optional<std::uint16_t> orientation, bool trim,
                                std::vector<std::uint8_t>& out) {
     const ImageTurn turn = [&](std::span<const std::uint8_t> image,
                                std::vector<std::uint8_t>& turned) {
-        return TurnImage(image, transform, orientation, turned);
+        return TurnImage(image, transform, orientation, trim, turned);
     };
     return TurnWholeFile(file, turn, out);
 }
 
 platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
                                     std::vector<std::uint8_t>& out) {
-    return TurnJpegBytes(jpeg, transform, std::nullopt, out);
+    return TurnJpegBytes(jpeg, transform, std::nullopt, true, out);
 }
 
 platform::Result JpegLosslessTransform(const std::string& path, int transform) {
@@ -263,7 +258,14 @@ platform::Result JpegLosslessTransform(const std::string& path, int transform) {
 
 platform::Result TurnJpegFile(const std::string& path, int transform,
                               std::optional<std::uint16_t> orientation, std::string* warning,
-                              const platform::FlushCalls& calls) {
+                              const platform::FlushCalls& calls, bool trim) {
+    const OrientationAfter fixed = [orientation](std::uint16_t) { return orientation; };
+    return TurnJpegFile(path, transform, fixed, warning, calls, trim);
+}
+
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              const OrientationAfter& orientation, std::string* warning,
+                              const platform::FlushCalls& calls, bool trim) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, "bad transform value");
     // Held until the turned photo is in place: another turn of it waits, then reads this one's.
@@ -273,8 +275,11 @@ platform::Result TurnJpegFile(const std::string& path, int transform,
     std::vector<std::uint8_t> original;
     platform::ReadPhoto read;
     if (auto got = platform::ReadLockedPhoto(photo, original, read); !got.ok()) return got;
+    const auto header = jpeg::ParseJpegHeader(original);
+    const std::optional<std::uint16_t> newOrientation =
+        orientation(header ? header->orientation : 0);
     std::vector<std::uint8_t> turned;
-    if (auto turn = TurnJpegBytes(original, transform, orientation, turned); !turn.ok())
+    if (auto turn = TurnJpegBytes(original, transform, newOrientation, trim, turned); !turn.ok())
         return turn;
     platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls, &read);
     if (!written.keptCopy.empty())

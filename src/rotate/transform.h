@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,26 +23,37 @@ platform::Result JpegLosslessTransform(const std::string& path, int transform);
 // The same, with the orientation entries of the turned photo set to `orientation` before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
 // file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
-// photo was in place (it is turned all the same).
+// photo was in place (it is turned all the same). Without `trim`, a photo any of whose images
+// would lose edge pixels is refused.
 platform::Result TurnJpegFile(const std::string& path, int transform,
                               std::optional<std::uint16_t> orientation,
                               std::string* warning = nullptr,
-                              const platform::FlushCalls& calls = {});
+                              const platform::FlushCalls& calls = {}, bool trim = true);
+
+// The orientation a turned photo must carry, from the one it carries when it is read under its
+// lock (another process may have turned it since the caller looked); nullopt: write none.
+using OrientationAfter = std::function<std::optional<std::uint16_t>(std::uint16_t old)>;
+
+// The same, with the orientation decided from the photo as read.
+platform::Result TurnJpegFile(const std::string& path, int transform,
+                              const OrientationAfter& orientation, std::string* warning = nullptr,
+                              const platform::FlushCalls& calls = {}, bool trim = true);
 
 // Turns one image (a main image or an MPF image, up to its EOI) into `out` and, when given, sets
 // its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they
-// all turn alike. A photo whose image data is damaged is refused.
+// all turn alike. A photo whose image data is damaged is refused, and so is one that would lose
+// edge pixels when `trim` is false.
 platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
-                           std::optional<std::uint16_t> orientation,
+                           std::optional<std::uint16_t> orientation, bool trim,
                            std::vector<std::uint8_t>& out);
 
 // The whole file in memory: the main image and its MPF images turned, the index rewritten, other
 // trailing bytes kept.
 platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
-                               std::optional<std::uint16_t> orientation,
+                               std::optional<std::uint16_t> orientation, bool trim,
                                std::vector<std::uint8_t>& out);
 
-// The same without an orientation: turns `jpeg` into `out`.
+// The same without an orientation, trimming as needed: turns `jpeg` into `out`.
 platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
                                     std::vector<std::uint8_t>& out);
 

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/turn.h"
 
+#include "jpeg/segments.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 
 #include <QFile>
 #include <QImageReader>
+
+#include <fcntl.h>
+
+#include <sys/stat.h>
 
 namespace rotate {
 namespace {
@@ -25,7 +30,47 @@ jpeg::JpegHeader ReadHeader(const QString& path) {
     return header;
 }
 
+struct FileBlocks {
+    std::optional<jpeg::BlockLayout> main;
+    std::vector<IndexedImage> others;
+};
+
+// From the headers alone: the images' data is not read.
+FileBlocks ReadFileBlocks(const std::string& path) {
+    FileBlocks blocks;
+    const platform::UniqueFd file(
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return blocks;
+    jpeg::FdSource source(file.get(), std::uint64_t(st.st_size));
+    blocks.main = jpeg::ReadBlockLayout(source);
+    blocks.others = ReadIndexedImages(source);
+    return blocks;
+}
+
+std::string SizeText(int width, int height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
 } // namespace
+
+bool TurnPlan::mayCrop() const {
+    return header.width % 16 != 0 || header.height % 16 != 0 ||
+           (mainBlocks && !mainBlocks->wholeBlocks()) || partialImage;
+}
+
+std::string TurnPlan::cropReason() const {
+    if (header.width % 16 != 0 || header.height % 16 != 0)
+        return SizeText(header.width, header.height) + " is not a multiple of 16";
+    if (mainBlocks && !mainBlocks->wholeBlocks())
+        return SizeText(header.width, header.height) + " is not a multiple of " +
+               SizeText(mainBlocks->mcuWidth, mainBlocks->mcuHeight);
+    if (!partialImage) return {};
+    const jpeg::BlockLayout& b = partialImage->blocks;
+    return "its image " + std::to_string(partialImage->entry + 1) + " (" +
+           SizeText(b.width, b.height) + ") is not a multiple of " +
+           SizeText(b.mcuWidth, b.mcuHeight);
+}
 
 std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes) {
     const std::optional<int> transform = TransformValue(code);
@@ -38,13 +83,26 @@ std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool ke
     plan.timesKept = keepTimes && platform::GetFileTimes(native, plan.times).ok();
     plan.header = ReadHeader(path);
     plan.newOrientation = NewOrientation(plan.header.orientation, code);
+    const FileBlocks blocks = ReadFileBlocks(native);
+    plan.mainBlocks = blocks.main;
+    for (const IndexedImage& image : blocks.others) {
+        if (image.blocks.wholeBlocks()) continue;
+        plan.partialImage = image;
+        break;
+    }
     return plan;
 }
 
-TurnOutcome ApplyTurn(const TurnPlan& plan, const TurnCalls& calls) {
+TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls) {
     TurnOutcome outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
-    outcome.result = TurnJpegFile(native, plan.transform, plan.newOrientation, &outcome.warning);
+    // Decided again from the photo as read under its lock: a turn by another process may have
+    // changed its orientation since the plan was made.
+    const OrientationAfter orientation = [code = plan.code](std::uint16_t old) {
+        return NewOrientation(old, code);
+    };
+    outcome.result = TurnJpegFile(native, plan.transform, orientation, &outcome.warning,
+                                  calls.replace, trimAllowed);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         return outcome;

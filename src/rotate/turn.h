@@ -2,6 +2,7 @@
 #pragma once
 
 #include "jpeg/jpeg_header.h"
+#include "rotate/multi_picture.h"
 #include "rotate/orientation_table.h"
 
 #include <QString>
@@ -25,9 +26,15 @@ struct TurnPlan {
     platform::FileTimes times;
     jpeg::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
+    std::optional<jpeg::BlockLayout> mainBlocks;
+    // The first image of the MPF index after the main one whose sides are not whole blocks.
+    std::optional<IndexedImage> partialImage;
 
-    // A side that is not a multiple of 16 may lose up to 15 pixels to the trim.
-    bool mayCrop() const { return header.width % 16 != 0 || header.height % 16 != 0; }
+    // A side that is not a multiple of 16 may lose up to 15 pixels to the trim; the other images
+    // of the file lose theirs at their own block size.
+    bool mayCrop() const;
+    // Why, for a message that goes on with "(use --crop ...)": which image and which sizes.
+    std::string cropReason() const;
 };
 
 // nullopt for a code that names no turn.
@@ -44,9 +51,11 @@ struct TurnOutcome {
 struct TurnCalls {
     std::function<platform::Result(const std::string& path, const platform::FileTimes& times)>
         setFileTimes = platform::SetFileTimes;
+    platform::FlushCalls replace; // the seams of the replacement itself
 };
 
-// Turns the pixels, writes the new orientation and gives the file its times back.
-TurnOutcome ApplyTurn(const TurnPlan& plan, const TurnCalls& calls = {});
+// Turns the pixels, writes the new orientation and gives the file its times back. Without
+// `trimAllowed`, a photo any of whose images would lose edge pixels is refused.
+TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls = {});
 
 } // namespace rotate

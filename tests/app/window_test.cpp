@@ -384,3 +384,26 @@ TEST_F(WindowTest, AFileNamedLikeAKeptCopyIsToldOnceInTheChosenLanguageAndLeft) 
     EXPECT_EQ(shell.shown.size(), 2u);
     EXPECT_EQ(ReadFile(notes), (Bytes{'m', 'i', 'n', 'e'}));
 }
+
+TEST_F(WindowTest, TheCropQuestionCoversTheOtherImagesOfAPhoto) {
+    // Main image of whole blocks; its gain map is 40x24 at 4:2:0, which a turn trims.
+    const std::string path = photos.file("hdr.jpg");
+    const Bytes original =
+        MakeMpfFile(MakeJpeg(64, 48, Subsampling::S444), {{MakeJpeg(40, 24, Subsampling::S420)}},
+                    jpeg::ByteOrder::Little);
+    WriteFile(path, original);
+    Start(photos.qpath());
+    const QString qpath = QString::fromStdString(path);
+
+    const std::size_t before = shell.shown.size();
+    shell.okAnswers = {false};
+    window->RotateImage(qpath, rotate::RotationCode::Right, true);
+    ASSERT_EQ(shell.shown.size(), before + 1) << "asked";
+    EXPECT_NE(shell.shown.back().text.indexOf(QStringLiteral("hdr.jpg")), -1);
+    EXPECT_EQ(ReadFile(path), original);
+
+    shell.okAnswers = {true};
+    shell.checkAnswers = {false};
+    window->RotateImage(qpath, rotate::RotationCode::Right, true);
+    EXPECT_NE(ReadFile(path), original) << "allowed, so turned and trimmed";
+}

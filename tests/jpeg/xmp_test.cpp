@@ -3,7 +3,9 @@
 #include "support/jpeg_factory.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
+#include <vector>
 
 using namespace testing_support;
 
@@ -62,4 +64,47 @@ TEST(XmpOrientation, TellsStandardFromExtendedPackets) {
     const std::string extended("http://ns.adobe.com/xmp/extension/\0ABCDEF", 41);
     EXPECT_FALSE(jpeg::IsXmpPayload(
         {reinterpret_cast<const std::uint8_t*>(extended.data()), extended.size()}));
+}
+
+namespace {
+
+std::optional<std::string> Followed(const std::string& packet,
+                                    const std::vector<jpeg::ImageResize>& images) {
+    return jpeg::FollowContainerLengths(packet, images);
+}
+
+} // namespace
+
+TEST(XmpContainerDirectory, ItemLengthsFollowTheTurnedImagesInBothForms) {
+    for (bool element : {false, true}) {
+        // A gain map and a second image, one of which crosses to fewer digits.
+        const std::string packet = ContainerDirectoryPacket({1000, 2345}, element);
+        const auto out = Followed(packet, {{1000, 999}, {2345, 23456}});
+        ASSERT_TRUE(out) << element;
+        EXPECT_EQ(*out, ContainerDirectoryPacket({999, 23456}, element));
+    }
+}
+
+TEST(XmpContainerDirectory, OnlyLengthsOfTurnedImagesAfterTheMainImageChange) {
+    const std::string packet = ContainerDirectoryPacket({700, 1000, 2000}, false);
+    // The video-like item of 700 bytes was not turned; sizes pair in file order.
+    EXPECT_EQ(Followed(packet, {{1000, 1100}, {2000, 1900}}),
+              ContainerDirectoryPacket({700, 1100, 1900}, false));
+    // An image whose size no item gives leaves the packet as it was.
+    EXPECT_FALSE(Followed(packet, {{1234, 1300}}));
+    EXPECT_FALSE(Followed(packet, {}));
+    // The first item is the main image: a length there is never taken for another image's.
+    const std::string primaryWithLength =
+        "<Container:Directory><Container:Item Item:Length=\"500\"/>"
+        "<Container:Item Item:Length=\"600\"/></Container:Directory>";
+    EXPECT_EQ(Followed(primaryWithLength, {{500, 510}}), std::nullopt);
+    EXPECT_EQ(Followed(primaryWithLength, {{600, 61}}),
+              "<Container:Directory><Container:Item Item:Length=\"500\"/>"
+              "<Container:Item Item:Length=\"61\"/></Container:Directory>");
+    // Lengths outside a directory are no container's; a number no file has is no length.
+    EXPECT_FALSE(
+        Followed("<x Item:Length=\"600\"/><Container:Item Item:Length=\"600\"/>", {{600, 61}}));
+    EXPECT_FALSE(Followed("<Container:Directory><Container:Item/><Container:Item "
+                          "Item:Length=\"99999999999999999999\"/></Container:Directory>",
+                          {{600, 61}}));
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Other processes around a turn: a second turn of the same photo, another program writing it.
+#include "jpeg/jpeg_header.h"
 #include "rotate/transform.h"
+#include "rotate/turn.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -84,6 +86,24 @@ TEST(ConcurrentTurns, TwoProcessesTurningOnePhotoGiveTwoTurns) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(ReadFile(path), TurnedRight(TurnedRight(original))) << "both turns applied";
     EXPECT_TRUE(Temporaries(dir).isEmpty());
+}
+
+// Two turns planned while the photo still said 8, as two processes do when they start together:
+// the one that gets the photo second must write the orientation that follows from what the first
+// one left (8, right: 3; right again: 6), not the one its plan saw.
+TEST(ConcurrentTurns, TheSecondTurnTakesTheOrientationTheFirstOneWrote) {
+    TempDir dir;
+    const std::string path = dir.file("d.jpg");
+    WriteFile(path, MakeJpegWithExif(64, 48, {.orientation = 8}));
+    const QString qpath = QString::fromStdString(path);
+    const auto firstPlan = rotate::PlanTurn(qpath, rotate::RotationCode::Right, false);
+    const auto secondPlan = rotate::PlanTurn(qpath, rotate::RotationCode::Right, false);
+    ASSERT_TRUE(firstPlan && secondPlan);
+    EXPECT_EQ(rotate::ApplyTurn(*firstPlan, false).status, rotate::TurnOutcome::Status::Turned);
+    EXPECT_EQ(rotate::ApplyTurn(*secondPlan, false).status, rotate::TurnOutcome::Status::Turned);
+    const auto header = jpeg::ReadJpegFileHeader(path);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->orientation, 6);
 }
 
 TEST(ConcurrentTurns, APhotoHeldByAnotherProgramIsWaitedForThenReported) {

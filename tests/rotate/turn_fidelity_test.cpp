@@ -2,6 +2,7 @@
 // A turn keeps what the photo holds: its embedded thumbnail in shape, what follows the image,
 // its other images, its XMP; and refuses only photos that are really damaged.
 #include "exif/exif_reader.h"
+#include "jpeg/turbo.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
@@ -11,6 +12,7 @@
 #include <QImage>
 #include <QTransform>
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -156,5 +158,69 @@ TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto) {
         const std::string why = refused.text();
         EXPECT_NE(why.find("damaged"), std::string::npos) << why;
         EXPECT_EQ(ReadFile(path), damaged);
+    }
+}
+
+namespace {
+
+// A camera's thumbnail: texture and noise at quality 75, 4:2:0, as small as cameras make them.
+Bytes CameraThumbnail(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB888);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int noise = int(state >> 28) - 8;
+            const bool sky = y < h / 3;
+            const int r = sky ? 90 + y : 60 + (x * 3 + y * 5) % 90;
+            const int g = sky ? 140 + y : 90 + ((x / 6) ^ (y / 4)) % 80;
+            const int b = sky ? 220 : 40 + (x * y / 20) % 60;
+            image.setPixel(x, y,
+                           qRgb(std::clamp(r + noise, 0, 255), std::clamp(g + noise, 0, 255),
+                                std::clamp(b + noise, 0, 255)));
+        }
+    Bytes packed;
+    for (int y = 0; y < h; ++y)
+        packed.insert(packed.end(), image.constScanLine(y), image.constScanLine(y) + w * 3);
+    jpeg::TjHandle handle(tjInitCompress());
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    if (tjCompress2(handle.get(), packed.data(), w, 0, h, TJPF_RGB, &out, &size, TJSAMP_420, 75,
+                    0) != 0)
+        return {};
+    const jpeg::TjBuffer owned(out);
+    return Bytes(out, out + size);
+}
+
+} // namespace
+
+TEST(TurnFidelity, AReencodedThumbnailKeepsTheQualityAndSizeItHad) {
+    TempDir dir;
+    // 4:2:0 at 160x120: every turn would trim it out of the photo's proportions, so it is
+    // decoded, turned and encoded again.
+    const Bytes old = CameraThumbnail(160, 120);
+    ASSERT_FALSE(old.empty());
+    int ow = 0, oh = 0;
+    const Bytes oldRgb = DecodeRgb(old, ow, oh);
+    const QImage oldImage = ToImage(oldRgb, ow, oh);
+    for (int transform : {1, 2, 3}) {
+        ExifSpec spec;
+        spec.thumbnail = old;
+        const std::string path = dir.file("photo.jpg");
+        WriteFile(path, MakeJpegWithExif(640, 480, spec));
+        ASSERT_TRUE(rotate::JpegLosslessTransform(path, transform).ok());
+        const Bytes thumb = EmbeddedThumbnail(ReadFile(path));
+        int tw = 0, th = 0;
+        const Bytes rgb = DecodeRgb(thumb, tw, th);
+        ASSERT_FALSE(rgb.empty()) << transform;
+        EXPECT_LE(double(thumb.size()), 1.10 * double(old.size()))
+            << "transform " << transform << ": " << thumb.size() << " bytes, was " << old.size();
+        // The old picture, turned: the same up to the encoding.
+        const QImage expected = oldImage.transformed(QTransform().rotate(90 * transform));
+        ASSERT_EQ(QSize(tw, th), expected.size()) << transform;
+        const QImage shown = ToImage(rgb, tw, th);
+        EXPECT_LT(MeanDifference(shown, expected), 4.0) << "transform " << transform;
+        EXPECT_LT(MeanDifference(shown, expected) * 3,
+                  MeanDifference(shown, expected.transformed(QTransform().rotate(180))));
     }
 }

@@ -3,11 +3,13 @@
 // index follows them; other trailers stay as they were at the end of the file.
 #include "exif/exif_reader.h"
 #include "jpeg/mpf.h"
+#include "rotate/multi_picture.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -281,4 +283,160 @@ TEST(WholeFileTurn, AThumbnailPointerIntoTheDirectoriesNeverWipesThem) {
     ASSERT_TRUE(result.ok()) << result.text();
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1)
         << "the directories are still there to read";
+}
+
+namespace {
+
+// Sets the size and offset of index entry `entry` of the first image of `file`.
+void SetEntry(Bytes& file, std::size_t entry, std::uint32_t size, std::uint32_t offset) {
+    const auto found = IndexOf(file);
+    ASSERT_TRUE(found);
+    std::uint8_t* e = file.data() + found->origin - jpeg::kMpfTiffStart + found->index.entriesAt +
+                      jpeg::kMpfEntrySize * entry;
+    jpeg::Store32(e + 4, size, found->index.order);
+    jpeg::Store32(e + 8, offset, found->index.order);
+}
+
+} // namespace
+
+TEST(WholeFileTurn, AnIndexThatDoesNotMatchItsImagesRefusesTheTurn) {
+    TempDir dir;
+    const Bytes gainMap = MakeJpeg(32, 16, Subsampling::S444), preview = MakeJpeg(48, 32);
+    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+        const Bytes good =
+            MakeMpfFile(MakeJpeg(64, 48), {{gainMap}, {preview}}, order, Bytes(300, 0x33));
+        const auto found = IndexOf(good);
+        ASSERT_TRUE(found);
+        const auto& e = found->index.entries;
+        const std::uint32_t end = std::uint32_t(good.size() - found->origin);
+        const std::pair<const char*, std::function<void(Bytes&)>> breaks[] = {
+            {"an empty image", [&](Bytes& f) { SetEntry(f, 1, 0, e[1].offset); }},
+            {"past the end", [&](Bytes& f) { SetEntry(f, 2, e[2].size, end + 10); }},
+            {"running past the end", [&](Bytes& f) { SetEntry(f, 2, end, e[2].offset); }},
+            {"inside the main image", [&](Bytes& f) { SetEntry(f, 1, e[1].size, 20); }},
+            {"overlapping", [&](Bytes& f) { SetEntry(f, 2, e[1].size + 50, e[1].offset); }},
+            {"not at an SOI", [&](Bytes& f) { SetEntry(f, 2, e[2].size - 1, e[2].offset + 1); }},
+            {"a main image elsewhere", [&](Bytes& f) { SetEntry(f, 0, e[0].size, 16); }},
+        };
+        for (const auto& [what, change] : breaks) {
+            Bytes broken = good;
+            change(broken);
+            const std::string path = dir.file("broken.jpg");
+            WriteFile(path, broken);
+            const platform::Result refused = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+            EXPECT_FALSE(refused.ok()) << what;
+            EXPECT_NE(refused.text().find("multi-picture index does not match"), std::string::npos)
+                << what << ": " << refused.text();
+            EXPECT_EQ(ReadFile(path), broken) << what;
+        }
+    }
+}
+
+TEST(WholeFileTurn, AnIndexOfTheMainImageAloneFollowsItsNewSize) {
+    TempDir dir;
+    const Bytes original = MakeMpfFile(MakeJpeg(64, 48), {}, ByteOrder::Big);
+    const std::string path = dir.file("single.jpg");
+    WriteFile(path, original);
+    const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+    ASSERT_TRUE(result.ok()) << result.text();
+    const Bytes turned = ReadFile(path);
+    const auto found = IndexOf(turned);
+    ASSERT_TRUE(found);
+    ASSERT_EQ(found->index.entries.size(), 1u);
+    EXPECT_EQ(found->index.entries[0].size, turned.size());
+    EXPECT_NE(turned.size(), original.size());
+}
+
+namespace {
+
+// The Item:Length values of the first XMP packet of `file`, in order.
+std::vector<std::uint64_t> ItemLengths(const Bytes& file) {
+    const std::string text(file.begin(), file.end());
+    std::vector<std::uint64_t> lengths;
+    const std::size_t end = text.find("</Container:Directory>");
+    for (std::size_t at = text.find("Item:Length"); at < end;
+         at = text.find("Item:Length", at + 1)) {
+        const std::size_t digits = text.find_first_of("0123456789", at);
+        if (digits < end && digits - at <= 13) // ="..." or >...
+            lengths.push_back(std::stoull(text.substr(digits, 20)));
+    }
+    return lengths;
+}
+
+Bytes GainMapPhoto(const Bytes& gainMap, bool elementForm, const std::string& padding = {}) {
+    std::string packet = ContainerDirectoryPacket({gainMap.size()}, elementForm);
+    packet.insert(packet.rfind("<?xpacket end"), padding);
+    const Bytes main = InsertAfterSoi(MakeJpeg(64, 48), MakeXmpApp1(packet));
+    return MakeMpfFile(main, {{gainMap}}, ByteOrder::Little);
+}
+
+} // namespace
+
+TEST(WholeFileTurn, TheXmpContainerDirectoryGivesTheTurnedGainMapsLength) {
+    TempDir dir;
+    const Bytes gainMap = MakeJpeg(40, 24, Subsampling::S444, 85);
+    for (bool elementForm : {false, true}) {
+        for (int transform : {1, 2, 3}) {
+            const Bytes original = GainMapPhoto(gainMap, elementForm);
+            ASSERT_EQ(ItemLengths(original), std::vector<std::uint64_t>{gainMap.size()});
+            const std::string path = dir.file("hdr.jpg");
+            WriteFile(path, original);
+            const platform::Result result = rotate::TurnJpegFile(path, transform, std::uint16_t(1));
+            ASSERT_TRUE(result.ok()) << result.text();
+            const Bytes turned = ReadFile(path);
+            const auto found = IndexOf(turned);
+            ASSERT_TRUE(found);
+            const auto& e = found->index.entries;
+            ASSERT_EQ(e.size(), 2u);
+            const Bytes turnedGainMap = ImageAt(turned, *found, 1);
+            ASSERT_GE(turnedGainMap.size(), 2u);
+            EXPECT_EQ(turnedGainMap[0], 0xFF);
+            EXPECT_EQ(turnedGainMap[1], 0xD8);
+            EXPECT_NE(turnedGainMap.size(), gainMap.size()) << "a turn recodes the gain map";
+            EXPECT_EQ(ItemLengths(turned), std::vector<std::uint64_t>{turnedGainMap.size()})
+                << "element form " << elementForm << " transform " << transform;
+            // Readers find the gain map right after the main image, at the length the XMP says.
+            EXPECT_EQ(found->origin + e[1].offset, e[0].size);
+            EXPECT_EQ(e[0].size + e[1].size, turned.size());
+            int w = 0, h = 0;
+            EXPECT_FALSE(DecodeRgb(ImageAt(turned, *found, 0), w, h).empty());
+            if (transform == 1 && elementForm && HasExiftool()) {
+                const std::string listed =
+                    RunCommand("exiftool -s3 -XMP:DirectoryItemLength " + path);
+                EXPECT_NE(listed.find(std::to_string(turnedGainMap.size())), std::string::npos)
+                    << listed;
+            }
+        }
+    }
+}
+
+TEST(WholeFileTurn, ALengthOfOtherDigitsResizesTheXmpSegmentWithinItsBound) {
+    // A gain map padded to 999 bytes that a turn makes 1000: one digit more.
+    Bytes gainMap = MakeJpeg(16, 16);
+    ASSERT_LT(gainMap.size(), 999u);
+    gainMap.resize(999, 0);
+    const rotate::ImageTurn growGainMap = [&](std::span<const std::uint8_t> image, Bytes& out) {
+        out.assign(image.begin(), image.end());
+        if (image.size() == gainMap.size()) out.resize(1000, 0);
+        return platform::Result{};
+    };
+    const Bytes fits = GainMapPhoto(gainMap, false);
+    Bytes out;
+    ASSERT_TRUE(rotate::TurnWholeFile(fits, growGainMap, out).ok());
+    EXPECT_EQ(ItemLengths(out), std::vector<std::uint64_t>{1000});
+    const auto found = IndexOf(out);
+    ASSERT_TRUE(found) << "the segments still chain up to the index";
+    EXPECT_EQ(found->index.entries[1].size, 1000u);
+    EXPECT_EQ(ImageAt(out, *found, 1).size(), 1000u);
+    EXPECT_EQ(out.size(), fits.size() + 2);
+    int w = 0, h = 0;
+    EXPECT_FALSE(DecodeRgb(ImageAt(out, *found, 0), w, h).empty());
+
+    // A packet that already fills its segment to the last byte cannot take the digit.
+    const std::size_t packetSize = ContainerDirectoryPacket({999}, false).size();
+    const std::size_t room = 0xFFFF - 2 - 29;
+    const Bytes full = GainMapPhoto(gainMap, false, std::string(room - packetSize, ' '));
+    const platform::Result refused = rotate::TurnWholeFile(full, growGainMap, out);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.text().find("XMP"), std::string::npos) << refused.text();
 }

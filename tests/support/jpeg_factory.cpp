@@ -218,6 +218,35 @@ std::string XmpPacketWithOrientation(int orientation, bool elementForm) {
            "\n<?xpacket end=\"w\"?>";
 }
 
+std::string ContainerDirectoryPacket(const std::vector<std::uint64_t>& lengths, bool elementForm) {
+    std::string items = "     <rdf:li rdf:parseType=\"Resource\">\n      <Container:Item "
+                        "Item:Semantic=\"Primary\" Item:Mime=\"image/jpeg\"/>\n     </rdf:li>\n";
+    for (const std::uint64_t length : lengths) {
+        const std::string value = std::to_string(length);
+        items += "     <rdf:li rdf:parseType=\"Resource\">\n";
+        items += elementForm ? "      <Container:Item rdf:parseType=\"Resource\">\n"
+                               "       <Item:Semantic>GainMap</Item:Semantic>\n"
+                               "       <Item:Mime>image/jpeg</Item:Mime>\n"
+                               "       <Item:Length>" +
+                                   value + "</Item:Length>\n      </Container:Item>\n"
+                             : "      <Container:Item Item:Semantic=\"GainMap\" "
+                               "Item:Mime=\"image/jpeg\" Item:Length=\"" +
+                                   value + "\"/>\n";
+        items += "     </rdf:li>\n";
+    }
+    return "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n <rdf:RDF "
+           "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+           "  <rdf:Description rdf:about=\"\"\n"
+           "    xmlns:Container=\"http://ns.google.com/photos/1.0/container/\"\n"
+           "    xmlns:Item=\"http://ns.google.com/photos/1.0/container/item/\"\n"
+           "    xmlns:hdrgm=\"http://ns.adobe.com/hdr-gain-map/1.0/\" hdrgm:Version=\"1.0\">\n"
+           "   <Container:Directory>\n    <rdf:Seq>\n" +
+           items +
+           "    </rdf:Seq>\n   </Container:Directory>\n  </rdf:Description>\n </rdf:RDF>\n"
+           "</x:xmpmeta>\n<?xpacket end=\"w\"?>";
+}
+
 Bytes InsertAfterAppSegments(const Bytes& jpeg, const Bytes& segment) {
     std::size_t pos = 2;
     while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF &&

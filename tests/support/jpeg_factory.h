@@ -55,6 +55,10 @@ Bytes MakeXmpApp1(const std::string& packet);
 // A packet with tiff:Orientation in attribute form ("attr") or element form ("element").
 std::string XmpPacketWithOrientation(int orientation, bool elementForm);
 
+// A packet whose Container:Directory lists the main image and then one item for each of
+// `lengths` (Item:Length, in attribute or element form), as a gain map photo has it.
+std::string ContainerDirectoryPacket(const std::vector<std::uint64_t>& lengths, bool elementForm);
+
 // A multi-picture file: `first` (a whole JPEG) gets an MPF index right after its leading APP1
 // segments, listing `others` (whole JPEGs) which follow it in order; `trailer` ends the file.
 struct MpfImage {
