@@ -324,19 +324,20 @@ void FinishInterruptedTurns(const std::vector<std::string>& leftovers) {
     using Status = platform::LeftoverOutcome::Status;
     for (const std::string& leftover : leftovers) {
         const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftover);
+        const std::string target = Printable(outcome.target), copy = Printable(leftover);
         if (outcome.status == Status::Finished)
             std::printf("%s: the interrupted turn was finished from its complete copy\n",
-                        outcome.target.c_str());
+                        target.c_str());
         else if (outcome.status == Status::Failed)
             std::fprintf(stderr,
                          "warning: %s: the interrupted turn could not be finished (%s); its "
                          "complete turned copy stays in %s\n",
-                         outcome.target.c_str(), outcome.result.text().c_str(), leftover.c_str());
+                         target.c_str(), Printable(outcome.result.text()).c_str(), copy.c_str());
         else if (outcome.status == Status::Foreign)
             std::fprintf(stderr,
                          "warning: %s: named like a copy kept during a turn, but belongs to no "
                          "photo here (%s); left as it is\n",
-                         leftover.c_str(), outcome.result.text().c_str());
+                         copy.c_str(), Printable(outcome.result.text()).c_str());
     }
 }
 
@@ -421,8 +422,8 @@ int CmdOrientation(const Options& o) {
     if (o.set && (*o.set < 1 || *o.set > 8)) return Usage("--set takes an orientation from 1 to 8");
     int failed = 0;
     for (const QString& path : o.positional) {
-        if (!QFileInfo(path).isFile()) {
-            std::fprintf(stderr, "%s: no such file\n", Local(path).c_str());
+        if (const auto what = NotAPhotoFile(path)) {
+            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), what->c_str());
             ++failed;
             continue;
         }
@@ -439,25 +440,6 @@ int CmdOrientation(const Options& o) {
         std::printf("%s\t%u\n", Local(path).c_str(), thumbs::ReadImageHeader(path).orientation);
     }
     return failed ? kSomeFailed : kOk;
-}
-
-// Names what stands at each path that is not a photo file, then runs `orientation` on the rest.
-int CmdOrientationOfPhotoFiles(const Options& o) {
-    if (o.positional.isEmpty() || (o.set && (*o.set < 1 || *o.set > 8))) return CmdOrientation(o);
-    Options files = o;
-    files.positional.clear();
-    int notFiles = 0;
-    for (const QString& path : o.positional) {
-        if (const auto what = NotAPhotoFile(path)) {
-            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), what->c_str());
-            ++notFiles;
-        } else {
-            files.positional << path;
-        }
-    }
-    if (files.positional.isEmpty()) return kSomeFailed;
-    const int result = CmdOrientation(files);
-    return notFiles && result == kOk ? kSomeFailed : result;
 }
 
 int CmdExif(const Options& o) {
@@ -595,7 +577,7 @@ int main(int argc, char* argv[]) {
     if (!options) return Usage("unknown or incomplete option");
     if (command == "rotate") return CmdRotate(*options);
     if (command == "auto") return CmdAuto(*options);
-    if (command == "orientation") return CmdOrientationOfPhotoFiles(*options);
+    if (command == "orientation") return CmdOrientation(*options);
     if (command == "exif") return CmdExif(*options);
     if (command == "thumbnails") return CmdThumbnails(*options);
     return Usage("unknown command");
