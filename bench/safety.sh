@@ -26,8 +26,10 @@ MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
 CORES=$(nproc)
 
 WITH_EXTRA=1 bash scripts/setup.sh
-BUILD_DIR=build-bench bash scripts/build.sh -DTULVEX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
-  ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
+if [ -z "${TULVEX_CLI:-}" ] || [ "$ONLY" != stress ]; then
+  BUILD_DIR=build-bench bash scripts/build.sh -DTULVEX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
+    ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
+fi
 # TULVEX_CLI: another build to stress (an earlier one, to see what the counts catch).
 CLI=${TULVEX_CLI:-$ROOT/build-bench/bin/tulvex-cli}
 
