@@ -60,6 +60,15 @@ void TransposeQuantTables(jpeg_compress_struct& target) {
     }
 }
 
+// A damaged thumbnail may carry a zero divisor, which a decoder takes but an encoder divides by.
+void MendZeroQuantValues(jpeg_compress_struct& target) {
+    for (JQUANT_TBL* table : target.quant_tbl_ptrs) {
+        if (!table) continue;
+        for (UINT16& value : table->quantval)
+            if (value == 0) value = 1;
+    }
+}
+
 // The target takes the model's tables and sampling and is fed RGB.
 void SetUp(Encoder& e, std::span<const std::uint8_t> model, int width, int height, bool quarterTurn,
            std::optional<int> quality) {
@@ -88,6 +97,7 @@ void SetUp(Encoder& e, std::span<const std::uint8_t> model, int width, int heigh
             std::swap(e.target.comp_info[ci].h_samp_factor, e.target.comp_info[ci].v_samp_factor);
         TransposeQuantTables(e.target);
     }
+    MendZeroQuantValues(e.target);
     e.target.optimize_coding = TRUE;
     e.target.write_JFIF_header = FALSE; // an embedded thumbnail goes without, as a camera's does
 }

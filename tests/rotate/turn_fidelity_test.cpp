@@ -224,3 +224,28 @@ TEST(TurnFidelity, AReencodedThumbnailKeepsTheQualityAndSizeItHad) {
                   MeanDifference(shown, expected.transformed(QTransform().rotate(180))));
     }
 }
+
+// A decoder takes a quantisation value of 0 in a damaged thumbnail; the encoder that makes its
+// turned copy must not divide by it.
+TEST(TurnFidelity, AThumbnailWithAZeroQuantisationValueIsTurnedWithoutACrash) {
+    TempDir dir;
+    Bytes old = CameraThumbnail(160, 120);
+    ASSERT_FALSE(old.empty());
+    // The first value of the first table (FF DB, length, Pq/Tq, then 64 values).
+    bool patched = false;
+    for (std::size_t i = 0; i + 5 < old.size(); ++i)
+        if (old[i] == 0xFF && old[i + 1] == 0xDB) {
+            old[i + 6] = 0;
+            patched = true;
+            break;
+        }
+    ASSERT_TRUE(patched);
+    ExifSpec spec;
+    spec.thumbnail = old;
+    const std::string path = dir.file("photo.jpg");
+    WriteFile(path, MakeJpegWithExif(640, 480, spec));
+    ASSERT_TRUE(rotate::JpegLosslessTransform(path, 1).ok());
+    int tw = 0, th = 0;
+    EXPECT_FALSE(DecodeRgb(EmbeddedThumbnail(ReadFile(path)), tw, th).empty());
+    EXPECT_EQ(QSize(tw, th), QSize(120, 160));
+}
