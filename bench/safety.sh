@@ -26,7 +26,7 @@ MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
 CORES=$(nproc)
 
 WITH_EXTRA=1 bash scripts/setup.sh
-if [ -z "${TULVEX_CLI:-}" ] || [ "$ONLY" != stress ]; then
+if [ -z "${TULVEX_CLI:-}" ]; then
   BUILD_DIR=build-bench bash scripts/build.sh -DTULVEX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
     ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
 fi
