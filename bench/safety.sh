@@ -181,14 +181,8 @@ killed_linked_turn() {
 
 # ---- speed ------------------------------------------------------------------------------------
 speed() {
-  local base_cli=$ROOT/build-base-$BASE/build/bin/tulvex-cli base_src=$ROOT/build-base-$BASE/src
-  if [ ! -x "$base_cli" ]; then
-    rm -rf "$base_src" && mkdir -p "$base_src"
-    git archive "$BASE" | tar -x -C "$base_src"
-    cmake -S "$base_src" -B "$ROOT/build-base-$BASE/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTULVEX_TESTS=OFF \
-      ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
-    cmake --build "$ROOT/build-base-$BASE/build" --target tulvex-cli >/dev/null
-  fi
+  local base_cli
+  base_cli=$(base_cli "$BASE")
   local fresh="rm -rf '$WORK/r'; cp -r '$CORPUS' '$WORK/r'" n=${#photos[@]}
   local jt="jpegtran -rotate 90 -trim -copy all -optimize -outfile \"{}.t\" \"{}\" && mv \"{}.t\" \"{}\""
   local p_cli p_base p_jt s_cli s_base s_jt

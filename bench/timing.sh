@@ -13,3 +13,16 @@ best() {
   echo "$best"
 }
 ratio() { echo "scale=3; $1 / $2" | bc -l | sed 's/^\./0./'; }
+# Builds tulvex-cli of an earlier commit once, in build-base-COMMIT beside the tree (ROOT), and
+# prints its path.
+base_cli() {
+  local dir=$ROOT/build-base-$1
+  if [ ! -x "$dir/build/bin/tulvex-cli" ]; then
+    rm -rf "$dir/src" && mkdir -p "$dir/src"
+    git archive "$1" | tar -x -C "$dir/src"
+    cmake -S "$dir/src" -B "$dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTULVEX_TESTS=OFF \
+      ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
+    cmake --build "$dir/build" --target tulvex-cli >/dev/null
+  fi
+  echo "$dir/build/bin/tulvex-cli"
+}

@@ -25,15 +25,7 @@ BUILD_DIR=build-bench bash scripts/build.sh -DTULVEX_TESTS=OFF -DCMAKE_BUILD_TYP
 CLI=$ROOT/build-bench/bin/tulvex-cli
 
 # The earlier commit, built the same way.
-BASE_SRC=$ROOT/build-base-$BASE/src
-if [ ! -x "$ROOT/build-base-$BASE/build/bin/tulvex-cli" ]; then
-  rm -rf "$BASE_SRC" && mkdir -p "$BASE_SRC"
-  git archive "$BASE" | tar -x -C "$BASE_SRC"
-  cmake -S "$BASE_SRC" -B "$ROOT/build-base-$BASE/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTULVEX_TESTS=OFF \
-    ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
-  cmake --build "$ROOT/build-base-$BASE/build" --target tulvex-cli >/dev/null
-fi
-BASE_CLI=$ROOT/build-base-$BASE/build/bin/tulvex-cli
+BASE_CLI=$(base_cli "$BASE")
 
 if [ ! -f "$CORPUS/manifest.tsv" ]; then
   rm -rf "$CORPUS"
