@@ -9,6 +9,7 @@ packages=(
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
   libgtest-dev googletest
   libimage-exiftool-perl
+  golang-github-rwcarlsen-goexif-dev # real camera photos for the tests (BSD-2-Clause)
   xvfb xauth imagemagick openbox
   fonts-dejavu-core
   clang libclang-rt-14-dev clang-format clang-tidy

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Photos from real cameras, as a Debian package ships them (scripts/setup.sh installs it): whole
+// ones turn to jpegtran's pixels and keep their EXIF; cut-off ones and broken EXIF blocks are
+// refused or shown without harm, and never changed.
+#include "exif/exif_format.h"
+#include "exif/exif_reader.h"
+#include "rotate/orientation_table.h"
+#include "rotate/transform.h"
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+
+#include <QDir>
+#include <QDirIterator>
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <regex>
+
+using namespace testing_support;
+
+namespace {
+
+QString RealPhotoFolder() {
+    if (const char* folder = std::getenv("TULVEX_REAL_PHOTOS")) return QString::fromLocal8Bit(folder);
+    return QStringLiteral("/usr/share/gocode/src/github.com/rwcarlsen/goexif/exif");
+}
+
+std::vector<std::string> RealPhotos() {
+    std::vector<std::string> found;
+    QDirIterator it(RealPhotoFolder(), {"*.jpg", "*.JPG"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.push_back(QFile::encodeName(it.next()).toStdString());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool Decodes(const std::string& path, const std::string& ppm) {
+    int status = -1;
+    RunCommand("djpeg -ppm -outfile '" + ppm + "' '" + path + "' 2>/dev/null", &status);
+    return status == 0;
+}
+
+// exiftool's EXIF tags, less those a turn changes on purpose.
+std::string ExifTheTurnKeeps(const std::string& path) {
+    const std::string all = RunCommand("exiftool -s -s -EXIF:all '" + path + "' 2>/dev/null");
+    static const std::regex changed(
+        "^(Orientation|ImageWidth|ImageHeight|ExifImageWidth|ExifImageHeight|ThumbnailOffset|"
+        "ThumbnailLength|ThumbnailImage|StripOffsets|StripByteCounts).*$\n?",
+        std::regex::multiline);
+    return std::regex_replace(all, changed, "");
+}
+
+} // namespace
+
+TEST(RealPhotos, TurnLikeJpegtranOrAreRefusedUntouched) {
+    const std::vector<std::string> photos = RealPhotos();
+    if (photos.empty()) GTEST_SKIP() << "no real photos in " << RealPhotoFolder().toStdString();
+    TempDir dir;
+    int turned = 0, refused = 0;
+    for (const std::string& source : photos) {
+        const std::string path = dir.file("photo.jpg");
+        const Bytes original = ReadFile(source);
+        WriteFile(path, original);
+        const bool whole = Decodes(path, dir.file("original.ppm"));
+        const std::string exifBefore = whole ? ExifTheTurnKeeps(path) : std::string();
+        RunCommand("jpegtran -rotate 90 -trim -copy all -outfile '" + dir.file("theirs.jpg") +
+                   "' '" + path + "' 2>/dev/null");
+
+        const rotate::OrientationAfter orientation = [](std::uint16_t old) {
+            return rotate::NewOrientation(old, rotate::RotationCode::Right);
+        };
+        const platform::Result result = rotate::TurnJpegFile(path, 1, orientation);
+        if (!result.ok()) {
+            ++refused;
+            EXPECT_EQ(ReadFile(path), original) << source << ": refused, so untouched";
+            EXPECT_FALSE(whole) << source << ": a whole photo was refused: " << result.text();
+        } else {
+            ++turned;
+            ASSERT_TRUE(whole) << source << ": turned, though the library cannot decode it";
+            ASSERT_TRUE(Decodes(path, dir.file("ours.ppm"))) << source;
+            ASSERT_TRUE(Decodes(dir.file("theirs.jpg"), dir.file("theirs.ppm"))) << source;
+            EXPECT_EQ(ReadFile(dir.file("ours.ppm")), ReadFile(dir.file("theirs.ppm"))) << source;
+            EXPECT_EQ(ExifTheTurnKeeps(path), exifBefore) << source;
+        }
+        EXPECT_EQ(QDir(dir.qpath()).entryList({"*.tulvex-*"}, QDir::Files | QDir::Hidden).size(),
+                  0)
+            << source;
+        // Whatever the EXIF block holds, it is decoded without harm (the sanitizers watch).
+        EXPECT_NO_THROW(exif::ExifRows(exif::ReadJpegExif(original))) << source;
+    }
+    EXPECT_GT(turned, 0);
+    std::printf("%zu real photos: %d turned, %d refused\n", photos.size(), turned, refused);
+}
