@@ -4,11 +4,11 @@
 //   tulvex_cache_bench window FOLDER   (the cache folder from XDG_CACHE_HOME as in the program)
 //   tulvex_cache_bench psnr FOLDER     (every photo at the default cell, cache in a temporary)
 // Prints key=value lines for bench/cache.sh.
-#include "app/main_window.h"
 #include "collection/scan.h"
-#include "thumbs/draw_grid.h"
 #include "thumbs/image_codec.h"
 #include "thumbs/thumbnail_cache.h"
+#include "ui/draw_grid.h"
+#include "ui/main_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings store reader: whatever it reads, what it writes reads back the same.
-#include "app/settings_store.h"
+#include "session/settings_store.h"
 
 #include <cstdlib>
 

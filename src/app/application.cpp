@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/application.h"
 
-#include "app/shell.h"
+#include "ui/shell.h"
 
 namespace app {
 

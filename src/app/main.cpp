@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/application.h"
 #include "app/instance.h"
-#include "app/main_window.h"
 #include "app/start_arguments.h"
+#include "ui/main_window.h"
 
 #include <QIcon>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/instance.h"
-#include "app/shell.h"
+#include "ui/shell.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

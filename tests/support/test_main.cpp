@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Tests run with a window system that needs no display, and with settings, trash, cache and
-// runtime folders of their own, and their own machine-wide marker, so that they never touch the
-// user's.
-#include <QApplication>
+// The core's tests: no widget library is linked, so a widget that slips into the core fails to
+// link here. Settings, trash, cache and runtime folders and the machine-wide marker are the
+// tests' own, so that they never touch the user's.
+#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     qputenv("TULVEX_GLOBAL_MARKER_DIR", home.path().toUtf8());
     qputenv("HOME", home.path().toUtf8());
     qputenv("LC_NUMERIC", "C");
-    QApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     app.setApplicationName("Tulvex");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/trash.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "platform/file_io.h"
+
+namespace app {
+namespace {
+
+constexpr int kMaxNameAttempts = 10000;
+
+bool SameDevice(const QString& a, dev_t device) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(a).constData(), &st) == 0 && st.st_dev == device;
+}
+
+bool MakePrivateFolder(const QString& path) {
+    if (QFileInfo(path).isDir()) return true;
+    return QDir().mkpath(path) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool PrepareTrash(const QString& trash) {
+    return MakePrivateFolder(trash) && MakePrivateFolder(trash + "/files") &&
+           MakePrivateFolder(trash + "/info");
+}
+
+// The top folder of the device that holds `folder`.
+QString TopDirectory(const QString& folder, dev_t device) {
+    QString top = QFileInfo(folder).absoluteFilePath();
+    while (top != "/") {
+        const QString parent = QFileInfo(top).path();
+        if (!SameDevice(parent, device)) break;
+        top = parent;
+    }
+    return top;
+}
+
+QString TrashFor(const QString& absolute, dev_t device, QString* why) {
+    const QString home = HomeTrash();
+    if (PrepareTrash(home) && SameDevice(home, device)) return home;
+    const QString top = TopDirectory(QFileInfo(absolute).path(), device);
+    const QString trash = TopDirTrash(top, why);
+    if (!trash.isEmpty() && !SameDevice(trash, device)) {
+        if (why) *why = QStringLiteral("there is no trash folder on its device");
+        return {};
+    }
+    return trash;
+}
+
+// A folder of the trash must be the user's own real folder: a link or a folder of someone
+// else would let another user read or redirect what is deleted.
+bool IsOwnRealFolder(const QString& path, bool privateMode) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (!privateMode || (st.st_mode & 07777) == 0700);
+}
+
+// Creates `path` as a private folder unless something is there already.
+bool MakeFolderIfMissing(const QString& path) {
+    return ::mkdir(QFile::encodeName(path).constData(), 0700) == 0 || errno == EEXIST;
+}
+
+// files/ and info/ of a trash, made if missing; each must be the user's own real folder.
+bool MakeTrashFolders(const QString& trash) {
+    for (const char* sub : {"/files", "/info"}) {
+        const QString folder = trash + QLatin1String(sub);
+        if (!MakeFolderIfMissing(folder) || !IsOwnRealFolder(folder, false)) return false;
+    }
+    return true;
+}
+
+bool IsSharedTrash(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & S_ISVTX);
+}
+
+// Claims `name` in both folders of the trash: the info file and an empty stand-in in files/,
+// each created only if absent (O_EXCL), so neither an entry of another deletion nor a file
+// left in files/ without its info is ever replaced.
+bool ClaimName(const QString& trash, const QString& name, platform::UniqueFd& info, int& error) {
+    const QByteArray infoPath = QFile::encodeName(trash + "/info/" + name + ".trashinfo");
+    info = platform::UniqueFd(
+        ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!info.valid()) {
+        error = errno;
+        return false;
+    }
+    const platform::UniqueFd standIn(::open(QFile::encodeName(trash + "/files/" + name).constData(),
+                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                            0600));
+    if (standIn.valid()) return true;
+    error = errno;
+    info.reset();
+    ::unlink(infoPath.constData());
+    return false;
+}
+
+QByteArray TrashInfo(const QString& absolute) {
+    return "[Trash Info]\nPath=" + QUrl::toPercentEncoding(absolute, "/") + "\nDeletionDate=" +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toUtf8() +
+           "\n";
+}
+
+} // namespace
+
+QString TopDirTrash(const QString& topdir, QString* why) {
+    const QString top = topdir == "/" ? QString() : topdir;
+    const QString uid = QString::number(::getuid());
+    // An administrator's shared $topdir/.Trash (a real folder with the sticky bit) holds a
+    // folder per user; a failed check only means it is not used.
+    if (IsSharedTrash(top + "/.Trash")) {
+        const QString own = top + "/.Trash/" + uid;
+        if (MakeFolderIfMissing(own) && IsOwnRealFolder(own, true) && MakeTrashFolders(own))
+            return own;
+    }
+    const QString trash = top + "/.Trash-" + uid;
+    const auto refuse = [&](const QString& reason) {
+        if (why) *why = reason.arg(trash);
+        return QString();
+    };
+    if (!MakeFolderIfMissing(trash))
+        return refuse(QStringLiteral("cannot create the trash folder %1"));
+    if (!IsOwnRealFolder(trash, true))
+        return refuse(QStringLiteral("the trash folder %1 is not a private folder of this user "
+                                     "(owner, mode 0700, no link)"));
+    if (!MakeTrashFolders(trash)) return refuse(QStringLiteral("the trash folder %1 is damaged"));
+    return trash;
+}
+
+QString HomeTrash() {
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.local/share";
+    return base + "/Trash";
+}
+
+bool MoveToTrash(const QString& path, QString* error) {
+    const auto fail = [error](const QString& why) {
+        if (error) *error = why;
+        return false;
+    };
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    struct stat st {};
+    if (::lstat(QFile::encodeName(absolute).constData(), &st) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    QString why;
+    const QString trash = TrashFor(absolute, st.st_dev, &why);
+    if (trash.isEmpty()) return fail(why);
+
+    const QString base = QFileInfo(absolute).fileName();
+    QString name;
+    platform::UniqueFd info;
+    for (int n = 0; n < kMaxNameAttempts && !info.valid(); ++n) {
+        name = n == 0 ? base : QStringLiteral("%1.%2").arg(base).arg(n);
+        int error = 0;
+        if (!ClaimName(trash, name, info, error) && error != EEXIST)
+            return fail(QString::fromLocal8Bit(std::strerror(error)));
+    }
+    if (!info.valid()) return fail(QStringLiteral("the trash is full of files of that name"));
+    const QString filesPath = trash + "/files/" + name;
+    const QByteArray text = TrashInfo(absolute);
+    const QString infoPath = trash + "/info/" + name + ".trashinfo";
+    if (::write(info.get(), text.constData(), std::size_t(text.size())) != text.size() ||
+        ::fsync(info.get()) != 0) {
+        const int saved = errno;
+        QFile::remove(infoPath);
+        QFile::remove(filesPath);
+        return fail(QString::fromLocal8Bit(std::strerror(saved)));
+    }
+    // Replaces only the stand-in claimed above.
+    if (::rename(QFile::encodeName(absolute).constData(),
+                 QFile::encodeName(filesPath).constData()) != 0) {
+        const int saved = errno;
+        QFile::remove(infoPath);
+        QFile::remove(filesPath);
+        return fail(QString::fromLocal8Bit(std::strerror(saved)));
+    }
+    return true;
+}
+
+} // namespace app

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The image list of the main window: loading a folder and finding its entries.
+#include "collection/scan.h"
+#include "thumbs/thumbnail_pipeline.h"
+#include "ui/Lang.h"
+#include "ui/draw_grid.h"
+#include "ui/main_window.h"
+#include "ui/progress_window.h"
+#include "ui/shell.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/log.h"
+
+// A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
+// rewrite did not finish is written over that photo when its record says it may. A copy that
+// cannot be put in place is told once per run, however often the folder is loaded.
+void TFormTulvex::ResolveLeftover(const QString& leftover) {
+    using Status = platform::LeftoverOutcome::Status;
+    const platform::LeftoverOutcome outcome =
+        platform::ResolveLeftover(QFile::encodeName(leftover).toStdString());
+    const QString target = QFile::decodeName(QByteArray::fromStdString(outcome.target));
+    if (outcome.status == Status::Finished) {
+        app::Shell::current().message(
+            this, QString(),
+            FormatMessage(Msg("The interrupted turn of %s was finished from its complete copy."),
+                          {target}),
+            app::Shell::Icon::Information);
+        return;
+    }
+    if (outcome.status != Status::Failed && outcome.status != Status::Foreign) return;
+    if (!m_reportedLeftovers.insert({outcome.leftover, outcome.device, outcome.inode}).second)
+        return;
+    const QString text =
+        outcome.status == Status::Failed
+            ? FormatMessage(Msg("The interrupted turn of %s could not be finished (%s); its "
+                                "complete turned copy stays in %s."),
+                            {target, QString::fromLocal8Bit(outcome.result.text()), leftover})
+            : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
+                                "photo here; it was left as it is."),
+                            {leftover});
+    app::Shell::current().message(this, QString(), text, app::Shell::Icon::Warning);
+}
+
+void TFormTulvex::LoadFolder(const QString& folder) {
+    // The automatic pass works through the list a load would replace: the load waits for it.
+    if (m_automaticPass) {
+        m_deferredLoad = folder;
+        return;
+    }
+    const LongLoop busy(*this, LongLoop::Kind::FolderLoad);
+    // A load started while this one runs (a resize, Enter, a favorite) supersedes it: this
+    // loop stops as soon as it sees the newer generation, and leaves the lists to that load.
+    const int generation = ++m_loadGeneration;
+    const auto superseded = [this, generation] { return generation != m_loadGeneration; };
+    ++m_loadCount;
+
+    StatusPanel0->clear();
+    FAutoList.clear();
+    FFolder = collection::WithoutTrailingDelimiter(folder);
+    edPath->setText(FFolder);
+    ClearThumbnails();
+
+    QStringList paths, stale;
+    collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths, &stale);
+    for (const QString& leftover : stale)
+        ResolveLeftover(leftover);
+    if (!paths.isEmpty()) {
+        TProgressWindow progress(this);
+        progress.SetInfoText(Msg("Creating thumbnails, please wait..."));
+        progress.SetCancelCaption(Msg("Cancel"));
+        progress.SetRange(0, int(paths.size()));
+        // Workers decode ahead; the results are taken here in scan order.
+        thumbs::ThumbnailPipeline pipeline(paths, ThumbnailOptions(), m_thumbCache);
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            QApplication::processEvents();
+            if (superseded()) return;
+            if (progress.Cancelled()) break;
+            const QFuture<thumbs::Thumbnail> made = pipeline.request(i);
+            WaitWhileResponsive(made);
+            if (superseded()) return;
+            if (auto image = AcceptThumbnail(paths[i], pipeline.take(i), true))
+                FThumbList.push_back({paths[i], std::move(*image)});
+            progress.StepBy(1);
+        }
+        if (superseded()) return;
+    }
+
+    std::stable_sort(FThumbList.begin(), FThumbList.end(),
+                     [](const ThumbEntry& a, const ThumbEntry& b) {
+                         return collection::PathLess(a.path, b.path);
+                     });
+    std::stable_sort(FAutoList.begin(), FAutoList.end(),
+                     [](const AutoEntry& a, const AutoEntry& b) {
+                         return collection::PathLess(a.path, b.path);
+                     });
+    AddThumbRows();
+    DrawGrid->setCurrentCell(0, 0);
+    DrawGrid->viewport()->repaint();
+    DrawGrid->scrollToTop();
+    DrawGridSelectCell(0, 0);
+    SelectStartPhoto();
+    SetStatusCount();
+    UpdateActions();
+    ++m_loadsFinished;
+    qCDebug(lcLoad).noquote() << "loaded" << FThumbList.size() << "photos from" << FFolder;
+}
+
+void TFormTulvex::WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future) {
+    if (future.isFinished()) return;
+    // The window keeps handling its events (a Cancel click, painting) while the photo it needs
+    // next is being made; nothing spins.
+    QFutureWatcher<thumbs::Thumbnail> watcher;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished()) loop.exec();
+}
+
+void TFormTulvex::ClearThumbnails() {
+    FThumbList.clear();
+}
+
+void TFormTulvex::AddThumbRows() {
+    const int n = int(FThumbList.size());
+    const int c = DrawGrid->ColCount();
+    DrawGrid->setRowCount(n / c + (n % c != 0 ? 1 : 0));
+}
+
+void TFormTulvex::RepaintGrid() {
+    DrawGrid->viewport()->update();
+}
+
+void TFormTulvex::SetStatusCount() {
+    StatusPanel1->setText(FormatMessage(QStringLiteral("%u ") + Msg("file(s)"),
+                                        {QString::number(FThumbList.size())}));
+}
+
+int TFormTulvex::IndexOfThumb(const QString& path) const {
+    for (std::size_t i = 0; i < FThumbList.size(); ++i)
+        if (collection::SamePath(FThumbList[i].path, path)) return int(i);
+    return -1;
+}
+
+int TFormTulvex::IndexOfAuto(const QString& path) const {
+    for (std::size_t i = 0; i < FAutoList.size(); ++i)
+        if (collection::SamePath(FAutoList[i].path, path)) return int(i);
+    return -1;
+}

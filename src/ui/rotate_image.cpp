@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Turning images: one image, the rotate commands and the automatic pass.
+#include "collection/scan.h"
+#include "lang/word_wrap.h"
+#include "rotate/orientation_table.h"
+#include "rotate/turn.h"
+#include "thumbs/thumbnail_cache.h"
+#include "ui/Lang.h"
+#include "ui/draw_grid.h"
+#include "ui/main_window.h"
+#include "ui/progress_window.h"
+#include "ui/shell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <utility>
+
+#include "platform/errors.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// Runs `action` when it goes out of scope, also when an error leaves the scope.
+template <typename F> struct Finally {
+    F action;
+    ~Finally() { action(); }
+};
+template <typename F> Finally(F) -> Finally<F>;
+
+} // namespace
+
+void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
+    const std::optional<rotate::TurnPlan> plan =
+        rotate::PlanTurn(path, code, pmiKeepTimestamp->isChecked());
+    if (!plan) throw TulvexError(QStringLiteral("Internal error"));
+
+    if (plan->mayCrop() && FAskCrop) {
+        bool dontAskAgain = false;
+        const bool ok = app::Shell::current().askWithCheckBox(
+            this, kTitle,
+            FormatMessage(
+                Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
+                    "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
+                {collection::FileNameOf(path)}),
+            Msg("Don't ask again during this session"), dontAskAgain);
+        if (!ok) return;
+        FAskCrop = !dontAskAgain;
+    }
+
+    // The list follows the turn before the library runs, so it stands even when the turn fails.
+    if (const int i = IndexOfAuto(path); i >= 0) {
+        if (!manual)
+            FAutoList[std::size_t(i)].value = 0;
+        else if (plan->newOrientation == std::uint16_t(1))
+            FAutoList.erase(FAutoList.begin() + i);
+        else if (plan->newOrientation)
+            FAutoList[std::size_t(i)].value = *plan->newOrientation;
+    }
+
+    m_keptTimes.erase(path);
+    // Asked above, or allowed for the session.
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, plan->mayCrop(), m_turnCalls);
+    using Status = rotate::TurnOutcome::Status;
+    if (outcome.status == Status::TransformFailed)
+        throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
+                          collection::FileNameOf(path));
+    // The photo is turned either way; what went wrong after that is only worth a warning.
+    if (outcome.status == Status::Turned && plan->timesKept) m_keptTimes[path] = plan->times;
+    if (!outcome.warning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.warning));
+    if (outcome.status == Status::TimesFailed)
+        WarnAboutTurn(FormatMessage(
+            Msg("%s was turned, but its file times could not be restored: %s"),
+            {collection::FileNameOf(path), QString::fromLocal8Bit(outcome.result.text())}));
+}
+
+void TFormTulvex::WarnAboutTurn(const QString& text) {
+    if (m_heldWarnings)
+        m_heldWarnings->append(text);
+    else
+        app::Shell::current().message(this, kTitle, text, app::Shell::Icon::Warning);
+}
+
+TFormTulvex::HeldWarnings::HeldWarnings(TFormTulvex& window)
+    : m_window(window), m_outermost(!window.m_heldWarnings) {
+    if (m_outermost) m_window.m_heldWarnings.emplace();
+}
+
+TFormTulvex::HeldWarnings::~HeldWarnings() {
+    if (!m_outermost) return;
+    const QStringList held = *std::exchange(m_window.m_heldWarnings, std::nullopt);
+    if (!held.isEmpty())
+        app::Shell::current().message(&m_window, kTitle, held.join(u'\n'),
+                                      app::Shell::Icon::Warning);
+}
+
+void TFormTulvex::ActionRotate(QAction* sender) {
+    if (InLongLoop()) return;
+    const HeldWarnings warnings(*this);
+    const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
+    const TDrawGrid::GridRect sel = DrawGrid->Selection();
+    for (int r = sel.top; r <= sel.bottom; ++r) {
+        for (int c = sel.left; c <= sel.right; ++c) {
+            DrawGridSelectCell(c, r);
+            const QString path = FSelectedFile;
+            if (QFileInfo::exists(path))
+                RotateImage(path, code, true);
+            else if (!path.isEmpty())
+                ShowMissingFile(path);
+            RefreshThumbnail(path);
+        }
+    }
+    RepaintGrid();
+}
+
+void TFormTulvex::tbAutoClick() {
+    if (InLongLoop()) return;
+    const QString caption = windowTitle();
+    if (FAutoList.empty()) {
+        app::Shell::current().message(
+            this, caption,
+            rotate::WrapText(FormatMessage(
+                Msg("%s has not detected any images that can be transformed automatically."),
+                {caption})),
+            app::Shell::Icon::Information);
+        return;
+    }
+    const QString question = Msg("%s has detected %u images that can be automatically transformed "
+                                 "to normal orientation.") +
+                             QStringLiteral("\r\n\r\n") +
+                             Msg("Would you like to transform them now?");
+    if (!app::Shell::current().askYesNo(
+            this, caption,
+            rotate::WrapText(
+                FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
+        return;
+
+    {
+        const LongLoop busy(*this, LongLoop::Kind::AutomaticPass);
+        const HeldWarnings warnings(*this);
+        RunAutomaticPass();
+    }
+    RunDeferredLoad();
+}
+
+void TFormTulvex::RunAutomaticPass() {
+    TProgressWindow progress(this);
+    const Finally repaint{[this] { RepaintGrid(); }};
+    progress.SetInfoText(Msg("Transformation is in progress..."));
+    progress.SetRange(0, int(FAutoList.size()));
+    // Closing the window ends the pass; a reload asked for meanwhile waits for its end.
+    const int generation = m_loadGeneration;
+
+    // The thumbnail of the photo just turned is made on a worker while the next one turns.
+    QString refreshing;
+    QFuture<thumbs::Thumbnail> refreshed;
+    const auto finishRefresh = [&] {
+        if (refreshing.isEmpty()) return;
+        WaitWhileResponsive(refreshed);
+        if (generation == m_loadGeneration) ApplyRefreshedThumbnail(refreshing, refreshed.result());
+        refreshing.clear();
+    };
+    const Finally flush{finishRefresh}; // also when a turn fails: earlier photos show turned
+    const std::size_t count = FAutoList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (generation != m_loadGeneration || i >= FAutoList.size()) return;
+        const QString path = FAutoList[i].path;
+        if (!QFileInfo::exists(path)) continue;
+        QApplication::processEvents();
+        if (generation != m_loadGeneration || i >= FAutoList.size()) return;
+        if (progress.Cancelled()) break;
+        if (const auto code = rotate::UprightCode(std::uint16_t(FAutoList[i].value)))
+            RotateImage(path, *code, false);
+        finishRefresh();
+        if (IndexOfThumb(path) >= 0) {
+            refreshing = path;
+            refreshed =
+                QtConcurrent::run([path, options = ThumbnailOptions(), cache = m_thumbCache] {
+                    return cache ? cache->MakeThumbnail(path, options)
+                                 : thumbs::MakeThumbnailImage(path, options);
+                });
+        }
+        progress.StepBy(1);
+    }
+    finishRefresh();
+    std::erase_if(FAutoList, [](const AutoEntry& e) { return e.value == 0; });
+}

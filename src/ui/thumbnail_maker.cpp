@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Thumbnails of the main window's images, and the orientation noted for the automatic pass.
+#include "thumbs/image_codec.h"
+#include "thumbs/thumbnail_cache.h"
+#include "ui/draw_grid.h"
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+
+thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const {
+    return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
+            pmiEnlargeSmall->isChecked()};
+}
+
+thumbs::Thumbnail TFormTulvex::MakeCachedThumbnail(const QString& path) const {
+    return m_thumbCache ? m_thumbCache->MakeThumbnail(path, ThumbnailOptions())
+                        : thumbs::MakeThumbnailImage(path, ThumbnailOptions());
+}
+
+std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb,
+                                                   bool recordOrientation) {
+    switch (thumb.status) {
+    case thumbs::Thumbnail::Status::Missing:
+        return std::nullopt;
+    case thumbs::Thumbnail::Status::Unreadable:
+        StatusPanel0->setText(Msg("Warning! Unable to read some images."));
+        return std::nullopt;
+    case thumbs::Thumbnail::Status::Made:
+        break;
+    }
+    if (recordOrientation &&
+        (thumb.orientation == 3 || thumb.orientation == 6 || thumb.orientation == 8))
+        FAutoList.push_back({path, thumb.orientation});
+    return std::move(thumb.image);
+}
+
+void TFormTulvex::RefreshThumbnail(const QString& path) {
+    if (IndexOfThumb(path) < 0) {
+        m_keptTimes.erase(path); // not read again: the turn's times stand
+        return;
+    }
+    // A turned photo has a new key, so its new master replaces the old one in the cache.
+    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? MakeCachedThumbnail(path)
+                                                          : thumbs::Thumbnail{});
+}
+
+void TFormTulvex::RestoreKeptTimes(const QString& path) {
+    const auto kept = m_keptTimes.find(path);
+    if (kept == m_keptTimes.end()) return;
+    // Best effort: the turn itself already set these times and reported any failure.
+    if (platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second).ok() &&
+        m_thumbCache)
+        m_thumbCache->AdoptOwnTimesChange(path);
+    m_keptTimes.erase(kept);
+}
+
+void TFormTulvex::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made) {
+    RestoreKeptTimes(path); // the thumbnail has been read by now
+    const int index = IndexOfThumb(path);
+    if (index < 0) return;
+    ThumbEntry& entry = FThumbList[std::size_t(index)];
+    entry.thumbnail = QImage();
+    if (auto image = AcceptThumbnail(path, std::move(made), false))
+        entry.thumbnail = std::move(*image);
+    if (entry.thumbnail.isNull()) FThumbList.erase(FThumbList.begin() + index);
+}

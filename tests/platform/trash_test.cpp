@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/temp_dir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/trash.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+QByteArray Local(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+mode_t ModeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(Local(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+void Write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
+    const TempDir top;
+    const QString own = top.qfile(QStringLiteral(".Trash-%1").arg(::getuid()));
+    QString why;
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), own);
+    EXPECT_EQ(ModeOf(own), 0700u);
+    EXPECT_TRUE(QFileInfo(own + "/files").isDir() && QFileInfo(own + "/info").isDir());
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), own) << "an existing sound one is used";
+
+    // Readable by others: someone else could see what was deleted.
+    ASSERT_EQ(::chmod(Local(own).constData(), 0755), 0);
+    why.clear();
+    EXPECT_TRUE(app::TopDirTrash(top.qpath(), &why).isEmpty());
+    EXPECT_TRUE(why.contains(own)) << why.toStdString();
+    ASSERT_EQ(::chmod(Local(own).constData(), 0700), 0);
+
+    // A link to a private folder is still a link.
+    const TempDir other;
+    const QString real = other.mkdir("real");
+    ASSERT_EQ(::chmod(Local(real).constData(), 0700), 0);
+    ASSERT_TRUE(QDir(own).removeRecursively());
+    ASSERT_EQ(::symlink(Local(real).constData(), Local(own).constData()), 0);
+    EXPECT_TRUE(app::TopDirTrash(top.qpath(), &why).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(real + "/files")) << "nothing made through the link";
+    ASSERT_EQ(::unlink(Local(own).constData()), 0);
+
+    // A private folder of another user (only root can give one away to test this).
+    if (::getuid() == 0) {
+        ASSERT_EQ(::mkdir(Local(own).constData(), 0700), 0);
+        ASSERT_EQ(::chown(Local(own).constData(), 65534, 65534), 0);
+        EXPECT_TRUE(app::TopDirTrash(top.qpath(), &why).isEmpty());
+    }
+}
+
+TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit) {
+    const TempDir top;
+    const QString shared = top.mkdir(".Trash");
+    const QString uid = QString::number(::getuid());
+    QString why;
+    ASSERT_EQ(::chmod(Local(shared).constData(), 0777), 0);
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid))
+        << "no sticky bit: not used";
+    EXPECT_FALSE(QFileInfo::exists(shared + "/" + uid));
+
+    ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), shared + "/" + uid);
+    EXPECT_EQ(ModeOf(shared + "/" + uid), 0700u);
+    EXPECT_TRUE(QFileInfo(shared + "/" + uid + "/files").isDir());
+
+    // The user's folder in it made readable by others: the device's own .Trash-UID instead.
+    ASSERT_EQ(::chmod(Local(shared + "/" + uid).constData(), 0755), 0);
+    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid));
+}
+
+TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
+    const QString trash = app::HomeTrash();
+    ASSERT_TRUE(QDir().mkpath(trash + "/files") && QDir().mkpath(trash + "/info"));
+    // Left there without its info file (a crash, another program).
+    Write(trash + "/files/orphan.jpg", "earlier");
+    Write(trash + "/info/both.jpg.trashinfo", "[Trash Info]\n");
+    Write(trash + "/files/both.jpg", "earlier too");
+
+    const TempDir photos;
+    for (const QString& name : {QStringLiteral("orphan.jpg"), QStringLiteral("both.jpg")}) {
+        Write(photos.qfile(name), "new " + name.toUtf8());
+        QString why;
+        ASSERT_TRUE(app::MoveToTrash(photos.qfile(name), &why)) << why.toStdString();
+        EXPECT_FALSE(QFile::exists(photos.qfile(name)));
+        EXPECT_EQ(Read(trash + "/files/" + name + ".1"), "new " + name.toUtf8());
+        EXPECT_TRUE(Read(trash + "/info/" + name + ".1.trashinfo")
+                        .contains("Path=" + Local(photos.qfile(name))));
+    }
+    EXPECT_EQ(Read(trash + "/files/orphan.jpg"), "earlier");
+    EXPECT_FALSE(QFile::exists(trash + "/info/orphan.jpg.trashinfo"))
+        << "no info claimed for the kept name";
+    EXPECT_EQ(Read(trash + "/files/both.jpg"), "earlier too");
+}

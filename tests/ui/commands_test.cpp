@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/small_disk.h"
+#include "ui/Lang.h"
+#include "ui/support/window_fixture.h"
+#include "ui/thumbs_per_row_dialog.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace testing_support;
+
+namespace {
+
+QString TrashFolder() {
+    return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+}
+
+} // namespace
+
+TEST_F(WindowTest, CommandsFollowTheSelection) {
+    WriteSettings("\"LastFolder\"=\"" + photos.qfile("nowhere") + "\"\n");
+    window = std::make_unique<TFormTulvex>();
+    window->show();
+    QTest::qWait(300);
+    EXPECT_EQ(window->loadCount(), 0);
+    window->UpdateActions();
+    for (QAction* a : {window->ActionOpen, window->ActionRotateLeft, window->ActionRotateRight,
+                       window->ActionRotate180, window->ActionDisplayExif, window->ActionDelete})
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    EXPECT_FALSE(window->findChild<QToolButton*>("tbRotateLeft")->isEnabled());
+    EXPECT_TRUE(window->tbAuto->isEnabled());
+    EXPECT_TRUE(window->tbOptions->isEnabled());
+    window->DrawGrid->setFocus();
+    QTest::keyClick(window->DrawGrid, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_TRUE(shell.shown.empty());
+
+    MakePhotos(photos.qpath(), {1, 1});
+    window->LoadFolder(photos.qpath());
+    window->UpdateActions();
+    EXPECT_TRUE(window->ActionRotateLeft->isEnabled());
+    EXPECT_TRUE(window->findChild<QToolButton*>("tbRotateLeft")->isEnabled());
+}
+
+TEST_F(WindowTest, TooltipsNameTheShortcut) {
+    Start(photos.qpath());
+    EXPECT_EQ(window->findChild<QToolButton*>("tbRotateLeft")->toolTip(), "Hotkey (L)");
+    EXPECT_EQ(window->ActionOpen->toolTip(), "Hotkey (Enter)");
+    EXPECT_EQ(window->ActionDisplayExif->toolTip(), "Display EXIF (E)");
+    EXPECT_EQ(window->ActionDelete->toolTip(), "Delete image (Ctrl+Del)");
+    window->language()->TranslateProperty("FormTulvex.ActionRotateLeft.Hint", "Taste");
+    EXPECT_EQ(window->ActionRotateLeft->toolTip(), "Taste (L)");
+}
+
+TEST_F(WindowTest, DeleteMovesToTheTrashAndDelists) {
+    const QStringList made = MakePhotos(photos.qpath(), {1, 6, 1, 1, 1});
+    Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000004\n");
+    ASSERT_EQ(window->DrawGrid->RowCount(), 2);
+
+    shell.yesNoAnswers = {false}; // declined: nothing changes
+    ClickCell(1, 0);
+    window->ActionDelete->trigger();
+    EXPECT_TRUE(QFile::exists(made[1]));
+    EXPECT_EQ(window->thumbList().size(), 5u);
+    EXPECT_EQ(window->autoList().size(), 1u);
+
+    shell.yesNoAnswers = {true};
+    window->ActionDelete->trigger();
+    EXPECT_FALSE(QFile::exists(made[1]));
+    EXPECT_TRUE(QFile::exists(TrashFolder() + "/files/img01.jpg"));
+    EXPECT_TRUE(QFile::exists(TrashFolder() + "/info/img01.jpg.trashinfo"));
+    EXPECT_EQ(window->thumbList().size(), 4u);
+    EXPECT_EQ(window->thumbList()[1].path, made[2]) << "the next photo moves up";
+    EXPECT_TRUE(window->autoList().empty()) << "a deleted photo leaves the automatic list";
+    EXPECT_EQ(window->DrawGrid->RowCount(), 1);
+
+    window->pmiDeleteConfirm->setChecked(false);
+    const std::size_t asked = shell.shown.size();
+    window->ActionDelete->trigger();
+    EXPECT_EQ(shell.shown.size(), asked) << "no question while the option is off";
+    EXPECT_FALSE(QFile::exists(made[2]));
+}
+
+TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy) {
+    const QString mountPoint = photos.mkdir("stick");
+    SmallDisk disk(mountPoint.toStdString(), 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const QStringList made = MakePhotos(mountPoint, {1});
+    ASSERT_TRUE(disk.makeReadOnly());
+    Start(mountPoint);
+    window->pmiDeleteConfirm->setChecked(false);
+    window->ActionDelete->trigger();
+    EXPECT_TRUE(QFile::exists(made[0])) << "never deleted outright";
+    EXPECT_EQ(window->thumbList().size(), 1u);
+    ASSERT_FALSE(shell.shown.empty());
+    EXPECT_TRUE(shell.shown.back().text.startsWith("Unable to move \"img00.jpg\" to the trash: "));
+}
+
+TEST_F(WindowTest, OpenAboutAndWebSite) {
+    const QStringList made = MakePhotos(photos.qpath(), {1});
+    Start(photos.qpath());
+    window->DrawGrid->setFocus();
+    QTest::keyClick(window->DrawGrid, Qt::Key_Return);
+    ASSERT_EQ(shell.opened.size(), 1u);
+    EXPECT_EQ(shell.opened[0], QUrl::fromLocalFile(made[0]));
+    window->pmiWebsiteClick();
+    EXPECT_EQ(shell.opened.back().host(), "tulvex.example.org");
+    window->pmiAboutClick();
+    EXPECT_EQ(shell.shown.back().caption, "About");
+    EXPECT_TRUE(shell.shown.back().text.startsWith("Tulvex\nVersion "));
+    EXPECT_TRUE(shell.shown.back().text.contains("LICENSE"));
+}
+
+TEST(ThumbForm, RangeAndTypedValues) {
+    TThumbForm form(nullptr, QString());
+    form.udQty->setPosition(5);
+    EXPECT_EQ(form.leQty->text(), "5");
+    form.udQty->setPosition(25);
+    EXPECT_EQ(form.udQty->position(), 20);
+    form.udQty->setPosition(0);
+    EXPECT_EQ(form.udQty->position(), 1);
+    form.udQty->setPosition(7);
+    form.leQty->setText("25");
+    EXPECT_EQ(form.udQty->position(), 7) << "a typed value out of range keeps the last valid one";
+    form.leQty->setText("12");
+    EXPECT_EQ(form.udQty->position(), 12);
+    EXPECT_EQ(form.leQtyLabel->text(), form.windowTitle());
+}
+
+TEST_F(WindowTest, ThumbsInRowDialogSetsColumnsAndReloads) {
+    MakePhotos(photos.qpath(), {1, 1, 1});
+    Start(photos.qpath());
+    const int loads = window->loadCount();
+    AnswerNextDialog<TThumbForm>([](TThumbForm* form) {
+        form->leQty->setText("2");
+        form->btnOk->click();
+    });
+    window->pmiThumbsInRowClick();
+    EXPECT_EQ(window->DrawGrid->ColCount(), 2);
+    EXPECT_EQ(window->DrawGrid->RowCount(), 2);
+    EXPECT_EQ(window->loadCount(), loads + 1);
+
+    AnswerNextDialog<TThumbForm>([](TThumbForm* form) {
+        form->leQty->setText("9");
+        QTest::keyClick(form, Qt::Key_Escape);
+    });
+    window->pmiThumbsInRowClick();
+    EXPECT_EQ(window->DrawGrid->ColCount(), 2);
+    EXPECT_EQ(window->loadCount(), loads + 1);
+}

@@ -1,0 +1,314 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window on a real X server (Xvfb), with a real window manager (openbox) or without one:
+// where the window lands, what it stores, and who keeps the activation. The test starts the
+// server and the window manager itself and ends them by their process ids.
+#include "session/settings_store.h"
+#include "ui/main_window.h"
+#include "ui/progress_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+// Readable geometry in failure messages.
+void PrintTo(const QRect& r, std::ostream* out) {
+    *out << r.width() << "x" << r.height() << " at " << r.left() << "," << r.top();
+}
+void PrintTo(const QSize& s, std::ostream* out) {
+    *out << s.width() << "x" << s.height();
+}
+
+namespace {
+
+// A program of the test session, ended (TERM, then KILL) by its own pid.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() { stop(); }
+
+    // Starts argv[0] from PATH; `keepFd` stays open in the child.
+    bool start(const std::vector<std::string>& argv, int keepFd = -1) {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            for (int fd = 3; fd < 256; ++fd)
+                if (fd != keepFd) ::close(fd);
+            ::execvp(args[0], args.data());
+            ::_exit(127);
+        }
+        return m_pid > 0;
+    }
+
+    bool running() {
+        if (m_pid <= 0) return false;
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) m_pid = -1;
+        return m_pid > 0;
+    }
+
+    void stop() {
+        if (!running()) return;
+        ::kill(m_pid, SIGTERM);
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// The X server and, unless asked not to, the window manager of this run.
+struct Session {
+    ChildProcess server;
+    ChildProcess windowManager;
+    bool withWindowManager = true;
+    QString unavailable; // why there is no X server, when there is none
+};
+
+Session* g_session = nullptr;
+
+// Starts Xvfb on a free display; the display name, or nothing.
+std::optional<std::string> StartServer(ChildProcess& server, QString& why) {
+    int fds[2];
+    if (::pipe(fds) != 0) return std::nullopt;
+    const bool started = server.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                       "1280x1024x24", "-nolisten", "tcp"},
+                                      fds[1]);
+    ::close(fds[1]);
+    std::string number;
+    pollfd ready{fds[0], POLLIN, 0};
+    while (started && ::poll(&ready, 1, 10000) > 0) {
+        char c = 0;
+        if (::read(fds[0], &c, 1) != 1 || c == '\n') break;
+        number += c;
+    }
+    ::close(fds[0]);
+    if (number.empty() || !server.running()) {
+        why = started ? QStringLiteral("Xvfb did not start")
+                      : QStringLiteral("Xvfb could not be run");
+        server.stop();
+        return std::nullopt;
+    }
+    return ":" + number;
+}
+
+class DesktopSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!g_session || !g_session->unavailable.isEmpty())
+            GTEST_SKIP() << "no X server for this test: "
+                         << (g_session ? g_session->unavailable.toStdString() : "");
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        photos = config.path() + "/photos";
+        QDir().mkpath(photos);
+        QFile::remove(app::SettingsStore::DefaultPath());
+    }
+    void TearDown() override { window.reset(); }
+
+    void WriteSettings(const QString& body) {
+        app::SettingsStore store;
+        store.parse("[" + app::SettingsStore::kKeyPath + "]\n\"LastFolder\"=\"" + photos + "\"\n" +
+                    body);
+        ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
+    }
+
+    QRect StoredGeometry() const {
+        app::SettingsStore store;
+        store.load(app::SettingsStore::DefaultPath());
+        return {store.readInteger("WinLeft", -1), store.readInteger("WinTop", -1),
+                store.readInteger("WinWidth", -1), store.readInteger("WinHeight", -1)};
+    }
+
+    // Shows the window as the program starts it, and waits until it has settled: mapped,
+    // framed by the window manager when there is one, its first load done.
+    void StartWindow() {
+        window = std::make_unique<TFormTulvex>();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 5000));
+        if (g_session->withWindowManager) {
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return !window->windowHandle()->frameMargins().isNull(); }, 5000))
+                << "the window manager gave the window no frame";
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= 1; }, 5000));
+        // Settled once the outer geometry has stayed the same for a while (a busy machine may
+        // be slow to deliver the window manager's moves).
+        QRect last = Outer();
+        for (int still = 0, i = 0; still < 8 && i < 200; ++i) {
+            QTest::qWait(50);
+            still = Outer() == last ? still + 1 : 0;
+            last = Outer();
+        }
+    }
+
+    // Closes as the user does (the close button), then ends the window as the program does.
+    void CloseWindow() {
+        window->close();
+        QTest::qWait(100);
+        window.reset(); // writes the settings
+    }
+
+    // Where the window is on the screen, frame included, as the X server and window manager say.
+    QRect Outer() const { return window->windowHandle()->frameGeometry(); }
+
+    QTemporaryDir config;
+    QString photos;
+    std::unique_ptr<TFormTulvex> window;
+};
+
+TEST_F(DesktopSession, StartAndCloseLeaveTheStoredGeometryUnchanged) {
+    WriteSettings({});
+    StartWindow();
+    const QRect first = Outer();
+    EXPECT_EQ(first.size(), QSize(800, 600)) << "the first-start size is the outer window's";
+    CloseWindow();
+    const QRect stored = StoredGeometry();
+    EXPECT_EQ(stored, first);
+    for (int run = 1; run <= 3; ++run) {
+        StartWindow();
+        EXPECT_EQ(Outer(), stored) << "run " << run;
+        CloseWindow();
+        EXPECT_EQ(StoredGeometry(), stored) << "run " << run;
+    }
+}
+
+TEST_F(DesktopSession, StoredGeometryComesBackAsStored) {
+    WriteSettings(
+        "\"WinWidth\"=dword:00000384\n\"WinHeight\"=dword:000002bc\n\"WinTop\"=dword:00000050\n"
+        "\"WinLeft\"=dword:00000064\n");
+    StartWindow();
+    EXPECT_EQ(Outer(), QRect(100, 80, 900, 700));
+    CloseWindow();
+    EXPECT_EQ(StoredGeometry(), QRect(100, 80, 900, 700));
+}
+
+TEST_F(DesktopSession, TheMinimumAppliesToTheOuterWindow) {
+    WriteSettings(
+        "\"WinWidth\"=dword:000001f4\n\"WinHeight\"=dword:00000190\n\"WinTop\"=dword:00000028\n"
+        "\"WinLeft\"=dword:00000032\n");
+    StartWindow();
+    EXPECT_EQ(Outer(), QRect(50, 40, 800, 600));
+    window->resize(300, 200); // below the minimum: refused
+    QTest::qWait(300);
+    EXPECT_EQ(Outer().size(), QSize(800, 600));
+    CloseWindow();
+    EXPECT_EQ(StoredGeometry(), QRect(50, 40, 800, 600));
+}
+
+TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram) {
+    if (!g_session->withWindowManager)
+        GTEST_SKIP() << "activation between programs needs a window manager";
+    WriteSettings({});
+    StartWindow();
+    TProgressWindow progress(window.get());
+    progress.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(progress.window(), 3000));
+
+    // Another program opens a window; the window manager gives it the activation.
+    QTemporaryDir other;
+    qputenv("XDG_CONFIG_HOME", (other.path() + "/config").toUtf8());
+    ChildProcess program;
+    ASSERT_TRUE(
+        program.start({(QCoreApplication::applicationDirPath() + "/tulvex").toStdString()}));
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const bool switched =
+        QTest::qWaitFor([] { return QApplication::activeWindow() == nullptr; }, 10000);
+    if (switched) {
+        QTest::qWait(500);
+        EXPECT_EQ(QApplication::activeWindow(), nullptr)
+            << "the progress window took the activation back";
+        EXPECT_FALSE(progress.window()->isActiveWindow());
+    }
+    program.stop();
+    ASSERT_TRUE(switched) << "the other program never got the activation";
+}
+
+// Openbox manages the screen once it frames a window: a probe window shows when.
+// A window mapped before the window manager is up may never learn its frame, so each try maps a
+// new one; a loaded machine (a sanitizer build beside other tests) can take many seconds.
+bool WaitForWindowManager() {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000) {
+        QWindow probe;
+        probe.resize(50, 50);
+        probe.show();
+        const bool framed = QTest::qWaitFor([&] { return !probe.frameMargins().isNull(); }, 2000);
+        probe.hide();
+        QTest::qWait(100);
+        if (framed) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    Session session;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--no-window-manager") session.withWindowManager = false;
+
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
+    qputenv("TULVEX_GLOBAL_MARKER_DIR", home.path().toUtf8());
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("LC_NUMERIC", "C");
+    const std::optional<std::string> display = StartServer(session.server, session.unavailable);
+    if (display) {
+        qputenv("DISPLAY", display->c_str());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        if (session.withWindowManager &&
+            !session.windowManager.start({"openbox", "--sm-disable"})) {
+            std::fprintf(stderr, "openbox could not be run\n");
+            return 1;
+        }
+    } else {
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // every test skips
+    }
+    g_session = &session;
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        application.setApplicationName("Tulvex");
+        if (session.withWindowManager && display && !WaitForWindowManager()) {
+            std::fprintf(stderr, "openbox did not take over the screen\n");
+            return 1;
+        }
+        result = RUN_ALL_TESTS();
+    }
+    g_session = nullptr;
+    return result;
+}
