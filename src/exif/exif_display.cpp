@@ -6,7 +6,7 @@
 #include "app/shell.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 #include "lang/Lang.h"
 #include "lang/charset.h"
 

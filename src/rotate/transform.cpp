@@ -3,10 +3,10 @@
 
 #include "exif/exif_reader.h"
 #include "exif/ifd_view.h"
+#include "exif/jpeg_header.h"
+#include "exif/orientation_writer.h"
 #include "exif/tags.h"
 #include "jpeg/byte_order.h"
-#include "jpeg/jpeg_header.h"
-#include "jpeg/orientation_writer.h"
 #include "jpeg/stray_bytes.h"
 #include "jpeg/turbo.h"
 #include "rotate/lossless_turn.h"

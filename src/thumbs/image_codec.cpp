@@ -2,7 +2,7 @@
 #include "thumbs/image_codec.h"
 
 #include "exif/exif_reader.h"
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 #include "jpeg/turbo.h"
 #include "thumbs/thumbnail_size.h"
 
