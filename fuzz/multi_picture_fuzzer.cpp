@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What follows the main image: the file layout, the MPF index rewrite and the XMP patch. Images
 // are "turned" by copying them, so that the run spends its time in our own code.
+#include "exif/xmp.h"
 #include "jpeg/stray_bytes.h"
-#include "jpeg/xmp.h"
 #include "rotate/multi_picture.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The segment walk and the orientation patch on an in-memory file.
-#include "jpeg/orientation_writer.h"
+#include "exif/orientation_writer.h"
 
 #include <cstdlib>
 

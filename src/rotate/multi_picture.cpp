@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/multi_picture.h"
 
+#include "exif/xmp.h"
 #include "jpeg/segments.h"
-#include "jpeg/xmp.h"
 
 #include <algorithm>
 

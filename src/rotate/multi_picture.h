@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "jpeg/jpeg_header.h"
-#include "jpeg/mpf.h"
+#include "exif/jpeg_header.h"
+#include "exif/mpf.h"
 
 #include <cstddef>
 #include <cstdint>

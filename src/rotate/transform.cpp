@@ -3,16 +3,16 @@
 
 #include "exif/exif_reader.h"
 #include "exif/ifd_view.h"
+#include "exif/jpeg_header.h"
+#include "exif/orientation_writer.h"
 #include "exif/tags.h"
+#include "exif/thumbnail_proportions.h"
 #include "jpeg/byte_order.h"
-#include "jpeg/jpeg_header.h"
-#include "jpeg/orientation_writer.h"
 #include "jpeg/stray_bytes.h"
 #include "jpeg/turbo.h"
 #include "rotate/lossless_turn.h"
 #include "rotate/multi_picture.h"
 #include "rotate/thumbnail_encoder.h"
-#include "thumbs/thumbnail_size.h"
 
 #include <fcntl.h>
 
@@ -161,7 +161,7 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
     LosslessTurnResult lossless = LosslessTurn(old, transform);
     std::vector<std::uint8_t> turned;
     if (lossless.ok() &&
-        thumbs::ProportionsMatch(lossless.width, lossless.height, photo.width, photo.height))
+        exif::ProportionsMatch(lossless.width, lossless.height, photo.width, photo.height))
         turned = std::move(lossless.bytes);
     else
         turned = ReencodeThumbnail(old, transform, photo, std::nullopt);

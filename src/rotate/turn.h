@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 #include "rotate/multi_picture.h"
 #include "rotate/orientation_table.h"
 

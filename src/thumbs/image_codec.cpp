@@ -2,7 +2,8 @@
 #include "thumbs/image_codec.h"
 
 #include "exif/exif_reader.h"
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
+#include "exif/thumbnail_proportions.h"
 #include "jpeg/turbo.h"
 #include "thumbs/thumbnail_size.h"
 
@@ -138,7 +139,7 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
         // A thumbnail of other proportions (stale after a turn elsewhere, or letterboxed) would
         // show the photo distorted: the photo itself is decoded instead.
         const QImage embedded = EmbeddedThumbnail(bytes);
-        if (!embedded.isNull() && ProportionsMatch(embedded.width(), embedded.height(), w, h))
+        if (!embedded.isNull() && exif::ProportionsMatch(embedded.width(), embedded.height(), w, h))
             natural = embedded;
     }
     if (natural.isNull()) {

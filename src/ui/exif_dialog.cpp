@@ -3,7 +3,7 @@
 
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 #include "lang/charset.h"
 #include "ui/Lang.h"
 #include "ui/icons.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 

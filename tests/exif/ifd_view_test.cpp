@@ -63,6 +63,26 @@ TEST(IfdView, OffsetsAtTheEdgeOfTheBlock) {
     EXPECT_FALSE(exif::TiffView::Open(Bytes{'I', 'M', 42, 0, 8, 0, 0, 0}));
 }
 
+TEST(IfdView, ADirectoryIsCompleteOnlyWithItsWholeNextPointer) {
+    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+        ExifSpec spec;
+        spec.order = order;
+        spec.orientation = 6;
+        const Bytes tiff = MakeTiff(spec);
+        const std::size_t pointerEnd = 8 + 2 + 12 + 4; // header, count, one entry, next pointer
+        ASSERT_GE(tiff.size(), pointerEnd);
+        for (std::size_t size = pointerEnd - 4; size <= pointerEnd; ++size) {
+            const Bytes cut(tiff.begin(), tiff.begin() + std::ptrdiff_t(size));
+            const auto view = exif::TiffView::Open(cut);
+            ASSERT_TRUE(view);
+            const exif::IfdView ifd0(*view, 8);
+            EXPECT_EQ(ifd0.entries(), 1u) << "the entry itself lies inside: " << size;
+            EXPECT_EQ(ifd0.complete(), size == pointerEnd) << size;
+            EXPECT_EQ(ifd0.next().has_value(), size == pointerEnd) << size;
+        }
+    }
+}
+
 TEST(IfdView, VisitsEnterEachDirectoryOnceWithinTheLimits) {
     exif::IfdVisits visits(3, 2);
     EXPECT_TRUE(visits.enter(8));

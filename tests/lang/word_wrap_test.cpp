@@ -44,3 +44,34 @@ TEST(WrapText, HyphensTabsQuotesAndUnbreakableLines) {
     const QString trailing = QString(49, u'a') + QStringLiteral(" b   ");
     EXPECT_FALSE(WrapText(trailing).endsWith(QStringLiteral("\r\n")));
 }
+
+// The break character that ends a line does not count toward the 50 columns: the cut is decided
+// when a line's 51st character is read, and a space read as that 51st character still ends the
+// line, so a line holds up to 50 characters and then its break character. (At the very end of
+// the text no line break is added, so every case here goes on after the line it measures.)
+TEST(WrapText, FiftyColumnsFitAndTheFiftyFirstCutsWithTheClosingSpaceNotCounted) {
+    const QString a(24, u'a');
+    const QString b26(26, u'b');
+    const QString fifty = a + u' ' + QString(25, u'b');
+    const QString fiftyOne = a + u' ' + b26;
+    const QString next = QStringLiteral(" next words");
+    ASSERT_EQ(fifty.size(), 50);
+    ASSERT_EQ(fiftyOne.size(), 51);
+    EXPECT_EQ(WrapText(fifty + next), fifty + QStringLiteral(" \r\nnext words"));
+    EXPECT_EQ(WrapText(fiftyOne + next), a + QStringLiteral(" \r\n") + b26 + next);
+
+    // The count starts again after an inserted line break...
+    const QString rest50 = b26 + u' ' + QString(23, u'c');
+    const QString rest51 = b26 + u' ' + QString(24, u'c');
+    EXPECT_EQ(WrapText(a + u' ' + rest50 + next),
+              a + QStringLiteral(" \r\n") + rest50 + QStringLiteral(" \r\nnext words"));
+    EXPECT_EQ(WrapText(a + u' ' + rest51 + next), a + QStringLiteral(" \r\n") + b26 +
+                                                      QStringLiteral(" \r\n") + QString(24, u'c') +
+                                                      next);
+    // ...and after one already in the text.
+    const QString earlier = QStringLiteral("ab\r\n");
+    EXPECT_EQ(WrapText(earlier + fifty + next),
+              earlier + fifty + QStringLiteral(" \r\nnext words"));
+    EXPECT_EQ(WrapText(earlier + fiftyOne + next),
+              earlier + a + QStringLiteral(" \r\n") + b26 + next);
+}

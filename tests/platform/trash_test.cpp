@@ -36,6 +36,25 @@ QByteArray Read(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// URL escaping written out byte by byte: what stays as it is, and %XX in capitals for the rest.
+QByteArray Escaped(const QByteArray& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    QByteArray out;
+    for (const char c : path) {
+        const auto byte = std::uint8_t(c);
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || QByteArray("-._~/").contains(c);
+        if (plain) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
@@ -114,4 +133,24 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
     EXPECT_FALSE(QFile::exists(trash + "/info/orphan.jpg.trashinfo"))
         << "no info claimed for the kept name";
     EXPECT_EQ(Read(trash + "/files/both.jpg"), "earlier too");
+}
+
+TEST(Trash, TheInfoFileHoldsThePathUrlEscaped) {
+    const TempDir photos;
+    const QString folder = photos.mkdir("album");
+    // A non-ASCII letter, a space, a percent sign and a line break.
+    const QString name = QString::fromUtf8("\xC3\x84 b%c\nd.jpg");
+    Write(folder + "/" + name, "photo");
+    QString why;
+    ASSERT_TRUE(app::MoveToTrash(folder + "/" + name, &why)) << why.toStdString();
+
+    EXPECT_EQ(Read(app::HomeTrash() + "/files/" + name), "photo");
+    const QByteArray info = Read(app::HomeTrash() + "/info/" + name + ".trashinfo");
+    const QList<QByteArray> lines = info.split('\n');
+    ASSERT_EQ(lines.size(), 4) << "three lines and the final line break: " << info.toStdString();
+    EXPECT_EQ(lines[0].toStdString(), "[Trash Info]");
+    EXPECT_EQ(lines[1].toStdString(),
+              ("Path=" + Escaped(Local(folder)) + "/%C3%84%20b%25c%0Ad.jpg").toStdString());
+    EXPECT_TRUE(lines[2].startsWith("DeletionDate=")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].isEmpty());
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Other processes around a turn: a second turn of the same photo, another program writing it.
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 #include "rotate/transform.h"
 #include "rotate/turn.h"
 #include "support/jpeg_factory.h"

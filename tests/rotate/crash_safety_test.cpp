@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A turn killed at any moment, or stopped by a full disk, never costs the photo.
 #include "collection/scan.h"
-#include "jpeg/orientation_writer.h"
+#include "exif/orientation_writer.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/small_disk.h"

@@ -21,7 +21,8 @@ using namespace testing_support;
 namespace {
 
 QString RealPhotoFolder() {
-    if (const char* folder = std::getenv("TULVEX_REAL_PHOTOS")) return QString::fromLocal8Bit(folder);
+    if (const char* folder = std::getenv("TULVEX_REAL_PHOTOS"))
+        return QString::fromLocal8Bit(folder);
     return QStringLiteral("/usr/share/gocode/src/github.com/rwcarlsen/goexif/exif");
 }
 
@@ -83,8 +84,7 @@ TEST(RealPhotos, TurnLikeJpegtranOrAreRefusedUntouched) {
             EXPECT_EQ(ReadFile(dir.file("ours.ppm")), ReadFile(dir.file("theirs.ppm"))) << source;
             EXPECT_EQ(ExifTheTurnKeeps(path), exifBefore) << source;
         }
-        EXPECT_EQ(QDir(dir.qpath()).entryList({"*.tulvex-*"}, QDir::Files | QDir::Hidden).size(),
-                  0)
+        EXPECT_EQ(QDir(dir.qpath()).entryList({"*.tulvex-*"}, QDir::Files | QDir::Hidden).size(), 0)
             << source;
         // Whatever the EXIF block holds, it is decoded without harm (the sanitizers watch).
         EXPECT_NO_THROW(exif::ExifRows(exif::ReadJpegExif(original))) << source;

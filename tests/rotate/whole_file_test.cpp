@@ -2,7 +2,7 @@
 // A turn keeps every byte that follows the main image: MPF images are turned with it and the
 // index follows them; other trailers stay as they were at the end of the file.
 #include "exif/exif_reader.h"
-#include "jpeg/mpf.h"
+#include "exif/mpf.h"
 #include "rotate/multi_picture.h"
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "jpeg/mpf.h"
+#include "exif/mpf.h"
 #include "support/jpeg_factory.h"
 
 #include <gtest/gtest.h>

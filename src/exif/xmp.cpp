@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "jpeg/xmp.h"
+#include "exif/xmp.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "jpeg/jpeg_header.h"
+#include "exif/jpeg_header.h"
 
 #include "exif/exif_reader.h"
 #include "jpeg/segments.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "jpeg/orientation_writer.h"
+#include "exif/orientation_writer.h"
 
 #include "exif/ifd_view.h"
 #include "exif/tags.h"
+#include "exif/xmp.h"
 #include "jpeg/segments.h"
-#include "jpeg/xmp.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
-#include "jpeg/orientation_writer.h"
+#include "exif/orientation_writer.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
