@@ -8,6 +8,7 @@
 #include "lang/charset.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
+#include "session/photo_turn.h"
 #include "thumbs/image_codec.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_pipeline.h"
@@ -240,29 +241,34 @@ struct TurnReport {
 TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o) {
     const auto name = Local(path);
     if (const auto what = NotAPhotoFile(path)) return {TurnResult::Failed, name + ": " + *what, {}};
-    const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, o.keepTime);
-    if (!plan) return {TurnResult::Failed, name + ": bad turn", {}};
-    if (plan->mayCrop() && !o.crop)
+    // --crop answers the crop question before it is asked; without it every such photo is
+    // left as it is.
+    const session::TurnOptions options{o.keepTime, !o.crop, o.crop, session::TurnKind::Manual};
+    const session::PhotoOutcome outcome = session::TurnOne(
+        path, code, options, [](const rotate::TurnPlan&) { return session::CropAnswer{}; },
+        nullptr);
+    using Kind = session::PhotoOutcome::Kind;
+    switch (outcome.kind) {
+    case Kind::BadCode:
+    case Kind::NoTurn:
+        return {TurnResult::Failed, name + ": bad turn", {}};
+    case Kind::SkippedByCrop:
         return {TurnResult::Skipped,
-                name + ": skipped, " + plan->cropReason() + " (use --crop to turn it anyway)",
+                name + ": skipped, " + outcome.cropReason + " (use --crop to turn it anyway)",
                 {}};
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, o.crop);
-    switch (outcome.status) {
-    case rotate::TurnOutcome::Status::Turned:
-        return {TurnResult::Turned, {}, Printable(outcome.warning)};
-    case rotate::TurnOutcome::Status::TransformFailed:
+    case Kind::Failed:
         return {TurnResult::Failed,
                 name + ": unable to rotate the image: " + Printable(outcome.result.text()),
                 {}};
-    case rotate::TurnOutcome::Status::TimesFailed: {
-        // The photo is turned: only its times are not what they were.
-        std::string warning = name + ": turned, but its times could not be restored: " +
-                              Printable(outcome.result.text());
-        if (!outcome.warning.empty()) warning += "\nwarning: " + Printable(outcome.warning);
-        return {TurnResult::Turned, {}, warning};
+    case Kind::Turned:
+        break;
     }
-    }
-    return {};
+    if (!outcome.timesNotRestored) return {TurnResult::Turned, {}, Printable(outcome.flushWarning)};
+    // The photo is turned: only its times are not what they were.
+    std::string warning =
+        name + ": turned, but its times could not be restored: " + Printable(outcome.result.text());
+    if (!outcome.flushWarning.empty()) warning += "\nwarning: " + Printable(outcome.flushWarning);
+    return {TurnResult::Turned, {}, warning};
 }
 
 struct TurnJob {
@@ -277,8 +283,9 @@ void RunJob(TurnJob& job, const Options& o) {
         // Named like a photo but no photo file (a folder, a FIFO): not read, and passed over
         // like any other photo that needs no turn.
         if (NotAPhotoFile(job.path)) return;
-        job.orientation = thumbs::ReadImageHeader(job.path).orientation;
-        job.code = rotate::UprightCode(job.orientation);
+        const session::StoredTurn stored = session::StoredTurnOf(job.path);
+        job.orientation = stored.orientation;
+        job.code = stored.code;
     }
     if (job.code) job.report = TurnOne(job.path, *job.code, o);
 }

@@ -54,10 +54,7 @@ void TFormTulvex::ResolveLeftover(const QString& leftover) {
 
 void TFormTulvex::LoadFolder(const QString& folder) {
     // The automatic pass works through the list a load would replace: the load waits for it.
-    if (m_automaticPass) {
-        m_deferredLoad = folder;
-        return;
-    }
+    if (m_busy.DeferLoad(folder)) return;
     const LongLoop busy(*this, LongLoop::Kind::FolderLoad);
     // A load started while this one runs (a resize, Enter, a favorite) supersedes it: this
     // loop stops as soon as it sees the newer generation, and leaves the lists to that load.
@@ -153,7 +150,5 @@ int TFormTulvex::IndexOfThumb(const QString& path) const {
 }
 
 int TFormTulvex::IndexOfAuto(const QString& path) const {
-    for (std::size_t i = 0; i < FAutoList.size(); ++i)
-        if (collection::SamePath(FAutoList[i].path, path)) return int(i);
-    return -1;
+    return FAutoList.IndexOf(path);
 }

@@ -203,7 +203,7 @@ void TFormTulvex::closeEvent(QCloseEvent* event) {
     // and must not leave work running behind a hidden window.
     ++m_loadGeneration;
     m_resizeTimer.stop();
-    m_deferredLoad.reset();
+    m_busy.DropOwedLoad();
     NoteOuterGeometry(); // while the frame is still there
     m_frameWatch.stop();
     QMainWindow::closeEvent(event);
@@ -217,29 +217,22 @@ void TFormTulvex::FormDestroy() {
 }
 
 TFormTulvex::LongLoop::LongLoop(TFormTulvex& window, Kind kind) : m_window(window), m_kind(kind) {
-    if (m_kind == Kind::FolderLoad)
-        ++m_window.m_foldersLoading;
-    else
-        m_window.m_automaticPass = true;
+    m_window.m_busy.Begin(m_kind);
     m_window.UpdateActions();
 }
 
 TFormTulvex::LongLoop::~LongLoop() {
-    if (m_kind == Kind::FolderLoad)
-        --m_window.m_foldersLoading;
-    else
-        m_window.m_automaticPass = false;
+    m_window.m_busy.End(m_kind);
     m_window.UpdateActions();
     // A loop left by an error still owes the reload asked for during it.
-    if (!m_window.InLongLoop() && m_window.m_deferredLoad)
+    if (!m_window.InLongLoop() && m_window.m_busy.LoadOwed())
         QTimer::singleShot(0, &m_window,
                            [w = &m_window] { app::RunGuarded([w] { w->RunDeferredLoad(); }); });
 }
 
 void TFormTulvex::RunDeferredLoad() {
-    if (InLongLoop() || !m_deferredLoad) return;
-    const QString folder = *std::exchange(m_deferredLoad, std::nullopt);
-    if (QFileInfo(folder).isDir()) LoadFolder(folder);
+    const std::optional<QString> folder = m_busy.TakeOwedLoad();
+    if (folder && QFileInfo(*folder).isDir()) LoadFolder(*folder);
 }
 
 QString TFormTulvex::Msg(const QString& key) const {

@@ -3,6 +3,9 @@
 
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
+#include "session/auto_list.h"
+#include "session/busy.h"
+#include "session/photo_turn.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -45,11 +48,7 @@ struct ThumbEntry {
     QImage thumbnail;
 };
 
-// An image whose EXIF orientation asks for a turn (3, 6, 8), or 0 once handled.
-struct AutoEntry {
-    QString path;
-    int value = 0;
-};
+using AutoEntry = session::AutoEntry;
 
 // The one main window. Its methods are spread over the files of ui/ named in the sections below.
 class TFormTulvex : public QMainWindow {
@@ -158,7 +157,7 @@ public:
 
     // Read access for the parts that only look.
     const std::vector<ThumbEntry>& thumbList() const { return FThumbList; }
-    const std::vector<AutoEntry>& autoList() const { return FAutoList; }
+    const session::AutoList& autoList() const { return FAutoList; }
     const QString& selectedFile() const { return FSelectedFile; }
     const QString& folder() const { return FFolder; }
     const QStringList& favorites() const { return FFavorites; }
@@ -169,7 +168,7 @@ public:
     int loadsFinished() const { return m_loadsFinished; } // loads that ran to their end
     // True while a folder load or the automatic pass runs: nothing may then turn, delete or
     // reload from inside the loop.
-    bool InLongLoop() const { return m_foldersLoading > 0 || m_automaticPass; }
+    bool InLongLoop() const { return m_busy.InLongLoop(); }
     const std::shared_ptr<thumbs::ThumbnailCache>& thumbnailCache() const { return m_thumbCache; }
 
 protected:
@@ -183,7 +182,7 @@ private:
     // Marks the window busy for the life of one long loop.
     class LongLoop {
     public:
-        enum class Kind { FolderLoad, AutomaticPass };
+        using Kind = session::BusyRule::Loop;
         LongLoop(TFormTulvex& window, Kind kind);
         ~LongLoop();
         LongLoop(const LongLoop&) = delete;
@@ -210,6 +209,9 @@ private:
     void RunDeferredLoad();
     void RunAutomaticPass();
     void WarnAboutTurn(const QString& text);
+    session::CropAnswer AskAboutCrop(const rotate::TurnPlan& plan);
+    // The window's part of one photo's turn: the lists and warnings, and the error of a failure.
+    void TakeTurnOutcome(const session::PhotoOutcome& outcome);
     void CreateControls();
     void CreateActions();
     void CreateToolBar();
@@ -227,17 +229,14 @@ private:
     QStringList FFavorites;
     QString FFolder;
     QString FSelectedFile;
-    std::vector<AutoEntry> FAutoList;
+    session::AutoList FAutoList;
     TLanguage* FLang = nullptr; // owned by the window
 
     // A newer load supersedes one in progress: the older loop stops when it sees this change.
     int m_loadGeneration = 0;
     int m_loadCount = 0;
     int m_loadsFinished = 0;
-    int m_foldersLoading = 0; // nested loads count each
-    bool m_automaticPass = false;
-    // A reload asked for during the automatic pass, run once the pass has ended.
-    std::optional<QString> m_deferredLoad;
+    session::BusyRule m_busy;
     std::optional<QStringList> m_heldWarnings; // while a command holds them
     rotate::TurnCalls m_turnCalls;
     bool m_shown = false;

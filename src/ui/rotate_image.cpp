@@ -34,44 +34,39 @@ template <typename F> Finally(F) -> Finally<F>;
 } // namespace
 
 void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
-    const std::optional<rotate::TurnPlan> plan =
-        rotate::PlanTurn(path, code, pmiKeepTimestamp->isChecked());
-    if (!plan) throw TulvexError(QStringLiteral("Internal error"));
+    const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
+                                       manual ? session::TurnKind::Manual
+                                              : session::TurnKind::Automatic};
+    TakeTurnOutcome(session::TurnOne(
+        path, code, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
+        &FAutoList, m_turnCalls));
+}
 
-    if (plan->mayCrop() && FAskCrop) {
-        bool dontAskAgain = false;
-        const bool ok = app::Shell::current().askWithCheckBox(
-            this, kTitle,
-            FormatMessage(
-                Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
-                    "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
-                {collection::FileNameOf(path)}),
-            Msg("Don't ask again during this session"), dontAskAgain);
-        if (!ok) return;
-        FAskCrop = !dontAskAgain;
-    }
+session::CropAnswer TFormTulvex::AskAboutCrop(const rotate::TurnPlan& plan) {
+    bool dontAskAgain = false;
+    const bool ok = app::Shell::current().askWithCheckBox(
+        this, kTitle,
+        FormatMessage(
+            Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
+                "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
+            {collection::FileNameOf(plan.path)}),
+        Msg("Don't ask again during this session"), dontAskAgain);
+    return {ok, !dontAskAgain};
+}
 
-    // The list follows the turn before the library runs, so it stands even when the turn fails.
-    if (const int i = IndexOfAuto(path); i >= 0) {
-        if (!manual)
-            FAutoList[std::size_t(i)].value = 0;
-        else if (plan->newOrientation == std::uint16_t(1))
-            FAutoList.erase(FAutoList.begin() + i);
-        else if (plan->newOrientation)
-            FAutoList[std::size_t(i)].value = *plan->newOrientation;
-    }
-
+void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
+    using Kind = session::PhotoOutcome::Kind;
+    const QString& path = outcome.path;
+    FAskCrop = outcome.askCrop;
+    if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
+    if (outcome.kind == Kind::SkippedByCrop || outcome.kind == Kind::NoTurn) return;
     m_keptTimes.erase(path);
-    // Asked above, or allowed for the session.
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, plan->mayCrop(), m_turnCalls);
-    using Status = rotate::TurnOutcome::Status;
-    if (outcome.status == Status::TransformFailed)
+    if (outcome.kind == Kind::Failed)
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
                           collection::FileNameOf(path));
-    // The photo is turned either way; what went wrong after that is only worth a warning.
-    if (outcome.status == Status::Turned && plan->timesKept) m_keptTimes[path] = plan->times;
-    if (!outcome.warning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.warning));
-    if (outcome.status == Status::TimesFailed)
+    if (outcome.kept) m_keptTimes[path] = *outcome.kept;
+    if (!outcome.flushWarning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.flushWarning));
+    if (outcome.timesNotRestored)
         WarnAboutTurn(FormatMessage(
             Msg("%s was turned, but its file times could not be restored: %s"),
             {collection::FileNameOf(path), QString::fromLocal8Bit(outcome.result.text())}));
@@ -164,18 +159,16 @@ void TFormTulvex::RunAutomaticPass() {
         refreshing.clear();
     };
     const Finally flush{finishRefresh}; // also when a turn fails: earlier photos show turned
-    const std::size_t count = FAutoList.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (generation != m_loadGeneration || i >= FAutoList.size()) return;
-        const QString path = FAutoList[i].path;
-        if (!QFileInfo::exists(path)) continue;
+    session::PassCalls calls;
+    calls.beforeTurn = [&] {
         QApplication::processEvents();
-        if (generation != m_loadGeneration || i >= FAutoList.size()) return;
-        if (progress.Cancelled()) break;
-        if (const auto code = rotate::UprightCode(std::uint16_t(FAutoList[i].value)))
-            RotateImage(path, *code, false);
+        if (generation != m_loadGeneration) return session::PassStep::Abandon;
+        return progress.Cancelled() ? session::PassStep::Cancel : session::PassStep::Go;
+    };
+    calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
+        TakeTurnOutcome(outcome);
         finishRefresh();
-        if (IndexOfThumb(path) >= 0) {
+        if (const QString path = outcome.path; IndexOfThumb(path) >= 0) {
             refreshing = path;
             refreshed =
                 QtConcurrent::run([path, options = ThumbnailOptions(), cache = m_thumbCache] {
@@ -184,7 +177,14 @@ void TFormTulvex::RunAutomaticPass() {
                 });
         }
         progress.StepBy(1);
-    }
-    finishRefresh();
-    std::erase_if(FAutoList, [](const AutoEntry& e) { return e.value == 0; });
+        return generation == m_loadGeneration;
+    };
+    calls.keepTimes = [this] { return pmiKeepTimestamp->isChecked(); };
+    const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
+                                       session::TurnKind::Automatic};
+    const session::PassResult pass = session::RunAutomaticPass(
+        FAutoList, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
+        calls, m_turnCalls);
+    FAskCrop = pass.askCrop;
+    if (pass.end == session::PassResult::End::Failed) TakeTurnOutcome(pass.outcomes.back());
 }

@@ -31,9 +31,7 @@ std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::
     case thumbs::Thumbnail::Status::Made:
         break;
     }
-    if (recordOrientation &&
-        (thumb.orientation == 3 || thumb.orientation == 6 || thumb.orientation == 8))
-        FAutoList.push_back({path, thumb.orientation});
+    if (recordOrientation) FAutoList.NoteOrientation(path, thumb.orientation);
     return std::move(thumb.image);
 }
 

@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "session/photo_turn.h"
+
+#include "thumbs/image_codec.h"
+
+#include <QFileInfo>
+
+namespace session {
+
+namespace {
+
+using Kind = PhotoOutcome::Kind;
+
+void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnOutcome turned,
+                    PhotoOutcome& outcome) {
+    using Status = rotate::TurnOutcome::Status;
+    if (turned.status == Status::TransformFailed) {
+        outcome.kind = Kind::Failed;
+        outcome.result = std::move(turned.result);
+        return;
+    }
+    // The photo is turned either way; what went wrong after that is only worth a warning.
+    outcome.kind = Kind::Turned;
+    outcome.flushWarning = std::move(turned.warning);
+    if (turned.status == Status::TimesFailed) {
+        outcome.timesNotRestored = true;
+        outcome.result = std::move(turned.result);
+    } else if (plan.timesKept) {
+        outcome.kept = plan.times;
+    }
+}
+
+} // namespace
+
+PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
+                     const CropQuestion& ask, AutoList* autoList, const rotate::TurnCalls& calls) {
+    PhotoOutcome outcome;
+    outcome.path = path;
+    outcome.askCrop = options.askCrop;
+    const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, options.keepTimes);
+    if (!plan) {
+        outcome.kind = Kind::BadCode;
+        return outcome;
+    }
+    if (plan->mayCrop()) {
+        outcome.cropReason = plan->cropReason();
+        if (options.askCrop) {
+            const CropAnswer answer = ask ? ask(*plan) : CropAnswer{};
+            if (!answer.turn) {
+                outcome.kind = Kind::SkippedByCrop;
+                return outcome;
+            }
+            outcome.askCrop = answer.askAgain;
+        }
+    }
+    // The list follows the turn before the file is touched, so it stands even when the turn
+    // fails.
+    if (autoList) autoList->NoteTurn(path, plan->newOrientation, options.kind);
+    // Asked above, or allowed beforehand.
+    const bool trim = plan->mayCrop() || options.trimAllowed;
+    TakeTurnResult(*plan, rotate::ApplyTurn(*plan, trim, calls), outcome);
+    return outcome;
+}
+
+StoredTurn StoredTurnOf(const QString& path) {
+    StoredTurn stored;
+    stored.orientation = thumbs::ReadImageHeader(path).orientation;
+    stored.code = rotate::UprightCode(stored.orientation);
+    return stored;
+}
+
+PassResult RunAutomaticPass(AutoList& list, const TurnOptions& options, const CropQuestion& ask,
+                            const PassCalls& passCalls, const rotate::TurnCalls& calls) {
+    PassResult pass;
+    pass.askCrop = options.askCrop;
+    TurnOptions each = options;
+    each.kind = TurnKind::Automatic;
+    // Entries are only marked inside the loop, so the indices hold; whoever clears the list
+    // meanwhile (the window closing) ends the pass.
+    const std::size_t count = list.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i >= list.size()) {
+            pass.end = PassResult::End::Abandoned;
+            return pass;
+        }
+        const QString path = list[i].path;
+        if (!QFileInfo::exists(path)) continue;
+        const PassStep step = passCalls.beforeTurn ? passCalls.beforeTurn() : PassStep::Go;
+        if (step == PassStep::Abandon || i >= list.size()) {
+            pass.end = PassResult::End::Abandoned;
+            return pass;
+        }
+        if (step == PassStep::Cancel) {
+            pass.end = PassResult::End::Cancelled;
+            break;
+        }
+        PhotoOutcome outcome;
+        outcome.path = path;
+        outcome.askCrop = each.askCrop;
+        if (const auto code = rotate::UprightCode(std::uint16_t(list[i].value))) {
+            if (passCalls.keepTimes) each.keepTimes = passCalls.keepTimes();
+            outcome = TurnOne(path, *code, each, ask, &list, calls);
+        }
+        each.askCrop = pass.askCrop = outcome.askCrop;
+        const bool failed = outcome.kind == Kind::Failed || outcome.kind == Kind::BadCode;
+        pass.outcomes.push_back(outcome);
+        if (failed) {
+            pass.end = PassResult::End::Failed;
+            return pass;
+        }
+        if (passCalls.afterTurn && !passCalls.afterTurn(pass.outcomes.back())) {
+            pass.end = PassResult::End::Abandoned;
+            return pass;
+        }
+    }
+    list.PurgeHandled();
+    return pass;
+}
+
+} // namespace session

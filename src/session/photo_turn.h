@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "rotate/orientation_table.h"
+#include "rotate/turn.h"
+#include "session/auto_list.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_io.h"
+
+namespace session {
+
+struct TurnOptions {
+    bool keepTimes = false;
+    bool askCrop = true; // false: a turn that may trim edge pixels goes on without asking
+    // Trimming allowed beforehand, also where the plan saw no need for it: the photo may have
+    // changed by the time it is turned.
+    bool trimAllowed = false;
+    TurnKind kind = TurnKind::Manual;
+};
+
+struct CropAnswer {
+    bool turn = false;    // false: the photo is left as it is
+    bool askAgain = true; // read only when the photo is turned
+};
+
+// Asked before a turn that may trim edge pixels off `plan.path`.
+using CropQuestion = std::function<CropAnswer(const rotate::TurnPlan& plan)>;
+
+struct PhotoOutcome {
+    enum class Kind {
+        Turned,
+        SkippedByCrop, // the crop question was answered no
+        Failed,        // `result` says why; the file is as it was
+        BadCode,       // a code that names no turn; nothing touched
+        NoTurn,        // nothing asked for one (the automatic pass on a handled entry)
+    };
+    QString path;
+    Kind kind = Kind::NoTurn;
+    platform::Result result;                 // why the turn or the time restore failed
+    bool timesNotRestored = false;           // turned, but the kept times could not be set
+    std::string flushWarning;                // turned, but a flush after the replacement failed
+    std::optional<platform::FileTimes> kept; // times given back, for whoever reads it next
+    std::string cropReason;                  // why the crop question was asked
+    bool askCrop = true;                     // whether to ask about cropping after this photo
+
+    bool turned() const { return kind == Kind::Turned; }
+};
+
+// Plans the turn, asks the crop question when it must, brings `autoList` (if any) in step and
+// turns. Never throws: every way out is an outcome.
+PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
+                     const CropQuestion& ask, AutoList* autoList,
+                     const rotate::TurnCalls& calls = {});
+
+// What the automatic turn of one photo is, read from its stored orientation.
+struct StoredTurn {
+    std::uint16_t orientation = 0;
+    std::optional<rotate::RotationCode> code; // none: the photo needs no turn
+};
+StoredTurn StoredTurnOf(const QString& path);
+
+// What the caller of the automatic pass says before each photo's turn.
+enum class PassStep { Go, Cancel, Abandon };
+
+struct PassCalls {
+    // Before each existing photo: lets the caller handle its events and say whether to go on.
+    // Cancel still drops the handled entries; Abandon leaves the list as it is (it is no longer
+    // the one the pass began with).
+    std::function<PassStep()> beforeTurn = [] { return PassStep::Go; };
+    // After each photo that did not fail; false abandons the pass.
+    std::function<bool(const PhotoOutcome&)> afterTurn = [](const PhotoOutcome&) { return true; };
+    // Whether to keep the file times, asked before each turn (the user may change it during the
+    // pass); none: as the options say.
+    std::function<bool()> keepTimes;
+};
+
+struct PassResult {
+    enum class End { Complete, Cancelled, Abandoned, Failed };
+    End end = End::Complete;
+    std::vector<PhotoOutcome> outcomes; // one per photo turned, skipped or failed, in list order
+    bool askCrop = true;
+};
+
+// Turns every listed photo upright. A missing file is passed over and stays listed; a failure
+// ends the pass with the entries as they are (the handled ones keep their mark for the next
+// pass); otherwise the handled entries are dropped at the end.
+PassResult RunAutomaticPass(AutoList& list, const TurnOptions& options, const CropQuestion& ask,
+                            const PassCalls& passCalls, const rotate::TurnCalls& calls = {});
+
+} // namespace session

@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The turn of photos as the window and the command line share it: the crop question, the
+// automatic list, the kept times and the automatic pass, without a window.
+#include "session/photo_turn.h"
+#include "support/jpeg_factory.h"
+#include "support/temp_dir.h"
+#include "thumbs/image_codec.h"
+
+#include <QFile>
+#include <QImage>
+
+#include <cerrno>
+#include <gtest/gtest.h>
+
+#include "platform/file_io.h"
+
+using namespace testing_support;
+using session::CropAnswer;
+using session::PassResult;
+using session::PassStep;
+using Kind = session::PhotoOutcome::Kind;
+using rotate::RotationCode;
+
+namespace {
+
+class SessionTurnTest : public ::testing::Test {
+protected:
+    TempDir photos;
+    int questions = 0;
+    std::vector<CropAnswer> answers; // taken front first; none left: Cancel
+
+    QString MakePhoto(const QString& name, int orientation, int w = 64, int h = 48) {
+        ExifSpec spec;
+        spec.orientation = orientation;
+        const QString path = photos.qfile(name);
+        WriteFile(path.toStdString(), MakeJpegWithExif(w, h, spec));
+        return path;
+    }
+    // Something that reads as a picture but is no JPEG to turn.
+    QString MakeNoJpeg(const QString& name) {
+        QImage png(32, 32, QImage::Format_RGB32);
+        png.fill(Qt::blue);
+        const QString path = photos.qfile(name);
+        png.save(path, "PNG");
+        return path;
+    }
+    session::CropQuestion Ask() {
+        return [this](const rotate::TurnPlan&) {
+            ++questions;
+            if (answers.empty()) return CropAnswer{};
+            const CropAnswer answer = answers.front();
+            answers.erase(answers.begin());
+            return answer;
+        };
+    }
+    static std::uint16_t Orientation(const QString& path) {
+        return thumbs::ReadImageHeader(path).orientation;
+    }
+    static Bytes Read(const QString& path) { return ReadFile(path.toStdString()); }
+};
+
+session::AutoList ListOf(const std::vector<std::pair<QString, int>>& entries) {
+    session::AutoList list;
+    for (const auto& [path, value] : entries)
+        list.push_back({path, value});
+    return list;
+}
+
+} // namespace
+
+TEST_F(SessionTurnTest, CropQuestionCancelOkAndDontAskAgain) {
+    // 40 is not a multiple of 16.
+    const QString a = MakePhoto("a.jpg", 6, 40, 24), b = MakePhoto("b.jpg", 6, 40, 24),
+                  c = MakePhoto("c.jpg", 6, 40, 24);
+    session::AutoList list = ListOf({{a, 6}, {b, 6}, {c, 6}});
+    const Bytes before = Read(a);
+    session::TurnOptions options;
+
+    answers = {{false, false}}; // Cancel, the box ticked: nothing touched, asked again
+    session::PhotoOutcome outcome = session::TurnOne(a, RotationCode::Right, options, Ask(), &list);
+    EXPECT_EQ(outcome.kind, Kind::SkippedByCrop);
+    EXPECT_NE(outcome.cropReason.find("40x24"), std::string::npos) << outcome.cropReason;
+    EXPECT_TRUE(outcome.askCrop);
+    EXPECT_EQ(Read(a), before);
+    EXPECT_EQ(list.size(), 3u);
+
+    answers = {{true, true}}; // OK without the tick
+    outcome = session::TurnOne(a, RotationCode::Right, options, Ask(), &list);
+    EXPECT_EQ(outcome.kind, Kind::Turned);
+    EXPECT_TRUE(outcome.askCrop);
+    EXPECT_EQ(Orientation(a), 1);
+    EXPECT_EQ(list.size(), 2u) << "turned upright: delisted";
+
+    answers = {{true, false}}; // OK with the tick: no more questions
+    outcome = session::TurnOne(b, RotationCode::Left, options, Ask(), &list);
+    EXPECT_EQ(outcome.kind, Kind::Turned);
+    EXPECT_FALSE(outcome.askCrop);
+    EXPECT_EQ(Orientation(b), 3);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].value, 3) << "turned left from 6: upside down now";
+    EXPECT_EQ(questions, 3);
+
+    options.askCrop = outcome.askCrop;
+    options.kind = session::TurnKind::Automatic;
+    outcome = session::TurnOne(c, RotationCode::Right, options, Ask(), &list);
+    EXPECT_EQ(questions, 3) << "not asked again";
+    EXPECT_EQ(outcome.kind, Kind::Turned);
+    EXPECT_FALSE(outcome.askCrop);
+    EXPECT_EQ(list[1].value, 0) << "the automatic pass marks, it does not delist";
+
+    const QString whole = MakePhoto("whole.jpg", 1, 64, 48);
+    options.askCrop = true;
+    EXPECT_EQ(session::TurnOne(whole, RotationCode::Half, options, Ask(), nullptr).kind,
+              Kind::Turned);
+    EXPECT_EQ(questions, 3) << "whole blocks: nothing to ask";
+}
+
+TEST_F(SessionTurnTest, ATrimAllowedBeforehandAsksNothing) {
+    const QString a = MakePhoto("a.jpg", 1, 40, 24);
+    const Bytes before = Read(a);
+    session::TurnOptions refused;
+    EXPECT_EQ(session::TurnOne(a, RotationCode::Right, refused, {}, nullptr).kind,
+              Kind::SkippedByCrop)
+        << "no one to ask: left as it is";
+    EXPECT_EQ(Read(a), before);
+    const session::TurnOptions allowed{false, false, true, session::TurnKind::Manual};
+    EXPECT_EQ(session::TurnOne(a, RotationCode::Right, allowed, Ask(), nullptr).kind, Kind::Turned);
+    EXPECT_EQ(questions, 0);
+    const thumbs::ImageHeader turned = thumbs::ReadImageHeader(a);
+    EXPECT_GT(turned.height, turned.width) << "turned";
+    EXPECT_LT(turned.width * turned.height, 40 * 24) << "and trimmed to whole blocks";
+}
+
+TEST_F(SessionTurnTest, AFailedTurnLeavesTheFileButTheListFollowedIt) {
+    const QString bad = MakeNoJpeg("IMG_0042.JPG");
+    const Bytes before = Read(bad);
+    session::AutoList list = ListOf({{bad, 6}});
+    session::TurnOptions options;
+    options.kind = session::TurnKind::Automatic;
+    const session::PhotoOutcome outcome =
+        session::TurnOne(bad, RotationCode::Left, options, Ask(), &list);
+    EXPECT_EQ(outcome.kind, Kind::Failed);
+    EXPECT_FALSE(outcome.result.ok());
+    EXPECT_FALSE(outcome.result.text().empty());
+    EXPECT_EQ(Read(bad), before);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].value, 0) << "marked before the file was touched";
+
+    EXPECT_EQ(session::TurnOne(bad, RotationCode(7), {}, Ask(), &list).kind, Kind::BadCode);
+    EXPECT_EQ(Read(bad), before);
+}
+
+TEST_F(SessionTurnTest, KeptTimesAndTimesThatCannotBeRestored) {
+    const QString a = MakePhoto("a.jpg", 6);
+    platform::FileTimes old;
+    old.access = {1000000000, 5};
+    old.modification = {1100000000, 7};
+    ASSERT_TRUE(platform::SetFileTimes(a.toStdString(), old).ok());
+    session::TurnOptions options;
+    options.keepTimes = true;
+    session::PhotoOutcome outcome =
+        session::TurnOne(a, RotationCode::Right, options, Ask(), nullptr);
+    ASSERT_EQ(outcome.kind, Kind::Turned);
+    ASSERT_TRUE(outcome.kept.has_value()) << "handed on for the thumbnail's read";
+    EXPECT_EQ(outcome.kept->modification.tv_sec, old.modification.tv_sec);
+    platform::FileTimes now;
+    ASSERT_TRUE(platform::GetFileTimes(a.toStdString(), now).ok());
+    EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
+    EXPECT_EQ(now.modification.tv_nsec, old.modification.tv_nsec);
+
+    rotate::TurnCalls failing;
+    failing.setFileTimes = [](const std::string&, const platform::FileTimes&) {
+        return platform::Result::FromErrno(EPERM);
+    };
+    outcome = session::TurnOne(a, RotationCode::Left, options, Ask(), nullptr, failing);
+    EXPECT_EQ(outcome.kind, Kind::Turned) << "the turn stands";
+    EXPECT_TRUE(outcome.timesNotRestored);
+    EXPECT_FALSE(outcome.result.ok());
+    EXPECT_FALSE(outcome.kept.has_value());
+    EXPECT_EQ(Orientation(a), 1) << "upright stays upright";
+
+    options.keepTimes = false;
+    outcome = session::TurnOne(a, RotationCode::Left, options, Ask(), nullptr, failing);
+    EXPECT_FALSE(outcome.timesNotRestored) << "no times kept, none to restore";
+    EXPECT_FALSE(outcome.kept.has_value());
+}
+
+TEST_F(SessionTurnTest, StoredTurnIsTheOneThatMakesThePhotoUpright) {
+    const std::pair<int, std::optional<RotationCode>> cases[] = {
+        {1, std::nullopt},        {2, std::nullopt},       {3, RotationCode::Half},
+        {6, RotationCode::Right}, {8, RotationCode::Left}, {0, std::nullopt}};
+    for (const auto& [orientation, code] : cases) {
+        const QString path = MakePhoto(QStringLiteral("o%1.jpg").arg(orientation), orientation);
+        const session::StoredTurn stored = session::StoredTurnOf(path);
+        EXPECT_EQ(stored.orientation, orientation);
+        EXPECT_EQ(stored.code, code) << orientation;
+    }
+    EXPECT_EQ(session::StoredTurnOf(photos.qfile("missing.jpg")).code, std::nullopt);
+}
+
+TEST_F(SessionTurnTest, AutomaticPassTurnsEverythingUprightAndEmptiesTheList) {
+    const QString a = MakePhoto("a.jpg", 3), b = MakePhoto("b.jpg", 6), c = MakePhoto("c.jpg", 8);
+    const QString handled = MakePhoto("d.jpg", 6); // marked by an earlier pass that failed
+    session::AutoList list = ListOf({{a, 3}, {b, 6}, {c, 8}, {handled, 0}});
+    const Bytes untouched = Read(handled);
+    QStringList after;
+    session::PassCalls calls;
+    calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
+        after << outcome.path;
+        return true;
+    };
+    const PassResult pass = session::RunAutomaticPass(list, {}, Ask(), calls);
+    EXPECT_EQ(pass.end, PassResult::End::Complete);
+    EXPECT_EQ(after, (QStringList{a, b, c, handled})) << "each reached photo, in list order";
+    ASSERT_EQ(pass.outcomes.size(), 4u);
+    EXPECT_EQ(pass.outcomes[3].kind, Kind::NoTurn);
+    for (const QString& path : {a, b, c})
+        EXPECT_EQ(Orientation(path), 1) << path.toStdString();
+    EXPECT_EQ(thumbs::ReadImageHeader(b).width, 48) << "turned right: portrait";
+    EXPECT_EQ(thumbs::ReadImageHeader(a).width, 64) << "turned by 180: landscape";
+    EXPECT_EQ(Read(handled), untouched) << "not turned twice";
+    EXPECT_TRUE(list.empty());
+}
+
+TEST_F(SessionTurnTest, AutomaticPassCancelledWithAMissingFile) {
+    QStringList made;
+    session::AutoList list;
+    for (int i = 0; i < 5; ++i) {
+        made << MakePhoto(QStringLiteral("p%1.jpg").arg(i), 6);
+        list.push_back({made.back(), 6});
+    }
+    QFile::remove(made[0]); // skipped without a step, and still listed
+    int steps = 0;
+    session::PassCalls calls;
+    calls.beforeTurn = [&] { return ++steps > 2 ? PassStep::Cancel : PassStep::Go; };
+    const PassResult pass = session::RunAutomaticPass(list, {}, Ask(), calls);
+    EXPECT_EQ(pass.end, PassResult::End::Cancelled);
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(pass.outcomes.size(), 2u);
+    ASSERT_EQ(list.size(), 3u) << "the missing file and the two not reached";
+    EXPECT_EQ(list[0].path, made[0]);
+    EXPECT_EQ(list[1].path, made[3]);
+    EXPECT_EQ(list[1].value, 6);
+    EXPECT_EQ(Orientation(made[3]), 6);
+
+    calls.beforeTurn = [] { return PassStep::Go; };
+    EXPECT_EQ(session::RunAutomaticPass(list, {}, Ask(), calls).outcomes.size(), 2u);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].path, made[0]);
+}
+
+TEST_F(SessionTurnTest, AutomaticPassEndsAtAFailureAndKeepsTheMarks) {
+    const QString a = MakePhoto("a.jpg", 6), c = MakePhoto("c.jpg", 6);
+    const QString bad = MakeNoJpeg("b.jpg");
+    session::AutoList list = ListOf({{a, 6}, {bad, 6}, {c, 6}});
+    const PassResult pass = session::RunAutomaticPass(list, {}, Ask(), {});
+    EXPECT_EQ(pass.end, PassResult::End::Failed);
+    ASSERT_EQ(pass.outcomes.size(), 2u);
+    EXPECT_EQ(pass.outcomes[0].kind, Kind::Turned);
+    EXPECT_EQ(pass.outcomes[1].kind, Kind::Failed);
+    EXPECT_EQ(pass.outcomes[1].path, bad);
+    EXPECT_EQ(Orientation(a), 1);
+    EXPECT_EQ(Orientation(c), 6) << "not reached";
+    ASSERT_EQ(list.size(), 3u) << "not purged";
+    EXPECT_EQ(list[0].value, 0);
+    EXPECT_EQ(list[1].value, 0) << "marked before the turn failed";
+    EXPECT_EQ(list[2].value, 6);
+}
+
+TEST_F(SessionTurnTest, AutomaticPassAbandonedOrWithTheCropQuestionInTheMiddle) {
+    const QString a = MakePhoto("a.jpg", 6), b = MakePhoto("b.jpg", 6, 40, 24),
+                  c = MakePhoto("c.jpg", 6, 40, 24), d = MakePhoto("d.jpg", 6, 40, 24);
+    session::AutoList list = ListOf({{a, 6}, {b, 6}, {c, 6}, {d, 6}});
+
+    session::PassCalls calls;
+    calls.afterTurn = [](const session::PhotoOutcome&) { return false; }; // the window closed
+    PassResult pass = session::RunAutomaticPass(list, {}, Ask(), calls);
+    EXPECT_EQ(pass.end, PassResult::End::Abandoned);
+    ASSERT_EQ(list.size(), 4u) << "left as it was, marks and all";
+    EXPECT_EQ(list[0].value, 0);
+
+    answers = {{false, false}, {true, false}}; // Cancel for b; OK and don't ask again for c
+    pass = session::RunAutomaticPass(list, {}, Ask(), {});
+    EXPECT_EQ(pass.end, PassResult::End::Complete);
+    EXPECT_EQ(questions, 2) << "d is not asked about";
+    EXPECT_FALSE(pass.askCrop);
+    EXPECT_EQ(Orientation(c), 1);
+    EXPECT_EQ(Orientation(d), 1);
+    ASSERT_EQ(list.size(), 1u) << "only the photo skipped by its crop question";
+    EXPECT_EQ(list[0].path, b);
+    EXPECT_EQ(list[0].value, 6);
+}
