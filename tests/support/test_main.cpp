@@ -2,6 +2,8 @@
 // The core's tests: no widget library is linked, so a widget that slips into the core fails to
 // link here. Settings, trash, cache and runtime folders and the machine-wide marker are the
 // tests' own, so that they never touch the user's.
+#include "support/own_folders.h"
+
 #include <QGuiApplication>
 #include <QTemporaryDir>
 
@@ -10,13 +12,7 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
-    qputenv("TULVEX_GLOBAL_MARKER_DIR", home.path().toUtf8());
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("LC_NUMERIC", "C");
+    testing_support::UseOwnFolders(home.path());
     QGuiApplication app(argc, argv);
     app.setApplicationName("Tulvex");
     ::testing::InitGoogleTest(&argc, argv);

@@ -3,6 +3,7 @@
 // where the window lands, what it stores, and who keeps the activation. The test starts the
 // server and the window manager itself and ends them by their process ids.
 #include "session/settings_store.h"
+#include "support/own_folders.h"
 #include "ui/main_window.h"
 #include "ui/progress_window.h"
 
@@ -280,12 +281,7 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--no-window-manager") session.withWindowManager = false;
 
     QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
-    qputenv("TULVEX_GLOBAL_MARKER_DIR", home.path().toUtf8());
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("LC_NUMERIC", "C");
+    testing_support::UseOwnFolders(home.path());
     const std::optional<std::string> display = StartServer(session.server, session.unavailable);
     if (display) {
         qputenv("DISPLAY", display->c_str());
