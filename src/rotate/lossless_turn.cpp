@@ -241,7 +241,7 @@ Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     g.iMcuHeight = JDIMENSION(src.max_v_samp_factor * kBlockSize);
     g.wholeIMcusX = src.image_width / g.iMcuWidth;
     g.wholeIMcusY = src.image_height / g.iMcuHeight;
-    // source columns run backwards afterwards
+    // Source columns (X) or rows (Y) run backwards afterwards.
     const bool mirrorsX = turns == QuarterTurns::Two || turns == QuarterTurns::Three;
     const bool mirrorsY = turns == QuarterTurns::One || turns == QuarterTurns::Two;
     const bool partialX = src.image_width % g.iMcuWidth != 0,
