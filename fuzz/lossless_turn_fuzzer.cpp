@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const int turns = data[0] & 3;
+    const auto turns = *rotate::QuarterTurnsFrom(data[0] & 3);
     rotate::LosslessTurnOptions options;
     options.trim = (data[0] & 4) == 0;
     options.maxMemory = std::size_t(64) << 20;
@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!turned.bytes.empty() || turned.message.empty()) std::abort();
         return 0;
     }
-    const auto again = rotate::LosslessTurn(turned.bytes, 0, options);
+    const auto again = rotate::LosslessTurn(turned.bytes, rotate::QuarterTurns::None, options);
     if (!again.ok() || again.width != turned.width || again.height != turned.height ||
         again.bytes != turned.bytes)
         std::abort(); // a turn writes a photo that reads back unchanged

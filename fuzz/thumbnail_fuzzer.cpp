@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const int transform = 1 + data[0] % 3;
+    const auto transform = *rotate::QuarterTurnsFrom(1 + data[0] % 3);
     std::vector<std::uint8_t> jpeg(data + 1, data + size);
     const exif::ExifData parsed = exif::ReadJpegExif(jpeg);
     const auto segment = exif::FindExifSegment(jpeg);

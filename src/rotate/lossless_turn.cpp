@@ -158,10 +158,6 @@ JDIMENSION DivideRoundingUp(std::uint64_t value, std::uint64_t by) {
     return JDIMENSION((value + by - 1) / by);
 }
 
-bool SwapsSides(int quarterTurns) {
-    return quarterTurns % 2 == 1;
-}
-
 // Which source block a turned block comes from, and how its coefficients move. Blocks inside
 // the whole iMCUs are turned exactly; a partial iMCU at an edge that the turn mirrors cannot be
 // mirrored in place, so, as in jpegtran, it is only transposed (or copied) where it stands.
@@ -175,23 +171,24 @@ struct BlockSource {
 
 constexpr int kTranspose = 1, kNegateRows = 2, kNegateColumns = 4;
 
-BlockSource SourceOf(int quarterTurns, JDIMENSION x, JDIMENSION y, JDIMENSION wholeWidth,
+BlockSource SourceOf(QuarterTurns turns, JDIMENSION x, JDIMENSION y, JDIMENSION wholeWidth,
                      JDIMENSION wholeHeight) {
-    switch (quarterTurns) {
-    case 1:
+    switch (turns) {
+    case QuarterTurns::One:
         if (x < wholeHeight) return {y, wholeHeight - 1 - x, kTranspose | kNegateColumns};
         return {y, x, kTranspose};
-    case 2: {
+    case QuarterTurns::Two: {
         const bool mirrorX = x < wholeWidth, mirrorY = y < wholeHeight;
         return {mirrorX ? wholeWidth - 1 - x : x, mirrorY ? wholeHeight - 1 - y : y,
                 (mirrorY ? kNegateRows : 0) | (mirrorX ? kNegateColumns : 0)};
     }
-    case 3:
+    case QuarterTurns::Three:
         if (y < wholeWidth) return {wholeWidth - 1 - y, x, kTranspose | kNegateRows};
         return {y, x, kTranspose};
-    default:
-        return {x, y, 0};
+    case QuarterTurns::None:
+        break;
     }
+    return {x, y, 0};
 }
 
 // Coefficient k of a turned block (row-major, row = vertical frequency): a transpose swaps the
@@ -229,14 +226,14 @@ JBLOCKROW* RowsOf(j_decompress_ptr cinfo, jvirt_barray_ptr array, JDIMENSION row
 }
 
 struct Geometry {
-    int turns = 0;
+    QuarterTurns turns = QuarterTurns::None;
     JDIMENSION iMcuWidth = 0, iMcuHeight = 0;    // in pixels, of the source
     JDIMENSION wholeIMcusX = 0, wholeIMcusY = 0; // whole iMCUs across and down the source
     JDIMENSION width = 0, height = 0;            // of the turned picture
 };
 
 // The turned size: a side that the turn mirrors loses its partial iMCU.
-Geometry PlanGeometry(Session& session, int turns, bool trim) {
+Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     const jpeg_decompress_struct& src = session.source;
     Geometry g;
     g.turns = turns;
@@ -244,8 +241,9 @@ Geometry PlanGeometry(Session& session, int turns, bool trim) {
     g.iMcuHeight = JDIMENSION(src.max_v_samp_factor * kBlockSize);
     g.wholeIMcusX = src.image_width / g.iMcuWidth;
     g.wholeIMcusY = src.image_height / g.iMcuHeight;
-    const bool mirrorsX = turns == 2 || turns == 3; // source columns run backwards afterwards
-    const bool mirrorsY = turns == 1 || turns == 2;
+    // Source columns (X) or rows (Y) run backwards afterwards.
+    const bool mirrorsX = turns == QuarterTurns::Two || turns == QuarterTurns::Three;
+    const bool mirrorsY = turns == QuarterTurns::One || turns == QuarterTurns::Two;
     const bool partialX = src.image_width % g.iMcuWidth != 0,
                partialY = src.image_height % g.iMcuHeight != 0;
     if (!trim && ((mirrorsX && partialX) || (mirrorsY && partialY)))
@@ -532,7 +530,7 @@ void CopySavedMarkers(Session& session) {
         jpeg_write_marker(&session.target, m->marker, m->data, m->data_length);
 }
 
-void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, int turns,
+void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns turns,
              const LosslessTurnOptions& options, std::size_t memoryLimit) {
     jpeg_decompress_struct& src = session.source;
     src.err = &session.error.pub;
@@ -571,10 +569,10 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, int turns,
 
 } // namespace
 
-LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, int quarterTurns,
+LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns turns,
                                 const LosslessTurnOptions& options) {
     LosslessTurnResult result;
-    if (quarterTurns < 0 || quarterTurns > 3) {
+    if (!QuarterTurnsFrom(int(turns))) { // a value cast from an unchecked number
         result.error = LosslessTurnError::BadArgument;
         result.message = "bad number of quarter turns";
         return result;
@@ -600,7 +598,7 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, int quarterT
         result.message = s->error.message;
         return result;
     }
-    RunTurn(*s, jpeg, quarterTurns, options, memoryLimit);
+    RunTurn(*s, jpeg, turns, options, memoryLimit);
     result.width = int(s->target.image_width);
     result.height = int(s->target.image_height);
     result.bytes = std::move(s->out.bytes);

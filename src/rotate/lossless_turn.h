@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "rotate/orientation_table.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -36,14 +38,14 @@ struct LosslessTurnResult {
     bool ok() const { return error == LosslessTurnError::None; }
 };
 
-// Turns the JPEG `jpeg` by `quarterTurns` clockwise quarter turns (0 only re-encodes) at the
+// Turns the JPEG `jpeg` by `turns` clockwise quarter turns (None only re-encodes) at the
 // level of its DCT coefficients, so no pixel changes. The result keeps the encoding of the
 // original: progressive stays progressive, baseline stays baseline, with Huffman tables
 // optimized for the turned data; every APPn and COM segment is kept, in order, and nothing else
 // is added. Everything after the image's end is ignored. Any chroma sampling, grayscale and
 // four-component photos are turned. Warnings about stray bytes between the segments ahead of the
 // first scan are tolerated; any damage in the compressed data refuses the turn.
-LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, int quarterTurns,
+LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns turns,
                                 const LosslessTurnOptions& options = {});
 
 } // namespace rotate

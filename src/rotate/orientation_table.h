@@ -10,6 +10,25 @@ namespace rotate {
 // Rotation codes of the commands.
 enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 
+// Clockwise quarter turns of the stored pixels (the transform value, with 0 for none). A type of
+// its own so that a rotation code or a bare number cannot be passed where a turn is meant.
+enum class QuarterTurns : int { None = 0, One = 1, Two = 2, Three = 3 };
+
+// The turns the lossless transform makes.
+inline constexpr std::array<QuarterTurns, 3> kTransformValues{QuarterTurns::One, QuarterTurns::Two,
+                                                              QuarterTurns::Three};
+
+// A number read from outside, if it names a turn.
+constexpr std::optional<QuarterTurns> QuarterTurnsFrom(int count) {
+    if (count < 0 || count > 3) return std::nullopt;
+    return QuarterTurns(count);
+}
+
+// Whether the turn swaps width and height.
+constexpr bool SwapsSides(QuarterTurns turns) {
+    return turns == QuarterTurns::One || turns == QuarterTurns::Three;
+}
+
 // The eight EXIF orientations, drawn as the stored picture of an upright "F":
 //
 //   1        3        6          8
@@ -30,14 +49,14 @@ enum class RotationCode : int { Left = 1, Right = 2, Half = 3 };
 // the other (2 <-> 4, 5 <-> 7); a half turn leaves every mirror as it was.
 
 // Clockwise quarter turns handed to the lossless transform.
-constexpr std::optional<int> TransformValue(RotationCode code) {
+constexpr std::optional<QuarterTurns> TransformValue(RotationCode code) {
     switch (code) {
     case RotationCode::Left:
-        return 3;
+        return QuarterTurns::Three;
     case RotationCode::Right:
-        return 1;
+        return QuarterTurns::One;
     case RotationCode::Half:
-        return 2;
+        return QuarterTurns::Two;
     }
     return std::nullopt; // a value cast from an unchecked number
 }

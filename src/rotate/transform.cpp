@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -30,8 +31,10 @@ using jpeg::ByteReader;
 
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;
 
-bool IsTransformValue(int transform) {
-    return transform >= 1 && transform <= 3;
+// None, and a value cast from an unchecked number, turn nothing.
+bool IsTransformValue(QuarterTurns transform) {
+    return std::find(kTransformValues.begin(), kTransformValues.end(), transform) !=
+           kTransformValues.end();
 }
 
 // The entries (inside the TIFF block) that follow a turn.
@@ -96,8 +99,9 @@ std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t>
 // The thumbnail decoded, turned by `transform` quarter turns clockwise, cut to the photo's
 // proportions about its centre and encoded again: derived data, so a re-encode is fair when a
 // lossless turn would trim it out of shape. Without `quality` it keeps the old one's tables.
-std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbnail, int transform,
-                                            JpegSize photo, std::optional<int> quality) {
+std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbnail,
+                                            QuarterTurns transform, JpegSize photo,
+                                            std::optional<int> quality) {
     const jpeg::TjHandle decoder = jpeg::MakeDecompressor();
     const std::optional<JpegSize> size =
         decoder ? ReadJpegSize(decoder.get(), thumbnail) : std::nullopt;
@@ -110,7 +114,7 @@ std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbn
     if (tjDecompress2(decoder.get(), thumbnail.data(), static_cast<unsigned long>(thumbnail.size()),
                       rgb.data(), w, 0, h, TJPF_RGB, 0) != 0)
         return {};
-    const bool quarter = transform != 2;
+    const bool quarter = SwapsSides(transform);
     const int tw = quarter ? h : w, th = quarter ? w : h;
     // The largest centred box of the photo's proportions inside the turned thumbnail.
     int cw = tw, ch = int(std::int64_t(tw) * photo.height / photo.width);
@@ -125,8 +129,10 @@ std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbn
         for (int x = 0; x < cw; ++x) {
             const int tx = x + x0, ty = y + y0;
             // Where the pixel at (tx, ty) of the turned image came from.
-            const int sx = transform == 1 ? ty : w - 1 - (transform == 2 ? tx : ty);
-            const int sy = transform == 1 ? h - 1 - tx : transform == 2 ? h - 1 - ty : tx;
+            const bool right = transform == QuarterTurns::One,
+                       half = transform == QuarterTurns::Two;
+            const int sx = right ? ty : w - 1 - (half ? tx : ty);
+            const int sy = right ? h - 1 - tx : half ? h - 1 - ty : tx;
             std::memcpy(&turned[(std::size_t(y) * cw + x) * 3],
                         &rgb[(std::size_t(sy) * w + sx) * 3], 3);
         }
@@ -140,7 +146,7 @@ constexpr int kSmallerQualities[] = {75, 50, 30};
 // thumbnail is its last part; otherwise it is encoded smaller, and dropped when even that does
 // not fit. What stays always shows the photo as turned, in its proportions.
 void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& segment,
-                      const ExifFields& fields, int transform, JpegSize photo) {
+                      const ExifFields& fields, QuarterTurns transform, JpegSize photo) {
     if (!fields.thumbOffset || !fields.thumbLength || fields.thumbLength->count != 1) return;
     std::uint8_t* tiff = jpeg.data() + segment.tiffStart;
     const std::size_t tiffSize = segment.segmentEnd - segment.tiffStart;
@@ -198,7 +204,8 @@ void ReplaceThumbnail(std::vector<std::uint8_t>& jpeg, const exif::ExifSegment& 
 
 } // namespace
 
-void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height) {
+void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, QuarterTurns transform, int width,
+                         int height) {
     const auto segment = exif::FindExifSegment(jpeg);
     if (!IsTransformValue(transform) || !segment) return;
     const auto view = exif::TiffView::Open(
@@ -210,7 +217,7 @@ void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int wid
     ReplaceThumbnail(jpeg, *segment, fields, transform, {width, height});
 }
 
-platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
+platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns transform,
                            std::optional<std::uint16_t> orientation, bool trim,
                            std::vector<std::uint8_t>& out) {
     if (!IsTransformValue(transform))
@@ -237,7 +244,7 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
     return {};
 }
 
-platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
+platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns transform,
                                std::optional<std::uint16_t> orientation, bool trim,
                                std::vector<std::uint8_t>& out) {
     const ImageTurn turn = [&](std::span<const std::uint8_t> image,
@@ -247,23 +254,23 @@ platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform
     return TurnWholeFile(file, turn, out);
 }
 
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, QuarterTurns transform,
                                     std::vector<std::uint8_t>& out) {
     return TurnJpegBytes(jpeg, transform, std::nullopt, true, out);
 }
 
-platform::Result JpegLosslessTransform(const std::string& path, int transform) {
+platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform) {
     return TurnJpegFile(path, transform, std::nullopt);
 }
 
-platform::Result TurnJpegFile(const std::string& path, int transform,
+platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation, std::string* warning,
                               const platform::FlushCalls& calls, bool trim) {
     const OrientationAfter fixed = [orientation](std::uint16_t) { return orientation; };
     return TurnJpegFile(path, transform, fixed, warning, calls, trim);
 }
 
-platform::Result TurnJpegFile(const std::string& path, int transform,
+platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning,
                               const platform::FlushCalls& calls, bool trim) {
     if (!IsTransformValue(transform))

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "rotate/orientation_table.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -13,19 +15,19 @@
 
 namespace rotate {
 
-// Turns the JPEG at `path` by `transform` clockwise quarter turns (1, 2 or 3) without
+// Turns the JPEG at `path` by `transform` clockwise quarter turns (One, Two or Three) without
 // recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
 // thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
 // file safely (see platform::ReplaceFileContents). On failure the file is as it was; a bad
 // transform value is EINVAL, a failure of the JPEG library carries its text.
-platform::Result JpegLosslessTransform(const std::string& path, int transform);
+platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform);
 
 // The same, with the orientation entries of the turned photo set to `orientation` before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
 // file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
 // photo was in place (it is turned all the same). Without `trim`, a photo any of whose images
 // would lose edge pixels is refused.
-platform::Result TurnJpegFile(const std::string& path, int transform,
+platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation,
                               std::string* warning = nullptr,
                               const platform::FlushCalls& calls = {}, bool trim = true);
@@ -35,7 +37,7 @@ platform::Result TurnJpegFile(const std::string& path, int transform,
 using OrientationAfter = std::function<std::optional<std::uint16_t>(std::uint16_t old)>;
 
 // The same, with the orientation decided from the photo as read.
-platform::Result TurnJpegFile(const std::string& path, int transform,
+platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning = nullptr,
                               const platform::FlushCalls& calls = {}, bool trim = true);
 
@@ -43,21 +45,22 @@ platform::Result TurnJpegFile(const std::string& path, int transform,
 // its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they
 // all turn alike. A photo whose image data is damaged is refused, and so is one that would lose
 // edge pixels when `trim` is false.
-platform::Result TurnImage(std::span<const std::uint8_t> image, int transform,
+platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns transform,
                            std::optional<std::uint16_t> orientation, bool trim,
                            std::vector<std::uint8_t>& out);
 
 // The whole file in memory: the main image and its MPF images turned, the index rewritten, other
 // trailing bytes kept.
-platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, int transform,
+platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns transform,
                                std::optional<std::uint16_t> orientation, bool trim,
                                std::vector<std::uint8_t>& out);
 
 // The same without an orientation, trimming as needed: turns `jpeg` into `out`.
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, int transform,
+platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, QuarterTurns transform,
                                     std::vector<std::uint8_t>& out);
 
 // After a turn: turns the embedded thumbnail and sets the EXIF pixel dimensions, in `jpeg`.
-void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, int transform, int width, int height);
+void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, QuarterTurns transform, int width,
+                         int height);
 
 } // namespace rotate

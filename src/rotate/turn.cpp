@@ -73,7 +73,7 @@ std::string TurnPlan::cropReason() const {
 }
 
 std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes) {
-    const std::optional<int> transform = TransformValue(code);
+    const std::optional<QuarterTurns> transform = TransformValue(code);
     if (!transform) return std::nullopt;
     TurnPlan plan;
     plan.path = path;

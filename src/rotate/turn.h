@@ -21,7 +21,7 @@ namespace rotate {
 struct TurnPlan {
     QString path;
     RotationCode code = RotationCode::Right;
-    int transform = 0;
+    QuarterTurns transform = QuarterTurns::None;
     bool timesKept = false;
     platform::FileTimes times;
     jpeg::JpegHeader header;

@@ -81,7 +81,7 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     calls.fsyncFolder = FailingAfter(::fsync, EIO);
     std::string warning;
     const platform::Result turned =
-        rotate::TurnJpegFile(path, 1, std::uint16_t(1), &warning, calls);
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), &warning, calls);
     EXPECT_TRUE(turned.ok()) << turned.text();
     EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
     int w = 0, h = 0;

@@ -31,7 +31,7 @@ QStringList Temporaries(const TempDir& dir) {
 
 Bytes TurnedRight(const Bytes& photo) {
     Bytes turned;
-    EXPECT_TRUE(rotate::TransformJpegBytes(photo, 1, turned).ok());
+    EXPECT_TRUE(rotate::TransformJpegBytes(photo, rotate::QuarterTurns::One, turned).ok());
     return turned;
 }
 
@@ -50,7 +50,8 @@ pid_t StartSecondTurn(const std::string& path, int busy) {
         const char byte = 1;
         (void)!::write(busy, &byte, 1);
     };
-    const bool ok = rotate::TurnJpegFile(path, 1, std::nullopt, nullptr, calls).ok();
+    const bool ok =
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls).ok();
     ::_exit(ok ? 0 : 1);
 }
 
@@ -77,7 +78,8 @@ TEST(ConcurrentTurns, TwoProcessesTurningOnePhotoGiveTwoTurns) {
         childWaited = ::read(pipeFds[0], &byte, 1) == 1;
         ::close(pipeFds[0]);
     };
-    const platform::Result first = rotate::TurnJpegFile(path, 1, std::nullopt, nullptr, calls);
+    const platform::Result first =
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
     ASSERT_GT(child, 0);
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -118,7 +120,8 @@ TEST(ConcurrentTurns, APhotoHeldByAnotherProgramIsWaitedForThenReported) {
     int waits = 0;
     calls.lockWait.total = std::chrono::milliseconds(30);
     calls.lockWait.onBusy = [&waits] { ++waits; };
-    const platform::Result turn = rotate::TurnJpegFile(path, 1, std::nullopt, nullptr, calls);
+    const platform::Result turn =
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
     ::close(holder);
     EXPECT_FALSE(turn.ok());
     EXPECT_EQ(turn.text(), "another program is changing the photo");
@@ -175,7 +178,8 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
         WriteFile(path, original);
         platform::FlushCalls calls;
         calls.beforeReplace = writer.write;
-        const platform::Result turn = rotate::TurnJpegFile(path, 1, std::nullopt, nullptr, calls);
+        const platform::Result turn =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
         EXPECT_FALSE(turn.ok());
         EXPECT_EQ(turn.text(), "the photo changed while it was being turned");
         EXPECT_EQ(ReadFile(path), writer.leaves);

@@ -51,7 +51,7 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete) {
     const Bytes original = MakeJpegWithExif(1600, 1200, spec);
     // What a turn to the right must leave: turned pixels and thumbnail, orientation 1.
     Bytes turned;
-    ASSERT_TRUE(rotate::TransformJpegBytes(original, 1, turned).ok());
+    ASSERT_TRUE(rotate::TransformJpegBytes(original, rotate::QuarterTurns::One, turned).ok());
     jpeg::MemoryFile patched(turned);
     jpeg::PatchOrientation(patched, 1);
     turned = patched.release();
@@ -135,7 +135,7 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     const std::string photo = mountPoint.toStdString() + "/photo.jpg";
     WriteFile(photo, original);
-    const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+    const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
     EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
     EXPECT_NE(result.text().find("space"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
@@ -241,7 +241,8 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
             WriteFile(photo, original);
             ASSERT_EQ(::chmod(photo.c_str(), mode), 0);
             if (linked) ASSERT_EQ(::link(photo.c_str(), link.c_str()), 0);
-            const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+            const platform::Result result =
+                rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
             EXPECT_EQ(result.error(), EACCES) << result.text();
             EXPECT_EQ(ReadFile(photo), original);
             EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
@@ -252,7 +253,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
     const std::string photo = dir.file("photo.jpg");
     WriteFile(photo, original);
     ASSERT_EQ(::chmod(photo.c_str(), 0464), 0);
-    EXPECT_TRUE(rotate::JpegLosslessTransform(photo, 1).ok());
+    EXPECT_TRUE(rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One).ok());
     EXPECT_NE(ReadFile(photo), original);
 }
 
@@ -265,7 +266,7 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     const Bytes original = MakeJpeg(64, 48);
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
-    const platform::Result result = rotate::JpegLosslessTransform(photo, 1);
+    const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
     EXPECT_FALSE(result.ok());
     EXPECT_NE(result.text().find("Read-only"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);

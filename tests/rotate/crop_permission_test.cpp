@@ -67,12 +67,12 @@ TEST(CropPermissionTurn, AGainMapIsTrimmedOnlyWithPermission) {
     TempDir dir;
     const std::string path = dir.file("photo.jpg");
     const Bytes original = PhotoWithGainMap(40, 24, Subsampling::S420);
-    for (int transform : {1, 2, 3}) {
+    for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
         WriteFile(path, original);
         const platform::Result refused =
             rotate::TurnJpegFile(path, transform, std::uint16_t(1), nullptr, {}, false);
-        EXPECT_FALSE(refused.ok()) << transform;
-        EXPECT_EQ(ReadFile(path), original) << transform;
+        EXPECT_FALSE(refused.ok()) << int(transform);
+        EXPECT_EQ(ReadFile(path), original) << int(transform);
         const platform::Result allowed =
             rotate::TurnJpegFile(path, transform, std::uint16_t(1), nullptr, {}, true);
         EXPECT_TRUE(allowed.ok()) << allowed.text();
@@ -80,7 +80,9 @@ TEST(CropPermissionTurn, AGainMapIsTrimmedOnlyWithPermission) {
     }
     // Whole blocks everywhere need no permission.
     WriteFile(path, PhotoWithGainMap(32, 16, Subsampling::S420));
-    EXPECT_TRUE(rotate::TurnJpegFile(path, 1, std::uint16_t(1), nullptr, {}, false).ok());
+    EXPECT_TRUE(
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), nullptr, {}, false)
+            .ok());
 }
 
 TEST(CropPermissionTurn, TheCommandLineTrimsAGainMapOnlyWithCrop) {

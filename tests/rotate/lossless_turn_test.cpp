@@ -205,14 +205,16 @@ Bytes WithoutMetadata(const Bytes& jpeg) {
     return out;
 }
 
-Bytes Turned(const Bytes& jpeg, int turns) {
+Bytes Turned(const Bytes& jpeg, rotate::QuarterTurns turns) {
     const auto result = LosslessTurn(jpeg, turns);
     EXPECT_TRUE(result.ok()) << result.message;
     return result.bytes;
 }
 
-const char* Angle(int turns) {
-    return turns == 1 ? "90" : turns == 2 ? "180" : "270";
+const char* Angle(rotate::QuarterTurns turns) {
+    return turns == rotate::QuarterTurns::One   ? "90"
+           : turns == rotate::QuarterTurns::Two ? "180"
+                                                : "270";
 }
 
 } // namespace
@@ -226,7 +228,7 @@ TEST(LosslessTurn, SamePixelsAsJpegtranForEverySampling) {
             const Bytes original = MakePhoto(dir, kind, w, h);
             ASSERT_FALSE(original.empty()) << kind.name;
             WriteFile(dir.file("in.jpg"), original);
-            for (int turns : {1, 2, 3}) {
+            for (const rotate::QuarterTurns turns : rotate::kTransformValues) {
                 const std::string theirs = dir.file("theirs.jpg");
                 RunCommand(std::string("jpegtran -rotate ") + Angle(turns) +
                            " -trim -copy all -outfile " + theirs + " " + dir.file("in.jpg"));
@@ -265,7 +267,7 @@ TEST(LosslessTurn, KeepsTheCodingAndDoesNotGrow) {
         for (bool optimized : {false, true}) {
             const Bytes original = MakePhoto(dir, kind, 320, 240, optimized);
             ASSERT_FALSE(original.empty());
-            for (int turns : {1, 2, 3}) {
+            for (const rotate::QuarterTurns turns : rotate::kTransformValues) {
                 const Bytes turned = Turned(original, turns);
                 const std::string what = std::string(kind.name) + (optimized ? " optimized" : "") +
                                          " by " + Angle(turns);
@@ -281,10 +283,10 @@ TEST(LosslessTurn, FourRightTurnsEqualTheOriginalReEncoded) {
     TempDir dir;
     for (const PhotoKind& kind : kKinds) {
         const Bytes original = MakePhoto(dir, kind, 64, 64);
-        const Bytes reEncoded = Turned(original, 0);
+        const Bytes reEncoded = Turned(original, rotate::QuarterTurns::None);
         Bytes turned = original;
         for (int i = 0; i < 4; ++i)
-            turned = Turned(turned, 1);
+            turned = Turned(turned, rotate::QuarterTurns::One);
         EXPECT_TRUE(turned == reEncoded) << kind.name;
         // Turning by zero is the identity of the pixels, too.
         EXPECT_TRUE(Decode(reEncoded).samples == Decode(original).samples) << kind.name;
@@ -293,12 +295,12 @@ TEST(LosslessTurn, FourRightTurnsEqualTheOriginalReEncoded) {
     const Bytes odd = MakePhoto(dir, kKinds[1], 83, 61);
     Bytes once = odd, twice;
     for (int i = 0; i < 4; ++i)
-        once = Turned(once, 1);
+        once = Turned(once, rotate::QuarterTurns::One);
     twice = once;
     for (int i = 0; i < 4; ++i)
-        twice = Turned(twice, 1);
+        twice = Turned(twice, rotate::QuarterTurns::One);
     EXPECT_TRUE(once == twice);
-    EXPECT_TRUE(twice == Turned(once, 0));
+    EXPECT_TRUE(twice == Turned(once, rotate::QuarterTurns::None));
 }
 
 TEST(LosslessTurn, CopiesEverySegmentInOrderAndAddsNone) {
@@ -315,7 +317,7 @@ TEST(LosslessTurn, CopiesEverySegmentInOrderAndAddsNone) {
         withSegments.insert(withSegments.end(), s.begin(), s.end());
     withSegments.insert(withSegments.end(), bare.begin() + 2, bare.end());
 
-    for (int turns : {1, 2, 3}) {
+    for (const rotate::QuarterTurns turns : rotate::kTransformValues) {
         EXPECT_TRUE(MetadataOf(Turned(bare, turns)).empty()) << "no JFIF segment is added";
         EXPECT_EQ(MetadataOf(Turned(withSegments, turns)), MetadataOf(withSegments));
     }
@@ -323,7 +325,7 @@ TEST(LosslessTurn, CopiesEverySegmentInOrderAndAddsNone) {
     // whole-file turn hands over the image alone.
     Bytes trailer = photo;
     trailer.insert(trailer.end(), {'v', 'i', 'd', 'e', 'o'});
-    EXPECT_FALSE(LosslessTurn(trailer, 1).ok());
+    EXPECT_FALSE(LosslessTurn(trailer, rotate::QuarterTurns::One).ok());
 }
 
 TEST(LosslessTurn, RefusesDamageButNotStrayBytesAheadOfTheScan) {
@@ -335,14 +337,14 @@ TEST(LosslessTurn, RefusesDamageButNotStrayBytesAheadOfTheScan) {
     Bytes stray = photo;
     const std::size_t afterApp0 = 2 + 2 + (std::size_t(photo[4]) << 8 | photo[5]);
     stray.insert(stray.begin() + long(afterApp0), {0x00, 0x00, 0x17});
-    const auto strayTurn = LosslessTurn(stray, 1);
+    const auto strayTurn = LosslessTurn(stray, rotate::QuarterTurns::One);
     ASSERT_TRUE(strayTurn.ok()) << strayTurn.message;
-    EXPECT_TRUE(strayTurn.bytes == Turned(photo, 1));
+    EXPECT_TRUE(strayTurn.bytes == Turned(photo, rotate::QuarterTurns::One));
 
     for (const Bytes& source : {photo, progressive}) {
         // Cut in the middle of the compressed data.
         const Bytes truncated(source.begin(), source.begin() + long(source.size() * 2 / 3));
-        const auto cut = LosslessTurn(truncated, 2);
+        const auto cut = LosslessTurn(truncated, rotate::QuarterTurns::Two);
         EXPECT_EQ(cut.error, LosslessTurnError::Damaged) << cut.message;
         EXPECT_TRUE(cut.bytes.empty());
 
@@ -351,13 +353,16 @@ TEST(LosslessTurn, RefusesDamageButNotStrayBytesAheadOfTheScan) {
         const std::size_t scan = source.size() / 2;
         corrupt[scan] = 0xFF;
         corrupt[scan + 1] = 0xD0 + 5;
-        EXPECT_EQ(LosslessTurn(corrupt, 1).error, LosslessTurnError::Damaged);
+        EXPECT_EQ(LosslessTurn(corrupt, rotate::QuarterTurns::One).error,
+                  LosslessTurnError::Damaged);
     }
-    EXPECT_EQ(LosslessTurn(Bytes{0xFF, 0xD8, 0xFF, 0xD9}, 1).error, LosslessTurnError::Damaged);
-    EXPECT_EQ(LosslessTurn(Bytes{'G', 'I', 'F', '8'}, 1).error, LosslessTurnError::Damaged);
-    EXPECT_EQ(LosslessTurn(Bytes{}, 1).error, LosslessTurnError::Damaged);
-    EXPECT_EQ(LosslessTurn(photo, 4).error, LosslessTurnError::BadArgument);
-    EXPECT_EQ(LosslessTurn(photo, -1).error, LosslessTurnError::BadArgument);
+    EXPECT_EQ(LosslessTurn(Bytes{0xFF, 0xD8, 0xFF, 0xD9}, rotate::QuarterTurns::One).error,
+              LosslessTurnError::Damaged);
+    EXPECT_EQ(LosslessTurn(Bytes{'G', 'I', 'F', '8'}, rotate::QuarterTurns::One).error,
+              LosslessTurnError::Damaged);
+    EXPECT_EQ(LosslessTurn(Bytes{}, rotate::QuarterTurns::One).error, LosslessTurnError::Damaged);
+    EXPECT_EQ(LosslessTurn(photo, rotate::QuarterTurns(4)).error, LosslessTurnError::BadArgument);
+    EXPECT_EQ(LosslessTurn(photo, rotate::QuarterTurns(-1)).error, LosslessTurnError::BadArgument);
 }
 
 TEST(LosslessTurn, RefusesWhatItCannotHoldOrWouldHaveToTrim) {
@@ -369,19 +374,22 @@ TEST(LosslessTurn, RefusesWhatItCannotHoldOrWouldHaveToTrim) {
             huge[i + 5] = 0xEA, huge[i + 6] = 0x60, huge[i + 7] = 0xEA, huge[i + 8] = 0x60;
             break;
         }
-    EXPECT_EQ(LosslessTurn(huge, 1).error, LosslessTurnError::TooLarge);
+    EXPECT_EQ(LosslessTurn(huge, rotate::QuarterTurns::One).error, LosslessTurnError::TooLarge);
     rotate::LosslessTurnOptions small;
     small.maxMemory = 4096;
-    EXPECT_EQ(LosslessTurn(MakePhoto(dir, kKinds[0], 64, 64), 1, small).error,
-              LosslessTurnError::TooLarge);
+    EXPECT_EQ(
+        LosslessTurn(MakePhoto(dir, kKinds[0], 64, 64), rotate::QuarterTurns::One, small).error,
+        LosslessTurnError::TooLarge);
 
     rotate::LosslessTurnOptions perfect;
     perfect.trim = false;
     const Bytes odd = MakePhoto(dir, kKinds[0], 64, 40); // 40 is no whole number of 16-pixel rows
-    EXPECT_EQ(LosslessTurn(odd, 1, perfect).error, LosslessTurnError::NotPerfect);
-    EXPECT_EQ(LosslessTurn(odd, 2, perfect).error, LosslessTurnError::NotPerfect);
+    EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::One, perfect).error,
+              LosslessTurnError::NotPerfect);
+    EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::Two, perfect).error,
+              LosslessTurnError::NotPerfect);
     // Turned left, the partial rows end up at the bottom, where they can stay.
-    const auto left = LosslessTurn(odd, 3, perfect);
+    const auto left = LosslessTurn(odd, rotate::QuarterTurns::Three, perfect);
     ASSERT_TRUE(left.ok()) << left.message;
     EXPECT_EQ(left.width, 40);
     EXPECT_EQ(left.height, 64);

@@ -2,6 +2,7 @@
 #include "rotate/orientation_table.h"
 
 #include <gtest/gtest.h>
+#include <type_traits>
 
 using namespace rotate;
 
@@ -31,7 +32,7 @@ TEST(OrientationTable, EveryCellDescribesTheTurnedData) {
             const auto next = NewOrientation(old, code);
             ASSERT_TRUE(next);
             // Turning the data by t clockwise leaves (needed - t) still to do.
-            const int turned = *TransformValue(code);
+            const int turned = int(*TransformValue(code));
             EXPECT_EQ(TurnsNeeded(*next), ((TurnsNeeded(old) - turned) % 4 + 4) % 4)
                 << old << " " << int(code);
         }
@@ -45,14 +46,27 @@ TEST(OrientationTable, EveryCellDescribesTheTurnedData) {
 }
 
 TEST(OrientationTable, CodesAndUprightTurns) {
-    EXPECT_EQ(TransformValue(RotationCode::Left), 3);
-    EXPECT_EQ(TransformValue(RotationCode::Right), 1);
-    EXPECT_EQ(TransformValue(RotationCode::Half), 2);
+    EXPECT_EQ(TransformValue(RotationCode::Left), QuarterTurns::Three);
+    EXPECT_EQ(TransformValue(RotationCode::Right), QuarterTurns::One);
+    EXPECT_EQ(TransformValue(RotationCode::Half), QuarterTurns::Two);
     EXPECT_FALSE(TransformValue(RotationCode(4)));
     for (std::uint16_t o : {3, 6, 8})
         EXPECT_EQ(NewOrientation(o, *UprightCode(o)), std::uint16_t(1));
     for (std::uint16_t mirrored : {2, 4, 5, 7})
         EXPECT_FALSE(UprightCode(mirrored)) << "the automatic pass leaves mirrors alone";
+}
+
+// A rotation code, a size or any other number cannot stand in for a turn, nor a turn for them.
+static_assert(!std::is_convertible_v<int, QuarterTurns>);
+static_assert(!std::is_convertible_v<RotationCode, QuarterTurns>);
+static_assert(!std::is_convertible_v<QuarterTurns, int>);
+static_assert(!std::is_convertible_v<QuarterTurns, RotationCode>);
+
+TEST(OrientationTable, OnlyZeroToThreeCountAsQuarterTurns) {
+    for (int count = 0; count <= 3; ++count)
+        EXPECT_EQ(QuarterTurnsFrom(count), QuarterTurns(count)) << count;
+    for (int outside : {-1, 4, 7, -2147483647 - 1})
+        EXPECT_FALSE(QuarterTurnsFrom(outside)) << outside;
 }
 
 TEST(OrientationTable, AMirrorIsCarriedAcrossByAQuarterTurnAndKeptByAHalfTurn) {

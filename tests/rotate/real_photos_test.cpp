@@ -71,7 +71,8 @@ TEST(RealPhotos, TurnLikeJpegtranOrAreRefusedUntouched) {
         const rotate::OrientationAfter orientation = [](std::uint16_t old) {
             return rotate::NewOrientation(old, rotate::RotationCode::Right);
         };
-        const platform::Result result = rotate::TurnJpegFile(path, 1, orientation);
+        const platform::Result result =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, orientation);
         if (!result.ok()) {
             ++refused;
             EXPECT_EQ(ReadFile(path), original) << source << ": refused, so untouched";

@@ -20,8 +20,10 @@ using jpeg::ByteOrder;
 
 namespace {
 
-const char* JpegtranAngle(int transform) {
-    return transform == 1 ? "90" : transform == 2 ? "180" : "270";
+const char* JpegtranAngle(rotate::QuarterTurns transform) {
+    return transform == rotate::QuarterTurns::One   ? "90"
+           : transform == rotate::QuarterTurns::Two ? "180"
+                                                    : "270";
 }
 
 int CountTemporaries(const std::string& dir) {
@@ -51,7 +53,7 @@ TEST(LosslessTransform, SamePixelsAsJpegtran) {
                           {40, 24, Subsampling::S444, ByteOrder::Little},
                           {33, 17, Subsampling::S444, ByteOrder::Big}};
     for (const Case& c : cases) {
-        for (int transform : {1, 2, 3}) {
+        for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
             ExifSpec spec;
             spec.order = c.o;
             spec.orientation = 6;
@@ -66,7 +68,7 @@ TEST(LosslessTransform, SamePixelsAsJpegtran) {
             ASSERT_FALSE(a.empty());
             EXPECT_EQ(w1, w2);
             EXPECT_EQ(h1, h2);
-            EXPECT_TRUE(a == b) << c.w << "x" << c.h << " transform " << transform;
+            EXPECT_TRUE(a == b) << c.w << "x" << c.h << " transform " << int(transform);
             // Markers are copied: the EXIF block (and its orientation) is still there.
             EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(ours))), 6);
         }
@@ -84,7 +86,7 @@ TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize) {
         spec.pixelHeight = 32;
         const std::string path = dir.file("t.jpg");
         WriteFile(path, MakeJpegWithExif(64, 32, spec));
-        ASSERT_TRUE(rotate::JpegLosslessTransform(path, 1).ok());
+        ASSERT_TRUE(rotate::JpegLosslessTransform(path, rotate::QuarterTurns::One).ok());
         const Bytes turned = ReadFile(path);
         const exif::ExifData data = exif::ReadJpegExif(turned);
         ASSERT_GT(data.thumbnailLength, 0u);
@@ -107,20 +109,21 @@ TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary) {
     const std::string broken = dir.file("broken.jpg");
     const Bytes garbage{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
     WriteFile(broken, garbage);
-    EXPECT_FALSE(rotate::JpegLosslessTransform(broken, 1).ok());
+    EXPECT_FALSE(rotate::JpegLosslessTransform(broken, rotate::QuarterTurns::One).ok());
     EXPECT_EQ(ReadFile(broken), garbage);
-    EXPECT_FALSE(rotate::JpegLosslessTransform(dir.file("missing.jpg"), 1).ok());
+    EXPECT_FALSE(
+        rotate::JpegLosslessTransform(dir.file("missing.jpg"), rotate::QuarterTurns::One).ok());
 
     const std::string good = dir.file("good.jpg");
     const Bytes photo = MakeJpeg(32, 32);
     WriteFile(good, photo);
-    EXPECT_EQ(rotate::JpegLosslessTransform(good, 7).error(), EINVAL);
+    EXPECT_EQ(rotate::JpegLosslessTransform(good, rotate::QuarterTurns(7)).error(), EINVAL);
     EXPECT_EQ(ReadFile(good), photo);
 
     // A read-only photo is not replaced behind its owner's back.
     ::chmod(good.c_str(), 0444);
     if (::geteuid() != 0) {
-        EXPECT_FALSE(rotate::JpegLosslessTransform(good, 1).ok());
+        EXPECT_FALSE(rotate::JpegLosslessTransform(good, rotate::QuarterTurns::One).ok());
         EXPECT_EQ(ReadFile(good), photo);
     }
     ::chmod(good.c_str(), 0644);
@@ -135,7 +138,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
 
     const std::string link = dir.file("link.jpg");
     ASSERT_EQ(::symlink("photo.jpg", link.c_str()), 0);
-    ASSERT_TRUE(rotate::JpegLosslessTransform(link, 2).ok());
+    ASSERT_TRUE(rotate::JpegLosslessTransform(link, rotate::QuarterTurns::Two).ok());
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
@@ -146,7 +149,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
     const bool root = ::geteuid() == 0;
     if (root) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
     const bool xattrs = ::setxattr(target.c_str(), "user.tulvex.test", "kept", 4, 0) == 0;
-    ASSERT_TRUE(rotate::JpegLosslessTransform(target, 3).ok());
+    ASSERT_TRUE(rotate::JpegLosslessTransform(target, rotate::QuarterTurns::Three).ok());
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     if (root) EXPECT_EQ(st.st_uid, 65534u);
     if (root) EXPECT_EQ(st.st_gid, 65534u);
@@ -158,7 +161,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
 
     const std::string hard = dir.file("hard.jpg");
     ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
-    ASSERT_TRUE(rotate::JpegLosslessTransform(target, 1).ok());
+    ASSERT_TRUE(rotate::JpegLosslessTransform(target, rotate::QuarterTurns::One).ok());
     EXPECT_EQ(ReadFile(hard), ReadFile(target)) << "both names see the turned photo";
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
@@ -179,7 +182,8 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
         WriteFile(ours, InsertAfterSoi(ReadFile(source), exifSegment));
         WriteFile(source, ReadFile(ours));
         RunCommand("jpegtran -rotate 90 -trim -copy all -outfile " + theirs + " " + source);
-        const platform::Result turn = rotate::TurnJpegFile(ours, 1, std::uint16_t(1));
+        const platform::Result turn =
+            rotate::TurnJpegFile(ours, rotate::QuarterTurns::One, std::uint16_t(1));
         ASSERT_TRUE(turn.ok()) << options << ": " << turn.text();
         const Bytes turned = ReadFile(ours);
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1) << options;
@@ -199,7 +203,8 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
     Bytes photo = MakeJpeg(64, 64);
     photo.resize(photo.size() - photo.size() / 3);
     WriteFile(damaged, photo);
-    const platform::Result refused = rotate::JpegLosslessTransform(damaged, 1);
+    const platform::Result refused =
+        rotate::JpegLosslessTransform(damaged, rotate::QuarterTurns::One);
     EXPECT_FALSE(refused.ok());
     EXPECT_NE(refused.text().find("damaged"), std::string::npos) << refused.text();
     EXPECT_EQ(ReadFile(damaged), photo);

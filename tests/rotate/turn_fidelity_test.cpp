@@ -59,7 +59,7 @@ Bytes SolidJpeg(int w, int h, Qt::GlobalColor color) {
 TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
     TempDir dir;
     // 160x120 with 4:2:0 sampling: a lossless turn would trim it to 112x160.
-    for (int transform : {1, 2, 3}) {
+    for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
         ExifSpec spec;
         spec.thumbnail = MakeJpeg(160, 120, Subsampling::S420, 80);
         const std::string path = dir.file("photo.jpg");
@@ -69,7 +69,7 @@ TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
         int w = 0, h = 0, tw = 0, th = 0;
         const Bytes photo = DecodeRgb(turned, w, h);
         const Bytes thumb = DecodeRgb(EmbeddedThumbnail(turned), tw, th);
-        ASSERT_FALSE(thumb.empty()) << transform;
+        ASSERT_FALSE(thumb.empty()) << int(transform);
         EXPECT_LE(std::abs(th * w - tw * h), std::max(w, h))
             << tw << "x" << th << " for " << w << "x" << h;
         // It shows the photo as turned: far closer to it than to the photo turned half a turn more.
@@ -78,7 +78,7 @@ TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
         const QImage halfTurnMore = scaled.transformed(QTransform().rotate(180));
         const QImage shown = ToImage(thumb, tw, th);
         EXPECT_LT(MeanDifference(shown, scaled) * 3, MeanDifference(shown, halfTurnMore))
-            << "transform " << transform;
+            << "transform " << int(transform);
     }
 }
 
@@ -121,7 +121,8 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
     const Bytes clean = MakeJpegWithExif(64, 48, spec);
     const std::string reference = dir.file("clean.jpg");
     WriteFile(reference, clean);
-    const platform::Result result = rotate::TurnJpegFile(reference, 1, std::uint16_t(1));
+    const platform::Result result =
+        rotate::TurnJpegFile(reference, rotate::QuarterTurns::One, std::uint16_t(1));
     ASSERT_TRUE(result.ok()) << result.text();
     int w = 0, h = 0;
     const Bytes expected = DecodeRgb(ReadFile(reference), w, h);
@@ -134,7 +135,8 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
             stray.insert(stray.begin() + std::ptrdiff_t(at), {0x00, 0x11, 0x22});
         const std::string path = dir.file("stray.jpg");
         WriteFile(path, stray);
-        const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        const platform::Result result =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
         ASSERT_TRUE(result.ok()) << result.text();
         int w2 = 0, h2 = 0;
         EXPECT_TRUE(DecodeRgb(ReadFile(path), w2, h2) == expected) << places.size();
@@ -153,7 +155,8 @@ TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto) {
     for (const Bytes& damaged : {truncated, corrupt}) {
         const std::string path = dir.file("damaged.jpg");
         WriteFile(path, damaged);
-        const platform::Result refused = rotate::TurnJpegFile(path, 1, std::nullopt);
+        const platform::Result refused =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt);
         EXPECT_FALSE(refused.ok());
         const std::string why = refused.text();
         EXPECT_NE(why.find("damaged"), std::string::npos) << why;
@@ -203,7 +206,7 @@ TEST(TurnFidelity, AReencodedThumbnailKeepsTheQualityAndSizeItHad) {
     int ow = 0, oh = 0;
     const Bytes oldRgb = DecodeRgb(old, ow, oh);
     const QImage oldImage = ToImage(oldRgb, ow, oh);
-    for (int transform : {1, 2, 3}) {
+    for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
         ExifSpec spec;
         spec.thumbnail = old;
         const std::string path = dir.file("photo.jpg");
@@ -212,14 +215,15 @@ TEST(TurnFidelity, AReencodedThumbnailKeepsTheQualityAndSizeItHad) {
         const Bytes thumb = EmbeddedThumbnail(ReadFile(path));
         int tw = 0, th = 0;
         const Bytes rgb = DecodeRgb(thumb, tw, th);
-        ASSERT_FALSE(rgb.empty()) << transform;
+        ASSERT_FALSE(rgb.empty()) << int(transform);
         EXPECT_LE(double(thumb.size()), 1.10 * double(old.size()))
-            << "transform " << transform << ": " << thumb.size() << " bytes, was " << old.size();
+            << "transform " << int(transform) << ": " << thumb.size() << " bytes, was "
+            << old.size();
         // The old picture, turned: the same up to the encoding.
-        const QImage expected = oldImage.transformed(QTransform().rotate(90 * transform));
-        ASSERT_EQ(QSize(tw, th), expected.size()) << transform;
+        const QImage expected = oldImage.transformed(QTransform().rotate(90 * int(transform)));
+        ASSERT_EQ(QSize(tw, th), expected.size()) << int(transform);
         const QImage shown = ToImage(rgb, tw, th);
-        EXPECT_LT(MeanDifference(shown, expected), 4.0) << "transform " << transform;
+        EXPECT_LT(MeanDifference(shown, expected), 4.0) << "transform " << int(transform);
         EXPECT_LT(MeanDifference(shown, expected) * 3,
                   MeanDifference(shown, expected.transformed(QTransform().rotate(180))));
     }
@@ -244,7 +248,7 @@ TEST(TurnFidelity, AThumbnailWithAZeroQuantisationValueIsTurnedWithoutACrash) {
     spec.thumbnail = old;
     const std::string path = dir.file("photo.jpg");
     WriteFile(path, MakeJpegWithExif(640, 480, spec));
-    ASSERT_TRUE(rotate::JpegLosslessTransform(path, 1).ok());
+    ASSERT_TRUE(rotate::JpegLosslessTransform(path, rotate::QuarterTurns::One).ok());
     int tw = 0, th = 0;
     EXPECT_FALSE(DecodeRgb(EmbeddedThumbnail(ReadFile(path)), tw, th).empty());
     EXPECT_EQ(QSize(tw, th), QSize(120, 160));

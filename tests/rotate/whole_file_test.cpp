@@ -19,12 +19,15 @@ using jpeg::ByteOrder;
 
 namespace {
 
-const char* JpegtranAngle(int transform) {
-    return transform == 1 ? "90" : transform == 2 ? "180" : "270";
+const char* JpegtranAngle(rotate::QuarterTurns transform) {
+    return transform == rotate::QuarterTurns::One   ? "90"
+           : transform == rotate::QuarterTurns::Two ? "180"
+                                                    : "270";
 }
 
 // Pixels of `jpeg` as jpegtran turns them: the reference for every image of the file.
-Bytes TurnedByJpegtran(const TempDir& dir, const Bytes& jpeg, int transform, int& w, int& h) {
+Bytes TurnedByJpegtran(const TempDir& dir, const Bytes& jpeg, rotate::QuarterTurns transform,
+                       int& w, int& h) {
     const std::string in = dir.file("ref-in.jpg"), out = dir.file("ref-out.jpg");
     WriteFile(in, jpeg);
     RunCommand("jpegtran -rotate " + std::string(JpegtranAngle(transform)) +
@@ -101,13 +104,13 @@ TEST(WholeFileTurn, GainMapAndPreviewAreTurnedAndTheIndexPointsAtThem) {
     for (std::size_t i = 0; i < trailer.size(); ++i)
         trailer[i] = std::uint8_t(i * 31 + 7);
     for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
-        for (int transform : {1, 2, 3}) {
+        for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
             const Bytes original =
                 MakeMpfFile(first, {{gainMap, 0}, {preview, 0x00010002}}, order, trailer);
             const std::string path = dir.file("mpf.jpg");
             WriteFile(path, original);
             // exiftool is slow to start: one transform in each byte order is enough for it.
-            const bool checkTags = transform == 1 && HasExiftool();
+            const bool checkTags = transform == rotate::QuarterTurns::One && HasExiftool();
             const std::set<std::string> tagsBefore =
                 checkTags ? ExiftoolTags(path) : std::set<std::string>{};
             const platform::Result result = rotate::TurnJpegFile(path, transform, std::uint16_t(1));
@@ -124,7 +127,7 @@ TEST(WholeFileTurn, GainMapAndPreviewAreTurnedAndTheIndexPointsAtThem) {
                 int w = 0, h = 0, rw = 0, rh = 0;
                 const Bytes pixels = DecodeRgb(ImageAt(turned, *found, i), w, h);
                 ASSERT_FALSE(pixels.empty())
-                    << "image " << i << " order " << int(order) << " transform " << transform;
+                    << "image " << i << " order " << int(order) << " transform " << int(transform);
                 EXPECT_TRUE(pixels == TurnedByJpegtran(dir, sources[i], transform, rw, rh))
                     << "image " << i;
                 EXPECT_EQ(w, rw);
@@ -181,7 +184,8 @@ TEST(WholeFileTurn, BytesAfterTheImageThatAreNoIndexedImageStayAsTheyWere) {
          {std::pair{withVideo, photo.size()}, std::pair{brokenIndex, trailerOfBroken}}) {
         const std::string path = dir.file("trailer.jpg");
         WriteFile(path, file);
-        const platform::Result result = rotate::TurnJpegFile(path, 1, std::nullopt);
+        const platform::Result result =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt);
         ASSERT_TRUE(result.ok()) << result.text();
         const Bytes turned = ReadFile(path);
         const std::size_t trailerSize = file.size() - trailerStart;
@@ -208,7 +212,8 @@ TEST(WholeFileTurn, AnImageThatCannotBeTurnedRefusesTheTurn) {
             MakeMpfFile(MakeJpeg(64, 48), {{MakeJpeg(32, 32)}, {bad}}, ByteOrder::Big);
         const std::string path = dir.file("bad.jpg");
         WriteFile(path, original);
-        const platform::Result refused = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        const platform::Result refused =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
         EXPECT_FALSE(refused.ok());
         const std::string why = refused.text();
         EXPECT_NE(why.find("image"), std::string::npos) << why;
@@ -229,7 +234,8 @@ TEST(WholeFileTurn, OrientationIsWrittenWhereTheReaderReadsItAndInTheXmp) {
             InsertAfterSoi(InsertAfterSoi(MakeJpeg(64, 48), otherExif), exif), MakeXmpApp1(packet));
         const std::string path = dir.file("xmp.jpg");
         WriteFile(path, photo);
-        const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+        const platform::Result result =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
         ASSERT_TRUE(result.ok()) << result.text();
         const Bytes turned = ReadFile(path);
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1);
@@ -254,7 +260,8 @@ TEST(WholeFileTurn, BytesAfterAnImageWhoseEndCannotBeFoundAreNeverDropped) {
     file.insert(file.end(), trailer.begin(), trailer.end());
     const std::string path = dir.file("trailer.jpg");
     WriteFile(path, file);
-    const platform::Result result = rotate::TurnJpegFile(path, 1, std::nullopt);
+    const platform::Result result =
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt);
     if (result.ok()) {
         const Bytes turned = ReadFile(path);
         ASSERT_GE(turned.size(), trailer.size());
@@ -279,7 +286,8 @@ TEST(WholeFileTurn, AThumbnailPointerIntoTheDirectoriesNeverWipesThem) {
     std::fill(at + 8, at + 12, 0);
     const std::string path = dir.file("pointer.jpg");
     WriteFile(path, file);
-    const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+    const platform::Result result =
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
     ASSERT_TRUE(result.ok()) << result.text();
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1)
         << "the directories are still there to read";
@@ -323,7 +331,8 @@ TEST(WholeFileTurn, AnIndexThatDoesNotMatchItsImagesRefusesTheTurn) {
             change(broken);
             const std::string path = dir.file("broken.jpg");
             WriteFile(path, broken);
-            const platform::Result refused = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+            const platform::Result refused =
+                rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
             EXPECT_FALSE(refused.ok()) << what;
             EXPECT_NE(refused.text().find("multi-picture index does not match"), std::string::npos)
                 << what << ": " << refused.text();
@@ -337,7 +346,8 @@ TEST(WholeFileTurn, AnIndexOfTheMainImageAloneFollowsItsNewSize) {
     const Bytes original = MakeMpfFile(MakeJpeg(64, 48), {}, ByteOrder::Big);
     const std::string path = dir.file("single.jpg");
     WriteFile(path, original);
-    const platform::Result result = rotate::TurnJpegFile(path, 1, std::uint16_t(1));
+    const platform::Result result =
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
     ASSERT_TRUE(result.ok()) << result.text();
     const Bytes turned = ReadFile(path);
     const auto found = IndexOf(turned);
@@ -376,7 +386,7 @@ TEST(WholeFileTurn, TheXmpContainerDirectoryGivesTheTurnedGainMapsLength) {
     TempDir dir;
     const Bytes gainMap = MakeJpeg(40, 24, Subsampling::S444, 85);
     for (bool elementForm : {false, true}) {
-        for (int transform : {1, 2, 3}) {
+        for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
             const Bytes original = GainMapPhoto(gainMap, elementForm);
             ASSERT_EQ(ItemLengths(original), std::vector<std::uint64_t>{gainMap.size()});
             const std::string path = dir.file("hdr.jpg");
@@ -394,13 +404,13 @@ TEST(WholeFileTurn, TheXmpContainerDirectoryGivesTheTurnedGainMapsLength) {
             EXPECT_EQ(turnedGainMap[1], 0xD8);
             EXPECT_NE(turnedGainMap.size(), gainMap.size()) << "a turn recodes the gain map";
             EXPECT_EQ(ItemLengths(turned), std::vector<std::uint64_t>{turnedGainMap.size()})
-                << "element form " << elementForm << " transform " << transform;
+                << "element form " << elementForm << " transform " << int(transform);
             // Readers find the gain map right after the main image, at the length the XMP says.
             EXPECT_EQ(found->origin + e[1].offset, e[0].size);
             EXPECT_EQ(e[0].size + e[1].size, turned.size());
             int w = 0, h = 0;
             EXPECT_FALSE(DecodeRgb(ImageAt(turned, *found, 0), w, h).empty());
-            if (transform == 1 && elementForm && HasExiftool()) {
+            if (transform == rotate::QuarterTurns::One && elementForm && HasExiftool()) {
                 const std::string listed =
                     RunCommand("exiftool -s3 -XMP:DirectoryItemLength " + path);
                 EXPECT_NE(listed.find(std::to_string(turnedGainMap.size())), std::string::npos)

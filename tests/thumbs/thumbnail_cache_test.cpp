@@ -86,7 +86,7 @@ Bytes MakePhotoLike(int w, int h) {
 
 Bytes Turned180(const Bytes& jpeg) {
     Bytes out;
-    EXPECT_TRUE(rotate::TransformJpegBytes(jpeg, 2, out).ok());
+    EXPECT_TRUE(rotate::TransformJpegBytes(jpeg, rotate::QuarterTurns::Two, out).ok());
     return out;
 }
 

@@ -344,7 +344,7 @@ TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {
     // rewritten part way.
     const Bytes old = ReadFile(photo);
     Bytes complete;
-    ASSERT_TRUE(rotate::TransformJpegBytes(old, 1, complete).ok());
+    ASSERT_TRUE(rotate::TransformJpegBytes(old, rotate::QuarterTurns::One, complete).ok());
     const std::string kept = InterruptedLinkedTurn(photo, complete);
     ASSERT_FALSE(kept.empty());
     WriteFile(photo, TornRewrite(old, complete));
