@@ -144,9 +144,7 @@ void TFormTulvex::SetStatusCount() {
 }
 
 int TFormTulvex::IndexOfThumb(const QString& path) const {
-    for (std::size_t i = 0; i < FThumbList.size(); ++i)
-        if (collection::SamePath(FThumbList[i].path, path)) return int(i);
-    return -1;
+    return session::IndexOfThumb(FThumbList, path);
 }
 
 int TFormTulvex::IndexOfAuto(const QString& path) const {

@@ -6,6 +6,7 @@
 #include "session/auto_list.h"
 #include "session/busy.h"
 #include "session/photo_turn.h"
+#include "session/thumb_list.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -42,11 +43,7 @@ namespace thumbs {
 class ThumbnailCache;
 }
 
-// One image of the loaded folder; a null thumbnail counts as none.
-struct ThumbEntry {
-    QString path;
-    QImage thumbnail;
-};
+using ThumbEntry = session::ThumbEntry;
 
 using AutoEntry = session::AutoEntry;
 
