@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/delete_photos.h"
 
-#include "platform/trash.h"
-
 #include <QFileInfo>
+
+#include "platform/trash.h"
 
 namespace session {
 namespace {
@@ -38,9 +38,8 @@ void DelistGone(DeleteOutcome& outcome, DeleteLists lists) {
 
 } // namespace
 
-std::vector<DeleteOutcome> DeletePhotos(const QStringList& paths,
-                                        const DeleteConfirmation& confirm, DeleteLists lists,
-                                        const TrashCall& trash) {
+std::vector<DeleteOutcome> DeletePhotos(const QStringList& paths, const DeleteConfirmation& confirm,
+                                        DeleteLists lists, const TrashCall& trash) {
     const QStringList doomed = ExistingOf(paths);
     std::vector<DeleteOutcome> outcomes;
     if (doomed.isEmpty()) return outcomes;

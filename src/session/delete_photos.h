@@ -38,8 +38,7 @@ struct DeleteLists {
 // then drops every one of them no longer on disk from `lists`, whatever the trash said: a file
 // the trash did not take stays listed, one gone meanwhile does not. One outcome per existing
 // photo; none when no photo exists (and then nothing is asked).
-std::vector<DeleteOutcome> DeletePhotos(const QStringList& paths,
-                                        const DeleteConfirmation& confirm, DeleteLists lists,
-                                        const TrashCall& trash = {});
+std::vector<DeleteOutcome> DeletePhotos(const QStringList& paths, const DeleteConfirmation& confirm,
+                                        DeleteLists lists, const TrashCall& trash = {});
 
 } // namespace session

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/delete_photos.h"
-
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -130,8 +129,8 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
     // A file gone by the time the lists are brought in step leaves them, whatever the trash said.
     const QString c = Photo("c.jpg");
     thumbs.push_back({c, {}});
-    const auto vanished = DeletePhotos(
-        {c}, {}, {&thumbs, &autoList}, [](const QString& path, QString* why) {
+    const auto vanished =
+        DeletePhotos({c}, {}, {&thumbs, &autoList}, [](const QString& path, QString* why) {
             QFile::remove(path);
             *why = QStringLiteral("late");
             return false;
