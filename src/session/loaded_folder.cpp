@@ -17,6 +17,13 @@ void LoadedFolder::Begin(const QString& path) {
     thumbs.clear();
 }
 
+thumbs::Thumbnail::Status LoadedFolder::Add(const QString& path, thumbs::Thumbnail made) {
+    if (made.status != thumbs::Thumbnail::Status::Made) return made.status;
+    autoList.NoteOrientation(path, made.orientation);
+    thumbs.push_back({path, std::move(made.image)});
+    return made.status;
+}
+
 void LoadedFolder::SortLists() {
     // Stable: paths equal under the comparison keep the order they were found in.
     std::stable_sort(thumbs.begin(), thumbs.end(), [](const ThumbEntry& a, const ThumbEntry& b) {

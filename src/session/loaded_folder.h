@@ -3,6 +3,7 @@
 
 #include "session/auto_list.h"
 #include "session/thumb_list.h"
+#include "thumbs/image_codec.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,9 @@ struct LoadedFolder {
 
     // Empties both lists for a load of `path`, kept without its trailing delimiter.
     void Begin(const QString& path);
+    // Takes the thumbnail the load made of one photo: a made one is listed, and noted for the
+    // automatic pass when the photo is stored turned; a missing or unreadable photo is not.
+    thumbs::Thumbnail::Status Add(const QString& path, thumbs::Thumbnail made);
     // Puts both lists in path order, whatever order the photos were added in.
     void SortLists();
 };

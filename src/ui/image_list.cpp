@@ -82,8 +82,8 @@ void TFormTulvex::LoadFolder(const QString& folder) {
             const QFuture<thumbs::Thumbnail> made = pipeline.request(i);
             WaitWhileResponsive(made);
             if (superseded()) return;
-            if (auto image = AcceptThumbnail(paths[i], pipeline.take(i), true))
-                FThumbList.push_back({paths[i], std::move(*image)});
+            if (m_loaded.Add(paths[i], pipeline.take(i)) == thumbs::Thumbnail::Status::Unreadable)
+                WarnUnreadable();
             progress.StepBy(1);
         }
         if (superseded()) return;

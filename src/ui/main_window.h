@@ -113,10 +113,10 @@ public:
     static QString FavoriteCaption(const QString& path);
 
     // Thumbnails and grid (thumbnail_maker.cpp, grid.cpp)
-    // The window's part of making a thumbnail: the unreadable-image warning and the noting of
-    // photos stored turned. The decoding itself may have run on a worker.
-    std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb,
-                                          bool recordOrientation);
+    // The window's part of making a thumbnail anew: the unreadable-image warning. The decoding
+    // itself may have run on a worker.
+    std::optional<QImage> AcceptThumbnail(thumbs::Thumbnail thumb);
+    void WarnUnreadable();
     thumbs::ThumbnailOptions ThumbnailOptions() const;
     // The thumbnail of one photo at the current options, through the thumbnail cache.
     thumbs::Thumbnail MakeCachedThumbnail(const QString& path) const;

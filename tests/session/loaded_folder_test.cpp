@@ -33,6 +33,24 @@ TEST(LoadedFolder, ALoadStartsEmptyAndEndsInPathOrder) {
     EXPECT_EQ(autos, expected);
 }
 
+TEST(LoadedFolder, MadeThumbnailsAreListedAndThoseStoredTurnedNoted) {
+    using Status = thumbs::Thumbnail::Status;
+    session::LoadedFolder loaded;
+    loaded.Begin("/photos");
+    const QImage image(4, 3, QImage::Format_RGB32);
+    EXPECT_EQ(loaded.Add("/photos/up.jpg", {Status::Made, image, 1}), Status::Made);
+    EXPECT_EQ(loaded.Add("/photos/left.jpg", {Status::Made, image, 8}), Status::Made);
+    EXPECT_EQ(loaded.Add("/photos/gone.jpg", {Status::Missing, {}, 6}), Status::Missing);
+    EXPECT_EQ(loaded.Add("/photos/bad.jpg", {Status::Unreadable, {}, 6}), Status::Unreadable);
+    ASSERT_EQ(loaded.thumbs.size(), 2u);
+    EXPECT_EQ(loaded.thumbs[0].path, "/photos/up.jpg");
+    EXPECT_EQ(loaded.thumbs[1].path, "/photos/left.jpg");
+    EXPECT_EQ(loaded.thumbs[1].thumbnail.size(), QSize(4, 3));
+    ASSERT_EQ(loaded.autoList.size(), 1u);
+    EXPECT_EQ(loaded.autoList[0].path, "/photos/left.jpg");
+    EXPECT_EQ(loaded.autoList[0].value, 8);
+}
+
 TEST(LoadedFolder, AForeignLeftoverIsToldOncePerRunAndAgainWhenReplaced) {
     TempDir dir;
     WriteFile(dir.file("a.jpg"), MakeJpeg(16, 16, Subsampling::S444));
