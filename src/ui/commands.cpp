@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of the main window: actions, tool bar, menus, enabling and the file commands.
 #include "collection/scan.h"
+#include "session/delete_photos.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
 #include "ui/icons.h"
@@ -276,36 +277,29 @@ void TFormTulvex::CreateMenus() {
 void TFormTulvex::ActionDeleteExecute() {
     if (InLongLoop()) return;
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
-    QStringList doomed;
+    QStringList selected;
     for (int r = sel.top; r <= sel.bottom; ++r)
         for (int c = sel.left; c <= sel.right; ++c) {
             DrawGridSelectCell(c, r);
-            if (QFileInfo::exists(FSelectedFile)) doomed << FSelectedFile;
+            if (!FSelectedFile.isEmpty()) selected << FSelectedFile;
         }
-    if (!doomed.isEmpty()) {
-        const bool go = !pmiDeleteConfirm->isChecked() ||
-                        app::Shell::current().askYesNo(
-                            this, kTitle,
-                            FormatMessage(Msg("Do you want to move %u file(s) to the trash?"),
-                                          {QString::number(doomed.size())}));
-        QStringList failures;
-        for (const QString& path : doomed) {
-            if (!go) break;
-            // Never deleted outright: a file the trash does not take stays where it is.
-            QString why;
-            if (!app::MoveToTrash(path, &why))
-                failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
-                                          {collection::FileNameOf(path), why});
-        }
-        for (const QString& path : doomed) {
-            if (QFileInfo::exists(path)) continue;
-            if (const int i = IndexOfThumb(path); i >= 0) FThumbList.erase(FThumbList.begin() + i);
-            if (const int i = IndexOfAuto(path); i >= 0) FAutoList.erase(FAutoList.begin() + i);
-        }
-        if (!failures.isEmpty())
-            app::Shell::current().message(this, QString(), failures.join(u'\n'),
-                                          app::Shell::Icon::Warning);
-    }
+    session::DeleteConfirmation confirm;
+    if (pmiDeleteConfirm->isChecked())
+        confirm = [this](int count) {
+            return app::Shell::current().askYesNo(
+                this, kTitle,
+                FormatMessage(Msg("Do you want to move %u file(s) to the trash?"),
+                              {QString::number(count)}));
+        };
+    QStringList failures;
+    for (const session::DeleteOutcome& outcome :
+         session::DeletePhotos(selected, confirm, {&FThumbList, &FAutoList}, app::MoveToTrash))
+        if (outcome.kind == session::DeleteOutcome::Kind::Failed)
+            failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
+                                      {collection::FileNameOf(outcome.path), outcome.why});
+    if (!failures.isEmpty())
+        app::Shell::current().message(this, QString(), failures.join(u'\n'),
+                                      app::Shell::Icon::Warning);
     AddThumbRows();
     RepaintGrid();
 }

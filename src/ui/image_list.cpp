@@ -25,27 +25,25 @@
 // A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
 // rewrite did not finish is written over that photo when its record says it may. A copy that
 // cannot be put in place is told once per run, however often the folder is loaded.
+// A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
+// rewrite did not finish is written over that photo when its record says it may.
 void TFormTulvex::ResolveLeftover(const QString& leftover) {
-    using Status = platform::LeftoverOutcome::Status;
-    const platform::LeftoverOutcome outcome =
-        platform::ResolveLeftover(QFile::encodeName(leftover).toStdString());
-    const QString target = QFile::decodeName(QByteArray::fromStdString(outcome.target));
-    if (outcome.status == Status::Finished) {
+    using Kind = session::LeftoverNews::Kind;
+    const session::LeftoverNews news = m_leftovers.Resolve(leftover);
+    if (news.kind == Kind::Finished) {
         app::Shell::current().message(
             this, QString(),
             FormatMessage(Msg("The interrupted turn of %s was finished from its complete copy."),
-                          {target}),
+                          {news.target}),
             app::Shell::Icon::Information);
         return;
     }
-    if (outcome.status != Status::Failed && outcome.status != Status::Foreign) return;
-    if (!m_reportedLeftovers.insert({outcome.leftover, outcome.device, outcome.inode}).second)
-        return;
+    if (news.kind == Kind::None) return;
     const QString text =
-        outcome.status == Status::Failed
+        news.kind == Kind::Failed
             ? FormatMessage(Msg("The interrupted turn of %s could not be finished (%s); its "
                                 "complete turned copy stays in %s."),
-                            {target, QString::fromLocal8Bit(outcome.result.text()), leftover})
+                            {news.target, news.why, leftover})
             : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
                                 "photo here; it was left as it is."),
                             {leftover});
@@ -63,14 +61,12 @@ void TFormTulvex::LoadFolder(const QString& folder) {
     ++m_loadCount;
 
     StatusPanel0->clear();
-    FAutoList.clear();
-    FFolder = collection::WithoutTrailingDelimiter(folder);
+    m_loaded.Begin(folder);
     edPath->setText(FFolder);
-    ClearThumbnails();
 
-    QStringList paths, stale;
-    collection::ScanFolder(FFolder, cbSubFolders->isChecked(), paths, &stale);
-    for (const QString& leftover : stale)
+    const session::FolderScan scan = session::ScanForLoad(FFolder, cbSubFolders->isChecked());
+    const QStringList& paths = scan.photos;
+    for (const QString& leftover : scan.leftovers)
         ResolveLeftover(leftover);
     if (!paths.isEmpty()) {
         TProgressWindow progress(this);
@@ -86,21 +82,14 @@ void TFormTulvex::LoadFolder(const QString& folder) {
             const QFuture<thumbs::Thumbnail> made = pipeline.request(i);
             WaitWhileResponsive(made);
             if (superseded()) return;
-            if (auto image = AcceptThumbnail(paths[i], pipeline.take(i), true))
-                FThumbList.push_back({paths[i], std::move(*image)});
+            if (m_loaded.Add(paths[i], pipeline.take(i)) == thumbs::Thumbnail::Status::Unreadable)
+                WarnUnreadable();
             progress.StepBy(1);
         }
         if (superseded()) return;
     }
 
-    std::stable_sort(FThumbList.begin(), FThumbList.end(),
-                     [](const ThumbEntry& a, const ThumbEntry& b) {
-                         return collection::PathLess(a.path, b.path);
-                     });
-    std::stable_sort(FAutoList.begin(), FAutoList.end(),
-                     [](const AutoEntry& a, const AutoEntry& b) {
-                         return collection::PathLess(a.path, b.path);
-                     });
+    m_loaded.SortLists();
     AddThumbRows();
     DrawGrid->setCurrentCell(0, 0);
     DrawGrid->viewport()->repaint();
@@ -144,9 +133,7 @@ void TFormTulvex::SetStatusCount() {
 }
 
 int TFormTulvex::IndexOfThumb(const QString& path) const {
-    for (std::size_t i = 0; i < FThumbList.size(); ++i)
-        if (collection::SamePath(FThumbList[i].path, path)) return int(i);
-    return -1;
+    return session::IndexOfThumb(FThumbList, path);
 }
 
 int TFormTulvex::IndexOfAuto(const QString& path) const {

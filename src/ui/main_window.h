@@ -5,7 +5,9 @@
 #include "rotate/turn.h"
 #include "session/auto_list.h"
 #include "session/busy.h"
+#include "session/loaded_folder.h"
 #include "session/photo_turn.h"
+#include "session/thumb_list.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -42,11 +44,7 @@ namespace thumbs {
 class ThumbnailCache;
 }
 
-// One image of the loaded folder; a null thumbnail counts as none.
-struct ThumbEntry {
-    QString path;
-    QImage thumbnail;
-};
+using ThumbEntry = session::ThumbEntry;
 
 using AutoEntry = session::AutoEntry;
 
@@ -115,10 +113,10 @@ public:
     static QString FavoriteCaption(const QString& path);
 
     // Thumbnails and grid (thumbnail_maker.cpp, grid.cpp)
-    // The window's part of making a thumbnail: the unreadable-image warning and the noting of
-    // photos stored turned. The decoding itself may have run on a worker.
-    std::optional<QImage> AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb,
-                                          bool recordOrientation);
+    // The window's part of making a thumbnail anew: the unreadable-image warning. The decoding
+    // itself may have run on a worker.
+    std::optional<QImage> AcceptThumbnail(thumbs::Thumbnail thumb);
+    void WarnUnreadable();
     thumbs::ThumbnailOptions ThumbnailOptions() const;
     // The thumbnail of one photo at the current options, through the thumbnail cache.
     thumbs::Thumbnail MakeCachedThumbnail(const QString& path) const;
@@ -225,11 +223,12 @@ private:
     // Fields of the window, in the order of its design.
     bool FAskCrop = true;
     QStringList FLangFiles;
-    std::vector<ThumbEntry> FThumbList;
+    session::LoadedFolder m_loaded;
+    std::vector<ThumbEntry>& FThumbList = m_loaded.thumbs;
     QStringList FFavorites;
-    QString FFolder;
+    QString& FFolder = m_loaded.folder;
     QString FSelectedFile;
-    session::AutoList FAutoList;
+    session::AutoList& FAutoList = m_loaded.autoList;
     TLanguage* FLang = nullptr; // owned by the window
 
     // A newer load supersedes one in progress: the older loop stops when it sees this change.
@@ -246,7 +245,7 @@ private:
     QTimer m_resizeTimer;                               // coalesces a border drag into one reload
     std::map<QString, platform::FileTimes> m_keptTimes; // of turned photos whose thumbnail is due
     // Leftovers already reported (path, device, inode): told once per run, not at every reload.
-    std::set<std::tuple<std::string, dev_t, ino_t>> m_reportedLeftovers;
+    session::LeftoverResolver m_leftovers;
     QRect m_wantedOuter; // the stored outer geometry, until the frame is known
     QRect m_outer;       // the last outer geometry seen while shown
     QTimer m_frameWatch; // waits for a window manager's frame after the first showing

@@ -20,18 +20,20 @@ thumbs::Thumbnail TFormTulvex::MakeCachedThumbnail(const QString& path) const {
                         : thumbs::MakeThumbnailImage(path, ThumbnailOptions());
 }
 
-std::optional<QImage> TFormTulvex::AcceptThumbnail(const QString& path, thumbs::Thumbnail thumb,
-                                                   bool recordOrientation) {
+void TFormTulvex::WarnUnreadable() {
+    StatusPanel0->setText(Msg("Warning! Unable to read some images."));
+}
+
+std::optional<QImage> TFormTulvex::AcceptThumbnail(thumbs::Thumbnail thumb) {
     switch (thumb.status) {
     case thumbs::Thumbnail::Status::Missing:
         return std::nullopt;
     case thumbs::Thumbnail::Status::Unreadable:
-        StatusPanel0->setText(Msg("Warning! Unable to read some images."));
+        WarnUnreadable();
         return std::nullopt;
     case thumbs::Thumbnail::Status::Made:
         break;
     }
-    if (recordOrientation) FAutoList.NoteOrientation(path, thumb.orientation);
     return std::move(thumb.image);
 }
 
@@ -61,7 +63,6 @@ void TFormTulvex::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail
     if (index < 0) return;
     ThumbEntry& entry = FThumbList[std::size_t(index)];
     entry.thumbnail = QImage();
-    if (auto image = AcceptThumbnail(path, std::move(made), false))
-        entry.thumbnail = std::move(*image);
+    if (auto image = AcceptThumbnail(std::move(made))) entry.thumbnail = std::move(*image);
     if (entry.thumbnail.isNull()) FThumbList.erase(FThumbList.begin() + index);
 }
