@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (rotate::TurnWholeFile(file, copy, out).ok() && out.size() != size) std::abort();
 
     std::vector<std::uint8_t> packet(data, data + size);
-    jpeg::PatchXmpOrientation(packet, 6);
+    exif::PatchXmpOrientation(packet, 6);
     if (packet.size() != size) std::abort();
     if (const auto cleaned = jpeg::WithoutStrayHeaderBytes(file);
         cleaned && cleaned->size() >= size)

@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> original(data, data + size);
     jpeg::MemoryFile file(original);
-    jpeg::PatchOrientation(file, 3);
+    exif::PatchOrientation(file, 3);
     // The patch never changes the length and only ever writes value fields of 4 bytes.
     if (file.bytes().size() != original.size()) std::abort();
     std::size_t changed = 0;

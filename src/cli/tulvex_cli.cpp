@@ -435,7 +435,7 @@ int CmdOrientation(const Options& o) {
             continue;
         }
         if (o.set) {
-            const platform::Result written = jpeg::WriteOrientation(
+            const platform::Result written = exif::WriteOrientation(
                 QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
             if (!written.ok()) {
                 std::fprintf(stderr, "%s: orientation not set: %s\n", Local(path).c_str(),
@@ -459,7 +459,7 @@ int CmdExif(const Options& o) {
             ++failed;
             continue;
         }
-        const auto header = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
+        const auto header = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
         if (header.empty()) {
             std::fprintf(stderr, "%s: not a readable JPEG\n", Local(path).c_str());
             ++failed;

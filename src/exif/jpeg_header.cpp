@@ -13,7 +13,15 @@
 
 #include "platform/file_io.h"
 
-namespace jpeg {
+namespace exif {
+
+using jpeg::ByteSource;
+using jpeg::FdSource;
+using jpeg::MakeDecompressor;
+using jpeg::SegmentWalker;
+using jpeg::Strictness;
+using jpeg::TjHandle;
+
 namespace {
 
 // Leading segments of real files stay far below this; a larger header is not a photo we read.
@@ -100,4 +108,4 @@ std::optional<JpegHeader> ReadJpegFileHeader(const std::string& path) {
     return ParseJpegHeader(ReadJpegHeader(path));
 }
 
-} // namespace jpeg
+} // namespace exif

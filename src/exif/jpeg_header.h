@@ -8,8 +8,10 @@
 #include <vector>
 
 namespace jpeg {
-
 class ByteSource;
+} // namespace jpeg
+
+namespace exif {
 
 // Reads a file's segments up to and including the start-of-scan header: enough for the
 // dimensions and the EXIF block without the compressed image data. Empty when unreadable.
@@ -36,9 +38,9 @@ struct BlockLayout {
 
 // Reads the segments of the image in `source` up to its frame header; nullopt when there is none
 // that gives both sides.
-std::optional<BlockLayout> ReadBlockLayout(ByteSource& source);
+std::optional<BlockLayout> ReadBlockLayout(jpeg::ByteSource& source);
 
 // Both steps on a file.
 std::optional<JpegHeader> ReadJpegFileHeader(const std::string& path);
 
-} // namespace jpeg
+} // namespace exif

@@ -5,7 +5,15 @@
 
 #include <cstring>
 
-namespace jpeg {
+namespace exif {
+
+using jpeg::ByteOrder;
+using jpeg::ByteReader;
+using jpeg::Load16;
+using jpeg::Load32;
+using jpeg::Store16;
+using jpeg::Store32;
+
 namespace {
 
 constexpr std::uint16_t kTagMpfVersion = 0xB000;
@@ -84,4 +92,4 @@ bool WriteMpfEntries(std::span<std::uint8_t> payload, const MpfIndex& index) {
     return true;
 }
 
-} // namespace jpeg
+} // namespace exif

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-namespace jpeg {
+namespace exif {
 
 // The multi-picture index that phones and cameras put in an APP2 "MPF\0" segment of the first
 // image: where each further image (gain map, preview, second view) lies in the file.
@@ -25,7 +25,7 @@ struct MpfEntry {
 };
 
 struct MpfIndex {
-    ByteOrder order = ByteOrder::Little;
+    jpeg::ByteOrder order = jpeg::ByteOrder::Little;
     std::size_t entriesAt = 0; // position of the first MP entry inside the payload
     std::vector<MpfEntry> entries;
 };
@@ -41,4 +41,4 @@ std::optional<MpfIndex> ParseMpfIndex(std::span<const std::uint8_t> payload);
 // the payload keeps its length. False (payload untouched) when they do not fit.
 bool WriteMpfEntries(std::span<std::uint8_t> payload, const MpfIndex& index);
 
-} // namespace jpeg
+} // namespace exif

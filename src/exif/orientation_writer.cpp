@@ -13,7 +13,16 @@
 #include <limits>
 #include <vector>
 
-namespace jpeg {
+namespace exif {
+
+using jpeg::LockedFile;
+using jpeg::RandomAccessFile;
+using jpeg::Segment;
+using jpeg::SegmentWalker;
+using jpeg::Store16;
+using jpeg::Strictness;
+namespace marker = jpeg::marker;
+
 namespace {
 
 // Real files nest three deep (IFD0 -> Exif -> chain); anything deeper is hostile.
@@ -142,4 +151,4 @@ platform::Result WriteOrientation(const std::string& path, std::uint16_t value,
     return {};
 }
 
-} // namespace jpeg
+} // namespace exif

@@ -8,7 +8,7 @@
 
 #include "platform/result.h"
 
-namespace jpeg {
+namespace exif {
 
 // Overwrites, in place, the value field of every orientation entry of the file's first APP1
 // segment with the EXIF header with `value`, and tiff:Orientation of its XMP packets, under the
@@ -19,6 +19,6 @@ platform::Result WriteOrientation(const std::string& path, std::uint16_t value,
                                   const platform::LockWait& wait = {});
 
 // The same on an already opened file; returns whether the walk ran to its end.
-bool PatchOrientation(RandomAccessFile& file, std::uint16_t value);
+bool PatchOrientation(jpeg::RandomAccessFile& file, std::uint16_t value);
 
-} // namespace jpeg
+} // namespace exif

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace jpeg {
+namespace exif {
 namespace {
 
 constexpr std::string_view kXmpHeader{"http://ns.adobe.com/xap/1.0/\0", kXmpHeaderSize};
@@ -159,4 +159,4 @@ int PatchXmpOrientation(std::span<std::uint8_t> packet, std::uint16_t value) {
     return patched;
 }
 
-} // namespace jpeg
+} // namespace exif

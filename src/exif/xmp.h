@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace jpeg {
+namespace exif {
 
 // "http://ns.adobe.com/xap/1.0/" and its NUL, ahead of the packet in an APP1 payload.
 inline constexpr std::size_t kXmpHeaderSize = 29;
@@ -35,4 +35,4 @@ struct ImageResize {
 std::optional<std::string> FollowContainerLengths(std::string_view packet,
                                                   std::span<const ImageResize> images);
 
-} // namespace jpeg
+} // namespace exif

@@ -32,12 +32,12 @@ std::optional<SegmentPayload> FindSegment(std::span<const std::uint8_t> image, s
 
 struct MpfLocation {
     std::size_t payloadStart = 0, payloadEnd = 0;
-    std::size_t origin() const { return payloadStart + jpeg::kMpfTiffStart; }
+    std::size_t origin() const { return payloadStart + exif::kMpfTiffStart; }
 };
 
 // The first APP2 "MPF" segment ahead of the main image's scan.
 std::optional<MpfLocation> FindMpfSegment(std::span<const std::uint8_t> image) {
-    const auto found = FindSegment(image, kApp2, jpeg::IsMpfPayload);
+    const auto found = FindSegment(image, kApp2, exif::IsMpfPayload);
     if (!found) return std::nullopt;
     return MpfLocation{found->start, found->end};
 }
@@ -57,13 +57,13 @@ IndexedParts IndexedImages(std::span<const std::uint8_t> file, std::size_t mainE
     const std::span<const std::uint8_t> main = file.first(mainEnd);
     const std::optional<MpfLocation> location = FindMpfSegment(main);
     if (!location) return {};
-    const auto index = jpeg::ParseMpfIndex(
+    const auto index = exif::ParseMpfIndex(
         main.subspan(location->payloadStart, location->payloadEnd - location->payloadStart));
     if (!index) return {};
     IndexedParts parts{IndexState::Broken, {}};
     if (index->entries.front().offset != 0) return parts;
     for (std::size_t i = 1; i < index->entries.size(); ++i) {
-        const jpeg::MpfEntry& entry = index->entries[i];
+        const exif::MpfEntry& entry = index->entries[i];
         const std::uint64_t begin = std::uint64_t(location->origin()) + entry.offset;
         if (entry.size == 0 || begin < mainEnd || begin > file.size() ||
             entry.size > file.size() - begin || !StartsWithSoi(file, std::size_t(begin)))
@@ -88,19 +88,19 @@ struct TurnedImage {
 // packet may change its length, and the segment with it, within the bound of a segment.
 platform::Result FollowXmpDirectory(std::vector<std::uint8_t>& main,
                                     const std::vector<TurnedImage>& images) {
-    std::vector<jpeg::ImageResize> sizes;
+    std::vector<exif::ImageResize> sizes;
     for (const TurnedImage& image : images)
         sizes.push_back({image.oldSize, image.bytes.size()});
     if (sizes.empty()) return {};
     const std::optional<SegmentPayload> xmp =
-        FindSegment(main, jpeg::marker::App1, [](auto p) { return jpeg::IsXmpPayload(p); });
+        FindSegment(main, jpeg::marker::App1, [](auto p) { return exif::IsXmpPayload(p); });
     if (!xmp) return {};
-    const std::size_t packetStart = xmp->start + jpeg::kXmpHeaderSize;
+    const std::size_t packetStart = xmp->start + exif::kXmpHeaderSize;
     const std::string_view packet(reinterpret_cast<const char*>(main.data()) + packetStart,
                                   xmp->end - packetStart);
-    const std::optional<std::string> followed = jpeg::FollowContainerLengths(packet, sizes);
+    const std::optional<std::string> followed = exif::FollowContainerLengths(packet, sizes);
     if (!followed) return {};
-    const std::size_t length = 2 + jpeg::kXmpHeaderSize + followed->size();
+    const std::size_t length = 2 + exif::kXmpHeaderSize + followed->size();
     if (length > kMaxSegmentLength)
         return platform::Result::FromLibrary(
             "the photo's XMP block would outgrow its segment with the turned images' sizes");
@@ -120,13 +120,13 @@ struct PlacedImage {
 platform::Result RewriteIndex(std::span<std::uint8_t> out, std::size_t mainSize,
                               const std::vector<PlacedImage>& placed) {
     const std::optional<MpfLocation> location = FindMpfSegment(out.first(mainSize));
-    const std::optional<jpeg::MpfIndex> parsed =
-        location ? jpeg::ParseMpfIndex(out.subspan(location->payloadStart,
+    const std::optional<exif::MpfIndex> parsed =
+        location ? exif::ParseMpfIndex(out.subspan(location->payloadStart,
                                                    location->payloadEnd - location->payloadStart))
                  : std::nullopt;
     if (!parsed)
         return platform::Result::FromLibrary("the turned photo lost its multi-picture index");
-    jpeg::MpfIndex index = *parsed;
+    exif::MpfIndex index = *parsed;
     if (out.size() > UINT32_MAX)
         return platform::Result::FromLibrary("the turned photo is too large for its index");
     index.entries[0].size = std::uint32_t(mainSize);
@@ -134,7 +134,7 @@ platform::Result RewriteIndex(std::span<std::uint8_t> out, std::size_t mainSize,
         index.entries[image.entry].size = std::uint32_t(image.size);
         index.entries[image.entry].offset = std::uint32_t(image.offset - location->origin());
     }
-    if (!jpeg::WriteMpfEntries(
+    if (!exif::WriteMpfEntries(
             out.subspan(location->payloadStart, location->payloadEnd - location->payloadStart),
             index))
         return platform::Result::FromLibrary("the multi-picture index could not be rewritten");
@@ -179,18 +179,18 @@ std::vector<IndexedImage> ReadIndexedImages(jpeg::ByteSource& file) {
     while (const auto segment = walker.next()) {
         if (segment->marker != kApp2 || segment->truncated) continue;
         payload = ReadPayload(file, *segment);
-        if (payload && jpeg::IsMpfPayload(*payload)) {
-            origin = segment->payloadStart + jpeg::kMpfTiffStart;
+        if (payload && exif::IsMpfPayload(*payload)) {
+            origin = segment->payloadStart + exif::kMpfTiffStart;
             break;
         }
         payload.reset();
     }
-    const std::optional<jpeg::MpfIndex> index =
-        payload ? jpeg::ParseMpfIndex(*payload) : std::nullopt;
+    const std::optional<exif::MpfIndex> index =
+        payload ? exif::ParseMpfIndex(*payload) : std::nullopt;
     if (!index) return images;
     for (std::size_t i = 1; i < index->entries.size(); ++i) {
         jpeg::WindowSource image(file, origin + index->entries[i].offset, index->entries[i].size);
-        if (const std::optional<jpeg::BlockLayout> blocks = jpeg::ReadBlockLayout(image))
+        if (const std::optional<exif::BlockLayout> blocks = exif::ReadBlockLayout(image))
             images.push_back({i, *blocks});
     }
     return images;

@@ -48,7 +48,7 @@ FileLayout ReadFileLayout(std::span<const std::uint8_t> file);
 // An image that the MPF index of a file lists besides the main one, as its header describes it.
 struct IndexedImage {
     std::size_t entry = 0; // its place in the index; 0 is the main image
-    jpeg::BlockLayout blocks;
+    exif::BlockLayout blocks;
 };
 
 // The images the index lists besides the main one, read from their headers alone, in index

@@ -238,7 +238,7 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
     UpdateExifAfterTurn(out, transform, turned.width, turned.height);
     if (orientation) {
         jpeg::MemoryFile file(std::move(out));
-        jpeg::PatchOrientation(file, *orientation); // silent, as on disk
+        exif::PatchOrientation(file, *orientation); // silent, as on disk
         out = file.release();
     }
     return {};
@@ -282,7 +282,7 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     std::vector<std::uint8_t> original;
     platform::ReadPhoto read;
     if (auto got = platform::ReadLockedPhoto(photo, original, read); !got.ok()) return got;
-    const auto header = jpeg::ParseJpegHeader(original);
+    const auto header = exif::ParseJpegHeader(original);
     const std::optional<std::uint16_t> newOrientation =
         orientation(header ? header->orientation : 0);
     std::vector<std::uint8_t> turned;

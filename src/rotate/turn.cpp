@@ -17,10 +17,10 @@ namespace {
 
 // A photo that is not a JPEG still gets its size, so that the crop question comes before the
 // turn refuses it, as for any other photo.
-jpeg::JpegHeader ReadHeader(const QString& path) {
-    if (auto header = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString()))
+exif::JpegHeader ReadHeader(const QString& path) {
+    if (auto header = exif::ReadJpegFileHeader(QFile::encodeName(path).toStdString()))
         return *header;
-    jpeg::JpegHeader header;
+    exif::JpegHeader header;
     QImageReader reader(path);
     reader.setAutoTransform(false);
     if (const QSize size = reader.size(); size.isValid()) {
@@ -31,7 +31,7 @@ jpeg::JpegHeader ReadHeader(const QString& path) {
 }
 
 struct FileBlocks {
-    std::optional<jpeg::BlockLayout> main;
+    std::optional<exif::BlockLayout> main;
     std::vector<IndexedImage> others;
 };
 
@@ -43,7 +43,7 @@ FileBlocks ReadFileBlocks(const std::string& path) {
     struct stat st {};
     if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return blocks;
     jpeg::FdSource source(file.get(), std::uint64_t(st.st_size));
-    blocks.main = jpeg::ReadBlockLayout(source);
+    blocks.main = exif::ReadBlockLayout(source);
     blocks.others = ReadIndexedImages(source);
     return blocks;
 }
@@ -66,7 +66,7 @@ std::string TurnPlan::cropReason() const {
         return SizeText(header.width, header.height) + " is not a multiple of " +
                SizeText(mainBlocks->mcuWidth, mainBlocks->mcuHeight);
     if (!partialImage) return {};
-    const jpeg::BlockLayout& b = partialImage->blocks;
+    const exif::BlockLayout& b = partialImage->blocks;
     return "its image " + std::to_string(partialImage->entry + 1) + " (" +
            SizeText(b.width, b.height) + ") is not a multiple of " +
            SizeText(b.mcuWidth, b.mcuHeight);

@@ -24,9 +24,9 @@ struct TurnPlan {
     QuarterTurns transform = QuarterTurns::None;
     bool timesKept = false;
     platform::FileTimes times;
-    jpeg::JpegHeader header;
+    exif::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
-    std::optional<jpeg::BlockLayout> mainBlocks;
+    std::optional<exif::BlockLayout> mainBlocks;
     // The first image of the MPF index after the main one whose sides are not whole blocks.
     std::optional<IndexedImage> partialImage;
 

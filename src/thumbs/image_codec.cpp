@@ -113,7 +113,7 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 
     // Low quality first tries the embedded thumbnail, which needs only the leading segments.
     std::vector<std::uint8_t> bytes;
-    if (!options.highQuality) bytes = jpeg::ReadJpegHeader(QFile::encodeName(path).toStdString());
+    if (!options.highQuality) bytes = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
     if (bytes.empty()) bytes = ReadWholeFile(path);
     if (bytes.empty()) return result;
 
@@ -158,7 +158,7 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 
 ImageHeader ReadImageHeader(const QString& path) {
     ImageHeader header;
-    if (const auto parsed = jpeg::ReadJpegFileHeader(QFile::encodeName(path).toStdString())) {
+    if (const auto parsed = exif::ReadJpegFileHeader(QFile::encodeName(path).toStdString())) {
         header.width = parsed->width;
         header.height = parsed->height;
         header.orientation = parsed->orientation;

@@ -69,7 +69,7 @@ void TFormTulvex::ActionDisplayExifExecute() {
     }
     TFormExif dialog(this, FLang->LanguageFile());
     const std::vector<std::uint8_t> header =
-        jpeg::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
+        exif::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
         dialog.addRow(QString::fromStdString(row.label), lang::DecodeUtf8OrWindows1252(row.value));

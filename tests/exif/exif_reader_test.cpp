@@ -104,7 +104,7 @@ TEST(ExifReader, RowsAgreeWithExiftool) {
                    "-EXIF:ExposureTime=0.004 -EXIF:FNumber=2.8 "
                    "-EXIF:FocalLength=6.3 -EXIF:Flash#=16 -EXIF:ISO=200 -EXIF:MeteringMode#=5 " +
                    path);
-        const auto rows = RowMap(exif::ReadJpegExif(jpeg::ReadJpegHeader(path)));
+        const auto rows = RowMap(exif::ReadJpegExif(exif::ReadJpegHeader(path)));
         std::istringstream tool(
             RunCommand("exiftool -s3 -n -EXIF:Model -EXIF:Orientation -EXIF:FNumber "
                        "-EXIF:FocalLength -EXIF:Flash -EXIF:ISO -EXIF:MeteringMode " +

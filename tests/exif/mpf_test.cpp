@@ -28,14 +28,14 @@ TEST(MpfIndex, ReadsEveryEntryInBothByteOrders) {
         Bytes file =
             MakeMpfFile(first, {{gain, 0x00000000}, {preview, 0x00010002}}, order, Bytes{1, 2, 3});
         const auto payload = MpfPayload(file);
-        const auto index = jpeg::ParseMpfIndex(payload);
+        const auto index = exif::ParseMpfIndex(payload);
         ASSERT_TRUE(index);
         ASSERT_EQ(index->entries.size(), 3u);
         EXPECT_EQ(index->entries[0].offset, 0u);
         EXPECT_EQ(index->entries[0].attribute, 0x20030000u);
         EXPECT_EQ(index->entries[2].attribute, 0x00010002u);
         // Each offset, counted from the TIFF header of the index, lands on that image's bytes.
-        const std::size_t origin = std::size_t(payload.data() - file.data()) + jpeg::kMpfTiffStart;
+        const std::size_t origin = std::size_t(payload.data() - file.data()) + exif::kMpfTiffStart;
         EXPECT_EQ(index->entries[1].size, gain.size());
         EXPECT_TRUE(std::equal(gain.begin(), gain.end(),
                                file.begin() + std::ptrdiff_t(origin + index->entries[1].offset)));
@@ -49,13 +49,13 @@ TEST(MpfIndex, RewritesOffsetsAndSizesInPlace) {
     Bytes file = MakeMpfFile(MakeJpeg(32, 16), {{MakeJpeg(16, 8)}}, ByteOrder::Big);
     const auto payload = MpfPayload(file);
     const Bytes before(payload.begin(), payload.end());
-    auto index = jpeg::ParseMpfIndex(payload);
+    auto index = exif::ParseMpfIndex(payload);
     ASSERT_TRUE(index);
     index->entries[0].size = 123456;
     index->entries[1].offset = 0x01020304;
     index->entries[1].size = 77;
-    ASSERT_TRUE(jpeg::WriteMpfEntries(payload, *index));
-    const auto again = jpeg::ParseMpfIndex(payload);
+    ASSERT_TRUE(exif::WriteMpfEntries(payload, *index));
+    const auto again = exif::ParseMpfIndex(payload);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->entries[0].size, 123456u);
     EXPECT_EQ(again->entries[1].offset, 0x01020304u);
@@ -75,7 +75,7 @@ TEST(MpfIndex, RefusesBrokenIndexes) {
         Bytes file = good;
         auto payload = MpfPayload(file);
         change(payload);
-        return !jpeg::ParseMpfIndex(payload);
+        return !exif::ParseMpfIndex(payload);
     };
     // Offsets inside the payload: TIFF at 4, IFD at 12, entries (tag, type, count, value) from 14.
     EXPECT_TRUE(broken([](auto p) { p[0] = 'X'; }));  // not "MPF"
@@ -94,5 +94,5 @@ TEST(MpfIndex, RefusesBrokenIndexes) {
     Bytes file = good;
     const auto payload = MpfPayload(file);
     for (std::size_t n = 0; n < payload.size(); ++n)
-        EXPECT_FALSE(jpeg::ParseMpfIndex(payload.first(n))) << n;
+        EXPECT_FALSE(exif::ParseMpfIndex(payload.first(n))) << n;
 }

@@ -41,7 +41,7 @@ std::vector<std::size_t> OrientationFields(const Bytes& file, ByteOrder order) {
 
 Bytes Patched(Bytes bytes, std::uint16_t value) {
     jpeg::MemoryFile file(std::move(bytes));
-    jpeg::PatchOrientation(file, value);
+    exif::PatchOrientation(file, value);
     return file.bytes();
 }
 
@@ -203,15 +203,15 @@ TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFilesAndSaysWhy) {
     brief.total = std::chrono::milliseconds(30);
 
     WriteFile(path, original);
-    EXPECT_FALSE(jpeg::WriteOrientation(path, 0).ok());
+    EXPECT_FALSE(exif::WriteOrientation(path, 0).ok());
     EXPECT_EQ(ReadFile(path), original);
 
-    EXPECT_TRUE(jpeg::WriteOrientation(path, 1).ok());
+    EXPECT_TRUE(exif::WriteOrientation(path, 1).ok());
     EXPECT_NE(ReadFile(path), original);
 
     WriteFile(path, original);
     ::chmod(path.c_str(), 0444); // refused by the permission bits, also to root
-    const platform::Result readOnly = jpeg::WriteOrientation(path, 1, brief);
+    const platform::Result readOnly = exif::WriteOrientation(path, 1, brief);
     EXPECT_EQ(readOnly.error(), EACCES) << readOnly.text();
     EXPECT_EQ(ReadFile(path), original);
     ::chmod(path.c_str(), 0644);
@@ -221,24 +221,24 @@ TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFilesAndSaysWhy) {
     ASSERT_EQ(::flock(holder, LOCK_SH), 0); // another program has it open and locked
     int waits = 0;
     brief.onBusy = [&waits] { ++waits; };
-    const platform::Result locked = jpeg::WriteOrientation(path, 1, brief);
+    const platform::Result locked = exif::WriteOrientation(path, 1, brief);
     EXPECT_EQ(locked.text(), "another program is changing the photo");
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(ReadFile(path), original);
     ::close(holder);
 
-    EXPECT_FALSE(jpeg::WriteOrientation(dir.file("missing.jpg"), 1).ok());
+    EXPECT_FALSE(exif::WriteOrientation(dir.file("missing.jpg"), 1).ok());
 
     ExifSpec none;
     none.orientation = 0; // EXIF without an orientation entry: nothing to patch
     const Bytes bare = MakeJpegWithExif(16, 16, none);
     WriteFile(path, bare);
-    const platform::Result noEntry = jpeg::WriteOrientation(path, 3);
+    const platform::Result noEntry = exif::WriteOrientation(path, 3);
     EXPECT_FALSE(noEntry.ok());
     EXPECT_NE(noEntry.text().find("no EXIF orientation entry"), std::string::npos);
     EXPECT_EQ(ReadFile(path), bare);
     WriteFile(path, MakeJpeg(16, 16)); // no EXIF at all
-    EXPECT_FALSE(jpeg::WriteOrientation(path, 3).ok());
+    EXPECT_FALSE(exif::WriteOrientation(path, 3).ok());
 }
 
 // A turn renames a new file over the photo while the orientation write waits for its lock: the
@@ -262,7 +262,7 @@ TEST(WriteOrientation, WaitsForATurnAndWritesTheFileThatTookThePhotosPlace) {
         ::close(holder); // the replaced file, unlocked
         holder = -1;
     };
-    EXPECT_TRUE(jpeg::WriteOrientation(path, 3, wait).ok());
+    EXPECT_TRUE(exif::WriteOrientation(path, 3, wait).ok());
     EXPECT_EQ(holder, -1);
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 3);
 }
@@ -275,7 +275,7 @@ TEST(WriteOrientation, AgreesWithExiftool) {
         spec.orientation = 8;
         const std::string path = dir.file(order == ByteOrder::Little ? "ii.jpg" : "mm.jpg");
         WriteFile(path, MakeJpegWithExif(32, 16, spec));
-        EXPECT_TRUE(jpeg::WriteOrientation(path, 3).ok());
+        EXPECT_TRUE(exif::WriteOrientation(path, 3).ok());
         EXPECT_EQ(RunCommand("exiftool -s3 -n -IFD0:Orientation " + path), "3\n");
     }
 }

@@ -13,7 +13,7 @@ namespace {
 
 std::string Patched(std::string packet, std::uint16_t value, int* count = nullptr) {
     std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(packet.data()), packet.size());
-    const int n = jpeg::PatchXmpOrientation(bytes, value);
+    const int n = exif::PatchXmpOrientation(bytes, value);
     if (count) *count = n;
     return packet;
 }
@@ -60,17 +60,17 @@ TEST(XmpOrientation, LeavesOtherTextAlone) {
 
 TEST(XmpOrientation, TellsStandardFromExtendedPackets) {
     const Bytes standard = MakeXmpApp1(XmpPacketWithOrientation(6, false));
-    EXPECT_TRUE(jpeg::IsXmpPayload({standard.data() + 4, standard.size() - 4}));
+    EXPECT_TRUE(exif::IsXmpPayload({standard.data() + 4, standard.size() - 4}));
     const std::string extended("http://ns.adobe.com/xmp/extension/\0ABCDEF", 41);
-    EXPECT_FALSE(jpeg::IsXmpPayload(
+    EXPECT_FALSE(exif::IsXmpPayload(
         {reinterpret_cast<const std::uint8_t*>(extended.data()), extended.size()}));
 }
 
 namespace {
 
 std::optional<std::string> Followed(const std::string& packet,
-                                    const std::vector<jpeg::ImageResize>& images) {
-    return jpeg::FollowContainerLengths(packet, images);
+                                    const std::vector<exif::ImageResize>& images) {
+    return exif::FollowContainerLengths(packet, images);
 }
 
 } // namespace

@@ -103,7 +103,7 @@ TEST(ConcurrentTurns, TheSecondTurnTakesTheOrientationTheFirstOneWrote) {
     ASSERT_TRUE(firstPlan && secondPlan);
     EXPECT_EQ(rotate::ApplyTurn(*firstPlan, false).status, rotate::TurnOutcome::Status::Turned);
     EXPECT_EQ(rotate::ApplyTurn(*secondPlan, false).status, rotate::TurnOutcome::Status::Turned);
-    const auto header = jpeg::ReadJpegFileHeader(path);
+    const auto header = exif::ReadJpegFileHeader(path);
     ASSERT_TRUE(header);
     EXPECT_EQ(header->orientation, 6);
 }

@@ -53,7 +53,7 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete) {
     Bytes turned;
     ASSERT_TRUE(rotate::TransformJpegBytes(original, rotate::QuarterTurns::One, turned).ok());
     jpeg::MemoryFile patched(turned);
-    jpeg::PatchOrientation(patched, 1);
+    exif::PatchOrientation(patched, 1);
     turned = patched.release();
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     ASSERT_EQ(::access(cli.c_str(), X_OK), 0);

@@ -37,7 +37,7 @@ Bytes TurnedByJpegtran(const TempDir& dir, const Bytes& jpeg, rotate::QuarterTur
 
 struct FoundIndex {
     std::size_t origin = 0;
-    jpeg::MpfIndex index;
+    exif::MpfIndex index;
 };
 
 // The MPF index of the first image of `file`, read the simple way tests may.
@@ -46,8 +46,8 @@ std::optional<FoundIndex> IndexOf(const Bytes& file) {
     while (pos + 4 <= file.size() && file[pos] == 0xFF && file[pos + 1] != 0xDA) {
         const std::size_t length = std::size_t(file[pos + 2]) << 8 | file[pos + 3];
         if (file[pos + 1] == 0xE2) {
-            const auto index = jpeg::ParseMpfIndex({file.data() + pos + 4, length - 2});
-            if (index) return FoundIndex{pos + 4 + jpeg::kMpfTiffStart, *index};
+            const auto index = exif::ParseMpfIndex({file.data() + pos + 4, length - 2});
+            if (index) return FoundIndex{pos + 4 + exif::kMpfTiffStart, *index};
         }
         pos += 2 + length;
     }
@@ -55,7 +55,7 @@ std::optional<FoundIndex> IndexOf(const Bytes& file) {
 }
 
 Bytes ImageAt(const Bytes& file, const FoundIndex& found, std::size_t entry) {
-    const jpeg::MpfEntry& e = found.index.entries[entry];
+    const exif::MpfEntry& e = found.index.entries[entry];
     const std::size_t begin = entry == 0 ? 0 : found.origin + e.offset;
     if (begin > file.size() || e.size > file.size() - begin) return {};
     return Bytes(file.begin() + std::ptrdiff_t(begin),
@@ -299,8 +299,8 @@ namespace {
 void SetEntry(Bytes& file, std::size_t entry, std::uint32_t size, std::uint32_t offset) {
     const auto found = IndexOf(file);
     ASSERT_TRUE(found);
-    std::uint8_t* e = file.data() + found->origin - jpeg::kMpfTiffStart + found->index.entriesAt +
-                      jpeg::kMpfEntrySize * entry;
+    std::uint8_t* e = file.data() + found->origin - exif::kMpfTiffStart + found->index.entriesAt +
+                      exif::kMpfEntrySize * entry;
     jpeg::Store32(e + 4, size, found->index.order);
     jpeg::Store32(e + 8, offset, found->index.order);
 }
