@@ -5,14 +5,14 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    app::SettingsStore store;
+    session::SettingsStore store;
     store.parse(QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size)));
     for (const QString& name : store.valueNames()) {
         (void)store.readInteger(name, 5);
         (void)store.readString(name, {});
     }
     store.writeInteger(QStringLiteral("ThumbsInRow"), 7);
-    app::SettingsStore again;
+    session::SettingsStore again;
     again.parse(store.serialize());
     if (again.readInteger(QStringLiteral("ThumbsInRow"), 0) != 7) std::abort();
     if (again.valueNames() != store.valueNames()) std::abort();

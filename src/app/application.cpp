@@ -9,7 +9,7 @@ bool TulvexApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        ShowCurrentException();
+        ui::ShowCurrentException();
         return true;
     }
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lang/word_wrap.h"
 
-namespace rotate {
+namespace lang {
 namespace {
 
 const QString kLineBreak = QStringLiteral("\r\n");
@@ -74,4 +74,4 @@ QString WrapText(const QString& line, int maxColumn) {
     return result;
 }
 
-} // namespace rotate
+} // namespace lang

@@ -16,7 +16,7 @@
 
 #include "platform/file_io.h"
 
-namespace app {
+namespace platform {
 namespace {
 
 constexpr int kMaxNameAttempts = 10000;
@@ -192,4 +192,4 @@ bool MoveToTrash(const QString& path, QString* error) {
     return true;
 }
 
-} // namespace app
+} // namespace platform

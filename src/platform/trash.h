@@ -3,7 +3,7 @@
 
 #include <QString>
 
-namespace app {
+namespace platform {
 
 // The user's trash folder: $XDG_DATA_HOME/Trash (default ~/.local/share/Trash).
 QString HomeTrash();
@@ -20,4 +20,4 @@ QString TopDirTrash(const QString& topdir, QString* why);
 // and never deleted; on failure it stays where it is and `error` says why.
 bool MoveToTrash(const QString& path, QString* error);
 
-} // namespace app
+} // namespace platform

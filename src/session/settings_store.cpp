@@ -9,7 +9,7 @@
 
 #include <optional>
 
-namespace app {
+namespace session {
 namespace {
 
 const QString kHeader = QStringLiteral("Windows Registry Editor Version 5.00");
@@ -241,4 +241,4 @@ void SettingsStore::writeInteger(const QString& name, int value) {
     v.number = std::uint32_t(value);
 }
 
-} // namespace app
+} // namespace session

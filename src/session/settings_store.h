@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace app {
+namespace session {
 
 // The settings of one user: a key of text and 32-bit number values kept in a file in the
 // registry export format, so that the kinds stay apart as the settings expect them.
@@ -56,4 +56,4 @@ private:
     QStringList m_foreignLines; // other keys of the file, kept as they were
 };
 
-} // namespace app
+} // namespace session

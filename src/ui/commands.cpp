@@ -30,8 +30,8 @@ namespace {
 constexpr const char* kCommandProperty = "tulvexCommand";
 
 QAction* MakeAction(QObject* owner, const char* name, const QString& caption, const QString& hint,
-                    app::IconIndex icon, int tag) {
-    auto* action = new QAction(app::ToolIcon(icon), caption, owner);
+                    ui::IconIndex icon, int tag) {
+    auto* action = new QAction(ui::ToolIcon(icon), caption, owner);
     action->setObjectName(name);
     action->setProperty(TFormTulvex::kTagProperty, tag);
     action->setIconVisibleInMenu(false);
@@ -119,7 +119,7 @@ QToolButton* MakeToolButton(QToolBar* bar, const char* name) {
 } // namespace
 
 void TFormTulvex::CreateActions() {
-    using app::IconIndex;
+    using ui::IconIndex;
     ActionOpen = MakeAction(this, "ActionOpen", "View Image", "Hotkey", IconIndex::ViewImage, 0);
     ActionRotateLeft =
         MakeAction(this, "ActionRotateLeft", "Rotate Left", "Hotkey", IconIndex::RotateLeft, 1);
@@ -143,7 +143,7 @@ void TFormTulvex::CreateActions() {
             // Detached while the path box has the focus: invoking does nothing.
             if (detachable && !m_handlersAttached) return;
             if (!EnabledAfterUpdate(action)) return;
-            app::RunGuarded([this, handler] { handler(); });
+            ui::RunGuarded([this, handler] { handler(); });
         });
     };
     bind(
@@ -193,12 +193,12 @@ void TFormTulvex::CreateToolBar() {
 
     tbFavorites = MakeToolButton(ToolBar, "tbFavorites");
     tbFavorites->setText("Favorites");
-    tbFavorites->setIcon(app::ToolIcon(app::IconIndex::Favorites));
+    tbFavorites->setIcon(ui::ToolIcon(ui::IconIndex::Favorites));
     tbAuto = MakeToolButton(ToolBar, "tbAuto");
     tbAuto->setText("Automatic");
-    tbAuto->setIcon(app::ToolIcon(app::IconIndex::Automatic));
+    tbAuto->setIcon(ui::ToolIcon(ui::IconIndex::Automatic));
     connect(tbAuto, &QToolButton::clicked, this,
-            [this] { app::RunGuarded([this] { tbAutoClick(); }); });
+            [this] { ui::RunGuarded([this] { tbAutoClick(); }); });
     const std::pair<const char*, QAction*> bound[] = {
         {"tbViewImage", ActionOpen},          {"tbRotateLeft", ActionRotateLeft},
         {"tbRotateRight", ActionRotateRight}, {"tbRotate180", ActionRotate180},
@@ -207,7 +207,7 @@ void TFormTulvex::CreateToolBar() {
         MakeToolButton(ToolBar, name)->setDefaultAction(action);
     tbOptions = MakeToolButton(ToolBar, "tbOptions");
     tbOptions->setText("Options");
-    tbOptions->setIcon(app::ToolIcon(app::IconIndex::Options));
+    tbOptions->setIcon(ui::ToolIcon(ui::IconIndex::Options));
 }
 
 void TFormTulvex::CreateMenus() {
@@ -259,7 +259,7 @@ void TFormTulvex::CreateMenus() {
             [this] { RefreshMenuCaptions(pmOptions, nullptr); });
 
     const auto guarded = [this](QAction* action, auto handler) {
-        connect(action, &QAction::triggered, this, [handler] { app::RunGuarded(handler); });
+        connect(action, &QAction::triggered, this, [handler] { ui::RunGuarded(handler); });
     };
     guarded(pmiRefresh, [this] { pmiRefreshClick(); });
     guarded(pmiThumbsInRow, [this] { pmiThumbsInRowClick(); });
@@ -286,33 +286,33 @@ void TFormTulvex::ActionDeleteExecute() {
     session::DeleteConfirmation confirm;
     if (pmiDeleteConfirm->isChecked())
         confirm = [this](int count) {
-            return app::Shell::current().askYesNo(
+            return ui::Shell::current().askYesNo(
                 this, kTitle,
                 FormatMessage(Msg("Do you want to move %u file(s) to the trash?"),
                               {QString::number(count)}));
         };
     QStringList failures;
     for (const session::DeleteOutcome& outcome :
-         session::DeletePhotos(selected, confirm, {&FThumbList, &FAutoList}, app::MoveToTrash))
+         session::DeletePhotos(selected, confirm, {&FThumbList, &FAutoList}, platform::MoveToTrash))
         if (outcome.kind == session::DeleteOutcome::Kind::Failed)
             failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
                                       {collection::FileNameOf(outcome.path), outcome.why});
     if (!failures.isEmpty())
-        app::Shell::current().message(this, QString(), failures.join(u'\n'),
-                                      app::Shell::Icon::Warning);
+        ui::Shell::current().message(this, QString(), failures.join(u'\n'),
+                                     ui::Shell::Icon::Warning);
     AddThumbRows();
     RepaintGrid();
 }
 
 void TFormTulvex::ActionOpenExecute() {
     if (QFileInfo::exists(FSelectedFile))
-        app::Shell::current().openUrl(QUrl::fromLocalFile(FSelectedFile));
+        ui::Shell::current().openUrl(QUrl::fromLocalFile(FSelectedFile));
     else
         ShowMissingFile(FSelectedFile);
 }
 
 void TFormTulvex::pmiWebsiteClick() {
-    app::Shell::current().openUrl(QUrl(kWebSite));
+    ui::Shell::current().openUrl(QUrl(kWebSite));
 }
 
 void TFormTulvex::pmiAboutClick() {
@@ -320,7 +320,7 @@ void TFormTulvex::pmiAboutClick() {
                          u'\n' +
                          Msg("Free software under the GNU General Public License, version 3 or "
                              "later (see the file LICENSE).");
-    app::Shell::current().message(this, Msg("About"), text, app::Shell::Icon::Information);
+    ui::Shell::current().message(this, Msg("About"), text, ui::Shell::Icon::Information);
 }
 
 void TFormTulvex::pmiThumbsInRowClick() {

@@ -53,7 +53,7 @@ void TFormExif::FormCreate(const QString& languageFile) {
 
 void TFormExif::addRow(const QString& label, const QString& value) {
     auto* item = new QTreeWidgetItem(ListView, {label, value}); // owned by the list
-    item->setIcon(0, app::BulletIcon());
+    item->setIcon(0, ui::BulletIcon());
     item->setToolTip(0, label);
     item->setToolTip(1, value);
 }
@@ -74,9 +74,9 @@ void TFormTulvex::ActionDisplayExifExecute() {
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
         dialog.addRow(QString::fromStdString(row.label), lang::DecodeUtf8OrWindows1252(row.value));
     if (dialog.rowCount() == 0) {
-        app::Shell::current().message(&dialog, QString(),
-                                      Msg("This file does not contain EXIF data."),
-                                      app::Shell::Icon::Information);
+        ui::Shell::current().message(&dialog, QString(),
+                                     Msg("This file does not contain EXIF data."),
+                                     ui::Shell::Icon::Information);
         return;
     }
     dialog.exec();

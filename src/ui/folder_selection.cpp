@@ -38,7 +38,7 @@ void TFormTulvex::edPathKeyDown(int key) {
 }
 
 void TFormTulvex::btnBrowseClick() {
-    const QString chosen = app::Shell::current().browseForFolder(this, edPath->text());
+    const QString chosen = ui::Shell::current().browseForFolder(this, edPath->text());
     if (IsFolder(chosen)) LoadFolder(chosen);
 }
 
@@ -67,13 +67,13 @@ void TFormTulvex::BuildFavoritesMenu() {
     bold.setBold(true);
     add->setFont(bold);
     connect(add, &QAction::triggered, this,
-            [this] { app::RunGuarded([this] { AddCurrentFolderClick(); }); });
+            [this] { ui::RunGuarded([this] { AddCurrentFolderClick(); }); });
     pmMru->addAction(add);
     for (int i = 0; i < FFavorites.size(); ++i) {
         auto* item = new QAction(FavoriteCaption(FFavorites[i]), pmMru);
         item->setProperty(kTagProperty, i);
         connect(item, &QAction::triggered, this,
-                [this, item] { app::RunGuarded([this, item] { FavoriteClick(item); }); });
+                [this, item] { ui::RunGuarded([this, item] { FavoriteClick(item); }); });
         pmMru->addAction(item);
     }
 }
@@ -100,19 +100,19 @@ void TFormTulvex::FavoriteClick(QAction* item) {
 }
 
 void TFormTulvex::ShowMissingFolder(const QString& path) {
-    app::Shell::current().message(
+    ui::Shell::current().message(
         this, QString(),
         FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."),
                       {path}),
-        app::Shell::Icon::Warning);
+        ui::Shell::Icon::Warning);
 }
 
 void TFormTulvex::ShowMissingFile(const QString& path) {
-    app::Shell::current().message(
+    ui::Shell::current().message(
         this, QString(),
         FormatMessage(Msg("Cannot open \"%s\". The file or folder has been moved or deleted."),
                       {collection::FileNameOf(path)}),
-        app::Shell::Icon::Warning);
+        ui::Shell::Icon::Warning);
 }
 
 QString TFormTulvex::StartFolder(const QString& lastFolder) {

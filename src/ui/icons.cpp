@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace app {
+namespace ui {
 namespace {
 
 constexpr int kSize = 24;
@@ -173,4 +173,4 @@ QIcon BulletIcon() {
     return QIcon(pixmap);
 }
 
-} // namespace app
+} // namespace ui

@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace app {
+namespace ui {
 
 // The tool bar pictures, drawn in code; indexes as the image lists hold them.
 enum class IconIndex {
@@ -25,4 +25,4 @@ QIcon ToolIcon(IconIndex index);
 // The light-blue bullet of the EXIF list rows.
 QIcon BulletIcon();
 
-} // namespace app
+} // namespace ui

@@ -31,11 +31,11 @@ void TFormTulvex::ResolveLeftover(const QString& leftover) {
     using Kind = session::LeftoverNews::Kind;
     const session::LeftoverNews news = m_leftovers.Resolve(leftover);
     if (news.kind == Kind::Finished) {
-        app::Shell::current().message(
+        ui::Shell::current().message(
             this, QString(),
             FormatMessage(Msg("The interrupted turn of %s was finished from its complete copy."),
                           {news.target}),
-            app::Shell::Icon::Information);
+            ui::Shell::Icon::Information);
         return;
     }
     if (news.kind == Kind::None) return;
@@ -47,7 +47,7 @@ void TFormTulvex::ResolveLeftover(const QString& leftover) {
             : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
                                 "photo here; it was left as it is."),
                             {leftover});
-    app::Shell::current().message(this, QString(), text, app::Shell::Icon::Warning);
+    ui::Shell::current().message(this, QString(), text, ui::Shell::Icon::Warning);
 }
 
 void TFormTulvex::LoadFolder(const QString& folder) {

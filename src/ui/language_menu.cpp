@@ -53,7 +53,7 @@ void TFormTulvex::BuildLanguageMenu() {
         item->setCheckable(true);
         LanguageGroup->addAction(item);
         connect(item, &QAction::triggered, this,
-                [this, item] { app::RunGuarded([this, item] { LanguageItemClick(item); }); });
+                [this, item] { ui::RunGuarded([this, item] { LanguageItemClick(item); }); });
         pmOptions->addAction(item);
     }
     qCDebug(lcStart).noquote() << "language files in" << folder << ":"

@@ -75,7 +75,7 @@ TFormTulvex::TFormTulvex(QWidget* parent)
     m_resizeTimer.setSingleShot(true);
     m_resizeTimer.setInterval(kResizeSettleMs);
     connect(&m_resizeTimer, &QTimer::timeout, this,
-            [this] { app::RunGuarded([this] { FormResize(this); }); });
+            [this] { ui::RunGuarded([this] { FormResize(this); }); });
     m_frameWatch.setInterval(kFrameCheckMs);
     connect(&m_frameWatch, &QTimer::timeout, this, &TFormTulvex::CheckForFrame);
     // Commands follow the selection whenever the program becomes idle.
@@ -120,7 +120,7 @@ void TFormTulvex::CreateControls() {
         DrawGridDrawCell(p, c, r, rect, selected);
     };
     DrawGrid->onSelectCell = [this](int c, int r) { DrawGridSelectCell(c, r); };
-    DrawGrid->onDblClick = [this] { app::RunGuarded([this] { DrawGridDblClick(); }); };
+    DrawGrid->onDblClick = [this] { ui::RunGuarded([this] { DrawGridDblClick(); }); };
     layout->addWidget(DrawGrid, 1);
     setCentralWidget(central);
 
@@ -137,9 +137,9 @@ void TFormTulvex::CreateControls() {
     setStatusBar(bar);
 
     connect(btnBrowse, &QPushButton::clicked, this,
-            [this] { app::RunGuarded([this] { btnBrowseClick(); }); });
+            [this] { ui::RunGuarded([this] { btnBrowseClick(); }); });
     connect(cbSubFolders, &QCheckBox::toggled, this,
-            [this] { app::RunGuarded([this] { cbSubFoldersClick(); }); });
+            [this] { ui::RunGuarded([this] { cbSubFoldersClick(); }); });
 }
 
 void TFormTulvex::FormCreate() {
@@ -173,7 +173,7 @@ void TFormTulvex::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_shown) return;
     m_shown = true;
-    app::RunGuarded([this] { FormShow(); });
+    ui::RunGuarded([this] { FormShow(); });
 }
 
 void TFormTulvex::FormShow() {
@@ -227,7 +227,7 @@ TFormTulvex::LongLoop::~LongLoop() {
     // A loop left by an error still owes the reload asked for during it.
     if (!m_window.InLongLoop() && m_window.m_busy.LoadOwed())
         QTimer::singleShot(0, &m_window,
-                           [w = &m_window] { app::RunGuarded([w] { w->RunDeferredLoad(); }); });
+                           [w = &m_window] { ui::RunGuarded([w] { w->RunDeferredLoad(); }); });
 }
 
 void TFormTulvex::RunDeferredLoad() {
@@ -267,7 +267,7 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::KeyPress: {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        app::RunGuarded([this, key] { edPathKeyDown(key); });
+        ui::RunGuarded([this, key] { edPathKeyDown(key); });
         break;
     }
     default:

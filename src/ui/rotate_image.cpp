@@ -44,7 +44,7 @@ void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bo
 
 session::CropAnswer TFormTulvex::AskAboutCrop(const rotate::TurnPlan& plan) {
     bool dontAskAgain = false;
-    const bool ok = app::Shell::current().askWithCheckBox(
+    const bool ok = ui::Shell::current().askWithCheckBox(
         this, kTitle,
         FormatMessage(
             Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
@@ -76,7 +76,7 @@ void TFormTulvex::WarnAboutTurn(const QString& text) {
     if (m_heldWarnings)
         m_heldWarnings->append(text);
     else
-        app::Shell::current().message(this, kTitle, text, app::Shell::Icon::Warning);
+        ui::Shell::current().message(this, kTitle, text, ui::Shell::Icon::Warning);
 }
 
 TFormTulvex::HeldWarnings::HeldWarnings(TFormTulvex& window)
@@ -88,8 +88,7 @@ TFormTulvex::HeldWarnings::~HeldWarnings() {
     if (!m_outermost) return;
     const QStringList held = *std::exchange(m_window.m_heldWarnings, std::nullopt);
     if (!held.isEmpty())
-        app::Shell::current().message(&m_window, kTitle, held.join(u'\n'),
-                                      app::Shell::Icon::Warning);
+        ui::Shell::current().message(&m_window, kTitle, held.join(u'\n'), ui::Shell::Icon::Warning);
 }
 
 void TFormTulvex::ActionRotate(QAction* sender) {
@@ -115,22 +114,21 @@ void TFormTulvex::tbAutoClick() {
     if (InLongLoop()) return;
     const QString caption = windowTitle();
     if (FAutoList.empty()) {
-        app::Shell::current().message(
+        ui::Shell::current().message(
             this, caption,
-            rotate::WrapText(FormatMessage(
+            lang::WrapText(FormatMessage(
                 Msg("%s has not detected any images that can be transformed automatically."),
                 {caption})),
-            app::Shell::Icon::Information);
+            ui::Shell::Icon::Information);
         return;
     }
     const QString question = Msg("%s has detected %u images that can be automatically transformed "
                                  "to normal orientation.") +
                              QStringLiteral("\r\n\r\n") +
                              Msg("Would you like to transform them now?");
-    if (!app::Shell::current().askYesNo(
+    if (!ui::Shell::current().askYesNo(
             this, caption,
-            rotate::WrapText(
-                FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
+            lang::WrapText(FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
         return;
 
     {

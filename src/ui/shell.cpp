@@ -9,7 +9,7 @@
 
 #include "platform/errors.h"
 
-namespace app {
+namespace ui {
 namespace {
 
 QMessageBox::Icon ToQt(Shell::Icon icon) {
@@ -103,4 +103,4 @@ void ShowCurrentException() {
     }
 }
 
-} // namespace app
+} // namespace ui

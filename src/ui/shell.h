@@ -7,7 +7,7 @@
 
 class QWidget;
 
-namespace app {
+namespace ui {
 
 // Everything that asks the user something or hands work to the desktop goes through here, so
 // that tests can answer instead of a person.
@@ -49,4 +49,4 @@ template <typename F> void RunGuarded(F&& handler) {
     }
 }
 
-} // namespace app
+} // namespace ui

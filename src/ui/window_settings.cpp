@@ -97,11 +97,11 @@ void TFormTulvex::NoteOuterGeometry() {
 }
 
 QString TFormTulvex::SettingsPath() const {
-    return app::SettingsStore::DefaultPath();
+    return session::SettingsStore::DefaultPath();
 }
 
 void TFormTulvex::ReadSettings() {
-    app::SettingsStore store;
+    session::SettingsStore store;
     store.load(SettingsPath());
 
     ApplySavedLanguage(store.readString(key::Language, QString()));
@@ -151,7 +151,7 @@ void TFormTulvex::ReadSettings() {
 
 void TFormTulvex::WriteSettings() {
     // Read again so that values of other kinds and names are written back as they were.
-    app::SettingsStore store;
+    session::SettingsStore store;
     store.load(SettingsPath());
 
     store.writeBool(key::KeepTimestamp, pmiKeepTimestamp->isChecked());

@@ -33,11 +33,11 @@ TEST(DragSetting, SwitchedOffForTheRunAndRestored) {
 }
 
 TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt) {
-    EXPECT_EQ(app::WithFullStop("Unable to rotate the image: IMG_0042.JPG"),
+    EXPECT_EQ(ui::WithFullStop("Unable to rotate the image: IMG_0042.JPG"),
               "Unable to rotate the image: IMG_0042.JPG.");
-    EXPECT_EQ(app::WithFullStop("Done."), "Done.");
-    EXPECT_EQ(app::WithFullStop("Stop!"), "Stop!");
-    EXPECT_EQ(app::WithFullStop(""), "");
+    EXPECT_EQ(ui::WithFullStop("Done."), "Done.");
+    EXPECT_EQ(ui::WithFullStop("Stop!"), "Stop!");
+    EXPECT_EQ(ui::WithFullStop(""), "");
 }
 
 TEST(InstanceMarkers, ExistingMarkerIsOpenedAsItIsAndNothingElseIsFollowed) {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using rotate::WrapText;
+using lang::WrapText;
 
 TEST(WrapText, BreaksAfterSpacesWithinFiftyColumnsAndKeepsBlankLines) {
     const QString text = QStringLiteral(

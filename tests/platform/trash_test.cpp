@@ -61,15 +61,15 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     const TempDir top;
     const QString own = top.qfile(QStringLiteral(".Trash-%1").arg(::getuid()));
     QString why;
-    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), own);
+    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), own);
     EXPECT_EQ(ModeOf(own), 0700u);
     EXPECT_TRUE(QFileInfo(own + "/files").isDir() && QFileInfo(own + "/info").isDir());
-    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), own) << "an existing sound one is used";
+    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), own) << "an existing sound one is used";
 
     // Readable by others: someone else could see what was deleted.
     ASSERT_EQ(::chmod(Local(own).constData(), 0755), 0);
     why.clear();
-    EXPECT_TRUE(app::TopDirTrash(top.qpath(), &why).isEmpty());
+    EXPECT_TRUE(platform::TopDirTrash(top.qpath(), &why).isEmpty());
     EXPECT_TRUE(why.contains(own)) << why.toStdString();
     ASSERT_EQ(::chmod(Local(own).constData(), 0700), 0);
 
@@ -79,7 +79,7 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     ASSERT_EQ(::chmod(Local(real).constData(), 0700), 0);
     ASSERT_TRUE(QDir(own).removeRecursively());
     ASSERT_EQ(::symlink(Local(real).constData(), Local(own).constData()), 0);
-    EXPECT_TRUE(app::TopDirTrash(top.qpath(), &why).isEmpty());
+    EXPECT_TRUE(platform::TopDirTrash(top.qpath(), &why).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(real + "/files")) << "nothing made through the link";
     ASSERT_EQ(::unlink(Local(own).constData()), 0);
 
@@ -87,7 +87,7 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     if (::getuid() == 0) {
         ASSERT_EQ(::mkdir(Local(own).constData(), 0700), 0);
         ASSERT_EQ(::chown(Local(own).constData(), 65534, 65534), 0);
-        EXPECT_TRUE(app::TopDirTrash(top.qpath(), &why).isEmpty());
+        EXPECT_TRUE(platform::TopDirTrash(top.qpath(), &why).isEmpty());
     }
 }
 
@@ -97,22 +97,22 @@ TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit) {
     const QString uid = QString::number(::getuid());
     QString why;
     ASSERT_EQ(::chmod(Local(shared).constData(), 0777), 0);
-    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid))
+    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid))
         << "no sticky bit: not used";
     EXPECT_FALSE(QFileInfo::exists(shared + "/" + uid));
 
     ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
-    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), shared + "/" + uid);
+    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), shared + "/" + uid);
     EXPECT_EQ(ModeOf(shared + "/" + uid), 0700u);
     EXPECT_TRUE(QFileInfo(shared + "/" + uid + "/files").isDir());
 
     // The user's folder in it made readable by others: the device's own .Trash-UID instead.
     ASSERT_EQ(::chmod(Local(shared + "/" + uid).constData(), 0755), 0);
-    EXPECT_EQ(app::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid));
+    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid));
 }
 
 TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
-    const QString trash = app::HomeTrash();
+    const QString trash = platform::HomeTrash();
     ASSERT_TRUE(QDir().mkpath(trash + "/files") && QDir().mkpath(trash + "/info"));
     // Left there without its info file (a crash, another program).
     Write(trash + "/files/orphan.jpg", "earlier");
@@ -123,7 +123,7 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
     for (const QString& name : {QStringLiteral("orphan.jpg"), QStringLiteral("both.jpg")}) {
         Write(photos.qfile(name), "new " + name.toUtf8());
         QString why;
-        ASSERT_TRUE(app::MoveToTrash(photos.qfile(name), &why)) << why.toStdString();
+        ASSERT_TRUE(platform::MoveToTrash(photos.qfile(name), &why)) << why.toStdString();
         EXPECT_FALSE(QFile::exists(photos.qfile(name)));
         EXPECT_EQ(Read(trash + "/files/" + name + ".1"), "new " + name.toUtf8());
         EXPECT_TRUE(Read(trash + "/info/" + name + ".1.trashinfo")
@@ -142,10 +142,10 @@ TEST(Trash, TheInfoFileHoldsThePathUrlEscaped) {
     const QString name = QString::fromUtf8("\xC3\x84 b%c\nd.jpg");
     Write(folder + "/" + name, "photo");
     QString why;
-    ASSERT_TRUE(app::MoveToTrash(folder + "/" + name, &why)) << why.toStdString();
+    ASSERT_TRUE(platform::MoveToTrash(folder + "/" + name, &why)) << why.toStdString();
 
-    EXPECT_EQ(Read(app::HomeTrash() + "/files/" + name), "photo");
-    const QByteArray info = Read(app::HomeTrash() + "/info/" + name + ".trashinfo");
+    EXPECT_EQ(Read(platform::HomeTrash() + "/files/" + name), "photo");
+    const QByteArray info = Read(platform::HomeTrash() + "/info/" + name + ".trashinfo");
     const QList<QByteArray> lines = info.split('\n');
     ASSERT_EQ(lines.size(), 4) << "three lines and the final line break: " << info.toStdString();
     EXPECT_EQ(lines[0].toStdString(), "[Trash Info]");

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-using app::SettingsStore;
+using session::SettingsStore;
 
 namespace {
 

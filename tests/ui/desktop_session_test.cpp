@@ -132,20 +132,20 @@ protected:
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         photos = config.path() + "/photos";
         QDir().mkpath(photos);
-        QFile::remove(app::SettingsStore::DefaultPath());
+        QFile::remove(session::SettingsStore::DefaultPath());
     }
     void TearDown() override { window.reset(); }
 
     void WriteSettings(const QString& body) {
-        app::SettingsStore store;
-        store.parse("[" + app::SettingsStore::kKeyPath + "]\n\"LastFolder\"=\"" + photos + "\"\n" +
-                    body);
-        ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
+        session::SettingsStore store;
+        store.parse("[" + session::SettingsStore::kKeyPath + "]\n\"LastFolder\"=\"" + photos +
+                    "\"\n" + body);
+        ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()));
     }
 
     QRect StoredGeometry() const {
-        app::SettingsStore store;
-        store.load(app::SettingsStore::DefaultPath());
+        session::SettingsStore store;
+        store.load(session::SettingsStore::DefaultPath());
         return {store.readInteger("WinLeft", -1), store.readInteger("WinTop", -1),
                 store.readInteger("WinWidth", -1), store.readInteger("WinHeight", -1)};
     }

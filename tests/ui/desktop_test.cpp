@@ -181,9 +181,9 @@ TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings) {
     const QString folder = photos.mkdir("line\nbreak \"quoted\" \\ tab\t");
     ASSERT_TRUE(QFileInfo(folder).isDir());
     MakePhotos(folder, {1});
-    app::SettingsStore store;
+    session::SettingsStore store;
     store.writeString("LastFolder", folder);
-    ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
+    ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()));
     window = std::make_unique<TFormTulvex>();
     window->show();
     WaitForLoads(1);

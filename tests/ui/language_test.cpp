@@ -185,8 +185,8 @@ TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs) {
     EXPECT_EQ(window->ActionRotateLeft->text(), "Rotate Left");
     EXPECT_EQ(window->StatusPanel1->text(), "12 file(s)");
     window.reset();
-    app::SettingsStore store;
-    store.load(app::SettingsStore::DefaultPath());
+    session::SettingsStore store;
+    store.load(session::SettingsStore::DefaultPath());
     EXPECT_TRUE(store.readString("Language", {}).endsWith("/English.lng"));
 }
 

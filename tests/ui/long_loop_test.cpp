@@ -122,7 +122,7 @@ TEST_F(WindowTest, TimesThatCannotBeRestoredAreAWarningAndTheTurnsGoOn) {
     };
     window->SetTurnCalls(failing);
     const auto warnsAboutEveryPhoto = [&](const FakeShell::Shown& shown) {
-        EXPECT_EQ(shown.icon, app::Shell::Icon::Warning);
+        EXPECT_EQ(shown.icon, ui::Shell::Icon::Warning);
         for (const QString& path : made)
             EXPECT_TRUE(shown.text.contains(collection::FileNameOf(path) +
                                             " was turned, but its file times could not be "

@@ -11,9 +11,9 @@ using namespace testing_support;
 
 namespace {
 
-app::SettingsStore Stored() {
-    app::SettingsStore store;
-    store.load(app::SettingsStore::DefaultPath());
+session::SettingsStore Stored() {
+    session::SettingsStore store;
+    store.load(session::SettingsStore::DefaultPath());
     return store;
 }
 
@@ -36,13 +36,13 @@ TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft) {
     window->move(40, 30);
     window.reset(); // writes the settings
 
-    const app::SettingsStore store = Stored();
+    const session::SettingsStore store = Stored();
     EXPECT_EQ(store.readString("LastFolder", {}), photos.qpath());
     EXPECT_EQ(store.find("KeepTimestamp")->text, "0");
     EXPECT_EQ(store.find("HighQuality")->text, "0");
-    EXPECT_EQ(store.find("WinWidth")->kind, app::SettingsStore::Kind::Text)
+    EXPECT_EQ(store.find("WinWidth")->kind, session::SettingsStore::Kind::Text)
         << "stored as text, written as text";
-    EXPECT_EQ(store.find("ThumbsInRow")->kind, app::SettingsStore::Kind::Number);
+    EXPECT_EQ(store.find("ThumbsInRow")->kind, session::SettingsStore::Kind::Number);
     EXPECT_EQ(store.readString("MRU0", {}), photos.qpath());
     EXPECT_EQ(store.readInteger("WinLeft", 0), 40);
     EXPECT_EQ(store.readInteger("WinTop", 0), 30);
@@ -69,7 +69,7 @@ TEST_F(WindowTest, ThumbsInRowOutOfRangeGivesThreeMissingGivesFive) {
         EXPECT_EQ(window->DrawGrid->ColCount(), 3) << stored;
         window.reset();
     }
-    QFile::remove(app::SettingsStore::DefaultPath());
+    QFile::remove(session::SettingsStore::DefaultPath());
     window = std::make_unique<TFormTulvex>();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -81,7 +81,7 @@ TEST_F(WindowTest, MaximizedAtExitKeepsTheStoredGeometry) {
     window->showMaximized();
     QTest::qWait(50);
     window.reset();
-    const app::SettingsStore store = Stored();
+    const session::SettingsStore store = Stored();
     EXPECT_EQ(store.find("WinMax")->text, "1");
     EXPECT_EQ(store.readInteger("WinWidth", 0), 900);
     EXPECT_EQ(store.readInteger("WinLeft", 0), 17);

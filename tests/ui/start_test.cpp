@@ -73,7 +73,7 @@ TEST_F(StartArgumentTest, AMissingPathWarnsThenStartsAsUsual) {
     EXPECT_EQ(shell.shown[0].text,
               "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
     EXPECT_TRUE(shell.shown[0].caption.isEmpty());
-    EXPECT_EQ(shell.shown[0].icon, app::Shell::Icon::Warning);
+    EXPECT_EQ(shell.shown[0].icon, ui::Shell::Icon::Warning);
     EXPECT_EQ(GridPaths(), wanted);
     EXPECT_EQ(window->loadCount(), 1);
 }

@@ -253,9 +253,9 @@ TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright) {
 
     window->tbAuto->click();
     EXPECT_EQ(shell.shown.back().text,
-              rotate::WrapText(
+              lang::WrapText(
                   "Tulvex has not detected any images that can be transformed automatically."));
-    EXPECT_EQ(shell.shown.back().icon, app::Shell::Icon::Information);
+    EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Information);
 }
 
 TEST_F(WindowTest, AutomaticPassCancelledAndMissingFiles) {
@@ -293,7 +293,7 @@ TEST_F(WindowTest, AFailedTurnShowsTheErrorBox) {
     window->ActionRotateLeft->trigger();
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_EQ(shell.shown.back().text, "Unable to rotate the image: IMG_0042.JPG.");
-    EXPECT_EQ(shell.shown.back().icon, app::Shell::Icon::Error);
+    EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Error);
     EXPECT_EQ(ReadFile(path.toStdString()), before);
 }
 
@@ -309,7 +309,7 @@ TEST_F(WindowTest, VanishedFilesAreReported) {
     window->ActionOpen->trigger();
     EXPECT_EQ(shell.shown.back().text,
               "Cannot open \"img01.jpg\". The file or folder has been moved or deleted.");
-    EXPECT_EQ(shell.shown.back().icon, app::Shell::Icon::Warning);
+    EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Warning);
     EXPECT_TRUE(shell.opened.empty());
 }
 
@@ -354,7 +354,7 @@ TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_TRUE(shell.shown.front().text.contains("img00.jpg"))
         << shell.shown.front().text.toStdString();
-    EXPECT_EQ(shell.shown.front().icon, app::Shell::Icon::Information);
+    EXPECT_EQ(shell.shown.front().icon, ui::Shell::Icon::Information);
 }
 
 TEST_F(WindowTest, AFileNamedLikeAKeptCopyIsToldOnceInTheChosenLanguageAndLeft) {
@@ -368,7 +368,7 @@ TEST_F(WindowTest, AFileNamedLikeAKeptCopyIsToldOnceInTheChosenLanguageAndLeft) 
     EXPECT_EQ(ReadFile(notes), (Bytes{'m', 'i', 'n', 'e'}));
     EXPECT_EQ(ReadFile(junk), (Bytes{'j', 'u', 'n', 'k'}));
     ASSERT_EQ(shell.shown.size(), 1u);
-    EXPECT_EQ(shell.shown[0].icon, app::Shell::Icon::Warning);
+    EXPECT_EQ(shell.shown[0].icon, ui::Shell::Icon::Warning);
     EXPECT_TRUE(shell.shown[0].text.contains(".notes.txt.tulvex-keep-ABCDEF"));
     EXPECT_TRUE(shell.shown[0].text.contains("gehört aber zu keinem Foto"))
         << shell.shown[0].text.toStdString();

@@ -8,7 +8,7 @@
 namespace testing_support {
 
 // Answers instead of a person and remembers what was shown.
-class FakeShell : public app::Shell {
+class FakeShell : public ui::Shell {
 public:
     struct Shown {
         QString caption;

@@ -59,7 +59,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qputenv("XDG_CONFIG_HOME", (config.qpath()).toUtf8());
-        QFile::remove(app::SettingsStore::DefaultPath());
+        QFile::remove(session::SettingsStore::DefaultPath());
     }
     void TearDown() override {
         timers.reset(); // no step outlives its test
@@ -81,9 +81,9 @@ protected:
     }
 
     void WriteSettings(const QString& body) {
-        app::SettingsStore store;
-        store.parse("[" + app::SettingsStore::kKeyPath + "]\n" + body);
-        ASSERT_TRUE(store.save(app::SettingsStore::DefaultPath()));
+        session::SettingsStore store;
+        store.parse("[" + session::SettingsStore::kKeyPath + "]\n" + body);
+        ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()));
     }
 
     // Starts the window on `folder` (through the stored last folder) and waits for its load.
