@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/lossless_turn.h"
 
+#include "jpeg/quant_tables.h"
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -365,16 +367,6 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
     }
 }
 
-void TransposeQuantTables(jpeg_compress_struct& dst) {
-    for (JQUANT_TBL* table : dst.quant_tbl_ptrs) {
-        if (!table) continue;
-        for (int row = 0; row < kBlockSize; ++row)
-            for (int column = row + 1; column < kBlockSize; ++column)
-                std::swap(table->quantval[row * kBlockSize + column],
-                          table->quantval[column * kBlockSize + row]);
-    }
-}
-
 // The target takes the source's tables, components and coding mode, turned; libjpeg adds no
 // JFIF or Adobe segment of its own, since the source's segments are copied as they were.
 void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit) {
@@ -395,7 +387,7 @@ void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit) {
     if (SwapsSides(g.turns)) {
         for (int ci = 0; ci < dst.num_components; ++ci)
             std::swap(dst.comp_info[ci].h_samp_factor, dst.comp_info[ci].v_samp_factor);
-        TransposeQuantTables(dst);
+        jpeg::TransposeQuantTables(dst);
     }
     dst.write_JFIF_header = FALSE;
     dst.write_Adobe_marker = FALSE;

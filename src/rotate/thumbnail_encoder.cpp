@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/thumbnail_encoder.h"
 
+#include "jpeg/quant_tables.h"
+
 // clang-format off
 #include <cstdio> // ahead of jpeglib.h, which needs FILE
 #include <jpeglib.h>
@@ -50,16 +52,6 @@ struct Encoder {
     }
 };
 
-void TransposeQuantTables(jpeg_compress_struct& target) {
-    for (JQUANT_TBL* table : target.quant_tbl_ptrs) {
-        if (!table) continue;
-        for (int row = 0; row < DCTSIZE; ++row)
-            for (int column = row + 1; column < DCTSIZE; ++column)
-                std::swap(table->quantval[row * DCTSIZE + column],
-                          table->quantval[column * DCTSIZE + row]);
-    }
-}
-
 // A damaged thumbnail may carry a zero divisor, which a decoder takes but an encoder divides by.
 void MendZeroQuantValues(jpeg_compress_struct& target) {
     for (JQUANT_TBL* table : target.quant_tbl_ptrs) {
@@ -95,7 +87,7 @@ void SetUp(Encoder& e, std::span<const std::uint8_t> model, int width, int heigh
     if (quarterTurn) {
         for (int ci = 0; ci < e.target.num_components; ++ci)
             std::swap(e.target.comp_info[ci].h_samp_factor, e.target.comp_info[ci].v_samp_factor);
-        TransposeQuantTables(e.target);
+        jpeg::TransposeQuantTables(e.target);
     }
     MendZeroQuantValues(e.target);
     e.target.optimize_coding = TRUE;
