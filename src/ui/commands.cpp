@@ -248,11 +248,13 @@ void TFormTulvex::CreateMenus() {
     pmiHiQuality = item("pmiHiQuality", "High Thumbnail Quality (slower)", true);
     pmiLowQuality = item("pmiLowQuality", "Low Thumbnail Quality (faster)", true);
     QualityGroup = new QActionGroup(this);
+    QualityGroup->setObjectName("QualityGroup");
     QualityGroup->addAction(pmiHiQuality);
     QualityGroup->addAction(pmiLowQuality);
     pmiHiQuality->setChecked(true);
     pmOptions->addSeparator()->setObjectName("N2");
     LanguageGroup = new QActionGroup(this);
+    LanguageGroup->setObjectName("LanguageGroup");
     for (QAction* a : {pmiEnlargeSmall, pmiKeepTimestamp, pmiDeleteConfirm})
         a->setChecked(true);
     connect(pmOptions, &QMenu::aboutToShow, this,

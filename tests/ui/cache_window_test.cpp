@@ -39,15 +39,15 @@ TEST_F(WindowTest, ATurnedPhotoNeverShowsItsOldPicture) {
     // Half a turn of a hard-linked photo with its times kept: rewritten in place, same inode,
     // same modification time.
     const struct stat before = StatOf(made[0]);
-    window->pmiKeepTimestamp->setChecked(true);
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_H);
+    Action("pmiKeepTimestamp")->setChecked(true);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_H);
     const struct stat after = StatOf(made[0]);
     ASSERT_EQ(after.st_ino, before.st_ino);
     ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_FALSE(Upright(window->thumbList()[0].thumbnail));
 
-    window->pmiRefreshClick(); // a reload, from the cache
+    Action("pmiRefresh")->trigger(); // a reload, from the cache
     ASSERT_EQ(window->thumbList().size(), 2u);
     EXPECT_FALSE(Upright(window->thumbList()[0].thumbnail));
     EXPECT_TRUE(Upright(window->thumbList()[1].thumbnail));
@@ -67,7 +67,7 @@ TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads) 
         MakePhotos(photos.qpath(), {1, 6, 1, 8, 1, 3, 1, 1, 1, 6, 1, 1}, 320, 240);
     Start(photos.qpath());
     ASSERT_EQ(GridPaths(), made);
-    const int firstWidth = window->DrawGrid->DefaultColWidth();
+    const int firstWidth = Grid()->DefaultColWidth();
     window->thumbnailCache()->Flush();
     const int missesAfterFirstLoad = window->thumbnailCache()->counts().misses;
 
@@ -80,9 +80,9 @@ TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads) 
         resized = true;
         return true;
     });
-    window->pmiRefreshClick();
+    Action("pmiRefresh")->trigger();
     ASSERT_TRUE(resized);
-    const int w = window->DrawGrid->DefaultColWidth();
+    const int w = Grid()->DefaultColWidth();
     ASSERT_NE(w, firstWidth);
     EXPECT_EQ(GridPaths(), made) << "each photo once, in order";
     for (const ThumbEntry& e : window->thumbList())
@@ -90,5 +90,5 @@ TEST_F(WindowTest, AReloadAtAnotherCellSizeComesFromTheCacheAndNeverMixesLoads) 
     ASSERT_EQ(window->autoList().size(), 4u);
     EXPECT_EQ(window->thumbnailCache()->counts().misses, missesAfterFirstLoad)
         << "nothing decoded again";
-    EXPECT_EQ(window->StatusPanel1->text(), "12 file(s)");
+    EXPECT_EQ(StatusText(1), "12 file(s)");
 }

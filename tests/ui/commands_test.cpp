@@ -28,58 +28,59 @@ TEST_F(WindowTest, CommandsFollowTheSelection) {
     QTest::qWait(300);
     EXPECT_EQ(window->loadCount(), 0);
     window->UpdateActions();
-    for (QAction* a : {window->ActionOpen, window->ActionRotateLeft, window->ActionRotateRight,
-                       window->ActionRotate180, window->ActionDisplayExif, window->ActionDelete})
+    for (QAction* a :
+         {Action("ActionOpen"), Action("ActionRotateLeft"), Action("ActionRotateRight"),
+          Action("ActionRotate180"), Action("ActionDisplayExif"), Action("ActionDelete")})
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
-    EXPECT_FALSE(window->findChild<QToolButton*>("tbRotateLeft")->isEnabled());
-    EXPECT_TRUE(window->tbAuto->isEnabled());
-    EXPECT_TRUE(window->tbOptions->isEnabled());
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_FALSE(Control<QToolButton>("tbRotateLeft")->isEnabled());
+    EXPECT_TRUE(Control<QToolButton>("tbAuto")->isEnabled());
+    EXPECT_TRUE(Control<QToolButton>("tbOptions")->isEnabled());
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_TRUE(shell.shown.empty());
 
     MakePhotos(photos.qpath(), {1, 1});
     window->LoadFolder(photos.qpath());
     window->UpdateActions();
-    EXPECT_TRUE(window->ActionRotateLeft->isEnabled());
-    EXPECT_TRUE(window->findChild<QToolButton*>("tbRotateLeft")->isEnabled());
+    EXPECT_TRUE(Action("ActionRotateLeft")->isEnabled());
+    EXPECT_TRUE(Control<QToolButton>("tbRotateLeft")->isEnabled());
 }
 
 TEST_F(WindowTest, TooltipsNameTheShortcut) {
     Start(photos.qpath());
-    EXPECT_EQ(window->findChild<QToolButton*>("tbRotateLeft")->toolTip(), "Hotkey (L)");
-    EXPECT_EQ(window->ActionOpen->toolTip(), "Hotkey (Enter)");
-    EXPECT_EQ(window->ActionDisplayExif->toolTip(), "Display EXIF (E)");
-    EXPECT_EQ(window->ActionDelete->toolTip(), "Delete image (Ctrl+Del)");
+    EXPECT_EQ(Control<QToolButton>("tbRotateLeft")->toolTip(), "Hotkey (L)");
+    EXPECT_EQ(Action("ActionOpen")->toolTip(), "Hotkey (Enter)");
+    EXPECT_EQ(Action("ActionDisplayExif")->toolTip(), "Display EXIF (E)");
+    EXPECT_EQ(Action("ActionDelete")->toolTip(), "Delete image (Ctrl+Del)");
     window->language()->TranslateProperty("FormTulvex.ActionRotateLeft.Hint", "Taste");
-    EXPECT_EQ(window->ActionRotateLeft->toolTip(), "Taste (L)");
+    EXPECT_EQ(Action("ActionRotateLeft")->toolTip(), "Taste (L)");
 }
 
 TEST_F(WindowTest, DeleteMovesToTheTrashAndDelists) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 6, 1, 1, 1});
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000004\n");
-    ASSERT_EQ(window->DrawGrid->RowCount(), 2);
+    ASSERT_EQ(Grid()->RowCount(), 2);
 
     shell.yesNoAnswers = {false}; // declined: nothing changes
     ClickCell(1, 0);
-    window->ActionDelete->trigger();
+    Action("ActionDelete")->trigger();
     EXPECT_TRUE(QFile::exists(made[1]));
     EXPECT_EQ(window->thumbList().size(), 5u);
     EXPECT_EQ(window->autoList().size(), 1u);
 
     shell.yesNoAnswers = {true};
-    window->ActionDelete->trigger();
+    Action("ActionDelete")->trigger();
     EXPECT_FALSE(QFile::exists(made[1]));
     EXPECT_TRUE(QFile::exists(TrashFolder() + "/files/img01.jpg"));
     EXPECT_TRUE(QFile::exists(TrashFolder() + "/info/img01.jpg.trashinfo"));
     EXPECT_EQ(window->thumbList().size(), 4u);
     EXPECT_EQ(window->thumbList()[1].path, made[2]) << "the next photo moves up";
     EXPECT_TRUE(window->autoList().empty()) << "a deleted photo leaves the automatic list";
-    EXPECT_EQ(window->DrawGrid->RowCount(), 1);
+    EXPECT_EQ(Grid()->RowCount(), 1);
 
-    window->pmiDeleteConfirm->setChecked(false);
+    Action("pmiDeleteConfirm")->setChecked(false);
     const std::size_t asked = shell.shown.size();
-    window->ActionDelete->trigger();
+    Action("ActionDelete")->trigger();
     EXPECT_EQ(shell.shown.size(), asked) << "no question while the option is off";
     EXPECT_FALSE(QFile::exists(made[2]));
 }
@@ -91,8 +92,8 @@ TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy) {
     const QStringList made = MakePhotos(mountPoint, {1});
     ASSERT_TRUE(disk.makeReadOnly());
     Start(mountPoint);
-    window->pmiDeleteConfirm->setChecked(false);
-    window->ActionDelete->trigger();
+    Action("pmiDeleteConfirm")->setChecked(false);
+    Action("ActionDelete")->trigger();
     EXPECT_TRUE(QFile::exists(made[0])) << "never deleted outright";
     EXPECT_EQ(window->thumbList().size(), 1u);
     ASSERT_FALSE(shell.shown.empty());
@@ -102,13 +103,13 @@ TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy) {
 TEST_F(WindowTest, OpenAboutAndWebSite) {
     const QStringList made = MakePhotos(photos.qpath(), {1});
     Start(photos.qpath());
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_Return);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_Return);
     ASSERT_EQ(shell.opened.size(), 1u);
     EXPECT_EQ(shell.opened[0], QUrl::fromLocalFile(made[0]));
-    window->pmiWebsiteClick();
+    Action("pmiWebsite")->trigger();
     EXPECT_EQ(shell.opened.back().host(), "tulvex.example.org");
-    window->pmiAboutClick();
+    Action("pmiAbout")->trigger();
     EXPECT_EQ(shell.shown.back().caption, "About");
     EXPECT_TRUE(shell.shown.back().text.startsWith("Tulvex\nVersion "));
     EXPECT_TRUE(shell.shown.back().text.contains("LICENSE"));
@@ -138,16 +139,16 @@ TEST_F(WindowTest, ThumbsInRowDialogSetsColumnsAndReloads) {
         form->leQty->setText("2");
         form->btnOk->click();
     });
-    window->pmiThumbsInRowClick();
-    EXPECT_EQ(window->DrawGrid->ColCount(), 2);
-    EXPECT_EQ(window->DrawGrid->RowCount(), 2);
+    Action("pmiThumbsInRow")->trigger();
+    EXPECT_EQ(Grid()->ColCount(), 2);
+    EXPECT_EQ(Grid()->RowCount(), 2);
     EXPECT_EQ(window->loadCount(), loads + 1);
 
     AnswerNextDialog<TThumbForm>([](TThumbForm* form) {
         form->leQty->setText("9");
         QTest::keyClick(form, Qt::Key_Escape);
     });
-    window->pmiThumbsInRowClick();
-    EXPECT_EQ(window->DrawGrid->ColCount(), 2);
+    Action("pmiThumbsInRow")->trigger();
+    EXPECT_EQ(Grid()->ColCount(), 2);
     EXPECT_EQ(window->loadCount(), loads + 1);
 }

@@ -39,7 +39,7 @@ protected:
         const QStringList paths = GridPaths();
         const int index = int(paths.indexOf(path));
         ASSERT_GE(index, 0) << path.toStdString();
-        const int columns = window->DrawGrid->ColCount();
+        const int columns = Grid()->ColCount();
         ClickCell(index % columns, index / columns);
         ASSERT_EQ(window->selectedFile(), path);
     }
@@ -60,14 +60,14 @@ TEST_F(CaseTest, NamesEqualButForCaseAreTwoPhotos) {
     const QString first = window->autoList()[0].path;
     const QString second = window->autoList()[1].path;
     SelectPath(second);
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_R);
     ASSERT_EQ(window->autoList().size(), 1u);
     EXPECT_EQ(window->autoList()[0].path, first);
     EXPECT_EQ(window->autoList()[0].value, 6);
 
     shell.yesNoAnswers = {true};
-    window->tbAuto->click();
+    Control<QToolButton>("tbAuto")->click();
     // Each turned exactly once, a quarter turn: upright and portrait. Twice would be landscape
     // again, and so would never.
     for (const QString& path : {first, second}) {
@@ -81,9 +81,9 @@ TEST_F(CaseTest, NamesEqualButForCaseAreTwoPhotos) {
     WriteTurnedPhoto(upper);
     window->LoadFolder(photos.qpath());
     ASSERT_EQ(window->autoList().size(), 2u);
-    window->pmiDeleteConfirm->setChecked(false);
+    Action("pmiDeleteConfirm")->setChecked(false);
     SelectPath(second);
-    window->ActionDelete->trigger();
+    Action("ActionDelete")->trigger();
     EXPECT_FALSE(QFile::exists(second));
     EXPECT_TRUE(QFile::exists(first));
     EXPECT_EQ(GridPaths(), QStringList{first});
@@ -96,41 +96,41 @@ TEST_F(CaseTest, FavoritesTellFoldersApartByCase) {
     const QString lower = photos.mkdir("photos");
     const QString upper = photos.mkdir("Photos");
     Start(lower);
-    window->AddCurrentFolderClick();
-    window->AddCurrentFolderClick(); // the same folder again: refused
+    Action("pmiAddCurrentFolder")->trigger();
+    Action("pmiAddCurrentFolder")->trigger(); // the same folder again: refused
     window->LoadFolder(upper);
-    window->AddCurrentFolderClick();
+    Action("pmiAddCurrentFolder")->trigger();
     EXPECT_EQ(window->favorites(), (QStringList{upper, lower}));
 }
 
 TEST_F(WindowTest, KeypadEnterOpensLikeEnter) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 1});
     Start(photos.qpath());
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_Enter, Qt::KeypadModifier);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_Enter, Qt::KeypadModifier);
     ASSERT_EQ(shell.opened.size(), 1u);
     EXPECT_EQ(shell.opened[0], QUrl::fromLocalFile(made[0]));
-    EXPECT_EQ(window->ActionOpen->toolTip(), "Hotkey (Enter)");
+    EXPECT_EQ(Action("ActionOpen")->toolTip(), "Hotkey (Enter)");
 
     // In the path box the keypad Enter loads the typed folder and opens nothing.
-    window->edPath->setFocus();
-    window->edPath->setText(photos.qpath());
+    PathBox()->setFocus();
+    PathBox()->setText(photos.qpath());
     const int loads = window->loadCount();
-    QTest::keyClick(window->edPath, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(PathBox(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(window->loadCount(), loads + 1);
     EXPECT_EQ(shell.opened.size(), 1u);
 }
 
 TEST_F(WindowTest, EveryToolButtonCaptionFitsInEveryShippedLanguage) {
     Start(photos.qpath());
-    const QList<QAction*> languages = window->LanguageGroup->actions();
+    const QList<QAction*> languages = Control<QActionGroup>("LanguageGroup")->actions();
     ASSERT_GE(languages.size(), 4);
     for (QAction* item : languages) {
         item->trigger();
         QCoreApplication::processEvents();
         const QString name = item->text();
         int buttons = 0;
-        for (QToolButton* button : window->ToolBar->findChildren<QToolButton*>()) {
+        for (QToolButton* button : Control<QToolBar>("ToolBar")->findChildren<QToolButton*>()) {
             if (button->objectName().startsWith("qt_")) continue; // the bar's own overflow button
             EXPECT_TRUE(button->isVisible())
                 << name.toStdString() << ": " << button->objectName().toStdString()
@@ -167,7 +167,7 @@ TEST_F(WindowTest, ExifTextInEitherEncodingAndTheWindowsFont) {
             values << dialog->ListView->topLevelItem(i)->text(1);
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
-    window->ActionDisplayExif->trigger();
+    Action("ActionDisplayExif")->trigger();
     const QString cafe = QString::fromUtf16(u"Caf\u00E9");
     EXPECT_EQ(values.count(cafe), 2) << values.join(" | ").toStdString();
     EXPECT_EQ(font.pixelSize(), window->font().pixelSize())
@@ -188,7 +188,7 @@ TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings) {
     window->show();
     WaitForLoads(1);
     ASSERT_EQ(window->folder(), folder);
-    window->AddCurrentFolderClick();
+    Action("pmiAddCurrentFolder")->trigger();
     window.reset(); // writes the settings
 
     window = std::make_unique<TFormTulvex>();

@@ -5,6 +5,7 @@
 #include "ui/support/window_fixture.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QDir>
 #include <QMenu>
@@ -154,25 +155,27 @@ TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs) {
     MakePhotos(photos.qpath(), std::vector<int>(12, 1), 32, 24);
     Start(photos.qpath());
     QAction* deutsch = nullptr;
-    for (QAction* a : window->pmOptions->actions())
+    for (QAction* a : Control<QMenu>("pmOptions")->actions())
         if (Plain(a->text()) == "Deutsch") deutsch = a;
     ASSERT_TRUE(deutsch);
     bool englishChecked = false;
-    for (QAction* a : window->pmOptions->actions())
+    for (QAction* a : Control<QMenu>("pmOptions")->actions())
         englishChecked |= Plain(a->text()) == "English" && a->isChecked();
     EXPECT_TRUE(englishChecked);
 
     deutsch->trigger();
     EXPECT_TRUE(deutsch->isChecked());
-    EXPECT_EQ(window->ActionRotateLeft->text(), "Links drehen");
-    EXPECT_EQ(window->findChild<QToolButton*>("tbRotateLeft")->text(), "Links drehen");
-    EXPECT_EQ(window->tbFavorites->text(), "Favoriten");
-    EXPECT_EQ(window->tbFavorites->toolTip(), "Lieblingsordner");
-    EXPECT_EQ(window->ActionRotateLeft->toolTip(), "Taste (L)");
-    EXPECT_EQ(Plain(window->pmiRefresh->text()), "Aktualisieren");
-    EXPECT_EQ(window->StatusPanel1->text(), "12 Datei(en)");
-    EXPECT_EQ(window->pmMru->actions().first()->text(), "Aktuellen Ordner hinzufügen");
-    EXPECT_TRUE(window->pmiHiQuality->isChecked()) << "the quality group is a group of its own";
+    EXPECT_EQ(Action("ActionRotateLeft")->text(), "Links drehen");
+    EXPECT_EQ(Control<QToolButton>("tbRotateLeft")->text(), "Links drehen");
+    EXPECT_EQ(Control<QToolButton>("tbFavorites")->text(), "Favoriten");
+    EXPECT_EQ(Control<QToolButton>("tbFavorites")->toolTip(), "Lieblingsordner");
+    EXPECT_EQ(Action("ActionRotateLeft")->toolTip(), "Taste (L)");
+    EXPECT_EQ(Plain(Action("pmiRefresh")->text()), "Aktualisieren");
+    EXPECT_EQ(StatusText(1), "12 Datei(en)");
+    EXPECT_EQ(Control<QMenu>("pmMru")->actions().first()->text(), "Aktuellen Ordner hinzufügen");
+    EXPECT_TRUE(Action("pmiHiQuality")->isChecked()) << "the quality group is a group of its own";
+    EXPECT_EQ(Control<QActionGroup>("QualityGroup")->actions(),
+              (QList<QAction*>{Action("pmiHiQuality"), Action("pmiLowQuality")}));
 
     {
         TFormExif dialog(window.get(), window->language()->LanguageFile());
@@ -180,10 +183,10 @@ TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs) {
         EXPECT_EQ(dialog.ListView->headerItem()->text(0), "Eigenschaft");
     }
 
-    for (QAction* a : window->pmOptions->actions())
+    for (QAction* a : Control<QMenu>("pmOptions")->actions())
         if (Plain(a->text()) == "English") a->trigger();
-    EXPECT_EQ(window->ActionRotateLeft->text(), "Rotate Left");
-    EXPECT_EQ(window->StatusPanel1->text(), "12 file(s)");
+    EXPECT_EQ(Action("ActionRotateLeft")->text(), "Rotate Left");
+    EXPECT_EQ(StatusText(1), "12 file(s)");
     window.reset();
     session::SettingsStore store;
     store.load(session::SettingsStore::DefaultPath());
@@ -206,17 +209,17 @@ TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage) {
         title = d->windowTitle();
         QTest::keyClick(d, Qt::Key_Escape);
     });
-    window->ActionDisplayExif->trigger();
+    Action("ActionDisplayExif")->trigger();
     EXPECT_EQ(rows, 3) << "model, orientation, exposure time";
     EXPECT_EQ(title, "EXIF Properties");
 
     ClickCell(1, 0);
-    window->ActionDisplayExif->trigger();
+    Action("ActionDisplayExif")->trigger();
     ASSERT_EQ(shell.shown.size(), 1u) << "shown once";
     EXPECT_EQ(shell.shown[0].text, "This file does not contain EXIF data.");
 
     QFile::remove(photos.qfile("b.jpg"));
-    window->ActionDisplayExif->trigger();
+    Action("ActionDisplayExif")->trigger();
     ASSERT_EQ(shell.shown.size(), 2u);
     EXPECT_EQ(shell.shown[1].text,
               "Cannot open \"b.jpg\". The file or folder has been moved or deleted.");

@@ -47,27 +47,27 @@ TEST_F(WindowTest, KeysAndCommandsDuringALoadChangeNoFileAndCancelStillWorks) {
         reached = true;
         window->UpdateActions();
         disabledDuringLoad =
-            !window->ActionRotateLeft->isEnabled() && !window->ActionRotateRight->isEnabled() &&
-            !window->ActionRotate180->isEnabled() && !window->ActionDelete->isEnabled() &&
-            !window->tbAuto->isEnabled() && !window->pmiThumbsInRow->isEnabled();
+            !Action("ActionRotateLeft")->isEnabled() && !Action("ActionRotateRight")->isEnabled() &&
+            !Action("ActionRotate180")->isEnabled() && !Action("ActionDelete")->isEnabled() &&
+            !Control<QToolButton>("tbAuto")->isEnabled() && !Action("pmiThumbsInRow")->isEnabled();
         // Keys that reach the main window while the progress window is up (typed before it
         // took the activation, or while a click on the main window had it for a moment).
         QApplication::setActiveWindow(window.get());
-        window->DrawGrid->setFocus();
+        Grid()->setFocus();
         for (int i = 0; i < 3; ++i)
-            QTest::keyClick(window->DrawGrid, Qt::Key_R);
-        QTest::keyClick(window->DrawGrid, Qt::Key_L);
-        QTest::keyClick(window->DrawGrid, Qt::Key_H);
-        QTest::keyClick(window->DrawGrid, Qt::Key_Delete, Qt::ControlModifier);
-        window->tbAuto->click();
+            QTest::keyClick(Grid(), Qt::Key_R);
+        QTest::keyClick(Grid(), Qt::Key_L);
+        QTest::keyClick(Grid(), Qt::Key_H);
+        QTest::keyClick(Grid(), Qt::Key_Delete, Qt::ControlModifier);
+        Control<QToolButton>("tbAuto")->click();
         // A command that reached its handler anyway (queued before the load) does nothing.
-        window->ActionRotate(window->ActionRotateRight);
+        window->ActionRotate(Action("ActionRotateRight"));
         window->ActionDeleteExecute();
         window->tbAutoClick();
         if (auto* wait = window->findChild<TfrmWait*>()) wait->btnCancel->click();
         return true;
     });
-    window->pmiRefreshClick();
+    Action("pmiRefresh")->trigger();
 
     EXPECT_TRUE(reached);
     EXPECT_TRUE(disabledDuringLoad);
@@ -79,13 +79,13 @@ TEST_F(WindowTest, KeysAndCommandsDuringALoadChangeNoFileAndCancelStillWorks) {
 
     // Once the load is over the commands are back.
     window->UpdateActions();
-    EXPECT_TRUE(window->ActionRotateRight->isEnabled());
-    EXPECT_TRUE(window->tbAuto->isEnabled());
-    EXPECT_TRUE(window->pmiThumbsInRow->isEnabled());
+    EXPECT_TRUE(Action("ActionRotateRight")->isEnabled());
+    EXPECT_TRUE(Control<QToolButton>("tbAuto")->isEnabled());
+    EXPECT_TRUE(Action("pmiThumbsInRow")->isEnabled());
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_R);
     EXPECT_NE(ReadFile(made[0].toStdString()), before[0]);
 }
 
@@ -97,12 +97,12 @@ TEST_F(WindowTest, AReloadAskedForDuringTheAutomaticPassRunsAfterIt) {
     int loadsDuringPass = -1;
     WhenIdle([&] {
         if (CountUpright(made) < 2) return false;
-        window->pmiRefreshClick();
+        Action("pmiRefresh")->trigger();
         window->FormResize(window.get()); // what the settle timer of a resize runs
         loadsDuringPass = window->loadCount();
         return true;
     });
-    window->tbAutoClick();
+    Control<QToolButton>("tbAuto")->click();
 
     EXPECT_EQ(loadsDuringPass, loads) << "no load ran inside the pass";
     EXPECT_EQ(CountUpright(made), 5) << "the pass went on to its end";
@@ -115,7 +115,7 @@ TEST_F(WindowTest, AReloadAskedForDuringTheAutomaticPassRunsAfterIt) {
 TEST_F(WindowTest, TimesThatCannotBeRestoredAreAWarningAndTheTurnsGoOn) {
     const QStringList made = MakePhotos(photos.qpath(), {6, 6, 6});
     Start(photos.qpath());
-    ASSERT_TRUE(window->pmiKeepTimestamp->isChecked());
+    ASSERT_TRUE(Action("pmiKeepTimestamp")->isChecked());
     rotate::TurnCalls failing;
     failing.setFileTimes = [](const std::string&, const platform::FileTimes&) {
         return platform::Result::FromErrno(EPERM);
@@ -132,7 +132,7 @@ TEST_F(WindowTest, TimesThatCannotBeRestoredAreAWarningAndTheTurnsGoOn) {
 
     shell.shown.clear();
     shell.yesNoAnswers = {true};
-    window->tbAutoClick();
+    Control<QToolButton>("tbAuto")->click();
     EXPECT_EQ(CountUpright(made), 3);
     EXPECT_TRUE(window->autoList().empty());
     ASSERT_EQ(shell.shown.size(), 2u) << "the question, then one warning after the pass";
@@ -144,7 +144,7 @@ TEST_F(WindowTest, TimesThatCannotBeRestoredAreAWarningAndTheTurnsGoOn) {
         before.push_back(ReadFile(path.toStdString()));
     ClickCell(0, 0);
     ClickCell(2, 0, Qt::ShiftModifier);
-    window->ActionRotateRight->trigger();
+    Action("ActionRotateRight")->trigger();
     for (std::size_t i = 0; i < made.size(); ++i)
         EXPECT_NE(ReadFile(made[i].toStdString()), before[i]) << made[i].toStdString();
     ASSERT_EQ(shell.shown.size(), 3u);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QToolButton>
 
 using namespace testing_support;
@@ -29,10 +30,10 @@ QStringList MenuCaptions(QMenu* menu) {
 TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft) {
     MakePhotos(photos.qpath(), {1});
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000004\n\"WinWidth\"=\"900\"\n");
-    EXPECT_EQ(window->DrawGrid->ColCount(), 4);
-    window->pmiKeepTimestamp->setChecked(false);
-    window->pmiLowQuality->setChecked(true);
-    window->AddCurrentFolderClick();
+    EXPECT_EQ(Grid()->ColCount(), 4);
+    Action("pmiKeepTimestamp")->setChecked(false);
+    Action("pmiLowQuality")->setChecked(true);
+    Action("pmiAddCurrentFolder")->trigger();
     window->move(40, 30);
     window.reset(); // writes the settings
 
@@ -51,9 +52,9 @@ TEST_F(WindowTest, ASecondStartRestoresWhatTheFirstLeft) {
     window->show();
     WaitForLoads(1);
     EXPECT_EQ(window->folder(), photos.qpath());
-    EXPECT_EQ(window->DrawGrid->ColCount(), 4);
-    EXPECT_FALSE(window->pmiKeepTimestamp->isChecked());
-    EXPECT_TRUE(window->pmiLowQuality->isChecked());
+    EXPECT_EQ(Grid()->ColCount(), 4);
+    EXPECT_FALSE(Action("pmiKeepTimestamp")->isChecked());
+    EXPECT_TRUE(Action("pmiLowQuality")->isChecked());
     EXPECT_EQ(window->favorites(), QStringList{photos.qpath()});
     EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(40, 30));
     EXPECT_EQ(window->frameGeometry().width(), 900);
@@ -66,14 +67,14 @@ TEST_F(WindowTest, ThumbsInRowOutOfRangeGivesThreeMissingGivesFive) {
         window = std::make_unique<TFormTulvex>();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        EXPECT_EQ(window->DrawGrid->ColCount(), 3) << stored;
+        EXPECT_EQ(Grid()->ColCount(), 3) << stored;
         window.reset();
     }
     QFile::remove(session::SettingsStore::DefaultPath());
     window = std::make_unique<TFormTulvex>();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_EQ(window->DrawGrid->ColCount(), 5);
+    EXPECT_EQ(Grid()->ColCount(), 5);
 }
 
 TEST_F(WindowTest, MaximizedAtExitKeepsTheStoredGeometry) {
@@ -91,17 +92,18 @@ TEST_F(WindowTest, FavoritesMenuRules) {
     const QString a = photos.mkdir("Photos/2019");
     MakePhotos(a, {1});
     Start(a, "\"MRU0\"=\"/\"\n\"MRU2\"=\"" + photos.qfile("gone") + "\"\n");
-    EXPECT_EQ(MenuCaptions(window->pmMru), QStringList({"Add Current Folder", "/", "gone"}))
+    EXPECT_EQ(MenuCaptions(Control<QMenu>("pmMru")),
+              QStringList({"Add Current Folder", "/", "gone"}))
         << "MRU0 and MRU2 without MRU1 give two favorites";
 
-    window->AddCurrentFolderClick();
-    window->AddCurrentFolderClick();
-    EXPECT_EQ(MenuCaptions(window->pmMru),
+    Action("pmiAddCurrentFolder")->trigger();
+    Action("pmiAddCurrentFolder")->trigger();
+    EXPECT_EQ(MenuCaptions(Control<QMenu>("pmMru")),
               QStringList({"Add Current Folder", "2019", "/", "gone"}));
 
     for (int i = 0; i < 9; ++i) {
         window->LoadFolder(photos.mkdir(QStringLiteral("f%1").arg(i)));
-        window->AddCurrentFolderClick();
+        Action("pmiAddCurrentFolder")->trigger();
     }
     EXPECT_EQ(window->favorites().size(), 10);
     EXPECT_EQ(window->favorites().first(), photos.qfile("f8"));
@@ -109,7 +111,7 @@ TEST_F(WindowTest, FavoritesMenuRules) {
     EXPECT_FALSE(window->favorites().contains("/"));
 
     window->LoadFolder(photos.qfile("f0"));
-    window->FavoriteClick(window->pmMru->actions().last());
+    Control<QMenu>("pmMru")->actions().last()->trigger();
     EXPECT_EQ(window->folder(), a);
 }
 
@@ -118,11 +120,11 @@ TEST_F(WindowTest, AVanishedFavoriteWarnsAndKeepsTheGrid) {
     const QString gone = photos.mkdir("gone");
     Start(photos.qpath(), "\"MRU0\"=\"" + gone + "\"\n");
     QDir(gone).removeRecursively();
-    window->FavoriteClick(window->pmMru->actions().at(1));
+    Control<QMenu>("pmMru")->actions().at(1)->trigger();
     EXPECT_EQ(shell.shown.back().text,
               "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
     EXPECT_EQ(window->thumbList().size(), 1u);
-    EXPECT_EQ(window->edPath->text(), gone);
+    EXPECT_EQ(PathBox()->text(), gone);
     EXPECT_EQ(window->favorites().size(), 1);
 }
 
@@ -133,32 +135,32 @@ TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads) {
     Start(photos.qpath());
     const Bytes before = ReadFile(made[0].toStdString());
     window->activateWindow();
-    window->edPath->setFocus();
+    PathBox()->setFocus();
     QApplication::processEvents();
-    window->edPath->clear();
-    QTest::keyClicks(window->edPath, "lrhe");
-    EXPECT_EQ(window->edPath->text(), "lrhe");
-    window->tbAuto->parentWidget()->findChild<QToolButton*>("tbRotateLeft")->click();
+    PathBox()->clear();
+    QTest::keyClicks(PathBox(), "lrhe");
+    EXPECT_EQ(PathBox()->text(), "lrhe");
+    Control<QToolButton>("tbRotateLeft")->click();
     EXPECT_EQ(ReadFile(made[0].toStdString()), before)
         << "nothing turned while the path box has the focus";
 
-    window->edPath->setText(other + "/");
-    QTest::keyClick(window->edPath, Qt::Key_Return);
+    PathBox()->setText(other + "/");
+    QTest::keyClick(PathBox(), Qt::Key_Return);
     EXPECT_EQ(window->folder(), other);
-    EXPECT_EQ(window->edPath->text(), other);
+    EXPECT_EQ(PathBox()->text(), other);
     EXPECT_TRUE(shell.opened.empty()) << "Enter loaded the folder instead of opening a photo";
 
-    window->edPath->setText(photos.qfile("nowhere"));
-    QTest::keyClick(window->edPath, Qt::Key_Return);
+    PathBox()->setText(photos.qfile("nowhere"));
+    QTest::keyClick(PathBox(), Qt::Key_Return);
     EXPECT_EQ(window->folder(), other);
     EXPECT_TRUE(shell.shown.empty());
 
     // Ctrl+Del stays a command while the path box has the focus.
-    window->pmiDeleteConfirm->setChecked(false);
+    Action("pmiDeleteConfirm")->setChecked(false);
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    window->edPath->setFocus();
-    QTest::keyClick(window->edPath, Qt::Key_Delete, Qt::ControlModifier);
+    PathBox()->setFocus();
+    QTest::keyClick(PathBox(), Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_FALSE(QFile::exists(otherPhotos[0]));
     EXPECT_EQ(window->thumbList().size(), 1u);
 }
@@ -168,7 +170,7 @@ TEST_F(WindowTest, BrowseOpensAtThePathBoxFolder) {
     MakePhotos(other, {1});
     Start(photos.qpath());
     shell.browseResult = other;
-    window->btnBrowseClick();
+    Control<QPushButton>("btnBrowse")->click();
     EXPECT_EQ(shell.browseStart, photos.qpath());
     EXPECT_EQ(window->folder(), other);
     EXPECT_EQ(window->thumbList().size(), 1u);

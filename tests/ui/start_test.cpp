@@ -40,7 +40,7 @@ TEST_F(StartArgumentTest, AFolderTakesThePlaceOfTheLastFolderForOneLoad) {
     const QStringList wanted = MakePhotos(given, {1, 6, 1});
     StartOn(given + "/", "\"LastFolder\"=\"" + last + "\"\n");
     EXPECT_EQ(GridPaths(), wanted);
-    EXPECT_EQ(window->edPath->text(), given);
+    EXPECT_EQ(PathBox()->text(), given);
     EXPECT_EQ(window->loadCount(), 1);
     EXPECT_TRUE(shell.shown.empty());
 }
@@ -54,13 +54,13 @@ TEST_F(StartArgumentTest, APhotoLoadsItsFolderAndSelectsItsCellOnce) {
     }
     EXPECT_EQ(window->folder(), folder);
     EXPECT_EQ(window->selectedFile(), made[13]);
-    const TDrawGrid::GridRect selection = window->DrawGrid->Selection();
+    const TDrawGrid::GridRect selection = Grid()->Selection();
     EXPECT_EQ(selection.left, 1);
     EXPECT_EQ(selection.top, 4);
-    EXPECT_GT(window->DrawGrid->TopRow(), 0) << "the cell is scrolled into view";
+    EXPECT_GT(Grid()->TopRow(), 0) << "the cell is scrolled into view";
     EXPECT_EQ(window->loadCount(), 1);
 
-    window->pmiRefreshClick(); // later loads start at the first cell again
+    Action("pmiRefresh")->trigger(); // later loads start at the first cell again
     EXPECT_EQ(window->selectedFile(), made[0]);
 }
 

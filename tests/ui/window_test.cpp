@@ -38,15 +38,15 @@ TEST_F(WindowTest, LoadsAFolderSortedWithRowsStatusAndWarning) {
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000003\n");
 
     EXPECT_EQ(GridPaths(), made);
-    EXPECT_EQ(window->DrawGrid->RowCount(), 3);
-    EXPECT_EQ(window->StatusPanel1->text(), "7 file(s)");
-    EXPECT_EQ(window->StatusPanel0->text(), "Warning! Unable to read some images.");
+    EXPECT_EQ(Grid()->RowCount(), 3);
+    EXPECT_EQ(StatusText(1), "7 file(s)");
+    EXPECT_EQ(StatusText(0), "Warning! Unable to read some images.");
     EXPECT_EQ(window->selectedFile(), made[0]);
     ASSERT_EQ(window->autoList().size(), 3u) << "orientations 3, 6, 8; never the mirrored 2";
     EXPECT_EQ(window->autoList()[0].value, 6);
     EXPECT_EQ(window->autoList()[1].value, 3);
     EXPECT_EQ(window->autoList()[2].value, 8);
-    EXPECT_EQ(window->edPath->text(), photos.qpath());
+    EXPECT_EQ(PathBox()->text(), photos.qpath());
 }
 
 TEST_F(WindowTest, SubfoldersOnAndOff) {
@@ -54,10 +54,10 @@ TEST_F(WindowTest, SubfoldersOnAndOff) {
     MakePhotos(photos.mkdir("Sub"), {1, 1, 1});
     Start(photos.qpath());
     EXPECT_EQ(window->thumbList().size(), 2u);
-    window->cbSubFolders->setChecked(true);
+    Control<QCheckBox>("cbSubFolders")->setChecked(true);
     EXPECT_EQ(window->thumbList().size(), 5u);
     EXPECT_TRUE(window->thumbList()[2].path.contains("/Sub/"));
-    window->cbSubFolders->setChecked(false);
+    Control<QCheckBox>("cbSubFolders")->setChecked(false);
     EXPECT_EQ(window->thumbList().size(), 2u);
 }
 
@@ -69,9 +69,9 @@ TEST_F(WindowTest, CancelDuringTheLoadKeepsTheImagesMadeSoFar) {
         if (auto* wait = window->findChild<TfrmWait*>()) wait->btnCancel->click();
         return true;
     });
-    window->pmiRefreshClick();
+    Action("pmiRefresh")->trigger();
     EXPECT_EQ(window->thumbList().size(), 5u);
-    EXPECT_EQ(window->StatusPanel1->text(), "5 file(s)");
+    EXPECT_EQ(StatusText(1), "5 file(s)");
 }
 
 TEST_F(WindowTest, ALoadStartedDuringALoadSupersedesIt) {
@@ -86,7 +86,7 @@ TEST_F(WindowTest, ALoadStartedDuringALoadSupersedesIt) {
         window->LoadFolder(other);
         return true;
     });
-    window->pmiRefreshClick();
+    Action("pmiRefresh")->trigger();
     EXPECT_TRUE(started);
     EXPECT_EQ(GridPaths(), otherPhotos) << "the older load's results never reach the lists";
     ASSERT_EQ(window->autoList().size(), 1u);
@@ -102,7 +102,7 @@ TEST_F(WindowTest, ClosingTheWindowStopsALoadInProgress) {
         window->close();
         return true;
     });
-    window->pmiRefreshClick();
+    Action("pmiRefresh")->trigger();
     EXPECT_EQ(window->loadsFinished(), finished) << "the load ended without finishing";
     EXPECT_LT(window->thumbList().size(), 40u);
     EXPECT_FALSE(window->findChild<TfrmWait*>() && window->findChild<TfrmWait*>()->isVisible());
@@ -120,7 +120,7 @@ TEST_F(WindowTest, AResizeReloadsOnceAndSizesTheCells) {
         return window->loadCount() > loads && window->loadsFinished() >= window->loadCount();
     }));
     EXPECT_EQ(window->loadCount(), loads + 1);
-    TDrawGrid* grid = window->DrawGrid;
+    TDrawGrid* grid = Grid();
     EXPECT_EQ(grid->DefaultColWidth(),
               (grid->clientWidth() - TDrawGrid::scrollBarWidth() - 4) / grid->ColCount());
     EXPECT_EQ(grid->DefaultRowHeight(), grid->DefaultColWidth() + 20);
@@ -133,7 +133,7 @@ TEST_F(WindowTest, RangeSelectionKeepsTheSelectedFileAtItsStart) {
     EXPECT_EQ(window->selectedFile(), made[1]);
     ClickCell(2, 1, Qt::ShiftModifier);
     EXPECT_EQ(window->selectedFile(), made[1]);
-    const auto sel = window->DrawGrid->Selection();
+    const auto sel = Grid()->Selection();
     EXPECT_EQ(sel.left, 1);
     EXPECT_EQ(sel.bottom, 1);
     EXPECT_TRUE(window->HasSelectedImage());
@@ -141,17 +141,17 @@ TEST_F(WindowTest, RangeSelectionKeepsTheSelectedFileAtItsStart) {
     EXPECT_TRUE(window->selectedFile().isEmpty());
     EXPECT_FALSE(window->HasSelectedImage());
     window->UpdateActions();
-    EXPECT_FALSE(window->ActionRotateLeft->isEnabled());
+    EXPECT_FALSE(Action("ActionRotateLeft")->isEnabled());
 }
 
 TEST_F(WindowTest, WheelScrollsOneRowAndLeavesTheSelection) {
     MakePhotos(photos.qpath(), std::vector<int>(40, 1), 32, 24);
     Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000005\n");
     const QString selected = window->selectedFile();
-    QWheelEvent wheel(QPointF(10, 10), window->DrawGrid->mapToGlobal(QPointF(10, 10)), {},
-                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(window->DrawGrid->viewport(), &wheel);
-    EXPECT_EQ(window->DrawGrid->TopRow(), 1);
+    QWheelEvent wheel(QPointF(10, 10), Grid()->mapToGlobal(QPointF(10, 10)), {}, QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Grid()->viewport(), &wheel);
+    EXPECT_EQ(Grid()->TopRow(), 1);
     EXPECT_EQ(window->selectedFile(), selected);
 }
 
@@ -189,13 +189,13 @@ TEST_F(WindowTest, CropQuestionPathsAndTheListAfterManualTurns) {
 TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail) {
     const QStringList made = MakePhotos(photos.qpath(), {1}, 64, 32);
     Start(photos.qpath());
-    window->pmiKeepTimestamp->setChecked(true);
+    Action("pmiKeepTimestamp")->setChecked(true);
     platform::FileTimes old;
     old.access = {1000000000, 5};
     old.modification = {1100000000, 7};
     ASSERT_TRUE(platform::SetFileTimes(made[0].toStdString(), old).ok());
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_R);
     ASSERT_EQ(window->thumbList().size(), 1u);
     EXPECT_GT(window->thumbList()[0].thumbnail.height(), window->thumbList()[0].thumbnail.width());
     platform::FileTimes now;
@@ -213,7 +213,7 @@ TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail) {
     ASSERT_TRUE(platform::GetFileTimes(made[0].toStdString(), now).ok());
     EXPECT_EQ(now.access.tv_sec, old.access.tv_sec);
     EXPECT_EQ(now.modification.tv_sec, old.modification.tv_sec);
-    window->pmiKeepTimestamp->setChecked(false);
+    Action("pmiKeepTimestamp")->setChecked(false);
     window->RotateImage(made[0], rotate::RotationCode::Half, true);
     ASSERT_TRUE(platform::GetFileTimes(made[0].toStdString(), now).ok());
     EXPECT_NE(now.modification.tv_sec, old.modification.tv_sec);
@@ -222,14 +222,14 @@ TEST_F(WindowTest, KeyboardTurnKeepsTimesAndRemakesTheThumbnail) {
 TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright) {
     const QStringList made = MakePhotos(photos.qpath(), {3, 6, 8});
     Start(photos.qpath());
-    ASSERT_TRUE(window->pmiKeepTimestamp->isChecked());
+    ASSERT_TRUE(Action("pmiKeepTimestamp")->isChecked());
     platform::FileTimes old;
     old.access = {1000000000, 0};
     old.modification = {1100000000, 0};
     for (const QString& path : made)
         ASSERT_TRUE(platform::SetFileTimes(path.toStdString(), old).ok());
     shell.yesNoAnswers = {true};
-    window->tbAuto->click();
+    Control<QToolButton>("tbAuto")->click();
     for (const QString& path : made) {
         platform::FileTimes now;
         ASSERT_TRUE(platform::GetFileTimes(path.toStdString(), now).ok());
@@ -251,7 +251,7 @@ TEST_F(WindowTest, AutomaticPassTurnsEverythingUpright) {
         << "turned right: portrait";
     EXPECT_LT(thumbs[2].thumbnail.width(), thumbs[2].thumbnail.height()) << "turned left: portrait";
 
-    window->tbAuto->click();
+    Control<QToolButton>("tbAuto")->click();
     EXPECT_EQ(shell.shown.back().text,
               lang::WrapText(
                   "Tulvex has not detected any images that can be transformed automatically."));
@@ -272,12 +272,12 @@ TEST_F(WindowTest, AutomaticPassCancelledAndMissingFiles) {
         if (auto* wait = window->findChild<TfrmWait*>()) wait->btnCancel->click();
         return true;
     });
-    window->tbAutoClick();
+    Control<QToolButton>("tbAuto")->click();
     EXPECT_TRUE(shell.shown[0].text.contains("5 images"));
     ASSERT_EQ(window->autoList().size(), 3u) << "the missing file and the two not reached";
     EXPECT_EQ(window->autoList()[0].path, made[0]);
     shell.yesNoAnswers = {true};
-    window->tbAutoClick();
+    Control<QToolButton>("tbAuto")->click();
     EXPECT_TRUE(shell.shown[1].text.contains("3 images"));
     EXPECT_EQ(window->autoList().size(), 1u);
 }
@@ -290,7 +290,7 @@ TEST_F(WindowTest, AFailedTurnShowsTheErrorBox) {
     const Bytes before = ReadFile(path.toStdString());
     Start(photos.qpath());
     ASSERT_EQ(window->thumbList().size(), 1u);
-    window->ActionRotateLeft->trigger();
+    Action("ActionRotateLeft")->trigger();
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_EQ(shell.shown.back().text, "Unable to rotate the image: IMG_0042.JPG.");
     EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Error);
@@ -301,12 +301,12 @@ TEST_F(WindowTest, VanishedFilesAreReported) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 1});
     Start(photos.qpath());
     QFile::remove(made[0]);
-    window->ActionOpenExecute();
+    Action("ActionOpen")->trigger();
     EXPECT_EQ(shell.shown.back().text,
               "Cannot open \"img00.jpg\". The file or folder has been moved or deleted.");
     ClickCell(1, 0);
     QFile::remove(made[1]);
-    window->ActionOpen->trigger();
+    Action("ActionOpen")->trigger();
     EXPECT_EQ(shell.shown.back().text,
               "Cannot open \"img01.jpg\". The file or folder has been moved or deleted.");
     EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Warning);
@@ -333,7 +333,7 @@ TEST_F(WindowTest, TwentyThousandPhotosLoadAndTheWindowStaysResponsive) {
     ASSERT_EQ(window->thumbList().size(), 20000u);
     EXPECT_GT(ticks, 1000) << "events are handled all through the load";
     EXPECT_TRUE(repainted);
-    EXPECT_EQ(window->StatusPanel1->text(), "20000 file(s)");
+    EXPECT_EQ(StatusText(1), "20000 file(s)");
 }
 
 TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {

@@ -9,17 +9,20 @@
 #include "ui/progress_window.h"
 #include "ui/support/fake_shell.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 
 namespace testing_support {
 
@@ -122,8 +125,21 @@ protected:
         return out;
     }
 
+    // A control of the window, found by the name the window gives it.
+    template <typename T> T* Control(const QString& name) const {
+        T* found = window->findChild<T*>(name);
+        if (!found) throw std::runtime_error("the window has no control " + name.toStdString());
+        return found;
+    }
+    QAction* Action(const QString& name) const { return Control<QAction>(name); }
+    TDrawGrid* Grid() const { return Control<TDrawGrid>(QStringLiteral("DrawGrid")); }
+    QLineEdit* PathBox() const { return Control<QLineEdit>(QStringLiteral("edPath")); }
+    QString StatusText(int panel) const {
+        return Control<QLabel>(QStringLiteral("StatusPanel%1").arg(panel))->text();
+    }
+
     void ClickCell(int col, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        TDrawGrid* grid = window->DrawGrid;
+        TDrawGrid* grid = Grid();
         const QPoint pos(col * grid->DefaultColWidth() + 5,
                          (row - grid->TopRow()) * grid->DefaultRowHeight() + 5);
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, pos);
