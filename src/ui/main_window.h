@@ -8,6 +8,7 @@
 #include "session/loaded_folder.h"
 #include "session/photo_turn.h"
 #include "session/thumb_list.h"
+#include "session/turn_report.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -201,12 +202,11 @@ private:
 
     private:
         TFormTulvex& m_window;
-        bool m_outermost;
     };
 
     void RunDeferredLoad();
     void RunAutomaticPass();
-    void WarnAboutTurn(const QString& text);
+    void ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings, bool together);
     session::CropAnswer AskAboutCrop(const rotate::TurnPlan& plan);
     // The window's part of one photo's turn: the lists and warnings, and the error of a failure.
     void TakeTurnOutcome(const session::PhotoOutcome& outcome);
@@ -236,14 +236,13 @@ private:
     int m_loadCount = 0;
     int m_loadsFinished = 0;
     session::BusyRule m_busy;
-    std::optional<QStringList> m_heldWarnings; // while a command holds them
+    session::TurnReport m_turnReport; // kept times and warnings of the turns
     rotate::TurnCalls m_turnCalls;
     bool m_shown = false;
     QString m_startPath;  // from the command line
     QString m_startPhoto; // selected once the first load has run to its end
     bool m_handlersAttached = true;
-    QTimer m_resizeTimer;                               // coalesces a border drag into one reload
-    std::map<QString, platform::FileTimes> m_keptTimes; // of turned photos whose thumbnail is due
+    QTimer m_resizeTimer; // coalesces a border drag into one reload
     // Leftovers already reported (path, device, inode): told once per run, not at every reload.
     session::LeftoverResolver m_leftovers;
     QRect m_wantedOuter; // the stored outer geometry, until the frame is known
@@ -254,8 +253,9 @@ private:
     // Masters of unchanged photos, so that a reload only scales; shared with the workers.
     std::shared_ptr<thumbs::ThumbnailCache> m_thumbCache;
 
-public:
-    // Controls and components, named as the window design names them.
+private:
+    // Controls and components, named as the window design names them; each object is named
+    // after its member.
     QToolBar* ToolBar = nullptr;
     QWidget* Panel1 = nullptr;
     QLineEdit* edPath = nullptr;

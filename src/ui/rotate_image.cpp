@@ -56,39 +56,39 @@ session::CropAnswer TFormTulvex::AskAboutCrop(const rotate::TurnPlan& plan) {
 
 void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
     using Kind = session::PhotoOutcome::Kind;
-    const QString& path = outcome.path;
     FAskCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
-    if (outcome.kind == Kind::SkippedByCrop || outcome.kind == Kind::NoTurn) return;
-    m_keptTimes.erase(path);
+    m_turnReport.Take(outcome);
     if (outcome.kind == Kind::Failed)
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
-                          collection::FileNameOf(path));
-    if (outcome.kept) m_keptTimes[path] = *outcome.kept;
-    if (!outcome.flushWarning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.flushWarning));
-    if (outcome.timesNotRestored)
-        WarnAboutTurn(FormatMessage(
-            Msg("%s was turned, but its file times could not be restored: %s"),
-            {collection::FileNameOf(path), QString::fromLocal8Bit(outcome.result.text())}));
+                          collection::FileNameOf(outcome.path));
+    ShowTurnWarnings(m_turnReport.TakeDueWarnings(), false);
 }
 
-void TFormTulvex::WarnAboutTurn(const QString& text) {
-    if (m_heldWarnings)
-        m_heldWarnings->append(text);
-    else
+// Held warnings come in one box; a turn outside a command shows each as it comes.
+void TFormTulvex::ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings,
+                                   bool together) {
+    QStringList texts;
+    for (const session::TurnWarning& warning : warnings) {
+        const QString detail = QString::fromLocal8Bit(warning.detail);
+        if (warning.kind == session::TurnWarning::Kind::FlushFailed)
+            texts << detail;
+        else
+            texts << FormatMessage(
+                Msg("%s was turned, but its file times could not be restored: %s"),
+                {collection::FileNameOf(warning.path), detail});
+    }
+    if (together && !texts.isEmpty()) texts = QStringList{texts.join(u'\n')};
+    for (const QString& text : texts)
         ui::Shell::current().message(this, kTitle, text, ui::Shell::Icon::Warning);
 }
 
-TFormTulvex::HeldWarnings::HeldWarnings(TFormTulvex& window)
-    : m_window(window), m_outermost(!window.m_heldWarnings) {
-    if (m_outermost) m_window.m_heldWarnings.emplace();
+TFormTulvex::HeldWarnings::HeldWarnings(TFormTulvex& window) : m_window(window) {
+    m_window.m_turnReport.Hold();
 }
 
 TFormTulvex::HeldWarnings::~HeldWarnings() {
-    if (!m_outermost) return;
-    const QStringList held = *std::exchange(m_window.m_heldWarnings, std::nullopt);
-    if (!held.isEmpty())
-        ui::Shell::current().message(&m_window, kTitle, held.join(u'\n'), ui::Shell::Icon::Warning);
+    m_window.ShowTurnWarnings(m_window.m_turnReport.Release(), true);
 }
 
 void TFormTulvex::ActionRotate(QAction* sender) {

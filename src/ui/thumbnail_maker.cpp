@@ -39,7 +39,7 @@ std::optional<QImage> TFormTulvex::AcceptThumbnail(thumbs::Thumbnail thumb) {
 
 void TFormTulvex::RefreshThumbnail(const QString& path) {
     if (IndexOfThumb(path) < 0) {
-        m_keptTimes.erase(path); // not read again: the turn's times stand
+        m_turnReport.ForgetKeptTimes(path);
         return;
     }
     // A turned photo has a new key, so its new master replaces the old one in the cache.
@@ -48,13 +48,7 @@ void TFormTulvex::RefreshThumbnail(const QString& path) {
 }
 
 void TFormTulvex::RestoreKeptTimes(const QString& path) {
-    const auto kept = m_keptTimes.find(path);
-    if (kept == m_keptTimes.end()) return;
-    // Best effort: the turn itself already set these times and reported any failure.
-    if (platform::SetFileTimes(QFile::encodeName(path).toStdString(), kept->second).ok() &&
-        m_thumbCache)
-        m_thumbCache->AdoptOwnTimesChange(path);
-    m_keptTimes.erase(kept);
+    m_turnReport.RestoreKeptTimes(path, m_thumbCache.get());
 }
 
 void TFormTulvex::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made) {
