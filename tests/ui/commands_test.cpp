@@ -19,7 +19,59 @@ QString TrashFolder() {
     return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
 }
 
+// Code outside the window reaches a control by its name, never as a member.
+// clang-format off
+template <typename W>
+concept AnyControlIsAMember =
+    requires(W& w) { w.ToolBar; } ||
+    requires(W& w) { w.Panel1; } ||
+    requires(W& w) { w.edPath; } ||
+    requires(W& w) { w.btnBrowse; } ||
+    requires(W& w) { w.cbSubFolders; } ||
+    requires(W& w) { w.DrawGrid; } ||
+    requires(W& w) { w.StatusPanel0; } ||
+    requires(W& w) { w.StatusPanel1; } ||
+    requires(W& w) { w.ActionOpen; } ||
+    requires(W& w) { w.ActionRotateLeft; } ||
+    requires(W& w) { w.ActionRotateRight; } ||
+    requires(W& w) { w.ActionRotate180; } ||
+    requires(W& w) { w.ActionDisplayExif; } ||
+    requires(W& w) { w.ActionDelete; } ||
+    requires(W& w) { w.tbFavorites; } ||
+    requires(W& w) { w.tbAuto; } ||
+    requires(W& w) { w.tbOptions; } ||
+    requires(W& w) { w.PopupMenu; } ||
+    requires(W& w) { w.pmOptions; } ||
+    requires(W& w) { w.pmMru; } ||
+    requires(W& w) { w.pmiRefresh; } ||
+    requires(W& w) { w.pmiThumbsInRow; } ||
+    requires(W& w) { w.pmiEnlargeSmall; } ||
+    requires(W& w) { w.pmiKeepTimestamp; } ||
+    requires(W& w) { w.pmiDeleteConfirm; } ||
+    requires(W& w) { w.pmiWebsite; } ||
+    requires(W& w) { w.pmiAbout; } ||
+    requires(W& w) { w.pmiHiQuality; } ||
+    requires(W& w) { w.pmiLowQuality; } ||
+    requires(W& w) { w.QualityGroup; } ||
+    requires(W& w) { w.LanguageGroup; };
+// clang-format on
+
+// The controls, each under the name of its member.
+const char* const kControlNames =
+    "ToolBar Panel1 edPath btnBrowse cbSubFolders DrawGrid StatusPanel0 StatusPanel1 "
+    "ActionOpen ActionRotateLeft ActionRotateRight ActionRotate180 ActionDisplayExif "
+    "ActionDelete tbFavorites tbAuto tbOptions PopupMenu pmOptions pmMru pmiRefresh "
+    "pmiThumbsInRow pmiEnlargeSmall pmiKeepTimestamp pmiDeleteConfirm pmiWebsite "
+    "pmiAbout pmiHiQuality pmiLowQuality QualityGroup LanguageGroup";
+
 } // namespace
+
+TEST_F(WindowTest, EveryControlIsPrivateAndFoundUnderItsOwnName) {
+    EXPECT_FALSE(AnyControlIsAMember<TFormTulvex>);
+    Start(photos.qpath());
+    for (const QString& name : QString::fromLatin1(kControlNames).split(u' '))
+        EXPECT_EQ(window->findChildren<QObject*>(name).size(), 1) << name.toStdString();
+}
 
 TEST_F(WindowTest, CommandsFollowTheSelection) {
     WriteSettings("\"LastFolder\"=\"" + photos.qfile("nowhere") + "\"\n");
