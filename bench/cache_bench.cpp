@@ -41,6 +41,8 @@ double Seconds(const QElapsedTimer& timer) {
 
 int RunWindow(const QString& folder) {
     auto window = std::make_unique<TFormTulvex>();
+    const auto* grid = window->findChild<TDrawGrid*>(QStringLiteral("DrawGrid"));
+    if (!grid) return 1;
     window->show();
     // The start-up load (of an empty folder, from the settings the script wrote) first.
     for (int i = 0; i < 500 && window->loadsFinished() < 1; ++i) {
@@ -55,7 +57,7 @@ int RunWindow(const QString& folder) {
     qint64 thumbBytes = 0;
     for (const ThumbEntry& e : window->thumbList())
         thumbBytes += e.thumbnail.sizeInBytes();
-    const int firstCell = window->DrawGrid->DefaultColWidth();
+    const int firstCell = grid->DefaultColWidth();
 
     // The masters the load left for idle cores, made before the resize as they would be while
     // the user looks at the grid (unless the resize is to come at once).
@@ -83,7 +85,7 @@ int RunWindow(const QString& folder) {
         else
             QThread::msleep(1);
     }
-    const int secondCell = window->DrawGrid->DefaultColWidth();
+    const int secondCell = grid->DefaultColWidth();
 
     std::printf("photos=%zu\nfirst_load_s=%.4f\nbackground_s=%.4f\nreload_s=%.4f\ncells=%d,%d\n",
                 count, first, background, reload, firstCell, secondCell);
