@@ -150,3 +150,38 @@ TEST_F(WindowTest, TimesThatCannotBeRestoredAreAWarningAndTheTurnsGoOn) {
     ASSERT_EQ(shell.shown.size(), 3u);
     warnsAboutEveryPhoto(shell.shown[2]);
 }
+
+TEST_F(WindowTest, FlushWarningsOfACommandComeInOneBoxAndASingleTurnsAsTheyCome) {
+    const QStringList made = MakePhotos(photos.qpath(), {1, 1});
+    Start(photos.qpath());
+    rotate::TurnCalls failing;
+    failing.replace.fsyncFolder = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    window->SetTurnCalls(failing);
+    shell.shown.clear();
+    ClickCell(0, 0);
+    ClickCell(1, 0, Qt::ShiftModifier);
+    Action("ActionRotateRight")->trigger();
+    ASSERT_EQ(shell.shown.size(), 1u) << "one warning after the command";
+    EXPECT_EQ(shell.shown[0].icon, ui::Shell::Icon::Warning);
+    const QStringList lines = shell.shown[0].text.split(u'\n');
+    ASSERT_EQ(lines.size(), 2) << shell.shown[0].text.toStdString();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(lines[i].startsWith(made[i] + ": turned, but it could not be flushed"))
+            << lines[i].toStdString();
+
+    // A turn outside a command, whose times cannot be set either: each warning in its own box.
+    failing.setFileTimes = [](const std::string&, const platform::FileTimes&) {
+        return platform::Result::FromErrno(EPERM);
+    };
+    window->SetTurnCalls(failing);
+    ASSERT_TRUE(Action("pmiKeepTimestamp")->isChecked());
+    window->RotateImage(made[0], rotate::RotationCode::Left, true);
+    ASSERT_EQ(shell.shown.size(), 3u);
+    EXPECT_TRUE(shell.shown[1].text.startsWith(made[0] + ": turned, but it could not be flushed"));
+    EXPECT_TRUE(shell.shown[2].text.startsWith(
+        "img00.jpg was turned, but its file times could not be restored: "))
+        << shell.shown[2].text.toStdString();
+}
