@@ -62,7 +62,6 @@ LoadResult LoadFolder(LoadedFolder& into, const QString& folder, const LoadOptio
         if (calls.leftover) calls.leftover(news);
     }
     if (calls.scanned) calls.scanned(scan.photos.size());
-    if (load.Superseded()) return load.Finish();
     // Workers decode ahead; the results are taken here in scan order.
     thumbs::ThumbnailPipeline pipeline(scan.photos, options.thumbnails, std::move(cache));
     for (qsizetype i = 0; i < scan.photos.size(); ++i)
