@@ -78,9 +78,10 @@ void TFormTulvex::LoadFolder(const QString& folder) {
         progress->StepBy(1);
     };
     const session::LoadOptions options{cbSubFolders->isChecked(), ThumbnailOptions()};
-    if (session::LoadFolder(m_loaded, folder, options, m_leftovers, stamp, calls, m_thumbCache)
-            .end == session::LoadResult::End::Superseded)
-        return;
+    const session::LoadResult loaded =
+        session::LoadFolder(m_loaded, folder, options, m_leftovers, stamp, calls, m_thumbCache);
+    progress.reset(); // gone before the grid is drawn
+    if (loaded.end == session::LoadResult::End::Superseded) return;
 
     AddThumbRows();
     DrawGrid->setCurrentCell(0, 0);
