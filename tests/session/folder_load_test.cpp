@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The folder load without a window: the lists it fills, cancel, a newer load that supersedes it,
 // and the leftovers of killed turns.
-#include "rotate/transform.h"
 #include "session/folder_load.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
@@ -189,12 +188,8 @@ TEST_F(FolderLoadTest, LeftoversAreFinishedOrToldOnce) {
     const QStringList made = MakePhotos(photos.qpath(), {6, 1});
     const std::string photo = made[0].toStdString(), other = photos.file("second-name.jpg");
     ASSERT_EQ(::link(photo.c_str(), other.c_str()), 0);
-    const Bytes old = ReadFile(photo);
-    Bytes complete;
-    ASSERT_TRUE(rotate::TransformJpegBytes(old, rotate::QuarterTurns::One, complete).ok());
-    const std::string kept = InterruptedLinkedTurn(photo, complete);
-    ASSERT_FALSE(kept.empty());
-    WriteFile(photo, TornRewrite(old, complete));
+    const InterruptedTurn left = InterruptLinkedTurn(photo, rotate::QuarterTurns::One);
+    ASSERT_FALSE(left.kept.empty());
     const std::string junk = photos.file(".notes.txt.tulvex-keep-ABCDEF");
     WriteFile(junk, {'j', 'u', 'n', 'k'});
 
@@ -204,8 +199,8 @@ TEST_F(FolderLoadTest, LeftoversAreFinishedOrToldOnce) {
         if (news.kind != session::LeftoverNews::Kind::None) told.push_back(news);
     };
     Load(photos.qpath(), calls);
-    EXPECT_EQ(ReadFile(other), complete) << "both names hold the complete photo again";
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
+    EXPECT_EQ(ReadFile(other), left.complete) << "both names hold the complete photo again";
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(left.kept)));
     EXPECT_EQ(ReadFile(junk), (Bytes{'j', 'u', 'n', 'k'})) << "not ours: left";
     ASSERT_EQ(told.size(), 2u);
     int finished = 0, foreign = 0;
