@@ -57,7 +57,8 @@ struct LoadResult {
 };
 
 // Loads `folder` into `into`: empties the lists, resolves the leftovers of killed turns, makes
-// the thumbnails of the photos on the cache's workers and lists them in path order. Every call
+// the thumbnails of the photos on the thread pool (through `cache`, if any) and lists them in
+// path order. Every call
 // may handle events, so after each one the load checks `stamp` before it touches the lists.
 LoadResult LoadFolder(LoadedFolder& into, const QString& folder, const LoadOptions& options,
                       LeftoverResolver& leftovers, const LoadGeneration::Stamp& stamp,

@@ -109,7 +109,8 @@ struct ListEntry {
 
 struct ListOptions {
     TurnOptions turn;
-    // The first failure ends the list (the window shows it and stops the command).
+    // The first failure ends the list (the window shows it and stops the command); in order
+    // only.
     bool stopAtFailure = false;
     // The photos are turned on all cores, the entries of one file (however it is named) in list
     // order on one of them. The calls and the crop question are then made from the workers, and
