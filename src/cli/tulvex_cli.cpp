@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +26,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -238,17 +236,12 @@ struct TurnReport {
     std::string warning; // to standard error, whatever the result
 };
 
-TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options& o) {
-    const auto name = Local(path);
-    if (const auto what = NotAPhotoFile(path)) return {TurnResult::Failed, name + ": " + *what, {}};
-    // --crop answers the crop question before it is asked; without it every such photo is
-    // left as it is.
-    const session::TurnOptions options{o.keepTime, !o.crop, o.crop, session::TurnKind::Manual};
-    const session::PhotoOutcome outcome = session::TurnOne(
-        path, code, options, [](const rotate::TurnPlan&) { return session::CropAnswer{}; },
-        nullptr);
+TurnReport ReportOf(const session::PhotoOutcome& outcome) {
+    const auto name = Local(outcome.path);
     using Kind = session::PhotoOutcome::Kind;
     switch (outcome.kind) {
+    case Kind::NotAPhoto:
+        return {TurnResult::Failed, name + ": " + outcome.notAPhoto, {}};
     case Kind::BadCode:
     case Kind::NoTurn:
         return {TurnResult::Failed, name + ": bad turn", {}};
@@ -271,50 +264,20 @@ TurnReport TurnOne(const QString& path, rotate::RotationCode code, const Options
     return {TurnResult::Turned, {}, warning};
 }
 
-struct TurnJob {
-    QString path;
-    std::optional<rotate::RotationCode> code; // none: the photo's orientation decides
-    std::uint16_t orientation = 0;
-    TurnReport report;
-};
-
-void RunJob(TurnJob& job, const Options& o) {
-    if (!job.code) {
-        // Named like a photo but no photo file (a folder, a FIFO): not read, and passed over
-        // like any other photo that needs no turn.
-        if (NotAPhotoFile(job.path)) return;
-        const session::StoredTurn stored = session::StoredTurnOf(job.path);
-        job.orientation = stored.orientation;
-        job.code = stored.code;
-    }
-    if (job.code) job.report = TurnOne(job.path, *job.code, o);
-}
-
-// The jobs of one file (the same device and inode, however it was named) in the given order: one
-// writer per photo, each job reading what the one before it wrote.
-std::vector<std::vector<std::size_t>> GroupBySameFile(const std::vector<TurnJob>& jobs) {
-    std::vector<std::vector<std::size_t>> groups;
-    std::map<std::pair<dev_t, ino_t>, std::size_t> groupOf;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        struct stat st {};
-        if (::stat(QFile::encodeName(jobs[i].path).constData(), &st) != 0) {
-            groups.push_back({i});
-            continue;
-        }
-        const auto [at, added] = groupOf.try_emplace({st.st_dev, st.st_ino}, groups.size());
-        if (added) groups.emplace_back();
-        groups[at->second].push_back(i);
-    }
-    return groups;
-}
-
-// Turns photos on all cores, each written safely on its own; reports in the given order.
-void RunTurns(std::vector<TurnJob>& jobs, const Options& o) {
-    std::vector<std::vector<std::size_t>> groups = GroupBySameFile(jobs);
-    QtConcurrent::blockingMap(groups, [&jobs, &o](const std::vector<std::size_t>& group) {
-        for (const std::size_t i : group)
-            RunJob(jobs[i], o);
-    });
+// Turns photos on all cores, each written safely on its own; one outcome per entry, in order.
+std::vector<session::PhotoOutcome> RunTurns(const std::vector<session::ListEntry>& entries,
+                                            const Options& o) {
+    session::ListOptions options;
+    // --crop answers the crop question before it is asked; without it every such photo is
+    // left as it is.
+    options.turn = {o.keepTime, !o.crop, o.crop, session::TurnKind::Manual};
+    options.parallel = true;
+    session::ListCalls calls;
+    calls.notAPhoto = NotAPhotoFile;
+    return session::TurnList(
+               entries, options, [](const rotate::TurnPlan&) { return session::CropAnswer{}; },
+               calls, nullptr)
+        .outcomes;
 }
 
 void PrintReport(const TurnReport& report) {
@@ -370,16 +333,16 @@ int CmdRotate(const Options& o) {
                                                               : std::nullopt;
     if (!code) return Usage("the direction is left, right or 180");
     FinishInterruptedTurns(LeftoversBeside(o.positional.mid(1)));
-    std::vector<TurnJob> jobs;
+    std::vector<session::ListEntry> entries;
     for (qsizetype i = 1; i < o.positional.size(); ++i)
-        jobs.push_back({o.positional[i], code, 0, {}});
-    RunTurns(jobs, o);
+        entries.push_back({o.positional[i], code});
     int failed = 0;
-    for (const TurnJob& job : jobs) {
-        PrintReport(job.report);
-        if (job.report.result == TurnResult::Turned)
-            std::printf("%s: turned %s\n", Local(job.path).c_str(), Local(dir).c_str());
-        failed += job.report.result == TurnResult::Failed;
+    for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
+        const TurnReport report = ReportOf(outcome);
+        PrintReport(report);
+        if (report.result == TurnResult::Turned)
+            std::printf("%s: turned %s\n", Local(outcome.path).c_str(), Local(dir).c_str());
+        failed += report.result == TurnResult::Failed;
     }
     return failed ? kSomeFailed : kOk;
 }
@@ -398,19 +361,20 @@ int CmdAuto(const Options& o) {
         leftovers.push_back(QFile::encodeName(leftover).toStdString());
     FinishInterruptedTurns(leftovers);
     std::sort(paths.begin(), paths.end(), collection::PathLess);
-    std::vector<TurnJob> jobs;
+    std::vector<session::ListEntry> entries;
     for (const QString& path : paths)
-        jobs.push_back({path, std::nullopt, 0, {}});
-    RunTurns(jobs, o);
+        entries.push_back({path, std::nullopt});
     int turned = 0, skipped = 0, failed = 0;
-    for (const TurnJob& job : jobs) {
-        if (!job.code) continue;
-        PrintReport(job.report);
-        switch (job.report.result) {
+    for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
+        // Photos that need no turn, and names that are no photo file, are passed over.
+        if (outcome.kind == session::PhotoOutcome::Kind::NoTurn) continue;
+        const TurnReport report = ReportOf(outcome);
+        PrintReport(report);
+        switch (report.result) {
         case TurnResult::Turned:
             ++turned;
-            std::printf("%s: orientation %u, turned upright\n", Local(job.path).c_str(),
-                        job.orientation);
+            std::printf("%s: orientation %u, turned upright\n", Local(outcome.path).c_str(),
+                        outcome.storedOrientation);
             break;
         case TurnResult::Skipped:
             ++skipped;

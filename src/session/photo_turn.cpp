@@ -3,7 +3,14 @@
 
 #include "thumbs/image_codec.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <atomic>
+#include <map>
+#include <sys/stat.h>
+#include <utility>
 
 namespace session {
 
@@ -28,6 +35,93 @@ void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnOutcome turned,
     } else if (plan.timesKept) {
         outcome.kept = plan.times;
     }
+}
+
+bool IsFailure(const PhotoOutcome& outcome) {
+    return outcome.kind == Kind::Failed || outcome.kind == Kind::BadCode;
+}
+
+bool Superseded(const PassCalls& calls) {
+    return calls.stamp && calls.stamp->Superseded();
+}
+
+std::optional<std::string> NotAPhoto(const ListCalls& calls, const QString& path) {
+    if (calls.notAPhoto) return calls.notAPhoto(path);
+    if (QFileInfo::exists(path)) return std::nullopt;
+    return std::string("no such file");
+}
+
+PhotoOutcome TurnEntry(const ListEntry& entry, const TurnOptions& options, const CropQuestion& ask,
+                       const ListCalls& calls, AutoList* autoList,
+                       const rotate::TurnCalls& turnCalls) {
+    PhotoOutcome outcome;
+    outcome.path = entry.path;
+    outcome.askCrop = options.askCrop;
+    std::optional<rotate::RotationCode> code = entry.code;
+    if (!code) {
+        // Named like a photo but no photo file (a folder, a FIFO): not read, and passed over
+        // like any other photo that needs no turn.
+        if (NotAPhoto(calls, entry.path)) return outcome;
+        const StoredTurn stored = StoredTurnOf(entry.path);
+        outcome.storedOrientation = stored.orientation;
+        if (!stored.code) return outcome;
+        code = stored.code;
+    }
+    if (std::optional<std::string> what = NotAPhoto(calls, entry.path)) {
+        outcome.kind = Kind::NotAPhoto;
+        outcome.notAPhoto = std::move(*what);
+        return outcome;
+    }
+    const std::uint16_t stored = outcome.storedOrientation;
+    outcome = TurnOne(entry.path, *code, options, ask, autoList, turnCalls);
+    outcome.storedOrientation = stored;
+    return outcome;
+}
+
+// The entries of one file (the same device and inode, however it was named) in list order: one
+// writer per photo, each turn reading what the one before it wrote.
+std::vector<std::vector<std::size_t>> GroupBySameFile(const std::vector<ListEntry>& entries) {
+    std::vector<std::vector<std::size_t>> groups;
+    std::map<std::pair<dev_t, ino_t>, std::size_t> groupOf;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(entries[i].path).constData(), &st) != 0) {
+            groups.push_back({i});
+            continue;
+        }
+        const auto [at, added] = groupOf.try_emplace({st.st_dev, st.st_ino}, groups.size());
+        if (added) groups.emplace_back();
+        groups[at->second].push_back(i);
+    }
+    return groups;
+}
+
+PassResult TurnInParallel(const std::vector<ListEntry>& entries, const ListOptions& options,
+                          const CropQuestion& ask, const ListCalls& calls,
+                          const rotate::TurnCalls& turnCalls) {
+    PassResult result;
+    result.askCrop = options.turn.askCrop;
+    result.outcomes.resize(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        result.outcomes[i].path = entries[i].path;
+        result.outcomes[i].askCrop = options.turn.askCrop;
+    }
+    std::atomic<bool> cancelled = false;
+    const std::vector<std::vector<std::size_t>> groups = GroupBySameFile(entries);
+    QtConcurrent::blockingMap(groups, [&](const std::vector<std::size_t>& group) {
+        for (const std::size_t i : group) {
+            if (cancelled) return;
+            if (calls.beforeTurn && calls.beforeTurn(entries[i]) != PassStep::Go) {
+                cancelled = true;
+                return;
+            }
+            PhotoOutcome& outcome = result.outcomes[i];
+            outcome = TurnEntry(entries[i], options.turn, ask, calls, nullptr, turnCalls);
+            if (!IsFailure(outcome) && calls.afterTurn) calls.afterTurn(outcome);
+        }
+    });
+    if (cancelled) result.end = PassResult::End::Cancelled;
+    return result;
 }
 
 } // namespace
@@ -86,7 +180,7 @@ PassResult RunAutomaticPass(AutoList& list, const TurnOptions& options, const Cr
         const QString path = list[i].path;
         if (!QFileInfo::exists(path)) continue;
         const PassStep step = passCalls.beforeTurn ? passCalls.beforeTurn() : PassStep::Go;
-        if (step == PassStep::Abandon || i >= list.size()) {
+        if (step == PassStep::Abandon || Superseded(passCalls) || i >= list.size()) {
             pass.end = PassResult::End::Abandoned;
             return pass;
         }
@@ -102,19 +196,48 @@ PassResult RunAutomaticPass(AutoList& list, const TurnOptions& options, const Cr
             outcome = TurnOne(path, *code, each, ask, &list, calls);
         }
         each.askCrop = pass.askCrop = outcome.askCrop;
-        const bool failed = outcome.kind == Kind::Failed || outcome.kind == Kind::BadCode;
+        const bool failed = IsFailure(outcome);
         pass.outcomes.push_back(outcome);
         if (failed) {
             pass.end = PassResult::End::Failed;
             return pass;
         }
-        if (passCalls.afterTurn && !passCalls.afterTurn(pass.outcomes.back())) {
+        if ((passCalls.afterTurn && !passCalls.afterTurn(pass.outcomes.back())) ||
+            Superseded(passCalls)) {
             pass.end = PassResult::End::Abandoned;
             return pass;
         }
     }
     list.PurgeHandled();
     return pass;
+}
+
+PassResult TurnList(const std::vector<ListEntry>& entries, const ListOptions& options,
+                    const CropQuestion& ask, const ListCalls& calls, AutoList* autoList,
+                    const rotate::TurnCalls& turnCalls) {
+    if (options.parallel && !autoList)
+        return TurnInParallel(entries, options, ask, calls, turnCalls);
+    PassResult result;
+    result.askCrop = options.turn.askCrop;
+    TurnOptions each = options.turn;
+    for (const ListEntry& entry : entries) {
+        const PassStep step = calls.beforeTurn ? calls.beforeTurn(entry) : PassStep::Go;
+        if (step != PassStep::Go) {
+            result.end =
+                step == PassStep::Cancel ? PassResult::End::Cancelled : PassResult::End::Abandoned;
+            return result;
+        }
+        result.outcomes.push_back(TurnEntry(entry, each, ask, calls, autoList, turnCalls));
+        const PhotoOutcome& outcome = result.outcomes.back();
+        each.askCrop = result.askCrop = outcome.askCrop;
+        if (IsFailure(outcome)) {
+            if (!options.stopAtFailure) continue;
+            result.end = PassResult::End::Failed;
+            return result;
+        }
+        if (calls.afterTurn) calls.afterTurn(outcome);
+    }
+    return result;
 }
 
 } // namespace session

@@ -4,6 +4,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "session/auto_list.h"
+#include "session/busy.h"
 
 #include <QString>
 
@@ -41,6 +42,7 @@ struct PhotoOutcome {
         Failed,        // `result` says why; the file is as it was
         BadCode,       // a code that names no turn; nothing touched
         NoTurn,        // nothing asked for one (the automatic pass on a handled entry)
+        NotAPhoto,     // no photo file stands at the path; `notAPhoto` says what does
     };
     QString path;
     Kind kind = Kind::NoTurn;
@@ -50,6 +52,8 @@ struct PhotoOutcome {
     std::optional<platform::FileTimes> kept; // times given back, for whoever reads it next
     std::string cropReason;                  // why the crop question was asked
     bool askCrop = true;                     // whether to ask about cropping after this photo
+    std::string notAPhoto;                   // what stands at the path instead of a photo file
+    std::uint16_t storedOrientation = 0;     // read by a list turn that took the stored turn
 
     bool turned() const { return kind == Kind::Turned; }
 };
@@ -80,6 +84,8 @@ struct PassCalls {
     // Whether to keep the file times, asked before each turn (the user may change it during the
     // pass); none: as the options say.
     std::function<bool()> keepTimes;
+    // None: nothing supersedes the pass; else the pass ends once a load begins.
+    const LoadGeneration::Stamp* stamp = nullptr;
 };
 
 struct PassResult {
@@ -94,5 +100,40 @@ struct PassResult {
 // pass); otherwise the handled entries are dropped at the end.
 PassResult RunAutomaticPass(AutoList& list, const TurnOptions& options, const CropQuestion& ask,
                             const PassCalls& passCalls, const rotate::TurnCalls& calls = {});
+
+// One photo of a list turn, and its turn; none: the turn its stored orientation asks for.
+struct ListEntry {
+    QString path;
+    std::optional<rotate::RotationCode> code;
+};
+
+struct ListOptions {
+    TurnOptions turn;
+    // The first failure ends the list (the window shows it and stops the command); in order
+    // only.
+    bool stopAtFailure = false;
+    // The photos are turned on all cores, the entries of one file (however it is named) in list
+    // order on one of them. The calls and the crop question are then made from the workers, and
+    // the crop answer of one photo is not carried to the next.
+    bool parallel = false;
+};
+
+struct ListCalls {
+    // What stands at `path` when it is no photo file to turn; nullopt when it is one. None: a
+    // path that does not exist is no photo file.
+    std::function<std::optional<std::string>(const QString& path)> notAPhoto;
+    // Before each entry; Cancel ends the list, the photos turned so far stay turned.
+    std::function<PassStep(const ListEntry&)> beforeTurn;
+    // After each entry that did not fail.
+    std::function<void(const PhotoOutcome&)> afterTurn;
+};
+
+// Turns the listed photos with one set of options, bringing `autoList` (if any; never with
+// `parallel`) in step. Outcomes: one per entry, in list order, up to where the list ended; in
+// parallel every entry has one (NoTurn for those a cancel left out). A Failed end's failure is
+// the last outcome.
+PassResult TurnList(const std::vector<ListEntry>& entries, const ListOptions& options,
+                    const CropQuestion& ask, const ListCalls& calls, AutoList* autoList,
+                    const rotate::TurnCalls& turnCalls = {});
 
 } // namespace session

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The image list of the main window: loading a folder and finding its entries.
 #include "collection/scan.h"
-#include "thumbs/thumbnail_pipeline.h"
+#include "session/folder_load.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
 #include "ui/main_window.h"
@@ -18,18 +18,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/file_io.h"
 #include "platform/log.h"
 
-// A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
-// rewrite did not finish is written over that photo when its record says it may. A copy that
-// cannot be put in place is told once per run, however often the folder is loaded.
-// A temporary of a killed turn goes; the complete copy kept beside a hard-linked photo whose
-// rewrite did not finish is written over that photo when its record says it may.
-void TFormTulvex::ResolveLeftover(const QString& leftover) {
+// A copy that cannot be put in place is told once per run, however often the folder is loaded:
+// the resolver says when there is news.
+void TFormTulvex::TellLeftover(const session::LeftoverNews& news) {
     using Kind = session::LeftoverNews::Kind;
-    const session::LeftoverNews news = m_leftovers.Resolve(leftover);
     if (news.kind == Kind::Finished) {
         ui::Shell::current().message(
             this, QString(),
@@ -43,10 +40,10 @@ void TFormTulvex::ResolveLeftover(const QString& leftover) {
         news.kind == Kind::Failed
             ? FormatMessage(Msg("The interrupted turn of %s could not be finished (%s); its "
                                 "complete turned copy stays in %s."),
-                            {news.target, news.why, leftover})
+                            {news.target, news.why, news.leftover})
             : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
                                 "photo here; it was left as it is."),
-                            {leftover});
+                            {news.leftover});
     ui::Shell::current().message(this, QString(), text, ui::Shell::Icon::Warning);
 }
 
@@ -55,41 +52,37 @@ void TFormTulvex::LoadFolder(const QString& folder) {
     if (m_busy.DeferLoad(folder)) return;
     const LongLoop busy(*this, LongLoop::Kind::FolderLoad);
     // A load started while this one runs (a resize, Enter, a favorite) supersedes it: this
-    // loop stops as soon as it sees the newer generation, and leaves the lists to that load.
-    const int generation = ++m_loadGeneration;
-    const auto superseded = [this, generation] { return generation != m_loadGeneration; };
+    // one then stops and leaves the lists to that load.
+    const session::LoadGeneration::Stamp stamp = m_generation.Begin();
     ++m_loadCount;
 
     StatusPanel0->clear();
-    m_loaded.Begin(folder);
-    edPath->setText(FFolder);
+    std::optional<TProgressWindow> progress;
+    session::LoadCalls calls;
+    calls.begun = [this] { edPath->setText(FFolder); };
+    calls.leftover = [this](const session::LeftoverNews& news) { TellLeftover(news); };
+    calls.scanned = [&](qsizetype photos) {
+        if (photos == 0) return;
+        progress.emplace(this);
+        progress->SetInfoText(Msg("Creating thumbnails, please wait..."));
+        progress->SetCancelCaption(Msg("Cancel"));
+        progress->SetRange(0, int(photos));
+    };
+    calls.cancelled = [&] {
+        QApplication::processEvents();
+        return progress && progress->Cancelled();
+    };
+    calls.wait = [this](const QFuture<thumbs::Thumbnail>& made) { WaitWhileResponsive(made); };
+    calls.taken = [&](const session::LoadedPhoto& photo) {
+        if (photo.status == thumbs::Thumbnail::Status::Unreadable) WarnUnreadable();
+        progress->StepBy(1);
+    };
+    const session::LoadOptions options{cbSubFolders->isChecked(), ThumbnailOptions()};
+    const session::LoadResult loaded =
+        session::LoadFolder(m_loaded, folder, options, m_leftovers, stamp, calls, m_thumbCache);
+    progress.reset(); // gone before the grid is drawn
+    if (loaded.end == session::LoadResult::End::Superseded) return;
 
-    const session::FolderScan scan = session::ScanForLoad(FFolder, cbSubFolders->isChecked());
-    const QStringList& paths = scan.photos;
-    for (const QString& leftover : scan.leftovers)
-        ResolveLeftover(leftover);
-    if (!paths.isEmpty()) {
-        TProgressWindow progress(this);
-        progress.SetInfoText(Msg("Creating thumbnails, please wait..."));
-        progress.SetCancelCaption(Msg("Cancel"));
-        progress.SetRange(0, int(paths.size()));
-        // Workers decode ahead; the results are taken here in scan order.
-        thumbs::ThumbnailPipeline pipeline(paths, ThumbnailOptions(), m_thumbCache);
-        for (qsizetype i = 0; i < paths.size(); ++i) {
-            QApplication::processEvents();
-            if (superseded()) return;
-            if (progress.Cancelled()) break;
-            const QFuture<thumbs::Thumbnail> made = pipeline.request(i);
-            WaitWhileResponsive(made);
-            if (superseded()) return;
-            if (m_loaded.Add(paths[i], pipeline.take(i)) == thumbs::Thumbnail::Status::Unreadable)
-                WarnUnreadable();
-            progress.StepBy(1);
-        }
-        if (superseded()) return;
-    }
-
-    m_loaded.SortLists();
     AddThumbRows();
     DrawGrid->setCurrentCell(0, 0);
     DrawGrid->viewport()->repaint();

@@ -201,7 +201,7 @@ void TFormTulvex::resizeEvent(QResizeEvent* event) {
 void TFormTulvex::closeEvent(QCloseEvent* event) {
     // A load or automatic pass in progress stops before its next photo: closing asks nothing
     // and must not leave work running behind a hidden window.
-    ++m_loadGeneration;
+    m_generation.SupersedeAll();
     m_resizeTimer.stop();
     m_busy.DropOwedLoad();
     NoteOuterGeometry(); // while the frame is still there

@@ -5,6 +5,7 @@
 #include "rotate/turn.h"
 #include "session/auto_list.h"
 #include "session/busy.h"
+#include "session/folder_load.h"
 #include "session/loaded_folder.h"
 #include "session/photo_turn.h"
 #include "session/thumb_list.h"
@@ -90,7 +91,7 @@ public:
 
     // Image list (image_list.cpp)
     void LoadFolder(const QString& folder);
-    void ResolveLeftover(const QString& leftover);
+    void TellLeftover(const session::LeftoverNews& news);
     void ClearThumbnails();
     void WaitWhileResponsive(const QFuture<thumbs::Thumbnail>& future);
     int IndexOfThumb(const QString& path) const;
@@ -231,8 +232,8 @@ private:
     session::AutoList& FAutoList = m_loaded.autoList;
     TLanguage* FLang = nullptr; // owned by the window
 
-    // A newer load supersedes one in progress: the older loop stops when it sees this change.
-    int m_loadGeneration = 0;
+    // A newer load supersedes one in progress: the older loop stops before its next photo.
+    session::LoadGeneration m_generation;
     int m_loadCount = 0;
     int m_loadsFinished = 0;
     session::BusyRule m_busy;

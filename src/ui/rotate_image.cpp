@@ -96,17 +96,36 @@ void TFormTulvex::ActionRotate(QAction* sender) {
     const HeldWarnings warnings(*this);
     const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
+    std::vector<session::ListEntry> entries;
     for (int r = sel.top; r <= sel.bottom; ++r) {
         for (int c = sel.left; c <= sel.right; ++c) {
             DrawGridSelectCell(c, r);
-            const QString path = FSelectedFile;
-            if (QFileInfo::exists(path))
-                RotateImage(path, code, true);
-            else if (!path.isEmpty())
-                ShowMissingFile(path);
-            RefreshThumbnail(path);
+            if (!FSelectedFile.isEmpty()) entries.push_back({FSelectedFile, code});
         }
     }
+    const QString last = FSelectedFile;
+    session::ListOptions options;
+    options.turn = {pmiKeepTimestamp->isChecked(), FAskCrop, false, session::TurnKind::Manual};
+    options.stopAtFailure = true;
+    session::ListCalls calls;
+    // The photo being turned is the selected one, also when its turn fails.
+    calls.beforeTurn = [this](const session::ListEntry& entry) {
+        FSelectedFile = entry.path;
+        return session::PassStep::Go;
+    };
+    calls.afterTurn = [this](const session::PhotoOutcome& outcome) {
+        if (outcome.kind == session::PhotoOutcome::Kind::NotAPhoto)
+            ShowMissingFile(outcome.path);
+        else
+            TakeTurnOutcome(outcome);
+        RefreshThumbnail(outcome.path);
+    };
+    const session::PassResult turned = session::TurnList(
+        entries, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
+        calls, &FAutoList, m_turnCalls);
+    FAskCrop = turned.askCrop;
+    if (turned.end == session::PassResult::End::Failed) TakeTurnOutcome(turned.outcomes.back());
+    FSelectedFile = last;
     RepaintGrid();
 }
 
@@ -145,7 +164,7 @@ void TFormTulvex::RunAutomaticPass() {
     progress.SetInfoText(Msg("Transformation is in progress..."));
     progress.SetRange(0, int(FAutoList.size()));
     // Closing the window ends the pass; a reload asked for meanwhile waits for its end.
-    const int generation = m_loadGeneration;
+    const session::LoadGeneration::Stamp stamp = m_generation.Watch();
 
     // The thumbnail of the photo just turned is made on a worker while the next one turns.
     QString refreshing;
@@ -153,14 +172,13 @@ void TFormTulvex::RunAutomaticPass() {
     const auto finishRefresh = [&] {
         if (refreshing.isEmpty()) return;
         WaitWhileResponsive(refreshed);
-        if (generation == m_loadGeneration) ApplyRefreshedThumbnail(refreshing, refreshed.result());
+        if (!stamp.Superseded()) ApplyRefreshedThumbnail(refreshing, refreshed.result());
         refreshing.clear();
     };
     const Finally flush{finishRefresh}; // also when a turn fails: earlier photos show turned
     session::PassCalls calls;
     calls.beforeTurn = [&] {
         QApplication::processEvents();
-        if (generation != m_loadGeneration) return session::PassStep::Abandon;
         return progress.Cancelled() ? session::PassStep::Cancel : session::PassStep::Go;
     };
     calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
@@ -175,8 +193,9 @@ void TFormTulvex::RunAutomaticPass() {
                 });
         }
         progress.StepBy(1);
-        return generation == m_loadGeneration;
+        return true;
     };
+    calls.stamp = &stamp;
     calls.keepTimes = [this] { return pmiKeepTimestamp->isChecked(); };
     const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
                                        session::TurnKind::Automatic};

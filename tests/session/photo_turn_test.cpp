@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QImage>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <gtest/gtest.h>
 
@@ -289,4 +291,166 @@ TEST_F(SessionTurnTest, AutomaticPassAbandonedOrWithTheCropQuestionInTheMiddle) 
     ASSERT_EQ(list.size(), 1u) << "only the photo skipped by its crop question";
     EXPECT_EQ(list[0].path, b);
     EXPECT_EQ(list[0].value, 6);
+}
+
+TEST_F(SessionTurnTest, AutomaticPassEndsWhenALoadBegins) {
+    const QString a = MakePhoto("a.jpg", 6), b = MakePhoto("b.jpg", 6), c = MakePhoto("c.jpg", 6);
+    session::LoadGeneration generation;
+    const session::LoadGeneration::Stamp stamp = generation.Watch();
+    session::PassCalls calls;
+    calls.stamp = &stamp;
+
+    // A reload from inside the pass's events after its last photo: the list is the new load's.
+    session::AutoList list = ListOf({{a, 6}, {b, 6}});
+    calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
+        if (outcome.path == b) generation.Begin();
+        return true;
+    };
+    EXPECT_EQ(session::RunAutomaticPass(list, {}, Ask(), calls).end, PassResult::End::Abandoned);
+    EXPECT_EQ(list.size(), 2u) << "not purged";
+
+    // Before a turn: that photo is left as it is.
+    const session::LoadGeneration::Stamp later = generation.Watch();
+    calls.stamp = &later;
+    calls.afterTurn = [](const session::PhotoOutcome&) { return true; };
+    calls.beforeTurn = [&] {
+        generation.Begin();
+        return PassStep::Go;
+    };
+    list = ListOf({{c, 6}});
+    EXPECT_EQ(session::RunAutomaticPass(list, {}, Ask(), calls).end, PassResult::End::Abandoned);
+    EXPECT_EQ(Orientation(c), 6);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].value, 6);
+}
+
+// The turn of a list of photos, as the window's turn of its selection and tulvex-cli's rotate
+// and auto run it.
+TEST_F(SessionTurnTest, AListCarriesTheCropAnswerAndTheAutoListAlong) {
+    const QString a = MakePhoto("a.jpg", 6, 40, 24), b = MakePhoto("b.jpg", 6, 40, 24),
+                  c = MakePhoto("c.jpg", 6, 40, 24);
+    session::AutoList list = ListOf({{a, 6}, {b, 6}, {c, 6}});
+    const std::vector<session::ListEntry> entries{
+        {a, RotationCode::Right}, {b, RotationCode::Right}, {c, RotationCode::Right}};
+    answers = {{true, false}}; // OK, and don't ask again
+    QStringList after;
+    session::ListCalls calls;
+    calls.afterTurn = [&](const session::PhotoOutcome& outcome) { after << outcome.path; };
+    const PassResult turned = session::TurnList(entries, {}, Ask(), calls, &list);
+    EXPECT_EQ(turned.end, PassResult::End::Complete);
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(turned.askCrop);
+    ASSERT_EQ(turned.outcomes.size(), 3u);
+    for (const session::PhotoOutcome& outcome : turned.outcomes)
+        EXPECT_EQ(outcome.kind, Kind::Turned) << outcome.path.toStdString();
+    EXPECT_EQ(after, (QStringList{a, b, c}));
+    EXPECT_TRUE(list.empty()) << "each turned upright by hand: delisted";
+}
+
+TEST_F(SessionTurnTest, AListStopsAtAFailureOnlyWhenAskedAndAtACancel) {
+    const QString bad = MakeNoJpeg("bad.jpg"), good = MakePhoto("good.jpg", 1);
+    const Bytes before = Read(good);
+    const std::vector<session::ListEntry> entries{{bad, RotationCode::Left},
+                                                  {good, RotationCode::Left}};
+    int after = 0;
+    session::ListCalls calls;
+    calls.afterTurn = [&](const session::PhotoOutcome&) { ++after; };
+    session::ListOptions options;
+    options.stopAtFailure = true;
+    PassResult turned = session::TurnList(entries, options, Ask(), calls, nullptr);
+    EXPECT_EQ(turned.end, PassResult::End::Failed);
+    ASSERT_EQ(turned.outcomes.size(), 1u);
+    EXPECT_EQ(turned.outcomes.back().kind, Kind::Failed);
+    EXPECT_EQ(after, 0) << "a failure is the caller's to show, not a step";
+    EXPECT_EQ(Read(good), before);
+
+    options.stopAtFailure = false;
+    turned = session::TurnList(entries, options, Ask(), calls, nullptr);
+    EXPECT_EQ(turned.end, PassResult::End::Complete);
+    ASSERT_EQ(turned.outcomes.size(), 2u);
+    EXPECT_EQ(turned.outcomes[0].kind, Kind::Failed);
+    EXPECT_EQ(turned.outcomes[1].kind, Kind::Turned);
+    EXPECT_EQ(after, 1);
+
+    calls.beforeTurn = [&](const session::ListEntry& entry) {
+        return entry.path == good ? PassStep::Cancel : PassStep::Go;
+    };
+    const Bytes once = Read(good);
+    turned = session::TurnList(entries, options, Ask(), calls, nullptr);
+    EXPECT_EQ(turned.end, PassResult::End::Cancelled);
+    EXPECT_EQ(turned.outcomes.size(), 1u);
+    EXPECT_EQ(Read(good), once);
+}
+
+TEST_F(SessionTurnTest, AListTakesStoredTurnsAndPassesOverWhatIsNoPhotoFile) {
+    const QString six = MakePhoto("six.jpg", 6), up = MakePhoto("up.jpg", 1),
+                  three = MakePhoto("three.jpg", 3);
+    const QString folder = photos.mkdir("folder.jpg"), gone = photos.qfile("gone.jpg");
+    const std::vector<session::ListEntry> entries{
+        {six, std::nullopt},    {up, std::nullopt},   {three, std::nullopt},
+        {folder, std::nullopt}, {gone, std::nullopt}, {gone, RotationCode::Left}};
+    PassResult turned = session::TurnList(entries, {}, Ask(), {}, nullptr);
+    ASSERT_EQ(turned.outcomes.size(), entries.size());
+    EXPECT_EQ(turned.outcomes[0].kind, Kind::Turned);
+    EXPECT_EQ(turned.outcomes[0].storedOrientation, 6);
+    EXPECT_EQ(turned.outcomes[1].kind, Kind::NoTurn);
+    EXPECT_EQ(turned.outcomes[2].kind, Kind::Turned);
+    EXPECT_EQ(turned.outcomes[2].storedOrientation, 3);
+    EXPECT_EQ(turned.outcomes[3].kind, Kind::NoTurn) << "a folder is no photo to turn";
+    EXPECT_EQ(turned.outcomes[4].kind, Kind::NoTurn);
+    EXPECT_EQ(turned.outcomes[5].kind, Kind::NotAPhoto) << "asked for a turn, so told";
+    EXPECT_EQ(turned.outcomes[5].notAPhoto, "no such file");
+    for (const QString& path : {six, up, three})
+        EXPECT_EQ(Orientation(path), 1) << path.toStdString();
+
+    session::ListCalls calls;
+    const Bytes fifoBefore = Read(six);
+    calls.notAPhoto = [&](const QString& path) -> std::optional<std::string> {
+        if (path == folder) return "is a folder";
+        if (path == six) return "is not a regular file (FIFO)"; // told so: never opened
+        return std::nullopt;
+    };
+    turned = session::TurnList({{six, std::nullopt}}, {}, Ask(), calls, nullptr);
+    ASSERT_EQ(turned.outcomes.size(), 1u);
+    EXPECT_EQ(turned.outcomes[0].kind, Kind::NoTurn);
+    EXPECT_EQ(turned.outcomes[0].storedOrientation, 0) << "not read";
+    EXPECT_EQ(Read(six), fifoBefore);
+
+    turned = session::TurnList({{folder, RotationCode::Right}}, {}, Ask(), calls, nullptr);
+    ASSERT_EQ(turned.outcomes.size(), 1u);
+    EXPECT_EQ(turned.outcomes[0].kind, Kind::NotAPhoto);
+    EXPECT_EQ(turned.outcomes[0].notAPhoto, "is a folder");
+}
+
+TEST_F(SessionTurnTest, AListInParallelTurnsEachNameOnceAndReportsInListOrder) {
+    std::vector<session::ListEntry> entries;
+    for (int i = 0; i < 8; ++i)
+        entries.push_back({MakePhoto(QStringLiteral("p%1.jpg").arg(i), 6), RotationCode::Right});
+    const QString second = photos.qfile("second-name.jpg");
+    ASSERT_EQ(::link(entries[0].path.toLocal8Bit().constData(), second.toLocal8Bit().constData()),
+              0);
+    entries.push_back({second, RotationCode::Right});
+    session::ListOptions options;
+    options.parallel = true;
+    PassResult turned = session::TurnList(entries, options, Ask(), {}, nullptr);
+    EXPECT_EQ(turned.end, PassResult::End::Complete);
+    ASSERT_EQ(turned.outcomes.size(), entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(turned.outcomes[i].path, entries[i].path);
+        EXPECT_EQ(turned.outcomes[i].kind, Kind::Turned) << i;
+    }
+    for (std::size_t i = 1; i < 8; ++i)
+        EXPECT_EQ(thumbs::ReadImageHeader(entries[i].path).width, 48) << "turned once: " << i;
+    EXPECT_EQ(thumbs::ReadImageHeader(second).width, 64) << "both turns of the one file";
+
+    session::ListCalls calls;
+    calls.beforeTurn = [&](const session::ListEntry& entry) {
+        return entry.path == entries[3].path ? PassStep::Cancel : PassStep::Go;
+    };
+    const Bytes before = Read(entries[3].path);
+    turned = session::TurnList(entries, options, Ask(), calls, nullptr);
+    EXPECT_EQ(turned.end, PassResult::End::Cancelled);
+    ASSERT_EQ(turned.outcomes.size(), entries.size());
+    EXPECT_EQ(turned.outcomes[3].kind, Kind::NoTurn);
+    EXPECT_EQ(Read(entries[3].path), before);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 
 #include <unistd.h>
@@ -37,6 +38,22 @@ inline Bytes TornRewrite(const Bytes& old, const Bytes& next) {
         return torn;
     }
     return Bytes(next.begin(), next.begin() + std::ptrdiff_t((old.size() + next.size()) / 2));
+}
+
+// What a turn of the hard-linked `photo` by `turns` leaves when it is killed during the rewrite:
+// the complete turned bytes in a kept copy beside it, and the photo rewritten part way. `kept`
+// is empty when the photo could not be turned.
+struct InterruptedTurn {
+    Bytes complete;
+    std::string kept;
+};
+inline InterruptedTurn InterruptLinkedTurn(const std::string& photo, rotate::QuarterTurns turns) {
+    InterruptedTurn left;
+    const Bytes old = ReadFile(photo);
+    if (!rotate::TransformJpegBytes(old, turns, left.complete).ok()) return left;
+    left.kept = InterruptedLinkedTurn(photo, left.complete);
+    if (!left.kept.empty()) WriteFile(photo, TornRewrite(old, left.complete));
+    return left;
 }
 
 } // namespace testing_support
