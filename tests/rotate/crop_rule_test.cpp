@@ -109,9 +109,8 @@ TEST(CropRule, EverySamplingAndTurnAsksWhereJpegtranPerfectFails) {
                 for (const RotationCode code : kCodes) {
                     const std::string theirs = dir.file("theirs.jpg");
                     const bool perfect = JpegtranTurnsPerfectly(path, code, theirs);
-                    const std::string what =
-                        sampling + " " + std::to_string(w) + "x" + std::to_string(h) + " " +
-                        Degrees(code);
+                    const std::string what = sampling + " " + std::to_string(w) + "x" +
+                                             std::to_string(h) + " " + Degrees(code);
                     EXPECT_EQ(PlanMayCrop(path, code), !perfect) << what;
                     // The turn itself keeps to the same rule when it may not trim.
                     const platform::Result result = rotate::TurnJpegFile(
