@@ -11,7 +11,8 @@ void OpenOnDesktop(const QUrl& url, std::function<void(bool opened)> done) {
     // when the application ends first, never the program it started.
     auto* process = new QProcess(QCoreApplication::instance());
     process->setProgram(QStringLiteral("xdg-open"));
-    process->setArguments({url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded)});
+    process->setArguments(
+        {url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded)});
     // Nothing reads them, and the program started inherits them.
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());

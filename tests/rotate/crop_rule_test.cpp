@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -124,6 +125,7 @@ TEST(CropRule, EverySamplingAndTurnAsksWhereJpegtranPerfectFails) {
             }
     EXPECT_GT(asked, 0);
     EXPECT_GT(turned, 0);
+    std::printf("%d turns: %d lose pixels, %d do not\n", asked + turned, asked, turned);
 }
 
 TEST(CropRule, EveryImageOfTheFileIsJudgedByTheTurn) {
@@ -169,4 +171,20 @@ TEST(CropRule, APhotoThatLosesNothingIsTurnedWithoutAskingEverywhere) {
     const std::string said = RunCommand(cli + " rotate left '" + path + "' 2>&1");
     EXPECT_NE(said.find("turned left"), std::string::npos) << said;
     EXPECT_NE(ReadFile(path), original);
+
+    // The automatic pass, in the session and on the command line, stored turned right.
+    ExifSpec spec;
+    spec.orientation = 6;
+    const Bytes turned = MakeJpegWithExif(72, 40, spec, Subsampling::S444);
+    WriteFile(path, turned);
+    session::AutoList list;
+    list.push_back({QString::fromStdString(path), 6});
+    const session::PassResult pass = session::RunAutomaticPass(list, {}, ask, {});
+    ASSERT_EQ(pass.outcomes.size(), 1u);
+    EXPECT_EQ(pass.outcomes[0].kind, session::PhotoOutcome::Kind::Turned);
+    EXPECT_EQ(questions, 0);
+    WriteFile(path, turned);
+    const std::string automatic = RunCommand(cli + " auto '" + dir.path() + "' 2>&1");
+    EXPECT_NE(automatic.find("photo.jpg: orientation 6, turned upright"), std::string::npos)
+        << automatic;
 }

@@ -36,8 +36,8 @@ private:
 
 // An xdg-open that notes its argument in `note` and ends with `exitCode`.
 void WriteOpener(const TempDir& bin, int exitCode, const std::string& note) {
-    const std::string script = "#!/bin/sh\nprintf '%s' \"$1\" > '" + note + "'\nexit " +
-                               std::to_string(exitCode) + "\n";
+    const std::string script =
+        "#!/bin/sh\nprintf '%s' \"$1\" > '" + note + "'\nexit " + std::to_string(exitCode) + "\n";
     const std::string path = bin.file("xdg-open");
     WriteFile(path, Bytes(script.begin(), script.end()));
     QFile::setPermissions(QString::fromStdString(path),
@@ -97,7 +97,8 @@ TEST_F(WindowTest, NothingToOpenWithIsToldOverTheWindowInItsLanguage) {
 
     window->pmiWebsiteClick();
     ASSERT_EQ(shell.shown.size(), 2u);
-    EXPECT_TRUE(shell.shown[1].text.contains("tulvex.example.org")) << shell.shown[1].text.toStdString();
+    EXPECT_TRUE(shell.shown[1].text.contains("tulvex.example.org"))
+        << shell.shown[1].text.toStdString();
     EXPECT_EQ(shell.shown[1].owner, window.get());
 
     for (QAction* a : window->pmOptions->actions())
