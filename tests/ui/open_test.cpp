@@ -5,9 +5,12 @@
 #include "ui/exif_dialog.h"
 #include "ui/support/window_fixture.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QMainWindow>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -135,4 +138,31 @@ TEST_F(WindowTest, MessageBoxesBelongToTheMainWindow) {
     ui::ShowErrorBox(QStringLiteral("Something went wrong"));
     ASSERT_EQ(shell.shown.size(), 2u);
     EXPECT_EQ(shell.shown[1].owner, window.get());
+}
+
+TEST(DesktopShell, AnErrorBoxOpensCentredOverTheMainWindow) {
+    QMainWindow main;
+    main.setGeometry(40, 60, 360, 240); // off the screen's centre
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    {
+        QWidget other; // had the focus, and is gone: no window of ours is active
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeWindow() == nullptr; }));
+
+    QPoint boxCentre;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+        QWidget* box = QApplication::activeModalWidget();
+        boxCentre = box->frameGeometry().center();
+        box->close();
+    });
+    ui::ShowErrorBox(QStringLiteral("Something went wrong"));
+    const QPoint mainCentre = main.frameGeometry().center();
+    EXPECT_LE((boxCentre - mainCentre).manhattanLength(), 4)
+        << boxCentre.x() << "," << boxCentre.y() << " against " << mainCentre.x() << ","
+        << mainCentre.y();
 }
