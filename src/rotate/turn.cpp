@@ -58,7 +58,8 @@ std::string BlockText(const exif::BlockLayout& blocks) {
     return SizeText(blocks.mcuWidth, blocks.mcuHeight);
 }
 
-// Without a frame header to read its blocks from, the largest block a photo can have.
+// Without a frame header to read its blocks from (no JPEG, which the turn refuses anyway), the
+// blocks of most photos.
 exif::BlockLayout MainLayout(const TurnPlan& plan) {
     if (plan.mainBlocks) return *plan.mainBlocks;
     return {plan.header.width, plan.header.height, 16, 16};
