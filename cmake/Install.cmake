@@ -59,5 +59,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tulvex.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window opens photos and the web site with xdg-open; the libraries come from shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

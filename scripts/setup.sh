@@ -11,6 +11,7 @@ packages=(
   libimage-exiftool-perl
   golang-github-rwcarlsen-goexif-dev # real camera photos for the tests (BSD-2-Clause)
   xvfb xauth imagemagick openbox
+  xdg-utils # what the window opens photos and the web site with
   fonts-dejavu-core
   clang libclang-rt-14-dev clang-format clang-tidy
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db

@@ -2,6 +2,7 @@
 #include "rotate/lossless_turn.h"
 
 #include "jpeg/quant_tables.h"
+#include "rotate/crop_rule.h"
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -227,6 +228,20 @@ JBLOCKROW* RowsOf(j_decompress_ptr cinfo, jvirt_barray_ptr array, JDIMENSION row
     return table;
 }
 
+// A single component is coded block by block whatever factors it declares, and its blocks are the
+// unit of a turn: it is turned as 1x1 and written so, as jpegtran does.
+struct Factors {
+    int h = 1, v = 1;
+};
+Factors FactorsOf(const jpeg_decompress_struct& src, int ci) {
+    if (src.num_components == 1) return {};
+    return {src.comp_info[ci].h_samp_factor, src.comp_info[ci].v_samp_factor};
+}
+Factors MaxFactorsOf(const jpeg_decompress_struct& src) {
+    if (src.num_components == 1) return {};
+    return {src.max_h_samp_factor, src.max_v_samp_factor};
+}
+
 struct Geometry {
     QuarterTurns turns = QuarterTurns::None;
     JDIMENSION iMcuWidth = 0, iMcuHeight = 0;    // in pixels, of the source
@@ -239,17 +254,15 @@ Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     const jpeg_decompress_struct& src = session.source;
     Geometry g;
     g.turns = turns;
-    g.iMcuWidth = JDIMENSION(src.max_h_samp_factor * kBlockSize);
-    g.iMcuHeight = JDIMENSION(src.max_v_samp_factor * kBlockSize);
+    g.iMcuWidth = JDIMENSION(MaxFactorsOf(src).h * kBlockSize);
+    g.iMcuHeight = JDIMENSION(MaxFactorsOf(src).v * kBlockSize);
     g.wholeIMcusX = src.image_width / g.iMcuWidth;
     g.wholeIMcusY = src.image_height / g.iMcuHeight;
-    // Source columns (X) or rows (Y) run backwards afterwards.
-    const bool mirrorsX = turns == QuarterTurns::Two || turns == QuarterTurns::Three;
-    const bool mirrorsY = turns == QuarterTurns::One || turns == QuarterTurns::Two;
-    const bool partialX = src.image_width % g.iMcuWidth != 0,
-               partialY = src.image_height % g.iMcuHeight != 0;
-    if (!trim && ((mirrorsX && partialX) || (mirrorsY && partialY)))
+    const exif::BlockLayout layout{int(src.image_width), int(src.image_height), int(g.iMcuWidth),
+                                   int(g.iMcuHeight)};
+    if (!trim && TurnTrims(layout, turns))
         Refuse(session, LosslessTurnError::NotPerfect, "the size is not a whole number of blocks");
+    const bool mirrorsX = ReversedBy(turns).columns, mirrorsY = ReversedBy(turns).rows;
     JDIMENSION width = src.image_width, height = src.image_height;
     if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
     if (mirrorsY && g.wholeIMcusY > 0) height = g.wholeIMcusY * g.iMcuHeight;
@@ -269,13 +282,13 @@ struct ComponentSides {
 };
 
 ComponentSides TurnedSides(const jpeg_decompress_struct& src, const Geometry& g, int ci) {
-    const jpeg_component_info& c = src.comp_info[ci];
+    const Factors c = FactorsOf(src, ci), max = MaxFactorsOf(src);
     const bool swap = SwapsSides(g.turns);
-    const int maxH = swap ? src.max_v_samp_factor : src.max_h_samp_factor;
-    const int maxV = swap ? src.max_h_samp_factor : src.max_v_samp_factor;
+    const int maxH = swap ? max.v : max.h;
+    const int maxV = swap ? max.h : max.v;
     ComponentSides s;
-    s.h = swap ? c.v_samp_factor : c.h_samp_factor;
-    s.v = swap ? c.h_samp_factor : c.v_samp_factor;
+    s.h = swap ? c.v : c.h;
+    s.v = swap ? c.h : c.v;
     s.across = DivideRoundingUp(std::uint64_t(g.width) * s.h, std::uint64_t(maxH) * kBlockSize);
     s.down = DivideRoundingUp(std::uint64_t(g.height) * s.v, std::uint64_t(maxV) * kBlockSize);
     s.paddedAcross = DivideRoundingUp(g.width, std::uint64_t(maxH) * kBlockSize) * JDIMENSION(s.h);
@@ -347,8 +360,8 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
     const JDIMENSION sourceAcross = RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor));
     const JDIMENSION sourceDown = RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor));
     const ComponentSides s = TurnedSides(src, g, ci);
-    const JDIMENSION wholeWidth = g.wholeIMcusX * JDIMENSION(c.h_samp_factor);
-    const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(c.v_samp_factor);
+    const JDIMENSION wholeWidth = g.wholeIMcusX * JDIMENSION(FactorsOf(src, ci).h);
+    const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(FactorsOf(src, ci).v);
     JBLOCKROW* from = RowsOf(&src, source, sourceDown, false);
     JBLOCKROW* to = RowsOf(&src, session.turned[ci], s.paddedDown, true);
     session.turnedRows[ci] = to;
@@ -384,6 +397,8 @@ void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit) {
     jpeg_copy_critical_parameters(&src, &dst);
     dst.image_width = g.width;
     dst.image_height = g.height;
+    if (dst.num_components == 1)
+        dst.comp_info[0].h_samp_factor = dst.comp_info[0].v_samp_factor = 1;
     if (SwapsSides(g.turns)) {
         for (int ci = 0; ci < dst.num_components; ++ci)
             std::swap(dst.comp_info[ci].h_samp_factor, dst.comp_info[ci].v_samp_factor);

@@ -2,6 +2,7 @@
 #include "rotate/turn.h"
 
 #include "jpeg/segments.h"
+#include "rotate/crop_rule.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 
@@ -52,19 +53,27 @@ std::string SizeText(int width, int height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
+std::string BlockText(const exif::BlockLayout& blocks) {
+    if (blocks.mcuWidth == blocks.mcuHeight) return std::to_string(blocks.mcuWidth);
+    return SizeText(blocks.mcuWidth, blocks.mcuHeight);
+}
+
+// Without a frame header to read its blocks from (no JPEG, which the turn refuses anyway), the
+// blocks of most photos.
+exif::BlockLayout MainLayout(const TurnPlan& plan) {
+    if (plan.mainBlocks) return *plan.mainBlocks;
+    return {plan.header.width, plan.header.height, 16, 16};
+}
+
 } // namespace
 
 bool TurnPlan::mayCrop() const {
-    return header.width % 16 != 0 || header.height % 16 != 0 ||
-           (mainBlocks && !mainBlocks->wholeBlocks()) || partialImage;
+    return TurnTrims(MainLayout(*this), transform) || partialImage;
 }
 
 std::string TurnPlan::cropReason() const {
-    if (header.width % 16 != 0 || header.height % 16 != 0)
-        return SizeText(header.width, header.height) + " is not a multiple of 16";
-    if (mainBlocks && !mainBlocks->wholeBlocks())
-        return SizeText(header.width, header.height) + " is not a multiple of " +
-               SizeText(mainBlocks->mcuWidth, mainBlocks->mcuHeight);
+    if (const exif::BlockLayout main = MainLayout(*this); TurnTrims(main, transform))
+        return SizeText(main.width, main.height) + " is not a multiple of " + BlockText(main);
     if (!partialImage) return {};
     const exif::BlockLayout& b = partialImage->blocks;
     return "its image " + std::to_string(partialImage->entry + 1) + " (" +
@@ -86,7 +95,7 @@ std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool ke
     const FileBlocks blocks = ReadFileBlocks(native);
     plan.mainBlocks = blocks.main;
     for (const IndexedImage& image : blocks.others) {
-        if (image.blocks.wholeBlocks()) continue;
+        if (!TurnTrims(image.blocks, plan.transform)) continue;
         plan.partialImage = image;
         break;
     }

@@ -27,11 +27,11 @@ struct TurnPlan {
     exif::JpegHeader header;
     std::optional<std::uint16_t> newOrientation;
     std::optional<exif::BlockLayout> mainBlocks;
-    // The first image of the MPF index after the main one whose sides are not whole blocks.
+    // The first image of the MPF index after the main one that this turn would trim.
     std::optional<IndexedImage> partialImage;
 
-    // A side that is not a multiple of 16 may lose up to 15 pixels to the trim; the other images
-    // of the file lose theirs at their own block size.
+    // Whether the turn trims edge pixels off any image of the file (see TurnTrims), each at its
+    // own block size; a photo that is not a JPEG is taken to have blocks of 16.
     bool mayCrop() const;
     // Why, for a message that goes on with "(use --crop ...)": which image and which sizes.
     std::string cropReason() const;

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QSet>
 #include <QToolBar>
 #include <QToolButton>
@@ -28,6 +29,18 @@
 namespace {
 
 constexpr const char* kCommandProperty = "tulvexCommand";
+
+const QString kNothingOpens =
+    QStringLiteral("Cannot open \"%s\": no program on this computer could open it.");
+
+// Hands `url` to the desktop and says `failure` over `window` if nothing opened it; by then the
+// window may be gone.
+void OpenOrSay(QWidget* window, const QUrl& url, const QString& failure) {
+    ui::Shell::current().openUrl(url, [window = QPointer<QWidget>(window), failure](bool opened) {
+        if (opened || !window) return;
+        ui::Shell::current().message(window, QString(), failure, ui::Shell::Icon::Warning);
+    });
+}
 
 QAction* MakeAction(QObject* owner, const char* name, const QString& caption, const QString& hint,
                     ui::IconIndex icon, int tag) {
@@ -308,13 +321,14 @@ void TFormTulvex::ActionDeleteExecute() {
 
 void TFormTulvex::ActionOpenExecute() {
     if (QFileInfo::exists(FSelectedFile))
-        ui::Shell::current().openUrl(QUrl::fromLocalFile(FSelectedFile));
+        OpenOrSay(this, QUrl::fromLocalFile(FSelectedFile),
+                  FormatMessage(Msg(kNothingOpens), {collection::FileNameOf(FSelectedFile)}));
     else
         ShowMissingFile(FSelectedFile);
 }
 
 void TFormTulvex::pmiWebsiteClick() {
-    ui::Shell::current().openUrl(QUrl(kWebSite));
+    OpenOrSay(this, QUrl(kWebSite), FormatMessage(Msg(kNothingOpens), {kWebSite}));
 }
 
 void TFormTulvex::pmiAboutClick() {

@@ -74,8 +74,8 @@ void TFormTulvex::ActionDisplayExifExecute() {
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
         dialog.addRow(QString::fromStdString(row.label), lang::DecodeUtf8OrWindows1252(row.value));
     if (dialog.rowCount() == 0) {
-        ui::Shell::current().message(&dialog, QString(),
-                                     Msg("This file does not contain EXIF data."),
+        // Over the window: the dialog is not shown, so a box over it would sit at the corner.
+        ui::Shell::current().message(this, QString(), Msg("This file does not contain EXIF data."),
                                      ui::Shell::Icon::Information);
         return;
     }

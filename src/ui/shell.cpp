@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/shell.h"
 
+#include "ui/desktop_open.h"
+
 #include <QApplication>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QFileDialog>
+#include <QMainWindow>
 #include <QMessageBox>
 
 #include "platform/errors.h"
@@ -65,7 +67,9 @@ public:
         return QFileDialog::getExistingDirectory(owner, QString(), start,
                                                  QFileDialog::ShowDirsOnly);
     }
-    void openUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
+    void openUrl(const QUrl& url, std::function<void(bool opened)> done) override {
+        OpenOnDesktop(url, std::move(done));
+    }
 };
 
 Shell* g_installed = nullptr; // the message-box seam; set only by tests
@@ -86,9 +90,18 @@ QString WithFullStop(const QString& text) {
     return text;
 }
 
+// The box goes over the active window, or over the main window when none is active (an error
+// while another program has the focus); without an owner it would open anywhere on the screen.
+QWidget* ErrorBoxOwner() {
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && qobject_cast<QMainWindow*>(top)) return top;
+    return nullptr;
+}
+
 void ShowErrorBox(const QString& text) {
-    Shell::current().message(QApplication::activeWindow(), QApplication::applicationName(),
-                             WithFullStop(text), Shell::Icon::Error);
+    Shell::current().message(ErrorBoxOwner(), QApplication::applicationName(), WithFullStop(text),
+                             Shell::Icon::Error);
 }
 
 void ShowCurrentException() {

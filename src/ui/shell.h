@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 class QWidget;
 
 namespace ui {
@@ -25,7 +27,9 @@ public:
                                  const QString& checkText, bool& checked) = 0;
     // Empty when cancelled.
     virtual QString browseForFolder(QWidget* owner, const QString& start) = 0;
-    virtual void openUrl(const QUrl& url) = 0;
+    // Hands `url` to the desktop; `done` runs, maybe later from the event loop, with whether
+    // something opened it.
+    virtual void openUrl(const QUrl& url, std::function<void(bool opened)> done) = 0;
 
     // The one in force; the desktop's unless a test installed its own.
     static Shell& current();

@@ -19,6 +19,10 @@ trap cleanup EXIT
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 
+# "View Image" and the web site go through xdg-open.
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ ", $depends," == *", xdg-utils"[,\ ]* ]] || fail "the package does not depend on xdg-utils: $depends"
+
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null
 # Warnings are shown, errors fail.

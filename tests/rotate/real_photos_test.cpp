@@ -6,6 +6,7 @@
 #include "exif/exif_reader.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
+#include "rotate/turn.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -92,4 +93,37 @@ TEST(RealPhotos, TurnLikeJpegtranOrAreRefusedUntouched) {
     }
     EXPECT_GT(turned, 0);
     std::printf("%zu real photos: %d turned, %d refused\n", photos.size(), turned, refused);
+}
+
+TEST(RealPhotos, TheCropQuestionComesExactlyWhereJpegtranPerfectFails) {
+    const std::vector<std::string> photos = RealPhotos();
+    if (photos.empty()) GTEST_SKIP() << "no real photos in " << RealPhotoFolder().toStdString();
+    const std::pair<rotate::RotationCode, const char*> turns[] = {
+        {rotate::RotationCode::Right, "90"},
+        {rotate::RotationCode::Left, "270"},
+        {rotate::RotationCode::Half, "180"}};
+    int judged = 0, asked = 0, mismatches = 0;
+    for (const std::string& path : photos) {
+        int readable = -1;
+        RunCommand("jpegtran -outfile /dev/null '" + path + "' 2>/dev/null", &readable);
+        if (readable != 0) continue; // cut off: refused either way
+        for (const auto& [code, degrees] : turns) {
+            int status = -1;
+            RunCommand(std::string("jpegtran -perfect -rotate ") + degrees +
+                           " -outfile /dev/null '" + path + "' 2>/dev/null",
+                       &status);
+            const auto plan = rotate::PlanTurn(QString::fromStdString(path), code, false);
+            ASSERT_TRUE(plan) << path;
+            ++judged;
+            asked += plan->mayCrop();
+            if (plan->mayCrop() != (status != 0)) {
+                ++mismatches;
+                ADD_FAILURE() << path << " " << degrees << ": asked " << plan->mayCrop()
+                              << ", jpegtran -perfect " << (status == 0 ? "turns it" : "fails");
+            }
+        }
+    }
+    EXPECT_GT(judged, 0);
+    std::printf("%d turns of real photos: %d would ask, %d differ from jpegtran -perfect\n", judged,
+                asked, mismatches);
 }

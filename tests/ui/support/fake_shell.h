@@ -14,34 +14,41 @@ public:
         QString caption;
         QString text;
         Icon icon;
+        QWidget* owner = nullptr;
     };
 
     FakeShell() { Shell::install(this); }
     ~FakeShell() override { Shell::install(nullptr); }
 
-    void message(QWidget*, const QString& caption, const QString& text, Icon icon) override {
-        shown.push_back({caption, text, icon});
+    void message(QWidget* owner, const QString& caption, const QString& text, Icon icon) override {
+        shown.push_back({caption, text, icon, owner});
     }
-    bool askYesNo(QWidget*, const QString& caption, const QString& text) override {
-        shown.push_back({caption, text, Icon::Question});
+    bool askYesNo(QWidget* owner, const QString& caption, const QString& text) override {
+        shown.push_back({caption, text, Icon::Question, owner});
         return next(yesNoAnswers, true);
     }
-    bool askWithCheckBox(QWidget*, const QString& caption, const QString& text, const QString&,
-                         bool& checked) override {
-        shown.push_back({caption, text, Icon::Warning});
+    bool askWithCheckBox(QWidget* owner, const QString& caption, const QString& text,
+                         const QString&, bool& checked) override {
+        shown.push_back({caption, text, Icon::Warning, owner});
         checked = next(checkAnswers, false);
         return next(okAnswers, true);
     }
-    QString browseForFolder(QWidget*, const QString& start) override {
+    QString browseForFolder(QWidget* owner, const QString& start) override {
+        browseOwner = owner;
         browseStart = start;
         return browseResult;
     }
-    void openUrl(const QUrl& url) override { opened.push_back(url); }
+    void openUrl(const QUrl& url, std::function<void(bool opened)> done) override {
+        opened.push_back(url);
+        if (done) done(canOpen);
+    }
 
     std::vector<Shown> shown;
     std::deque<bool> yesNoAnswers, okAnswers, checkAnswers;
     QString browseStart, browseResult;
+    QWidget* browseOwner = nullptr;
     std::vector<QUrl> opened;
+    bool canOpen = true; // whether the desktop has a program for what is opened
 
 private:
     static bool next(std::deque<bool>& answers, bool fallback) {
