@@ -2,6 +2,7 @@
 #include "rotate/turn.h"
 
 #include "jpeg/segments.h"
+#include "rotate/lossless_turn.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 
@@ -10,6 +11,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace rotate {
@@ -50,6 +52,14 @@ FileBlocks ReadFileBlocks(const std::string& path) {
 
 std::string SizeText(int width, int height) {
     return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Read again from the file only on this rare way out, so that the message can say how much.
+std::uint64_t MemoryToTurnFile(const TurnPlan& plan) {
+    const std::string native = QFile::encodeName(plan.path).toStdString();
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0) return 0;
+    return MemoryToTurn(exif::ReadJpegHeader(native), plan.transform, std::uint64_t(st.st_size));
 }
 
 } // namespace
@@ -105,6 +115,7 @@ TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& c
                                   calls.replace, trimAllowed);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
+        if (outcome.result.error() == ENOMEM) outcome.memoryNeeded = MemoryToTurnFile(plan);
         return outcome;
     }
     if (plan.timesKept) {

@@ -31,7 +31,8 @@ bool ColumnIsDark(const QImage& image, int x) {
     return true;
 }
 
-// Dark lines from one edge inward, among `count` lines; `isDarkLine(i)` looks at the i-th from that edge.
+// Dark lines from one edge inward, among `count` lines; `isDarkLine(i)` looks at the i-th from that
+// edge.
 template <class IsDarkLine> int DarkLinesFromEdge(int count, IsDarkLine isDarkLine) {
     int n = 0;
     while (n < count && isDarkLine(n))

@@ -101,12 +101,12 @@ TEST(Letterbox, BarsOfThePredictedSizeAreCutOff) {
     } cases[] = {
         {"black bars above and below", Framed(wide, 160, 120, 0, 6, {}), 6000, 4000, wide},
         {"black bars at the sides", Framed(tall, 160, 120, 35, 0, {}), 3000, 4000, tall},
-        {"noisy dark grey gradient bars", Framed(wide, 160, 120, 0, 6, greyBars), 6000, 4000,
-         wide},
+        {"noisy dark grey gradient bars", Framed(wide, 160, 120, 0, 6, greyBars), 6000, 4000, wide},
         {"bars a pixel off centre", Framed(wide, 160, 120, 0, 7, {}), 6000, 4000, wide},
     };
     for (const Case& c : cases) {
-        const QImage picture = PictureOfEmbeddedThumbnail(AsStored(c.thumbnail), c.photoW, c.photoH);
+        const QImage picture =
+            PictureOfEmbeddedThumbnail(AsStored(c.thumbnail), c.photoW, c.photoH);
         ASSERT_EQ(picture.size(), c.picture.size()) << c.name;
         EXPECT_LT(MeanDifference(picture, c.picture), 12) << c.name;
     }
@@ -175,9 +175,11 @@ TEST(Letterbox, TheQuickThumbnailOfALetterboxedPhotoIsItsEmbeddedPicture) {
         ASSERT_EQ(made.status, Thumbnail::Status::Made);
         ASSERT_EQ(made.image.size(), QSize(140, 89));
         const QImage shown = made.image.convertToFormat(QImage::Format_RGB32);
-        const QImage fromEmbedded = wide.scaled(140, 89, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        const QImage fromPhoto = DecodeJpeg(photo, {}, false).scaled(140, 89, Qt::IgnoreAspectRatio,
-                                                                    Qt::SmoothTransformation);
+        const QImage fromEmbedded =
+            wide.scaled(140, 89, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage fromPhoto =
+            DecodeJpeg(photo, {}, false)
+                .scaled(140, 89, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (letterboxed)
             EXPECT_LT(MeanDifference(shown, fromEmbedded) * 3, MeanDifference(shown, fromPhoto));
         else // stretched: the photo itself is decoded
