@@ -4,6 +4,7 @@
 #include "rotate/turn.h"
 #include "rotate/turn_memory.h"
 #include "support/jpeg_factory.h"
+#include "support/scoped_variable.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
 
@@ -26,27 +27,6 @@ using rotate::QuarterTurns;
 namespace {
 
 constexpr std::uint64_t kMiB = std::uint64_t(1) << 20;
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedVariable() {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 // A w x h photo of one colour, written row by row so that even a giant costs one row of pixels;
 // it compresses to a few bytes a block.
@@ -157,17 +137,18 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     EXPECT_EQ(ReadFile(dir.file("photo.jpg")), photo);
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     int status = 0;
-    const std::string said = RunCommand(cli + " rotate right " + dir.file("photo.jpg") + " 2>&1", &status);
+    const std::string said =
+        RunCommand(cli + " rotate right " + dir.file("photo.jpg") + " 2>&1", &status);
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(said.find("needs " + rotate::DescribeMemory(needed) + " of memory"), std::string::npos)
+    EXPECT_NE(said.find("needs " + rotate::DescribeMemory(needed) + " of memory"),
+              std::string::npos)
         << said;
 }
 
 TEST(TurnMemory, AGiantPanoramaTurnsWhenTheMachineCanHoldIt) {
     constexpr int kWidth = 20000, kHeight = 14000;
     const Bytes panorama = FlatJpeg(kWidth, kHeight);
-    const std::uint64_t needed =
-        rotate::MemoryToTurn(panorama, QuarterTurns::One, panorama.size());
+    const std::uint64_t needed = rotate::MemoryToTurn(panorama, QuarterTurns::One, panorama.size());
     ASSERT_GT(needed, std::uint64_t(1) << 30) << "more than the fixed gigabyte of old";
     const std::optional<std::uint64_t> available = AvailableMemory();
     if (!available || *available < needed + needed / 2)
