@@ -44,12 +44,6 @@ bool NearPrediction(int measured, int predicted) {
     return measured >= 1 && std::abs(measured - predicted) <= kBarSlack;
 }
 
-// The first line of the picture: centred between the measured bars, `length` lines long.
-int PictureStart(int firstBar, int secondBar, int side, int length) {
-    const int between = side - firstBar - secondBar;
-    return std::clamp(firstBar + (between - length) / 2, 0, side - length);
-}
-
 } // namespace
 
 QImage PictureOfEmbeddedThumbnail(const QImage& thumbnail, int photoW, int photoH) {
@@ -67,13 +61,14 @@ QImage PictureOfEmbeddedThumbnail(const QImage& thumbnail, int photoW, int photo
             DarkLinesFromEdge(h - top, [&](int i) { return RowIsDark(image, h - 1 - i); });
         if (!NearPrediction(top, fit.y) || !NearPrediction(bottom, h - fit.y - fit.height))
             return {};
-        return image.copy(0, PictureStart(top, bottom, h, fit.height), w, fit.height);
+        // What lies between the bars, even a line off the prediction: a line of bar would show.
+        return image.copy(0, top, w, h - top - bottom);
     }
     const int left = DarkLinesFromEdge(w, [&](int i) { return ColumnIsDark(image, i); });
     const int right =
         DarkLinesFromEdge(w - left, [&](int i) { return ColumnIsDark(image, w - 1 - i); });
     if (!NearPrediction(left, fit.x) || !NearPrediction(right, w - fit.x - fit.width)) return {};
-    return image.copy(PictureStart(left, right, w, fit.width), 0, fit.width, h);
+    return image.copy(left, 0, w - left - right, h);
 }
 
 } // namespace thumbs

@@ -110,6 +110,14 @@ TEST(Letterbox, BarsOfThePredictedSizeAreCutOff) {
         ASSERT_EQ(picture.size(), c.picture.size()) << c.name;
         EXPECT_LT(MeanDifference(picture, c.picture), 12) << c.name;
     }
+    // A camera that rounds the picture down to 106 lines leaves 7 on either side: no line of
+    // bar may stay with the picture.
+    const QImage shorter = BusyPicture(160, 106, 11);
+    const QImage cut =
+        PictureOfEmbeddedThumbnail(AsStored(Framed(shorter, 160, 120, 0, 7, {})), 6000, 4000);
+    ASSERT_FALSE(cut.isNull());
+    for (const int y : {0, cut.height() - 1})
+        EXPECT_GT(qGray(cut.pixel(cut.width() / 2, y)), 60) << "line " << y;
     // A thumbnail of the photo's own proportions is used as it is.
     const QImage plain = AsStored(BusyPicture(160, 120, 3));
     EXPECT_EQ(PictureOfEmbeddedThumbnail(plain, 4000, 3000), plain);
