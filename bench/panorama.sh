@@ -29,7 +29,7 @@ for _ in range(h):
 
 # "seconds max-RSS-KB" of the best (shortest) of RUNS runs of a command on a fresh copy.
 measure() {
-  local best_t= best_m= t m
+  local best_t='' best_m='' t m
   for _ in $(seq "${RUNS:-3}"); do
     cp "$WORK/panorama.jpg" "$WORK/p.jpg"
     /usr/bin/time -o "$WORK/time" -f '%e %M' "$@" >/dev/null 2>&1
