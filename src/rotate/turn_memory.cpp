@@ -73,7 +73,7 @@ std::optional<std::uint64_t> ParseTurnMemoryCap(std::string_view value) {
 std::uint64_t TurnMemoryLimit(std::optional<std::uint64_t> available, std::uint64_t cap) {
     if (!available) return std::min(kTurnMemoryWithoutMeminfo, cap);
     const std::uint64_t margin = kMarginBytes + *available / kMarginShare;
-    return std::min(*available > margin ? *available - margin : 0, cap);
+    return std::min(std::max(*available > margin ? *available - margin : 0, kTurnMemoryFloor), cap);
 }
 
 std::uint64_t TurnMemoryLimitNow() {

@@ -15,6 +15,9 @@ inline constexpr const char* kTurnMemoryVariable = "TULVEX_MAX_TURN_MEMORY";
 inline constexpr std::uint64_t kDefaultTurnMemoryCap = std::uint64_t(16) << 30;
 // What a turn may use when the machine does not say how much memory it has available.
 inline constexpr std::uint64_t kTurnMemoryWithoutMeminfo = std::uint64_t(1) << 30;
+// What a turn may always use below the cap, however little is available: enough for a
+// 40-megapixel photo, which a busy small machine still pages in.
+inline constexpr std::uint64_t kTurnMemoryFloor = std::uint64_t(256) << 20;
 
 // MemAvailable of a /proc/meminfo text, in bytes; nullopt when it has no such line.
 std::optional<std::uint64_t> ParseMemAvailable(std::string_view meminfo);
@@ -22,8 +25,8 @@ std::optional<std::uint64_t> ParseMemAvailable(std::string_view meminfo);
 // A cap in bytes from the variable's value; nullopt when it is empty, zero or no amount.
 std::optional<std::uint64_t> ParseTurnMemoryCap(std::string_view value);
 
-// What one turn may use: the available memory less a margin for everything else running, never
-// more than `cap`.
+// What one turn may use: the available memory less a margin for everything else running, but
+// not less than the floor, and never more than `cap`.
 std::uint64_t TurnMemoryLimit(std::optional<std::uint64_t> available, std::uint64_t cap);
 
 // The same for this machine now, with the cap of the environment.

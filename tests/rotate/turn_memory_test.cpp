@@ -96,7 +96,9 @@ TEST(TurnMemory, TheLimitLeavesAMarginAndKeepsToTheCap) {
     EXPECT_LT(plenty, 8 * gib - 256 * kMiB) << "something is left for the rest of the machine";
     EXPECT_GT(plenty, 6 * gib);
     EXPECT_EQ(rotate::TurnMemoryLimit(8 * gib, 2 * gib), 2 * gib);
-    EXPECT_EQ(rotate::TurnMemoryLimit(100 * kMiB, 64 * gib), 0u);
+    EXPECT_EQ(rotate::TurnMemoryLimit(100 * kMiB, 64 * gib), rotate::kTurnMemoryFloor)
+        << "an ordinary photo still turns on a machine short of memory";
+    EXPECT_EQ(rotate::TurnMemoryLimit(100 * kMiB, 10 * kMiB), 10 * kMiB);
     EXPECT_EQ(rotate::TurnMemoryLimit(std::nullopt, 64 * gib), rotate::kTurnMemoryWithoutMeminfo);
     EXPECT_EQ(rotate::TurnMemoryLimit(std::nullopt, 10 * kMiB), 10 * kMiB);
 
