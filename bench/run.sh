@@ -36,6 +36,9 @@ empty_cache='rm -rf "$XDG_CACHE_HOME"'
 t_high=$(PREPARE=$empty_cache best "'$CLI' thumbnails --cell 150 '$CORPUS'")
 t_low=$(PREPARE=$empty_cache best "'$CLI' thumbnails --low --cell 150 '$CORPUS'")
 t_vips=$(best "vipsthumbnail -s 140 -o '$WORK/out/%s.jpg' ${photos[*]}")
+# vipsthumbnail on every core, one process a core, as the low-quality target is set against it.
+t_vips_all=$(best "printf '%s\\0' ${photos[*]} | xargs -0 -P $(nproc) -n $(( (${#photos[@]} + $(nproc) - 1) / $(nproc) )) vipsthumbnail -s 140 -o '$WORK/out/%s.jpg'")
+t_exiv2=$(best "exiv2 -q -f -et -l '$WORK/out' ${photos[*]}")
 t_djpeg=$(best "for f in ${photos[*]}; do djpeg -scale 1/8 \"\$f\" >/dev/null; done")
 
 fresh_copy='rm -rf "$WORK/r"; cp -r "$CORPUS" "$WORK/r"'
@@ -104,7 +107,9 @@ table=$(cat <<TABLE
 |---|---|---|---|---|
 | thumbnails, high quality | $(per "$t_high") ms/photo | vipsthumbnail -s 140: $(per "$t_vips") ms/photo | $(ratio "$t_high" "$t_vips") | <= 0.5 |
 | thumbnails, high quality | $(per "$t_high") ms/photo | djpeg -scale 1/8: $(per "$t_djpeg") ms/photo | $(ratio "$t_high" "$t_djpeg") | |
-| thumbnails, low quality (embedded) | $(per "$t_low") ms/photo | vipsthumbnail -s 140: $(per "$t_vips") ms/photo | $(ratio "$t_low" "$t_vips") | <= 0.05 |
+| thumbnails, low quality (embedded) | $(per "$t_low") ms/photo | vipsthumbnail -s 140: $(per "$t_vips") ms/photo | $(ratio "$t_low" "$t_vips") | |
+| thumbnails, low quality (embedded) | $(per "$t_low") ms/photo | vipsthumbnail -s 140 on $(nproc) cores: $(per "$t_vips_all") ms/photo | $(ratio "$t_low" "$t_vips_all") | <= 0.05 |
+| thumbnails, low quality (embedded) | $(per "$t_low") ms/photo | exiv2 -et (extraction only): $(per "$t_exiv2") ms/photo | $(ratio "$t_low" "$t_exiv2") | |
 | rotate right | $(per "$t_rot") ms/photo | jpegtran -rotate 90 -trim -copy all: $(per "$t_jpegtran") ms/photo | $(ratio "$t_rot" "$t_jpegtran") | <= 1.0 |
 | automatic orientation | $(per "$t_auto") ms/photo | exiftran -a -i: $(per "$t_exiftran") ms/photo | $(ratio "$t_auto" "$t_exiftran") | <= 0.6 |
 | peak memory of a load | ${peak_kb} KB for ${#photos[@]} photos | one default thumbnail: $((thumb_bytes / 1024)) KB | | <= 64 KB a thumbnail |

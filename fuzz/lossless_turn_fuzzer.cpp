@@ -11,6 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.trim = (data[0] & 4) == 0;
     options.maxMemory = std::size_t(64) << 20;
     const auto turned = rotate::LosslessTurn({data + 1, size - 1}, turns, options);
+    const std::uint64_t needed = rotate::MemoryToTurn({data + 1, size - 1}, turns, size - 1);
+    if (turned.ok() && (needed == 0 || needed > *options.maxMemory))
+        std::abort(); // the reckoning from the header alone is the turn's own
     if (!turned.ok()) {
         if (!turned.bytes.empty() || turned.message.empty()) std::abort();
         return 0;

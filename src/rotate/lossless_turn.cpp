@@ -3,6 +3,7 @@
 
 #include "jpeg/quant_tables.h"
 #include "rotate/crop_rule.h"
+#include "rotate/turn_memory.h"
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -30,6 +31,7 @@ struct ErrorManager {
     bool readingHeader = false;
     LosslessTurnError kind = LosslessTurnError::None;
     char message[JMSG_LENGTH_MAX] = {};
+    std::uint64_t memoryNeeded = 0, memoryLimit = 0;
 };
 
 struct OutputBuffer {
@@ -296,20 +298,41 @@ ComponentSides TurnedSides(const jpeg_decompress_struct& src, const Geometry& g,
     return s;
 }
 
-// Refuses before anything large is allocated, then asks for the turned arrays, which libjpeg
-// realizes together with the source's.
-void RequestTurnedArrays(Session& session, const Geometry& g, std::size_t maxMemory) {
-    jpeg_decompress_struct& src = session.source;
-    std::uint64_t needed = 0;
+// The coefficient arrays of source and result: libjpeg realizes both whole.
+std::uint64_t CoefficientBytes(const jpeg_decompress_struct& src, const Geometry& g) {
+    std::uint64_t bytes = 0;
     for (int ci = 0; ci < src.num_components; ++ci) {
         const jpeg_component_info& c = src.comp_info[ci];
         const ComponentSides s = TurnedSides(src, g, ci);
-        needed += ArrayBytes(RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor)),
-                             RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor)));
-        needed += ArrayBytes(s.paddedAcross, s.paddedDown);
+        bytes += ArrayBytes(RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor)),
+                            RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor)));
+        bytes += ArrayBytes(s.paddedAcross, s.paddedDown);
     }
-    if (needed > maxMemory)
-        Refuse(session, LosslessTurnError::TooLarge, "the photo is too large to turn");
+    return bytes;
+}
+
+// Besides the coefficients a turn holds the photo's bytes and the turned ones, about as many.
+std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
+                           std::uint64_t fileBytes) {
+    return CoefficientBytes(src, g) + 2 * fileBytes;
+}
+
+[[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {
+    session.error.memoryNeeded = needed;
+    session.error.memoryLimit = limit;
+    const std::string text = "the photo needs " + DescribeMemory(needed) +
+                             " of memory to turn, more than the " +
+                             DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
+    Refuse(session, LosslessTurnError::TooLarge, text.c_str());
+}
+
+// Refuses before anything large is allocated, then asks for the turned arrays, which libjpeg
+// realizes together with the source's.
+void RequestTurnedArrays(Session& session, const Geometry& g, std::uint64_t fileBytes,
+                         std::uint64_t maxMemory) {
+    jpeg_decompress_struct& src = session.source;
+    const std::uint64_t needed = MemoryOfTurn(src, g, fileBytes);
+    if (needed > maxMemory) RefuseForMemory(session, needed, maxMemory);
     for (int ci = 0; ci < src.num_components; ++ci) {
         const ComponentSides s = TurnedSides(src, g, ci);
         session.turned[ci] =
@@ -382,13 +405,13 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
 
 // The target takes the source's tables, components and coding mode, turned; libjpeg adds no
 // JFIF or Adobe segment of its own, since the source's segments are copied as they were.
-void SetUpTarget(Session& session, const Geometry& g, std::size_t memoryLimit) {
+void SetUpTarget(Session& session, const Geometry& g, long memoryLimit) {
     jpeg_decompress_struct& src = session.source;
     jpeg_compress_struct& dst = session.target;
     dst.err = &session.error.pub;
     session.targetMade = true;
     jpeg_create_compress(&dst);
-    dst.mem->max_memory_to_use = long(std::min<std::size_t>(memoryLimit, std::size_t(LONG_MAX)));
+    dst.mem->max_memory_to_use = memoryLimit;
     session.out.pub.init_destination = StartOutput;
     session.out.pub.empty_output_buffer = GrowOutput;
     session.out.pub.term_destination = FinishOutput;
@@ -537,13 +560,26 @@ void CopySavedMarkers(Session& session) {
         jpeg_write_marker(&session.target, m->marker, m->data, m->data_length);
 }
 
-void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns turns,
-             const LosslessTurnOptions& options, std::size_t memoryLimit) {
+void SetUpErrors(Session& session) {
+    jpeg_std_error(&session.error.pub);
+    session.error.pub.error_exit = OnError;
+    session.error.pub.emit_message = OnMessage;
+    session.error.pub.output_message = Silently;
+}
+
+// Beyond the coefficient arrays libjpeg keeps the saved segments and small tables.
+long LibraryMemoryLimit(std::uint64_t maxMemory, std::size_t jpegBytes) {
+    const std::uint64_t limit =
+        std::min(maxMemory, std::uint64_t(1) << 60) + jpegBytes + (std::uint64_t(16) << 20);
+    return long(std::min<std::uint64_t>(limit, std::uint64_t(LONG_MAX)));
+}
+
+void ReadSourceHeader(Session& session, std::span<const std::uint8_t> jpeg, long memoryLimit) {
     jpeg_decompress_struct& src = session.source;
     src.err = &session.error.pub;
     session.sourceMade = true;
     jpeg_create_decompress(&src);
-    src.mem->max_memory_to_use = long(std::min<std::size_t>(memoryLimit, std::size_t(LONG_MAX)));
+    src.mem->max_memory_to_use = memoryLimit;
     jpeg_mem_src(&src, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_save_markers(&src, JPEG_COM, 0xFFFF);
     for (int n = 0; n < 16; ++n)
@@ -552,9 +588,15 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     session.error.readingHeader = true;
     jpeg_read_header(&src, TRUE);
     session.error.readingHeader = false;
+}
 
+void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns turns,
+             const LosslessTurnOptions& options, std::uint64_t maxMemory) {
+    jpeg_decompress_struct& src = session.source;
+    const long memoryLimit = LibraryMemoryLimit(maxMemory, jpeg.size());
+    ReadSourceHeader(session, jpeg, memoryLimit);
     const Geometry g = PlanGeometry(session, turns, options.trim);
-    RequestTurnedArrays(session, g, options.maxMemory);
+    RequestTurnedArrays(session, g, jpeg.size(), maxMemory);
     jvirt_barray_ptr* source = jpeg_read_coefficients(&src);
 
     SetUpTarget(session, g, memoryLimit);
@@ -591,25 +633,34 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
     }
     const auto session = std::make_unique<Session>();
     Session* s = session.get();
-    jpeg_std_error(&s->error.pub);
-    s->error.pub.error_exit = OnError;
-    s->error.pub.emit_message = OnMessage;
-    s->error.pub.output_message = Silently;
+    SetUpErrors(*s);
     // Turned data rarely outgrows its source; the buffer grows when it does.
     s->out.bytes.resize(jpeg.size() + jpeg.size() / 16 + 4096);
-    // Beyond the coefficient arrays libjpeg keeps the saved segments and small tables.
-    const std::size_t memoryLimit = options.maxMemory + jpeg.size() + (std::size_t(16) << 20);
+    const std::uint64_t maxMemory = options.maxMemory ? *options.maxMemory : TurnMemoryLimitNow();
 
     if (setjmp(s->error.jump) != 0) {
         result.error = s->error.kind;
         result.message = s->error.message;
+        result.memoryNeeded = s->error.memoryNeeded;
+        result.memoryLimit = s->error.memoryLimit;
         return result;
     }
-    RunTurn(*s, jpeg, turns, options, memoryLimit);
+    RunTurn(*s, jpeg, turns, options, maxMemory);
     result.width = int(s->target.image_width);
     result.height = int(s->target.image_height);
     result.bytes = std::move(s->out.bytes);
     return result;
+}
+
+std::uint64_t MemoryToTurn(std::span<const std::uint8_t> header, QuarterTurns turns,
+                           std::uint64_t fileBytes) {
+    if (header.empty() || !QuarterTurnsFrom(int(turns))) return 0;
+    const auto session = std::make_unique<Session>();
+    Session* s = session.get();
+    SetUpErrors(*s);
+    if (setjmp(s->error.jump) != 0) return 0;
+    ReadSourceHeader(*s, header, LibraryMemoryLimit(0, header.size()));
+    return MemoryOfTurn(s->source, PlanGeometry(*s, turns, true), fileBytes);
 }
 
 } // namespace rotate

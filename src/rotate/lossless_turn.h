@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,15 +19,16 @@ enum class LosslessTurnError {
     Damaged,     // not a JPEG, truncated or corrupt data
     Unsupported, // a valid JPEG this turn cannot carry (e.g. 12-bit samples)
     NotPerfect,  // an edge block would be lost and trimming was not allowed
-    TooLarge,    // more coefficient memory than the limit allows
+    TooLarge,    // more memory than the limit allows
 };
 
 struct LosslessTurnOptions {
     // Partial edge blocks that cannot stay where a turn puts them are dropped, as `jpegtran
     // -trim` does; without it such a photo is refused.
     bool trim = true;
-    // Bound of the coefficient memory of source and result together.
-    std::size_t maxMemory = std::size_t(1) << 30;
+    // Bound of the memory of the turn: the coefficients of source and result and the bytes of
+    // both files. Unset: what the machine can spare now (TurnMemoryLimitNow).
+    std::optional<std::uint64_t> maxMemory;
 };
 
 struct LosslessTurnResult {
@@ -34,6 +36,9 @@ struct LosslessTurnResult {
     int width = 0, height = 0;       // its size in pixels
     LosslessTurnError error = LosslessTurnError::None;
     std::string message; // a short reason on failure
+    // When refused as TooLarge before anything large was allocated: what the turn would need and
+    // what it was allowed.
+    std::uint64_t memoryNeeded = 0, memoryLimit = 0;
 
     bool ok() const { return error == LosslessTurnError::None; }
 };
@@ -47,5 +52,10 @@ struct LosslessTurnResult {
 // first scan are tolerated; any damage in the compressed data refuses the turn.
 LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns turns,
                                 const LosslessTurnOptions& options = {});
+
+// The memory LosslessTurn would need for a photo of `fileBytes` bytes whose leading segments,
+// up to its first scan header at least, are `header`; 0 when they cannot be read.
+std::uint64_t MemoryToTurn(std::span<const std::uint8_t> header, QuarterTurns turns,
+                           std::uint64_t fileBytes);
 
 } // namespace rotate

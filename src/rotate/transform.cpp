@@ -231,6 +231,8 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
         // Damage in the image data would be carried into the new file: the photo stays as it is.
         const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
         const bool damaged = turned.error == LosslessTurnError::Damaged && isJpeg;
+        if (turned.error == LosslessTurnError::TooLarge)
+            return platform::Result::FromErrno(ENOMEM, turned.message);
         return platform::Result::FromLibrary((damaged ? "the photo is damaged: " : "") +
                                              turned.message);
     }

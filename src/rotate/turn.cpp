@@ -3,6 +3,7 @@
 
 #include "jpeg/segments.h"
 #include "rotate/crop_rule.h"
+#include "rotate/lossless_turn.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace rotate {
@@ -65,6 +67,14 @@ exif::BlockLayout MainLayout(const TurnPlan& plan) {
     return {plan.header.width, plan.header.height, 16, 16};
 }
 
+// Read again from the file only on this rare way out, so that the message can say how much.
+std::uint64_t MemoryToTurnFile(const TurnPlan& plan) {
+    const std::string native = QFile::encodeName(plan.path).toStdString();
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0) return 0;
+    return MemoryToTurn(exif::ReadJpegHeader(native), plan.transform, std::uint64_t(st.st_size));
+}
+
 } // namespace
 
 bool TurnPlan::mayCrop() const {
@@ -114,6 +124,7 @@ TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& c
                                   calls.replace, trimAllowed);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
+        if (outcome.result.error() == ENOMEM) outcome.memoryNeeded = MemoryToTurnFile(plan);
         return outcome;
     }
     if (plan.timesKept) {

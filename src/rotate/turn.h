@@ -45,6 +45,7 @@ struct TurnOutcome {
     Status status = Status::Turned;
     platform::Result result; // why the transform or the time restore failed
     std::string warning;     // turned, but a flush after the replacement failed (names the file)
+    std::uint64_t memoryNeeded = 0; // refused for want of memory: what the turn would need
 };
 
 // What a turn calls after the replacement; tests pass failing ones.

@@ -24,6 +24,7 @@ void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnOutcome turned,
     if (turned.status == Status::TransformFailed) {
         outcome.kind = Kind::Failed;
         outcome.result = std::move(turned.result);
+        outcome.memoryNeeded = turned.memoryNeeded;
         return;
     }
     // The photo is turned either way; what went wrong after that is only worth a warning.

@@ -51,6 +51,7 @@ struct PhotoOutcome {
     std::string flushWarning;                // turned, but a flush after the replacement failed
     std::optional<platform::FileTimes> kept; // times given back, for whoever reads it next
     std::string cropReason;                  // why the crop question was asked
+    std::uint64_t memoryNeeded = 0;          // failed for want of memory: how much it needs
     bool askCrop = true;                     // whether to ask about cropping after this photo
     std::string notAPhoto;                   // what stands at the path instead of a photo file
     std::uint16_t storedOrientation = 0;     // read by a list turn that took the stored turn

@@ -3,8 +3,8 @@
 
 #include "exif/exif_reader.h"
 #include "exif/jpeg_header.h"
-#include "exif/thumbnail_proportions.h"
 #include "jpeg/turbo.h"
+#include "thumbs/letterbox.h"
 #include "thumbs/thumbnail_size.h"
 
 #include <QBuffer>
@@ -136,11 +136,9 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     const PixelSize size = scale ? box : PixelSize{w, h};
 
     if (natural.isNull() && scale && !options.highQuality) {
-        // A thumbnail of other proportions (stale after a turn elsewhere, or letterboxed) would
-        // show the photo distorted: the photo itself is decoded instead.
-        const QImage embedded = EmbeddedThumbnail(bytes);
-        if (!embedded.isNull() && exif::ProportionsMatch(embedded.width(), embedded.height(), w, h))
-            natural = embedded;
+        // A thumbnail of other proportions (stale after a turn elsewhere, or cropped) would
+        // show the photo distorted: unless only bars make the difference, the photo is decoded.
+        natural = PictureOfEmbeddedThumbnail(EmbeddedThumbnail(bytes), w, h);
     }
     if (natural.isNull()) {
         if (!options.highQuality && bytes.size() < std::size_t(QFileInfo(path).size()))

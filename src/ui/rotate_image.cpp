@@ -4,6 +4,7 @@
 #include "lang/word_wrap.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
+#include "rotate/turn_memory.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
@@ -59,6 +60,13 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
     FAskCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
     m_turnReport.Take(outcome);
+    if (outcome.kind == Kind::Failed && outcome.memoryNeeded > 0)
+        throw TulvexError(
+            Msg("Unable to rotate the image") + QStringLiteral(": ") +
+            FormatMessage(
+                Msg("%s needs %s of memory to turn, more than this computer can spare now."),
+                {collection::FileNameOf(outcome.path),
+                 QString::fromStdString(rotate::DescribeMemory(outcome.memoryNeeded))}));
     if (outcome.kind == Kind::Failed)
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
                           collection::FileNameOf(outcome.path));

@@ -2,8 +2,11 @@
 #include "collection/scan.h"
 #include "exif/exif_reader.h"
 #include "lang/word_wrap.h"
+#include "rotate/lossless_turn.h"
 #include "rotate/transform.h"
+#include "rotate/turn_memory.h"
 #include "support/kept_copy.h"
+#include "support/scoped_variable.h"
 #include "ui/progress_window.h"
 #include "ui/support/window_fixture.h"
 
@@ -294,6 +297,24 @@ TEST_F(WindowTest, AFailedTurnShowsTheErrorBox) {
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_EQ(shell.shown.back().text, "Unable to rotate the image: IMG_0042.JPG.");
     EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Error);
+    EXPECT_EQ(ReadFile(path.toStdString()), before);
+}
+
+TEST_F(WindowTest, ATurnRefusedForWantOfMemorySaysHowMuchItNeeds) {
+    const QString path = photos.qfile("IMG_0043.JPG");
+    const Bytes before = MakeJpeg(640, 480);
+    WriteFile(path.toStdString(), before);
+    const std::uint64_t needed =
+        rotate::MemoryToTurn(before, rotate::QuarterTurns::Three, before.size());
+    const ScopedVariable cap(rotate::kTurnMemoryVariable, "1");
+    Start(photos.qpath());
+    ASSERT_EQ(window->thumbList().size(), 1u);
+    window->ActionRotateLeft->trigger();
+    ASSERT_FALSE(shell.shown.empty());
+    EXPECT_EQ(shell.shown.back().text,
+              "Unable to rotate the image: IMG_0043.JPG needs " +
+                  QString::fromStdString(rotate::DescribeMemory(needed)) +
+                  " of memory to turn, more than this computer can spare now.");
     EXPECT_EQ(ReadFile(path.toStdString()), before);
 }
 

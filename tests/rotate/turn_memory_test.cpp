@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "exif/jpeg_header.h"
+#include "rotate/lossless_turn.h"
+#include "rotate/turn.h"
+#include "rotate/turn_memory.h"
+#include "support/jpeg_factory.h"
+#include "support/scoped_variable.h"
+#include "support/temp_dir.h"
+#include "thumbs/image_codec.h"
+
+#include <QColor>
+#include <QCoreApplication>
+
+#include <jpeglib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace testing_support;
+using rotate::LosslessTurnError;
+using rotate::QuarterTurns;
+
+namespace {
+
+constexpr std::uint64_t kMiB = std::uint64_t(1) << 20;
+
+// A w x h photo of one colour, written row by row so that even a giant costs one row of pixels;
+// it compresses to a few bytes a block.
+Bytes FlatJpeg(int w, int h) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(w);
+    cinfo.image_height = JDIMENSION(h);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(w) * 3);
+    for (std::size_t i = 0; i < row.size(); i += 3)
+        row[i] = 70, row[i + 1] = 130, row[i + 2] = 180;
+    JSAMPROW rows[1] = {row.data()};
+    while (cinfo.next_scanline < cinfo.image_height)
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    jpeg_finish_compress(&cinfo);
+    Bytes jpeg(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return jpeg;
+}
+
+std::optional<std::uint64_t> AvailableMemory() {
+    std::ifstream file("/proc/meminfo");
+    std::stringstream text;
+    text << file.rdbuf();
+    return rotate::ParseMemAvailable(text.str());
+}
+
+} // namespace
+
+TEST(TurnMemory, ReadsTheAvailableMemoryAndTheCap) {
+    const std::string meminfo = "MemTotal:       24683712 kB\n"
+                                "MemFree:        23650172 kB\n"
+                                "MemAvailable:   24132044 kB\n"
+                                "Buffers:          112340 kB\n";
+    EXPECT_EQ(rotate::ParseMemAvailable(meminfo), std::uint64_t(24132044) * 1024);
+    EXPECT_EQ(rotate::ParseMemAvailable("MemAvailable: 5 kB"), 5 * 1024u);
+    EXPECT_EQ(rotate::ParseMemAvailable("MemTotal: 5 kB\nMemFree: 4 kB\n"), std::nullopt);
+    EXPECT_EQ(rotate::ParseMemAvailable("MemAvailable: lots kB\n"), std::nullopt);
+    EXPECT_EQ(rotate::ParseMemAvailable("MemAvailable: 5 MB\n"), std::nullopt);
+    EXPECT_EQ(rotate::ParseMemAvailable("MemAvailable: 99999999999999999999999 kB\n"),
+              std::nullopt);
+    EXPECT_EQ(rotate::ParseMemAvailable("XMemAvailable: 5 kB\n"), std::nullopt);
+    EXPECT_EQ(rotate::ParseMemAvailable(""), std::nullopt);
+
+    EXPECT_EQ(rotate::ParseTurnMemoryCap("2048"), 2048 * kMiB);
+    EXPECT_EQ(rotate::ParseTurnMemoryCap(" 512M "), 512 * kMiB);
+    EXPECT_EQ(rotate::ParseTurnMemoryCap("4G"), 4096 * kMiB);
+    EXPECT_EQ(rotate::ParseTurnMemoryCap("3 GB"), 3072 * kMiB);
+    for (const char* bad : {"", "0", "-1", "lots", "12T", "1.5G", "99999999999999999999"})
+        EXPECT_EQ(rotate::ParseTurnMemoryCap(bad), std::nullopt) << '"' << bad << '"';
+}
+
+TEST(TurnMemory, TheLimitLeavesAMarginAndKeepsToTheCap) {
+    const std::uint64_t gib = 1024 * kMiB;
+    const std::uint64_t plenty = rotate::TurnMemoryLimit(8 * gib, 64 * gib);
+    EXPECT_LT(plenty, 8 * gib - 256 * kMiB) << "something is left for the rest of the machine";
+    EXPECT_GT(plenty, 6 * gib);
+    EXPECT_EQ(rotate::TurnMemoryLimit(8 * gib, 2 * gib), 2 * gib);
+    EXPECT_EQ(rotate::TurnMemoryLimit(100 * kMiB, 64 * gib), rotate::kTurnMemoryFloor)
+        << "an ordinary photo still turns on a machine short of memory";
+    EXPECT_EQ(rotate::TurnMemoryLimit(100 * kMiB, 10 * kMiB), 10 * kMiB);
+    EXPECT_EQ(rotate::TurnMemoryLimit(std::nullopt, 64 * gib), rotate::kTurnMemoryWithoutMeminfo);
+    EXPECT_EQ(rotate::TurnMemoryLimit(std::nullopt, 10 * kMiB), 10 * kMiB);
+
+    EXPECT_EQ(rotate::DescribeMemory(350'000'000), "350 MB");
+    EXPECT_EQ(rotate::DescribeMemory(350'000'001), "351 MB");
+    EXPECT_EQ(rotate::DescribeMemory(1'640'000'000), "1.7 GB");
+    EXPECT_EQ(rotate::DescribeMemory(1'640'000'000, rotate::Rounding::Down), "1.6 GB");
+    EXPECT_EQ(rotate::DescribeMemory(999'999'999), "1.0 GB");
+}
+
+TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
+    TempDir dir;
+    const Bytes photo = MakeJpeg(640, 480);
+    const std::uint64_t needed = rotate::MemoryToTurn(photo, QuarterTurns::One, photo.size());
+    // Source and turned coefficients of 4:2:0 at 640 x 480, two bytes each.
+    EXPECT_GE(needed, 2 * 640 * 480 * 3 / 2 * 2u);
+    EXPECT_LT(needed, 2 * 640 * 480 * 3 / 2 * 2u + 3 * photo.size());
+
+    rotate::LosslessTurnOptions options;
+    options.maxMemory = needed - 1;
+    const auto refused = rotate::LosslessTurn(photo, QuarterTurns::One, options);
+    EXPECT_EQ(refused.error, LosslessTurnError::TooLarge);
+    EXPECT_EQ(refused.memoryNeeded, needed);
+    EXPECT_NE(refused.message.find(rotate::DescribeMemory(needed)), std::string::npos)
+        << refused.message;
+    options.maxMemory = needed;
+    EXPECT_TRUE(rotate::LosslessTurn(photo, QuarterTurns::One, options).ok());
+
+    // The cap of the environment holds for the window's and the command line's turns alike.
+    const ScopedVariable cap(rotate::kTurnMemoryVariable, "1");
+    EXPECT_EQ(rotate::LosslessTurn(photo, QuarterTurns::One).error, LosslessTurnError::TooLarge);
+    WriteFile(dir.file("photo.jpg"), photo);
+    const auto plan = rotate::PlanTurn(dir.qfile("photo.jpg"), rotate::RotationCode::Right, false);
+    ASSERT_TRUE(plan);
+    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, true);
+    EXPECT_EQ(outcome.status, rotate::TurnOutcome::Status::TransformFailed);
+    EXPECT_EQ(outcome.memoryNeeded, needed);
+    EXPECT_EQ(ReadFile(dir.file("photo.jpg")), photo);
+    const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
+    int status = 0;
+    const std::string said =
+        RunCommand(cli + " rotate right " + dir.file("photo.jpg") + " 2>&1", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(said.find("needs " + rotate::DescribeMemory(needed) + " of memory"),
+              std::string::npos)
+        << said;
+}
+
+TEST(TurnMemory, AGiantPanoramaTurnsWhenTheMachineCanHoldIt) {
+    constexpr int kWidth = 20000, kHeight = 14000;
+    const Bytes panorama = FlatJpeg(kWidth, kHeight);
+    const std::uint64_t needed = rotate::MemoryToTurn(panorama, QuarterTurns::One, panorama.size());
+    ASSERT_GT(needed, std::uint64_t(1) << 30) << "more than the fixed gigabyte of old";
+    const std::optional<std::uint64_t> available = AvailableMemory();
+    if (!available || *available < needed + needed / 2)
+        GTEST_SKIP() << "the turn needs " << rotate::DescribeMemory(needed)
+                     << " and this machine has only "
+                     << rotate::DescribeMemory(available.value_or(0), rotate::Rounding::Down)
+                     << " available";
+    const auto turned = rotate::LosslessTurn(panorama, QuarterTurns::One);
+    ASSERT_TRUE(turned.ok()) << turned.message;
+    EXPECT_EQ(turned.width, kHeight / 16 * 16) << "the partial row of blocks is trimmed";
+    EXPECT_EQ(turned.height, kWidth);
+    // An eighth of the size is enough to see the colour came through every block.
+    const QImage small = thumbs::DecodeJpeg(turned.bytes, QSize(kHeight / 8 - 2, kWidth / 8), true);
+    ASSERT_FALSE(small.isNull());
+    for (const QPoint at : {QPoint(0, 0), QPoint(small.width() / 2, small.height() / 2),
+                            QPoint(small.width() - 1, small.height() - 1)}) {
+        const QColor c = small.pixelColor(at);
+        EXPECT_NEAR(c.red(), 70, 3);
+        EXPECT_NEAR(c.green(), 130, 3);
+        EXPECT_NEAR(c.blue(), 180, 3);
+    }
+}
