@@ -90,21 +90,21 @@ TEST_F(WindowTest, NothingToOpenWithIsToldOverTheWindowInItsLanguage) {
     MakePhotos(photos.qpath(), {1});
     Start(photos.qpath());
     shell.canOpen = false;
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_Return); // View Image
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_Return); // View Image
     ASSERT_EQ(shell.opened.size(), 1u);
     ASSERT_EQ(shell.shown.size(), 1u) << "said, not silently dropped";
     EXPECT_EQ(shell.shown[0].text,
               "Cannot open \"img00.jpg\": no program on this computer could open it.");
     EXPECT_EQ(shell.shown[0].owner, window.get());
 
-    window->pmiWebsiteClick();
+    Action("pmiWebsite")->trigger();
     ASSERT_EQ(shell.shown.size(), 2u);
     EXPECT_TRUE(shell.shown[1].text.contains("tulvex.example.org"))
         << shell.shown[1].text.toStdString();
     EXPECT_EQ(shell.shown[1].owner, window.get());
 
-    for (QAction* a : window->pmOptions->actions())
+    for (QAction* a : Control<QMenu>(QStringLiteral("pmOptions"))->actions())
         if (Plain(a->text()) == "Deutsch") a->trigger();
     window->DrawGridDblClick();
     ASSERT_EQ(shell.shown.size(), 3u);
@@ -122,7 +122,7 @@ TEST_F(WindowTest, MessageBoxesBelongToTheMainWindow) {
     WriteFile(photos.file("plain.jpg"), MakeJpeg(32, 32));
     Start(photos.qpath());
     ClickCell(0, 0);
-    window->ActionDisplayExif->trigger();
+    Action("ActionDisplayExif")->trigger();
     ASSERT_EQ(shell.shown.size(), 1u);
     EXPECT_EQ(shell.shown[0].text, "This file does not contain EXIF data.");
     EXPECT_EQ(shell.shown[0].owner, window.get()) << "not the dialog, which is never shown";

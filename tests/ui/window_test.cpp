@@ -309,7 +309,7 @@ TEST_F(WindowTest, ATurnRefusedForWantOfMemorySaysHowMuchItNeeds) {
     const ScopedVariable cap(rotate::kTurnMemoryVariable, "1");
     Start(photos.qpath());
     ASSERT_EQ(window->thumbList().size(), 1u);
-    window->ActionRotateLeft->trigger();
+    Action("ActionRotateLeft")->trigger();
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_EQ(shell.shown.back().text,
               "Unable to rotate the image: IMG_0043.JPG needs " +
