@@ -4,6 +4,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "session/auto_list.h"
+#include "session/undo.h"
 
 #include <QString>
 
@@ -24,6 +25,7 @@ struct TurnOptions {
     // changed by the time it is turned.
     bool trimAllowed = false;
     TurnKind kind = TurnKind::Manual;
+    UndoCommand* undo = nullptr; // keeps what the turn replaces, when given
 };
 
 struct CropAnswer {
@@ -47,6 +49,7 @@ struct PhotoOutcome {
     platform::Result result;                 // why the turn or the time restore failed
     bool timesNotRestored = false;           // turned, but the kept times could not be set
     std::string flushWarning;                // turned, but a flush after the replacement failed
+    std::string undoWarning;                 // turned, but it cannot be taken back: why
     std::optional<platform::FileTimes> kept; // times given back, for whoever reads it next
     std::string cropReason;                  // why the crop question was asked
     bool askCrop = true;                     // whether to ask about cropping after this photo
