@@ -7,11 +7,10 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include <algorithm>
-
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform {

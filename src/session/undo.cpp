@@ -11,7 +11,6 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "platform/desktop_thumbnails.h"
@@ -118,10 +118,9 @@ DecodeRecord(std::span<const std::uint8_t> file) {
         return std::nullopt;
     h.path.resize(std::size_t(pathLength));
     if (!in.raw({reinterpret_cast<std::uint8_t*>(h.path.data()), h.path.size()}) ||
-        !in.get(h.oldSize, 8) || !in.time(h.oldTimes.access) ||
-        !in.time(h.oldTimes.modification) || !in.get(h.newSize, 8) ||
-        !in.time(h.newModification) || !in.raw(h.newHash) || !in.raw(h.oldHash) ||
-        in.left() != h.oldSize)
+        !in.get(h.oldSize, 8) || !in.time(h.oldTimes.access) || !in.time(h.oldTimes.modification) ||
+        !in.get(h.newSize, 8) || !in.time(h.newModification) || !in.raw(h.newHash) ||
+        !in.raw(h.oldHash) || in.left() != h.oldSize)
         return std::nullopt;
     if (h.path.find('\0') != std::string::npos || HashOfBytes(in.rest()) != h.oldHash)
         return std::nullopt;
@@ -130,7 +129,9 @@ DecodeRecord(std::span<const std::uint8_t> file) {
 
 // ---- folders ----------------------------------------------------------------------------------
 
-std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string Native(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 // Made when missing; mode 0700 either way, since it holds copies of the user's photos.
 bool MakePrivateFolder(const std::string& path) {
@@ -161,8 +162,9 @@ bool IsRecordName(const std::string& name) {
 
 // "STAMP-PID": a fixed-width time first, so that names sort oldest first across stacks.
 bool IsCommandName(const std::string& name) {
-    return name.size() > 21 && name[20] == '-' &&
-           std::all_of(name.begin(), name.end(), [](char c) { return c == '-' || std::isdigit(static_cast<unsigned char>(c)); });
+    return name.size() > 21 && name[20] == '-' && std::all_of(name.begin(), name.end(), [](char c) {
+               return c == '-' || std::isdigit(static_cast<unsigned char>(c));
+           });
 }
 
 std::string NewCommandName() {
@@ -245,8 +247,8 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
     photo.path = QFile::decodeName(h.path.c_str());
     platform::LockedPhoto locked;
     if (auto got = platform::LockPhoto(h.path, O_RDONLY, calls.lockWait, locked); !got.ok()) {
-        photo.status = got.error() == ENOENT ? UndoPhoto::Status::ChangedSince
-                                             : UndoPhoto::Status::Failed;
+        photo.status =
+            got.error() == ENOENT ? UndoPhoto::Status::ChangedSince : UndoPhoto::Status::Failed;
         photo.result = std::move(got);
         return photo;
     }
@@ -269,16 +271,20 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
     if (auto times = platform::SetFileTimes(h.path, h.oldTimes); !times.ok()) {
         photo.timesNotRestored = true;
         photo.result = std::move(times);
+    } else {
+        photo.times = h.oldTimes;
     }
     platform::RemoveDesktopThumbnails(photo.path);
-    if (const auto header = exif::ParseJpegHeader(oldBytes)) photo.orientation = header->orientation;
+    if (const auto header = exif::ParseJpegHeader(oldBytes))
+        photo.orientation = header->orientation;
     return photo;
 }
 
 UndoPhoto UndoRecord(const std::string& record, const platform::FlushCalls& calls) {
     std::vector<std::uint8_t> file;
     UndoPhoto photo;
-    photo.result = platform::ReadFileBytes(record, file, platform::kept::kMaxPhotoBytes + kMaxPathBytes + kFixedBytes);
+    photo.result = platform::ReadFileBytes(
+        record, file, platform::kept::kMaxPhotoBytes + kMaxPathBytes + kFixedBytes);
     if (!photo.result.ok()) return photo;
     const auto decoded = DecodeRecord(file);
     if (!decoded) {
@@ -301,7 +307,8 @@ QString DefaultUndoFolder() {
 
 UndoHash HashOfBytes(std::span<const std::uint8_t> bytes) {
     QCryptographicHash hash(QCryptographicHash::Blake2b_256);
-    hash.addData(QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    hash.addData(
+        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
     const QByteArray result = hash.result();
     UndoHash out{};
     std::copy_n(result.begin(), std::min<std::size_t>(out.size(), std::size_t(result.size())),
@@ -383,7 +390,9 @@ std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {
     return std::unique_ptr<UndoCommand>(new UndoCommand(*this, folder));
 }
 
-bool UndoStore::CanUndo() const { return !CommandsIn(m_root, m_stack).empty(); }
+bool UndoStore::CanUndo() const {
+    return !CommandsIn(m_root, m_stack).empty();
+}
 
 bool UndoStore::MakeRoom(std::uint64_t more, const std::string& current) const {
     if (more > m_bound) return false;
@@ -400,11 +409,13 @@ bool UndoStore::MakeRoom(std::uint64_t more, const std::string& current) const {
     return used + more <= m_bound;
 }
 
-platform::Result UndoStore::WriteRecord(const std::string& file,
-                                        std::span<const std::span<const std::uint8_t>> parts) const {
+platform::Result
+UndoStore::WriteRecord(const std::string& file,
+                       std::span<const std::span<const std::uint8_t>> parts) const {
     const auto slash = file.rfind('/');
     const std::string folder = file.substr(0, slash);
-    std::string temp = folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
+    std::string temp =
+        folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
     platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return platform::Result::FromErrno(errno);
     // Held while it is written: a sweep removes only temporaries that nobody holds.

@@ -56,7 +56,8 @@ struct UndoPhoto {
     Status status = Status::Failed;
     platform::Result result;
     bool timesNotRestored = false;
-    std::uint16_t orientation = 0; // of the restored photo
+    std::optional<platform::FileTimes> times; // given back, for whoever reads the photo next
+    std::uint16_t orientation = 0;            // of the restored photo
 };
 
 struct UndoResult {

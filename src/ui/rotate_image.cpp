@@ -34,9 +34,9 @@ template <typename F> Finally(F) -> Finally<F>;
 } // namespace
 
 void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
-    const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
-                                       manual ? session::TurnKind::Manual
-                                              : session::TurnKind::Automatic};
+    session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
+                                 manual ? session::TurnKind::Manual : session::TurnKind::Automatic};
+    options.undo = m_undoCommand.get();
     TakeTurnOutcome(session::TurnOne(
         path, code, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         &FAutoList, m_turnCalls));
@@ -66,6 +66,10 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
                           collection::FileNameOf(path));
     if (outcome.kept) m_keptTimes[path] = *outcome.kept;
     if (!outcome.flushWarning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.flushWarning));
+    if (!outcome.undoWarning.empty())
+        WarnAboutTurn(FormatMessage(
+            Msg("%s was turned, but the turn cannot be undone: %s"),
+            {collection::FileNameOf(path), QString::fromLocal8Bit(outcome.undoWarning)}));
     if (outcome.timesNotRestored)
         WarnAboutTurn(FormatMessage(
             Msg("%s was turned, but its file times could not be restored: %s"),
@@ -94,6 +98,7 @@ TFormTulvex::HeldWarnings::~HeldWarnings() {
 void TFormTulvex::ActionRotate(QAction* sender) {
     if (InLongLoop()) return;
     const HeldWarnings warnings(*this);
+    const UndoRecording undo(*this);
     const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     for (int r = sel.top; r <= sel.bottom; ++r) {
@@ -134,6 +139,7 @@ void TFormTulvex::tbAutoClick() {
     {
         const LongLoop busy(*this, LongLoop::Kind::AutomaticPass);
         const HeldWarnings warnings(*this);
+        const UndoRecording undo(*this);
         RunAutomaticPass();
     }
     RunDeferredLoad();
@@ -178,11 +184,56 @@ void TFormTulvex::RunAutomaticPass() {
         return generation == m_loadGeneration;
     };
     calls.keepTimes = [this] { return pmiKeepTimestamp->isChecked(); };
-    const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
-                                       session::TurnKind::Automatic};
+    session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
+                                 session::TurnKind::Automatic};
+    options.undo = m_undoCommand.get();
     const session::PassResult pass = session::RunAutomaticPass(
         FAutoList, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         calls, m_turnCalls);
     FAskCrop = pass.askCrop;
     if (pass.end == session::PassResult::End::Failed) TakeTurnOutcome(pass.outcomes.back());
+}
+
+TFormTulvex::UndoRecording::UndoRecording(TFormTulvex& window)
+    : m_window(window), m_outermost(!window.m_undoCommand) {
+    if (m_outermost) m_window.m_undoCommand = m_window.m_undoStore.Begin();
+}
+
+TFormTulvex::UndoRecording::~UndoRecording() {
+    if (!m_outermost) return;
+    m_window.m_undoCommand.reset();
+    m_window.m_canUndo.reset();
+}
+
+bool TFormTulvex::CanUndo() {
+    if (!m_canUndo) m_canUndo = m_undoStore.CanUndo();
+    return *m_canUndo;
+}
+
+void TFormTulvex::ActionUndoExecute() {
+    if (InLongLoop()) return;
+    const session::UndoResult undone = m_undoStore.UndoLast();
+    m_canUndo.reset();
+    session::FollowUndo(FAutoList, FFolder, undone);
+    QStringList changed, failed;
+    for (const session::UndoPhoto& photo : undone.photos) {
+        m_keptTimes.erase(photo.path);
+        if (photo.times) m_keptTimes[photo.path] = *photo.times;
+        if (photo.status == session::UndoPhoto::Status::ChangedSince)
+            changed << collection::FileNameOf(photo.path);
+        else if (photo.status == session::UndoPhoto::Status::Failed)
+            failed << collection::FileNameOf(photo.path) + QStringLiteral(": ") +
+                          QString::fromLocal8Bit(photo.result.text());
+        if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
+    }
+    RepaintGrid();
+    QStringList told;
+    if (!changed.isEmpty())
+        told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
+                              {changed.join(QStringLiteral(", "))});
+    if (!failed.isEmpty())
+        told << FormatMessage(Msg("These photos could not be restored: %s"),
+                              {failed.join(QStringLiteral("; "))});
+    if (!told.isEmpty())
+        ui::Shell::current().message(this, kTitle, told.join(u'\n'), ui::Shell::Icon::Warning);
 }

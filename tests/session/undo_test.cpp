@@ -11,11 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
@@ -82,8 +82,9 @@ TEST_F(UndoTest, SharedThumbnailsOfATurnedPhotoAreRemovedAlsoWithKeptTimes) {
     ASSERT_EQ(md5.size(), 32u);
     const QString name = QString::fromStdString(md5) + ".png";
     const QString root = home.qpath() + "/cache/thumbnails";
-    const QStringList holders = {"normal", "large", "x-large", "xx-large", "custom-size",
-                                 "fail/gnome-thumbnail-factory", "fail/other-app"};
+    const QStringList holders = {"normal",        "large",       "x-large",
+                                 "xx-large",      "custom-size", "fail/gnome-thumbnail-factory",
+                                 "fail/other-app"};
     for (const QString& holder : holders) {
         QDir().mkpath(root + "/" + holder);
         WriteFile((root + "/" + holder + "/" + name).toStdString(), {1, 2, 3});
@@ -282,8 +283,8 @@ TEST_F(UndoTest, KilledWriteOrDamagedRecordNeverReadsAsARecord) {
     const QString stack = session::DefaultUndoFolder() + "/test";
     session::UndoStore store = Store();
     EXPECT_FALSE(store.CanUndo());
-    EXPECT_TRUE(QDir(stack).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                    .isEmpty())
+    EXPECT_TRUE(
+        QDir(stack).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
         << "the killed write's temporary is swept";
 
     // A record cut short is never written over the photo.
