@@ -4,6 +4,7 @@
 #include "session/photo_turn.h"
 #include "session/undo.h"
 #include "support/jpeg_factory.h"
+#include "support/own_folders.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
 
@@ -30,11 +31,8 @@ class UndoTest : public ::testing::Test {
 protected:
     TempDir home;
     QString folder = home.mkdir("photos");
-
-    void SetUp() override {
-        qputenv("XDG_STATE_HOME", (home.qpath() + "/state").toUtf8());
-        qputenv("XDG_CACHE_HOME", (home.qpath() + "/cache").toUtf8());
-    }
+    ScopedEnv state{"XDG_STATE_HOME", home.qpath() + "/state"};
+    ScopedEnv cache{"XDG_CACHE_HOME", home.qpath() + "/cache"};
 
     QString MakePhoto(const QString& name, int orientation, int w = 64, int h = 48) {
         ExifSpec spec;

@@ -19,4 +19,27 @@ inline void UseOwnFolders(const QString& home) {
     qputenv("LC_NUMERIC", "C");
 }
 
+// Sets an environment variable for the life of a test and puts the old value back after it, so
+// that later tests do not write below a folder that is gone.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        qputenv(name, value.toUtf8());
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
 } // namespace testing_support

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Undo in the window: Ctrl+Z and the grid's pop-up item take back the last turn or automatic
 // pass, the list and the thumbnails follow, and photos changed since are named.
+#include "support/own_folders.h"
 #include "ui/support/window_fixture.h"
 
 #include <QAction>
@@ -16,10 +17,7 @@ namespace {
 class UndoWindowTest : public WindowTest {
 protected:
     TempDir state;
-    void SetUp() override {
-        WindowTest::SetUp();
-        qputenv("XDG_STATE_HOME", state.qpath().toUtf8());
-    }
+    ScopedEnv stateHome{"XDG_STATE_HOME", state.qpath()};
     QAction* PopupUndo() const {
         for (QAction* item : window->PopupMenu->actions())
             if (item->objectName() == "pmiUndo") return item;
