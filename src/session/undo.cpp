@@ -416,7 +416,13 @@ UndoStore::WriteRecord(const std::string& file,
     const std::string folder = file.substr(0, slash);
     std::string temp =
         folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
+    const std::string pattern = temp;
     platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    // A sweep (of another thread or process) may have removed the folder while it was empty.
+    if (!fd.valid() && errno == ENOENT && MakePrivateFolder(folder)) {
+        temp = pattern;
+        fd = platform::UniqueFd(::mkostemp(temp.data(), O_CLOEXEC));
+    }
     if (!fd.valid()) return platform::Result::FromErrno(errno);
     // Held while it is written: a sweep removes only temporaries that nobody holds.
     ::flock(fd.get(), LOCK_EX | LOCK_NB);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 
 #include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
+#include "platform/photo_lock.h"
 
 using namespace testing_support;
 using rotate::RotationCode;
@@ -295,8 +297,47 @@ TEST_F(UndoTest, KilledWriteOrDamagedRecordNeverReadsAsARecord) {
     ASSERT_EQ(commands.size(), 1);
     const QString record = stack + "/" + commands[0] + "/000001.undo";
     ASSERT_TRUE(QFile::resize(record, QFileInfo(record).size() - 1));
-    const session::UndoResult undone = store.UndoLast();
+    session::UndoResult undone = store.UndoLast();
     ASSERT_EQ(undone.photos.size(), 1u);
     EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
     EXPECT_EQ(Read(a), turned);
+
+    // So is one whose old bytes changed, whatever its length says.
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turnedAgain = Read(a);
+    const QString newest =
+        stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
+    Bytes kept = ReadFile((newest + "/000001.undo").toStdString());
+    kept[kept.size() - 5] ^= 0x40;
+    WriteFile((newest + "/000001.undo").toStdString(), kept);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turnedAgain);
+}
+
+TEST_F(UndoTest, PhotoBusyDuringUndoKeepsItsRecordForAnotherTry) {
+    const QString a = MakePhoto("a.jpg", 1);
+    const Bytes before = Read(a);
+    platform::FlushCalls impatient;
+    impatient.lockWait.total = std::chrono::milliseconds(30);
+    session::UndoStore store = Store(session::kUndoBound, impatient);
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    {
+        platform::LockedPhoto held; // another Tulvex process turning it right now
+        ASSERT_TRUE(platform::LockPhoto(a.toStdString(), O_RDONLY, {}, held).ok());
+        const session::UndoResult busy = store.UndoLast();
+        ASSERT_EQ(busy.photos.size(), 1u);
+        EXPECT_EQ(busy.photos[0].status, UndoPhoto::Status::Failed);
+        EXPECT_NE(Read(a), before);
+    }
+    ASSERT_TRUE(store.CanUndo());
+    EXPECT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(a), before);
 }
