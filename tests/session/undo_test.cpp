@@ -74,7 +74,7 @@ protected:
 
 } // namespace
 
-TEST_F(UndoTest, SharedThumbnailsOfATurnedPhotoAreRemovedAlsoWithKeptTimes) {
+TEST_F(UndoTest, SharedThumbnailsOfATurnedOrRestoredPhotoAreRemovedAlsoWithKeptTimes) {
     const QString photo = MakePhoto("a b.jpg", 6);
     // Known independently of our own escaping and hashing.
     const std::string uri = "file://" + folder.toStdString() + "/a%20b.jpg";
@@ -90,13 +90,30 @@ TEST_F(UndoTest, SharedThumbnailsOfATurnedPhotoAreRemovedAlsoWithKeptTimes) {
         WriteFile((root + "/" + holder + "/" + name).toStdString(), {1, 2, 3});
         WriteFile((root + "/" + holder + "/unrelated.png").toStdString(), {1, 2, 3});
     }
-    session::TurnOptions options;
-    options.keepTimes = true;
-    ASSERT_TRUE(session::TurnOne(photo, RotationCode::Right, options, {}, nullptr).turned());
-    for (const QString& holder : holders) {
-        EXPECT_FALSE(QFile::exists(root + "/" + holder + "/" + name)) << holder.toStdString();
-        EXPECT_TRUE(QFile::exists(root + "/" + holder + "/unrelated.png")) << "only that photo's";
+    const auto makeEntries = [&] {
+        for (const QString& holder : holders)
+            WriteFile((root + "/" + holder + "/" + name).toStdString(), {1, 2, 3});
+    };
+    const auto expectEntriesGone = [&](const char* after) {
+        for (const QString& holder : holders) {
+            EXPECT_FALSE(QFile::exists(root + "/" + holder + "/" + name))
+                << holder.toStdString() << " after " << after;
+            EXPECT_TRUE(QFile::exists(root + "/" + holder + "/unrelated.png"))
+                << "only that photo's";
+        }
+    };
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        session::TurnOptions options;
+        options.keepTimes = true;
+        options.undo = command.get();
+        ASSERT_TRUE(session::TurnOne(photo, RotationCode::Right, options, {}, nullptr).turned());
     }
+    expectEntriesGone("the turn");
+    makeEntries();
+    ASSERT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    expectEntriesGone("the undo");
     EXPECT_EQ(platform::DesktopThumbnailName(platform::DesktopThumbnailUris(photo).front()), name);
 }
 
