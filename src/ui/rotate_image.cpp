@@ -65,6 +65,8 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
         throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
                           collection::FileNameOf(path));
     if (outcome.kept) m_keptTimes[path] = *outcome.kept;
+    if (const auto why = std::exchange(m_undoUnavailable, std::nullopt))
+        WarnAboutTurn(FormatMessage(Msg("The turns cannot be undone: %s"), {*why}));
     if (!outcome.flushWarning.empty()) WarnAboutTurn(QString::fromLocal8Bit(outcome.flushWarning));
     if (!outcome.undoWarning.empty())
         WarnAboutTurn(FormatMessage(
@@ -196,12 +198,16 @@ void TFormTulvex::RunAutomaticPass() {
 
 TFormTulvex::UndoRecording::UndoRecording(TFormTulvex& window)
     : m_window(window), m_outermost(!window.m_undoCommand) {
-    if (m_outermost) m_window.m_undoCommand = m_window.m_undoStore.Begin();
+    if (!m_outermost) return;
+    platform::Result why;
+    m_window.m_undoCommand = m_window.m_undoStore.Begin(&why);
+    if (!m_window.m_undoCommand) m_window.m_undoUnavailable = QString::fromLocal8Bit(why.text());
 }
 
 TFormTulvex::UndoRecording::~UndoRecording() {
     if (!m_outermost) return;
     m_window.m_undoCommand.reset();
+    m_window.m_undoUnavailable.reset();
     m_window.m_canUndo.reset();
 }
 

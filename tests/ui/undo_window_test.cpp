@@ -55,6 +55,21 @@ TEST_F(UndoWindowTest, CtrlZTakesBackATurnAndThePopupItemFollows) {
     EXPECT_TRUE(shell.shown.empty());
 }
 
+TEST_F(UndoWindowTest, ATurnThatCannotBeKeptForUndoSaysSoOncePerCommand) {
+    const QStringList made = MakePhotos(photos.qpath(), {1, 1}, 64, 32);
+    WriteFile(state.file("file"), {1}); // no folder can be made below a file
+    const ScopedEnv noState("XDG_STATE_HOME", state.qfile("file"));
+    const Bytes before = ReadFile(made[1].toStdString());
+    Start(photos.qpath());
+    ClickCell(0, 0);
+    ClickCell(1, 0, Qt::ShiftModifier);
+    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    EXPECT_NE(ReadFile(made[1].toStdString()), before) << "both turned all the same";
+    ASSERT_EQ(shell.shown.size(), 1u) << "one message for the command, not one per photo";
+    EXPECT_TRUE(shell.shown[0].text.startsWith("The turns cannot be undone: "))
+        << shell.shown[0].text.toStdString();
+}
+
 TEST_F(UndoWindowTest, UndoOfTheAutomaticPassListsThePhotosAgainAndNamesOnesChangedSince) {
     const QStringList made = MakePhotos(photos.qpath(), {3, 6, 8});
     std::vector<Bytes> before;
