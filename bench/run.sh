@@ -12,6 +12,7 @@ MP=${2:-12}
 ROOT=$PWD
 CORPUS=$ROOT/bench/corpus/${COUNT}x${MP}mp
 WORK=$ROOT/bench/work
+export XDG_STATE_HOME=$WORK/state # the turns keep their undo data here, not in the user's
 MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
 
 WITH_EXTRA=1 bash scripts/setup.sh

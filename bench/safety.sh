@@ -22,6 +22,7 @@ ONLY=${ONLY:-all}
 ROOT=$PWD
 CORPUS=$ROOT/bench/corpus/${COUNT}x${MP}mp
 WORK=$ROOT/bench/work/safety
+export XDG_STATE_HOME=$WORK/state # the turns keep their undo data here, not in the user's
 MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
 CORES=$(nproc)
 

@@ -17,6 +17,7 @@ BASE=${BASE:-5712f94}
 ROOT=$PWD
 CORPUS=$ROOT/bench/corpus/${COUNT}x${MP}mp
 WORK=$ROOT/bench/work/turn
+export XDG_STATE_HOME=$WORK/state # the turns keep their undo data here, not in the user's
 MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
 CORES=$(nproc)
 

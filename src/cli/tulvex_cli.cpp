@@ -9,6 +9,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "session/photo_turn.h"
+#include "session/undo.h"
 #include "thumbs/image_codec.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_pipeline.h"
@@ -26,6 +27,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,6 +35,7 @@
 #include <vector>
 
 #include "platform/allocator.h"
+#include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -44,6 +47,7 @@ constexpr int kUsage = 2;
 const char* const kUsageText =
     "usage: tulvex-cli rotate [--crop] [--keep-time] left|right|180 FILE...\n"
     "       tulvex-cli auto [--recursive] [--keep-time] [--crop] FOLDER\n"
+    "       tulvex-cli undo\n"
     "       tulvex-cli orientation [--set N] FILE...\n"
     "       tulvex-cli exif FILE...\n"
     "       tulvex-cli thumbnails [--low] [--cell W] [--recursive] FOLDER [--out DIR]\n"
@@ -194,6 +198,7 @@ struct Options {
     int cell = 150;
     QString out;
     QStringList positional;
+    session::UndoCommand* undo = nullptr; // keeps what the command's turns replace
 };
 
 // Flags may stand anywhere; "--" ends them.
@@ -256,11 +261,18 @@ TurnReport ReportOf(const session::PhotoOutcome& outcome) {
     case Kind::Turned:
         break;
     }
-    if (!outcome.timesNotRestored) return {TurnResult::Turned, {}, Printable(outcome.flushWarning)};
-    // The photo is turned: only its times are not what they were.
-    std::string warning =
-        name + ": turned, but its times could not be restored: " + Printable(outcome.result.text());
-    if (!outcome.flushWarning.empty()) warning += "\nwarning: " + Printable(outcome.flushWarning);
+    // The photo is turned: what follows are only warnings.
+    std::vector<std::string> warnings;
+    if (outcome.timesNotRestored)
+        warnings.push_back(name + ": turned, but its times could not be restored: " +
+                           Printable(outcome.result.text()));
+    if (!outcome.flushWarning.empty()) warnings.push_back(Printable(outcome.flushWarning));
+    if (!outcome.undoWarning.empty())
+        warnings.push_back(
+            name + ": turned, but the turn cannot be undone: " + Printable(outcome.undoWarning));
+    std::string warning;
+    for (const std::string& each : warnings)
+        warning += (warning.empty() ? "" : "\nwarning: ") + each;
     return {TurnResult::Turned, {}, warning};
 }
 
@@ -271,6 +283,7 @@ std::vector<session::PhotoOutcome> RunTurns(const std::vector<session::ListEntry
     // --crop answers the crop question before it is asked; without it every such photo is
     // left as it is.
     options.turn = {o.keepTime, !o.crop, o.crop, session::TurnKind::Manual};
+    options.turn.undo = o.undo;
     options.parallel = true;
     session::ListCalls calls;
     calls.notAPhoto = NotAPhotoFile;
@@ -323,7 +336,59 @@ std::vector<std::string> LeftoversBeside(const QStringList& photos) {
     return leftovers;
 }
 
-int CmdRotate(const Options& o) {
+// The command line's own stack of commands: a script's undo never takes back a turn made in the
+// window meanwhile, nor the other way round.
+session::UndoStore CommandLineUndo() {
+    return session::UndoStore(session::DefaultUndoFolder(), QStringLiteral("cli"));
+}
+
+// The options with a new undo record for this command's turns.
+struct Recorded {
+    Options options;
+    std::unique_ptr<session::UndoCommand> command;
+};
+Recorded RecordedForUndo(const Options& o) {
+    Recorded recorded{o, {}};
+    platform::Result why;
+    recorded.command = CommandLineUndo().Begin(&why);
+    if (!recorded.command)
+        std::fprintf(stderr, "warning: the turns cannot be undone: %s\n",
+                     Printable(why.text()).c_str());
+    recorded.options.undo = recorded.command.get();
+    return recorded;
+}
+
+int CmdUndo(const Options& o) {
+    if (!o.positional.isEmpty()) return Usage("undo takes no arguments");
+    const session::UndoResult undone = CommandLineUndo().UndoLast();
+    if (undone.nothing) {
+        std::fprintf(stderr, "tulvex-cli: nothing to undo\n");
+        return kSomeFailed;
+    }
+    int failed = 0;
+    using Status = session::UndoPhoto::Status;
+    for (const session::UndoPhoto& photo : undone.photos) {
+        const std::string name = Local(photo.path);
+        if (photo.status == Status::Restored && !photo.timesNotRestored) {
+            std::printf("%s: restored\n", name.c_str());
+            continue;
+        }
+        ++failed;
+        if (photo.status == Status::Restored)
+            std::fprintf(stderr, "%s: restored, but its times could not be set back: %s\n",
+                         name.c_str(), Printable(photo.result.text()).c_str());
+        else if (photo.status == Status::ChangedSince)
+            std::fprintf(stderr, "%s: changed since, left as it is\n", name.c_str());
+        else
+            std::fprintf(stderr, "%s: not restored: %s\n", name.c_str(),
+                         Printable(photo.result.text()).c_str());
+    }
+    return failed ? kSomeFailed : kOk;
+}
+
+int CmdRotate(const Options& given) {
+    const Recorded recorded = RecordedForUndo(given);
+    const Options& o = recorded.options;
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
     const QString dir = o.positional[0];
     using rotate::RotationCode;
@@ -347,7 +412,9 @@ int CmdRotate(const Options& o) {
     return failed ? kSomeFailed : kOk;
 }
 
-int CmdAuto(const Options& o) {
+int CmdAuto(const Options& given) {
+    const Recorded recorded = RecordedForUndo(given);
+    const Options& o = recorded.options;
     if (o.positional.size() != 1) return Usage("auto needs one folder");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
     if (const auto what = NotAFolder(folder)) {
@@ -407,6 +474,7 @@ int CmdOrientation(const Options& o) {
                 ++failed;
                 continue;
             }
+            platform::RemoveDesktopThumbnails(path);
         }
         std::printf("%s\t%u\n", Local(path).c_str(), thumbs::ReadImageHeader(path).orientation);
     }
@@ -548,6 +616,7 @@ int main(int argc, char* argv[]) {
     if (!options) return Usage("unknown or incomplete option");
     if (command == "rotate") return CmdRotate(*options);
     if (command == "auto") return CmdAuto(*options);
+    if (command == "undo") return CmdUndo(*options);
     if (command == "orientation") return CmdOrientation(*options);
     if (command == "exif") return CmdExif(*options);
     if (command == "thumbnails") return CmdThumbnails(*options);

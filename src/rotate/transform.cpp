@@ -274,7 +274,7 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning,
-                              const platform::FlushCalls& calls, bool trim) {
+                              const platform::FlushCalls& calls, bool trim, const SeenTurn& seen) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, "bad transform value");
     // Held until the turned photo is in place: another turn of it waits, then reads this one's.
@@ -290,6 +290,7 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     std::vector<std::uint8_t> turned;
     if (auto turn = TurnJpegBytes(original, transform, newOrientation, trim, turned); !turn.ok())
         return turn;
+    if (seen) seen(read, turned);
     platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls, &read);
     if (!written.keptCopy.empty())
         return platform::Result::FromErrno(

@@ -36,10 +36,15 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
 // lock (another process may have turned it since the caller looked); nullopt: write none.
 using OrientationAfter = std::function<std::optional<std::uint16_t>(std::uint16_t old)>;
 
+// Shown the photo as read under its lock and the turned bytes just before they replace it.
+using SeenTurn =
+    std::function<void(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned)>;
+
 // The same, with the orientation decided from the photo as read.
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning = nullptr,
-                              const platform::FlushCalls& calls = {}, bool trim = true);
+                              const platform::FlushCalls& calls = {}, bool trim = true,
+                              const SeenTurn& seen = {});
 
 // Turns one image (a main image or an MPF image, up to its EOI) into `out` and, when given, sets
 // its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they

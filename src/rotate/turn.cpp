@@ -121,7 +121,7 @@ TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& c
         return NewOrientation(old, code);
     };
     outcome.result = TurnJpegFile(native, plan.transform, orientation, &outcome.warning,
-                                  calls.replace, trimAllowed);
+                                  calls.replace, trimAllowed, calls.seen);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         if (outcome.result.error() == ENOMEM) outcome.memoryNeeded = MemoryToTurnFile(plan);

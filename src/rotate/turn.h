@@ -4,6 +4,7 @@
 #include "exif/jpeg_header.h"
 #include "rotate/multi_picture.h"
 #include "rotate/orientation_table.h"
+#include "rotate/transform.h"
 
 #include <QString>
 
@@ -53,6 +54,7 @@ struct TurnCalls {
     std::function<platform::Result(const std::string& path, const platform::FileTimes& times)>
         setFileTimes = platform::SetFileTimes;
     platform::FlushCalls replace; // the seams of the replacement itself
+    SeenTurn seen;                // what undo keeps
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back. Without

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "platform/desktop_thumbnails.h"
+
 namespace session {
 
 namespace {
@@ -125,6 +127,17 @@ PassResult TurnInParallel(const std::vector<ListEntry>& entries, const ListOptio
     return result;
 }
 
+std::optional<platform::FileTimes> TimesOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    return platform::FileTimes{st.st_atim, st.st_mtim};
+}
+
+bool SameModification(const platform::FileTimes& times, const struct stat& st) {
+    return times.modification.tv_sec == st.st_mtim.tv_sec &&
+           times.modification.tv_nsec == st.st_mtim.tv_nsec;
+}
+
 } // namespace
 
 PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
@@ -132,6 +145,9 @@ PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnO
     PhotoOutcome outcome;
     outcome.path = path;
     outcome.askCrop = options.askCrop;
+    // Taken before the plan's reads move the access time.
+    const std::optional<platform::FileTimes> timesBefore =
+        options.undo ? TimesOf(path) : std::nullopt;
     const std::optional<rotate::TurnPlan> plan = rotate::PlanTurn(path, code, options.keepTimes);
     if (!plan) {
         outcome.kind = Kind::BadCode;
@@ -153,7 +169,26 @@ PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnO
     if (autoList) autoList->NoteTurn(path, plan->newOrientation, options.kind);
     // Asked above, or allowed beforehand.
     const bool trim = plan->mayCrop() || options.trimAllowed;
-    TakeTurnResult(*plan, rotate::ApplyTurn(*plan, trim, calls), outcome);
+    std::optional<UndoCapture> capture;
+    rotate::TurnCalls watched = calls;
+    if (options.undo) {
+        watched.seen = [&capture, &calls, &timesBefore](const platform::ReadPhoto& read,
+                                                        std::span<const std::uint8_t> turned) {
+            capture = CaptureTurn(read, turned);
+            if (timesBefore && SameModification(*timesBefore, read.identity))
+                capture->oldTimes.access = timesBefore->access;
+            if (calls.seen) calls.seen(read, turned);
+        };
+    }
+    TakeTurnResult(*plan, rotate::ApplyTurn(*plan, trim, watched), outcome);
+    if (!outcome.turned()) return outcome;
+    // Kept once the times are back, so that undo recognises the photo as the turn left it.
+    if (capture) {
+        if (auto kept = options.undo->Keep(path, *capture); !kept.ok())
+            outcome.undoWarning = kept.text();
+    }
+    // File managers key their thumbnails by modification time, which a kept time leaves as it was.
+    platform::RemoveDesktopThumbnails(path);
     return outcome;
 }
 

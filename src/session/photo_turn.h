@@ -5,6 +5,7 @@
 #include "rotate/turn.h"
 #include "session/auto_list.h"
 #include "session/busy.h"
+#include "session/undo.h"
 
 #include <QString>
 
@@ -25,6 +26,7 @@ struct TurnOptions {
     // changed by the time it is turned.
     bool trimAllowed = false;
     TurnKind kind = TurnKind::Manual;
+    UndoCommand* undo = nullptr; // keeps what the turn replaces, when given
 };
 
 struct CropAnswer {
@@ -49,6 +51,7 @@ struct PhotoOutcome {
     platform::Result result;                 // why the turn or the time restore failed
     bool timesNotRestored = false;           // turned, but the kept times could not be set
     std::string flushWarning;                // turned, but a flush after the replacement failed
+    std::string undoWarning;                 // turned, but it cannot be taken back: why
     std::optional<platform::FileTimes> kept; // times given back, for whoever reads it next
     std::string cropReason;                  // why the crop question was asked
     std::uint64_t memoryNeeded = 0;          // failed for want of memory: how much it needs

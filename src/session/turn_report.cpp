@@ -17,9 +17,20 @@ void TurnReport::Take(const PhotoOutcome& outcome) {
     if (outcome.kept) m_keptTimes[outcome.path] = *outcome.kept;
     if (!outcome.flushWarning.empty())
         m_warnings.push_back({TurnWarning::Kind::FlushFailed, outcome.path, outcome.flushWarning});
+    if (!outcome.undoWarning.empty())
+        m_warnings.push_back({TurnWarning::Kind::NotUndoable, outcome.path, outcome.undoWarning});
     if (outcome.timesNotRestored)
         m_warnings.push_back(
             {TurnWarning::Kind::TimesNotRestored, outcome.path, outcome.result.text()});
+}
+
+void TurnReport::KeepTimes(const QString& path, std::optional<platform::FileTimes> times) {
+    m_keptTimes.erase(path);
+    if (times) m_keptTimes[path] = *times;
+}
+
+void TurnReport::Warn(TurnWarning warning) {
+    m_warnings.push_back(std::move(warning));
 }
 
 std::optional<platform::FileTimes> TurnReport::TakeKeptTimes(const QString& path) {

@@ -23,6 +23,8 @@ struct TurnWarning {
     enum class Kind {
         FlushFailed,      // the new contents are in place, but a flush after it failed
         TimesNotRestored, // turned, but the kept file times could not be set
+        NotUndoable,      // turned, but its old contents could not be kept for undo
+        UndoUnavailable,  // no turn of the command can be undone (no path)
     };
     Kind kind = Kind::FlushFailed;
     QString path;
@@ -37,6 +39,11 @@ public:
     // Takes what one photo's turn left. A turn or failure forgets the times an earlier turn of
     // the photo kept; a photo left alone keeps them.
     void Take(const PhotoOutcome& outcome);
+
+    // Times to set again after the next read of `path`, in place of any kept before.
+    void KeepTimes(const QString& path, std::optional<platform::FileTimes> times);
+    // A warning that belongs to no single turn.
+    void Warn(TurnWarning warning);
 
     // The times a turn kept for `path`, handed out once.
     std::optional<platform::FileTimes> TakeKeptTimes(const QString& path);

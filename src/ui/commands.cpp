@@ -149,6 +149,9 @@ void TFormTulvex::CreateActions() {
     ActionDelete = MakeAction(this, "ActionDelete", "Delete", "Delete image", IconIndex::Delete, 0);
     ActionDelete->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
     SetActionHint(ActionDelete, ActionHint(ActionDelete));
+    ActionUndo =
+        MakeAction(this, "ActionUndo", "Undo", "Undo the last turn", ui::IconIndex::RotateLeft, 0);
+    ActionUndo->setShortcut(QKeySequence::Undo);
 
     const auto bind = [this](QAction* action, auto handler, bool detachable) {
         addAction(action); // shortcuts work anywhere in the window
@@ -171,6 +174,8 @@ void TFormTulvex::CreateActions() {
         ActionDisplayExif, [this] { ActionDisplayExifExecute(); }, true);
     bind(
         ActionDelete, [this] { ActionDeleteExecute(); }, false);
+    bind(
+        ActionUndo, [this] { ActionUndoExecute(); }, true);
 }
 
 bool TFormTulvex::EnabledAfterUpdate(QAction* action) {
@@ -189,6 +194,7 @@ void TFormTulvex::UpdateActions() {
         set(action, selected);
     for (QAction* action : {ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDelete})
         set(action, selected && changesAllowed);
+    set(ActionUndo, changesAllowed && CanUndo());
     set(tbAuto, changesAllowed);
     set(pmiThumbsInRow, changesAllowed);
 }
@@ -235,6 +241,8 @@ void TFormTulvex::CreateMenus() {
     MenuItemFor(PopupMenu, "pmiRotate180", ActionRotate180);
     MenuItemFor(PopupMenu, "pmiDisplayExif", ActionDisplayExif);
     MenuItemFor(PopupMenu, "pmiDelete", ActionDelete);
+    PopupMenu->addSeparator();
+    MenuItemFor(PopupMenu, "pmiUndo", ActionUndo);
     connect(PopupMenu, &QMenu::aboutToShow, this, [this, pmiName] {
         UpdateActions();
         RefreshMenuCaptions(PopupMenu, pmiName);

@@ -49,6 +49,8 @@ const char* const kTranslationKeys[] = {
     "FormTulvex.tbOptions.Hint",
     "FormTulvex.ActionDelete.Caption",
     "FormTulvex.ActionDelete.Hint",
+    "FormTulvex.ActionUndo.Caption",
+    "FormTulvex.ActionUndo.Hint",
     "FormTulvex.btnBrowse.Caption",
     "FormTulvex.cbSubFolders.Caption",
     "FormTulvex.pmiRefresh.Caption",

@@ -10,6 +10,7 @@
 #include "session/photo_turn.h"
 #include "session/thumb_list.h"
 #include "session/turn_report.h"
+#include "session/undo.h"
 #include "thumbs/image_codec.h"
 
 #include <QFuture>
@@ -138,6 +139,8 @@ public:
     void RotateImage(const QString& path, rotate::RotationCode code, bool manual);
     void ActionRotate(QAction* sender);
     void tbAutoClick();
+    // Takes back the last turn or automatic pass of the window.
+    void ActionUndoExecute();
     // Tests pass failing calls to reach what a real disk does only rarely.
     void SetTurnCalls(rotate::TurnCalls calls) { m_turnCalls = std::move(calls); }
 
@@ -205,9 +208,23 @@ private:
         TFormTulvex& m_window;
     };
 
+    // Records the turns of one command for undo; nested scopes share the outermost one's record.
+    class UndoRecording {
+    public:
+        explicit UndoRecording(TFormTulvex& window);
+        ~UndoRecording();
+        UndoRecording(const UndoRecording&) = delete;
+        UndoRecording& operator=(const UndoRecording&) = delete;
+
+    private:
+        TFormTulvex& m_window;
+        bool m_outermost;
+    };
+
     void RunDeferredLoad();
     void RunAutomaticPass();
     void ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings, bool together);
+    bool CanUndo();
     session::CropAnswer AskAboutCrop(const rotate::TurnPlan& plan);
     // The window's part of one photo's turn: the lists and warnings, and the error of a failure.
     void TakeTurnOutcome(const session::PhotoOutcome& outcome);
@@ -239,6 +256,10 @@ private:
     session::BusyRule m_busy;
     session::TurnReport m_turnReport; // kept times and warnings of the turns
     rotate::TurnCalls m_turnCalls;
+    session::UndoStore m_undoStore{session::DefaultUndoFolder(), QStringLiteral("window")};
+    std::unique_ptr<session::UndoCommand> m_undoCommand; // while a command turns photos
+    std::optional<QString> m_undoUnavailable; // why, until the command's first turn tells it
+    std::optional<bool> m_canUndo;            // known until the next change
     bool m_shown = false;
     QString m_startPath;  // from the command line
     QString m_startPhoto; // selected once the first load has run to its end
@@ -272,6 +293,7 @@ private:
     QAction* ActionRotate180 = nullptr;
     QAction* ActionDisplayExif = nullptr;
     QAction* ActionDelete = nullptr;
+    QAction* ActionUndo = nullptr;
 
     QToolButton* tbFavorites = nullptr;
     QToolButton* tbAuto = nullptr;

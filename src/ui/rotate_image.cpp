@@ -35,9 +35,9 @@ template <typename F> Finally(F) -> Finally<F>;
 } // namespace
 
 void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
-    const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
-                                       manual ? session::TurnKind::Manual
-                                              : session::TurnKind::Automatic};
+    session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
+                                 manual ? session::TurnKind::Manual : session::TurnKind::Automatic};
+    options.undo = m_undoCommand.get();
     TakeTurnOutcome(session::TurnOne(
         path, code, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         &FAutoList, m_turnCalls));
@@ -59,6 +59,9 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
     using Kind = session::PhotoOutcome::Kind;
     FAskCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
+    if (const auto why = std::exchange(m_undoUnavailable, std::nullopt))
+        m_turnReport.Warn(
+            {session::TurnWarning::Kind::UndoUnavailable, {}, why->toLocal8Bit().toStdString()});
     m_turnReport.Take(outcome);
     if (outcome.kind == Kind::Failed && outcome.memoryNeeded > 0)
         throw TulvexError(
@@ -79,12 +82,23 @@ void TFormTulvex::ShowTurnWarnings(const std::vector<session::TurnWarning>& warn
     QStringList texts;
     for (const session::TurnWarning& warning : warnings) {
         const QString detail = QString::fromLocal8Bit(warning.detail);
-        if (warning.kind == session::TurnWarning::Kind::FlushFailed)
+        switch (warning.kind) {
+        case session::TurnWarning::Kind::FlushFailed:
             texts << detail;
-        else
+            break;
+        case session::TurnWarning::Kind::TimesNotRestored:
             texts << FormatMessage(
                 Msg("%s was turned, but its file times could not be restored: %s"),
                 {collection::FileNameOf(warning.path), detail});
+            break;
+        case session::TurnWarning::Kind::NotUndoable:
+            texts << FormatMessage(Msg("%s was turned, but the turn cannot be undone: %s"),
+                                   {collection::FileNameOf(warning.path), detail});
+            break;
+        case session::TurnWarning::Kind::UndoUnavailable:
+            texts << FormatMessage(Msg("The turns cannot be undone: %s"), {detail});
+            break;
+        }
     }
     if (together && !texts.isEmpty()) texts = QStringList{texts.join(u'\n')};
     for (const QString& text : texts)
@@ -102,6 +116,7 @@ TFormTulvex::HeldWarnings::~HeldWarnings() {
 void TFormTulvex::ActionRotate(QAction* sender) {
     if (InLongLoop()) return;
     const HeldWarnings warnings(*this);
+    const UndoRecording undo(*this);
     const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     std::vector<session::ListEntry> entries;
@@ -161,6 +176,7 @@ void TFormTulvex::tbAutoClick() {
     {
         const LongLoop busy(*this, LongLoop::Kind::AutomaticPass);
         const HeldWarnings warnings(*this);
+        const UndoRecording undo(*this);
         RunAutomaticPass();
     }
     RunDeferredLoad();
@@ -205,11 +221,59 @@ void TFormTulvex::RunAutomaticPass() {
     };
     calls.stamp = &stamp;
     calls.keepTimes = [this] { return pmiKeepTimestamp->isChecked(); };
-    const session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
-                                       session::TurnKind::Automatic};
+    session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
+                                 session::TurnKind::Automatic};
+    options.undo = m_undoCommand.get();
     const session::PassResult pass = session::RunAutomaticPass(
         FAutoList, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         calls, m_turnCalls);
     FAskCrop = pass.askCrop;
     if (pass.end == session::PassResult::End::Failed) TakeTurnOutcome(pass.outcomes.back());
+}
+
+TFormTulvex::UndoRecording::UndoRecording(TFormTulvex& window)
+    : m_window(window), m_outermost(!window.m_undoCommand) {
+    if (!m_outermost) return;
+    platform::Result why;
+    m_window.m_undoCommand = m_window.m_undoStore.Begin(&why);
+    if (!m_window.m_undoCommand) m_window.m_undoUnavailable = QString::fromLocal8Bit(why.text());
+}
+
+TFormTulvex::UndoRecording::~UndoRecording() {
+    if (!m_outermost) return;
+    m_window.m_undoCommand.reset();
+    m_window.m_undoUnavailable.reset();
+    m_window.m_canUndo.reset();
+}
+
+bool TFormTulvex::CanUndo() {
+    if (!m_canUndo) m_canUndo = m_undoStore.CanUndo();
+    return *m_canUndo;
+}
+
+void TFormTulvex::ActionUndoExecute() {
+    if (InLongLoop()) return;
+    const session::UndoResult undone = m_undoStore.UndoLast();
+    m_canUndo.reset();
+    session::FollowUndo(FAutoList, FFolder, undone);
+    QStringList changed, failed;
+    for (const session::UndoPhoto& photo : undone.photos) {
+        m_turnReport.KeepTimes(photo.path, photo.times);
+        if (photo.status == session::UndoPhoto::Status::ChangedSince)
+            changed << collection::FileNameOf(photo.path);
+        else if (photo.status == session::UndoPhoto::Status::Failed)
+            failed << collection::FileNameOf(photo.path) + QStringLiteral(": ") +
+                          QString::fromLocal8Bit(photo.result.text());
+        if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
+    }
+    RepaintGrid();
+    QStringList told;
+    if (!changed.isEmpty())
+        told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
+                              {changed.join(QStringLiteral(", "))});
+    if (!failed.isEmpty())
+        told << FormatMessage(Msg("These photos could not be restored: %s"),
+                              {failed.join(QStringLiteral("; "))});
+    if (!told.isEmpty())
+        ui::Shell::current().message(this, kTitle, told.join(u'\n'), ui::Shell::Icon::Warning);
 }

@@ -1,0 +1,479 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "session/undo.h"
+
+#include "collection/scan.h"
+#include "exif/jpeg_header.h"
+#include "rotate/orientation_table.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include "platform/desktop_thumbnails.h"
+#include "platform/kept_copy.h"
+#include "platform/photo_lock.h"
+
+namespace session {
+namespace {
+
+constexpr char kMagic[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '1'};
+constexpr const char* kRecordSuffix = ".undo";
+constexpr std::uint32_t kMaxPathBytes = 64 * 1024;
+// Folders looked at: a crafted state folder must not make a turn crawl.
+constexpr int kMaxEntries = 100000;
+
+// ---- records ----------------------------------------------------------------------------------
+
+struct Header {
+    std::string path; // native
+    std::uint64_t oldSize = 0;
+    platform::FileTimes oldTimes;
+    std::uint64_t newSize = 0;
+    struct timespec newModification {};
+    UndoHash newHash{};
+    UndoHash oldHash{};
+};
+
+constexpr std::size_t kFixedBytes = sizeof kMagic + 4 + 8 + 4 * 8 + 8 + 2 * 8 + 2 * 32;
+
+void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(std::uint8_t(value >> (8 * i)));
+}
+
+void PutTime(std::vector<std::uint8_t>& out, const struct timespec& t) {
+    Put(out, std::uint64_t(std::int64_t(t.tv_sec)), 8);
+    Put(out, std::uint64_t(std::int64_t(t.tv_nsec)), 8);
+}
+
+std::vector<std::uint8_t> EncodeHeader(const Header& h) {
+    std::vector<std::uint8_t> out(kMagic, kMagic + sizeof kMagic);
+    Put(out, h.path.size(), 4);
+    out.insert(out.end(), h.path.begin(), h.path.end());
+    Put(out, h.oldSize, 8);
+    PutTime(out, h.oldTimes.access);
+    PutTime(out, h.oldTimes.modification);
+    Put(out, h.newSize, 8);
+    PutTime(out, h.newModification);
+    out.insert(out.end(), h.newHash.begin(), h.newHash.end());
+    out.insert(out.end(), h.oldHash.begin(), h.oldHash.end());
+    return out;
+}
+
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    bool get(std::uint64_t& value, int bytes) {
+        if (m_bytes.size() - m_at < std::size_t(bytes)) return false;
+        value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= std::uint64_t(m_bytes[m_at + i]) << (8 * i);
+        m_at += std::size_t(bytes);
+        return true;
+    }
+    bool time(struct timespec& t) {
+        std::uint64_t sec = 0, nsec = 0;
+        if (!get(sec, 8) || !get(nsec, 8) || nsec >= 1000000000u) return false;
+        t.tv_sec = time_t(std::int64_t(sec));
+        t.tv_nsec = long(nsec);
+        return true;
+    }
+    bool raw(std::span<std::uint8_t> out) {
+        if (m_bytes.size() - m_at < out.size()) return false;
+        std::copy_n(m_bytes.begin() + std::ptrdiff_t(m_at), out.size(), out.begin());
+        m_at += out.size();
+        return true;
+    }
+    std::size_t left() const { return m_bytes.size() - m_at; }
+    std::span<const std::uint8_t> rest() const { return m_bytes.subspan(m_at); }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_at = 0;
+};
+
+// The header and the old bytes of a whole record file; nothing unless every length agrees and
+// the old bytes are the ones that were kept.
+std::optional<std::pair<Header, std::span<const std::uint8_t>>>
+DecodeRecord(std::span<const std::uint8_t> file) {
+    if (file.size() < kFixedBytes || !std::equal(kMagic, kMagic + sizeof kMagic, file.begin()))
+        return std::nullopt;
+    Reader in(file.subspan(sizeof kMagic));
+    Header h;
+    std::uint64_t pathLength = 0;
+    if (!in.get(pathLength, 4) || pathLength == 0 || pathLength > kMaxPathBytes ||
+        pathLength > in.left())
+        return std::nullopt;
+    h.path.resize(std::size_t(pathLength));
+    if (!in.raw({reinterpret_cast<std::uint8_t*>(h.path.data()), h.path.size()}) ||
+        !in.get(h.oldSize, 8) || !in.time(h.oldTimes.access) || !in.time(h.oldTimes.modification) ||
+        !in.get(h.newSize, 8) || !in.time(h.newModification) || !in.raw(h.newHash) ||
+        !in.raw(h.oldHash) || in.left() != h.oldSize)
+        return std::nullopt;
+    if (h.path.find('\0') != std::string::npos || HashOfBytes(in.rest()) != h.oldHash)
+        return std::nullopt;
+    return std::make_pair(std::move(h), in.rest());
+}
+
+// ---- folders ----------------------------------------------------------------------------------
+
+std::string Native(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// Made when missing; mode 0700 either way, since it holds copies of the user's photos.
+bool MakePrivateFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return (st.st_mode & 07777) == 0700 || ::chmod(path.c_str(), 0700) == 0;
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    const QDir dir(QFile::decodeName(folder.c_str()));
+    for (const QString& name :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (int(names.size()) >= kMaxEntries) break;
+        names.push_back(Native(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsRecordName(const std::string& name) {
+    return name.size() > std::strlen(kRecordSuffix) &&
+           name.compare(name.size() - std::strlen(kRecordSuffix), std::string::npos,
+                        kRecordSuffix) == 0 &&
+           name[0] != '.';
+}
+
+// "STAMP-PID": a fixed-width time first, so that names sort oldest first across stacks.
+bool IsCommandName(const std::string& name) {
+    return name.size() > 21 && name[20] == '-' && std::all_of(name.begin(), name.end(), [](char c) {
+               return c == '-' || std::isdigit(static_cast<unsigned char>(c));
+           });
+}
+
+std::string NewCommandName() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    char name[64];
+    std::snprintf(name, sizeof name, "%010lld%010ld-%d", static_cast<long long>(now.tv_sec),
+                  now.tv_nsec, int(::getpid()));
+    return name;
+}
+
+struct CommandFolder {
+    std::string path;
+    std::string name;
+    std::uint64_t bytes = 0;
+    std::vector<std::string> records; // full paths, in the order they were kept
+};
+
+// Removes the temporaries of killed writes; records of the folder with their sizes.
+CommandFolder ReadCommandFolder(const std::string& path, const std::string& name) {
+    CommandFolder command{path, name, 0, {}};
+    for (const std::string& entry : NamesIn(path)) {
+        const std::string file = path + "/" + entry;
+        if (platform::IsTemporaryName(entry)) {
+            platform::RemoveIfStale(file);
+            continue;
+        }
+        struct stat st {};
+        if (!IsRecordName(entry) || ::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        command.bytes += std::uint64_t(st.st_size);
+        command.records.push_back(file);
+    }
+    return command;
+}
+
+// Every command below `root` (all stacks), oldest first; empty ones are removed.
+std::vector<CommandFolder> CommandsIn(const std::string& root, const std::string& onlyStack = {}) {
+    std::vector<CommandFolder> commands;
+    for (const std::string& stack : NamesIn(root)) {
+        if (!onlyStack.empty() && stack != onlyStack) continue;
+        const std::string stackPath = root + "/" + stack;
+        for (const std::string& name : NamesIn(stackPath)) {
+            if (!IsCommandName(name)) continue;
+            CommandFolder command = ReadCommandFolder(stackPath + "/" + name, name);
+            if (command.records.empty()) {
+                ::rmdir(command.path.c_str()); // fails while a write of it is in progress
+                continue;
+            }
+            commands.push_back(std::move(command));
+        }
+    }
+    std::sort(commands.begin(), commands.end(),
+              [](const CommandFolder& a, const CommandFolder& b) { return a.name < b.name; });
+    return commands;
+}
+
+void RemoveCommand(const CommandFolder& command) {
+    for (const std::string& record : command.records)
+        ::unlink(record.c_str());
+    ::rmdir(command.path.c_str());
+}
+
+// ---- undo of one photo ------------------------------------------------------------------------
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the locked photo holds exactly what the command wrote.
+bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
+    return std::uint64_t(read.identity.st_size) == h.newSize &&
+           SameTime(read.identity.st_mtim, h.newModification) &&
+           HashOfBytes(read.bytes) == h.newHash;
+}
+
+UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
+                       const platform::FlushCalls& calls) {
+    UndoPhoto photo;
+    photo.path = QFile::decodeName(h.path.c_str());
+    platform::LockedPhoto locked;
+    if (auto got = platform::LockPhoto(h.path, O_RDONLY, calls.lockWait, locked); !got.ok()) {
+        photo.status =
+            got.error() == ENOENT ? UndoPhoto::Status::ChangedSince : UndoPhoto::Status::Failed;
+        photo.result = std::move(got);
+        return photo;
+    }
+    std::vector<std::uint8_t> current;
+    platform::ReadPhoto read;
+    if (auto got = platform::ReadLockedPhoto(locked, current, read); !got.ok()) {
+        photo.result = std::move(got);
+        return photo;
+    }
+    if (!HoldsWhatWasWritten(read, h)) {
+        photo.status = UndoPhoto::Status::ChangedSince;
+        return photo;
+    }
+    platform::ReplaceResult written = platform::ReplaceFileContents(h.path, oldBytes, calls, &read);
+    if (!written.replaced()) {
+        photo.result = std::move(written.result);
+        return photo;
+    }
+    photo.status = UndoPhoto::Status::Restored;
+    if (auto times = platform::SetFileTimes(h.path, h.oldTimes); !times.ok()) {
+        photo.timesNotRestored = true;
+        photo.result = std::move(times);
+    } else {
+        photo.times = h.oldTimes;
+    }
+    platform::RemoveDesktopThumbnails(photo.path);
+    if (const auto header = exif::ParseJpegHeader(oldBytes))
+        photo.orientation = header->orientation;
+    return photo;
+}
+
+UndoPhoto UndoRecord(const std::string& record, const platform::FlushCalls& calls) {
+    std::vector<std::uint8_t> file;
+    UndoPhoto photo;
+    photo.result = platform::ReadFileBytes(
+        record, file, platform::kept::kMaxPhotoBytes + kMaxPathBytes + kFixedBytes);
+    if (!photo.result.ok()) return photo;
+    const auto decoded = DecodeRecord(file);
+    if (!decoded) {
+        photo.result = platform::Result::FromErrno(EINVAL, "the kept photo is damaged");
+        ::unlink(record.c_str()); // it can never be put back
+        return photo;
+    }
+    photo = RestorePhoto(decoded->first, decoded->second, calls);
+    if (photo.status != UndoPhoto::Status::Failed) ::unlink(record.c_str());
+    return photo;
+}
+
+} // namespace
+
+QString DefaultUndoFolder() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.local/state";
+    return base + "/tulvex/undo";
+}
+
+UndoHash HashOfBytes(std::span<const std::uint8_t> bytes) {
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    hash.addData(
+        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    const QByteArray result = hash.result();
+    UndoHash out{};
+    std::copy_n(result.begin(), std::min<std::size_t>(out.size(), std::size_t(result.size())),
+                out.begin());
+    return out;
+}
+
+UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned) {
+    UndoCapture capture;
+    capture.oldBytes.assign(read.bytes.begin(), read.bytes.end());
+    capture.oldTimes.access = read.identity.st_atim;
+    capture.oldTimes.modification = read.identity.st_mtim;
+    capture.newSize = turned.size();
+    capture.newHash = HashOfBytes(turned);
+    return capture;
+}
+
+std::vector<QString> UndoResult::changedSince() const {
+    std::vector<QString> paths;
+    for (const UndoPhoto& photo : photos)
+        if (photo.status == UndoPhoto::Status::ChangedSince) paths.push_back(photo.path);
+    return paths;
+}
+
+// ---- the command ------------------------------------------------------------------------------
+
+UndoCommand::UndoCommand(const UndoStore& store, std::string folder)
+    : m_store(store), m_folder(std::move(folder)) {}
+
+UndoCommand::~UndoCommand() {
+    if (m_kept == 0) ::rmdir(m_folder.c_str());
+}
+
+platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& capture) {
+    Header h;
+    h.path = Native(path);
+    if (h.path.empty() || h.path.size() > kMaxPathBytes)
+        return platform::Result::FromErrno(ENAMETOOLONG);
+    struct stat st {};
+    if (::stat(h.path.c_str(), &st) != 0) return platform::Result::FromErrno(errno);
+    h.oldSize = capture.oldBytes.size();
+    h.oldTimes = capture.oldTimes;
+    h.newSize = capture.newSize;
+    h.newModification = st.st_mtim;
+    h.newHash = capture.newHash;
+    h.oldHash = HashOfBytes(capture.oldBytes);
+    const std::vector<std::uint8_t> header = EncodeHeader(h);
+    std::string file;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_store.MakeRoom(header.size() + capture.oldBytes.size(), m_folder))
+            return platform::Result::FromErrno(
+                ENOSPC, "the undo folder's space is used up by this command");
+        if (!MakePrivateFolder(m_folder)) return platform::Result::FromErrno(errno);
+        char name[32];
+        std::snprintf(name, sizeof name, "%06d%s", ++m_next, kRecordSuffix);
+        file = m_folder + "/" + name;
+    }
+    const std::span<const std::uint8_t> parts[] = {header, capture.oldBytes};
+    platform::Result written = m_store.WriteRecord(file, parts);
+    if (written.ok()) ++m_kept;
+    return written;
+}
+
+// ---- the store --------------------------------------------------------------------------------
+
+UndoStore::UndoStore(QString root, QString stack, std::uint64_t bound, platform::FlushCalls calls)
+    : m_root(Native(root)), m_stack(Native(stack)), m_bound(bound), m_calls(std::move(calls)) {}
+
+std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {
+    const std::string state = Native(QFileInfo(QFile::decodeName(m_root.c_str())).path());
+    const bool made = QDir().mkpath(QFile::decodeName(state.c_str())) && MakePrivateFolder(state) &&
+                      MakePrivateFolder(m_root) && MakePrivateFolder(m_root + "/" + m_stack);
+    if (!made) {
+        if (why) *why = platform::Result::FromErrno(errno ? errno : EACCES);
+        return nullptr;
+    }
+    const std::string folder = m_root + "/" + m_stack + "/" + NewCommandName();
+    return std::unique_ptr<UndoCommand>(new UndoCommand(*this, folder));
+}
+
+bool UndoStore::CanUndo() const {
+    return !CommandsIn(m_root, m_stack).empty();
+}
+
+bool UndoStore::MakeRoom(std::uint64_t more, const std::string& current) const {
+    if (more > m_bound) return false;
+    std::vector<CommandFolder> commands = CommandsIn(m_root);
+    std::uint64_t used = 0;
+    for (const CommandFolder& command : commands)
+        used += command.bytes;
+    for (const CommandFolder& command : commands) {
+        if (used + more <= m_bound) break;
+        if (command.path == current) continue;
+        RemoveCommand(command);
+        used -= command.bytes;
+    }
+    return used + more <= m_bound;
+}
+
+platform::Result
+UndoStore::WriteRecord(const std::string& file,
+                       std::span<const std::span<const std::uint8_t>> parts) const {
+    const auto slash = file.rfind('/');
+    const std::string folder = file.substr(0, slash);
+    std::string temp =
+        folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
+    const std::string pattern = temp;
+    platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    // A sweep (of another thread or process) may have removed the folder while it was empty.
+    if (!fd.valid() && errno == ENOENT && MakePrivateFolder(folder)) {
+        temp = pattern;
+        fd = platform::UniqueFd(::mkostemp(temp.data(), O_CLOEXEC));
+    }
+    if (!fd.valid()) return platform::Result::FromErrno(errno);
+    // Held while it is written: a sweep removes only temporaries that nobody holds.
+    ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    const auto fail = [&temp](int error) {
+        ::unlink(temp.c_str());
+        return platform::Result::FromErrno(error);
+    };
+    std::uint64_t at = 0;
+    for (const std::span<const std::uint8_t> part : parts) {
+        if (!part.empty() && !platform::WriteFullyAt(fd.get(), part.data(), part.size(), at))
+            return fail(errno);
+        at += part.size();
+    }
+    if (m_calls.fsyncFile(fd.get()) != 0) return fail(errno);
+    m_calls.beforeReplace();
+    if (::rename(temp.c_str(), file.c_str()) != 0) return fail(errno);
+    const platform::UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid()) m_calls.fsyncFolder(dir.get());
+    return {};
+}
+
+UndoResult UndoStore::UndoLast() const {
+    UndoResult result;
+    const std::vector<CommandFolder> commands = CommandsIn(m_root, m_stack);
+    if (commands.empty()) {
+        result.nothing = true;
+        return result;
+    }
+    const CommandFolder& last = commands.back();
+    for (auto record = last.records.rbegin(); record != last.records.rend(); ++record)
+        result.photos.push_back(UndoRecord(*record, m_calls));
+    ::rmdir(last.path.c_str()); // stays while a record waits for another try
+    return result;
+}
+
+void FollowUndo(AutoList& list, const QString& folder, const UndoResult& undone) {
+    const QString absoluteFolder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    for (const UndoPhoto& photo : undone.photos) {
+        if (photo.status != UndoPhoto::Status::Restored ||
+            !collection::SamePath(QDir::cleanPath(QFileInfo(photo.path).absolutePath()),
+                                  absoluteFolder))
+            continue;
+        const int i = list.IndexOf(photo.path);
+        if (i < 0) {
+            list.NoteOrientation(photo.path, photo.orientation);
+        } else if (rotate::UprightCode(photo.orientation)) {
+            list[std::size_t(i)].value = photo.orientation;
+        } else {
+            list.erase(list.begin() + i);
+        }
+    }
+}
+
+} // namespace session

@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Taking back the last command that changed photos. Before a turn replaces a photo, its exact old
+// bytes and times are kept on disk with what the turn wrote (size, modification time, a hash of
+// the new bytes); undo puts the old bytes back only where the photo still holds exactly that.
+//
+// On disk: ROOT/STACK/STAMP-PID/NNNNNN.undo, one file per photo, one folder per command; ROOT is
+// $XDG_STATE_HOME/tulvex/undo. Each file is written to a temporary, flushed and renamed, so a
+// killed write leaves a temporary that nobody holds (removed later) and never a record that reads
+// as complete.
+#pragma once
+
+#include "session/auto_list.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "platform/result.h"
+
+namespace session {
+
+// $XDG_STATE_HOME/tulvex/undo, by default ~/.local/state/tulvex/undo.
+QString DefaultUndoFolder();
+
+// All commands of every stack together keep at most this many bytes; the oldest go first.
+inline constexpr std::uint64_t kUndoBound = 1ull << 30;
+
+using UndoHash = std::array<std::uint8_t, 32>;
+UndoHash HashOfBytes(std::span<const std::uint8_t> bytes);
+
+// What a turn saw and wrote, taken under the photo's lock just before the replacement.
+struct UndoCapture {
+    std::vector<std::uint8_t> oldBytes;
+    platform::FileTimes oldTimes;
+    std::uint64_t newSize = 0;
+    UndoHash newHash{};
+};
+UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned);
+
+struct UndoPhoto {
+    enum class Status {
+        Restored,
+        ChangedSince, // the photo no longer holds what the command wrote: left alone
+        Failed,       // `result` says why; the photo is as it was and the record stays
+    };
+    QString path;
+    Status status = Status::Failed;
+    platform::Result result;
+    bool timesNotRestored = false;
+    std::optional<platform::FileTimes> times; // given back, for whoever reads the photo next
+    std::uint16_t orientation = 0;            // of the restored photo
+};
+
+struct UndoResult {
+    bool nothing = false; // no command to take back
+    std::vector<UndoPhoto> photos;
+    std::vector<QString> changedSince() const;
+};
+
+class UndoCommand;
+
+// One stack of commands (the window's, the command line's) below a shared root.
+class UndoStore {
+public:
+    UndoStore(QString root, QString stack, std::uint64_t bound = kUndoBound,
+              platform::FlushCalls calls = {});
+
+    // A new command; an error when the folder cannot be made.
+    std::unique_ptr<UndoCommand> Begin(platform::Result* why = nullptr) const;
+    bool CanUndo() const;
+    // Takes back the newest command of this stack. Photos that could not be restored for a
+    // passing reason (busy, a failed write) keep their record for another try.
+    UndoResult UndoLast() const;
+
+    const std::string& root() const { return m_root; }
+
+private:
+    friend class UndoCommand;
+    // Drops the oldest commands of every stack, `current` spared, until `more` bytes fit.
+    bool MakeRoom(std::uint64_t more, const std::string& current) const;
+    platform::Result WriteRecord(const std::string& file,
+                                 std::span<const std::span<const std::uint8_t>> parts) const;
+
+    std::string m_root;
+    std::string m_stack;
+    std::uint64_t m_bound;
+    platform::FlushCalls m_calls;
+};
+
+// The record of one command; photos may be kept from several threads at once. A command that
+// kept nothing leaves no folder behind.
+class UndoCommand {
+public:
+    ~UndoCommand();
+    UndoCommand(const UndoCommand&) = delete;
+    UndoCommand& operator=(const UndoCommand&) = delete;
+
+    // Once the turn is in place and its times are set: keeps the old photo with the identity of
+    // what the turn left. An error when it could not be kept (the turn stands all the same).
+    platform::Result Keep(const QString& path, const UndoCapture& capture);
+    std::size_t keptCount() const { return m_kept; }
+
+private:
+    friend class UndoStore;
+    UndoCommand(const UndoStore& store, std::string folder);
+
+    const UndoStore m_store; // a copy: a command may outlive the store that began it
+    std::string m_folder;
+    std::mutex m_mutex; // the numbering and the space used
+    int m_next = 0;
+    std::atomic<std::size_t> m_kept{0};
+};
+
+// The automatic pass offers a photo again whose orientation came back with an undo.
+void FollowUndo(AutoList& list, const QString& folder, const UndoResult& undone);
+
+} // namespace session

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// tulvex-cli undo: the command line's last command is taken back, newest first, and only its own.
+#include "session/photo_turn.h"
+#include "session/undo.h"
+#include "support/jpeg_factory.h"
+#include "support/own_folders.h"
+#include "support/temp_dir.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+using namespace testing_support;
+
+namespace {
+
+std::string Cli(const std::string& args, int* exitCode) {
+    const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
+    int status = 0;
+    const std::string out = RunCommand(cli + " " + args + " 2>&1", &status);
+    *exitCode = WEXITSTATUS(status);
+    return out;
+}
+
+} // namespace
+
+TEST(TulvexCliUndo, TakesBackItsOwnCommandsNewestFirst) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    ExifSpec six, one;
+    six.orientation = 6;
+    one.orientation = 1;
+    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
+    WriteFile(a, MakeJpegWithExif(64, 48, one));
+    WriteFile(b, MakeJpegWithExif(64, 48, six));
+    const Bytes aBefore = ReadFile(a), bBefore = ReadFile(b);
+    int code = -1;
+    Cli("rotate right " + a, &code);
+    ASSERT_EQ(code, 0);
+    const Bytes aTurned = ReadFile(a);
+    Cli("auto " + photos.toStdString(), &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_NE(ReadFile(b), bBefore);
+    // A turn in the window meanwhile belongs to the window's own stack.
+    const QString c = photos + "/c.jpg";
+    WriteFile(c.toStdString(), MakeJpegWithExif(64, 48, one));
+    {
+        session::UndoStore window(session::DefaultUndoFolder(), "window");
+        auto command = window.Begin();
+        session::TurnOptions options;
+        options.undo = command.get();
+        ASSERT_TRUE(session::TurnOne(c, rotate::RotationCode::Left, options, {}, nullptr).turned());
+    }
+    const Bytes cTurned = ReadFile(c.toStdString());
+
+    std::string report = Cli("undo", &code);
+    EXPECT_EQ(code, 0) << report;
+    EXPECT_EQ(report, b + ": restored\n");
+    EXPECT_EQ(ReadFile(b), bBefore);
+    EXPECT_EQ(ReadFile(a), aTurned) << "the auto command did not turn a";
+
+    report = Cli("undo", &code);
+    EXPECT_EQ(code, 0) << report;
+    EXPECT_EQ(ReadFile(a), aBefore);
+
+    report = Cli("undo", &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(report.find("nothing to undo"), std::string::npos) << report;
+    EXPECT_EQ(ReadFile(c.toStdString()), cTurned);
+    Cli("undo extra", &code);
+    EXPECT_EQ(code, 2);
+}

@@ -1,0 +1,360 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Undo of turns and automatic passes, its folder and its bound, and the desktop's shared
+// thumbnails of a changed photo.
+#include "session/photo_turn.h"
+#include "session/undo.h"
+#include "support/jpeg_factory.h"
+#include "support/own_folders.h"
+#include "support/temp_dir.h"
+#include "thumbs/image_codec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "platform/desktop_thumbnails.h"
+#include "platform/file_io.h"
+#include "platform/photo_lock.h"
+
+using namespace testing_support;
+using rotate::RotationCode;
+using session::UndoPhoto;
+
+namespace {
+
+class UndoTest : public ::testing::Test {
+protected:
+    TempDir home;
+    QString folder = home.mkdir("photos");
+    ScopedEnv state{"XDG_STATE_HOME", home.qpath() + "/state"};
+    ScopedEnv cache{"XDG_CACHE_HOME", home.qpath() + "/cache"};
+
+    QString MakePhoto(const QString& name, int orientation, int w = 64, int h = 48) {
+        ExifSpec spec;
+        spec.orientation = orientation;
+        const QString path = folder + "/" + name;
+        WriteFile(path.toStdString(), MakeJpegWithExif(w, h, spec));
+        platform::FileTimes old;
+        old.access = {1000000000, 123};
+        old.modification = {1100000000, 456789};
+        EXPECT_TRUE(platform::SetFileTimes(path.toStdString(), old).ok());
+        return path;
+    }
+    static Bytes Read(const QString& path) { return ReadFile(path.toStdString()); }
+    static platform::FileTimes Times(const QString& path) {
+        platform::FileTimes times;
+        EXPECT_TRUE(platform::GetFileTimes(path.toStdString(), times).ok());
+        return times;
+    }
+    static void ExpectSameTimes(const platform::FileTimes& a, const platform::FileTimes& b) {
+        EXPECT_EQ(a.modification.tv_sec, b.modification.tv_sec);
+        EXPECT_EQ(a.modification.tv_nsec, b.modification.tv_nsec);
+        EXPECT_EQ(a.access.tv_sec, b.access.tv_sec);
+        EXPECT_EQ(a.access.tv_nsec, b.access.tv_nsec);
+    }
+    session::UndoStore Store(std::uint64_t bound = session::kUndoBound,
+                             platform::FlushCalls calls = {}) {
+        return session::UndoStore(session::DefaultUndoFolder(), "test", bound, std::move(calls));
+    }
+    static session::PhotoOutcome Turn(const QString& path, RotationCode code,
+                                      session::UndoCommand* undo, bool trim = false) {
+        session::TurnOptions options;
+        options.askCrop = !trim;
+        options.undo = undo;
+        return session::TurnOne(path, code, options, {}, nullptr);
+    }
+};
+
+} // namespace
+
+TEST_F(UndoTest, SharedThumbnailsOfATurnedOrRestoredPhotoAreRemovedAlsoWithKeptTimes) {
+    const QString photo = MakePhoto("a b.jpg", 6);
+    // Known independently of our own escaping and hashing.
+    const std::string uri = "file://" + folder.toStdString() + "/a%20b.jpg";
+    const std::string md5 = RunCommand("printf '%s' '" + uri + "' | md5sum").substr(0, 32);
+    ASSERT_EQ(md5.size(), 32u);
+    const QString name = QString::fromStdString(md5) + ".png";
+    const QString root = home.qpath() + "/cache/thumbnails";
+    const QStringList holders = {"normal",        "large",       "x-large",
+                                 "xx-large",      "custom-size", "fail/gnome-thumbnail-factory",
+                                 "fail/other-app"};
+    for (const QString& holder : holders) {
+        QDir().mkpath(root + "/" + holder);
+        WriteFile((root + "/" + holder + "/" + name).toStdString(), {1, 2, 3});
+        WriteFile((root + "/" + holder + "/unrelated.png").toStdString(), {1, 2, 3});
+    }
+    const auto makeEntries = [&] {
+        for (const QString& holder : holders)
+            WriteFile((root + "/" + holder + "/" + name).toStdString(), {1, 2, 3});
+    };
+    const auto expectEntriesGone = [&](const char* after) {
+        for (const QString& holder : holders) {
+            EXPECT_FALSE(QFile::exists(root + "/" + holder + "/" + name))
+                << holder.toStdString() << " after " << after;
+            EXPECT_TRUE(QFile::exists(root + "/" + holder + "/unrelated.png"))
+                << "only that photo's";
+        }
+    };
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        session::TurnOptions options;
+        options.keepTimes = true;
+        options.undo = command.get();
+        ASSERT_TRUE(session::TurnOne(photo, RotationCode::Right, options, {}, nullptr).turned());
+    }
+    expectEntriesGone("the turn");
+    makeEntries();
+    ASSERT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    expectEntriesGone("the undo");
+    EXPECT_EQ(platform::DesktopThumbnailName(platform::DesktopThumbnailUris(photo).front()), name);
+}
+
+TEST_F(UndoTest, UndoAfterTurnsGivesBackBytesAndTimesNewestCommandFirst) {
+    const QString a = MakePhoto("a.jpg", 1), b = MakePhoto("b.jpg", 1);
+    const Bytes aBefore = Read(a), bBefore = Read(b);
+    const platform::FileTimes aTimes = Times(a);
+    session::UndoStore store = Store();
+    {
+        auto first = store.Begin();
+        ASSERT_TRUE(first);
+        ASSERT_TRUE(Turn(a, RotationCode::Right, first.get()).turned());
+        ASSERT_TRUE(Turn(b, RotationCode::Left, first.get()).turned());
+        EXPECT_EQ(first->keptCount(), 2u);
+    }
+    const Bytes aTurnedOnce = Read(a);
+    {
+        auto second = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Half, second.get()).turned());
+    }
+    ASSERT_NE(Read(a), aTurnedOnce);
+
+    session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(a), aTurnedOnce) << "only the newest command is taken back";
+
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 2u);
+    ExpectSameTimes(Times(a), aTimes); // before a read of ours moves the access time
+    EXPECT_EQ(Read(a), aBefore);
+    EXPECT_EQ(Read(b), bBefore);
+    EXPECT_TRUE(undone.changedSince().empty());
+    EXPECT_FALSE(store.CanUndo());
+    EXPECT_TRUE(store.UndoLast().nothing);
+}
+
+TEST_F(UndoTest, UndoAfterTrimmedTurnBringsTheLostPixelsBack) {
+    const QString a = MakePhoto("a.jpg", 1, 40, 24); // 40 is no multiple of 16: trimmed
+    const Bytes before = Read(a);
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get(), true).turned());
+    }
+    int w = 0, h = 0;
+    DecodeRgb(Read(a), w, h);
+    ASSERT_LT(w * h, 40 * 24) << "trimmed to whole blocks";
+    ASSERT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(a), before);
+    int w0 = 0, h0 = 0, w1 = 0, h1 = 0;
+    EXPECT_EQ(DecodeRgb(Read(a), w1, h1), DecodeRgb(before, w0, h0));
+    EXPECT_EQ(w1, 40);
+}
+
+TEST_F(UndoTest, UndoAfterAutomaticPassListsThePhotosAgain) {
+    const QString a = MakePhoto("a.jpg", 6), b = MakePhoto("b.jpg", 3), c = MakePhoto("c.jpg", 8);
+    const Bytes aBefore = Read(a), bBefore = Read(b), cBefore = Read(c);
+    session::AutoList list;
+    for (const auto& [path, value] : {std::pair{a, 6}, {b, 3}, {c, 8}})
+        list.push_back({path, value});
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        session::TurnOptions options;
+        options.undo = command.get();
+        const session::PassResult pass = session::RunAutomaticPass(list, options, {}, {});
+        ASSERT_EQ(pass.end, session::PassResult::End::Complete);
+    }
+    ASSERT_TRUE(list.empty());
+    const session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 3u);
+    EXPECT_EQ(Read(a), aBefore);
+    EXPECT_EQ(Read(b), bBefore);
+    EXPECT_EQ(Read(c), cBefore);
+
+    session::FollowUndo(list, folder + "/", undone);
+    ASSERT_EQ(list.size(), 3u);
+    for (const auto& [path, value] : {std::pair{a, 6}, {b, 3}, {c, 8}}) {
+        const int i = list.IndexOf(path);
+        ASSERT_GE(i, 0);
+        EXPECT_EQ(list[std::size_t(i)].value, value);
+    }
+    session::AutoList other;
+    session::FollowUndo(other, home.mkdir("elsewhere"), undone);
+    EXPECT_TRUE(other.empty()) << "another folder's list stays as it is";
+}
+
+TEST_F(UndoTest, PhotoChangedSinceIsLeftAloneAndNamed) {
+    const QString a = MakePhoto("a.jpg", 1), b = MakePhoto("b.jpg", 1), c = MakePhoto("c.jpg", 1);
+    const Bytes bBefore = Read(b);
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        for (const QString& path : {a, b, c})
+            ASSERT_TRUE(Turn(path, RotationCode::Right, command.get()).turned());
+    }
+    // Same size and times, one byte different: only the contents tell.
+    Bytes changed = Read(a);
+    const platform::FileTimes aTimes = Times(a);
+    changed[changed.size() - 3] ^= 0x01;
+    WriteFile(a.toStdString(), changed);
+    ASSERT_TRUE(platform::SetFileTimes(a.toStdString(), aTimes).ok());
+    // Turned again by us since.
+    ASSERT_TRUE(Turn(c, RotationCode::Left, nullptr).turned());
+    const Bytes cNow = Read(c);
+
+    const session::UndoResult undone = store.UndoLast();
+    EXPECT_EQ(undone.changedSince(), (std::vector<QString>{c, a}));
+    EXPECT_EQ(Read(a), changed);
+    EXPECT_EQ(Read(c), cNow);
+    EXPECT_EQ(Read(b), bBefore);
+}
+
+TEST_F(UndoTest, BoundDropsTheOldestCommands) {
+    const QString a = MakePhoto("a.jpg", 1, 320, 240), b = MakePhoto("b.jpg", 1, 320, 240),
+                  c = MakePhoto("c.jpg", 1, 320, 240);
+    const Bytes bBefore = Read(b), cBefore = Read(c);
+    // Room for two records, not three.
+    const std::uint64_t size = Read(a).size();
+    ASSERT_GT(size, 4000u);
+    const std::uint64_t bound = 2 * size + size / 2;
+    session::UndoStore store = Store(bound);
+    for (const QString& path : {a, b, c}) {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(path, RotationCode::Right, command.get()).turned());
+        EXPECT_EQ(command->keptCount(), 1u);
+    }
+    const Bytes aTurned = Read(a);
+    ASSERT_EQ(store.UndoLast().photos.size(), 1u);
+    EXPECT_EQ(Read(c), cBefore);
+    ASSERT_EQ(store.UndoLast().photos.size(), 1u);
+    EXPECT_EQ(Read(b), bBefore);
+    EXPECT_TRUE(store.UndoLast().nothing) << "the oldest was dropped";
+    EXPECT_EQ(Read(a), aTurned);
+
+    // A command larger than the bound keeps what fits and says so for the rest.
+    session::UndoStore small = Store(size + size / 2);
+    auto big = small.Begin();
+    ASSERT_TRUE(Turn(a, RotationCode::Right, big.get()).undoWarning.empty());
+    const session::PhotoOutcome second = Turn(b, RotationCode::Right, big.get());
+    EXPECT_TRUE(second.turned());
+    EXPECT_FALSE(second.undoWarning.empty());
+}
+
+TEST_F(UndoTest, FoldersArePrivate) {
+    const QString root = session::DefaultUndoFolder();
+    QDir().mkpath(root);
+    ASSERT_EQ(::chmod(QFile::encodeName(root).constData(), 0755), 0);
+    session::UndoStore store = Store();
+    auto command = store.Begin();
+    ASSERT_TRUE(Turn(MakePhoto("a.jpg", 1), RotationCode::Right, command.get()).turned());
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(root, home.qpath() + "/state/tulvex/undo");
+    EXPECT_EQ(mode(root), 0700u) << "made private also when it was not";
+    EXPECT_EQ(mode(root + "/test"), 0700u);
+    const QStringList commands = QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(commands.size(), 1);
+    const QString commandFolder = root + "/test/" + commands[0];
+    EXPECT_EQ(mode(commandFolder), 0700u);
+    for (const QString& record : QDir(commandFolder).entryList(QDir::Files))
+        EXPECT_EQ(mode(commandFolder + "/" + record) & 077, 0u);
+}
+
+TEST_F(UndoTest, KilledWriteOrDamagedRecordNeverReadsAsARecord) {
+    const QString a = MakePhoto("a.jpg", 1);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        platform::FlushCalls dying;
+        dying.beforeReplace = [] { ::_exit(9); }; // complete and flushed, not yet renamed
+        session::UndoStore store = Store(session::kUndoBound, dying);
+        auto command = store.Begin();
+        Turn(a, RotationCode::Right, command.get());
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    session::UndoStore store = Store();
+    EXPECT_FALSE(store.CanUndo());
+    EXPECT_TRUE(
+        QDir(stack).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        << "the killed write's temporary is swept";
+
+    // A record cut short is never written over the photo.
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turned = Read(a);
+    const QStringList commands = QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(commands.size(), 1);
+    const QString record = stack + "/" + commands[0] + "/000001.undo";
+    ASSERT_TRUE(QFile::resize(record, QFileInfo(record).size() - 1));
+    session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turned);
+
+    // So is one whose old bytes changed, whatever its length says.
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turnedAgain = Read(a);
+    const QString newest =
+        stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
+    Bytes kept = ReadFile((newest + "/000001.undo").toStdString());
+    kept[kept.size() - 5] ^= 0x40;
+    WriteFile((newest + "/000001.undo").toStdString(), kept);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turnedAgain);
+}
+
+TEST_F(UndoTest, PhotoBusyDuringUndoKeepsItsRecordForAnotherTry) {
+    const QString a = MakePhoto("a.jpg", 1);
+    const Bytes before = Read(a);
+    platform::FlushCalls impatient;
+    impatient.lockWait.total = std::chrono::milliseconds(30);
+    session::UndoStore store = Store(session::kUndoBound, impatient);
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    {
+        platform::LockedPhoto held; // another Tulvex process turning it right now
+        ASSERT_TRUE(platform::LockPhoto(a.toStdString(), O_RDONLY, {}, held).ok());
+        const session::UndoResult busy = store.UndoLast();
+        ASSERT_EQ(busy.photos.size(), 1u);
+        EXPECT_EQ(busy.photos[0].status, UndoPhoto::Status::Failed);
+        EXPECT_NE(Read(a), before);
+    }
+    ASSERT_TRUE(store.CanUndo());
+    EXPECT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(a), before);
+}

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Undo in the window: Ctrl+Z and the grid's pop-up item take back the last turn or automatic
+// pass, the list and the thumbnails follow, and photos changed since are named.
+#include "support/own_folders.h"
+#include "ui/support/window_fixture.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QToolButton>
+
+#include "platform/file_io.h"
+
+using namespace testing_support;
+
+namespace {
+
+class UndoWindowTest : public WindowTest {
+protected:
+    TempDir state;
+    ScopedEnv stateHome{"XDG_STATE_HOME", state.qpath()};
+    QAction* PopupUndo() const {
+        for (QAction* item : window->PopupMenu->actions())
+            if (item->objectName() == "pmiUndo") return item;
+        return nullptr;
+    }
+    void PressUndo() {
+        window->DrawGrid->setFocus();
+        QTest::keyClick(window->DrawGrid, Qt::Key_Z, Qt::ControlModifier);
+    }
+};
+
+} // namespace
+
+TEST_F(UndoWindowTest, CtrlZTakesBackATurnAndThePopupItemFollows) {
+    const QStringList made = MakePhotos(photos.qpath(), {1}, 64, 32);
+    const Bytes before = ReadFile(made[0].toStdString());
+    Start(photos.qpath());
+    ASSERT_NE(PopupUndo(), nullptr);
+    window->UpdateActions();
+    EXPECT_FALSE(window->ActionUndo->isEnabled()) << "nothing to take back yet";
+
+    window->DrawGrid->setFocus();
+    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    ASSERT_NE(ReadFile(made[0].toStdString()), before);
+    ASSERT_GT(window->thumbList()[0].thumbnail.height(), window->thumbList()[0].thumbnail.width());
+    window->UpdateActions();
+    EXPECT_TRUE(window->ActionUndo->isEnabled());
+
+    PressUndo();
+    EXPECT_EQ(ReadFile(made[0].toStdString()), before);
+    EXPECT_LT(window->thumbList()[0].thumbnail.height(), window->thumbList()[0].thumbnail.width())
+        << "the thumbnail shows the photo as it is again";
+    window->UpdateActions();
+    EXPECT_FALSE(window->ActionUndo->isEnabled());
+    EXPECT_TRUE(shell.shown.empty());
+}
+
+TEST_F(UndoWindowTest, ATurnThatCannotBeKeptForUndoSaysSoOncePerCommand) {
+    const QStringList made = MakePhotos(photos.qpath(), {1, 1}, 64, 32);
+    WriteFile(state.file("file"), {1}); // no folder can be made below a file
+    const ScopedEnv noState("XDG_STATE_HOME", state.qfile("file"));
+    const Bytes before = ReadFile(made[1].toStdString());
+    Start(photos.qpath());
+    ClickCell(0, 0);
+    ClickCell(1, 0, Qt::ShiftModifier);
+    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    EXPECT_NE(ReadFile(made[1].toStdString()), before) << "both turned all the same";
+    ASSERT_EQ(shell.shown.size(), 1u) << "one message for the command, not one per photo";
+    EXPECT_TRUE(shell.shown[0].text.startsWith("The turns cannot be undone: "))
+        << shell.shown[0].text.toStdString();
+}
+
+TEST_F(UndoWindowTest, UndoOfTheAutomaticPassListsThePhotosAgainAndNamesOnesChangedSince) {
+    const QStringList made = MakePhotos(photos.qpath(), {3, 6, 8});
+    std::vector<Bytes> before;
+    for (const QString& path : made)
+        before.push_back(ReadFile(path.toStdString()));
+    Start(photos.qpath());
+    shell.yesNoAnswers = {true};
+    window->tbAuto->click();
+    ASSERT_TRUE(window->autoList().empty());
+    // Another program changes one of them since.
+    WriteFile(made[1].toStdString(), ReadFile(made[0].toStdString()));
+    const Bytes changed = ReadFile(made[1].toStdString());
+    shell.shown.clear();
+
+    window->PopupMenu->aboutToShow();
+    ASSERT_TRUE(PopupUndo()->isEnabled());
+    PopupUndo()->trigger();
+    EXPECT_EQ(ReadFile(made[0].toStdString()), before[0]);
+    EXPECT_EQ(ReadFile(made[1].toStdString()), changed);
+    EXPECT_EQ(ReadFile(made[2].toStdString()), before[2]);
+    ASSERT_EQ(window->autoList().size(), 2u);
+    EXPECT_EQ(window->autoList()[window->autoList().IndexOf(made[0])].value, 3);
+    EXPECT_EQ(window->autoList()[window->autoList().IndexOf(made[2])].value, 8);
+    ASSERT_EQ(shell.shown.size(), 1u);
+    EXPECT_TRUE(shell.shown[0].text.contains("img01.jpg")) << shell.shown[0].text.toStdString();
+    EXPECT_FALSE(shell.shown[0].text.contains("img00.jpg"));
+}
