@@ -29,6 +29,7 @@ concept AnyControlIsAMember =
     requires(W& w) { w.btnBrowse; } ||
     requires(W& w) { w.cbSubFolders; } ||
     requires(W& w) { w.DrawGrid; } ||
+    requires(W& w) { w.ActionUndo; } ||
     requires(W& w) { w.StatusPanel0; } ||
     requires(W& w) { w.StatusPanel1; } ||
     requires(W& w) { w.ActionOpen; } ||
@@ -60,7 +61,7 @@ concept AnyControlIsAMember =
 const char* const kControlNames =
     "ToolBar Panel1 edPath btnBrowse cbSubFolders DrawGrid StatusPanel0 StatusPanel1 "
     "ActionOpen ActionRotateLeft ActionRotateRight ActionRotate180 ActionDisplayExif "
-    "ActionDelete tbFavorites tbAuto tbOptions PopupMenu pmOptions pmMru pmiRefresh "
+    "ActionDelete ActionUndo tbFavorites tbAuto tbOptions PopupMenu pmOptions pmMru pmiRefresh "
     "pmiThumbsInRow pmiEnlargeSmall pmiKeepTimestamp pmiDeleteConfirm pmiWebsite "
     "pmiAbout pmiHiQuality pmiLowQuality QualityGroup LanguageGroup";
 

@@ -19,13 +19,13 @@ protected:
     TempDir state;
     ScopedEnv stateHome{"XDG_STATE_HOME", state.qpath()};
     QAction* PopupUndo() const {
-        for (QAction* item : window->PopupMenu->actions())
+        for (QAction* item : Control<QMenu>(QStringLiteral("PopupMenu"))->actions())
             if (item->objectName() == "pmiUndo") return item;
         return nullptr;
     }
     void PressUndo() {
-        window->DrawGrid->setFocus();
-        QTest::keyClick(window->DrawGrid, Qt::Key_Z, Qt::ControlModifier);
+        Grid()->setFocus();
+        QTest::keyClick(Grid(), Qt::Key_Z, Qt::ControlModifier);
     }
 };
 
@@ -37,21 +37,21 @@ TEST_F(UndoWindowTest, CtrlZTakesBackATurnAndThePopupItemFollows) {
     Start(photos.qpath());
     ASSERT_NE(PopupUndo(), nullptr);
     window->UpdateActions();
-    EXPECT_FALSE(window->ActionUndo->isEnabled()) << "nothing to take back yet";
+    EXPECT_FALSE(Action("ActionUndo")->isEnabled()) << "nothing to take back yet";
 
-    window->DrawGrid->setFocus();
-    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_R);
     ASSERT_NE(ReadFile(made[0].toStdString()), before);
     ASSERT_GT(window->thumbList()[0].thumbnail.height(), window->thumbList()[0].thumbnail.width());
     window->UpdateActions();
-    EXPECT_TRUE(window->ActionUndo->isEnabled());
+    EXPECT_TRUE(Action("ActionUndo")->isEnabled());
 
     PressUndo();
     EXPECT_EQ(ReadFile(made[0].toStdString()), before);
     EXPECT_LT(window->thumbList()[0].thumbnail.height(), window->thumbList()[0].thumbnail.width())
         << "the thumbnail shows the photo as it is again";
     window->UpdateActions();
-    EXPECT_FALSE(window->ActionUndo->isEnabled());
+    EXPECT_FALSE(Action("ActionUndo")->isEnabled());
     EXPECT_TRUE(shell.shown.empty());
 }
 
@@ -63,7 +63,7 @@ TEST_F(UndoWindowTest, ATurnThatCannotBeKeptForUndoSaysSoOncePerCommand) {
     Start(photos.qpath());
     ClickCell(0, 0);
     ClickCell(1, 0, Qt::ShiftModifier);
-    QTest::keyClick(window->DrawGrid, Qt::Key_R);
+    QTest::keyClick(Grid(), Qt::Key_R);
     EXPECT_NE(ReadFile(made[1].toStdString()), before) << "both turned all the same";
     ASSERT_EQ(shell.shown.size(), 1u) << "one message for the command, not one per photo";
     EXPECT_TRUE(shell.shown[0].text.startsWith("The turns cannot be undone: "))
@@ -77,14 +77,14 @@ TEST_F(UndoWindowTest, UndoOfTheAutomaticPassListsThePhotosAgainAndNamesOnesChan
         before.push_back(ReadFile(path.toStdString()));
     Start(photos.qpath());
     shell.yesNoAnswers = {true};
-    window->tbAuto->click();
+    Control<QToolButton>(QStringLiteral("tbAuto"))->click();
     ASSERT_TRUE(window->autoList().empty());
     // Another program changes one of them since.
     WriteFile(made[1].toStdString(), ReadFile(made[0].toStdString()));
     const Bytes changed = ReadFile(made[1].toStdString());
     shell.shown.clear();
 
-    window->PopupMenu->aboutToShow();
+    Control<QMenu>(QStringLiteral("PopupMenu"))->aboutToShow();
     ASSERT_TRUE(PopupUndo()->isEnabled());
     PopupUndo()->trigger();
     EXPECT_EQ(ReadFile(made[0].toStdString()), before[0]);
