@@ -129,6 +129,7 @@ void TFormTulvex::ActionRotate(QAction* sender) {
     const QString last = FSelectedFile;
     session::ListOptions options;
     options.turn = {pmiKeepTimestamp->isChecked(), FAskCrop, false, session::TurnKind::Manual};
+    options.turn.undo = m_undoCommand.get();
     options.stopAtFailure = true;
     session::ListCalls calls;
     // The photo being turned is the selected one, also when its turn fails.
