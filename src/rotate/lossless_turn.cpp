@@ -20,6 +20,8 @@
 namespace rotate {
 namespace {
 
+using Kind = platform::Result::Kind;
+
 constexpr int kBlockSize = DCTSIZE;
 constexpr int kCoefficients = DCTSIZE2;
 
@@ -27,7 +29,7 @@ struct ErrorManager {
     jpeg_error_mgr pub; // first: libjpeg sees only this part
     std::jmp_buf jump;
     bool readingHeader = false;
-    LosslessTurnError kind = LosslessTurnError::None;
+    Kind kind = Kind::Ok;
     char message[JMSG_LENGTH_MAX] = {};
 };
 
@@ -62,26 +64,26 @@ ErrorManager& ErrorsOf(j_common_ptr cinfo) {
     return *reinterpret_cast<ErrorManager*>(cinfo->err);
 }
 
-LosslessTurnError KindOfLibraryError(int code) {
+Kind KindOfLibraryError(int code) {
     switch (code) {
     case JERR_OUT_OF_MEMORY:
     case JERR_NO_BACKING_STORE:
     case JERR_IMAGE_TOO_BIG:
     case JERR_WIDTH_OVERFLOW:
-        return LosslessTurnError::TooLarge;
+        return Kind::TooLarge;
     case JERR_BAD_PRECISION:
     case JERR_NOT_COMPILED:
     case JERR_NOTIMPL:
     case JERR_ARITH_NOTIMPL:
     case JERR_BAD_MCU_SIZE:
     case JERR_COMPONENT_COUNT:
-        return LosslessTurnError::Unsupported;
+        return Kind::Unsupported;
     default:
-        return LosslessTurnError::Damaged;
+        return Kind::Damaged;
     }
 }
 
-[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, LosslessTurnError kind) {
+[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, Kind kind) {
     ErrorManager& errors = ErrorsOf(cinfo);
     (*cinfo->err->format_message)(cinfo, errors.message);
     errors.kind = kind;
@@ -105,12 +107,12 @@ void OnMessage(j_common_ptr cinfo, int level) {
         ++cinfo->err->num_warnings;
         return;
     }
-    LeaveWithLibraryMessage(cinfo, LosslessTurnError::Damaged);
+    LeaveWithLibraryMessage(cinfo, Kind::Damaged);
 }
 
 void Silently(j_common_ptr) {}
 
-[[noreturn]] void Refuse(Session& session, LosslessTurnError kind, const char* text) {
+[[noreturn]] void Refuse(Session& session, Kind kind, const char* text) {
     std::snprintf(session.error.message, sizeof session.error.message, "%s", text);
     session.error.kind = kind;
     std::longjmp(session.error.jump, 1);
@@ -249,7 +251,7 @@ Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     const bool partialX = src.image_width % g.iMcuWidth != 0,
                partialY = src.image_height % g.iMcuHeight != 0;
     if (!trim && ((mirrorsX && partialX) || (mirrorsY && partialY)))
-        Refuse(session, LosslessTurnError::NotPerfect, "the size is not a whole number of blocks");
+        Refuse(session, Kind::WouldCrop, "the size is not a whole number of blocks");
     JDIMENSION width = src.image_width, height = src.image_height;
     if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
     if (mirrorsY && g.wholeIMcusY > 0) height = g.wholeIMcusY * g.iMcuHeight;
@@ -295,8 +297,7 @@ void RequestTurnedArrays(Session& session, const Geometry& g, std::size_t maxMem
                              RoundUp(c.height_in_blocks, JDIMENSION(c.v_samp_factor)));
         needed += ArrayBytes(s.paddedAcross, s.paddedDown);
     }
-    if (needed > maxMemory)
-        Refuse(session, LosslessTurnError::TooLarge, "the photo is too large to turn");
+    if (needed > maxMemory) Refuse(session, Kind::TooLarge, "the photo is too large to turn");
     for (int ci = 0; ci < src.num_components; ++ci) {
         const ComponentSides s = TurnedSides(src, g, ci);
         session.turned[ci] =
@@ -362,7 +363,7 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
             }
             kKernels[b.kernel](from[b.y][b.x], to[y][x]);
             if (countSymbols && !CountAcSymbols(to[y][x], acCounts))
-                Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+                Refuse(session, Kind::Damaged, "a coefficient is out of range");
         }
     }
 }
@@ -419,7 +420,7 @@ void CountDcSymbols(Session& session, const Geometry& g) {
         }
         const int dc = session.turnedRows[ci][y][x][0];
         const int bits = BitLength(dc - lastDc[ci]);
-        if (bits > 11) Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+        if (bits > 11) Refuse(session, Kind::Damaged, "a coefficient is out of range");
         ++session.dcCounts[c.dc_tbl_no][bits];
         lastDc[ci] = dc;
     };
@@ -555,7 +556,7 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     jpeg_finish_decompress(&src);
     // The caller hands over one image; bytes after its end would be lost with the turn.
     if (src.src->bytes_in_buffer > 0)
-        Refuse(session, LosslessTurnError::Unsupported,
+        Refuse(session, Kind::Unsupported,
                "data follows the end of the image where none was expected");
 }
 
@@ -565,13 +566,11 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
                                 const LosslessTurnOptions& options) {
     LosslessTurnResult result;
     if (!QuarterTurnsFrom(int(turns))) { // a value cast from an unchecked number
-        result.error = LosslessTurnError::BadArgument;
-        result.message = "bad number of quarter turns";
+        result.result = platform::Result::Failure(Kind::BadArgument, "bad number of quarter turns");
         return result;
     }
     if (jpeg.empty()) {
-        result.error = LosslessTurnError::Damaged;
-        result.message = "empty file";
+        result.result = platform::Result::Failure(Kind::Damaged, "empty file");
         return result;
     }
     const auto session = std::make_unique<Session>();
@@ -586,8 +585,7 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
     const std::size_t memoryLimit = options.maxMemory + jpeg.size() + (std::size_t(16) << 20);
 
     if (setjmp(s->error.jump) != 0) {
-        result.error = s->error.kind;
-        result.message = s->error.message;
+        result.result = platform::Result::Failure(s->error.kind, s->error.message);
         return result;
     }
     RunTurn(*s, jpeg, turns, options, memoryLimit);
