@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/shell.h"
 
+#include "ui/errors.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
-
-#include "platform/errors.h"
 
 namespace ui {
 namespace {

@@ -13,15 +13,12 @@ TEST(Result, TheSystemsErrorNumberSaysTheKind) {
         int error;
         Kind kind;
     } table[] = {
-        {ENOENT, Kind::NotFound},      {ENOTDIR, Kind::NotFound},
-        {EACCES, Kind::NoPermission},  {EPERM, Kind::NoPermission},
-        {EROFS, Kind::NoPermission},   {ENOSPC, Kind::NoSpace},
-        {EDQUOT, Kind::NoSpace},       {EFBIG, Kind::TooLarge},
-        {ENOMEM, Kind::TooLarge},      {EOVERFLOW, Kind::TooLarge},
-        {EWOULDBLOCK, Kind::Busy},     {EBUSY, Kind::Busy},
-        {ETXTBSY, Kind::Busy},         {ESTALE, Kind::ChangedMeanwhile},
-        {EINVAL, Kind::BadArgument},   {EIO, Kind::Other},
-        {ENAMETOOLONG, Kind::Other},
+        {ENOENT, Kind::NotFound},    {ENOTDIR, Kind::NotFound},        {EACCES, Kind::NoPermission},
+        {EPERM, Kind::NoPermission}, {EROFS, Kind::NoPermission},      {ENOSPC, Kind::NoSpace},
+        {EDQUOT, Kind::NoSpace},     {EFBIG, Kind::TooLarge},          {ENOMEM, Kind::TooLarge},
+        {EOVERFLOW, Kind::TooLarge}, {EWOULDBLOCK, Kind::Busy},        {EBUSY, Kind::Busy},
+        {ETXTBSY, Kind::Busy},       {ESTALE, Kind::ChangedMeanwhile}, {EINVAL, Kind::BadArgument},
+        {EIO, Kind::Other},          {ENAMETOOLONG, Kind::Other},
     };
     for (const auto& [error, kind] : table) {
         const Result failed = Result::FromErrno(error);
