@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.maxMemory = std::size_t(64) << 20;
     const auto turned = rotate::LosslessTurn({data + 1, size - 1}, turns, options);
     if (!turned.ok()) {
-        if (!turned.bytes.empty() || turned.message.empty()) std::abort();
+        if (!turned.bytes.empty() || turned.result.text().empty()) std::abort();
         return 0;
     }
     const auto again = rotate::LosslessTurn(turned.bytes, rotate::QuarterTurns::None, options);
