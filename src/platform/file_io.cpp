@@ -418,7 +418,7 @@ bool ReadWhole(int fd, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
 
 LeftoverOutcome Foreign(LeftoverOutcome outcome, std::string why) {
     outcome.status = LeftoverOutcome::Status::Foreign;
-    outcome.result = Result::FromErrno(EINVAL, std::move(why));
+    outcome.result = Result::Failure(Result::Kind::Other, std::move(why), EINVAL);
     return outcome;
 }
 
