@@ -146,7 +146,8 @@ platform::Result WriteOrientation(const std::string& path, std::uint16_t value,
     LockedFile file(path, wait);
     if (!file.isOpen()) return file.status();
     if (Patch(file, value).stored == 0)
-        return platform::Result::FromLibrary(
+        return platform::Result::Failure(
+            platform::Result::Kind::Unsupported,
             "it has no EXIF orientation entry that can be changed in place");
     return {};
 }

@@ -235,7 +235,7 @@ ReplaceResult RewriteLinkedFile(const std::string& target, const struct stat& st
     struct stat now {};
     if (!fd.valid() || ::fstat(fd.get(), &now) != 0) return failed(Result::FromErrno(errno));
     if (!SameFile(now, st) || (original && !UnchangedSince(target, *original)))
-        return failed(Result::FromErrno(ESTALE, kPhotoChangedText));
+        return failed(PhotoChanged());
     if (const int error = ReserveForRewrite(fd.get(), bytes, old.bytes.size(), calls))
         return failed(NoSpace(error));
     if (const int error = WriteWhole(fd.get(), bytes, calls)) {
@@ -253,7 +253,7 @@ ReplaceResult RewriteLinkedFile(const std::string& target, const struct stat& st
 // Another program's change that the turned photo would wipe out wins: the turn is given up.
 Result CheckUnchanged(const std::string& target, const ReadPhoto* original) {
     if (!original || UnchangedSince(target, *original)) return {};
-    return Result::FromErrno(ESTALE, kPhotoChangedText);
+    return PhotoChanged();
 }
 
 } // namespace
@@ -301,7 +301,7 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Result::FromErrno(errno);
-    if (!S_ISREG(st.st_mode)) return Result::FromErrno(EINVAL);
+    if (!S_ISREG(st.st_mode)) return NotARegularFile();
     if (std::uint64_t(st.st_size) > maxBytes) return Result::FromErrno(EFBIG);
     out.resize(std::size_t(st.st_size));
     if (!ReadFullyAt(fd.get(), out.data(), out.size(), 0)) {
@@ -418,7 +418,7 @@ bool ReadWhole(int fd, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
 
 LeftoverOutcome Foreign(LeftoverOutcome outcome, std::string why) {
     outcome.status = LeftoverOutcome::Status::Foreign;
-    outcome.result = Result::FromErrno(EINVAL, std::move(why));
+    outcome.result = Result::Failure(Result::Kind::Other, std::move(why), EINVAL);
     return outcome;
 }
 
@@ -439,7 +439,7 @@ LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int keptFd, const Fl
     // A turn of the photo in progress holds it: the copy is looked at again by a later load.
     LockedPhoto locked;
     if (Result lock = LockPhoto(outcome.target, O_RDWR, calls.lockWait, locked); !lock.ok()) {
-        outcome.status = lock.error() == EWOULDBLOCK ? Status::InUse : Status::Failed;
+        outcome.status = lock.kind() == Result::Kind::Busy ? Status::InUse : Status::Failed;
         outcome.result = std::move(lock);
         return outcome;
     }

@@ -36,7 +36,7 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 }
 
 Result Busy() {
-    return Result::FromErrno(EWOULDBLOCK, kPhotoBusyText);
+    return Result::Failure(Result::Kind::Busy, kPhotoBusyText, EWOULDBLOCK);
 }
 
 // Polls rather than blocks, so that the wait has an end.
@@ -80,7 +80,7 @@ Result LockPhoto(const std::string& path, int flags, const LockWait& wait, Locke
         UniqueFd fd(::open(out.target.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
         struct stat held {};
         if (!fd.valid() || ::fstat(fd.get(), &held) != 0) return Result::FromErrno(errno);
-        if (!S_ISREG(held.st_mode)) return Result::FromErrno(EINVAL);
+        if (!S_ISREG(held.st_mode)) return NotARegularFile();
         if (!WaitForLock(fd.get(), wait))
             return errno == EWOULDBLOCK ? Busy() : Result::FromErrno(errno);
         struct stat named {};

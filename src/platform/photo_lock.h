@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -21,8 +23,8 @@ struct LockedPhoto {
 
 // Opens the file `path` names with `flags` (O_RDONLY or O_RDWR) and takes the lock, waiting as
 // `wait` says. A name that moved to another file meanwhile (another process's turn renamed its
-// result into place) is opened again. Not a regular file: EINVAL; held past the wait: EWOULDBLOCK
-// with a text that says another program is changing the photo.
+// result into place) is opened again. Not a regular file: EINVAL (Unsupported); held past the wait:
+// EWOULDBLOCK (Busy) with a text that says another program is changing the photo.
 Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out);
 
 // Reads the whole locked photo (at most maxBytes) through its descriptor into `bytes`, and
@@ -39,5 +41,15 @@ bool UnchangedSince(const std::string& target, const ReadPhoto& read);
 
 inline constexpr const char* kPhotoBusyText = "another program is changing the photo";
 inline constexpr const char* kPhotoChangedText = "the photo changed while it was being turned";
+
+// ESTALE stays for callers that look at the system's error number.
+inline Result PhotoChanged() {
+    return Result::Failure(Result::Kind::ChangedMeanwhile, kPhotoChangedText, ESTALE);
+}
+
+// A folder, a FIFO or a device where a photo was expected.
+inline Result NotARegularFile() {
+    return Result::Failure(Result::Kind::Unsupported, std::strerror(EINVAL), EINVAL);
+}
 
 } // namespace platform

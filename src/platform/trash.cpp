@@ -148,18 +148,14 @@ QString HomeTrash() {
     return base + "/Trash";
 }
 
-bool MoveToTrash(const QString& path, QString* error) {
-    const auto fail = [error](const QString& why) {
-        if (error) *error = why;
-        return false;
-    };
+Result MoveToTrash(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     struct stat st {};
-    if (::lstat(QFile::encodeName(absolute).constData(), &st) != 0)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (::lstat(QFile::encodeName(absolute).constData(), &st) != 0) return Result::FromErrno(errno);
     QString why;
     const QString trash = TrashFor(absolute, st.st_dev, &why);
-    if (trash.isEmpty()) return fail(why);
+    if (trash.isEmpty())
+        return Result::Failure(Result::Kind::Other, why.toLocal8Bit().toStdString());
 
     const QString base = QFileInfo(absolute).fileName();
     QString name;
@@ -168,9 +164,10 @@ bool MoveToTrash(const QString& path, QString* error) {
         name = n == 0 ? base : QStringLiteral("%1.%2").arg(base).arg(n);
         int error = 0;
         if (!ClaimName(trash, name, info, error) && error != EEXIST)
-            return fail(QString::fromLocal8Bit(std::strerror(error)));
+            return Result::FromErrno(error);
     }
-    if (!info.valid()) return fail(QStringLiteral("the trash is full of files of that name"));
+    if (!info.valid())
+        return Result::Failure(Result::Kind::Other, "the trash is full of files of that name");
     const QString filesPath = trash + "/files/" + name;
     const QByteArray text = TrashInfo(absolute);
     const QString infoPath = trash + "/info/" + name + ".trashinfo";
@@ -179,7 +176,7 @@ bool MoveToTrash(const QString& path, QString* error) {
         const int saved = errno;
         QFile::remove(infoPath);
         QFile::remove(filesPath);
-        return fail(QString::fromLocal8Bit(std::strerror(saved)));
+        return Result::FromErrno(saved);
     }
     // Replaces only the stand-in claimed above.
     if (::rename(QFile::encodeName(absolute).constData(),
@@ -187,9 +184,9 @@ bool MoveToTrash(const QString& path, QString* error) {
         const int saved = errno;
         QFile::remove(infoPath);
         QFile::remove(filesPath);
-        return fail(QString::fromLocal8Bit(std::strerror(saved)));
+        return Result::FromErrno(saved);
     }
-    return true;
+    return {};
 }
 
 } // namespace platform

@@ -22,6 +22,8 @@
 namespace rotate {
 namespace {
 
+using Kind = platform::Result::Kind;
+
 constexpr int kBlockSize = DCTSIZE;
 constexpr int kCoefficients = DCTSIZE2;
 
@@ -29,7 +31,7 @@ struct ErrorManager {
     jpeg_error_mgr pub; // first: libjpeg sees only this part
     std::jmp_buf jump;
     bool readingHeader = false;
-    LosslessTurnError kind = LosslessTurnError::None;
+    Kind kind = Kind::Ok;
     char message[JMSG_LENGTH_MAX] = {};
     std::uint64_t memoryNeeded = 0, memoryLimit = 0;
 };
@@ -65,26 +67,26 @@ ErrorManager& ErrorsOf(j_common_ptr cinfo) {
     return *reinterpret_cast<ErrorManager*>(cinfo->err);
 }
 
-LosslessTurnError KindOfLibraryError(int code) {
+Kind KindOfLibraryError(int code) {
     switch (code) {
     case JERR_OUT_OF_MEMORY:
     case JERR_NO_BACKING_STORE:
     case JERR_IMAGE_TOO_BIG:
     case JERR_WIDTH_OVERFLOW:
-        return LosslessTurnError::TooLarge;
+        return Kind::TooLarge;
     case JERR_BAD_PRECISION:
     case JERR_NOT_COMPILED:
     case JERR_NOTIMPL:
     case JERR_ARITH_NOTIMPL:
     case JERR_BAD_MCU_SIZE:
     case JERR_COMPONENT_COUNT:
-        return LosslessTurnError::Unsupported;
+        return Kind::Unsupported;
     default:
-        return LosslessTurnError::Damaged;
+        return Kind::Damaged;
     }
 }
 
-[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, LosslessTurnError kind) {
+[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, Kind kind) {
     ErrorManager& errors = ErrorsOf(cinfo);
     (*cinfo->err->format_message)(cinfo, errors.message);
     errors.kind = kind;
@@ -108,12 +110,12 @@ void OnMessage(j_common_ptr cinfo, int level) {
         ++cinfo->err->num_warnings;
         return;
     }
-    LeaveWithLibraryMessage(cinfo, LosslessTurnError::Damaged);
+    LeaveWithLibraryMessage(cinfo, Kind::Damaged);
 }
 
 void Silently(j_common_ptr) {}
 
-[[noreturn]] void Refuse(Session& session, LosslessTurnError kind, const char* text) {
+[[noreturn]] void Refuse(Session& session, Kind kind, const char* text) {
     std::snprintf(session.error.message, sizeof session.error.message, "%s", text);
     session.error.kind = kind;
     std::longjmp(session.error.jump, 1);
@@ -263,7 +265,7 @@ Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     const exif::BlockLayout layout{int(src.image_width), int(src.image_height), int(g.iMcuWidth),
                                    int(g.iMcuHeight)};
     if (!trim && TurnTrims(layout, turns))
-        Refuse(session, LosslessTurnError::NotPerfect, "the size is not a whole number of blocks");
+        Refuse(session, Kind::WouldCrop, "the size is not a whole number of blocks");
     const bool mirrorsX = ReversedBy(turns).columns, mirrorsY = ReversedBy(turns).rows;
     JDIMENSION width = src.image_width, height = src.image_height;
     if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
@@ -323,7 +325,7 @@ std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
     const std::string text = "the photo needs " + DescribeMemory(needed) +
                              " of memory to turn, more than the " +
                              DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
-    Refuse(session, LosslessTurnError::TooLarge, text.c_str());
+    Refuse(session, Kind::TooLarge, text.c_str());
 }
 
 // Refuses before anything large is allocated, then asks for the turned arrays, which libjpeg
@@ -398,7 +400,7 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
             }
             kKernels[b.kernel](from[b.y][b.x], to[y][x]);
             if (countSymbols && !CountAcSymbols(to[y][x], acCounts))
-                Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+                Refuse(session, Kind::Damaged, "a coefficient is out of range");
         }
     }
 }
@@ -457,7 +459,7 @@ void CountDcSymbols(Session& session, const Geometry& g) {
         }
         const int dc = session.turnedRows[ci][y][x][0];
         const int bits = BitLength(dc - lastDc[ci]);
-        if (bits > 11) Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
+        if (bits > 11) Refuse(session, Kind::Damaged, "a coefficient is out of range");
         ++session.dcCounts[c.dc_tbl_no][bits];
         lastDc[ci] = dc;
     };
@@ -612,7 +614,7 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     jpeg_finish_decompress(&src);
     // The caller hands over one image; bytes after its end would be lost with the turn.
     if (src.src->bytes_in_buffer > 0)
-        Refuse(session, LosslessTurnError::Unsupported,
+        Refuse(session, Kind::Unsupported,
                "data follows the end of the image where none was expected");
 }
 
@@ -622,13 +624,11 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
                                 const LosslessTurnOptions& options) {
     LosslessTurnResult result;
     if (!QuarterTurnsFrom(int(turns))) { // a value cast from an unchecked number
-        result.error = LosslessTurnError::BadArgument;
-        result.message = "bad number of quarter turns";
+        result.result = platform::Result::Failure(Kind::BadArgument, "bad number of quarter turns");
         return result;
     }
     if (jpeg.empty()) {
-        result.error = LosslessTurnError::Damaged;
-        result.message = "empty file";
+        result.result = platform::Result::Failure(Kind::Damaged, "empty file");
         return result;
     }
     const auto session = std::make_unique<Session>();
@@ -639,8 +639,7 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
     const std::uint64_t maxMemory = options.maxMemory ? *options.maxMemory : TurnMemoryLimitNow();
 
     if (setjmp(s->error.jump) != 0) {
-        result.error = s->error.kind;
-        result.message = s->error.message;
+        result.result = platform::Result::Failure(s->error.kind, s->error.message);
         result.memoryNeeded = s->error.memoryNeeded;
         result.memoryLimit = s->error.memoryLimit;
         return result;

@@ -10,17 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace rotate {
+#include "platform/result.h"
 
-// Why a lossless turn was refused.
-enum class LosslessTurnError {
-    None,
-    BadArgument, // quarter turns outside 0..3
-    Damaged,     // not a JPEG, truncated or corrupt data
-    Unsupported, // a valid JPEG this turn cannot carry (e.g. 12-bit samples)
-    NotPerfect,  // an edge block would be lost and trimming was not allowed
-    TooLarge,    // more memory than the limit allows
-};
+namespace rotate {
 
 struct LosslessTurnOptions {
     // Partial edge blocks that cannot stay where a turn puts them are dropped, as `jpegtran
@@ -34,13 +26,16 @@ struct LosslessTurnOptions {
 struct LosslessTurnResult {
     std::vector<std::uint8_t> bytes; // the turned JPEG, empty on failure
     int width = 0, height = 0;       // its size in pixels
-    LosslessTurnError error = LosslessTurnError::None;
-    std::string message; // a short reason on failure
+    // Why the turn was refused: BadArgument (quarter turns outside 0..3), Damaged (not a JPEG,
+    // truncated or corrupt data), Unsupported (a valid JPEG this turn cannot carry, e.g. 12-bit
+    // samples), WouldCrop (an edge block would be lost and trimming was not allowed) or TooLarge
+    // (more coefficient memory than the limit allows).
+    platform::Result result;
     // When refused as TooLarge before anything large was allocated: what the turn would need and
     // what it was allowed.
     std::uint64_t memoryNeeded = 0, memoryLimit = 0;
 
-    bool ok() const { return error == LosslessTurnError::None; }
+    bool ok() const { return result.ok(); }
 };
 
 // Turns the JPEG `jpeg` by `turns` clockwise quarter turns (None only re-encodes) at the

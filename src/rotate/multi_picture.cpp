@@ -102,7 +102,8 @@ platform::Result FollowXmpDirectory(std::vector<std::uint8_t>& main,
     if (!followed) return {};
     const std::size_t length = 2 + exif::kXmpHeaderSize + followed->size();
     if (length > kMaxSegmentLength)
-        return platform::Result::FromLibrary(
+        return platform::Result::Failure(
+            platform::Result::Kind::TooLarge,
             "the photo's XMP block would outgrow its segment with the turned images' sizes");
     main[xmp->start - 2] = std::uint8_t(length >> 8);
     main[xmp->start - 1] = std::uint8_t(length & 0xFF);
@@ -128,7 +129,8 @@ platform::Result RewriteIndex(std::span<std::uint8_t> out, std::size_t mainSize,
         return platform::Result::FromLibrary("the turned photo lost its multi-picture index");
     exif::MpfIndex index = *parsed;
     if (out.size() > UINT32_MAX)
-        return platform::Result::FromLibrary("the turned photo is too large for its index");
+        return platform::Result::Failure(platform::Result::Kind::TooLarge,
+                                         "the turned photo is too large for its index");
     index.entries[0].size = std::uint32_t(mainSize);
     for (const PlacedImage& image : placed) {
         index.entries[image.entry].size = std::uint32_t(image.size);
@@ -200,7 +202,8 @@ platform::Result TurnWholeFile(std::span<const std::uint8_t> file, const ImageTu
                                std::vector<std::uint8_t>& out) {
     const FileLayout layout = ReadFileLayout(file);
     if (layout.index == IndexState::Broken)
-        return platform::Result::FromLibrary(
+        return platform::Result::Failure(
+            platform::Result::Kind::Damaged,
             "the photo's multi-picture index does not match its images");
     std::vector<std::uint8_t> main;
     if (platform::Result turned = turn(file.first(layout.mainEnd), main); !turned.ok())
@@ -215,7 +218,7 @@ platform::Result TurnWholeFile(std::span<const std::uint8_t> file, const ImageTu
         if (const platform::Result turned =
                 turn(file.subspan(part.begin, part.end - part.begin), image.bytes);
             !turned.ok())
-            return platform::Result::FromLibrary(
+            return turned.withText(
                 "an image the photo holds besides the main one cannot be turned (" + turned.text() +
                 ")");
     }

@@ -230,11 +230,11 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
     if (!turned.ok()) {
         // Damage in the image data would be carried into the new file: the photo stays as it is.
         const bool isJpeg = image.size() >= 2 && image[0] == 0xFF && image[1] == 0xD8;
-        const bool damaged = turned.error == LosslessTurnError::Damaged && isJpeg;
-        if (turned.error == LosslessTurnError::TooLarge)
-            return platform::Result::FromErrno(ENOMEM, turned.message);
-        return platform::Result::FromLibrary((damaged ? "the photo is damaged: " : "") +
-                                             turned.message);
+        if (turned.result.kind() != platform::Result::Kind::Damaged) return turned.result;
+        if (!isJpeg)
+            return platform::Result::Failure(platform::Result::Kind::Unsupported,
+                                             turned.result.text());
+        return turned.result.withText("the photo is damaged: " + turned.result.text());
     }
     out = std::move(turned.bytes);
     UpdateExifAfterTurn(out, transform, turned.width, turned.height);
@@ -293,11 +293,10 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     if (seen) seen(read, turned);
     platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls, &read);
     if (!written.keptCopy.empty())
-        return platform::Result::FromErrno(
-            written.result.error(),
+        return written.result.withText(
             written.result.text() + "; the turned photo is complete in " + written.keptCopy +
-                " and is put in place by the next load of its folder in Tulvex, or by the next "
-                "tulvex-cli rotate or auto of a photo in that folder");
+            " and is put in place by the next load of its folder in Tulvex, or by the next "
+            "tulvex-cli rotate or auto of a photo in that folder");
     if (warning) *warning = written.warning;
     return written.result;
 }

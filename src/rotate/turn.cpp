@@ -124,7 +124,11 @@ TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& c
                                   calls.replace, trimAllowed, calls.seen);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
-        if (outcome.result.error() == ENOMEM) outcome.memoryNeeded = MemoryToTurnFile(plan);
+        // Too large may also mean a file or a segment too large; only memory is told as such.
+        if (outcome.result.kind() == platform::Result::Kind::TooLarge) {
+            const std::uint64_t needed = MemoryToTurnFile(plan);
+            if (needed > TurnMemoryLimitNow()) outcome.memoryNeeded = needed;
+        }
         return outcome;
     }
     if (plan.timesKept) {

@@ -18,9 +18,8 @@ QStringList ExistingOf(const QStringList& paths) {
 DeleteOutcome TrashOne(const QString& path, const TrashCall& trash) {
     DeleteOutcome outcome{path, DeleteOutcome::Kind::Trashed, {}, false};
     // Never deleted outright: a file the trash does not take stays where it is.
-    const bool moved =
-        trash ? trash(path, &outcome.why) : platform::MoveToTrash(path, &outcome.why);
-    if (!moved) outcome.kind = DeleteOutcome::Kind::Failed;
+    outcome.result = trash ? trash(path) : platform::MoveToTrash(path);
+    if (!outcome.result.ok()) outcome.kind = DeleteOutcome::Kind::Failed;
     return outcome;
 }
 

@@ -10,24 +10,26 @@
 #include <functional>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace session {
 
 struct DeleteOutcome {
     enum class Kind {
         Trashed,  // in the trash now
         Declined, // the confirmation was answered no; the file is as it was
-        Failed,   // the trash did not take it; `why` says why and the file stays where it is
+        Failed,   // the trash did not take it; `result` says why and the file stays where it is
     };
     QString path;
     Kind kind = Kind::Declined;
-    QString why;
+    platform::Result result;
     bool delisted = false; // gone from disk afterwards, so dropped from the lists
 };
 
 // Asked once before anything is moved, with the number of photos to go; empty: no question.
 using DeleteConfirmation = std::function<bool(int count)>;
-// Moves one file into the trash, or says in `why` why not.
-using TrashCall = std::function<bool(const QString& path, QString* why)>;
+// Moves one file into the trash, or says why not.
+using TrashCall = std::function<platform::Result(const QString& path)>;
 
 struct DeleteLists {
     ThumbList* thumbs = nullptr;

@@ -68,12 +68,22 @@ QImage DecodeWithQt(std::span<const std::uint8_t> bytes) {
     return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
 }
 
-// The whole photo, bounded like every read of a file; empty when it cannot be read.
-std::vector<std::uint8_t> ReadWholeFile(const QString& path) {
+// The whole photo, bounded like every read of a file; empty when it cannot be read, and then
+// `why` (if given) says why.
+std::vector<std::uint8_t> ReadWholeFile(const QString& path, platform::Result* why = nullptr) {
     std::vector<std::uint8_t> bytes;
-    if (!platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes).ok())
-        bytes.clear();
+    platform::Result read =
+        platform::ReadFileBytes(QFile::encodeName(path).toStdString(), bytes, kMaxFileBytes);
+    if (read.ok()) return bytes;
+    bytes.clear();
+    if (why) *why = std::move(read);
     return bytes;
+}
+
+Thumbnail Missing() {
+    Thumbnail gone;
+    gone.failure = platform::Result::FromErrno(ENOENT);
+    return gone;
 }
 
 QImage EmbeddedThumbnail(std::span<const std::uint8_t> header) {
@@ -106,15 +116,16 @@ QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast) {
 }
 
 Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options) {
-    Thumbnail result;
     const QFileInfo info(path);
-    if (!info.exists() || info.isDir()) return result;
+    if (!info.exists() || info.isDir()) return Missing();
+    Thumbnail result;
     result.status = Thumbnail::Status::Unreadable;
+    result.failure = Undecodable();
 
     // Low quality first tries the embedded thumbnail, which needs only the leading segments.
     std::vector<std::uint8_t> bytes;
     if (!options.highQuality) bytes = exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
-    if (bytes.empty()) bytes = ReadWholeFile(path);
+    if (bytes.empty()) bytes = ReadWholeFile(path, &result.failure);
     if (bytes.empty()) return result;
 
     result.orientation = exif::OrientationOf(exif::ReadJpegExif(bytes));
@@ -151,7 +162,13 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     result.image =
         ScaleTo(natural, size, options.highQuality).convertToFormat(QImage::Format_RGB888);
     result.status = Thumbnail::Status::Made;
+    result.failure = {};
     return result;
+}
+
+platform::Result Undecodable() {
+    return platform::Result::Failure(platform::Result::Kind::Damaged,
+                                     "the photo cannot be decoded");
 }
 
 ImageHeader ReadImageHeader(const QString& path) {

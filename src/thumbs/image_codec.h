@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace thumbs {
 
 // Decoded pixels we are willing to hold for one thumbnail (64 MiB of RGB32); a header that
@@ -27,7 +29,13 @@ struct Thumbnail {
     Status status = Status::Missing;
     QImage image;
     std::uint16_t orientation = 0; // EXIF orientation of the photo, 0 when it has none
+    // Why it was not made: NotFound when Missing; Damaged, or why the file could not be read,
+    // when Unreadable. Ok when made.
+    platform::Result failure{};
 };
+
+// A photo that cannot be turned into pixels, however it was read.
+platform::Result Undecodable();
 
 // Decodes a photo into a thumbnail sized for one grid cell. Thread-safe: touches no widget.
 Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options);

@@ -131,6 +131,7 @@ bool MasterServes(const ThumbnailOptions& options) {
 Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions& options) {
     Thumbnail result;
     result.status = Thumbnail::Status::Unreadable;
+    result.failure = Undecodable();
     if (master.image.isNull()) return result;
     const PixelSize size = TargetSize(master.photoWidth, master.photoHeight, options);
     QImage image = master.image;
@@ -141,6 +142,7 @@ Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions&
     result.image = image.convertToFormat(QImage::Format_RGB888);
     result.orientation = master.orientation;
     result.status = Thumbnail::Status::Made;
+    result.failure = {};
     return result;
 }
 

@@ -2,6 +2,7 @@
 #include "ui/Lang.h"
 
 #include "lang/ini_reader.h"
+#include "ui/errors.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -13,8 +14,6 @@
 #include <QWidget>
 
 #include <deque>
-
-#include "platform/errors.h"
 
 namespace {
 

@@ -319,7 +319,8 @@ void TFormTulvex::ActionDeleteExecute() {
          session::DeletePhotos(selected, confirm, {&FThumbList, &FAutoList}, platform::MoveToTrash))
         if (outcome.kind == session::DeleteOutcome::Kind::Failed)
             failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
-                                      {collection::FileNameOf(outcome.path), outcome.why});
+                                      {collection::FileNameOf(outcome.path),
+                                       QString::fromLocal8Bit(outcome.result.text())});
     if (!failures.isEmpty())
         ui::Shell::current().message(this, QString(), failures.join(u'\n'),
                                      ui::Shell::Icon::Warning);

@@ -8,6 +8,7 @@
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
+#include "ui/errors.h"
 #include "ui/main_window.h"
 #include "ui/progress_window.h"
 #include "ui/shell.h"
@@ -20,7 +21,6 @@
 
 #include <utility>
 
-#include "platform/errors.h"
 #include "platform/file_io.h"
 
 namespace {

@@ -2,14 +2,13 @@
 #include "ui/shell.h"
 
 #include "ui/desktop_open.h"
+#include "ui/errors.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
-
-#include "platform/errors.h"
 
 namespace ui {
 namespace {

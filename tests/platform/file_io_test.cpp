@@ -173,9 +173,14 @@ TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise) {
     const platform::Result tooBig =
         platform::ReadFileBytes(dir.file("a.jpg"), out, content.size() - 1);
     EXPECT_EQ(tooBig.error(), EFBIG);
+    EXPECT_EQ(tooBig.kind(), platform::Result::Kind::TooLarge);
     EXPECT_TRUE(out.empty());
-    EXPECT_EQ(platform::ReadFileBytes(dir.file("missing"), out).error(), ENOENT);
-    EXPECT_EQ(platform::ReadFileBytes(dir.path(), out).error(), EINVAL) << "a folder";
+    const platform::Result missing = platform::ReadFileBytes(dir.file("missing"), out);
+    EXPECT_EQ(missing.error(), ENOENT);
+    EXPECT_EQ(missing.kind(), platform::Result::Kind::NotFound);
+    const platform::Result folder = platform::ReadFileBytes(dir.path(), out);
+    EXPECT_EQ(folder.error(), EINVAL) << "a folder";
+    EXPECT_EQ(folder.kind(), platform::Result::Kind::Unsupported);
 }
 
 TEST(ReadFileBytes, AFileShorterThanItsSizeIsAnError) {

@@ -64,10 +64,17 @@ TEST(UnchangedSince, SeesEveryChangeEvenOneThatKeepsEveryTime) {
 TEST(LockPhoto, RefusesWhatIsNoRegularFileAndReportsAHeldPhoto) {
     TempDir dir;
     platform::LockedPhoto photo;
-    EXPECT_EQ(platform::LockPhoto(dir.file("missing.jpg"), O_RDONLY, {}, photo).error(), ENOENT);
+    using Kind = platform::Result::Kind;
+    const platform::Result missing =
+        platform::LockPhoto(dir.file("missing.jpg"), O_RDONLY, {}, photo);
+    EXPECT_EQ(missing.error(), ENOENT);
+    EXPECT_EQ(missing.kind(), Kind::NotFound);
     ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0644), 0);
-    EXPECT_EQ(platform::LockPhoto(dir.file("fifo.jpg"), O_RDONLY, {}, photo).error(), EINVAL);
-    EXPECT_EQ(platform::LockPhoto(dir.path(), O_RDONLY, {}, photo).error(), EINVAL);
+    for (const std::string& noPhoto : {dir.file("fifo.jpg"), dir.path()}) {
+        const platform::Result refused = platform::LockPhoto(noPhoto, O_RDONLY, {}, photo);
+        EXPECT_EQ(refused.error(), EINVAL) << noPhoto;
+        EXPECT_EQ(refused.kind(), Kind::Unsupported) << noPhoto;
+    }
 
     const std::string path = dir.file("a.jpg");
     WriteFile(path, Bytes(10, 1));
@@ -77,6 +84,7 @@ TEST(LockPhoto, RefusesWhatIsNoRegularFileAndReportsAHeldPhoto) {
     brief.total = std::chrono::milliseconds(20);
     const platform::Result held = platform::LockPhoto(path, O_RDONLY, brief, photo);
     EXPECT_EQ(held.error(), EWOULDBLOCK);
+    EXPECT_EQ(held.kind(), Kind::Busy);
     EXPECT_EQ(held.text(), "another program is changing the photo");
     first.fd.reset();
     EXPECT_TRUE(platform::LockPhoto(path, O_RDONLY, brief, photo).ok());

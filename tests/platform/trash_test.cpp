@@ -122,8 +122,8 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
     const TempDir photos;
     for (const QString& name : {QStringLiteral("orphan.jpg"), QStringLiteral("both.jpg")}) {
         Write(photos.qfile(name), "new " + name.toUtf8());
-        QString why;
-        ASSERT_TRUE(platform::MoveToTrash(photos.qfile(name), &why)) << why.toStdString();
+        const platform::Result moved = platform::MoveToTrash(photos.qfile(name));
+        ASSERT_TRUE(moved.ok()) << moved.text();
         EXPECT_FALSE(QFile::exists(photos.qfile(name)));
         EXPECT_EQ(Read(trash + "/files/" + name + ".1"), "new " + name.toUtf8());
         EXPECT_TRUE(Read(trash + "/info/" + name + ".1.trashinfo")
@@ -135,14 +135,21 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
     EXPECT_EQ(Read(trash + "/files/both.jpg"), "earlier too");
 }
 
+TEST(Trash, AFileThatIsGoneIsNotFound) {
+    const TempDir photos;
+    const platform::Result moved = platform::MoveToTrash(photos.qfile("gone.jpg"));
+    EXPECT_EQ(moved.kind(), platform::Result::Kind::NotFound) << moved.text();
+    EXPECT_EQ(moved.error(), ENOENT);
+}
+
 TEST(Trash, TheInfoFileHoldsThePathUrlEscaped) {
     const TempDir photos;
     const QString folder = photos.mkdir("album");
     // A non-ASCII letter, a space, a percent sign and a line break.
     const QString name = QString::fromUtf8("\xC3\x84 b%c\nd.jpg");
     Write(folder + "/" + name, "photo");
-    QString why;
-    ASSERT_TRUE(platform::MoveToTrash(folder + "/" + name, &why)) << why.toStdString();
+    const platform::Result moved = platform::MoveToTrash(folder + "/" + name);
+    ASSERT_TRUE(moved.ok()) << moved.text();
 
     EXPECT_EQ(Read(platform::HomeTrash() + "/files/" + name), "photo");
     const QByteArray info = Read(platform::HomeTrash() + "/info/" + name + ".trashinfo");

@@ -181,6 +181,7 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
         const platform::Result turn =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
         EXPECT_FALSE(turn.ok());
+        EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile);
         EXPECT_EQ(turn.text(), "the photo changed while it was being turned");
         EXPECT_EQ(ReadFile(path), writer.leaves);
         EXPECT_TRUE(Temporaries(dir).isEmpty());

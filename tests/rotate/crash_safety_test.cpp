@@ -137,6 +137,7 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     WriteFile(photo, original);
     const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
     EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
+    EXPECT_EQ(result.kind(), platform::Result::Kind::NoSpace);
     EXPECT_NE(result.text().find("space"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
@@ -213,6 +214,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
         const platform::ReplaceResult result =
             platform::ReplaceFileContents(photo, next, calls, c.passOriginal ? &original : nullptr);
         EXPECT_EQ(result.result.error(), ENOSPC) << result.result.text();
+        EXPECT_EQ(result.result.kind(), platform::Result::Kind::NoSpace);
         EXPECT_NE(result.result.text().find("not enough space"), std::string::npos)
             << result.result.text();
         EXPECT_TRUE(result.keptCopy.empty()) << "nothing is left to finish";
@@ -244,6 +246,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
             const platform::Result result =
                 rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
             EXPECT_EQ(result.error(), EACCES) << result.text();
+            EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission);
             EXPECT_EQ(ReadFile(photo), original);
             EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
             ::chmod(photo.c_str(), 0644);
@@ -267,7 +270,7 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
     const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
-    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << result.text();
     EXPECT_NE(result.text().find("Read-only"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);
 }

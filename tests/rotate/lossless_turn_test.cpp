@@ -13,7 +13,7 @@
 
 using namespace testing_support;
 using rotate::LosslessTurn;
-using rotate::LosslessTurnError;
+using Kind = platform::Result::Kind;
 
 namespace {
 
@@ -207,7 +207,7 @@ Bytes WithoutMetadata(const Bytes& jpeg) {
 
 Bytes Turned(const Bytes& jpeg, rotate::QuarterTurns turns) {
     const auto result = LosslessTurn(jpeg, turns);
-    EXPECT_TRUE(result.ok()) << result.message;
+    EXPECT_TRUE(result.ok()) << result.result.text();
     return result.bytes;
 }
 
@@ -233,7 +233,7 @@ TEST(LosslessTurn, SamePixelsAsJpegtranForEverySampling) {
                 RunCommand(std::string("jpegtran -rotate ") + Angle(turns) +
                            " -trim -copy all -outfile " + theirs + " " + dir.file("in.jpg"));
                 const auto ours = LosslessTurn(original, turns);
-                ASSERT_TRUE(ours.ok()) << kind.name << ": " << ours.message;
+                ASSERT_TRUE(ours.ok()) << kind.name << ": " << ours.result.text();
                 const Picture a = Decode(ours.bytes), b = Decode(ReadFile(theirs));
                 const std::string what = std::string(kind.name) + " " + std::to_string(w) + "x" +
                                          std::to_string(h) + " by " + Angle(turns);
@@ -338,14 +338,14 @@ TEST(LosslessTurn, RefusesDamageButNotStrayBytesAheadOfTheScan) {
     const std::size_t afterApp0 = 2 + 2 + (std::size_t(photo[4]) << 8 | photo[5]);
     stray.insert(stray.begin() + long(afterApp0), {0x00, 0x00, 0x17});
     const auto strayTurn = LosslessTurn(stray, rotate::QuarterTurns::One);
-    ASSERT_TRUE(strayTurn.ok()) << strayTurn.message;
+    ASSERT_TRUE(strayTurn.ok()) << strayTurn.result.text();
     EXPECT_TRUE(strayTurn.bytes == Turned(photo, rotate::QuarterTurns::One));
 
     for (const Bytes& source : {photo, progressive}) {
         // Cut in the middle of the compressed data.
         const Bytes truncated(source.begin(), source.begin() + long(source.size() * 2 / 3));
         const auto cut = LosslessTurn(truncated, rotate::QuarterTurns::Two);
-        EXPECT_EQ(cut.error, LosslessTurnError::Damaged) << cut.message;
+        EXPECT_EQ(cut.result.kind(), Kind::Damaged) << cut.result.text();
         EXPECT_TRUE(cut.bytes.empty());
 
         // A marker inside the compressed data.
@@ -353,16 +353,15 @@ TEST(LosslessTurn, RefusesDamageButNotStrayBytesAheadOfTheScan) {
         const std::size_t scan = source.size() / 2;
         corrupt[scan] = 0xFF;
         corrupt[scan + 1] = 0xD0 + 5;
-        EXPECT_EQ(LosslessTurn(corrupt, rotate::QuarterTurns::One).error,
-                  LosslessTurnError::Damaged);
+        EXPECT_EQ(LosslessTurn(corrupt, rotate::QuarterTurns::One).result.kind(), Kind::Damaged);
     }
-    EXPECT_EQ(LosslessTurn(Bytes{0xFF, 0xD8, 0xFF, 0xD9}, rotate::QuarterTurns::One).error,
-              LosslessTurnError::Damaged);
-    EXPECT_EQ(LosslessTurn(Bytes{'G', 'I', 'F', '8'}, rotate::QuarterTurns::One).error,
-              LosslessTurnError::Damaged);
-    EXPECT_EQ(LosslessTurn(Bytes{}, rotate::QuarterTurns::One).error, LosslessTurnError::Damaged);
-    EXPECT_EQ(LosslessTurn(photo, rotate::QuarterTurns(4)).error, LosslessTurnError::BadArgument);
-    EXPECT_EQ(LosslessTurn(photo, rotate::QuarterTurns(-1)).error, LosslessTurnError::BadArgument);
+    EXPECT_EQ(LosslessTurn(Bytes{0xFF, 0xD8, 0xFF, 0xD9}, rotate::QuarterTurns::One).result.kind(),
+              Kind::Damaged);
+    EXPECT_EQ(LosslessTurn(Bytes{'G', 'I', 'F', '8'}, rotate::QuarterTurns::One).result.kind(),
+              Kind::Damaged);
+    EXPECT_EQ(LosslessTurn(Bytes{}, rotate::QuarterTurns::One).result.kind(), Kind::Damaged);
+    EXPECT_EQ(LosslessTurn(photo, rotate::QuarterTurns(4)).result.kind(), Kind::BadArgument);
+    EXPECT_EQ(LosslessTurn(photo, rotate::QuarterTurns(-1)).result.kind(), Kind::BadArgument);
 }
 
 TEST(LosslessTurn, RefusesWhatItCannotHoldOrWouldHaveToTrim) {
@@ -374,23 +373,21 @@ TEST(LosslessTurn, RefusesWhatItCannotHoldOrWouldHaveToTrim) {
             huge[i + 5] = 0xEA, huge[i + 6] = 0x60, huge[i + 7] = 0xEA, huge[i + 8] = 0x60;
             break;
         }
-    EXPECT_EQ(LosslessTurn(huge, rotate::QuarterTurns::One).error, LosslessTurnError::TooLarge);
+    EXPECT_EQ(LosslessTurn(huge, rotate::QuarterTurns::One).result.kind(), Kind::TooLarge);
     rotate::LosslessTurnOptions small;
     small.maxMemory = 4096;
-    EXPECT_EQ(
-        LosslessTurn(MakePhoto(dir, kKinds[0], 64, 64), rotate::QuarterTurns::One, small).error,
-        LosslessTurnError::TooLarge);
+    EXPECT_EQ(LosslessTurn(MakePhoto(dir, kKinds[0], 64, 64), rotate::QuarterTurns::One, small)
+                  .result.kind(),
+              Kind::TooLarge);
 
     rotate::LosslessTurnOptions perfect;
     perfect.trim = false;
     const Bytes odd = MakePhoto(dir, kKinds[0], 64, 40); // 40 is no whole number of 16-pixel rows
-    EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::One, perfect).error,
-              LosslessTurnError::NotPerfect);
-    EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::Two, perfect).error,
-              LosslessTurnError::NotPerfect);
+    EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::One, perfect).result.kind(), Kind::WouldCrop);
+    EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::Two, perfect).result.kind(), Kind::WouldCrop);
     // Turned left, the partial rows end up at the bottom, where they can stay.
     const auto left = LosslessTurn(odd, rotate::QuarterTurns::Three, perfect);
-    ASSERT_TRUE(left.ok()) << left.message;
+    ASSERT_TRUE(left.ok()) << left.result.text();
     EXPECT_EQ(left.width, 40);
     EXPECT_EQ(left.height, 64);
 }

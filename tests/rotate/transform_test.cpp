@@ -109,15 +109,21 @@ TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary) {
     const std::string broken = dir.file("broken.jpg");
     const Bytes garbage{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
     WriteFile(broken, garbage);
-    EXPECT_FALSE(rotate::JpegLosslessTransform(broken, rotate::QuarterTurns::One).ok());
+    using Kind = platform::Result::Kind;
+    EXPECT_EQ(rotate::JpegLosslessTransform(broken, rotate::QuarterTurns::One).kind(),
+              Kind::Unsupported)
+        << "no JPEG at all";
     EXPECT_EQ(ReadFile(broken), garbage);
-    EXPECT_FALSE(
-        rotate::JpegLosslessTransform(dir.file("missing.jpg"), rotate::QuarterTurns::One).ok());
+    EXPECT_EQ(
+        rotate::JpegLosslessTransform(dir.file("missing.jpg"), rotate::QuarterTurns::One).kind(),
+        Kind::NotFound);
 
     const std::string good = dir.file("good.jpg");
     const Bytes photo = MakeJpeg(32, 32);
     WriteFile(good, photo);
-    EXPECT_EQ(rotate::JpegLosslessTransform(good, rotate::QuarterTurns(7)).error(), EINVAL);
+    const platform::Result badTurn = rotate::JpegLosslessTransform(good, rotate::QuarterTurns(7));
+    EXPECT_EQ(badTurn.error(), EINVAL);
+    EXPECT_EQ(badTurn.kind(), Kind::BadArgument);
     EXPECT_EQ(ReadFile(good), photo);
 
     // A read-only photo is not replaced behind its owner's back.
@@ -205,7 +211,7 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
     WriteFile(damaged, photo);
     const platform::Result refused =
         rotate::JpegLosslessTransform(damaged, rotate::QuarterTurns::One);
-    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(refused.kind(), platform::Result::Kind::Damaged);
     EXPECT_NE(refused.text().find("damaged"), std::string::npos) << refused.text();
     EXPECT_EQ(ReadFile(damaged), photo);
     EXPECT_EQ(CountTemporaries(dir.path()), 0);

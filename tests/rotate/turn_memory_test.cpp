@@ -21,7 +21,6 @@
 #include <sys/wait.h>
 
 using namespace testing_support;
-using rotate::LosslessTurnError;
 using rotate::QuarterTurns;
 
 namespace {
@@ -120,16 +119,17 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     rotate::LosslessTurnOptions options;
     options.maxMemory = needed - 1;
     const auto refused = rotate::LosslessTurn(photo, QuarterTurns::One, options);
-    EXPECT_EQ(refused.error, LosslessTurnError::TooLarge);
+    EXPECT_EQ(refused.result.kind(), platform::Result::Kind::TooLarge);
     EXPECT_EQ(refused.memoryNeeded, needed);
-    EXPECT_NE(refused.message.find(rotate::DescribeMemory(needed)), std::string::npos)
-        << refused.message;
+    EXPECT_NE(refused.result.text().find(rotate::DescribeMemory(needed)), std::string::npos)
+        << refused.result.text();
     options.maxMemory = needed;
     EXPECT_TRUE(rotate::LosslessTurn(photo, QuarterTurns::One, options).ok());
 
     // The cap of the environment holds for the window's and the command line's turns alike.
     const ScopedVariable cap(rotate::kTurnMemoryVariable, "1");
-    EXPECT_EQ(rotate::LosslessTurn(photo, QuarterTurns::One).error, LosslessTurnError::TooLarge);
+    EXPECT_EQ(rotate::LosslessTurn(photo, QuarterTurns::One).result.kind(),
+              platform::Result::Kind::TooLarge);
     WriteFile(dir.file("photo.jpg"), photo);
     const auto plan = rotate::PlanTurn(dir.qfile("photo.jpg"), rotate::RotationCode::Right, false);
     ASSERT_TRUE(plan);
@@ -159,7 +159,7 @@ TEST(TurnMemory, AGiantPanoramaTurnsWhenTheMachineCanHoldIt) {
                      << rotate::DescribeMemory(available.value_or(0), rotate::Rounding::Down)
                      << " available";
     const auto turned = rotate::LosslessTurn(panorama, QuarterTurns::One);
-    ASSERT_TRUE(turned.ok()) << turned.message;
+    ASSERT_TRUE(turned.ok()) << turned.result.text();
     EXPECT_EQ(turned.width, kHeight / 16 * 16) << "the partial row of blocks is trimmed";
     EXPECT_EQ(turned.height, kWidth);
     // An eighth of the size is enough to see the colour came through every block.

@@ -25,13 +25,12 @@ protected:
     // Stands in for the desktop trash: renames into a folder of the test and notes the order.
     session::TrashCall FakeTrash(QStringList* order, const QString& refuse = {}) {
         const QString bin = m_dir.mkdir(QStringLiteral("bin"));
-        return [bin, order, refuse](const QString& path, QString* why) {
+        return [bin, order, refuse](const QString& path) {
             *order << QFileInfo(path).fileName();
-            if (path == refuse) {
-                *why = QStringLiteral("refused");
-                return false;
-            }
-            return QDir().rename(path, bin + u'/' + QFileInfo(path).fileName());
+            if (path == refuse) return platform::Result::FromErrno(EACCES, "refused");
+            if (!QDir().rename(path, bin + u'/' + QFileInfo(path).fileName()))
+                return platform::Result::FromErrno(EIO);
+            return platform::Result();
         };
     }
     static QStringList PathsOf(const session::ThumbList& list) {
@@ -119,7 +118,8 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
     EXPECT_EQ(order, (QStringList{"a.jpg", "b.jpg"}));
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[0].kind, DeleteOutcome::Kind::Failed);
-    EXPECT_EQ(outcomes[0].why, "refused");
+    EXPECT_EQ(outcomes[0].result.text(), "refused");
+    EXPECT_EQ(outcomes[0].result.kind(), platform::Result::Kind::NoPermission);
     EXPECT_FALSE(outcomes[0].delisted);
     EXPECT_EQ(outcomes[1].kind, DeleteOutcome::Kind::Trashed);
     EXPECT_TRUE(QFileInfo::exists(a));
@@ -129,12 +129,10 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
     // A file gone by the time the lists are brought in step leaves them, whatever the trash said.
     const QString c = Photo("c.jpg");
     thumbs.push_back({c, {}});
-    const auto vanished =
-        DeletePhotos({c}, {}, {&thumbs, &autoList}, [](const QString& path, QString* why) {
-            QFile::remove(path);
-            *why = QStringLiteral("late");
-            return false;
-        });
+    const auto vanished = DeletePhotos({c}, {}, {&thumbs, &autoList}, [](const QString& path) {
+        QFile::remove(path);
+        return platform::Result::FromLibrary("late");
+    });
     ASSERT_EQ(vanished.size(), 1u);
     EXPECT_EQ(vanished[0].kind, DeleteOutcome::Kind::Failed);
     EXPECT_TRUE(vanished[0].delisted);

@@ -152,6 +152,39 @@ TEST_F(SessionTurnTest, AFailedTurnLeavesTheFileButTheListFollowedIt) {
     EXPECT_EQ(Read(bad), before);
 }
 
+// The window and the command line tell failures apart by their kind, never by their words.
+TEST_F(SessionTurnTest, AFailedTurnSaysWhatKindOfFailureItWas) {
+    using Failure = platform::Result::Kind;
+    const auto failureOf = [this](const QString& path, const rotate::TurnCalls& calls = {}) {
+        const session::PhotoOutcome outcome =
+            session::TurnOne(path, RotationCode::Right, {}, Ask(), nullptr, calls);
+        EXPECT_EQ(outcome.kind, Kind::Failed) << path.toStdString();
+        return outcome.result.kind();
+    };
+    EXPECT_EQ(failureOf(photos.qfile("gone.jpg")), Failure::NotFound);
+    EXPECT_EQ(failureOf(MakeNoJpeg("picture.jpg")), Failure::Unsupported);
+
+    const QString damaged = MakePhoto("damaged.jpg", 1);
+    Bytes cut = Read(damaged);
+    cut.resize(cut.size() * 2 / 3);
+    WriteFile(damaged.toStdString(), cut);
+    EXPECT_EQ(failureOf(damaged), Failure::Damaged);
+
+    // Refused even for root: the owner made the photo read-only.
+    const QString readOnly = MakePhoto("read-only.jpg", 1);
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup));
+    EXPECT_EQ(failureOf(readOnly), Failure::NoPermission);
+
+    const QString changed = MakePhoto("changed.jpg", 1);
+    rotate::TurnCalls calls;
+    calls.replace.beforeReplace = [&] {
+        QFile file(changed);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("another program's bytes");
+    };
+    EXPECT_EQ(failureOf(changed, calls), Failure::ChangedMeanwhile);
+}
+
 TEST_F(SessionTurnTest, KeptTimesAndTimesThatCannotBeRestored) {
     const QString a = MakePhoto("a.jpg", 6);
     platform::FileTimes old;

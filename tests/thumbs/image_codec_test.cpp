@@ -118,3 +118,26 @@ TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages) {
     ASSERT_EQ(fromPng.status, Thumbnail::Status::Made);
     EXPECT_EQ(fromPng.image.size(), QSize(140, 100));
 }
+
+// The reason goes with a thumbnail that was not made; a made one carries none.
+TEST(ImageCodec, AThumbnailNotMadeSaysWhy) {
+    TempDir dir;
+    using Kind = platform::Result::Kind;
+    WriteFile(dir.file("text.jpg"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    WriteFile(dir.file("empty.jpg"), {});
+    WriteFile(dir.file("good.jpg"), MakeJpeg(64, 48));
+    for (const bool highQuality : {true, false}) {
+        const ThumbnailOptions options{150, 170, highQuality, true};
+        const Thumbnail missing = MakeThumbnailImage(dir.qfile("missing.jpg"), options);
+        EXPECT_EQ(missing.failure.kind(), Kind::NotFound);
+        EXPECT_EQ(MakeThumbnailImage(dir.qpath(), options).failure.kind(), Kind::NotFound);
+        for (const char* name : {"text.jpg", "empty.jpg"}) {
+            const Thumbnail bad = MakeThumbnailImage(dir.qfile(name), options);
+            EXPECT_EQ(bad.status, Thumbnail::Status::Unreadable) << name;
+            EXPECT_EQ(bad.failure.kind(), Kind::Damaged) << name << ": " << bad.failure.text();
+        }
+        const Thumbnail good = MakeThumbnailImage(dir.qfile("good.jpg"), options);
+        EXPECT_EQ(good.status, Thumbnail::Status::Made);
+        EXPECT_TRUE(good.failure.ok()) << good.failure.text();
+    }
+}

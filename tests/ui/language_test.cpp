@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lang/ini_reader.h"
 #include "ui/Lang.h"
+#include "ui/errors.h"
 #include "ui/exif_dialog.h"
 #include "ui/support/window_fixture.h"
 
@@ -14,8 +15,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QWidget>
-
-#include "platform/errors.h"
 
 using namespace testing_support;
 

@@ -5,7 +5,8 @@
 
 #include <stdexcept>
 
-// Errors end the command that runs into them and reach the application's error box.
+// Errors end the command that runs into them and reach the application's error box. They
+// belong to the window: the core and the session report failures as results.
 class TulvexError : public std::runtime_error {
 public:
     explicit TulvexError(const QString& text)
