@@ -6,6 +6,7 @@
 #include "rotate/lossless_turn.h"
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
+#include "rotate/turn_memory.h"
 
 #include <QFile>
 #include <QImageReader>
