@@ -12,7 +12,7 @@
 
 thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const {
     return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
-            pmiEnlargeSmall->isChecked()};
+            pmiEnlargeSmall->isChecked(), DrawGrid->devicePixelRatioF()};
 }
 
 thumbs::Thumbnail TFormTulvex::MakeCachedThumbnail(const QString& path) const {
