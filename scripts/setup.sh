@@ -12,6 +12,7 @@ packages=(
   golang-github-rwcarlsen-goexif-dev # real camera photos for the tests (BSD-2-Clause)
   xvfb xauth imagemagick openbox
   fonts-dejavu-core
+  qt6-translations-l10n # the toolkit's own texts (standard buttons, file dialog) in the chosen language
   clang libclang-rt-14-dev clang-format clang-tidy
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
 )

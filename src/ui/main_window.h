@@ -9,6 +9,7 @@
 #include "session/photo_turn.h"
 #include "session/thumb_list.h"
 #include "thumbs/image_codec.h"
+#include "ui/toolkit_translation.h"
 
 #include <QFuture>
 #include <QImage>
@@ -147,6 +148,8 @@ public:
     void LanguageItemClick(QAction* item);
     void ApplySavedLanguage(const QString& saved);
     QString LanguageFolder() const;
+    // The toolkit's own texts follow the language file now in use.
+    void FollowLanguageInToolkit();
     // Beside the program when language files lie there, else PREFIX/share/tulvex/lang.
     static QString LanguageFolderOf(const QString& programFolder);
 
@@ -251,6 +254,8 @@ private:
     QTimer m_frameWatch; // waits for a window manager's frame after the first showing
     int m_frameChecks = 0;
     QMargins m_lastFrame; // as seen at the previous check
+    // The toolkit's own texts (standard buttons, file dialogs) in the chosen language.
+    ui::ToolkitTranslation m_toolkitTranslation;
     // Masters of unchanged photos, so that a reload only scales; shared with the workers.
     std::shared_ptr<thumbs::ThumbnailCache> m_thumbCache;
 
