@@ -17,7 +17,7 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then
-  packages+=(libvips-tools exiftran bc time)
+  packages+=(libvips-tools exiftran bc time xdotool) # xdotool: scripts/screenshots.sh
 fi
 
 missing=()
