@@ -26,8 +26,10 @@ QRect PlaceOnScreen(const QRect& wanted, const QList<QRect>& areas, const QRect&
     const QRect area = ScreenAreaOf(wanted, areas, primary);
     if (area.isEmpty()) return wanted; // no screen to go by
     const QSize size = wanted.size().boundedTo(area.size());
-    const int left = std::clamp(wanted.left(), area.left(), area.left() + area.width() - size.width());
-    const int top = std::clamp(wanted.top(), area.top(), area.top() + area.height() - size.height());
+    const int left =
+        std::clamp(wanted.left(), area.left(), area.left() + area.width() - size.width());
+    const int top =
+        std::clamp(wanted.top(), area.top(), area.top() + area.height() - size.height());
     return {QPoint(left, top), size};
 }
 

@@ -51,7 +51,8 @@ TEST(PlaceOnScreen, PullsTheWholeWindowOntoTheScreenThatHoldsMostOfIt) {
 TEST_F(WindowTest, AFirstStartPutsTheWholeWindowOnTheScreen) {
     Start(photos.qpath());
     const QRect outer = window->frameGeometry();
-    EXPECT_TRUE(ScreenArea().contains(outer)) << Describe(outer) << " on " << Describe(ScreenArea());
+    EXPECT_TRUE(ScreenArea().contains(outer))
+        << Describe(outer) << " on " << Describe(ScreenArea());
     const QSize wanted = TFormTulvex::kMinimumOuter.boundedTo(ScreenArea().size());
     EXPECT_EQ(outer.size(), wanted) << "the minimum size, or the screen's when that is smaller";
 }
@@ -67,8 +68,8 @@ TEST_F(WindowTest, StoredGeometryOffTheScreenOrLargerThanItComesOntoIt) {
         {{40, 30, area.width() + 300, area.height() + 200}, "larger than the screen"},
     };
     for (const auto& c : cases) {
-        Start(photos.qpath(), Geometry(c.stored.left(), c.stored.top(), c.stored.width(),
-                                       c.stored.height()));
+        Start(photos.qpath(),
+              Geometry(c.stored.left(), c.stored.top(), c.stored.width(), c.stored.height()));
         const QRect outer = window->frameGeometry();
         EXPECT_TRUE(area.contains(outer)) << c.what << ": " << Describe(outer);
         EXPECT_EQ(outer.size(), c.stored.size().boundedTo(area.size())) << c.what;
@@ -89,8 +90,8 @@ TEST_F(WindowTest, ThumbnailsHaveTheScreensPixelsAndDrawOneToOne) {
 #endif
     const int cell = grid->DefaultColWidth();
     const thumbs::PixelSize logical = thumbs::ThumbnailSize(640, 480, cell, cell + 20);
-    EXPECT_EQ(thumbnail.size(), QSize(qRound(logical.width * density),
-                                      qRound(logical.height * density)));
+    EXPECT_EQ(thumbnail.size(),
+              QSize(qRound(logical.width * density), qRound(logical.height * density)));
     EXPECT_EQ(thumbnail.deviceIndependentSize().toSize(), QSize(logical.width, logical.height));
 
     // The grid shows each of the thumbnail's pixels as one pixel of the screen.
