@@ -173,6 +173,7 @@ void TFormTulvex::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_shown) return;
     m_shown = true;
+    FollowScreenDensity();
     ui::RunGuarded([this] { FormShow(); });
 }
 

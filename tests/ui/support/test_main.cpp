@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Tests run with a window system that needs no display, and with settings, trash, cache and
 // runtime folders of their own, and their own machine-wide marker, so that they never touch the
-// user's. Their screen is a desktop's, in device pixels; built with TULVEX_TEST_SCALE_FACTOR,
-// the toolkit scales everything by it, as on a laptop's dense screen.
+// user's. Their screen is a desktop's, in device pixels, with one of twice the density to its
+// right; built with TULVEX_TEST_SCALE_FACTOR, the toolkit scales everything by it, as on a
+// laptop's dense screen.
 #include "support/own_folders.h"
 
 #include <QApplication>
@@ -24,10 +25,13 @@ bool UseOffscreenScreen(const QString& folder, const QString& size) {
     const QString config = folder + QStringLiteral("/screen.json");
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(QStringLiteral(R"({"screens":[{"name":"test","x":0,"y":0,"width":%1,"height":%2,)"
-                              R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})")
-                   .arg(sides[0], sides[1])
-                   .toUtf8());
+    // A second screen of twice the density to its right, where a window can be moved.
+    const QString screen = QStringLiteral(R"({"name":"%1","x":%2,"y":0,"width":%3,"height":%4,)"
+                                          R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":%5})");
+    // The primary screen is the first by name.
+    const QString left = screen.arg("main").arg(0).arg(sides[0], sides[1]).arg(1);
+    const QString right = screen.arg("side").arg(sides[0]).arg(sides[0], sides[1]).arg(2);
+    file.write(QStringLiteral(R"({"screens":[%1,%2]})").arg(left, right).toUtf8());
     qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toUtf8());
     return true;
 }
