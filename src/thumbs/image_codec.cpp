@@ -55,11 +55,12 @@ QImage ScaleTo(const QImage& image, PixelSize size, bool smooth) {
                         smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
 }
 
-// High quality decodes at twice the thumbnail's pixels at least: the smooth scale then averages
-// whole pixels, where a DCT scale just covering the thumbnail would be resampled almost one to
-// one, which blurs and aliases.
+// On a dense screen high quality decodes at twice the thumbnail's pixels at least: the smooth
+// scale then averages whole pixels, where a DCT scale just covering the larger thumbnail would
+// be resampled almost one to one, which blurs and aliases. A plain screen keeps the cheaper
+// decode: its DCT scales already leave the smooth scale most of the averaging.
 QSize DecodeTarget(PixelSize size, const ThumbnailOptions& options) {
-    const int margin = options.highQuality ? 2 : 1;
+    const int margin = options.highQuality && options.devicePixelRatio > 1.0 ? 2 : 1;
     return {margin * size.width, margin * size.height};
 }
 
