@@ -152,7 +152,8 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 
     const int w = jpegInfo.width, h = jpegInfo.height;
     const ThumbnailShape shape = ShapeOf(w, h, options);
-    const bool scale = !(shape.logical == PixelSize{w, h} && shape.pixels == shape.logical);
+    const bool scale =
+        ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall);
     const PixelSize size = shape.pixels;
 
     if (natural.isNull() && scale && !options.highQuality) {
