@@ -2,7 +2,8 @@
 // Drives the real window offscreen through a first load and the reload after a resize, and
 // compares thumbnails from the cache with those made from the photos. One run per process:
 //   tulvex_cache_bench window FOLDER   (the cache folder from XDG_CACHE_HOME as in the program)
-//   tulvex_cache_bench psnr FOLDER     (every photo at the default cell, cache in a temporary)
+//   tulvex_cache_bench psnr FOLDER [DENSITY]  (every photo at the default cell, cache in a
+//                                              temporary; DENSITY device pixels a logical one)
 // Prints key=value lines for bench/cache.sh.
 #include "collection/scan.h"
 #include "thumbs/image_codec.h"
@@ -132,6 +133,41 @@ struct MinMean {
     double mean() const { return count ? sum / count : 0; }
 };
 
+// The weight of source pixel i (0 .. from - 1) in target pixel j of `to`, each target pixel
+// covering from / to source pixels.
+double Overlap(int i, int j, int from, int to) {
+    const double step = double(from) / to;
+    return std::max(0.0, std::min(i + 1.0, (j + 1) * step) - std::max(double(i), j * step));
+}
+
+// Exact area averaging: every target pixel is the mean of the source area it covers.
+QImage AreaAverage(const QImage& source, QSize size) {
+    const QImage in = source.convertToFormat(QImage::Format_RGB888);
+    QImage out(size, QImage::Format_RGB888);
+    const double sx = double(in.width()) / size.width(), sy = double(in.height()) / size.height();
+    for (int y = 0; y < size.height(); ++y) {
+        const int y0 = int(y * sy), y1 = std::min(in.height(), int(std::ceil((y + 1) * sy)));
+        uchar* line = out.scanLine(y);
+        for (int x = 0; x < size.width(); ++x) {
+            const int x0 = int(x * sx), x1 = std::min(in.width(), int(std::ceil((x + 1) * sx)));
+            double sum[3] = {}, weight = 0;
+            for (int v = y0; v < y1; ++v) {
+                const double wy = Overlap(v, y, in.height(), size.height());
+                const uchar* row = in.constScanLine(v);
+                for (int u = x0; u < x1; ++u) {
+                    const double w = wy * Overlap(u, x, in.width(), size.width());
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += w * row[3 * u + c];
+                    weight += w;
+                }
+            }
+            for (int c = 0; c < 3; ++c)
+                line[3 * x + c] = uchar(std::lround(sum[c] / weight));
+        }
+    }
+    return out;
+}
+
 QImage TruthOf(const QString& path, QSize size) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
@@ -140,14 +176,15 @@ QImage TruthOf(const QString& path, QSize size) {
         thumbs::DecodeJpeg(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                      std::size_t(bytes.size())),
                            {}, false);
-    return whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return whole.isNull() ? whole : AreaAverage(whole, size);
 }
 
-int RunPsnr(const QString& folder) {
+int RunPsnr(const QString& folder, double density) {
     QStringList paths;
     collection::ScanFolder(folder, false, paths);
     QTemporaryDir cacheDir;
-    const thumbs::ThumbnailOptions cell{150, 170, true, true}; // the default cell
+    const thumbs::ThumbnailOptions cell{150, 170, true, true, density}; // the default cell
+    std::printf("psnr_density=%.2f\n", density);
     double minMemory = std::numeric_limits<double>::max(), minDisk = minMemory, minHit = minMemory;
     double sumMemory = 0, sumDisk = 0, sumHit = 0;
     MinMean truthOrdinary, truthMemory, truthDisk;
@@ -163,6 +200,8 @@ int RunPsnr(const QString& folder) {
             const double hitVsMiss = Psnr(diskHit, firstLoad);
             // The photo decoded whole and averaged down: what every thumbnail tries to be.
             const QImage truth = TruthOf(path, direct.size());
+            if (&path == &paths.front())
+                std::printf("psnr_first_thumbnail=%dx%d\n", direct.width(), direct.height());
             truthOrdinary.Add(Psnr(direct, truth));
             truthMemory.Add(Psnr(firstLoad, truth));
             truthDisk.Add(Psnr(diskHit, truth));
@@ -199,11 +238,11 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     app.setApplicationName("Tulvex");
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: tulvex_cache_bench window|psnr FOLDER\n");
+    if (args.size() != 3 && !(args.size() == 4 && args[1] == "psnr")) {
+        std::fprintf(stderr, "usage: tulvex_cache_bench window FOLDER | psnr FOLDER [DENSITY]\n");
         return 2;
     }
     if (args[1] == "window") return RunWindow(args[2]);
-    if (args[1] == "psnr") return RunPsnr(args[2]);
+    if (args[1] == "psnr") return RunPsnr(args[2], args.size() == 4 ? args[3].toDouble() : 1.0);
     return 2;
 }

@@ -57,6 +57,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The toolkit's own texts (standard buttons, file dialogs) in the chosen language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tulvex.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window opens photos and the web site with xdg-open; the libraries come from shlibdeps.

@@ -13,11 +13,12 @@ packages=(
   xvfb xauth imagemagick openbox
   xdg-utils # what the window opens photos and the web site with
   fonts-dejavu-core
+  qt6-translations-l10n # the toolkit's own texts (standard buttons, file dialog) in the chosen language
   clang libclang-rt-14-dev clang-format clang-tidy
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then
-  packages+=(libvips-tools exiftran exiv2 bc time)
+  packages+=(libvips-tools exiftran exiv2 bc time xdotool) # xdotool: scripts/screenshots.sh
 fi
 
 missing=()

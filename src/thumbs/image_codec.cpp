@@ -55,6 +55,15 @@ QImage ScaleTo(const QImage& image, PixelSize size, bool smooth) {
                         smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
 }
 
+// On a dense screen high quality decodes at twice the thumbnail's pixels at least: the smooth
+// scale then averages whole pixels, where a DCT scale just covering the larger thumbnail would
+// be resampled almost one to one, which blurs and aliases. A plain screen keeps the cheaper
+// decode: its DCT scales already leave the smooth scale most of the averaging.
+QSize DecodeTarget(PixelSize size, const ThumbnailOptions& options) {
+    const int margin = options.highQuality && options.devicePixelRatio > 1.0 ? 2 : 1;
+    return {margin * size.width, margin * size.height};
+}
+
 QImage DecodeWithQt(std::span<const std::uint8_t> bytes) {
     QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                               qsizetype(bytes.size()));
@@ -115,6 +124,18 @@ QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast) {
     return image;
 }
 
+ThumbnailShape ShapeOf(int w, int h, const ThumbnailOptions& options) {
+    if (!ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall))
+        return {{w, h}, {w, h}};
+    const PixelSize box = ThumbnailSize(w, h, options.cellWidth, options.cellHeight);
+    return {box, DevicePixels(box, options.devicePixelRatio)};
+}
+
+void MarkDensity(QImage& image, const ThumbnailShape& shape) {
+    if (!image.isNull() && shape.logical.width > 0)
+        image.setDevicePixelRatio(double(shape.pixels.width) / shape.logical.width);
+}
+
 Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options) {
     const QFileInfo info(path);
     if (!info.exists() || info.isDir()) return Missing();
@@ -141,10 +162,10 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     }
 
     const int w = jpegInfo.width, h = jpegInfo.height;
-    const PixelSize box = ThumbnailSize(w, h, options.cellWidth, options.cellHeight);
+    const ThumbnailShape shape = ShapeOf(w, h, options);
     const bool scale =
         ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall);
-    const PixelSize size = scale ? box : PixelSize{w, h};
+    const PixelSize size = shape.pixels;
 
     if (natural.isNull() && scale && !options.highQuality) {
         // A thumbnail of other proportions (stale after a turn elsewhere, or cropped) would
@@ -154,13 +175,14 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     if (natural.isNull()) {
         if (!options.highQuality && bytes.size() < std::size_t(QFileInfo(path).size()))
             bytes = ReadWholeFile(path);
-        natural = DecodeJpeg(bytes, QSize(size.width, size.height), !options.highQuality);
+        natural = DecodeJpeg(bytes, DecodeTarget(size, options), !options.highQuality);
         if (natural.isNull()) natural = DecodeWithQt(bytes); // CMYK and other rare kinds
         if (natural.isNull()) return result;
     }
     // Three bytes a pixel: a default thumbnail stays within 64 KB.
     result.image =
         ScaleTo(natural, size, options.highQuality).convertToFormat(QImage::Format_RGB888);
+    MarkDensity(result.image, shape);
     result.status = Thumbnail::Status::Made;
     result.failure = {};
     return result;

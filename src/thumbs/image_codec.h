@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "thumbs/thumbnail_size.h"
+
 #include <QImage>
 #include <QString>
 
@@ -22,6 +24,9 @@ struct ThumbnailOptions {
     int cellHeight = 170;
     bool highQuality = true;
     bool enlargeSmall = true;
+    // Device pixels to a logical one on the screen the thumbnails are drawn on; the cell is
+    // logical, a scaled thumbnail gets this many more pixels per side.
+    double devicePixelRatio = 1.0;
 };
 
 struct Thumbnail {
@@ -36,6 +41,15 @@ struct Thumbnail {
 
 // A photo that cannot be turned into pixels, however it was read.
 platform::Result Undecodable();
+// A w x h photo's thumbnail: its box in the cell, or the photo's own size when it is small and
+// not enlarged; in pixels the box takes the screen's density, a small photo keeps its own.
+struct ThumbnailShape {
+    PixelSize logical;
+    PixelSize pixels;
+};
+ThumbnailShape ShapeOf(int w, int h, const ThumbnailOptions& options);
+// Marks a thumbnail of that shape with its density, so that it draws at its logical size.
+void MarkDensity(QImage& image, const ThumbnailShape& shape);
 
 // Decodes a photo into a thumbnail sized for one grid cell. Thread-safe: touches no widget.
 Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& options);

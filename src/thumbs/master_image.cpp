@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace thumbs {
@@ -77,9 +78,7 @@ QImage DecodeRgb(void* handle, std::span<const std::uint8_t> jpeg, int w, int h,
 
 // The size the ordinary maker gives the thumbnail of a w x h photo.
 PixelSize TargetSize(int w, int h, const ThumbnailOptions& options) {
-    return ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall)
-               ? ThumbnailSize(w, h, options.cellWidth, options.cellHeight)
-               : PixelSize{w, h};
+    return ShapeOf(w, h, options).pixels;
 }
 
 std::optional<std::uint64_t> ParseNumber(std::string_view& text) {
@@ -93,7 +92,12 @@ std::optional<std::uint64_t> ParseNumber(std::string_view& text) {
 
 } // namespace
 
-QSize MasterSize(int photoWidth, int photoHeight) {
+int MasterSideFor(const ThumbnailOptions& options) {
+    const double ratio = options.devicePixelRatio;
+    return ratio > 1.0 && ratio <= 8.0 ? kMasterSide * int(std::ceil(ratio)) : kMasterSide;
+}
+
+QSize MasterSize(int photoWidth, int photoHeight, int side) {
     int count = 0;
     const tjscalingfactor* factors = tjGetScalingFactors(&count);
     QSize best(photoWidth, photoHeight);
@@ -101,19 +105,19 @@ QSize MasterSize(int photoWidth, int photoHeight) {
         const tjscalingfactor& f = factors[i];
         if (f.num > f.denom) continue;
         const int w = TJSCALED(photoWidth, f), h = TJSCALED(photoHeight, f);
-        if (std::max(w, h) >= kMasterSide &&
+        if (std::max(w, h) >= side &&
             std::int64_t(w) * h < std::int64_t(best.width()) * best.height())
             best = QSize(w, h);
     }
     return best;
 }
 
-std::optional<MasterImage> DecodeMaster(std::span<const std::uint8_t> photo) {
+std::optional<MasterImage> DecodeMaster(std::span<const std::uint8_t> photo, int side) {
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
     if (!handle) return std::nullopt;
     const std::optional<HeaderSize> size = ReadHeaderSize(handle.get(), photo);
     if (!size) return std::nullopt;
-    const QSize master = MasterSize(size->width, size->height);
+    const QSize master = MasterSize(size->width, size->height, side);
     MasterImage result;
     result.image = DecodeRgb(handle.get(), photo, master.width(), master.height(), false);
     if (result.image.isNull()) return std::nullopt;
@@ -133,13 +137,15 @@ Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions&
     result.status = Thumbnail::Status::Unreadable;
     result.failure = Undecodable();
     if (master.image.isNull()) return result;
-    const PixelSize size = TargetSize(master.photoWidth, master.photoHeight, options);
+    const ThumbnailShape shape = ShapeOf(master.photoWidth, master.photoHeight, options);
+    const PixelSize size = shape.pixels;
     QImage image = master.image;
     if (image.width() != size.width || image.height() != size.height)
         image =
             image.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // Three bytes a pixel: a default thumbnail stays within 64 KB.
     result.image = image.convertToFormat(QImage::Format_RGB888);
+    MarkDensity(result.image, shape);
     result.orientation = master.orientation;
     result.status = Thumbnail::Status::Made;
     result.failure = {};
@@ -179,7 +185,7 @@ std::vector<std::uint8_t> EncodeMasterFile(const MasterImage& master, const QByt
 
 std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file,
                                             const QByteArray& keyText,
-                                            const ThumbnailOptions* forThumbnail) {
+                                            const ThumbnailOptions* forThumbnail, int side) {
     // SOI, then our comment, then the picture, which must end with EOI.
     if (file.size() < 8 || file.size() > kMaxMasterFileBytes || file[0] != 0xFF ||
         file[1] != 0xD8 || file[2] != 0xFF || file[3] != 0xFE || file[file.size() - 2] != 0xFF ||
@@ -202,7 +208,7 @@ std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file,
     const std::uint64_t photoW = fields[0], photoH = fields[1], orientation = fields[2];
     if (!info.empty() || photoW < 1 || photoH < 1 || photoW > 65535 || photoH > 65535 ||
         orientation > 8 || fields[3] > 65535 || fields[4] > 65535 ||
-        MasterSize(int(photoW), int(photoH)) != QSize(int(fields[3]), int(fields[4])))
+        MasterSize(int(photoW), int(photoH), side) != QSize(int(fields[3]), int(fields[4])))
         return std::nullopt;
     const std::span<const std::uint8_t> body = file.subspan(4 + length);
     if (fields[5] != Checksum(body)) return std::nullopt;

@@ -116,7 +116,10 @@ std::size_t HashBytes(std::span<const std::uint8_t> bytes) {
 
 QByteArray CacheKey::Text() const {
     const QByteArray utf8 = path.toUtf8();
-    return QByteArray(highQuality ? "q=high" : "q=low") +
+    // The usual side is not named, so that the files of earlier runs stay valid.
+    const QByteArray side =
+        masterSide == kMasterSide ? QByteArray() : " side=" + QByteArray::number(masterSide);
+    return QByteArray(highQuality ? "q=high" : "q=low") + side +
            " dev=" + QByteArray::number(qulonglong(device)) +
            " ino=" + QByteArray::number(qulonglong(inode)) +
            " size=" + QByteArray::number(qlonglong(size)) +
@@ -127,7 +130,7 @@ QByteArray CacheKey::Text() const {
            ':' + utf8;
 }
 
-std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality) {
+std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality, int masterSide) {
     CacheKey key;
     key.path = QFileInfo(path).absoluteFilePath();
     struct stat st {};
@@ -140,6 +143,7 @@ std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality) {
     key.ctimeSec = st.st_ctim.tv_sec;
     key.ctimeNsec = st.st_ctim.tv_nsec;
     key.highQuality = highQuality;
+    key.masterSide = masterSide;
     return key;
 }
 
@@ -171,7 +175,8 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
                                         Mastering mastering) {
     if (!MasterServes(options)) return MakeThumbnailImage(path, options);
     const struct timespec seen = Now();
-    const std::optional<CacheKey> key = ReadCacheKey(path, options.highQuality);
+    const std::optional<CacheKey> key =
+        ReadCacheKey(path, options.highQuality, MasterSideFor(options));
     if (!key) return MakeThumbnailImage(path, options); // gone, or a folder: the ordinary answer
     if (const std::optional<MasterImage> master = FromMemory(*key)) {
         if (diskEnabled()) MarkUsed(FileOf(*key)); // pruned last on disk too
@@ -199,7 +204,8 @@ std::optional<MasterImage>
 ThumbnailCache::MasterFromPhoto(const CacheKey& key, const struct timespec& seen, bool queueWrite) {
     // Read after the key was taken: a change in between gives the photo a key never seen here.
     const std::vector<std::uint8_t> bytes = ReadPhoto(key.path);
-    std::optional<MasterImage> master = bytes.empty() ? std::nullopt : DecodeMaster(bytes);
+    std::optional<MasterImage> master =
+        bytes.empty() ? std::nullopt : DecodeMaster(bytes, key.masterSide);
     if (!master) return std::nullopt;
     if (IsRacy(key, seen)) {
         Remember(key, *master, HashBytes(bytes));
@@ -238,7 +244,7 @@ void ThumbnailCache::Defer(const CacheKey& key) {
 void ThumbnailCache::MakeDeferredMaster(const CacheKey& key) {
     const struct timespec seen = Now();
     // Made only for the photo the load saw: one changed since is left for the next load.
-    const std::optional<CacheKey> now = ReadCacheKey(key.path, key.highQuality);
+    const std::optional<CacheKey> now = ReadCacheKey(key.path, key.highQuality, key.masterSide);
     bool cached = false;
     {
         const std::lock_guard lock(m_mutex);
@@ -301,7 +307,8 @@ std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key,
     const std::string file = FileOf(key);
     std::vector<std::uint8_t> bytes;
     if (!platform::ReadFileBytes(file, bytes, kMaxCacheFileBytes).ok()) return std::nullopt;
-    std::optional<MasterImage> master = DecodeMasterFile(bytes, key.Text(), &options);
+    std::optional<MasterImage> master =
+        DecodeMasterFile(bytes, key.Text(), &options, key.masterSide);
     if (!master) return std::nullopt; // rewritten once the photo is decoded
     MarkUsed(file);
     {
@@ -310,7 +317,7 @@ std::optional<MasterImage> ThumbnailCache::FromDisk(const CacheKey& key,
     }
     // Kept only where there is room: a load that reads a large folder from the disk would
     // otherwise push out, one by one, the masters it is about to need.
-    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight))
+    if (master->image.size() == MasterSize(master->photoWidth, master->photoHeight, key.masterSide))
         Remember(key, *master, std::nullopt, Eviction::Never);
     return master;
 }
@@ -342,7 +349,8 @@ void ThumbnailCache::AdoptOwnTimesChange(const QString& path) {
     const auto found = m_byPath.find(QFileInfo(path).absoluteFilePath());
     if (found == m_byPath.end()) return;
     CacheKey& cached = found->second->key;
-    const std::optional<CacheKey> now = ReadCacheKey(cached.path, cached.highQuality);
+    const std::optional<CacheKey> now =
+        ReadCacheKey(cached.path, cached.highQuality, cached.masterSide);
     if (!now) return;
     CacheKey ctimeAside = *now;
     ctimeAside.ctimeSec = cached.ctimeSec;
@@ -479,11 +487,12 @@ bool ThumbnailCache::Idle() const {
 }
 
 std::string ThumbnailCache::FileOf(const CacheKey& key) const {
+    // Each density has a file of its own, so that a dense and a plain screen do not take
+    // turns rewriting one; the usual side keeps the names of earlier runs.
+    QByteArray kind(key.highQuality ? "high" : "low");
+    if (key.masterSide != kMasterSide) kind += " side=" + QByteArray::number(key.masterSide);
     const QByteArray name =
-        QCryptographicHash::hash(QByteArray(key.highQuality ? "high\n" : "low\n") +
-                                     key.path.toUtf8(),
-                                 QCryptographicHash::Sha1)
-            .toHex();
+        QCryptographicHash::hash(kind + '\n' + key.path.toUtf8(), QCryptographicHash::Sha1).toHex();
     return m_folder + "/" + name.toStdString() + ".jpg";
 }
 

@@ -31,13 +31,15 @@ struct CacheKey {
     std::int64_t mtimeSec = 0, mtimeNsec = 0;
     std::int64_t ctimeSec = 0, ctimeNsec = 0;
     bool highQuality = true;
+    int masterSide = kMasterSide; // masters for a dense screen are finer, kept apart
 
     QByteArray Text() const;
     friend bool operator==(const CacheKey&, const CacheKey&) = default;
 };
 
 // The key of the photo at `path` as it is now; nullopt when no regular file is there.
-std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality);
+std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality,
+                                     int masterSide = kMasterSide);
 
 struct CacheLimits {
     std::int64_t memoryBytes = 128ll << 20;

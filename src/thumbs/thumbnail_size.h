@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace thumbs {
@@ -24,6 +25,15 @@ constexpr PixelSize ThumbnailSize(int w, int h, int cellW, int cellH) {
 // Small images keep their natural size unless asked to be enlarged; the test uses H - 10.
 constexpr bool ShouldScale(int w, int h, int cellW, int cellH, bool enlargeSmall) {
     return enlargeSmall || w + 10 > cellW || h + 10 > cellH;
+}
+
+// The pixels that show `logical` sharply on a screen of `ratio` device pixels to a logical one.
+inline PixelSize DevicePixels(PixelSize logical, double ratio) {
+    if (!(ratio > 1.0) || ratio > 8.0) return logical; // unknown or absurd: one to one
+    const auto scaled = [ratio](int v) {
+        return std::clamp(int(std::lround(v * ratio)), 1, 1 << 20);
+    };
+    return {scaled(logical.width), scaled(logical.height)};
 }
 
 } // namespace thumbs

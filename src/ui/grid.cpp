@@ -29,7 +29,9 @@ void TFormTulvex::DrawGridDrawCell(QPainter& painter, int col, int row, const QR
     if (entry.thumbnail.isNull()) return;
     const int w = DrawGrid->DefaultColWidth();
     const int h = DrawGrid->DefaultRowHeight();
-    painter.drawImage(QPoint(rect.left() + (w - entry.thumbnail.width()) / 2, rect.top() + 5),
+    // Logical size: a thumbnail made for a dense screen has more pixels, not more room.
+    const QSize size = entry.thumbnail.deviceIndependentSize().toSize();
+    painter.drawImage(QRect(QPoint(rect.left() + (w - size.width()) / 2, rect.top() + 5), size),
                       entry.thumbnail);
     const QRect nameRect(rect.left() + 2, rect.top() + h - 20, rect.width() - 2, 15);
     painter.setPen(Qt::black);

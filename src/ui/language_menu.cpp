@@ -60,10 +60,18 @@ void TFormTulvex::BuildLanguageMenu() {
                                << names.join(QStringLiteral(", "));
 }
 
+void TFormTulvex::FollowLanguageInToolkit() {
+    if (!m_toolkitTranslation.Follow(FLang->LanguageFile()))
+        qCWarning(lcStart).noquote()
+            << "no translation of the toolkit's texts for" << FLang->LanguageFile() << "in"
+            << ui::ToolkitTranslationsFolder();
+}
+
 void TFormTulvex::ApplySavedLanguage(const QString& saved) {
     if (!saved.isEmpty() && QFileInfo(saved).isFile()) {
         FLang->setLanguageFile(saved);
         FLang->ApplyTranslations();
+        FollowLanguageInToolkit();
         for (int i = 0; i < FLangFiles.size(); ++i) {
             if (!collection::SamePath(FLangFiles[i], saved)) continue;
             for (QAction* item : LanguageGroup->actions())
@@ -81,6 +89,7 @@ void TFormTulvex::LanguageItemClick(QAction* item) {
     if (index < 0 || index >= FLangFiles.size()) return;
     FLang->setLanguageFile(FLangFiles[index]);
     FLang->ApplyTranslations();
+    FollowLanguageInToolkit();
     if (!pmMru->actions().isEmpty()) pmMru->actions().first()->setText(Msg("Add Current Folder"));
     item->setChecked(true);
     SetStatusCount();

@@ -175,6 +175,7 @@ void TFormTulvex::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_shown) return;
     m_shown = true;
+    FollowScreenDensity();
     ui::RunGuarded([this] { FormShow(); });
 }
 

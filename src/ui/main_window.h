@@ -12,6 +12,7 @@
 #include "session/turn_report.h"
 #include "session/undo.h"
 #include "thumbs/image_codec.h"
+#include "ui/toolkit_translation.h"
 
 #include <QFuture>
 #include <QImage>
@@ -124,6 +125,8 @@ public:
     // The thumbnail of one photo at the current options, through the thumbnail cache.
     thumbs::Thumbnail MakeCachedThumbnail(const QString& path) const;
     void RefreshThumbnail(const QString& path);
+    // Thumbnails are made again when the window moves to a screen of another density.
+    void FollowScreenDensity();
     // The list's part of a refresh, for a thumbnail made elsewhere (on a worker).
     void ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made);
     // Sets the times kept by a turn again once its thumbnail has been read: the read may have
@@ -152,6 +155,8 @@ public:
     void LanguageItemClick(QAction* item);
     void ApplySavedLanguage(const QString& saved);
     QString LanguageFolder() const;
+    // The toolkit's own texts follow the language file now in use.
+    void FollowLanguageInToolkit();
     // Beside the program when language files lie there, else PREFIX/share/tulvex/lang.
     static QString LanguageFolderOf(const QString& programFolder);
 
@@ -272,6 +277,9 @@ private:
     QTimer m_frameWatch; // waits for a window manager's frame after the first showing
     int m_frameChecks = 0;
     QMargins m_lastFrame; // as seen at the previous check
+    qreal m_density = 1;  // of the screen the window was last seen on
+    // The toolkit's own texts (standard buttons, file dialogs) in the chosen language.
+    ui::ToolkitTranslation m_toolkitTranslation;
     // Masters of unchanged photos, so that a reload only scales; shared with the workers.
     std::shared_ptr<thumbs::ThumbnailCache> m_thumbCache;
 

@@ -9,10 +9,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScreen>
+#include <QWindow>
 
 thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const {
     return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
-            pmiEnlargeSmall->isChecked()};
+            pmiEnlargeSmall->isChecked(), DrawGrid->devicePixelRatioF()};
+}
+
+void TFormTulvex::FollowScreenDensity() {
+    m_density = devicePixelRatioF();
+    // Moved to a screen of another density: the thumbnails are made again for its pixels.
+    connect(windowHandle(), &QWindow::screenChanged, this, [this] {
+        if (devicePixelRatioF() == m_density) return;
+        m_density = devicePixelRatioF();
+        m_resizeTimer.start(); // reloads once the move has settled
+    });
 }
 
 thumbs::Thumbnail TFormTulvex::MakeCachedThumbnail(const QString& path) const {

@@ -4,6 +4,7 @@
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
 #include "ui/main_window.h"
+#include "ui/placement.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -58,7 +59,11 @@ QSize Without(QSize outer, const QMargins& frame) {
 
 void TFormTulvex::FitOuterGeometry() {
     const QMargins frame = FrameOf(*this);
-    setMinimumSize(Without(kMinimumOuter, frame));
+    // A screen smaller than the minimum (a laptop at twice the density) lowers it: the whole
+    // window must fit.
+    const QRect area = ui::ScreenAreaOf(m_wantedOuter, ui::ScreenAreas(), ui::PrimaryScreenArea());
+    setMinimumSize(
+        Without(area.isEmpty() ? kMinimumOuter : kMinimumOuter.boundedTo(area.size()), frame));
     // Placed by its client area, with the frame as the window system reports it now: the
     // widget's own idea of its frame can lag behind.
     setGeometry(m_wantedOuter.marginsRemoved(frame));
@@ -120,18 +125,20 @@ void TFormTulvex::ReadSettings() {
     if (store.readBool(key::WinMax, false)) {
         setWindowState(windowState() | Qt::WindowMaximized);
     } else {
-        // The stored values are the outer window, frame included; the minimum raises a smaller
-        // one before it centres.
+        // The stored values are the outer window, frame included, in logical pixels; the minimum
+        // raises a smaller one before it centres.
         const int width = std::max(store.readInteger(key::WinWidth, kMinimumOuter.width()),
                                    kMinimumOuter.width());
         const int height = std::max(store.readInteger(key::WinHeight, kMinimumOuter.height()),
                                     kMinimumOuter.height());
-        const QRect screen = QGuiApplication::primaryScreen()
-                                 ? QGuiApplication::primaryScreen()->geometry()
-                                 : QRect();
-        const int top = store.readInteger(key::WinTop, screen.height() / 2 - height / 2);
-        const int left = store.readInteger(key::WinLeft, screen.width() / 2 - width / 2);
-        m_wantedOuter = QRect(left, top, width, height); // kept as stored, even off the screen
+        const QRect screen = ui::PrimaryScreenArea();
+        const int top =
+            store.readInteger(key::WinTop, screen.top() + screen.height() / 2 - height / 2);
+        const int left =
+            store.readInteger(key::WinLeft, screen.left() + screen.width() / 2 - width / 2);
+        // Settings of another screen or density may put it off every screen there is now.
+        m_wantedOuter = ui::PlaceOnScreen(QRect(left, top, width, height), ui::ScreenAreas(),
+                                          ui::PrimaryScreenArea());
         FitOuterGeometry();
         // A window manager adds its frame only once the window is mapped: fit again then.
         // Window systems without one (offscreen) never add a frame.

@@ -39,6 +39,8 @@ for page in tulvex tulvex-cli; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "manual page $page: $warnings"
 done
+dpkg-deb -f "$deb" Recommends | grep -qw qt6-translations-l10n ||
+  fail "the toolkit's translations (qt6-translations-l10n) are not recommended"
 [ "$("$root/usr/bin/tulvex" --version)" = "$("$root/usr/bin/tulvex-cli" --version | sed 's/^tulvex-cli/tulvex/')" ] ||
   fail "the two programs disagree on the version"
 

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -93,18 +95,20 @@ struct Session {
     ChildProcess server;
     ChildProcess windowManager;
     bool withWindowManager = true;
+    bool dense = false;  // a laptop's 1600x1000 screen at twice the density
     QString unavailable; // why there is no X server, when there is none
 };
 
 Session* g_session = nullptr;
 
 // Starts Xvfb on a free display; the display name, or nothing.
-std::optional<std::string> StartServer(ChildProcess& server, QString& why) {
+std::optional<std::string> StartServer(ChildProcess& server, const std::string& screen,
+                                       QString& why) {
     int fds[2];
     if (::pipe(fds) != 0) return std::nullopt;
-    const bool started = server.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                       "1280x1024x24", "-nolisten", "tcp"},
-                                      fds[1]);
+    const bool started = server.start(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
+        fds[1]);
     ::close(fds[1]);
     std::string number;
     pollfd ready{fds[0], POLLIN, 0};
@@ -129,6 +133,11 @@ protected:
         if (!g_session || !g_session->unavailable.isEmpty())
             GTEST_SKIP() << "no X server for this test: "
                          << (g_session ? g_session->unavailable.toStdString() : "");
+        const bool denseTest =
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())
+                .rfind("OnADenseScreen", 0) == 0;
+        if (denseTest != g_session->dense)
+            GTEST_SKIP() << (denseTest ? "for the dense screen (--dense)" : "for a plain screen");
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         photos = config.path() + "/photos";
         QDir().mkpath(photos);
@@ -226,6 +235,32 @@ TEST_F(DesktopSession, TheMinimumAppliesToTheOuterWindow) {
     EXPECT_EQ(StoredGeometry(), QRect(50, 40, 800, 600));
 }
 
+// 1600x1000 device pixels at twice the density are 800x500 logical ones: less than the
+// window's usual first size.
+TEST_F(DesktopSession, OnADenseScreenTheWholeWindowStartsOnIt) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(screen.size(), QSize(800, 500));
+    const struct {
+        QString stored;
+        const char* what;
+    } cases[] = {
+        {{}, "a first start"},
+        // What a run at scale 1 on the same screen left: mostly off the screen now.
+        {"\"WinWidth\"=dword:000004b0\n\"WinHeight\"=dword:00000384\n\"WinTop\"=dword:00000032\n"
+         "\"WinLeft\"=dword:000000c8\n",
+         "settings of a plain screen"},
+    };
+    for (const auto& c : cases) {
+        WriteSettings(c.stored);
+        StartWindow();
+        const QRect outer = Outer();
+        EXPECT_TRUE(screen.contains(outer))
+            << c.what << ": the whole window, title bar included, is "
+            << ::testing::PrintToString(outer);
+        CloseWindow();
+    }
+}
+
 TEST_F(DesktopSession, ProgressWindowLeavesTheActivationToAnotherProgram) {
     if (!g_session->withWindowManager)
         GTEST_SKIP() << "activation between programs needs a window manager";
@@ -278,11 +313,16 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     Session session;
     for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]) == "--no-window-manager") session.withWindowManager = false;
+        if (std::string(argv[i]) == "--no-window-manager")
+            session.withWindowManager = false;
+        else if (std::string(argv[i]) == "--dense")
+            session.dense = true;
 
     QTemporaryDir home;
     testing_support::UseOwnFolders(home.path());
-    const std::optional<std::string> display = StartServer(session.server, session.unavailable);
+    if (session.dense) qputenv("QT_SCALE_FACTOR", "2");
+    const std::optional<std::string> display = StartServer(
+        session.server, session.dense ? "1600x1000x24" : "1280x1024x24", session.unavailable);
     if (display) {
         qputenv("DISPLAY", display->c_str());
         qputenv("QT_QPA_PLATFORM", "xcb");
