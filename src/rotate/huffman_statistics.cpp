@@ -92,7 +92,7 @@ struct ScanCounts {
 struct ComponentCounts {
     JDIMENSION across = 0, down = 0; // blocks inside the picture
     JDIMENSION counted = 0;
-    JCOEF* dc = nullptr;   // the DC of every block, row after row
+    JCOEF* dc = nullptr;    // the DC of every block, row after row
     int* acScans = nullptr; // the AC scans of this component
     int acScanCount = 0;
     int thresholds = 1; // masks of |coefficient| >= 1 << t needed, t < thresholds
@@ -134,8 +134,7 @@ void CheckScan(j_compress_ptr cinfo, int index, const jpeg_scan_info& scan) {
                  scan.Ah < kMaxThresholds - 1 && scan.Al >= 0 && scan.Al < kMaxThresholds - 1;
     for (int i = 0; valid && i < scan.comps_in_scan; ++i) {
         const int ci = scan.component_index[i];
-        valid = ci >= 0 && ci < cinfo->num_components &&
-                cinfo->comp_info[ci].dc_tbl_no >= 0 &&
+        valid = ci >= 0 && ci < cinfo->num_components && cinfo->comp_info[ci].dc_tbl_no >= 0 &&
                 cinfo->comp_info[ci].dc_tbl_no < NUM_HUFF_TBLS &&
                 cinfo->comp_info[ci].ac_tbl_no >= 0 &&
                 cinfo->comp_info[ci].ac_tbl_no < NUM_HUFF_TBLS;
@@ -177,7 +176,8 @@ void EndMcu(ScanCounts& scan) {
     --scan.restartsToGo;
 }
 
-// ---- AC scans, one block at a time ---------------------------------------------------------------
+// ---- AC scans, one block at a time
+// ---------------------------------------------------------------
 
 struct BlockMagnitudes {
     std::uint16_t magnitude[kCoefficients]; // in zigzag order; valid where mask[0] is set
@@ -301,8 +301,8 @@ void CountDcScan(j_compress_ptr cinfo, const ProgressiveCounts& counts, ScanCoun
                                  v = JDIMENSION(info.v_samp_factor);
                 for (JDIMENSION yi = 0; yi < v; ++yi)
                     for (JDIMENSION xi = 0; xi < h; ++xi)
-                        CountDc(cinfo, scan, slot, counts.components[ci], mx * h + xi,
-                                my * v + yi, dc);
+                        CountDc(cinfo, scan, slot, counts.components[ci], mx * h + xi, my * v + yi,
+                                dc);
             }
             EndMcu(scan);
         }

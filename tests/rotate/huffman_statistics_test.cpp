@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -18,8 +17,8 @@ namespace {
 
 // A picture with gradients, edges and grain, so that most frequencies carry something.
 Bytes MakePnm(int w, int h, bool gray) {
-    const std::string header =
-        std::string(gray ? "P5\n" : "P6\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    const std::string header = std::string(gray ? "P5\n" : "P6\n") + std::to_string(w) + " " +
+                               std::to_string(h) + "\n255\n";
     Bytes pnm(header.begin(), header.end());
     std::uint32_t noise = 777;
     for (int y = 0; y < h; ++y)
@@ -59,16 +58,41 @@ struct Writing {
     Rewrite countInstead; // what the counts see, when it is not what is written
 };
 
+// Into a vector: libjpeg's memory destination loses its buffer when writing fails.
+struct Output {
+    jpeg_destination_mgr pub; // first: libjpeg sees only this part
+    Bytes bytes;
+};
+
+void StartOutput(j_compress_ptr cinfo) {
+    auto& out = *reinterpret_cast<Output*>(cinfo->dest);
+    out.bytes.resize(1 << 16);
+    out.pub.next_output_byte = out.bytes.data();
+    out.pub.free_in_buffer = out.bytes.size();
+}
+
+boolean GrowOutput(j_compress_ptr cinfo) {
+    auto& out = *reinterpret_cast<Output*>(cinfo->dest);
+    const std::size_t used = out.bytes.size();
+    out.bytes.resize(used * 2);
+    out.pub.next_output_byte = out.bytes.data() + used;
+    out.pub.free_in_buffer = out.bytes.size() - used;
+    return TRUE;
+}
+
+void FinishOutput(j_compress_ptr cinfo) {
+    auto& out = *reinterpret_cast<Output*>(cinfo->dest);
+    out.bytes.resize(out.bytes.size() - out.pub.free_in_buffer);
+}
+
 struct Transcoder {
     jpeg_decompress_struct source{};
     jpeg_compress_struct target{};
     Errors errors;
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
+    Output out;
     ~Transcoder() {
         jpeg_destroy_compress(&target);
         jpeg_destroy_decompress(&source);
-        std::free(out);
     }
 };
 
@@ -96,7 +120,10 @@ Bytes Transcode(const Bytes& jpeg, const Writing& writing, bool ourCounts) {
     }
     t->target.restart_interval = writing.restartInterval;
     t->target.restart_in_rows = writing.restartRows;
-    jpeg_mem_dest(&t->target, &t->out, &t->size);
+    t->out.pub.init_destination = StartOutput;
+    t->out.pub.empty_output_buffer = GrowOutput;
+    t->out.pub.term_destination = FinishOutput;
+    t->target.dest = &t->out.pub;
 
     rotate::ProgressiveCounts* counts =
         ourCounts ? rotate::StartProgressiveCounts(&t->target) : nullptr;
@@ -122,7 +149,7 @@ Bytes Transcode(const Bytes& jpeg, const Writing& writing, bool ourCounts) {
     jpeg_write_coefficients(&t->target, arrays);
     if (counts) rotate::WriteWithProgressiveCounts(&t->target, *counts);
     jpeg_finish_compress(&t->target);
-    return Bytes(t->out, t->out + t->size);
+    return t->out.bytes;
 }
 
 // Both ways of making the tables, which must give the same file byte for byte.
@@ -144,22 +171,22 @@ int Count(const Bytes& jpeg, std::uint8_t marker) {
 
 TEST(ProgressiveCounts, TablesOfEverySamplingSizeAndRestartAsLibjpegs) {
     TempDir dir;
-    const char* samplings[] = {"-sample 2x2", "-sample 2x1",        "-sample 1x2",
-                               "-sample 1x1", "-sample 4x1",        "-sample 2x1,1x2,1x1",
-                               "-grayscale",  "-sample 2x2 -progressive"};
+    const char* samplings[] = {
+        "-sample 2x2", "-sample 2x1",         "-sample 1x2", "-sample 1x1",
+        "-sample 4x1", "-sample 2x1,1x2,1x1", "-grayscale",  "-sample 2x2 -progressive"};
     for (const char* sampling : samplings)
         for (auto [w, h] : {std::pair{83, 61}, std::pair{8, 8}, std::pair{131, 17}}) {
             const Bytes source = MakeSource(dir, w, h, sampling);
             ASSERT_FALSE(source.empty()) << sampling;
-            for (auto [interval, rows] : {std::pair{0u, 0}, std::pair{1u, 0}, std::pair{7u, 0},
-                                          std::pair{0u, 1}}) {
+            for (auto [interval, rows] :
+                 {std::pair{0u, 0}, std::pair{1u, 0}, std::pair{7u, 0}, std::pair{0u, 1}}) {
                 Writing writing;
                 writing.restartInterval = interval;
                 writing.restartRows = rows;
                 ExpectSameAsLibrary(source, writing,
                                     std::string(sampling) + " " + std::to_string(w) + "x" +
-                                        std::to_string(h) + " restart " +
-                                        std::to_string(interval) + "/" + std::to_string(rows));
+                                        std::to_string(h) + " restart " + std::to_string(interval) +
+                                        "/" + std::to_string(rows));
             }
         }
 }
@@ -197,11 +224,11 @@ TEST(ProgressiveCounts, RefinementScansHoldingManyCorrectionBits) {
     // Successive approximation in four steps, and bands split finely, over random data with
     // long zero runs ahead of newly nonzero coefficients.
     static const jpeg_scan_info kScript[] = {
-        {3, {0, 1, 2}, 0, 0, 0, 3},  {1, {0}, 1, 5, 0, 3},    {1, {0}, 6, 20, 0, 3},
-        {1, {0}, 21, 63, 0, 3},      {1, {1}, 1, 63, 0, 2},   {1, {2}, 1, 63, 0, 2},
-        {3, {0, 1, 2}, 0, 0, 3, 2},  {1, {0}, 1, 63, 3, 2},   {1, {0}, 1, 63, 2, 1},
-        {1, {1}, 1, 63, 2, 1},       {1, {2}, 1, 63, 2, 1},   {3, {0, 1, 2}, 0, 0, 2, 1},
-        {1, {0}, 1, 63, 1, 0},       {1, {1}, 1, 63, 1, 0},   {1, {2}, 1, 63, 1, 0},
+        {3, {0, 1, 2}, 0, 0, 0, 3}, {1, {0}, 1, 5, 0, 3},  {1, {0}, 6, 20, 0, 3},
+        {1, {0}, 21, 63, 0, 3},     {1, {1}, 1, 63, 0, 2}, {1, {2}, 1, 63, 0, 2},
+        {3, {0, 1, 2}, 0, 0, 3, 2}, {1, {0}, 1, 63, 3, 2}, {1, {0}, 1, 63, 2, 1},
+        {1, {1}, 1, 63, 2, 1},      {1, {2}, 1, 63, 2, 1}, {3, {0, 1, 2}, 0, 0, 2, 1},
+        {1, {0}, 1, 63, 1, 0},      {1, {1}, 1, 63, 1, 0}, {1, {2}, 1, 63, 1, 0},
         {3, {0, 1, 2}, 0, 0, 1, 0},
     };
     for (unsigned interval : {0u, 3u}) {
