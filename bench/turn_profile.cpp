@@ -8,10 +8,11 @@
 #include "exif/exif_reader.h"
 #include "exif/orientation_writer.h"
 #include "jpeg/random_access.h"
-#include "platform/file_io.h"
-#include "platform/photo_lock.h"
 #include "rotate/lossless_turn.h"
 #include "rotate/transform.h"
+
+#include "platform/file_io.h"
+#include "platform/photo_lock.h"
 #if __has_include("rotate/huffman_statistics.h")
 #include "rotate/huffman_statistics.h"
 #define PROFILE_OWN_COUNTS 1
