@@ -6,6 +6,10 @@
 #include <jpegint.h>
 // clang-format on
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -180,25 +184,44 @@ void EndMcu(ScanCounts& scan) {
 // ---------------------------------------------------------------
 
 struct BlockMagnitudes {
-    std::uint16_t magnitude[kCoefficients]; // in zigzag order; valid where mask[0] is set
-    std::uint64_t atLeast[kMaxThresholds];  // bit k: magnitude[k] >= 1 << t
+    alignas(16) std::uint16_t magnitude[kCoefficients]; // in zigzag order, the DC left out
+    std::uint64_t atLeast[kMaxThresholds];              // bit k: magnitude[k] >= 1 << t
 };
 
-void MeasureBlock(const JCOEF* block, int thresholds, BlockMagnitudes& m) {
-    std::uint64_t nonzero = 0;
-    for (int k = 1; k < kCoefficients; ++k)
-        nonzero |= std::uint64_t(block[kZigzag[k]] != 0) << k;
-    std::fill_n(m.atLeast, thresholds, 0);
-    m.atLeast[0] = nonzero;
-    for (std::uint64_t rest = nonzero; rest; rest &= rest - 1) {
-        const int k = std::countr_zero(rest);
-        const int value = block[kZigzag[k]];
-        const auto magnitude = std::uint16_t(value < 0 ? -value : value);
-        m.magnitude[k] = magnitude;
-        const int top = std::min(int(std::bit_width(unsigned(magnitude))), thresholds);
-        for (int t = 1; t < top; ++t)
-            m.atLeast[t] |= std::uint64_t(1) << k;
+// Bit k set where magnitude[k] >> t is not zero.
+std::uint64_t AtLeast(const std::uint16_t* magnitude, int t) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), shift = _mm_cvtsi32_si128(t);
+    std::uint64_t mask = 0;
+    for (int i = 0; i < kCoefficients; i += 16) {
+        const auto* at = reinterpret_cast<const __m128i*>(magnitude + i);
+        const __m128i low = _mm_cmpeq_epi16(_mm_srl_epi16(_mm_load_si128(at), shift), zero);
+        const __m128i high = _mm_cmpeq_epi16(_mm_srl_epi16(_mm_load_si128(at + 1), shift), zero);
+        const auto zeros = unsigned(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+        mask |= std::uint64_t(~zeros & 0xFFFFu) << i;
     }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < kCoefficients; ++k)
+        mask |= std::uint64_t((magnitude[k] >> t) != 0) << k;
+    return mask;
+#endif
+}
+
+void MeasureBlock(const JCOEF* block, int thresholds, BlockMagnitudes& m) {
+    m.magnitude[0] = 0;
+    for (int k = 1; k < kCoefficients; ++k) {
+        const int value = block[kZigzag[k]];
+        m.magnitude[k] = std::uint16_t(value < 0 ? -value : value);
+    }
+    for (int t = 0; t < thresholds; ++t)
+        m.atLeast[t] = AtLeast(m.magnitude, t);
+}
+
+// The positions from..to-1, for from <= to < 64.
+std::uint64_t Between(int from, int to) {
+    return ((std::uint64_t(1) << to) - 1) & ~((std::uint64_t(1) << from) - 1);
 }
 
 void CountAcFirst(j_compress_ptr cinfo, ScanCounts& scan, const BlockMagnitudes& m) {
@@ -220,41 +243,34 @@ void CountAcFirst(j_compress_ptr cinfo, ScanCounts& scan, const BlockMagnitudes&
 }
 
 // Coefficients already nonzero before this scan send a correction bit, held back until the next
-// symbol; zero runs longer than 15 fold into the end of band when nothing newly nonzero follows.
+// symbol; so only the newly nonzero ones make symbols. libjpeg sends the zero-run codes of a gap
+// at whichever nonzero coefficients lie in it, but always 16 zeros each and all before the next
+// symbol, so their number follows from the gap alone.
 void CountAcRefinement(ScanCounts& scan, const BlockMagnitudes& m) {
     long* ac = scan.counts[0];
     const std::uint64_t nonzero = m.atLeast[scan.Al] & scan.band;
     const std::uint64_t earlier = m.atLeast[scan.Al + 1] & scan.band;
-    const std::uint64_t fresh = nonzero & ~earlier;
-    const int lastFresh = fresh ? 63 - std::countl_zero(fresh) : scan.Ss;
-    int run = 0, next = scan.Ss;
-    unsigned held = 0;
-    for (std::uint64_t rest = nonzero; rest; rest &= rest - 1) {
-        const int k = std::countr_zero(rest);
-        run += k - next;
-        next = k + 1;
-        for (; run > 15 && k <= lastFresh; run -= 16) {
-            FlushEobRun(scan);
-            ++ac[0xF0];
-            held = 0;
-        }
-        if (earlier >> k & 1) {
-            ++held;
-            continue;
-        }
+    const std::uint64_t fresh = nonzero & ~earlier, zeros = scan.band & ~nonzero;
+    std::uint64_t held = earlier; // correction bits after the last symbol
+    bool endOfBand = true;
+    if (fresh) {
         FlushEobRun(scan);
-        ++ac[(run << 4) + 1];
-        held = 0;
-        run = 0;
+        int from = scan.Ss;
+        for (std::uint64_t rest = fresh; rest; rest &= rest - 1) {
+            const int k = std::countr_zero(rest);
+            const int run = std::popcount(zeros & Between(from, k));
+            ac[0xF0] += run >> 4;
+            ++ac[((run & 15) << 4) + 1];
+            from = k + 1;
+        }
+        held = from < kCoefficients ? earlier & ~Between(0, from) : 0;
+        endOfBand = from <= scan.Se;
     }
-    const int trailing = scan.Se + 1 - next;
-    if (run > 0 || trailing > 0 || held > 0) {
-        ++scan.eobRun;
-        scan.correctionBits += held;
-        if (scan.eobRun == kLongestEobRun ||
-            scan.correctionBits > kCorrectionBits - kCoefficients + 1)
-            FlushEobRun(scan);
-    }
+    if (!endOfBand) return;
+    ++scan.eobRun;
+    scan.correctionBits += unsigned(std::popcount(held));
+    if (scan.eobRun == kLongestEobRun || scan.correctionBits > kCorrectionBits - kCoefficients + 1)
+        FlushEobRun(scan);
 }
 
 // ---- DC first scans, MCU by MCU ----------------------------------------------------------

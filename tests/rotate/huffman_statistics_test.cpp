@@ -227,6 +227,15 @@ TEST(ProgressiveCounts, RefinementScansHoldingManyCorrectionBits) {
         return JCOEF(v & ~1);
     };
     ExpectSameAsLibrary(source, even, "even magnitudes");
+    // Now and then a block whose one newcomer comes last but one (natural index 55): only the
+    // bit held after it joins the run's held bits, which then reach the limit a block later.
+    Writing late;
+    late.rewrite = [](int ci, JDIMENSION x, JDIMENSION y, int k, JCOEF old) {
+        if (k == 0) return old;
+        if (ci != 0) return JCOEF(0);
+        return JCOEF(k == 55 && (x + y * 1000) % 20 == 0 ? 1 : -2);
+    };
+    ExpectSameAsLibrary(source, late, "a late newcomer");
 
     // Successive approximation in four steps, and bands split finely, over random data with
     // long zero runs ahead of newly nonzero coefficients.
