@@ -452,6 +452,9 @@ void FinishProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts) {
     }
 }
 
+// libjpeg turns its optimizer on for every progressive Huffman file, whatever it is told, so its
+// entropy coder and coefficient controller are wrapped: a statistics pass installs the counted
+// tables and skips the blocks.
 void WriteWithProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts) {
     cinfo->client_data = &counts;
     counts.libraryStartPass = cinfo->entropy->start_pass;
