@@ -134,6 +134,8 @@ them. "encode" is the writing with the tables already made: for progressive phot
 libjpeg's statistics pass ahead of each scan plus the writing ("encode with library statistics");
 "count alone" is our count of the progressive scans run as a pass of its own (in the turn it runs inside
 the transpose). "write" and "flush" are the safe replacement of the file, the flush being its fsync calls.
+The steps that compute are timed in processor time of the thread, steadier than the wall on a shared
+machine; read, write, flush and the whole turn of the file (which waits for the disk) on the wall.
 
 $profile
 SECTION

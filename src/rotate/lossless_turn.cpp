@@ -370,9 +370,12 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
                 kKernels[b.kernel](from[b.y][b.x], to[y][x]);
             if (counting == Counting::Sequential && !CountAcSymbols(to[y][x], acCounts))
                 Refuse(session, LosslessTurnError::Damaged, "a coefficient is out of range");
-            if (counting == Counting::Progressive)
-                CountProgressiveBlock(*session.progressiveCounts, ci, to[y][x]);
         }
+        // A row at a time, while it is still in the cache: counted block by block between the
+        // scattered reads of a turn, the counts' own tables keep falling out of it.
+        if (counting == Counting::Progressive && y < s.down)
+            for (JDIMENSION x = 0; x < s.across; ++x)
+                CountProgressiveBlock(*session.progressiveCounts, ci, to[y][x]);
     }
 }
 
@@ -499,10 +502,11 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     jvirt_barray_ptr* source = jpeg_read_coefficients(&src);
 
     SetUpTarget(session, g, memoryLimit);
-    // Arithmetic coding adapts by itself: it has no tables to count for.
+    // Arithmetic coding adapts by itself: it has no tables to count for. The target learns that
+    // its script is progressive only when writing starts; it keeps the source's mode.
     jpeg_compress_struct& dst = session.target;
     const Counting counting = dst.arith_code         ? Counting::None
-                              : dst.progressive_mode ? Counting::Progressive
+                              : src.progressive_mode ? Counting::Progressive
                                                      : Counting::Sequential;
     if (counting == Counting::Progressive) session.progressiveCounts = StartProgressiveCounts(&dst);
     for (int ci = 0; ci < src.num_components; ++ci)

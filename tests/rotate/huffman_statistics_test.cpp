@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/huffman_statistics.h"
+#include "rotate/lossless_turn.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -296,4 +297,21 @@ TEST(ProgressiveCounts, TheWrittenTablesComeFromTheCountsAlone) {
     };
     EXPECT_FALSE(Transcode(source, blind, false).empty());
     EXPECT_TRUE(Transcode(source, blind, true).empty());
+}
+
+TEST(ProgressiveCounts, TheTurnCountsProgressiveScansByTheirOwnRules) {
+    TempDir dir;
+    // Progressive scans code a coefficient shifted by their Al: 1500 is too large for a
+    // sequential scan, but valid in a progressive photo, and turns with it.
+    Writing large;
+    large.rewrite = [](int ci, JDIMENSION x, JDIMENSION y, int k, JCOEF old) {
+        return ci == 0 && x == 1 && y == 1 && k == 1 ? JCOEF(1500) : old;
+    };
+    const Bytes progressive = Transcode(MakeSource(dir, 96, 64, "-sample 2x2"), large, false);
+    ASSERT_FALSE(progressive.empty());
+    for (const rotate::QuarterTurns turns : rotate::kTransformValues) {
+        const auto turned = rotate::LosslessTurn(progressive, turns);
+        ASSERT_TRUE(turned.ok()) << turned.message;
+        EXPECT_GE(Count(turned.bytes, 0xC2), 1);
+    }
 }
