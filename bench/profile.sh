@@ -98,6 +98,33 @@ for kind in baseline progressive; do
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# Byte identity: every turned progressive copy against BASE's, and its tables and scans (from the
+# main image's first DQT on; the EXIF thumbnail is turned differently) against jpegtran's.
+rm -rf "$WORK/i"; mkdir -p "$WORK/i/now" "$WORK/i/base" "$WORK/i/jt"
+cp "$WORK"/progressive/*.jpg "$WORK/i/now/"; cp "$WORK"/progressive/*.jpg "$WORK/i/base/"
+"$CLI" rotate --crop right "$WORK"/i/now/*.jpg >/dev/null
+"$BASE_CLI" rotate --crop right "$WORK"/i/base/*.jpg >/dev/null
+for f in "$WORK"/progressive/*.jpg; do
+  jpegtran -rotate 90 -trim -copy all -progressive -optimize -outfile "$WORK/i/jt/$(basename "$f")" "$f"
+done
+read -r same_base same_jt < <(python3 - "$WORK/i" <<'PY'
+import glob, os, sys
+root = sys.argv[1]
+def coded(b):
+    i = 2
+    while i + 4 <= len(b) and b[i] == 0xFF:
+        if b[i + 1] == 0xDB: return b[i:]
+        i += 2 + (b[i + 2] << 8 | b[i + 3])
+    return None
+base = jt = 0
+for f in glob.glob(root + '/now/*.jpg'):
+    name = os.path.basename(f); now = open(f, 'rb').read()
+    base += now == open(root + '/base/' + name, 'rb').read()
+    c = coded(now); jt += c is not None and c == coded(open(root + '/jt/' + name, 'rb').read())
+print(base, jt)
+PY
+)
+
 speed=$(cat <<TABLE
 | measure | Tulvex | peer | ratio | target |
 |---|---|---|---|---|
@@ -116,7 +143,7 @@ profile="| step (ms) | baseline, $BASE | baseline, now | progressive, $BASE | pr
 for s in $steps; do
   profile+=$'\n'"| ${s//_/ } | $(cell baseline before "$s") | $(cell baseline after "$s") | $(cell progressive before "$s") | $(cell progressive after "$s") |"
 done
-echo "$speed"; echo; echo "$profile"
+echo "$speed"; echo; echo "identical to $BASE: $same_base/$n, tables and scans as jpegtran: $same_jt/$n"; echo; echo "$profile"
 
 section=$(cat <<SECTION
 ## Progressive turn and profile of one turn
@@ -126,6 +153,9 @@ $load_after after (best of three rounds, every tool on the same files in each ro
 other builds while it ran: the ratios of one run are what counts, not the milliseconds.
 
 $speed
+
+Byte identity of the same run: $same_base of $n turned progressive copies equal those of commit $BASE byte for byte, and
+$same_jt of $n have the tables and scans of \`jpegtran -rotate 90 -trim -copy all -progressive -optimize\`.
 
 The profile of one turn of $(basename "$baseline") ($(identify -format '%wx%h' "$baseline" 2>/dev/null || echo 12 MP)), the best of eight runs of each step
 (\`tulvex_turn_profile\`, the two builds in turn). "lossless turn" is the whole in-memory turn; "decode" and "encode" are the same
