@@ -3,6 +3,7 @@
 
 #include "jpeg/quant_tables.h"
 #include "rotate/crop_rule.h"
+#include "rotate/huffman_statistics.h"
 #include "rotate/turn_memory.h"
 
 #include <jerror.h>
@@ -51,6 +52,7 @@ struct Session {
     JBLOCKROW* turnedRows[MAX_COMPONENTS] = {};
     long dcCounts[NUM_HUFF_TBLS][257] = {};
     long acCounts[NUM_HUFF_TBLS][257] = {};
+    ProgressiveCounts* progressiveCounts = nullptr; // in the target's pool
 
     Session() = default;
     Session(const Session&) = delete;
@@ -344,9 +346,9 @@ void RequestTurnedArrays(Session& session, const Geometry& g, std::uint64_t file
 }
 
 // ---- optimal Huffman tables -----------------------------------------------------------------
-// For sequential Huffman coding the symbols are counted here, in the order the single
-// interleaved scan will code the blocks, instead of by libjpeg's extra encoding pass: it is the
-// slowest part of a turn. The tables come out as libjpeg's optimizer would make them.
+// The symbols are counted here, while the blocks are turned, instead of by libjpeg's extra
+// encoding pass: it is the slowest part of a turn. The tables come out as libjpeg's optimizer
+// would make them. Sequential scans are counted below, progressive ones in huffman_statistics.
 
 constexpr std::uint8_t kZigzag[kCoefficients] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
@@ -378,8 +380,10 @@ bool CountAcSymbols(const JCOEF* block, long* ac) {
     return true;
 }
 
+enum class Counting { None, Sequential, Progressive };
+
 void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr source,
-                   bool countSymbols) {
+                   Counting counting) {
     jpeg_decompress_struct& src = session.source;
     const jpeg_component_info& c = src.comp_info[ci];
     const JDIMENSION sourceAcross = RoundUp(c.width_in_blocks, JDIMENSION(c.h_samp_factor));
@@ -394,14 +398,22 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
     for (JDIMENSION y = 0; y < s.paddedDown; ++y) {
         for (JDIMENSION x = 0; x < s.paddedAcross; ++x) {
             const BlockSource b = SourceOf(g.turns, x, y, wholeWidth, wholeHeight);
-            if (x >= s.across || y >= s.down || b.x >= sourceAcross || b.y >= sourceDown) {
+            if (x >= s.across || y >= s.down) {
                 std::fill_n(to[y][x], kCoefficients, JCOEF(0)); // padding, never coded
                 continue;
             }
-            kKernels[b.kernel](from[b.y][b.x], to[y][x]);
-            if (countSymbols && !CountAcSymbols(to[y][x], acCounts))
+            if (b.x >= sourceAcross || b.y >= sourceDown)
+                std::fill_n(to[y][x], kCoefficients, JCOEF(0));
+            else
+                kKernels[b.kernel](from[b.y][b.x], to[y][x]);
+            if (counting == Counting::Sequential && !CountAcSymbols(to[y][x], acCounts))
                 Refuse(session, Kind::Damaged, "a coefficient is out of range");
         }
+        // A row at a time, while it is still in the cache: counted block by block between the
+        // scattered reads of a turn, the counts' own tables keep falling out of it.
+        if (counting == Counting::Progressive && y < s.down)
+            for (JDIMENSION x = 0; x < s.across; ++x)
+                CountProgressiveBlock(*session.progressiveCounts, ci, to[y][x]);
     }
 }
 
@@ -480,59 +492,6 @@ void CountDcSymbols(Session& session, const Geometry& g) {
                               my * JDIMENSION(sides[ci].v) + JDIMENSION(yi));
 }
 
-// The optimal code lengths of JPEG Annex K.2, limited to 16 bits, with the same choices on ties
-// as libjpeg so that the tables equal those of its optimizer.
-void MakeOptimalTable(long (&freq)[257], JHUFF_TBL& table) {
-    constexpr int kMaxCodeLength = 32;
-    std::uint8_t bits[kMaxCodeLength + 1] = {};
-    int codesize[257] = {};
-    int others[257];
-    std::fill(std::begin(others), std::end(others), -1);
-    freq[256] = 1; // reserves the all-ones code
-    for (;;) {
-        int c1 = -1, c2 = -1;
-        long v = 1000000000L;
-        for (int i = 0; i <= 256; ++i)
-            if (freq[i] && freq[i] <= v) v = freq[i], c1 = i;
-        v = 1000000000L;
-        for (int i = 0; i <= 256; ++i)
-            if (freq[i] && freq[i] <= v && i != c1) v = freq[i], c2 = i;
-        if (c2 < 0) break;
-        freq[c1] += freq[c2];
-        freq[c2] = 0;
-        ++codesize[c1];
-        while (others[c1] >= 0)
-            ++codesize[c1 = others[c1]];
-        others[c1] = c2;
-        ++codesize[c2];
-        while (others[c2] >= 0)
-            ++codesize[c2 = others[c2]];
-    }
-    for (int i = 0; i <= 256; ++i)
-        if (codesize[i]) ++bits[std::min(codesize[i], kMaxCodeLength)];
-    for (int i = kMaxCodeLength; i > 16; --i) {
-        while (bits[i] > 0) {
-            int j = i - 2;
-            while (bits[j] == 0)
-                --j;
-            bits[i] -= 2;
-            ++bits[i - 1];
-            bits[j + 1] += 2;
-            --bits[j];
-        }
-    }
-    int longest = 16;
-    while (bits[longest] == 0)
-        --longest;
-    --bits[longest]; // the reserved code
-    std::copy(bits, bits + 17, table.bits);
-    int p = 0;
-    for (int length = 1; length <= kMaxCodeLength; ++length)
-        for (int symbol = 0; symbol <= 255; ++symbol)
-            if (codesize[symbol] == length) table.huffval[p++] = UINT8(symbol);
-    table.sent_table = FALSE;
-}
-
 void InstallOptimalTables(Session& session, const Geometry& g) {
     CountDcSymbols(session, g);
     jpeg_compress_struct& dst = session.target;
@@ -602,13 +561,22 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     jvirt_barray_ptr* source = jpeg_read_coefficients(&src);
 
     SetUpTarget(session, g, memoryLimit);
-    // Progressive scans and arithmetic coding are left to libjpeg's own optimizer.
-    const bool ownTables = !session.target.progressive_mode && !session.target.arith_code;
+    // Arithmetic coding adapts by itself: it has no tables to count for. The target learns that
+    // its script is progressive only when writing starts; it keeps the source's mode.
+    jpeg_compress_struct& dst = session.target;
+    const Counting counting = dst.arith_code         ? Counting::None
+                              : src.progressive_mode ? Counting::Progressive
+                                                     : Counting::Sequential;
+    if (counting == Counting::Progressive) session.progressiveCounts = StartProgressiveCounts(&dst);
     for (int ci = 0; ci < src.num_components; ++ci)
-        TurnComponent(session, g, ci, source[ci], ownTables);
-    if (ownTables) InstallOptimalTables(session, g);
+        TurnComponent(session, g, ci, source[ci], counting);
+    if (counting == Counting::Sequential) InstallOptimalTables(session, g);
+    if (counting == Counting::Progressive)
+        FinishProgressiveCounts(&dst, *session.progressiveCounts);
 
-    jpeg_write_coefficients(&session.target, session.turned);
+    jpeg_write_coefficients(&dst, session.turned);
+    if (counting == Counting::Progressive)
+        WriteWithProgressiveCounts(&dst, *session.progressiveCounts);
     CopySavedMarkers(session);
     jpeg_finish_compress(&session.target);
     jpeg_finish_decompress(&src);
