@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sys/random.h>
 
+#include "platform/record_bytes.h"
+
 namespace platform::kept {
 namespace {
 
@@ -57,32 +59,8 @@ std::uint64_t PieceCount(std::uint64_t oldSize, std::uint64_t newSize) {
 }
 
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(std::uint8_t(value >> (8 * i)));
+    PutLittleEndian(out, value, bytes);
 }
-
-class Reader {
-public:
-    explicit Reader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
-    bool get(std::uint64_t& value, int bytes) {
-        if (m_bytes.size() - m_at < std::size_t(bytes)) return false;
-        value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value |= std::uint64_t(m_bytes[m_at++]) << (8 * i);
-        return true;
-    }
-    std::optional<std::span<const std::uint8_t>> take(std::uint64_t n) {
-        if (m_bytes.size() - m_at < n) return std::nullopt;
-        const auto out = m_bytes.subspan(m_at, std::size_t(n));
-        m_at += std::size_t(n);
-        return out;
-    }
-    bool atEnd() const { return m_at == m_bytes.size(); }
-
-private:
-    std::span<const std::uint8_t> m_bytes;
-    std::size_t m_at = 0;
-};
 
 bool IsPlainName(const std::string& name) {
     return !name.empty() && name.size() <= kMaxName && name != "." && name != ".." &&
@@ -90,7 +68,7 @@ bool IsPlainName(const std::string& name) {
 }
 
 std::optional<Record> ParseRecord(std::span<const std::uint8_t> bytes) {
-    Reader in(bytes);
+    RecordReader in(bytes);
     Record r;
     std::uint64_t version = 0, nameLength = 0, hashCount = 0;
     if (!in.get(version, 4) || version != kVersion || !in.get(r.device, 8) || !in.get(r.inode, 8))
@@ -161,7 +139,7 @@ std::optional<Decoded> Decode(std::span<const std::uint8_t> file) {
     if (!std::equal(std::begin(kMagic), std::end(kMagic), footer.end() - sizeof(kMagic)))
         return std::nullopt;
     std::uint64_t length = 0, checksum = 0;
-    Reader in(footer);
+    RecordReader in(footer);
     if (!in.get(length, 8) || !in.get(checksum, 8)) return std::nullopt;
     if (length > file.size() - kFooterSize) return std::nullopt;
     const std::size_t recordAt = file.size() - kFooterSize - std::size_t(length);

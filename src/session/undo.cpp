@@ -24,6 +24,7 @@
 #include "platform/desktop_thumbnails.h"
 #include "platform/kept_copy.h"
 #include "platform/photo_lock.h"
+#include "platform/record_bytes.h"
 
 namespace session {
 namespace {
@@ -49,8 +50,7 @@ struct Header {
 constexpr std::size_t kFixedBytes = sizeof kMagic + 4 + 8 + 4 * 8 + 8 + 2 * 8 + 2 * 32;
 
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(std::uint8_t(value >> (8 * i)));
+    platform::PutLittleEndian(out, value, bytes);
 }
 
 void PutTime(std::vector<std::uint8_t>& out, const struct timespec& t) {
@@ -72,37 +72,13 @@ std::vector<std::uint8_t> EncodeHeader(const Header& h) {
     return out;
 }
 
-class Reader {
-public:
-    explicit Reader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
-    bool get(std::uint64_t& value, int bytes) {
-        if (m_bytes.size() - m_at < std::size_t(bytes)) return false;
-        value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value |= std::uint64_t(m_bytes[m_at + i]) << (8 * i);
-        m_at += std::size_t(bytes);
-        return true;
-    }
-    bool time(struct timespec& t) {
-        std::uint64_t sec = 0, nsec = 0;
-        if (!get(sec, 8) || !get(nsec, 8) || nsec >= 1000000000u) return false;
-        t.tv_sec = time_t(std::int64_t(sec));
-        t.tv_nsec = long(nsec);
-        return true;
-    }
-    bool raw(std::span<std::uint8_t> out) {
-        if (m_bytes.size() - m_at < out.size()) return false;
-        std::copy_n(m_bytes.begin() + std::ptrdiff_t(m_at), out.size(), out.begin());
-        m_at += out.size();
-        return true;
-    }
-    std::size_t left() const { return m_bytes.size() - m_at; }
-    std::span<const std::uint8_t> rest() const { return m_bytes.subspan(m_at); }
-
-private:
-    std::span<const std::uint8_t> m_bytes;
-    std::size_t m_at = 0;
-};
+bool GetTime(platform::RecordReader& in, struct timespec& t) {
+    std::uint64_t sec = 0, nsec = 0;
+    if (!in.get(sec, 8) || !in.get(nsec, 8) || nsec >= 1000000000u) return false;
+    t.tv_sec = time_t(std::int64_t(sec));
+    t.tv_nsec = long(nsec);
+    return true;
+}
 
 // The header and the old bytes of a whole record file; nothing unless every length agrees and
 // the old bytes are the ones that were kept.
@@ -110,7 +86,7 @@ std::optional<std::pair<Header, std::span<const std::uint8_t>>>
 DecodeRecord(std::span<const std::uint8_t> file) {
     if (file.size() < kFixedBytes || !std::equal(kMagic, kMagic + sizeof kMagic, file.begin()))
         return std::nullopt;
-    Reader in(file.subspan(sizeof kMagic));
+    platform::RecordReader in(file.subspan(sizeof kMagic));
     Header h;
     std::uint64_t pathLength = 0;
     if (!in.get(pathLength, 4) || pathLength == 0 || pathLength > kMaxPathBytes ||
@@ -118,9 +94,10 @@ DecodeRecord(std::span<const std::uint8_t> file) {
         return std::nullopt;
     h.path.resize(std::size_t(pathLength));
     if (!in.raw({reinterpret_cast<std::uint8_t*>(h.path.data()), h.path.size()}) ||
-        !in.get(h.oldSize, 8) || !in.time(h.oldTimes.access) || !in.time(h.oldTimes.modification) ||
-        !in.get(h.newSize, 8) || !in.time(h.newModification) || !in.raw(h.newHash) ||
-        !in.raw(h.oldHash) || in.left() != h.oldSize)
+        !in.get(h.oldSize, 8) || !GetTime(in, h.oldTimes.access) ||
+        !GetTime(in, h.oldTimes.modification) || !in.get(h.newSize, 8) ||
+        !GetTime(in, h.newModification) || !in.raw(h.newHash) || !in.raw(h.oldHash) ||
+        in.left() != h.oldSize)
         return std::nullopt;
     if (h.path.find('\0') != std::string::npos || HashOfBytes(in.rest()) != h.oldHash)
         return std::nullopt;

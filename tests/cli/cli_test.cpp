@@ -18,19 +18,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "cli/run_cli.h"
+
 using namespace testing_support;
-
-namespace {
-
-std::string Cli(const std::string& args, int* exitCode) {
-    const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
-    int status = 0;
-    const std::string out = RunCommand(cli + " " + args + " 2>&1", &status);
-    *exitCode = WEXITSTATUS(status);
-    return out;
-}
-
-} // namespace
 
 TEST(TulvexCli, ExitCodesAndReports) {
     TempDir dir;

@@ -6,6 +6,7 @@
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 #include "thumbs/image_codec.h"
 
 #include <QBuffer>
@@ -29,18 +30,6 @@ Bytes EmbeddedThumbnail(const Bytes& jpeg) {
 
 QImage ToImage(const Bytes& rgb, int w, int h) {
     return QImage(rgb.data(), w, h, w * 3, QImage::Format_RGB888).copy();
-}
-
-// Mean absolute difference per channel of two images of one size.
-double MeanDifference(const QImage& a, const QImage& b) {
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
 }
 
 // A one-colour picture: nothing like the factory's photos.

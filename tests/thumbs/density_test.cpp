@@ -3,6 +3,7 @@
 #include "jpeg/turbo.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 #include "thumbs/image_codec.h"
 #include "thumbs/thumbnail_cache.h"
 
@@ -35,22 +36,7 @@ Bytes MakeDetailedPhoto(int w, int h) {
     painter.setPen(Qt::NoPen);
     painter.drawEllipse(QPointF(w * 0.7, h * 0.2), w * 0.1, w * 0.1);
     painter.end();
-    std::uint32_t seed = 7;
-    for (int y = 0; y < h; ++y) {
-        uchar* line = image.scanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1103515245u + 12345u;
-            line[i] = uchar(std::clamp(int(line[i]) + int((seed >> 16) % 13) - 6, 0, 255));
-        }
-    }
-    jpeg::TjHandle handle(tjInitCompress());
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    EXPECT_EQ(tjCompress2(handle.get(), image.constBits(), w, int(image.bytesPerLine()), h,
-                          TJPF_RGB, &out, &size, TJSAMP_420, 92, 0),
-              0);
-    const jpeg::TjBuffer owned(out);
-    return Bytes(out, out + size);
+    return WithSensorNoiseAsJpeg(image, 7);
 }
 
 // The photo decoded whole, every thumbnail pixel the exact mean of the photo area it covers.

@@ -2,6 +2,7 @@
 #include "exif/thumbnail_proportions.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 #include "thumbs/image_codec.h"
 #include "thumbs/letterbox.h"
 
@@ -52,18 +53,6 @@ Bytes EncodeJpeg(const QImage& image, int quality = 85) {
 // As the low-quality path sees an embedded thumbnail: JPEG noise, fast decoding.
 QImage AsStored(const QImage& image) {
     return DecodeJpeg(EncodeJpeg(image), {}, true);
-}
-
-double MeanDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size()) return 255;
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
 }
 
 // A dark grey bar that brightens across the thumbnail, with noise.

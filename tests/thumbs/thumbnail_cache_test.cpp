@@ -3,6 +3,7 @@
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 #include "thumbs/master_image.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_pipeline.h"
@@ -66,22 +67,7 @@ Bytes MakePhotoLike(int w, int h) {
     painter.setBrush(QColor(120, 70, 50));
     painter.drawRect(QRectF(w * 0.1, h * 0.55, w * 0.25, h * 0.4));
     painter.end();
-    std::uint32_t seed = 1;
-    for (int y = 0; y < h; ++y) {
-        uchar* line = image.scanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1103515245u + 12345u;
-            line[i] = uchar(std::clamp(int(line[i]) + int((seed >> 16) % 13) - 6, 0, 255));
-        }
-    }
-    jpeg::TjHandle handle(tjInitCompress());
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    EXPECT_EQ(tjCompress2(handle.get(), image.constBits(), w, int(image.bytesPerLine()), h,
-                          TJPF_RGB, &out, &size, TJSAMP_420, 92, 0),
-              0);
-    const jpeg::TjBuffer owned(out);
-    return Bytes(out, out + size);
+    return WithSensorNoiseAsJpeg(image, 1);
 }
 
 Bytes Turned180(const Bytes& jpeg) {
