@@ -579,10 +579,9 @@ int CmdThumbnails(const Options& o) {
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString& path = paths[i];
         const thumbs::Thumbnail thumb = pipeline.take(i);
-        if (thumb.status != thumbs::Thumbnail::Status::Made) {
+        if (!thumb.made()) {
             std::fprintf(stderr, "%s: %s\n", Local(path).c_str(),
-                         thumb.status == thumbs::Thumbnail::Status::Missing ? "gone"
-                                                                            : "unreadable");
+                         thumb.missing() ? "gone" : "unreadable");
             ++unreadable;
             continue;
         }

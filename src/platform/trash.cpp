@@ -48,15 +48,13 @@ QString TopDirectory(const QString& folder, dev_t device) {
     return top;
 }
 
-QString TrashFor(const QString& absolute, dev_t device, QString* why) {
+TrashFolder TrashFor(const QString& absolute, dev_t device) {
     const QString home = HomeTrash();
-    if (PrepareTrash(home) && SameDevice(home, device)) return home;
+    if (PrepareTrash(home) && SameDevice(home, device)) return {home, {}};
     const QString top = TopDirectory(QFileInfo(absolute).path(), device);
-    const QString trash = TopDirTrash(top, why);
-    if (!trash.isEmpty() && !SameDevice(trash, device)) {
-        if (why) *why = QStringLiteral("there is no trash folder on its device");
-        return {};
-    }
+    TrashFolder trash = TopDirTrash(top);
+    if (trash.result.ok() && !SameDevice(trash.folder, device))
+        return {{}, Result::Failure(Result::Kind::Other, "there is no trash folder on its device")};
     return trash;
 }
 
@@ -118,7 +116,7 @@ QByteArray TrashInfo(const QString& absolute) {
 
 } // namespace
 
-QString TopDirTrash(const QString& topdir, QString* why) {
+TrashFolder TopDirTrash(const QString& topdir) {
     const QString top = topdir == "/" ? QString() : topdir;
     const QString uid = QString::number(::getuid());
     // An administrator's shared $topdir/.Trash (a real folder with the sticky bit) holds a
@@ -126,20 +124,24 @@ QString TopDirTrash(const QString& topdir, QString* why) {
     if (IsSharedTrash(top + "/.Trash")) {
         const QString own = top + "/.Trash/" + uid;
         if (MakeFolderIfMissing(own) && IsOwnRealFolder(own, true) && MakeTrashFolders(own))
-            return own;
+            return {own, {}};
     }
     const QString trash = top + "/.Trash-" + uid;
-    const auto refuse = [&](const QString& reason) {
-        if (why) *why = reason.arg(trash);
-        return QString();
+    const auto refuse = [&](Result::Kind kind, const QString& reason, int error = 0) {
+        return TrashFolder{{}, Result::Failure(kind, reason.arg(trash).toStdString(), error)};
     };
-    if (!MakeFolderIfMissing(trash))
-        return refuse(QStringLiteral("cannot create the trash folder %1"));
+    if (!MakeFolderIfMissing(trash)) {
+        const int error = errno;
+        return refuse(Result::KindOfErrno(error),
+                      QStringLiteral("cannot create the trash folder %1"), error);
+    }
     if (!IsOwnRealFolder(trash, true))
-        return refuse(QStringLiteral("the trash folder %1 is not a private folder of this user "
+        return refuse(Result::Kind::NoPermission,
+                      QStringLiteral("the trash folder %1 is not a private folder of this user "
                                      "(owner, mode 0700, no link)"));
-    if (!MakeTrashFolders(trash)) return refuse(QStringLiteral("the trash folder %1 is damaged"));
-    return trash;
+    if (!MakeTrashFolders(trash))
+        return refuse(Result::Kind::Damaged, QStringLiteral("the trash folder %1 is damaged"));
+    return {trash, {}};
 }
 
 QString HomeTrash() {
@@ -152,10 +154,9 @@ Result MoveToTrash(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     struct stat st {};
     if (::lstat(QFile::encodeName(absolute).constData(), &st) != 0) return Result::FromErrno(errno);
-    QString why;
-    const QString trash = TrashFor(absolute, st.st_dev, &why);
-    if (trash.isEmpty())
-        return Result::Failure(Result::Kind::Other, why.toLocal8Bit().toStdString());
+    const TrashFolder found = TrashFor(absolute, st.st_dev);
+    if (!found.result.ok()) return found.result;
+    const QString& trash = found.folder;
 
     const QString base = QFileInfo(absolute).fileName();
     QString name;

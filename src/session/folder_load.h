@@ -26,7 +26,8 @@ struct LoadOptions {
 // What became of one photo the scan found.
 struct LoadedPhoto {
     QString path;
-    thumbs::Thumbnail::Status status = thumbs::Thumbnail::Status::Missing;
+    // Why no thumbnail was made (NotFound: the photo is gone), ok when it was.
+    platform::Result thumbnail = platform::Result::FromErrno(ENOENT);
 };
 
 struct LoadCalls {

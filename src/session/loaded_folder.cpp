@@ -17,11 +17,11 @@ void LoadedFolder::Begin(const QString& path) {
     thumbs.clear();
 }
 
-thumbs::Thumbnail::Status LoadedFolder::Add(const QString& path, thumbs::Thumbnail made) {
-    if (made.status != thumbs::Thumbnail::Status::Made) return made.status;
+platform::Result LoadedFolder::Add(const QString& path, thumbs::Thumbnail made) {
+    if (!made.made()) return std::move(made.failure);
     autoList.NoteOrientation(path, made.orientation);
     thumbs.push_back({path, std::move(made.image)});
-    return made.status;
+    return {};
 }
 
 void LoadedFolder::SortLists() {

@@ -3,6 +3,7 @@
 
 #include "session/auto_list.h"
 #include "session/thumb_list.h"
+#include "platform/result.h"
 #include "thumbs/image_codec.h"
 
 #include <QString>
@@ -25,7 +26,8 @@ struct LoadedFolder {
     void Begin(const QString& path);
     // Takes the thumbnail the load made of one photo: a made one is listed, and noted for the
     // automatic pass when the photo is stored turned; a missing or unreadable photo is not.
-    thumbs::Thumbnail::Status Add(const QString& path, thumbs::Thumbnail made);
+    // Returns why it was not made, ok when it was.
+    platform::Result Add(const QString& path, thumbs::Thumbnail made);
     // Puts both lists in path order, whatever order the photos were added in.
     void SortLists();
 };

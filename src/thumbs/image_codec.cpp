@@ -90,9 +90,7 @@ std::vector<std::uint8_t> ReadWholeFile(const QString& path, platform::Result* w
 }
 
 Thumbnail Missing() {
-    Thumbnail gone;
-    gone.failure = platform::Result::FromErrno(ENOENT);
-    return gone;
+    return Thumbnail{};
 }
 
 QImage EmbeddedThumbnail(std::span<const std::uint8_t> header) {
@@ -140,7 +138,6 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     const QFileInfo info(path);
     if (!info.exists() || info.isDir()) return Missing();
     Thumbnail result;
-    result.status = Thumbnail::Status::Unreadable;
     result.failure = Undecodable();
 
     // Low quality first tries the embedded thumbnail, which needs only the leading segments.
@@ -183,7 +180,6 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
     result.image =
         ScaleTo(natural, size, options.highQuality).convertToFormat(QImage::Format_RGB888);
     MarkDensity(result.image, shape);
-    result.status = Thumbnail::Status::Made;
     result.failure = {};
     return result;
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QString>
 
+#include <cerrno>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -29,14 +30,21 @@ struct ThumbnailOptions {
     double devicePixelRatio = 1.0;
 };
 
+// A photo that is there but gave no thumbnail (damaged, refused, too large, ...).
+inline bool IsUnreadable(const platform::Result& made) {
+    return !made.ok() && made.kind() != platform::Result::Kind::NotFound;
+}
+
 struct Thumbnail {
-    enum class Status { Missing, Unreadable, Made };
-    Status status = Status::Missing;
     QImage image;
     std::uint16_t orientation = 0; // EXIF orientation of the photo, 0 when it has none
-    // Why it was not made: NotFound when Missing; Damaged, or why the file could not be read,
-    // when Unreadable. Ok when made.
-    platform::Result failure{};
+    // Why it was not made: NotFound when the photo is gone; Damaged, or why the file could not
+    // be read, when it is unreadable. Ok when made; nothing made yet reads as gone.
+    platform::Result failure = platform::Result::FromErrno(ENOENT);
+
+    bool made() const { return failure.ok(); }
+    bool missing() const { return failure.kind() == platform::Result::Kind::NotFound; }
+    bool unreadable() const { return IsUnreadable(failure); }
 };
 
 // A photo that cannot be turned into pixels, however it was read.

@@ -134,7 +134,6 @@ bool MasterServes(const ThumbnailOptions& options) {
 
 Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions& options) {
     Thumbnail result;
-    result.status = Thumbnail::Status::Unreadable;
     result.failure = Undecodable();
     if (master.image.isNull()) return result;
     const ThumbnailShape shape = ShapeOf(master.photoWidth, master.photoHeight, options);
@@ -147,7 +146,6 @@ Thumbnail ThumbnailFromMaster(const MasterImage& master, const ThumbnailOptions&
     result.image = image.convertToFormat(QImage::Format_RGB888);
     MarkDensity(result.image, shape);
     result.orientation = master.orientation;
-    result.status = Thumbnail::Status::Made;
     result.failure = {};
     return result;
 }

@@ -187,7 +187,7 @@ Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOpti
 
     if (mastering == Mastering::Deferred && m_writes == Writes::Background) {
         Thumbnail made = MakeThumbnailImage(path, options);
-        if (made.status == Thumbnail::Status::Made) {
+        if (made.made()) {
             CountMiss();
             Defer(*key);
         }

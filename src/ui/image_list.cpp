@@ -74,7 +74,7 @@ void TFormTulvex::LoadFolder(const QString& folder) {
     };
     calls.wait = [this](const QFuture<thumbs::Thumbnail>& made) { WaitWhileResponsive(made); };
     calls.taken = [&](const session::LoadedPhoto& photo) {
-        if (photo.status == thumbs::Thumbnail::Status::Unreadable) WarnUnreadable();
+        if (thumbs::IsUnreadable(photo.thumbnail)) WarnUnreadable();
         progress->StepBy(1);
     };
     const session::LoadOptions options{cbSubFolders->isChecked(), ThumbnailOptions()};

@@ -37,16 +37,9 @@ void TFormTulvex::WarnUnreadable() {
 }
 
 std::optional<QImage> TFormTulvex::AcceptThumbnail(thumbs::Thumbnail thumb) {
-    switch (thumb.status) {
-    case thumbs::Thumbnail::Status::Missing:
-        return std::nullopt;
-    case thumbs::Thumbnail::Status::Unreadable:
-        WarnUnreadable();
-        return std::nullopt;
-    case thumbs::Thumbnail::Status::Made:
-        break;
-    }
-    return std::move(thumb.image);
+    if (thumb.made()) return std::move(thumb.image);
+    if (thumb.unreadable()) WarnUnreadable();
+    return std::nullopt;
 }
 
 void TFormTulvex::RefreshThumbnail(const QString& path) {

@@ -60,17 +60,18 @@ QByteArray Escaped(const QByteArray& path) {
 TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     const TempDir top;
     const QString own = top.qfile(QStringLiteral(".Trash-%1").arg(::getuid()));
-    QString why;
-    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), own);
+    EXPECT_EQ(platform::TopDirTrash(top.qpath()).folder, own);
     EXPECT_EQ(ModeOf(own), 0700u);
     EXPECT_TRUE(QFileInfo(own + "/files").isDir() && QFileInfo(own + "/info").isDir());
-    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), own) << "an existing sound one is used";
+    EXPECT_EQ(platform::TopDirTrash(top.qpath()).folder, own) << "an existing sound one is used";
 
     // Readable by others: someone else could see what was deleted.
     ASSERT_EQ(::chmod(Local(own).constData(), 0755), 0);
-    why.clear();
-    EXPECT_TRUE(platform::TopDirTrash(top.qpath(), &why).isEmpty());
-    EXPECT_TRUE(why.contains(own)) << why.toStdString();
+    const platform::TrashFolder readable = platform::TopDirTrash(top.qpath());
+    EXPECT_TRUE(readable.folder.isEmpty());
+    EXPECT_EQ(readable.result.kind(), platform::Result::Kind::NoPermission);
+    EXPECT_TRUE(QString::fromStdString(readable.result.text()).contains(own))
+        << readable.result.text();
     ASSERT_EQ(::chmod(Local(own).constData(), 0700), 0);
 
     // A link to a private folder is still a link.
@@ -79,15 +80,23 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     ASSERT_EQ(::chmod(Local(real).constData(), 0700), 0);
     ASSERT_TRUE(QDir(own).removeRecursively());
     ASSERT_EQ(::symlink(Local(real).constData(), Local(own).constData()), 0);
-    EXPECT_TRUE(platform::TopDirTrash(top.qpath(), &why).isEmpty());
+    EXPECT_TRUE(platform::TopDirTrash(top.qpath()).folder.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(real + "/files")) << "nothing made through the link";
     ASSERT_EQ(::unlink(Local(own).constData()), 0);
+
+    // Sound itself, but its files/ is a plain file that cannot be replaced.
+    ASSERT_EQ(::mkdir(Local(own).constData(), 0700), 0);
+    ASSERT_TRUE(QFile(own + "/files").open(QIODevice::WriteOnly));
+    const platform::TrashFolder damaged = platform::TopDirTrash(top.qpath());
+    EXPECT_TRUE(damaged.folder.isEmpty());
+    EXPECT_EQ(damaged.result.kind(), platform::Result::Kind::Damaged) << damaged.result.text();
+    ASSERT_TRUE(QDir(own).removeRecursively());
 
     // A private folder of another user (only root can give one away to test this).
     if (::getuid() == 0) {
         ASSERT_EQ(::mkdir(Local(own).constData(), 0700), 0);
         ASSERT_EQ(::chown(Local(own).constData(), 65534, 65534), 0);
-        EXPECT_TRUE(platform::TopDirTrash(top.qpath(), &why).isEmpty());
+        EXPECT_TRUE(platform::TopDirTrash(top.qpath()).folder.isEmpty());
     }
 }
 
@@ -95,20 +104,19 @@ TEST(Trash, AnAdministratorsSharedTrashIsUsedOnlyWithTheStickyBit) {
     const TempDir top;
     const QString shared = top.mkdir(".Trash");
     const QString uid = QString::number(::getuid());
-    QString why;
     ASSERT_EQ(::chmod(Local(shared).constData(), 0777), 0);
-    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid))
+    EXPECT_EQ(platform::TopDirTrash(top.qpath()).folder, top.qfile(".Trash-" + uid))
         << "no sticky bit: not used";
     EXPECT_FALSE(QFileInfo::exists(shared + "/" + uid));
 
     ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
-    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), shared + "/" + uid);
+    EXPECT_EQ(platform::TopDirTrash(top.qpath()).folder, shared + "/" + uid);
     EXPECT_EQ(ModeOf(shared + "/" + uid), 0700u);
     EXPECT_TRUE(QFileInfo(shared + "/" + uid + "/files").isDir());
 
     // The user's folder in it made readable by others: the device's own .Trash-UID instead.
     ASSERT_EQ(::chmod(Local(shared + "/" + uid).constData(), 0755), 0);
-    EXPECT_EQ(platform::TopDirTrash(top.qpath(), &why), top.qfile(".Trash-" + uid));
+    EXPECT_EQ(platform::TopDirTrash(top.qpath()).folder, top.qfile(".Trash-" + uid));
 }
 
 TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {

@@ -34,14 +34,14 @@ TEST(LoadedFolder, ALoadStartsEmptyAndEndsInPathOrder) {
 }
 
 TEST(LoadedFolder, MadeThumbnailsAreListedAndThoseStoredTurnedNoted) {
-    using Status = thumbs::Thumbnail::Status;
+    using Kind = platform::Result::Kind;
     session::LoadedFolder loaded;
     loaded.Begin("/photos");
     const QImage image(4, 3, QImage::Format_RGB32);
-    EXPECT_EQ(loaded.Add("/photos/up.jpg", {Status::Made, image, 1}), Status::Made);
-    EXPECT_EQ(loaded.Add("/photos/left.jpg", {Status::Made, image, 8}), Status::Made);
-    EXPECT_EQ(loaded.Add("/photos/gone.jpg", {Status::Missing, {}, 6}), Status::Missing);
-    EXPECT_EQ(loaded.Add("/photos/bad.jpg", {Status::Unreadable, {}, 6}), Status::Unreadable);
+    EXPECT_TRUE(loaded.Add("/photos/up.jpg", {image, 1, {}}).ok());
+    EXPECT_TRUE(loaded.Add("/photos/left.jpg", {image, 8, {}}).ok());
+    EXPECT_EQ(loaded.Add("/photos/gone.jpg", {{}, 6}).kind(), Kind::NotFound);
+    EXPECT_EQ(loaded.Add("/photos/bad.jpg", {{}, 6, thumbs::Undecodable()}).kind(), Kind::Damaged);
     ASSERT_EQ(loaded.thumbs.size(), 2u);
     EXPECT_EQ(loaded.thumbs[0].path, "/photos/up.jpg");
     EXPECT_EQ(loaded.thumbs[1].path, "/photos/left.jpg");

@@ -49,7 +49,7 @@ TEST(ImageCodec, SizesQualitiesAndOrientation) {
     WriteFile(dir.file("small.jpg"), MakeJpeg(100, 80));
     for (bool high : {true, false}) {
         const Thumbnail t = MakeThumbnailImage(dir.qfile("big.jpg"), {150, 170, high, false});
-        ASSERT_EQ(t.status, Thumbnail::Status::Made);
+        ASSERT_TRUE(t.made());
         EXPECT_EQ(t.image.size(), QSize(140, 100));
         EXPECT_LE(t.image.sizeInBytes(), 64 * 1024) << "a thumbnail costs at most 64 KB";
         EXPECT_EQ(t.orientation, 6);
@@ -98,24 +98,19 @@ TEST(ImageCodec, BadInputGivesUnreadableOrPartialImages) {
     png.save(dir.qfile("png.jpg"), "PNG");
 
     const ThumbnailOptions options{150, 170, true, true};
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("text.jpg"), options).status,
-              Thumbnail::Status::Unreadable);
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("empty.jpg"), options).status,
-              Thumbnail::Status::Unreadable);
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("missing.jpg"), options).status,
-              Thumbnail::Status::Missing);
-    EXPECT_EQ(MakeThumbnailImage(dir.qpath(), options).status, Thumbnail::Status::Missing);
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("truncated.jpg"), options).status,
-              Thumbnail::Status::Made);
+    EXPECT_TRUE(MakeThumbnailImage(dir.qfile("text.jpg"), options).unreadable());
+    EXPECT_TRUE(MakeThumbnailImage(dir.qfile("empty.jpg"), options).unreadable());
+    EXPECT_TRUE(MakeThumbnailImage(dir.qfile("missing.jpg"), options).missing());
+    EXPECT_TRUE(MakeThumbnailImage(dir.qpath(), options).missing());
+    EXPECT_TRUE(MakeThumbnailImage(dir.qfile("truncated.jpg"), options).made());
     // Even the smallest scale of 65500 x 65500 is more than one thumbnail may cost.
-    EXPECT_EQ(MakeThumbnailImage(dir.qfile("huge.jpg"), options).status,
-              Thumbnail::Status::Unreadable);
+    EXPECT_TRUE(MakeThumbnailImage(dir.qfile("huge.jpg"), options).unreadable());
     const Thumbnail big = MakeThumbnailImage(dir.qfile("big.jpg"), options);
-    ASSERT_EQ(big.status, Thumbnail::Status::Made) << "decoded as far as the data goes";
+    ASSERT_TRUE(big.made()) << "decoded as far as the data goes";
     EXPECT_EQ(big.image.size(), QSize(140, 93));
     EXPECT_EQ(MakeThumbnailImage(dir.qfile("dot.jpg"), options).image.size(), QSize(140, 140));
     const Thumbnail fromPng = MakeThumbnailImage(dir.qfile("png.jpg"), options);
-    ASSERT_EQ(fromPng.status, Thumbnail::Status::Made);
+    ASSERT_TRUE(fromPng.made());
     EXPECT_EQ(fromPng.image.size(), QSize(140, 100));
 }
 
@@ -133,11 +128,24 @@ TEST(ImageCodec, AThumbnailNotMadeSaysWhy) {
         EXPECT_EQ(MakeThumbnailImage(dir.qpath(), options).failure.kind(), Kind::NotFound);
         for (const char* name : {"text.jpg", "empty.jpg"}) {
             const Thumbnail bad = MakeThumbnailImage(dir.qfile(name), options);
-            EXPECT_EQ(bad.status, Thumbnail::Status::Unreadable) << name;
+            EXPECT_TRUE(bad.unreadable()) << name;
             EXPECT_EQ(bad.failure.kind(), Kind::Damaged) << name << ": " << bad.failure.text();
         }
         const Thumbnail good = MakeThumbnailImage(dir.qfile("good.jpg"), options);
-        EXPECT_EQ(good.status, Thumbnail::Status::Made);
+        EXPECT_TRUE(good.made());
         EXPECT_TRUE(good.failure.ok()) << good.failure.text();
     }
+}
+
+TEST(ImageCodec, OnlyAThumbnailWithoutFailureIsMadeAndOnlyAGoneOneIsMissing) {
+    const Thumbnail nothingYet;
+    EXPECT_FALSE(nothingYet.made());
+    EXPECT_TRUE(nothingYet.missing());
+    EXPECT_FALSE(nothingYet.unreadable());
+
+    Thumbnail refused;
+    refused.failure = platform::Result::FromErrno(EACCES);
+    EXPECT_FALSE(refused.made());
+    EXPECT_FALSE(refused.missing()) << "there, but not to be read";
+    EXPECT_TRUE(refused.unreadable());
 }

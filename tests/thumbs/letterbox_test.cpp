@@ -169,7 +169,7 @@ TEST(Letterbox, TheQuickThumbnailOfALetterboxedPhotoIsItsEmbeddedPicture) {
         const Bytes photo = MakeJpegWithExif(1200, 800, spec);
         WriteFile(dir.file("photo.jpg"), photo);
         const Thumbnail made = MakeThumbnailImage(dir.qfile("photo.jpg"), quick);
-        ASSERT_EQ(made.status, Thumbnail::Status::Made);
+        ASSERT_TRUE(made.made());
         ASSERT_EQ(made.image.size(), QSize(140, 89));
         const QImage shown = made.image.convertToFormat(QImage::Format_RGB32);
         const QImage fromEmbedded =

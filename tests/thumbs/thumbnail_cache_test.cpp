@@ -274,7 +274,7 @@ TEST_F(ThumbnailCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten) {
         WriteFile(file, bytes);
         auto cache = NewCache();
         const Thumbnail thumb = cache->MakeThumbnail(photo, kDefaultCell);
-        EXPECT_EQ(thumb.status, Thumbnail::Status::Made) << what;
+        EXPECT_TRUE(thumb.made()) << what;
         EXPECT_TRUE(Upright(thumb.image)) << what;
         EXPECT_EQ(cache->counts().diskHits, 0) << what;
         EXPECT_EQ(cache->counts().misses, 1) << what;
@@ -301,10 +301,8 @@ TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed) 
     ThumbnailCache blocked(cacheDir.qfile("blocked/thumbnails"),
                            ThumbnailCache::Writes::Background);
     EXPECT_FALSE(blocked.diskEnabled());
-    EXPECT_EQ(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).status,
-              Thumbnail::Status::Made);
-    EXPECT_EQ(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).status,
-              Thumbnail::Status::Made);
+    EXPECT_TRUE(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).made());
+    EXPECT_TRUE(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).made());
     EXPECT_EQ(blocked.counts().memoryHits, 1);
     blocked.Flush();
 
@@ -378,11 +376,9 @@ TEST_F(ThumbnailCacheTest, ThumbnailsFromTheCacheLookLikeThoseFromThePhoto) {
     EXPECT_EQ(cache->MakeThumbnail(photos.qfile("big.jpg"), {150, 170, false, true}).image.size(),
               QSize(140, 100));
     EXPECT_EQ(cache->counts().misses, misses);
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("missing.jpg"), kDefaultCell).status,
-              Thumbnail::Status::Missing);
+    EXPECT_TRUE(cache->MakeThumbnail(photos.qfile("missing.jpg"), kDefaultCell).missing());
     WriteFile(photos.file("text.jpg"), Bytes{'h', 'i'});
-    EXPECT_EQ(cache->MakeThumbnail(photos.qfile("text.jpg"), kDefaultCell).status,
-              Thumbnail::Status::Unreadable);
+    EXPECT_TRUE(cache->MakeThumbnail(photos.qfile("text.jpg"), kDefaultCell).unreadable());
 }
 
 TEST_F(ThumbnailCacheTest, BackgroundWritesLandAfterFlush) {
