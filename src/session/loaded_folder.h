@@ -3,7 +3,6 @@
 
 #include "session/auto_list.h"
 #include "session/thumb_list.h"
-#include "platform/result.h"
 #include "thumbs/image_codec.h"
 
 #include <QString>
@@ -13,6 +12,8 @@
 #include <string>
 #include <sys/types.h>
 #include <tuple>
+
+#include "platform/result.h"
 
 namespace session {
 
