@@ -4,6 +4,7 @@
 #include "jpeg/quant_tables.h"
 #include "rotate/crop_rule.h"
 #include "rotate/huffman_statistics.h"
+#include "rotate/large_pages.h"
 #include "rotate/turn_memory.h"
 
 #include <jerror.h>
@@ -14,6 +15,8 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <memory>
 
 #if defined(__SSE2__)
@@ -32,6 +35,8 @@ using Kind = platform::Result::Kind;
 constexpr int kBlockSize = DCTSIZE;
 constexpr int kCoefficients = DCTSIZE2;
 
+struct ArrayAdvice;
+
 struct ErrorManager {
     jpeg_error_mgr pub; // first: libjpeg sees only this part
     std::jmp_buf jump;
@@ -39,6 +44,7 @@ struct ErrorManager {
     Kind kind = Kind::Ok;
     char message[JMSG_LENGTH_MAX] = {};
     std::uint64_t memoryNeeded = 0, memoryLimit = 0;
+    ArrayAdvice* arrays = nullptr;
 };
 
 struct OutputBuffer {
@@ -46,8 +52,24 @@ struct OutputBuffer {
     std::vector<std::uint8_t> bytes;
 };
 
+// The coefficient arrays libjpeg is asked for, source and turned, so that their memory can be
+// advised once it exists and before anything is written to it.
+struct ArrayAdvice {
+    struct Requested {
+        jvirt_barray_ptr array;
+        std::uint64_t bytes;
+    };
+    Requested requested[2 * MAX_COMPONENTS] = {};
+    int count = 0;
+    jvirt_barray_ptr (*request)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION,
+                                JDIMENSION) = nullptr;
+    void (*realize)(j_common_ptr) = nullptr;
+    std::function<void(void*, std::size_t)> advise;
+};
+
 struct Session {
     ErrorManager error;
+    ArrayAdvice arrays;
     OutputBuffer out;
     jpeg_decompress_struct source{};
     jpeg_compress_struct target{};
@@ -623,12 +645,50 @@ long LibraryMemoryLimit(std::uint64_t maxMemory, std::size_t jpegBytes) {
     return long(std::min<std::uint64_t>(limit, std::uint64_t(LONG_MAX)));
 }
 
+// ---- memory of the coefficient arrays ------------------------------------------------------
+
+// libjpeg allocates an array as one piece up to this size, beyond it in several.
+constexpr std::uint64_t kOnePieceBytes = 1000000000;
+
+jvirt_barray_ptr RequestArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION across,
+                              JDIMENSION down, JDIMENSION maxAccess) {
+    ArrayAdvice& a = *ErrorsOf(cinfo).arrays;
+    const jvirt_barray_ptr array = (*a.request)(cinfo, pool, preZero, across, down, maxAccess);
+    if (a.count < int(std::size(a.requested)))
+        a.requested[a.count++] = {array, std::uint64_t(across) * down * sizeof(JBLOCK)};
+    return array;
+}
+
+// Touching row 0 to learn where an array lies is harmless: libjpeg fills or zeroes it next.
+void RealizeArrays(j_common_ptr cinfo) {
+    ArrayAdvice& a = *ErrorsOf(cinfo).arrays;
+    (*a.realize)(cinfo);
+    for (int i = 0; i < a.count; ++i) {
+        const ArrayAdvice::Requested& r = a.requested[i];
+        if (r.bytes == 0 || r.bytes > kOnePieceBytes) continue;
+        JBLOCKROW first = (*cinfo->mem->access_virt_barray)(cinfo, r.array, 0, 1, TRUE)[0];
+        if (a.advise)
+            a.advise(first, std::size_t(r.bytes));
+        else
+            AdviseLargePages(first, std::size_t(r.bytes));
+    }
+}
+
+void WatchArrays(Session& session, j_decompress_ptr cinfo) {
+    session.error.arrays = &session.arrays;
+    session.arrays.request = cinfo->mem->request_virt_barray;
+    session.arrays.realize = cinfo->mem->realize_virt_arrays;
+    cinfo->mem->request_virt_barray = RequestArray;
+    cinfo->mem->realize_virt_arrays = RealizeArrays;
+}
+
 void ReadSourceHeader(Session& session, std::span<const std::uint8_t> jpeg, long memoryLimit) {
     jpeg_decompress_struct& src = session.source;
     src.err = &session.error.pub;
     session.sourceMade = true;
     jpeg_create_decompress(&src);
     src.mem->max_memory_to_use = memoryLimit;
+    WatchArrays(session, &src);
     jpeg_mem_src(&src, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_save_markers(&src, JPEG_COM, 0xFFFF);
     for (int n = 0; n < 16; ++n)
@@ -642,6 +702,7 @@ void ReadSourceHeader(Session& session, std::span<const std::uint8_t> jpeg, long
 void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns turns,
              const LosslessTurnOptions& options, std::uint64_t maxMemory) {
     jpeg_decompress_struct& src = session.source;
+    session.arrays.advise = options.adviseArray;
     const long memoryLimit = LibraryMemoryLimit(maxMemory, jpeg.size());
     ReadSourceHeader(session, jpeg, memoryLimit);
     const Geometry g = PlanGeometry(session, turns, options.trim);
