@@ -75,7 +75,7 @@ struct Session {
     jpeg_compress_struct target{};
     bool sourceMade = false, targetMade = false;
     jvirt_barray_ptr turned[MAX_COMPONENTS] = {};
-    JBLOCKROW* turnedRows[MAX_COMPONENTS] = {};
+    JCOEF* turnedDcs[MAX_COMPONENTS] = {}; // row by row, for the DC count of baseline scans
     long dcCounts[NUM_HUFF_TBLS][257] = {};
     long acCounts[NUM_HUFF_TBLS][257] = {};
     ProgressiveCounts* progressiveCounts = nullptr; // in the target's pool
@@ -496,8 +496,14 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
     const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(FactorsOf(src, ci).v);
     JBLOCKROW* from = RowsOf(&src, source, sourceDown, false);
     JBLOCKROW* to = RowsOf(&src, session.turned[ci], s.paddedDown, true);
-    session.turnedRows[ci] = to;
     long* acCounts = session.acCounts[session.target.comp_info[ci].ac_tbl_no];
+    // The DC count walks the blocks in the order of the scan; from the turned blocks themselves
+    // it would read a cache line of each again, from far away.
+    JCOEF* dcs = nullptr;
+    if (counting == Counting::Sequential)
+        dcs = session.turnedDcs[ci] = static_cast<JCOEF*>((*src.mem->alloc_large)(
+            reinterpret_cast<j_common_ptr>(&src), JPOOL_IMAGE,
+            sizeof(JCOEF) * std::max<std::size_t>(std::size_t(s.across) * s.down, 1)));
     // Bands of a few turned rows, column by column: a turn that transposes then reads each
     // source row a run of blocks at a time instead of one block per row.
     for (JDIMENSION top = 0; top < s.paddedDown; top += kBandRows) {
@@ -515,7 +521,9 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
                     std::fill_n(target, kCoefficients, JCOEF(0));
                 else
                     nonzero = kKernels[b.kernel](from[b.y][b.x], target);
-                if (counting == Counting::Sequential && !CountAcSymbols(target, nonzero, acCounts))
+                if (counting != Counting::Sequential) continue;
+                dcs[std::size_t(y) * s.across + x] = target[0];
+                if (!CountAcSymbols(target, nonzero, acCounts))
                     Refuse(session, Kind::Damaged, "a coefficient is out of range");
             }
         // A row at a time, while the band is still in the cache: counted block by block between
@@ -579,7 +587,7 @@ void CountDcSymbols(Session& session, const Geometry& g) {
             ++session.acCounts[c.ac_tbl_no][0];
             return;
         }
-        const int dc = session.turnedRows[ci][y][x][0];
+        const int dc = session.turnedDcs[ci][std::size_t(y) * sides[ci].across + x];
         const int bits = BitLength(dc - lastDc[ci]);
         if (bits > 11) Refuse(session, Kind::Damaged, "a coefficient is out of range");
         ++session.dcCounts[c.dc_tbl_no][bits];
