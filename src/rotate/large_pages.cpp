@@ -18,9 +18,10 @@ AddressRange WholeLargePagesIn(std::uintptr_t start, std::size_t length, std::si
 
 void AdviseLargePages(void* buffer, std::size_t length) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const AddressRange pages = WholeLargePagesIn(reinterpret_cast<std::uintptr_t>(buffer), length);
+    const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+    const AddressRange pages = WholeLargePagesIn(start, length);
     if (pages.length > 0)
-        ::madvise(reinterpret_cast<void*>(pages.start), pages.length, MADV_HUGEPAGE);
+        ::madvise(static_cast<char*>(buffer) + (pages.start - start), pages.length, MADV_HUGEPAGE);
 #else
     (void)buffer;
     (void)length;
