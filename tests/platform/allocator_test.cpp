@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/allocator.h"
-
-#include <sys/resource.h>
-
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include "platform/allocator.h"
 
 namespace {
 
