@@ -32,6 +32,22 @@ public:
         return true;
     }
 
+    // Moves `off` to the next 0xFF byte at or after it, a window at a time; false when none.
+    bool findFf(std::uint64_t& off) {
+        std::uint8_t byte = 0;
+        while (at(off, byte)) {
+            const std::size_t from = std::size_t(off - m_start);
+            const void* hit = std::memchr(m_buffer.data() + from, 0xFF, m_filled - from);
+            if (hit) {
+                off = m_start +
+                      std::uint64_t(static_cast<const std::uint8_t*>(hit) - m_buffer.data());
+                return true;
+            }
+            off = m_start + m_filled;
+        }
+        return false;
+    }
+
 private:
     ByteSource& m_source;
     std::array<std::uint8_t, 64 * 1024> m_buffer{};
@@ -116,12 +132,7 @@ std::optional<std::uint64_t> FindEndOfImage(ByteSource& source, const Segment& s
     if (scan.marker != marker::Sos || scan.truncated) return std::nullopt;
     BufferedBytes bytes(source);
     std::uint64_t pos = scan.payloadEnd;
-    std::uint8_t byte = 0;
-    while (bytes.at(pos, byte)) {
-        if (byte != 0xFF) {
-            ++pos;
-            continue;
-        }
+    while (bytes.findFf(pos)) {
         std::uint8_t code = 0;
         if (!bytes.at(pos + 1, code)) return std::nullopt;
         if (code == 0x00 || IsRestart(code)) {

@@ -13,4 +13,9 @@ void KeepImageBuffersMapped() {
     ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
+void KeepTurnBuffersMapped() {
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest the allocator accepts
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+}
+
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "jpeg/quant_tables.h"
 #include "rotate/crop_rule.h"
 #include "rotate/huffman_statistics.h"
+#include "rotate/large_pages.h"
 #include "rotate/turn_memory.h"
 
 #include <jerror.h>
@@ -14,7 +15,13 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // libjpeg reports errors through a callback that must not return. It leaves by longjmp to
 // LosslessTurn, so the functions it can leave from own nothing with a destructor: every
@@ -28,6 +35,8 @@ using Kind = platform::Result::Kind;
 constexpr int kBlockSize = DCTSIZE;
 constexpr int kCoefficients = DCTSIZE2;
 
+struct ArrayAdvice;
+
 struct ErrorManager {
     jpeg_error_mgr pub; // first: libjpeg sees only this part
     std::jmp_buf jump;
@@ -35,6 +44,7 @@ struct ErrorManager {
     Kind kind = Kind::Ok;
     char message[JMSG_LENGTH_MAX] = {};
     std::uint64_t memoryNeeded = 0, memoryLimit = 0;
+    ArrayAdvice* arrays = nullptr;
 };
 
 struct OutputBuffer {
@@ -42,14 +52,30 @@ struct OutputBuffer {
     std::vector<std::uint8_t> bytes;
 };
 
+// The coefficient arrays libjpeg is asked for, source and turned, so that their memory can be
+// advised once it exists and before anything is written to it.
+struct ArrayAdvice {
+    struct Requested {
+        jvirt_barray_ptr array;
+        std::uint64_t bytes;
+    };
+    Requested requested[2 * MAX_COMPONENTS] = {};
+    int count = 0;
+    jvirt_barray_ptr (*request)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION,
+                                JDIMENSION) = nullptr;
+    void (*realize)(j_common_ptr) = nullptr;
+    std::function<void(void*, std::size_t)> advise;
+};
+
 struct Session {
     ErrorManager error;
+    ArrayAdvice arrays;
     OutputBuffer out;
     jpeg_decompress_struct source{};
     jpeg_compress_struct target{};
     bool sourceMade = false, targetMade = false;
     jvirt_barray_ptr turned[MAX_COMPONENTS] = {};
-    JBLOCKROW* turnedRows[MAX_COMPONENTS] = {};
+    JCOEF* turnedDcs[MAX_COMPONENTS] = {}; // row by row, for the DC count of baseline scans
     long dcCounts[NUM_HUFF_TBLS][257] = {};
     long acCounts[NUM_HUFF_TBLS][257] = {};
     ProgressiveCounts* progressiveCounts = nullptr; // in the target's pool
@@ -179,6 +205,7 @@ struct BlockSource {
 };
 
 constexpr int kTranspose = 1, kNegateRows = 2, kNegateColumns = 4;
+constexpr JDIMENSION kBandRows = 8;
 
 BlockSource SourceOf(QuarterTurns turns, JDIMENSION x, JDIMENSION y, JDIMENSION wholeWidth,
                      JDIMENSION wholeHeight) {
@@ -202,8 +229,57 @@ BlockSource SourceOf(QuarterTurns turns, JDIMENSION x, JDIMENSION y, JDIMENSION 
 
 // Coefficient k of a turned block (row-major, row = vertical frequency): a transpose swaps the
 // frequencies, a mirror negates the odd ones across it. One instance per variant, so that the
-// compiler lays each out as straight moves.
-template <int Variant> void ApplyKernel(const JCOEF* source, JCOEF* target) {
+// compiler lays each out as straight moves. Returns where the turned block is not zero, bit k
+// for coefficient k in row-major order, for the symbol count.
+#if defined(__SSE2__)
+// Negation of the lanes where mask is all ones: (v ^ m) - m.
+__m128i NegateWhere(__m128i v, __m128i mask) {
+    return _mm_sub_epi16(_mm_xor_si128(v, mask), mask);
+}
+
+void Transpose8x8(__m128i r[kBlockSize]) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+template <int Variant> std::uint64_t ApplyKernel(const JCOEF* source, JCOEF* target) {
+    __m128i rows[kBlockSize];
+    for (int row = 0; row < kBlockSize; ++row)
+        rows[row] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + row * kBlockSize));
+    if constexpr ((Variant & kTranspose) != 0) Transpose8x8(rows);
+    const __m128i all = _mm_set1_epi16(-1), zero = _mm_setzero_si128();
+    const __m128i oddColumns =
+        (Variant & kNegateColumns) ? _mm_setr_epi16(0, -1, 0, -1, 0, -1, 0, -1) : zero;
+    std::uint64_t nonzero = 0;
+    for (int row = 0; row < kBlockSize; row += 2) {
+        const __m128i even = NegateWhere(rows[row], oddColumns);
+        const __m128i odd = NegateWhere(
+            rows[row + 1], (Variant & kNegateRows) ? _mm_xor_si128(oddColumns, all) : oddColumns);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + row * kBlockSize), even);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + (row + 1) * kBlockSize), odd);
+        const auto zeros = unsigned(_mm_movemask_epi8(
+            _mm_packs_epi16(_mm_cmpeq_epi16(even, zero), _mm_cmpeq_epi16(odd, zero))));
+        nonzero |= std::uint64_t(~zeros & 0xFFFFu) << (row * kBlockSize);
+    }
+    return nonzero;
+}
+#else
+template <int Variant> std::uint64_t ApplyKernel(const JCOEF* source, JCOEF* target) {
+    std::uint64_t nonzero = 0;
 #pragma GCC unroll 8
     for (int row = 0; row < kBlockSize; ++row) {
 #pragma GCC unroll 8
@@ -213,11 +289,14 @@ template <int Variant> void ApplyKernel(const JCOEF* source, JCOEF* target) {
             const JCOEF value = source[(Variant & kTranspose) ? column * kBlockSize + row
                                                               : row * kBlockSize + column];
             target[row * kBlockSize + column] = negative ? JCOEF(-value) : value;
+            nonzero |= std::uint64_t(value != 0) << (row * kBlockSize + column);
         }
     }
+    return nonzero;
 }
+#endif
 
-using KernelFunction = void (*)(const JCOEF*, JCOEF*);
+using KernelFunction = std::uint64_t (*)(const JCOEF*, JCOEF*);
 constexpr KernelFunction kKernels[8] = {ApplyKernel<0>, ApplyKernel<1>, ApplyKernel<2>,
                                         ApplyKernel<3>, ApplyKernel<4>, ApplyKernel<5>,
                                         ApplyKernel<6>, ApplyKernel<7>};
@@ -359,11 +438,35 @@ int BitLength(int value) {
     return std::bit_width(unsigned(value < 0 ? -value : value));
 }
 
-// Counts the run/size symbols of the AC coefficients; false when one is too large for baseline.
-bool CountAcSymbols(const JCOEF* block, long* ac) {
-    std::uint64_t nonzero = 0;
-    for (int k = 1; k < kCoefficients; ++k)
-        nonzero |= std::uint64_t(block[kZigzag[k]] != 0) << k;
+// Moves bit n of a row-major mask to the zigzag position of coefficient n, a nibble at a time.
+struct ZigzagMasks {
+    std::uint64_t ofNibble[kCoefficients / 4][16] = {};
+};
+constexpr ZigzagMasks MakeZigzagMasks() {
+    int zigzagOf[kCoefficients] = {};
+    for (int z = 0; z < kCoefficients; ++z)
+        zigzagOf[kZigzag[z]] = z;
+    ZigzagMasks masks;
+    for (int nibble = 0; nibble < kCoefficients / 4; ++nibble)
+        for (int bits = 0; bits < 16; ++bits)
+            for (int b = 0; b < 4; ++b)
+                if (bits & (1 << b))
+                    masks.ofNibble[nibble][bits] |= std::uint64_t(1) << zigzagOf[nibble * 4 + b];
+    return masks;
+}
+constexpr ZigzagMasks kZigzagMasks = MakeZigzagMasks();
+
+std::uint64_t InZigzagOrder(std::uint64_t rowMajor) {
+    std::uint64_t zigzag = 0;
+    for (int nibble = 0; nibble < kCoefficients / 4; ++nibble)
+        zigzag |= kZigzagMasks.ofNibble[nibble][(rowMajor >> (nibble * 4)) & 0xF];
+    return zigzag;
+}
+
+// Counts the run/size symbols of the AC coefficients, given where the block is not zero
+// (row-major); false when one is too large for baseline.
+bool CountAcSymbols(const JCOEF* block, std::uint64_t rowMajorNonzero, long* ac) {
+    std::uint64_t nonzero = InZigzagOrder(rowMajorNonzero) & ~std::uint64_t(1); // DC left out
     int last = 0;
     while (nonzero) {
         const int k = std::countr_zero(nonzero);
@@ -393,27 +496,42 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
     const JDIMENSION wholeHeight = g.wholeIMcusY * JDIMENSION(FactorsOf(src, ci).v);
     JBLOCKROW* from = RowsOf(&src, source, sourceDown, false);
     JBLOCKROW* to = RowsOf(&src, session.turned[ci], s.paddedDown, true);
-    session.turnedRows[ci] = to;
     long* acCounts = session.acCounts[session.target.comp_info[ci].ac_tbl_no];
-    for (JDIMENSION y = 0; y < s.paddedDown; ++y) {
-        for (JDIMENSION x = 0; x < s.paddedAcross; ++x) {
-            const BlockSource b = SourceOf(g.turns, x, y, wholeWidth, wholeHeight);
-            if (x >= s.across || y >= s.down) {
-                std::fill_n(to[y][x], kCoefficients, JCOEF(0)); // padding, never coded
-                continue;
+    // The DC count walks the blocks in the order of the scan; from the turned blocks themselves
+    // it would read a cache line of each again, from far away.
+    JCOEF* dcs = nullptr;
+    if (counting == Counting::Sequential)
+        dcs = session.turnedDcs[ci] = static_cast<JCOEF*>((*src.mem->alloc_large)(
+            reinterpret_cast<j_common_ptr>(&src), JPOOL_IMAGE,
+            sizeof(JCOEF) * std::max<std::size_t>(std::size_t(s.across) * s.down, 1)));
+    // Bands of a few turned rows, column by column: a turn that transposes then reads each
+    // source row a run of blocks at a time instead of one block per row.
+    for (JDIMENSION top = 0; top < s.paddedDown; top += kBandRows) {
+        const JDIMENSION bottom = std::min<JDIMENSION>(top + kBandRows, s.paddedDown);
+        for (JDIMENSION x = 0; x < s.paddedAcross; ++x)
+            for (JDIMENSION y = top; y < bottom; ++y) {
+                JCOEF* target = to[y][x];
+                if (x >= s.across || y >= s.down) {
+                    std::fill_n(target, kCoefficients, JCOEF(0)); // padding, never coded
+                    continue;
+                }
+                const BlockSource b = SourceOf(g.turns, x, y, wholeWidth, wholeHeight);
+                std::uint64_t nonzero = 0;
+                if (b.x >= sourceAcross || b.y >= sourceDown)
+                    std::fill_n(target, kCoefficients, JCOEF(0));
+                else
+                    nonzero = kKernels[b.kernel](from[b.y][b.x], target);
+                if (counting != Counting::Sequential) continue;
+                dcs[std::size_t(y) * s.across + x] = target[0];
+                if (!CountAcSymbols(target, nonzero, acCounts))
+                    Refuse(session, Kind::Damaged, "a coefficient is out of range");
             }
-            if (b.x >= sourceAcross || b.y >= sourceDown)
-                std::fill_n(to[y][x], kCoefficients, JCOEF(0));
-            else
-                kKernels[b.kernel](from[b.y][b.x], to[y][x]);
-            if (counting == Counting::Sequential && !CountAcSymbols(to[y][x], acCounts))
-                Refuse(session, Kind::Damaged, "a coefficient is out of range");
-        }
-        // A row at a time, while it is still in the cache: counted block by block between the
-        // scattered reads of a turn, the counts' own tables keep falling out of it.
-        if (counting == Counting::Progressive && y < s.down)
-            for (JDIMENSION x = 0; x < s.across; ++x)
-                CountProgressiveBlock(*session.progressiveCounts, ci, to[y][x]);
+        // A row at a time, while the band is still in the cache: counted block by block between
+        // the scattered reads of a turn, the counts' own tables keep falling out of it.
+        if (counting == Counting::Progressive)
+            for (JDIMENSION y = top; y < std::min(bottom, s.down); ++y)
+                for (JDIMENSION x = 0; x < s.across; ++x)
+                    CountProgressiveBlock(*session.progressiveCounts, ci, to[y][x]);
     }
 }
 
@@ -469,7 +587,7 @@ void CountDcSymbols(Session& session, const Geometry& g) {
             ++session.acCounts[c.ac_tbl_no][0];
             return;
         }
-        const int dc = session.turnedRows[ci][y][x][0];
+        const int dc = session.turnedDcs[ci][std::size_t(y) * sides[ci].across + x];
         const int bits = BitLength(dc - lastDc[ci]);
         if (bits > 11) Refuse(session, Kind::Damaged, "a coefficient is out of range");
         ++session.dcCounts[c.dc_tbl_no][bits];
@@ -535,12 +653,50 @@ long LibraryMemoryLimit(std::uint64_t maxMemory, std::size_t jpegBytes) {
     return long(std::min<std::uint64_t>(limit, std::uint64_t(LONG_MAX)));
 }
 
+// ---- memory of the coefficient arrays ------------------------------------------------------
+
+// libjpeg allocates an array as one piece up to this size, beyond it in several.
+constexpr std::uint64_t kOnePieceBytes = 1000000000;
+
+jvirt_barray_ptr RequestArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION across,
+                              JDIMENSION down, JDIMENSION maxAccess) {
+    ArrayAdvice& a = *ErrorsOf(cinfo).arrays;
+    const jvirt_barray_ptr array = (*a.request)(cinfo, pool, preZero, across, down, maxAccess);
+    if (a.count < int(std::size(a.requested)))
+        a.requested[a.count++] = {array, std::uint64_t(across) * down * sizeof(JBLOCK)};
+    return array;
+}
+
+// Touching row 0 to learn where an array lies is harmless: libjpeg fills or zeroes it next.
+void RealizeArrays(j_common_ptr cinfo) {
+    ArrayAdvice& a = *ErrorsOf(cinfo).arrays;
+    (*a.realize)(cinfo);
+    for (int i = 0; i < a.count; ++i) {
+        const ArrayAdvice::Requested& r = a.requested[i];
+        if (r.bytes == 0 || r.bytes > kOnePieceBytes) continue;
+        JBLOCKROW first = (*cinfo->mem->access_virt_barray)(cinfo, r.array, 0, 1, TRUE)[0];
+        if (a.advise)
+            a.advise(first, std::size_t(r.bytes));
+        else
+            AdviseLargePages(first, std::size_t(r.bytes));
+    }
+}
+
+void WatchArrays(Session& session, j_decompress_ptr cinfo) {
+    session.error.arrays = &session.arrays;
+    session.arrays.request = cinfo->mem->request_virt_barray;
+    session.arrays.realize = cinfo->mem->realize_virt_arrays;
+    cinfo->mem->request_virt_barray = RequestArray;
+    cinfo->mem->realize_virt_arrays = RealizeArrays;
+}
+
 void ReadSourceHeader(Session& session, std::span<const std::uint8_t> jpeg, long memoryLimit) {
     jpeg_decompress_struct& src = session.source;
     src.err = &session.error.pub;
     session.sourceMade = true;
     jpeg_create_decompress(&src);
     src.mem->max_memory_to_use = memoryLimit;
+    WatchArrays(session, &src);
     jpeg_mem_src(&src, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_save_markers(&src, JPEG_COM, 0xFFFF);
     for (int n = 0; n < 16; ++n)
@@ -554,6 +710,7 @@ void ReadSourceHeader(Session& session, std::span<const std::uint8_t> jpeg, long
 void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns turns,
              const LosslessTurnOptions& options, std::uint64_t maxMemory) {
     jpeg_decompress_struct& src = session.source;
+    session.arrays.advise = options.adviseArray;
     const long memoryLimit = LibraryMemoryLimit(maxMemory, jpeg.size());
     ReadSourceHeader(session, jpeg, memoryLimit);
     const Geometry g = PlanGeometry(session, turns, options.trim);

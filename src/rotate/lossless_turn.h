@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,9 @@ struct LosslessTurnOptions {
     // Bound of the memory of the turn: the coefficients of source and result and the bytes of
     // both files. Unset: what the machine can spare now (TurnMemoryLimitNow).
     std::optional<std::uint64_t> maxMemory;
+    // Called with each coefficient array (source and turned) once it is allocated and before it
+    // is filled. Unset: the arrays are backed with large pages where the system allows.
+    std::function<void(void* array, std::size_t bytes)> adviseArray;
 };
 
 struct LosslessTurnResult {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace testing_support;
 
@@ -112,6 +113,25 @@ TEST(Segments, EntropyDataKeepsStuffedBytesAndRestartMarkers) {
     const Bytes file{0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x03, 0x00, 0x12, 0xFF,
                      0x00, 0x34, 0xFF, 0xD3, 0x56, 0xFF, 0xFF, 0xD9, 0xAA};
     EXPECT_EQ(EndOf(file), file.size() - 1);
+}
+
+TEST(Segments, FindsTheEndThroughEntropyDataLongerThanAReadWindow) {
+    // The data is read 64 KiB at a time from its first byte (7), then from where a marker's
+    // second byte falls: a stuffed byte, a restart marker and the EOI each split across an edge.
+    constexpr std::size_t kWindow = 65536, kFirst = 7;
+    Bytes file{0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x03, 0x00};
+    file.resize(kFirst + 3 * kWindow + 1, 0x12);
+    for (const auto& [edge, code] : {std::pair{kFirst + kWindow, 0x00},
+                                     {kFirst + 2 * kWindow, 0xD5},
+                                     {kFirst + 3 * kWindow, 0xD9}})
+        file[edge - 1] = 0xFF, file[edge] = std::uint8_t(code);
+    const std::size_t end = kFirst + 3 * kWindow + 1;
+    file.insert(file.end(), {0x34, 0xFF, 0xD9}); // a trailer with an EOI look-alike
+    EXPECT_EQ(EndOf(file), end);
+    // Without its EOI the data has no end, whatever follows far away.
+    file[end - 2] = 0x12;
+    file.resize(end + 1);
+    EXPECT_FALSE(EndOf(file));
 }
 
 TEST(Segments, ReadsAFileAtOffsets) {

@@ -6,10 +6,12 @@
 #include <jpeglib.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 using namespace testing_support;
 using rotate::LosslessTurn;
@@ -399,4 +401,25 @@ TEST(LosslessTurn, RefusesWhatItCannotHoldOrWouldHaveToTrim) {
     ASSERT_TRUE(left.ok()) << left.result.text();
     EXPECT_EQ(left.width, 40);
     EXPECT_EQ(left.height, 64);
+}
+
+TEST(LosslessTurn, AdvisesEveryCoefficientArrayBeforeFillingIt) {
+    TempDir dir;
+    // 4:2:0, 320x240: luma 40x30 blocks, each chroma 20x15, in the source and turned.
+    const std::size_t block = sizeof(JBLOCK), luma = 40 * 30 * block, chroma = 20 * 15 * block;
+    for (const PhotoKind& kind : {kKinds[0], kKinds[1]}) {
+        const Bytes original = MakePhoto(dir, kind, 320, 240);
+        std::vector<std::size_t> advised;
+        rotate::LosslessTurnOptions watched;
+        watched.adviseArray = [&](void* array, std::size_t bytes) {
+            if (array) advised.push_back(bytes);
+        };
+        const auto turned = LosslessTurn(original, rotate::QuarterTurns::One, watched);
+        ASSERT_TRUE(turned.ok()) << kind.name << ": " << turned.result.text();
+        std::sort(advised.begin(), advised.end());
+        EXPECT_EQ(advised, (std::vector<std::size_t>{chroma, chroma, chroma, chroma, luma, luma}))
+            << kind.name;
+        // Learning where the arrays lie changes nothing of what is written.
+        EXPECT_TRUE(turned.bytes == Turned(original, rotate::QuarterTurns::One)) << kind.name;
+    }
 }

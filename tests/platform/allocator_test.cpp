@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include "platform/allocator.h"
+
+namespace {
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Faults taken to allocate, fill and free a buffer the size of a 12-megapixel photo's luma
+// coefficients.
+long FaultsOfOneTurnBuffer() {
+    constexpr std::size_t kBytes = std::size_t(24) << 20;
+    const long before = MinorFaults();
+    auto* buffer = static_cast<volatile char*>(std::malloc(kBytes));
+    if (!buffer) std::abort();
+    for (std::size_t i = 0; i < kBytes; i += 4096)
+        buffer[i] = char(i);
+    std::free(const_cast<char*>(buffer));
+    return MinorFaults() - before;
+}
+
+// Exits 0 when the second buffer reused the first one's pages.
+[[noreturn]] void TurnTwice() {
+    platform::KeepTurnBuffersMapped();
+    const long first = FaultsOfOneTurnBuffer(), second = FaultsOfOneTurnBuffer();
+    std::exit(first > 1000 && second < first / 4 ? 0 : 1);
+}
+
+} // namespace
+
+// In a process of its own: the allocator's settings are the process's.
+TEST(Allocator, TurnBuffersAreKeptForTheNextTurn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(TurnTwice(), testing::ExitedWithCode(0), "");
+}
