@@ -403,10 +403,15 @@ std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
 [[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {
     session.error.memoryNeeded = needed;
     session.error.memoryLimit = limit;
-    const std::string text = "the photo needs " + DescribeMemory(needed) +
-                             " of memory to turn, more than the " +
-                             DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
-    Refuse(session, Kind::TooLarge, text.c_str());
+    {
+        // The text is copied out before the jump, which would skip the strings' destructors.
+        const std::string text =
+            "the photo needs " + DescribeMemory(needed) + " of memory to turn, more than the " +
+            DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
+        std::snprintf(session.error.message, sizeof session.error.message, "%s", text.c_str());
+    }
+    session.error.kind = Kind::TooLarge;
+    std::longjmp(session.error.jump, 1);
 }
 
 // Refuses before anything large is allocated, then asks for the turned arrays, which libjpeg
