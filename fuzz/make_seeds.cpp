@@ -97,6 +97,15 @@ int main(int argc, char** argv) {
     }
     Put(out / "lossless_turn", "ycck", WithOp(1, Compress(24, 17, TJSAMP_420, TJPF_CMYK, 0)));
     Put(out / "lossless_turn", "exif", WithOp(3, MakeJpegWithExif(40, 24, ExifSpec{})));
+    // A frame that claims more pixels than the turn may take memory for: the refusal's way out.
+    Bytes huge = Compress(16, 16, TJSAMP_420, TJPF_RGB, TJFLAG_PROGRESSIVE);
+    for (std::size_t i = 0; i + 8 < huge.size(); ++i) {
+        if (huge[i] == 0xFF && (huge[i + 1] == 0xC0 || huge[i + 1] == 0xC2)) {
+            huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xF0; // 61680 x 61680
+            break;
+        }
+    }
+    Put(out / "lossless_turn", "too_large", WithOp(1, huge));
 
     for (ByteOrder o : {ByteOrder::Little, ByteOrder::Big}) {
         ExifSpec spec;
