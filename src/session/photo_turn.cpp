@@ -60,20 +60,20 @@ PhotoOutcome TurnEntry(const ListEntry& entry, const TurnOptions& options, const
     PhotoOutcome outcome;
     outcome.path = entry.path;
     outcome.askCrop = options.askCrop;
+    if (std::optional<std::string> what = NotAPhoto(calls, entry.path)) {
+        // Named like a photo but no photo file (a folder, a FIFO): never read. A stored turn
+        // passes it over like any photo that needs none; a turn asked for names it.
+        if (!entry.code) return outcome;
+        outcome.kind = Kind::NotAPhoto;
+        outcome.notAPhoto = std::move(*what);
+        return outcome;
+    }
     std::optional<rotate::RotationCode> code = entry.code;
     if (!code) {
-        // Named like a photo but no photo file (a folder, a FIFO): not read, and passed over
-        // like any other photo that needs no turn.
-        if (NotAPhoto(calls, entry.path)) return outcome;
         const StoredTurn stored = StoredTurnOf(entry.path);
         outcome.storedOrientation = stored.orientation;
         if (!stored.code) return outcome;
         code = stored.code;
-    }
-    if (std::optional<std::string> what = NotAPhoto(calls, entry.path)) {
-        outcome.kind = Kind::NotAPhoto;
-        outcome.notAPhoto = std::move(*what);
-        return outcome;
     }
     const std::uint16_t stored = outcome.storedOrientation;
     outcome = TurnOne(entry.path, *code, options, ask, autoList, turnCalls);
