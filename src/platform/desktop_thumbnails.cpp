@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/xdg_dirs.h"
+
 namespace platform {
 namespace {
 
@@ -63,9 +65,7 @@ QStringList ThumbnailFolders(const QString& folder) {
 } // namespace
 
 QString DesktopThumbnailsFolder() {
-    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.cache";
-    return base + "/thumbnails";
+    return XdgBaseDir("XDG_CACHE_HOME", QStringLiteral(".cache")) + "/thumbnails";
 }
 
 std::vector<QByteArray> DesktopThumbnailUris(const QString& path) {

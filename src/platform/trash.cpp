@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "platform/file_io.h"
+#include "platform/xdg_dirs.h"
 
 namespace platform {
 namespace {
@@ -145,9 +146,7 @@ TrashFolder TopDirTrash(const QString& topdir) {
 }
 
 QString HomeTrash() {
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.local/share";
-    return base + "/Trash";
+    return XdgBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share")) + "/Trash";
 }
 
 Result MoveToTrash(const QString& path) {

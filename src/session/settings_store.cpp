@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include "platform/xdg_dirs.h"
+
 namespace session {
 namespace {
 
@@ -97,9 +99,8 @@ const QString SettingsStore::kKeyPath =
     QStringLiteral("HKEY_CURRENT_USER\\Software\\Varlo\\Tulvex\\Main");
 
 QString SettingsStore::DefaultPath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
-    return base + "/Varlo/Tulvex/settings.reg";
+    return platform::XdgBaseDir("XDG_CONFIG_HOME", QStringLiteral(".config")) +
+           "/Varlo/Tulvex/settings.reg";
 }
 
 bool SettingsStore::load(const QString& path) {

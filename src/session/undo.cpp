@@ -25,6 +25,7 @@
 #include "platform/kept_copy.h"
 #include "platform/photo_lock.h"
 #include "platform/record_bytes.h"
+#include "platform/xdg_dirs.h"
 
 namespace session {
 namespace {
@@ -277,9 +278,7 @@ UndoPhoto UndoRecord(const std::string& record, const platform::FlushCalls& call
 } // namespace
 
 QString DefaultUndoFolder() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.local/state";
-    return base + "/tulvex/undo";
+    return platform::XdgBaseDir("XDG_STATE_HOME", QStringLiteral(".local/state")) + "/tulvex/undo";
 }
 
 UndoHash HashOfBytes(std::span<const std::uint8_t> bytes) {

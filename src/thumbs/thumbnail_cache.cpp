@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/xdg_dirs.h"
 
 namespace thumbs {
 namespace {
@@ -165,10 +166,8 @@ ThumbnailCache::~ThumbnailCache() {
 }
 
 QString ThumbnailCache::DefaultFolder() {
-    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.cache");
-    return base + QStringLiteral("/tulvex/thumbnails");
+    return platform::XdgBaseDir("XDG_CACHE_HOME", QStringLiteral(".cache")) +
+           QStringLiteral("/tulvex/thumbnails");
 }
 
 Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options,
