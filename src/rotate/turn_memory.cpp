@@ -65,8 +65,10 @@ std::optional<std::uint64_t> ParseTurnMemoryCap(std::string_view value) {
     const std::optional<std::uint64_t> amount = LeadingNumber(value);
     if (!amount || *amount == 0) return std::nullopt;
     value = TrimSpaces(value);
-    if (value.empty() || value == "M" || value == "MB") return *amount << 20;
-    if (value == "G" || value == "GB") return *amount << 30;
+    // An amount too large to shift is more than any machine has: it saturates, never wraps.
+    const auto scaled = [&](int shift) { return std::min(*amount, kMaxAmount >> shift) << shift; };
+    if (value.empty() || value == "M" || value == "MB") return scaled(20);
+    if (value == "G" || value == "GB") return scaled(30);
     return std::nullopt;
 }
 

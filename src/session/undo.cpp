@@ -309,6 +309,38 @@ std::vector<QString> UndoResult::changedSince() const {
     return paths;
 }
 
+struct RecordTemporary {
+    platform::UniqueFd fd;
+    std::string path;
+};
+
+namespace {
+
+// A temporary beside `file`, locked while it is written: a sweep removes only temporaries that
+// nobody holds. No fd when it cannot be made (errno says why).
+RecordTemporary OpenRecordTemporary(const std::string& file) {
+    const auto slash = file.rfind('/');
+    const std::string folder = file.substr(0, slash);
+    const std::string pattern =
+        folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
+    RecordTemporary temp{platform::UniqueFd(), pattern};
+    temp.fd = platform::UniqueFd(::mkostemp(temp.path.data(), O_CLOEXEC));
+    // A sweep (of another process) may have removed the folder while it was empty.
+    if (!temp.fd.valid() && errno == ENOENT && MakePrivateFolder(folder)) {
+        temp.path = pattern;
+        temp.fd = platform::UniqueFd(::mkostemp(temp.path.data(), O_CLOEXEC));
+    }
+    if (temp.fd.valid() && ::flock(temp.fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::unlink(temp.path.c_str());
+        temp.fd.reset();
+        errno = error;
+    }
+    return temp;
+}
+
+} // namespace
+
 // ---- the command ------------------------------------------------------------------------------
 
 UndoCommand::UndoCommand(const UndoStore& store, std::string folder)
@@ -320,7 +352,8 @@ UndoCommand::~UndoCommand() {
 
 platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& capture) {
     Header h;
-    h.path = Native(path);
+    // Absolute: an undo may run from another working folder than the turn.
+    h.path = Native(QFileInfo(path).absoluteFilePath());
     if (h.path.empty() || h.path.size() > kMaxPathBytes)
         return platform::Result::FromErrno(ENAMETOOLONG);
     struct stat st {};
@@ -333,6 +366,7 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     h.oldHash = HashOfBytes(capture.oldBytes);
     const std::vector<std::uint8_t> header = EncodeHeader(h);
     std::string file;
+    RecordTemporary temp;
     {
         const std::lock_guard lock(m_mutex);
         if (!m_store.MakeRoom(header.size() + capture.oldBytes.size(), m_folder))
@@ -342,9 +376,12 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
         char name[32];
         std::snprintf(name, sizeof name, "%06d%s", ++m_next, kRecordSuffix);
         file = m_folder + "/" + name;
+        // Made and locked before another thread's sweep can look at the folder.
+        temp = OpenRecordTemporary(file);
+        if (!temp.fd.valid()) return platform::Result::FromErrno(errno);
     }
     const std::span<const std::uint8_t> parts[] = {header, capture.oldBytes};
-    platform::Result written = m_store.WriteRecord(file, parts);
+    platform::Result written = m_store.WriteRecord(temp, file, parts);
     if (written.ok()) ++m_kept;
     return written;
 }
@@ -386,22 +423,11 @@ bool UndoStore::MakeRoom(std::uint64_t more, const std::string& current) const {
 }
 
 platform::Result
-UndoStore::WriteRecord(const std::string& file,
+UndoStore::WriteRecord(RecordTemporary& record, const std::string& file,
                        std::span<const std::span<const std::uint8_t>> parts) const {
-    const auto slash = file.rfind('/');
-    const std::string folder = file.substr(0, slash);
-    std::string temp =
-        folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
-    const std::string pattern = temp;
-    platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    // A sweep (of another thread or process) may have removed the folder while it was empty.
-    if (!fd.valid() && errno == ENOENT && MakePrivateFolder(folder)) {
-        temp = pattern;
-        fd = platform::UniqueFd(::mkostemp(temp.data(), O_CLOEXEC));
-    }
-    if (!fd.valid()) return platform::Result::FromErrno(errno);
-    // Held while it is written: a sweep removes only temporaries that nobody holds.
-    ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    const std::string folder = file.substr(0, file.rfind('/'));
+    const std::string& temp = record.path;
+    const platform::UniqueFd fd = std::move(record.fd);
     const auto fail = [&temp](int error) {
         ::unlink(temp.c_str());
         return platform::Result::FromErrno(error);

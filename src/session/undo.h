@@ -68,6 +68,8 @@ struct UndoResult {
 
 class UndoCommand;
 
+struct RecordTemporary;
+
 // One stack of commands (the window's, the command line's) below a shared root.
 class UndoStore {
 public:
@@ -87,7 +89,8 @@ private:
     friend class UndoCommand;
     // Drops the oldest commands of every stack, `current` spared, until `more` bytes fit.
     bool MakeRoom(std::uint64_t more, const std::string& current) const;
-    platform::Result WriteRecord(const std::string& file,
+    // Writes a record through `temp`, a locked temporary beside `file`, and renames it there.
+    platform::Result WriteRecord(RecordTemporary& temp, const std::string& file,
                                  std::span<const std::span<const std::uint8_t>> parts) const;
 
     std::string m_root;

@@ -62,3 +62,22 @@ TEST(TulvexCliUndo, TakesBackItsOwnCommandsNewestFirst) {
     Cli("undo extra", &code);
     EXPECT_EQ(code, 2);
 }
+
+TEST(TulvexCliUndo, TakesBackATurnNamedRelativeToAnotherWorkingFolder) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const std::string photos = dir.mkdir("photos").toStdString();
+    const std::string elsewhere = dir.mkdir("elsewhere").toStdString();
+    const std::string a = photos + "/a.jpg";
+    WriteFile(a, MakeJpeg(64, 48));
+    const Bytes before = ReadFile(a);
+    const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
+    int status = -1;
+    RunCommand("cd '" + photos + "' && '" + cli + "' rotate right a.jpg 2>&1", &status);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_NE(ReadFile(a), before);
+    const std::string report =
+        RunCommand("cd '" + elsewhere + "' && '" + cli + "' undo 2>&1", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << report;
+    EXPECT_EQ(ReadFile(a), before);
+}

@@ -85,6 +85,8 @@ TEST(TurnMemory, ReadsTheAvailableMemoryAndTheCap) {
     EXPECT_EQ(rotate::ParseTurnMemoryCap(" 512M "), 512 * kMiB);
     EXPECT_EQ(rotate::ParseTurnMemoryCap("4G"), 4096 * kMiB);
     EXPECT_EQ(rotate::ParseTurnMemoryCap("3 GB"), 3072 * kMiB);
+    // Far beyond any machine: as large as can be said, never wrapped round to a small limit.
+    EXPECT_GE(rotate::ParseTurnMemoryCap("17179869184G").value_or(0), std::uint64_t(1) << 49);
     for (const char* bad : {"", "0", "-1", "lots", "12T", "1.5G", "99999999999999999999"})
         EXPECT_EQ(rotate::ParseTurnMemoryCap(bad), std::nullopt) << '"' << bad << '"';
 }
