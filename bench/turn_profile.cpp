@@ -197,7 +197,9 @@ EncodeTimes TimeEncode(const Bytes& jpeg, Tables tables) {
 #endif
     const double t0 = CpuMilliseconds();
     jpeg_write_coefficients(&c->target, c->arrays);
-#ifdef PROFILE_OWN_COUNTS
+#if __has_include("rotate/progressive_writer.h") // the scans written by our own coder
+    if (counted) rotate::WriteWithProgressiveCounts(&c->target, *counts, c->arrays);
+#elif defined(PROFILE_OWN_COUNTS)
     if (counted) rotate::WriteWithProgressiveCounts(&c->target, *counts);
 #endif
     jpeg_finish_compress(&c->target);

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/huffman_statistics.h"
 
+#include "rotate/block_order.h"
+#include "rotate/progressive_scans.h"
+#include "rotate/progressive_writer.h"
+
 // clang-format off
 #include <jerror.h>
 #include <jpegint.h>
 // clang-format on
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <algorithm>
 #include <bit>
@@ -72,58 +72,7 @@ void MakeOptimalTable(long (&freq)[257], JHUFF_TBL& table) {
 namespace {
 
 constexpr int kCoefficients = DCTSIZE2;
-constexpr int kMaxCoefficientBits = 10; // of an 8-bit sample's AC coefficient
-constexpr unsigned kLongestEobRun = 0x7FFF;
-constexpr unsigned kCorrectionBits = 1000; // libjpeg's buffer of AC refinement bits
 constexpr int kMaxThresholds = 16;
-
-constexpr std::uint8_t kZigzag[kCoefficients] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-struct ScanCounts {
-    int Ss = 0, Se = 0, Ah = 0, Al = 0;
-    int components = 0;
-    int component[MAX_COMPS_IN_SCAN] = {};
-    std::uint64_t band = 0; // the zigzag positions Ss..Se
-    unsigned restartInterval = 0, restartsToGo = 0;
-    unsigned eobRun = 0, correctionBits = 0;
-    int lastDc[MAX_COMPS_IN_SCAN] = {};
-    long counts[NUM_HUFF_TBLS][257] = {};
-};
-
-struct ComponentCounts {
-    JDIMENSION across = 0, down = 0; // blocks inside the picture
-    JDIMENSION counted = 0;
-    JCOEF* dc = nullptr;    // the DC of every block, row after row
-    int* acScans = nullptr; // the AC scans of this component
-    int acScanCount = 0;
-    int thresholds = 1; // masks of |coefficient| >= 1 << t needed, t < thresholds
-};
-
-} // namespace
-
-struct ProgressiveCounts {
-    j_compress_ptr cinfo = nullptr;
-    int scanCount = 0;
-    ScanCounts* scans = nullptr;
-    int componentCount = 0;
-    ComponentCounts components[MAX_COMPONENTS];
-    int maxH = 1, maxV = 1;
-    JDIMENSION width = 0, height = 0;
-    // While writing:
-    void (*libraryStartPass)(j_compress_ptr, boolean) = nullptr;
-    boolean (*libraryCompressData)(j_compress_ptr, JSAMPIMAGE) = nullptr;
-    int scansStarted = 0;
-    bool skippingPass = false;
-};
-
-namespace {
-
-JDIMENSION DivideRoundingUp(std::uint64_t value, std::uint64_t by) {
-    return JDIMENSION((value + by - 1) / by);
-}
 
 template <typename T> T* AllocateInPool(j_compress_ptr cinfo, std::size_t count) {
     void* memory = (*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
@@ -152,9 +101,7 @@ unsigned RestartIntervalOf(j_compress_ptr cinfo, const ProgressiveCounts& counts
                            const ScanCounts& scan) {
     if (cinfo->restart_in_rows <= 0) return cinfo->restart_interval;
     const ComponentCounts& first = counts.components[scan.component[0]];
-    const JDIMENSION mcusAcross =
-        scan.components == 1 ? first.across
-                             : DivideRoundingUp(counts.width, std::uint64_t(counts.maxH) * DCTSIZE);
+    const JDIMENSION mcusAcross = scan.components == 1 ? first.across : McusAcross(counts);
     return unsigned(std::min<long>(long(cinfo->restart_in_rows) * long(mcusAcross), 65535L));
 }
 
@@ -183,40 +130,15 @@ void EndMcu(ScanCounts& scan) {
 // ---- AC scans, one block at a time
 // ---------------------------------------------------------------
 
-struct BlockMagnitudes {
-    alignas(16) std::uint16_t magnitude[kCoefficients]; // in zigzag order, the DC left out
-    std::uint64_t atLeast[kMaxThresholds];              // bit k: magnitude[k] >= 1 << t
+struct BlockMasks {
+    const JCOEF* block;
+    std::uint64_t atLeast[kMaxThresholds]; // bit k: |zigzag coefficient k| >= 1 << t
 };
 
-// Bit k set where magnitude[k] >> t is not zero.
-std::uint64_t AtLeast(const std::uint16_t* magnitude, int t) {
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), shift = _mm_cvtsi32_si128(t);
-    std::uint64_t mask = 0;
-    for (int i = 0; i < kCoefficients; i += 16) {
-        const auto* at = reinterpret_cast<const __m128i*>(magnitude + i);
-        const __m128i low = _mm_cmpeq_epi16(_mm_srl_epi16(_mm_load_si128(at), shift), zero);
-        const __m128i high = _mm_cmpeq_epi16(_mm_srl_epi16(_mm_load_si128(at + 1), shift), zero);
-        const auto zeros = unsigned(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-        mask |= std::uint64_t(~zeros & 0xFFFFu) << i;
-    }
-    return mask;
-#else
-    std::uint64_t mask = 0;
-    for (int k = 0; k < kCoefficients; ++k)
-        mask |= std::uint64_t((magnitude[k] >> t) != 0) << k;
-    return mask;
-#endif
-}
-
-void MeasureBlock(const JCOEF* block, int thresholds, BlockMagnitudes& m) {
-    m.magnitude[0] = 0;
-    for (int k = 1; k < kCoefficients; ++k) {
-        const int value = block[kZigzag[k]];
-        m.magnitude[k] = std::uint16_t(value < 0 ? -value : value);
-    }
+void MeasureBlock(const JCOEF* block, int thresholds, BlockMasks& m) {
+    m.block = block;
     for (int t = 0; t < thresholds; ++t)
-        m.atLeast[t] = AtLeast(m.magnitude, t);
+        m.atLeast[t] = InZigzagOrder(AtLeastRowMajor(block, t));
 }
 
 // The positions from..to-1, for from <= to < 64.
@@ -224,7 +146,7 @@ std::uint64_t Between(int from, int to) {
     return ((std::uint64_t(1) << to) - 1) & ~((std::uint64_t(1) << from) - 1);
 }
 
-void CountAcFirst(j_compress_ptr cinfo, ScanCounts& scan, const BlockMagnitudes& m) {
+void CountAcFirst(j_compress_ptr cinfo, ScanCounts& scan, const BlockMasks& m) {
     long* ac = scan.counts[0];
     const std::uint64_t nonzero = m.atLeast[scan.Al] & scan.band;
     if (nonzero) FlushEobRun(scan);
@@ -235,7 +157,8 @@ void CountAcFirst(j_compress_ptr cinfo, ScanCounts& scan, const BlockMagnitudes&
         last = k;
         for (; run > 15; run -= 16)
             ++ac[0xF0];
-        const int bits = std::bit_width(unsigned(m.magnitude[k] >> scan.Al));
+        const int value = m.block[kZigzag[k]];
+        const int bits = std::bit_width(unsigned(value < 0 ? -value : value) >> scan.Al);
         if (bits > kMaxCoefficientBits) ERREXIT(cinfo, JERR_BAD_DCT_COEF);
         ++ac[(run << 4) + bits];
     }
@@ -246,7 +169,7 @@ void CountAcFirst(j_compress_ptr cinfo, ScanCounts& scan, const BlockMagnitudes&
 // symbol; so only the newly nonzero ones make symbols. libjpeg sends the zero-run codes of a gap
 // at whichever nonzero coefficients lie in it, but always 16 zeros each and all before the next
 // symbol, so their number follows from the gap alone.
-void CountAcRefinement(ScanCounts& scan, const BlockMagnitudes& m) {
+void CountAcRefinement(ScanCounts& scan, const BlockMasks& m) {
     long* ac = scan.counts[0];
     const std::uint64_t nonzero = m.atLeast[scan.Al] & scan.band;
     const std::uint64_t earlier = m.atLeast[scan.Al + 1] & scan.band;
@@ -302,10 +225,7 @@ void CountDcScan(j_compress_ptr cinfo, const ProgressiveCounts& counts, ScanCoun
             }
         return;
     }
-    const JDIMENSION mcusAcross =
-        DivideRoundingUp(counts.width, std::uint64_t(counts.maxH) * DCTSIZE);
-    const JDIMENSION mcusDown =
-        DivideRoundingUp(counts.height, std::uint64_t(counts.maxV) * DCTSIZE);
+    const JDIMENSION mcusAcross = McusAcross(counts), mcusDown = McusDown(counts);
     for (JDIMENSION my = 0; my < mcusDown; ++my)
         for (JDIMENSION mx = 0; mx < mcusAcross; ++mx) {
             BeginMcu(scan);
@@ -355,28 +275,32 @@ bool IsScanCounted(j_compress_ptr cinfo, const ScanCounts& scan) {
 
 void NothingToFinish(j_compress_ptr) {}
 
-// libjpeg asks for a statistics pass ahead of every scan that needs tables; the tables are
-// ready, so the pass only installs them.
+void FinishScan(j_compress_ptr cinfo) {
+    ProgressiveCounts& counts = CountsOf(cinfo);
+    WriteProgressiveScan(cinfo, counts, counts.scansStarted++);
+}
+
+// libjpeg asks for a statistics pass ahead of every scan that needs tables, then for the pass
+// that writes it. The tables are ready, so the first pass only installs them; the scan itself is
+// written at the end of the second, by our own writer: libjpeg's walks the blocks once more for
+// every scan, several times slower.
 void StartPass(j_compress_ptr cinfo, boolean gatherStatistics) {
     ProgressiveCounts& counts = CountsOf(cinfo);
-    if (!gatherStatistics) {
-        counts.skippingPass = false;
-        ++counts.scansStarted;
-        (*counts.libraryStartPass)(cinfo, FALSE);
-        return;
-    }
     if (counts.scansStarted >= counts.scanCount ||
         !IsScanCounted(cinfo, counts.scans[counts.scansStarted]))
         ERREXIT1(cinfo, JERR_BAD_SCAN_SCRIPT, counts.scansStarted);
-    InstallScanTables(cinfo, counts.scans[counts.scansStarted]);
-    counts.skippingPass = true;
-    cinfo->entropy->finish_pass = NothingToFinish;
+    if (gatherStatistics) {
+        InstallScanTables(cinfo, counts.scans[counts.scansStarted]);
+        cinfo->entropy->finish_pass = NothingToFinish;
+        return;
+    }
+    (*counts.libraryStartPass)(cinfo, FALSE); // checks the tables
+    cinfo->entropy->finish_pass = FinishScan;
 }
 
-boolean CompressData(j_compress_ptr cinfo, JSAMPIMAGE input) {
-    ProgressiveCounts& counts = CountsOf(cinfo);
-    if (counts.skippingPass) return TRUE;
-    return (*counts.libraryCompressData)(cinfo, input);
+// The blocks are written by FinishScan.
+boolean SkipBlocks(j_compress_ptr, JSAMPIMAGE) {
+    return TRUE;
 }
 
 } // namespace
@@ -411,8 +335,7 @@ ProgressiveCounts* StartProgressiveCounts(j_compress_ptr cinfo) {
         scan.Ss = script.Ss, scan.Se = script.Se, scan.Ah = script.Ah, scan.Al = script.Al;
         scan.components = script.comps_in_scan;
         std::copy_n(script.component_index, script.comps_in_scan, scan.component);
-        scan.band = (scan.Se == 63 ? ~std::uint64_t(0) : (std::uint64_t(1) << (scan.Se + 1)) - 1) &
-                    ~((std::uint64_t(1) << scan.Ss) - 1);
+        scan.band = ZigzagBand(scan.Ss, scan.Se);
         scan.restartInterval = scan.restartsToGo = RestartIntervalOf(cinfo, *counts, scan);
         if (scan.Ss == 0) continue;
         ComponentCounts& c = counts->components[scan.component[0]];
@@ -427,7 +350,7 @@ void CountProgressiveBlock(ProgressiveCounts& counts, int ci, const JCOEF* block
     if (c.counted >= std::uint64_t(c.across) * c.down) return; // FinishProgressiveCounts refuses
     c.dc[c.counted++] = block[0];
     if (c.acScanCount == 0) return;
-    BlockMagnitudes m;
+    BlockMasks m;
     MeasureBlock(block, c.thresholds, m);
     for (int i = 0; i < c.acScanCount; ++i) {
         ScanCounts& scan = counts.scans[c.acScans[i]];
@@ -453,14 +376,21 @@ void FinishProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts) {
 }
 
 // libjpeg turns its optimizer on for every progressive Huffman file, whatever it is told, so its
-// entropy coder and coefficient controller are wrapped: a statistics pass installs the counted
-// tables and skips the blocks.
-void WriteWithProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts) {
+// entropy coder and coefficient controller are wrapped: libjpeg still writes the headers and
+// tables of every scan, and the blocks come from `coefficients` to our writer instead of its.
+void WriteWithProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts,
+                                jvirt_barray_ptr* coefficients) {
+    for (int ci = 0; ci < counts.componentCount; ++ci) {
+        ComponentCounts& c = counts.components[ci];
+        c.rows = AllocateInPool<JBLOCKROW>(cinfo, c.down);
+        for (JDIMENSION y = 0; y < c.down; ++y)
+            c.rows[y] = (*cinfo->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                          coefficients[ci], y, 1, FALSE)[0];
+    }
     cinfo->client_data = &counts;
     counts.libraryStartPass = cinfo->entropy->start_pass;
     cinfo->entropy->start_pass = StartPass;
-    counts.libraryCompressData = cinfo->coef->compress_data;
-    cinfo->coef->compress_data = CompressData;
+    cinfo->coef->compress_data = SkipBlocks;
 }
 
 } // namespace rotate

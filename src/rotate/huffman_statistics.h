@@ -30,8 +30,10 @@ void CountProgressiveBlock(ProgressiveCounts& counts, int ci, const JCOEF* block
 // After the last block: the DC scans, and the end-of-band runs still open.
 void FinishProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts);
 
-// After jpeg_write_coefficients: each scan gets the tables of its counts and libjpeg's
-// statistics passes do nothing. Takes cinfo->client_data.
-void WriteWithProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts);
+// After jpeg_write_coefficients(cinfo, coefficients): each scan gets the tables of its counts,
+// libjpeg's statistics passes do nothing, and our writer codes the scans. Takes
+// cinfo->client_data.
+void WriteWithProgressiveCounts(j_compress_ptr cinfo, ProgressiveCounts& counts,
+                                jvirt_barray_ptr* coefficients);
 
 } // namespace rotate

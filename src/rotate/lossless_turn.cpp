@@ -2,6 +2,7 @@
 #include "rotate/lossless_turn.h"
 
 #include "jpeg/quant_tables.h"
+#include "rotate/block_order.h"
 #include "rotate/crop_rule.h"
 #include "rotate/huffman_statistics.h"
 #include "rotate/large_pages.h"
@@ -188,9 +189,6 @@ void FinishOutput(j_compress_ptr cinfo) {
 
 JDIMENSION RoundUp(JDIMENSION value, JDIMENSION step) {
     return (value + step - 1) / step * step;
-}
-JDIMENSION DivideRoundingUp(std::uint64_t value, std::uint64_t by) {
-    return JDIMENSION((value + by - 1) / by);
 }
 
 // Which source block a turned block comes from, and how its coefficients move. Blocks inside
@@ -434,38 +432,8 @@ void RequestTurnedArrays(Session& session, const Geometry& g, std::uint64_t file
 // encoding pass: it is the slowest part of a turn. The tables come out as libjpeg's optimizer
 // would make them. Sequential scans are counted below, progressive ones in huffman_statistics.
 
-constexpr std::uint8_t kZigzag[kCoefficients] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
 int BitLength(int value) {
     return std::bit_width(unsigned(value < 0 ? -value : value));
-}
-
-// Moves bit n of a row-major mask to the zigzag position of coefficient n, a nibble at a time.
-struct ZigzagMasks {
-    std::uint64_t ofNibble[kCoefficients / 4][16] = {};
-};
-constexpr ZigzagMasks MakeZigzagMasks() {
-    int zigzagOf[kCoefficients] = {};
-    for (int z = 0; z < kCoefficients; ++z)
-        zigzagOf[kZigzag[z]] = z;
-    ZigzagMasks masks;
-    for (int nibble = 0; nibble < kCoefficients / 4; ++nibble)
-        for (int bits = 0; bits < 16; ++bits)
-            for (int b = 0; b < 4; ++b)
-                if (bits & (1 << b))
-                    masks.ofNibble[nibble][bits] |= std::uint64_t(1) << zigzagOf[nibble * 4 + b];
-    return masks;
-}
-constexpr ZigzagMasks kZigzagMasks = MakeZigzagMasks();
-
-std::uint64_t InZigzagOrder(std::uint64_t rowMajor) {
-    std::uint64_t zigzag = 0;
-    for (int nibble = 0; nibble < kCoefficients / 4; ++nibble)
-        zigzag |= kZigzagMasks.ofNibble[nibble][(rowMajor >> (nibble * 4)) & 0xF];
-    return zigzag;
 }
 
 // Counts the run/size symbols of the AC coefficients, given where the block is not zero
@@ -738,7 +706,7 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
 
     jpeg_write_coefficients(&dst, session.turned);
     if (counting == Counting::Progressive)
-        WriteWithProgressiveCounts(&dst, *session.progressiveCounts);
+        WriteWithProgressiveCounts(&dst, *session.progressiveCounts, session.turned);
     CopySavedMarkers(session);
     jpeg_finish_compress(&session.target);
     jpeg_finish_decompress(&src);

@@ -154,7 +154,7 @@ Bytes Transcode(const Bytes& jpeg, const Writing& writing, bool ourCounts) {
     }
     if (counts) rotate::FinishProgressiveCounts(&t->target, *counts);
     jpeg_write_coefficients(&t->target, arrays);
-    if (counts) rotate::WriteWithProgressiveCounts(&t->target, *counts);
+    if (counts) rotate::WriteWithProgressiveCounts(&t->target, *counts, arrays);
     jpeg_finish_compress(&t->target);
     return t->out.bytes;
 }
@@ -237,6 +237,14 @@ TEST(ProgressiveCounts, RefinementScansHoldingManyCorrectionBits) {
         return JCOEF(k == 55 && (x + y * 1000) % 20 == 0 ? 1 : -2);
     };
     ExpectSameAsLibrary(source, late, "a late newcomer");
+    // Fourteen held bits a block in the last luma scan: after 67 blocks exactly 938, one past
+    // the most a run may hold, so the run ends there and not a block later.
+    Writing atTheLimit;
+    atTheLimit.rewrite = [](int ci, JDIMENSION, JDIMENSION, int k, JCOEF old) {
+        if (k == 0) return old;
+        return JCOEF(ci == 0 && k % 4 == 1 && k < 57 ? 2 : 0);
+    };
+    ExpectSameAsLibrary(source, atTheLimit, "runs that reach the limit of held bits exactly");
 
     // Successive approximation in four steps, and bands split finely, over random data with
     // long zero runs ahead of newly nonzero coefficients.
