@@ -132,14 +132,8 @@ void EndMcu(ScanCounts& scan) {
 
 struct BlockMasks {
     const JCOEF* block;
-    std::uint64_t atLeast[kMaxThresholds]; // bit k: |zigzag coefficient k| >= 1 << t
+    const std::uint64_t* atLeast; // bit k: |zigzag coefficient k| >= 1 << t
 };
-
-void MeasureBlock(const JCOEF* block, int thresholds, BlockMasks& m) {
-    m.block = block;
-    for (int t = 0; t < thresholds; ++t)
-        m.atLeast[t] = InZigzagOrder(AtLeastRowMajor(block, t));
-}
 
 // The positions from..to-1, for from <= to < 64.
 std::uint64_t Between(int from, int to) {
@@ -342,6 +336,12 @@ ProgressiveCounts* StartProgressiveCounts(j_compress_ptr cinfo) {
         c.acScans[c.acScanCount++] = s;
         c.thresholds = std::max(c.thresholds, scan.Al + (scan.Ah ? 2 : 1));
     }
+    for (int ci = 0; ci < cinfo->num_components; ++ci) {
+        ComponentCounts& c = counts->components[ci];
+        if (c.acScanCount > 0)
+            c.masks = AllocateInPool<std::uint64_t>(cinfo, std::size_t(c.across) * c.down *
+                                                               unsigned(c.thresholds));
+    }
     return counts;
 }
 
@@ -350,8 +350,10 @@ void CountProgressiveBlock(ProgressiveCounts& counts, int ci, const JCOEF* block
     if (c.counted >= std::uint64_t(c.across) * c.down) return; // FinishProgressiveCounts refuses
     c.dc[c.counted++] = block[0];
     if (c.acScanCount == 0) return;
-    BlockMasks m;
-    MeasureBlock(block, c.thresholds, m);
+    std::uint64_t* masks = c.masks + std::size_t(c.counted - 1) * unsigned(c.thresholds);
+    for (int t = 0; t < c.thresholds; ++t)
+        masks[t] = InZigzagOrder(AtLeastRowMajor(block, t));
+    const BlockMasks m{block, masks};
     for (int i = 0; i < c.acScanCount; ++i) {
         ScanCounts& scan = counts.scans[c.acScans[i]];
         BeginMcu(scan);

@@ -392,10 +392,25 @@ std::uint64_t CoefficientBytes(const jpeg_decompress_struct& src, const Geometry
     return bytes;
 }
 
+// The symbol counts keep the DC of every turned block, and for a progressive photo masks of
+// where it is not zero: libjpeg's simple progression refines three bit planes at most.
+constexpr std::uint64_t kMostMasksOfABlock = 3;
+
+std::uint64_t CountingBytes(const jpeg_decompress_struct& src, const Geometry& g) {
+    const std::uint64_t perBlock =
+        sizeof(JCOEF) + (src.progressive_mode ? kMostMasksOfABlock * sizeof(std::uint64_t) : 0);
+    std::uint64_t blocks = 0;
+    for (int ci = 0; ci < src.num_components; ++ci) {
+        const ComponentSides s = TurnedSides(src, g, ci);
+        blocks += std::uint64_t(s.across) * s.down;
+    }
+    return blocks * perBlock;
+}
+
 // Besides the coefficients a turn holds the photo's bytes and the turned ones, about as many.
 std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
                            std::uint64_t fileBytes) {
-    return CoefficientBytes(src, g) + 2 * fileBytes;
+    return CoefficientBytes(src, g) + CountingBytes(src, g) + 2 * fileBytes;
 }
 
 [[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {

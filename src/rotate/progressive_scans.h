@@ -36,7 +36,11 @@ struct ComponentCounts {
     JCOEF* dc = nullptr;    // the DC of every block, row after row
     int* acScans = nullptr; // the AC scans of this component
     int acScanCount = 0;
-    int thresholds = 1;        // masks of |coefficient| >= 1 << t needed, t < thresholds
+    int thresholds = 1; // masks of |coefficient| >= 1 << t needed, t < thresholds
+    // Of every block, row after row, `thresholds` masks: bit k where zigzag coefficient k is at
+    // least 1 << t. Made by the counts and kept for the writer, which would spend as long again
+    // making them afresh for every scan.
+    std::uint64_t* masks = nullptr;
     JBLOCKROW* rows = nullptr; // the blocks to write, once writing starts
 };
 

@@ -251,10 +251,10 @@ template <typename PutBlock> void WriteDcScan(ScanWriter& w, PutBlock put) {
 
 // ---- AC scans, block by block --------------------------------------------------------------
 
-void PutAcFirst(ScanWriter& w, const JCOEF* block) {
+void PutAcFirst(ScanWriter& w, const JCOEF* block, const std::uint64_t* atLeast) {
     const ScanCounts& s = *w.scan;
     const CodeTable& table = w.tables[0];
-    const std::uint64_t nonzero = InZigzagOrder(AtLeastRowMajor(block, s.Al)) & s.band;
+    const std::uint64_t nonzero = atLeast[s.Al] & s.band;
     if (nonzero) PutEobRun(w);
     int last = s.Ss - 1;
     for (std::uint64_t rest = nonzero; rest; rest &= rest - 1) {
@@ -275,11 +275,11 @@ void PutAcFirst(ScanWriter& w, const JCOEF* block) {
 // Coefficients nonzero before this scan send only a correction bit, held until the next code;
 // zero runs longer than 15 are coded at the nonzero coefficients inside them, but only up to the
 // last newly nonzero one: after it the end of band carries them.
-void PutAcRefinement(ScanWriter& w, const JCOEF* block) {
+void PutAcRefinement(ScanWriter& w, const JCOEF* block, const std::uint64_t* atLeast) {
     const ScanCounts& s = *w.scan;
     const CodeTable& table = w.tables[0];
-    const std::uint64_t nonzero = InZigzagOrder(AtLeastRowMajor(block, s.Al)) & s.band;
-    const std::uint64_t earlier = InZigzagOrder(AtLeastRowMajor(block, s.Al + 1)) & s.band;
+    const std::uint64_t nonzero = atLeast[s.Al] & s.band;
+    const std::uint64_t earlier = atLeast[s.Al + 1] & s.band;
     const std::uint64_t fresh = nonzero & ~earlier;
     const int lastFresh = fresh ? 63 - std::countl_zero(fresh) : -1;
     std::uint64_t corrections = 0;
@@ -313,17 +313,27 @@ void PutAcRefinement(ScanWriter& w, const JCOEF* block) {
     if (w.eobRun == kLongestEobRun || w.held.count > kCorrectionBits - DCTSIZE2 + 1) PutEobRun(w);
 }
 
+constexpr JDIMENSION kBlocksAhead = 6;
+
 void WriteAcScan(ScanWriter& w) {
     const ComponentCounts& c = w.counts->components[w.scan->component[0]];
     const bool refining = w.scan->Ah != 0;
+    const std::uint64_t* masks = c.masks;
+    const auto perBlock = unsigned(c.thresholds);
     for (JDIMENSION y = 0; y < c.down; ++y) {
         const JBLOCKROW row = c.rows[y];
-        for (JDIMENSION x = 0; x < c.across; ++x) {
+        for (JDIMENSION x = 0; x < c.across; ++x, masks += perBlock) {
+            // The masks lead to a few coefficients of each block, too few for the processor to
+            // see the stream and fetch ahead by itself.
+            if (x + kBlocksAhead < c.across) {
+                __builtin_prefetch(row[x + kBlocksAhead]);
+                __builtin_prefetch(row[x + kBlocksAhead] + DCTSIZE2 / 2);
+            }
             BeginMcu(w);
             if (refining)
-                PutAcRefinement(w, row[x]);
+                PutAcRefinement(w, row[x], masks);
             else
-                PutAcFirst(w, row[x]);
+                PutAcFirst(w, row[x], masks);
             EndMcu(w);
         }
     }
