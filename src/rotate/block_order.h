@@ -48,31 +48,37 @@ inline std::uint64_t InZigzagOrder(std::uint64_t rowMajor) {
     return zigzag;
 }
 
-// Bit n set where |block[n]| >> shift is not zero, row-major. A magnitude is taken as 16 bits
-// without sign, as libjpeg's encoder takes it, so that -32768 stays large.
-inline std::uint64_t AtLeastRowMajor(const JCOEF* block, int shift) {
+// masks[t] for t < count: bit k set where |zigzag coefficient k| >> t is not zero. A magnitude
+// is taken as 16 bits without sign, as libjpeg's encoder takes it, so that -32768 stays large.
+inline void ZigzagMasksAbove(const JCOEF* block, int count, std::uint64_t* masks) {
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(shift);
-    const auto magnitude = [&](const JCOEF* row) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    __m128i magnitude[DCTSIZE];
+    for (int row = 0; row < DCTSIZE; ++row) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + row * DCTSIZE));
         const __m128i sign = _mm_srai_epi16(v, 15);
-        return _mm_srl_epi16(_mm_sub_epi16(_mm_xor_si128(v, sign), sign), count);
-    };
-    std::uint64_t mask = 0;
-    for (int row = 0; row < DCTSIZE; row += 2) {
-        const __m128i even = _mm_cmpeq_epi16(magnitude(block + row * DCTSIZE), zero);
-        const __m128i odd = _mm_cmpeq_epi16(magnitude(block + (row + 1) * DCTSIZE), zero);
-        const auto zeros = unsigned(_mm_movemask_epi8(_mm_packs_epi16(even, odd)));
-        mask |= std::uint64_t(~zeros & 0xFFFFu) << (row * DCTSIZE);
+        magnitude[row] = _mm_sub_epi16(_mm_xor_si128(v, sign), sign);
     }
-    return mask;
+    const __m128i zero = _mm_setzero_si128();
+    for (int t = 0; t < count; ++t) {
+        const __m128i shift = _mm_cvtsi32_si128(t);
+        std::uint64_t rowMajor = 0;
+        for (int row = 0; row < DCTSIZE; row += 2) {
+            const __m128i even = _mm_cmpeq_epi16(_mm_srl_epi16(magnitude[row], shift), zero);
+            const __m128i odd = _mm_cmpeq_epi16(_mm_srl_epi16(magnitude[row + 1], shift), zero);
+            const auto zeros = unsigned(_mm_movemask_epi8(_mm_packs_epi16(even, odd)));
+            rowMajor |= std::uint64_t(~zeros & 0xFFFFu) << (row * DCTSIZE);
+        }
+        masks[t] = InZigzagOrder(rowMajor);
+    }
 #else
-    std::uint64_t mask = 0;
-    for (int n = 0; n < DCTSIZE2; ++n) {
-        const auto magnitude = std::uint16_t(block[n] < 0 ? -block[n] : block[n]);
-        mask |= std::uint64_t((magnitude >> shift) != 0) << n;
+    for (int t = 0; t < count; ++t) {
+        std::uint64_t rowMajor = 0;
+        for (int n = 0; n < DCTSIZE2; ++n) {
+            const auto magnitude = std::uint16_t(block[n] < 0 ? -block[n] : block[n]);
+            rowMajor |= std::uint64_t((magnitude >> t) != 0) << n;
+        }
+        masks[t] = InZigzagOrder(rowMajor);
     }
-    return mask;
 #endif
 }
 
@@ -81,6 +87,18 @@ inline std::uint64_t ZigzagBand(int from, int to) {
     const std::uint64_t upTo =
         to == DCTSIZE2 - 1 ? ~std::uint64_t(0) : (std::uint64_t(1) << (to + 1)) - 1;
     return upTo & ~((std::uint64_t(1) << from) - 1);
+}
+
+// std::popcount is a library call where the processor's instruction may be missing.
+inline int PopCount(std::uint64_t x) {
+#if defined(__POPCNT__)
+    return __builtin_popcountll(x);
+#else
+    x -= (x >> 1) & 0x5555555555555555u;
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return int((x * 0x0101010101010101u) >> 56);
+#endif
 }
 
 inline JDIMENSION DivideRoundingUp(std::uint64_t value, std::uint64_t by) {

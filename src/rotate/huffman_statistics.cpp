@@ -173,19 +173,21 @@ void CountAcRefinement(ScanCounts& scan, const BlockMasks& m) {
     if (fresh) {
         FlushEobRun(scan);
         int from = scan.Ss;
+        long runsOf16 = 0; // summed apart: added in place, each would wait for the one before
         for (std::uint64_t rest = fresh; rest; rest &= rest - 1) {
             const int k = std::countr_zero(rest);
-            const int run = std::popcount(zeros & Between(from, k));
-            ac[0xF0] += run >> 4;
+            const int run = PopCount(zeros & Between(from, k));
+            runsOf16 += run >> 4;
             ++ac[((run & 15) << 4) + 1];
             from = k + 1;
         }
+        ac[0xF0] += runsOf16;
         held = from < kCoefficients ? earlier & ~Between(0, from) : 0;
         endOfBand = from <= scan.Se;
     }
     if (!endOfBand) return;
     ++scan.eobRun;
-    scan.correctionBits += unsigned(std::popcount(held));
+    scan.correctionBits += unsigned(PopCount(held));
     if (scan.eobRun == kLongestEobRun || scan.correctionBits > kCorrectionBits - kCoefficients + 1)
         FlushEobRun(scan);
 }
@@ -351,8 +353,7 @@ void CountProgressiveBlock(ProgressiveCounts& counts, int ci, const JCOEF* block
     c.dc[c.counted++] = block[0];
     if (c.acScanCount == 0) return;
     std::uint64_t* masks = c.masks + std::size_t(c.counted - 1) * unsigned(c.thresholds);
-    for (int t = 0; t < c.thresholds; ++t)
-        masks[t] = InZigzagOrder(AtLeastRowMajor(block, t));
+    ZigzagMasksAbove(block, c.thresholds, masks);
     const BlockMasks m{block, masks};
     for (int i = 0; i < c.acScanCount; ++i) {
         ScanCounts& scan = counts.scans[c.acScans[i]];
