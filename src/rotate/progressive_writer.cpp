@@ -175,13 +175,17 @@ void PutCode(ScanWriter& w, const CodeTable& table, int symbol, std::uint32_t bi
         code.length + length);
 }
 
-void PutEobRun(ScanWriter& w) {
-    if (w.eobRun == 0) return;
+[[gnu::noinline]] void PutOpenEobRun(ScanWriter& w) {
     const int length = std::bit_width(w.eobRun) - 1;
     PutCode(w, w.tables[0], length << 4, w.eobRun, length);
     w.eobRun = 0;
     PutHeld(w.out, w.held);
     w.held.count = 0;
+}
+
+// Called ahead of every code, and mostly with no run open.
+inline void PutEobRun(ScanWriter& w) {
+    if (w.eobRun != 0) PutOpenEobRun(w);
 }
 
 void BeginMcu(ScanWriter& w) {
