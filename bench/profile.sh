@@ -149,8 +149,8 @@ section=$(cat <<SECTION
 ## Progressive turn and profile of one turn
 
 Run of \`bench/profile.sh $COUNT $MP\` on $(date -u +%Y-%m-%d), $CORES cores, load average $load_before before and
-$load_after after (best of three rounds, every tool on the same files in each round). The machine was shared with
-other builds while it ran: the ratios of one run are what counts, not the milliseconds.
+$load_after after (best of three rounds, every tool on the same files in each round): the ratios of one run are
+what counts, not the milliseconds.
 
 $speed
 
@@ -161,7 +161,8 @@ The profile of one turn of $(basename "$baseline") ($(identify -format '%wx%h' "
 (\`tulvex_turn_profile\`, the two builds in turn). "lossless turn" is the whole in-memory turn; "decode" and "encode" are the same
 libjpeg calls on the same coefficients timed alone, and "transpose and count" is what the turn takes beyond
 them. "encode" is the writing with the tables already made: for progressive photos at $BASE that was
-libjpeg's statistics pass ahead of each scan plus the writing ("encode with library statistics");
+libjpeg's statistics pass ahead of each scan plus its writing ("encode with library statistics"), now it
+is our own coder of the scans, led by the masks the count keeps, with libjpeg writing only the headers;
 "count alone" is our count of the progressive scans run as a pass of its own (in the turn it runs inside
 the transpose). "write" and "flush" are the safe replacement of the file, the flush being its fsync calls.
 The steps that compute are timed in processor time of the thread, steadier than the wall on a shared
