@@ -8,8 +8,9 @@ namespace platform {
 // them in again for the next one.
 void KeepImageBuffersMapped();
 
-// For a process that turns several photos: the coefficients of one turn (tens of megabytes) are
-// kept for the next instead of being unmapped and faulted in, zeroed, again.
+// For a process that turns several photos, before its threads start: the coefficients of one
+// turn (tens of megabytes) are kept for the next, on any thread, instead of being unmapped and
+// faulted in, zeroed, again.
 void KeepTurnBuffersMapped();
 
 } // namespace platform
