@@ -80,18 +80,29 @@ done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # The turned progressive copies stay progressive and carry jpegtran's tables and scans.
-rm -rf "$WORK/r"; cp -r "$WORK/progressive" "$WORK/r"
+rm -rf "$WORK/r" "$WORK/jt"; cp -r "$WORK/progressive" "$WORK/r"; mkdir -p "$WORK/jt"
 "$CLI" rotate --crop right "$WORK"/r/*.jpg >/dev/null
-same=0
 for f in "$WORK"/progressive/*.jpg; do
-  jpegtran -rotate 90 -trim -copy all -progressive -optimize "$f" >"$WORK/j.jpg"
-  # The scans from the first SOF to the end; the segments before it are the photo's own.
-  sof() { LC_ALL=C grep -obUaP '\xff\xc2' "$1" | head -1 | cut -d: -f1; }
-  if cmp -s <(tail -c +"$(($(sof "$WORK/j.jpg") + 1))" "$WORK/j.jpg") \
-    <(tail -c +"$(($(sof "$WORK/r/$(basename "$f")") + 1))" "$WORK/r/$(basename "$f")"); then
-    same=$((same + 1))
-  fi
+  jpegtran -rotate 90 -trim -copy all -progressive -optimize -outfile "$WORK/jt/$(basename "$f")" "$f"
 done
+read -r still_progressive same < <(python3 - "$WORK" <<'PY'
+import glob, os, sys
+work = sys.argv[1]
+def frame(b):  # the first frame header's marker, and the bytes from it on
+    i = 2
+    while i + 4 <= len(b) and b[i] == 0xFF:
+        m = b[i + 1]
+        if 0xC0 <= m <= 0xCF and m not in (0xC4, 0xC8, 0xCC): return m, b[i:]
+        i += 2 + (b[i + 2] << 8 | b[i + 3])
+    return None, None
+progressive = same = 0
+for f in glob.glob(work + '/r/*.jpg'):
+    m, ours = frame(open(f, 'rb').read())
+    progressive += m == 0xC2
+    same += ours is not None and ours == frame(open(work + '/jt/' + os.path.basename(f), 'rb').read())[1]
+print(progressive, same)
+PY
+)
 
 read -r p_ours_t p_ours_m <<<"$p_ours"
 read -r p_jt_t p_jt_m <<<"$p_jt"
@@ -101,8 +112,8 @@ section=$(cat <<SECTION
 \`bench/targets.sh $COUNT $MP\` on $(date -u +%Y-%m-%d), $CORES cores, $n photos of $MP megapixels and progressive
 copies of them (\`jpegtran -copy all -progressive\`), best of three rounds in which every measure ran in
 turn. Load average (1, 5, 15 min) before: $load_before; after: $load_after.
-Every turned progressive copy stayed progressive; $same of $n have, from the frame header on, the
-bytes of \`jpegtran -rotate 90 -trim -copy all -progressive -optimize\`.
+Of the $n turned progressive copies $still_progressive are still progressive and $same have, from the frame
+header on, the bytes of \`jpegtran -rotate 90 -trim -copy all -progressive -optimize\`.
 
 | measure | Tulvex | peer | ratio (Tulvex / peer) | target |
 |---|---|---|---|---|
