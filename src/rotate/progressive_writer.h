@@ -12,8 +12,8 @@ struct ProgressiveCounts;
 
 // Writes the coded data of scan `index` of the counts' script into cinfo->dest, with the Huffman
 // tables cinfo holds for it, from the blocks the counts' components point at: the bytes libjpeg's
-// progressive encoder writes, several times faster, since a mask of a block's nonzero
-// coefficients leads to them instead of a walk over all 64. libjpeg's errors leave by its error
+// progressive encoder writes, in about half its time, since the masks the counts kept lead to a
+// block's nonzero coefficients instead of a walk over all 64. libjpeg's errors leave by its error
 // handler.
 void WriteProgressiveScan(j_compress_ptr cinfo, const ProgressiveCounts& counts, int index);
 
