@@ -34,7 +34,9 @@ QString DefaultUndoFolder();
 // All commands of every stack together keep at most this many bytes; the oldest go first.
 inline constexpr std::uint64_t kUndoBound = 1ull << 30;
 
-using UndoHash = std::array<std::uint8_t, 32>;
+// XXH3-128, canonical (big-endian) bytes: it guards against damage and a photo changed since,
+// not against an attacker, who could write the records themselves.
+using UndoHash = std::array<std::uint8_t, 16>;
 UndoHash HashOfBytes(std::span<const std::uint8_t> bytes);
 
 // What a turn saw and wrote, taken under the photo's lock just before the replacement.

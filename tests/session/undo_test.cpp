@@ -8,6 +8,7 @@
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,7 +73,101 @@ protected:
     }
 };
 
+// A record as the first release wrote it: checked with Blake2b-256, its header unchecked.
+Bytes FirstReleaseRecord(const std::string& path, const Bytes& old,
+                         const platform::FileTimes& oldTimes, const Bytes& now,
+                         const struct timespec& nowModification) {
+    const auto blake2b = [](const Bytes& bytes) {
+        const QByteArray hash = QCryptographicHash::hash(
+            QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+            QCryptographicHash::Blake2b_256);
+        return Bytes(hash.begin(), hash.end());
+    };
+    Bytes out = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '1'};
+    const auto put = [&out](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(std::uint8_t(value >> (8 * i)));
+    };
+    const auto append = [&out](const Bytes& bytes) {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    };
+    put(path.size(), 4);
+    out.insert(out.end(), path.begin(), path.end());
+    put(old.size(), 8);
+    const auto putTime = [&put](const struct timespec& t) {
+        put(std::uint64_t(t.tv_sec), 8);
+        put(std::uint64_t(t.tv_nsec), 8);
+    };
+    putTime(oldTimes.access);
+    putTime(oldTimes.modification);
+    put(now.size(), 8);
+    putTime(nowModification);
+    append(blake2b(now));
+    append(blake2b(old));
+    append(old);
+    return out;
+}
+
 } // namespace
+
+TEST_F(UndoTest, RecordOfTheFirstReleaseIsStillTakenBackAndRefusedWhenDamaged) {
+    const QString a = MakePhoto("a.jpg", 1);
+    const platform::FileTimes beforeTimes = Times(a); // before a read of ours moves the access time
+    const Bytes before = Read(a);
+    ASSERT_TRUE(Turn(a, RotationCode::Right, nullptr).turned());
+    const Bytes turned = Read(a);
+    struct stat st {};
+    ASSERT_EQ(::stat(a.toStdString().c_str(), &st), 0);
+    const Bytes record =
+        FirstReleaseRecord(a.toStdString(), before, beforeTimes, turned, st.st_mtim);
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    const auto plant = [&](const std::string& command, const Bytes& bytes) {
+        const QString folder = stack + "/" + QString::fromStdString(command);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        WriteFile((folder + "/000001.undo").toStdString(), bytes);
+    };
+    session::UndoStore store = Store();
+
+    Bytes damaged = record;
+    damaged[damaged.size() - 7] ^= 0x10;
+    plant("00000000010000000000-1", damaged);
+    session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turned) << "damaged kept bytes are never written back";
+
+    plant("00000000020000000000-1", record);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    ExpectSameTimes(Times(a), beforeTimes);
+    EXPECT_EQ(Read(a), before);
+    EXPECT_FALSE(store.CanUndo());
+}
+
+TEST_F(UndoTest, RecordWithADamagedHeaderIsRefused) {
+    const QString a = MakePhoto("a.jpg", 1);
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turned = Read(a);
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    const QString record = stack + "/" +
+                           QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() +
+                           "/000001.undo";
+    Bytes kept = ReadFile(record.toStdString());
+    ASSERT_EQ(std::string(kept.begin(), kept.begin() + 8), "TULVXUN2");
+    // The old modification time's seconds, just past the path: every length still agrees.
+    const std::size_t pathLength = kept[8] | kept[9] << 8 | kept[10] << 16;
+    kept[8 + 4 + pathLength + 8 + 16] ^= 0x01;
+    WriteFile(record.toStdString(), kept);
+    const session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turned);
+}
 
 TEST_F(UndoTest, SharedThumbnailsOfATurnedOrRestoredPhotoAreRemovedAlsoWithKeptTimes) {
     const QString photo = MakePhoto("a b.jpg", 6);
