@@ -407,6 +407,12 @@ RecordTemporary OpenRecordTemporary(const std::string& file) {
 
 // ---- the command ------------------------------------------------------------------------------
 
+struct UndoCommand::Others {
+    std::vector<CommandFolder> oldestFirst;
+    std::size_t dropped = 0; // the first ones, removed to make room
+    std::uint64_t bytes = 0; // of those still there
+};
+
 UndoCommand::UndoCommand(const UndoStore& store, std::string folder)
     : m_store(store), m_folder(std::move(folder)) {}
 
@@ -429,13 +435,15 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     h.newHash = Widened(capture.newHash);
     h.oldHash = Widened(HashOfBytes(capture.oldBytes));
     const std::vector<std::uint8_t> header = EncodeHeader(h);
+    const std::uint64_t size = header.size() + capture.oldBytes.size();
     std::string file;
     RecordTemporary temp;
     {
         const std::lock_guard lock(m_mutex);
-        if (!m_store.MakeRoom(header.size() + capture.oldBytes.size(), m_folder))
+        if (!MakeRoom(size)) {
             return platform::Result::FromErrno(
                 ENOSPC, "the undo folder's space is used up by this command");
+        }
         if (!MakePrivateFolder(m_folder)) return platform::Result::FromErrno(errno);
         char name[32];
         std::snprintf(name, sizeof name, "%06d%s", ++m_next, kRecordSuffix);
@@ -443,11 +451,37 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
         // Made and locked before another thread's sweep can look at the folder.
         temp = OpenRecordTemporary(file);
         if (!temp.fd.valid()) return platform::Result::FromErrno(errno);
+        m_bytes += size;
     }
     const std::span<const std::uint8_t> parts[] = {header, capture.oldBytes};
     platform::Result written = m_store.WriteRecord(temp, file, parts);
-    if (written.ok()) ++m_kept;
+    if (written.ok()) {
+        ++m_kept;
+    } else {
+        const std::lock_guard lock(m_mutex);
+        m_bytes -= size;
+    }
     return written;
+}
+
+bool UndoCommand::MakeRoom(std::uint64_t more) {
+    const std::uint64_t bound = m_store.m_bound;
+    if (more > bound || m_bytes > bound - more) return false;
+    if (!m_others) {
+        m_others = std::make_unique<Others>();
+        for (CommandFolder& command : CommandsIn(m_store.m_root)) {
+            if (command.path == m_folder) continue;
+            m_others->bytes += command.bytes;
+            m_others->oldestFirst.push_back(std::move(command));
+        }
+    }
+    Others& others = *m_others;
+    while (others.bytes > bound - more - m_bytes && others.dropped < others.oldestFirst.size()) {
+        const CommandFolder& oldest = others.oldestFirst[others.dropped++];
+        RemoveCommand(oldest);
+        others.bytes -= oldest.bytes;
+    }
+    return others.bytes <= bound - more - m_bytes;
 }
 
 // ---- the store --------------------------------------------------------------------------------
@@ -469,21 +503,6 @@ std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {
 
 bool UndoStore::CanUndo() const {
     return !CommandsIn(m_root, m_stack).empty();
-}
-
-bool UndoStore::MakeRoom(std::uint64_t more, const std::string& current) const {
-    if (more > m_bound) return false;
-    std::vector<CommandFolder> commands = CommandsIn(m_root);
-    std::uint64_t used = 0;
-    for (const CommandFolder& command : commands)
-        used += command.bytes;
-    for (const CommandFolder& command : commands) {
-        if (used + more <= m_bound) break;
-        if (command.path == current) continue;
-        RemoveCommand(command);
-        used -= command.bytes;
-    }
-    return used + more <= m_bound;
 }
 
 platform::Result

@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -352,6 +353,49 @@ TEST_F(UndoTest, BoundDropsTheOldestCommands) {
     const session::PhotoOutcome second = Turn(b, RotationCode::Right, big.get());
     EXPECT_TRUE(second.turned());
     EXPECT_FALSE(second.undoWarning.empty());
+}
+
+TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
+    QStringList photos;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"})
+        photos << MakePhoto(name, 1, 320, 240);
+    std::uint64_t largest = 0;
+    for (const QString& photo : photos)
+        largest = std::max<std::uint64_t>(largest, Read(photo).size());
+    const QString root = session::DefaultUndoFolder();
+    const auto bytesKept = [&root] {
+        std::uint64_t total = 0;
+        QDirIterator it(root, {"*.undo"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            total += std::uint64_t(QFileInfo(it.next()).size());
+        return total;
+    };
+    // Room for three records and a half; a record is its photo and a header of under 1000 bytes.
+    const std::uint64_t bound = 3 * (largest + 1000) + largest / 2;
+    session::UndoStore store = Store(bound);
+    {
+        auto first = store.Begin();
+        ASSERT_TRUE(Turn(photos[0], RotationCode::Right, first.get()).undoWarning.empty());
+        ASSERT_TRUE(Turn(photos[1], RotationCode::Right, first.get()).undoWarning.empty());
+    }
+    auto second = store.Begin();
+    ASSERT_TRUE(Turn(photos[2], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_EQ(QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2)
+        << "three records fit: the first command stays";
+    ASSERT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_EQ(QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
+        << "the fourth record needs the first command's room";
+    EXPECT_LE(bytesKept(), bound);
+    ASSERT_TRUE(Turn(photos[4], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_LE(bytesKept(), bound);
+    const session::PhotoOutcome sixth = Turn(photos[5], RotationCode::Right, second.get());
+    EXPECT_TRUE(sixth.turned());
+    EXPECT_FALSE(sixth.undoWarning.empty()) << "its own records fill the bound";
+    EXPECT_LE(bytesKept(), bound);
+    EXPECT_EQ(second->keptCount(), 3u);
+    second.reset();
+    EXPECT_EQ(store.UndoLast().photos.size(), 3u);
+    EXPECT_TRUE(store.UndoLast().nothing);
 }
 
 TEST_F(UndoTest, FoldersArePrivate) {
