@@ -101,7 +101,7 @@ void PutHash(std::vector<std::uint8_t>& out, const RecordHash& hash, RecordVersi
     out.insert(out.end(), hash.begin(), hash.begin() + std::ptrdiff_t(HashBytes(version)));
 }
 
-// Version 2 only: what is read back is always checked against the hash that closes it.
+// Always of the current version: its last 16 bytes hash all that comes before them.
 std::vector<std::uint8_t> EncodeHeader(const Header& h) {
     std::vector<std::uint8_t> out(kMagic, kMagic + sizeof kMagic);
     Put(out, h.path.size(), 4);
