@@ -61,7 +61,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tulvex.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window opens photos and the web site with xdg-open; the libraries come from shlibdeps.
+# The window opens photos and the web site with xdg-open; the libraries come from shlibdeps,
+# libxxhash0 (the checks of the undo records) among them, which tests/package checks.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

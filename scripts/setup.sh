@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
+  libxxhash-dev # the checks of the undo records
   libgtest-dev googletest
   libimage-exiftool-perl
   golang-github-rwcarlsen-goexif-dev # real camera photos for the tests (BSD-2-Clause)

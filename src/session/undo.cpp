@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cctype>
@@ -30,7 +31,10 @@
 namespace session {
 namespace {
 
-constexpr char kMagic[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '1'};
+// Version 1 checked with Blake2b-256; version 2 with XXH3-128, the header included. Records of
+// version 1 left by an earlier release are still taken back.
+constexpr char kMagicV1[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '1'};
+constexpr char kMagic[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '2'};
 constexpr const char* kRecordSuffix = ".undo";
 constexpr std::uint32_t kMaxPathBytes = 64 * 1024;
 // Folders looked at: a crafted state folder must not make a turn crawl.
@@ -38,17 +42,51 @@ constexpr int kMaxEntries = 100000;
 
 // ---- records ----------------------------------------------------------------------------------
 
+enum class RecordVersion { Blake2b = 1, Xxh3 = 2 };
+
+// Large enough for either version's hash; version 2 uses the first 16 bytes.
+using RecordHash = std::array<std::uint8_t, 32>;
+
+RecordHash Blake2bOf(std::span<const std::uint8_t> bytes) {
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    hash.addData(
+        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    const QByteArray result = hash.result();
+    RecordHash out{};
+    std::copy_n(result.begin(), std::min<std::size_t>(out.size(), std::size_t(result.size())),
+                out.begin());
+    return out;
+}
+
+RecordHash Widened(const UndoHash& hash) {
+    RecordHash out{};
+    std::copy(hash.begin(), hash.end(), out.begin());
+    return out;
+}
+
+RecordHash HashFor(RecordVersion version, std::span<const std::uint8_t> bytes) {
+    return version == RecordVersion::Blake2b ? Blake2bOf(bytes) : Widened(HashOfBytes(bytes));
+}
+
+std::size_t HashBytes(RecordVersion version) {
+    return version == RecordVersion::Blake2b ? 32 : 16;
+}
+
 struct Header {
+    RecordVersion version = RecordVersion::Xxh3;
     std::string path; // native
     std::uint64_t oldSize = 0;
     platform::FileTimes oldTimes;
     std::uint64_t newSize = 0;
     struct timespec newModification {};
-    UndoHash newHash{};
-    UndoHash oldHash{};
+    RecordHash newHash{};
+    RecordHash oldHash{};
 };
 
-constexpr std::size_t kFixedBytes = sizeof kMagic + 4 + 8 + 4 * 8 + 8 + 2 * 8 + 2 * 32;
+// Up to the path, and after it up to the hashes.
+constexpr std::size_t kFieldBytes = sizeof kMagic + 4 + 8 + 4 * 8 + 8 + 2 * 8;
+// The largest header of either version, the path left out: version 2 ends with a hash of itself.
+constexpr std::size_t kFixedBytes = kFieldBytes + 2 * 32;
 
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
     platform::PutLittleEndian(out, value, bytes);
@@ -59,6 +97,11 @@ void PutTime(std::vector<std::uint8_t>& out, const struct timespec& t) {
     Put(out, std::uint64_t(std::int64_t(t.tv_nsec)), 8);
 }
 
+void PutHash(std::vector<std::uint8_t>& out, const RecordHash& hash, RecordVersion version) {
+    out.insert(out.end(), hash.begin(), hash.begin() + std::ptrdiff_t(HashBytes(version)));
+}
+
+// Always of the current version: its last 16 bytes hash all that comes before them.
 std::vector<std::uint8_t> EncodeHeader(const Header& h) {
     std::vector<std::uint8_t> out(kMagic, kMagic + sizeof kMagic);
     Put(out, h.path.size(), 4);
@@ -68,8 +111,10 @@ std::vector<std::uint8_t> EncodeHeader(const Header& h) {
     PutTime(out, h.oldTimes.modification);
     Put(out, h.newSize, 8);
     PutTime(out, h.newModification);
-    out.insert(out.end(), h.newHash.begin(), h.newHash.end());
-    out.insert(out.end(), h.oldHash.begin(), h.oldHash.end());
+    PutHash(out, h.newHash, RecordVersion::Xxh3);
+    PutHash(out, h.oldHash, RecordVersion::Xxh3);
+    const UndoHash self = HashOfBytes(out);
+    out.insert(out.end(), self.begin(), self.end());
     return out;
 }
 
@@ -81,14 +126,34 @@ bool GetTime(platform::RecordReader& in, struct timespec& t) {
     return true;
 }
 
+bool GetHash(platform::RecordReader& in, RecordHash& hash, RecordVersion version) {
+    return in.raw(std::span(hash).first(HashBytes(version)));
+}
+
+std::optional<RecordVersion> VersionOf(std::span<const std::uint8_t> file) {
+    if (file.size() < sizeof kMagic) return std::nullopt;
+    if (std::equal(kMagic, kMagic + sizeof kMagic, file.begin())) return RecordVersion::Xxh3;
+    if (std::equal(kMagicV1, kMagicV1 + sizeof kMagicV1, file.begin()))
+        return RecordVersion::Blake2b;
+    return std::nullopt;
+}
+
+// Version 2's header ends with the hash of all of it before that hash.
+bool HeaderIntact(std::span<const std::uint8_t> file, platform::RecordReader& in) {
+    const std::size_t headerEnd = file.size() - in.left();
+    UndoHash stored{};
+    return in.raw(stored) && HashOfBytes(file.first(headerEnd)) == stored;
+}
+
 // The header and the old bytes of a whole record file; nothing unless every length agrees and
 // the old bytes are the ones that were kept.
 std::optional<std::pair<Header, std::span<const std::uint8_t>>>
 DecodeRecord(std::span<const std::uint8_t> file) {
-    if (file.size() < kFixedBytes || !std::equal(kMagic, kMagic + sizeof kMagic, file.begin()))
-        return std::nullopt;
+    const std::optional<RecordVersion> version = VersionOf(file);
+    if (!version) return std::nullopt;
     platform::RecordReader in(file.subspan(sizeof kMagic));
     Header h;
+    h.version = *version;
     std::uint64_t pathLength = 0;
     if (!in.get(pathLength, 4) || pathLength == 0 || pathLength > kMaxPathBytes ||
         pathLength > in.left())
@@ -97,10 +162,12 @@ DecodeRecord(std::span<const std::uint8_t> file) {
     if (!in.raw({reinterpret_cast<std::uint8_t*>(h.path.data()), h.path.size()}) ||
         !in.get(h.oldSize, 8) || !GetTime(in, h.oldTimes.access) ||
         !GetTime(in, h.oldTimes.modification) || !in.get(h.newSize, 8) ||
-        !GetTime(in, h.newModification) || !in.raw(h.newHash) || !in.raw(h.oldHash) ||
-        in.left() != h.oldSize)
+        !GetTime(in, h.newModification) || !GetHash(in, h.newHash, h.version) ||
+        !GetHash(in, h.oldHash, h.version))
         return std::nullopt;
-    if (h.path.find('\0') != std::string::npos || HashOfBytes(in.rest()) != h.oldHash)
+    if (h.version == RecordVersion::Xxh3 && !HeaderIntact(file, in)) return std::nullopt;
+    if (in.left() != h.oldSize || h.path.find('\0') != std::string::npos ||
+        HashFor(h.version, in.rest()) != h.oldHash)
         return std::nullopt;
     return std::make_pair(std::move(h), in.rest());
 }
@@ -216,7 +283,7 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
     return std::uint64_t(read.identity.st_size) == h.newSize &&
            SameTime(read.identity.st_mtim, h.newModification) &&
-           HashOfBytes(read.bytes) == h.newHash;
+           HashFor(h.version, read.bytes) == h.newHash;
 }
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
@@ -282,13 +349,10 @@ QString DefaultUndoFolder() {
 }
 
 UndoHash HashOfBytes(std::span<const std::uint8_t> bytes) {
-    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
-    hash.addData(
-        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
-    const QByteArray result = hash.result();
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits(bytes.data(), bytes.size()));
     UndoHash out{};
-    std::copy_n(result.begin(), std::min<std::size_t>(out.size(), std::size_t(result.size())),
-                out.begin());
+    std::copy(std::begin(canonical.digest), std::end(canonical.digest), out.begin());
     return out;
 }
 
@@ -343,6 +407,12 @@ RecordTemporary OpenRecordTemporary(const std::string& file) {
 
 // ---- the command ------------------------------------------------------------------------------
 
+struct UndoCommand::Others {
+    std::vector<CommandFolder> oldestFirst;
+    std::size_t dropped = 0; // the first ones, removed to make room
+    std::uint64_t bytes = 0; // of those still there
+};
+
 UndoCommand::UndoCommand(const UndoStore& store, std::string folder)
     : m_store(store), m_folder(std::move(folder)) {}
 
@@ -362,16 +432,18 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     h.oldTimes = capture.oldTimes;
     h.newSize = capture.newSize;
     h.newModification = st.st_mtim;
-    h.newHash = capture.newHash;
-    h.oldHash = HashOfBytes(capture.oldBytes);
+    h.newHash = Widened(capture.newHash);
+    h.oldHash = Widened(HashOfBytes(capture.oldBytes));
     const std::vector<std::uint8_t> header = EncodeHeader(h);
+    const std::uint64_t size = header.size() + capture.oldBytes.size();
     std::string file;
     RecordTemporary temp;
     {
         const std::lock_guard lock(m_mutex);
-        if (!m_store.MakeRoom(header.size() + capture.oldBytes.size(), m_folder))
+        if (!MakeRoom(size)) {
             return platform::Result::FromErrno(
                 ENOSPC, "the undo folder's space is used up by this command");
+        }
         if (!MakePrivateFolder(m_folder)) return platform::Result::FromErrno(errno);
         char name[32];
         std::snprintf(name, sizeof name, "%06d%s", ++m_next, kRecordSuffix);
@@ -379,11 +451,37 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
         // Made and locked before another thread's sweep can look at the folder.
         temp = OpenRecordTemporary(file);
         if (!temp.fd.valid()) return platform::Result::FromErrno(errno);
+        m_bytes += size;
     }
     const std::span<const std::uint8_t> parts[] = {header, capture.oldBytes};
     platform::Result written = m_store.WriteRecord(temp, file, parts);
-    if (written.ok()) ++m_kept;
+    if (written.ok()) {
+        ++m_kept;
+    } else {
+        const std::lock_guard lock(m_mutex);
+        m_bytes -= size;
+    }
     return written;
+}
+
+bool UndoCommand::MakeRoom(std::uint64_t more) {
+    const std::uint64_t bound = m_store.m_bound;
+    if (more > bound || m_bytes > bound - more) return false;
+    if (!m_others) {
+        m_others = std::make_unique<Others>();
+        for (CommandFolder& command : CommandsIn(m_store.m_root)) {
+            if (command.path == m_folder) continue;
+            m_others->bytes += command.bytes;
+            m_others->oldestFirst.push_back(std::move(command));
+        }
+    }
+    Others& others = *m_others;
+    while (others.bytes > bound - more - m_bytes && others.dropped < others.oldestFirst.size()) {
+        const CommandFolder& oldest = others.oldestFirst[others.dropped++];
+        RemoveCommand(oldest);
+        others.bytes -= oldest.bytes;
+    }
+    return others.bytes <= bound - more - m_bytes;
 }
 
 // ---- the store --------------------------------------------------------------------------------
@@ -405,21 +503,6 @@ std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {
 
 bool UndoStore::CanUndo() const {
     return !CommandsIn(m_root, m_stack).empty();
-}
-
-bool UndoStore::MakeRoom(std::uint64_t more, const std::string& current) const {
-    if (more > m_bound) return false;
-    std::vector<CommandFolder> commands = CommandsIn(m_root);
-    std::uint64_t used = 0;
-    for (const CommandFolder& command : commands)
-        used += command.bytes;
-    for (const CommandFolder& command : commands) {
-        if (used + more <= m_bound) break;
-        if (command.path == current) continue;
-        RemoveCommand(command);
-        used -= command.bytes;
-    }
-    return used + more <= m_bound;
 }
 
 platform::Result

@@ -34,7 +34,9 @@ QString DefaultUndoFolder();
 // All commands of every stack together keep at most this many bytes; the oldest go first.
 inline constexpr std::uint64_t kUndoBound = 1ull << 30;
 
-using UndoHash = std::array<std::uint8_t, 32>;
+// XXH3-128, canonical (big-endian) bytes: it guards against damage and a photo changed since,
+// not against an attacker, who could write the records themselves.
+using UndoHash = std::array<std::uint8_t, 16>;
 UndoHash HashOfBytes(std::span<const std::uint8_t> bytes);
 
 // What a turn saw and wrote, taken under the photo's lock just before the replacement.
@@ -87,8 +89,6 @@ public:
 
 private:
     friend class UndoCommand;
-    // Drops the oldest commands of every stack, `current` spared, until `more` bytes fit.
-    bool MakeRoom(std::uint64_t more, const std::string& current) const;
     // Writes a record through `temp`, a locked temporary beside `file`, and renames it there.
     platform::Result WriteRecord(RecordTemporary& temp, const std::string& file,
                                  std::span<const std::span<const std::uint8_t>> parts) const;
@@ -116,11 +116,19 @@ private:
     friend class UndoStore;
     UndoCommand(const UndoStore& store, std::string folder);
 
+    // Drops the oldest other commands of every stack until `more` bytes fit beside this one's;
+    // `m_mutex` held.
+    bool MakeRoom(std::uint64_t more);
+
     const UndoStore m_store; // a copy: a command may outlive the store that began it
     std::string m_folder;
     std::mutex m_mutex; // the numbering and the space used
     int m_next = 0;
     std::atomic<std::size_t> m_kept{0};
+    // The other commands and their bytes, read once at the first record rather than for each.
+    struct Others;
+    std::unique_ptr<Others> m_others;
+    std::uint64_t m_bytes = 0; // of this command's records, written or being written
 };
 
 // The automatic pass offers a photo again whose orientation came back with an undo.

@@ -22,6 +22,8 @@ dpkg-deb -x "$deb" "$root"
 # "View Image" and the web site go through xdg-open.
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ ", $depends," == *", xdg-utils"[,\ ]* ]] || fail "the package does not depend on xdg-utils: $depends"
+# The undo records are checked with xxHash.
+[[ ", $depends," == *", libxxhash0"[,\ ]* ]] || fail "the package does not depend on libxxhash0: $depends"
 
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null

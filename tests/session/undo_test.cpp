@@ -8,7 +8,9 @@
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -72,7 +74,101 @@ protected:
     }
 };
 
+// A record as the first release wrote it: checked with Blake2b-256, its header unchecked.
+Bytes FirstReleaseRecord(const std::string& path, const Bytes& old,
+                         const platform::FileTimes& oldTimes, const Bytes& now,
+                         const struct timespec& nowModification) {
+    const auto blake2b = [](const Bytes& bytes) {
+        const QByteArray hash = QCryptographicHash::hash(
+            QByteArrayView(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+            QCryptographicHash::Blake2b_256);
+        return Bytes(hash.begin(), hash.end());
+    };
+    Bytes out = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '1'};
+    const auto put = [&out](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(std::uint8_t(value >> (8 * i)));
+    };
+    const auto append = [&out](const Bytes& bytes) {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    };
+    put(path.size(), 4);
+    out.insert(out.end(), path.begin(), path.end());
+    put(old.size(), 8);
+    const auto putTime = [&put](const struct timespec& t) {
+        put(std::uint64_t(t.tv_sec), 8);
+        put(std::uint64_t(t.tv_nsec), 8);
+    };
+    putTime(oldTimes.access);
+    putTime(oldTimes.modification);
+    put(now.size(), 8);
+    putTime(nowModification);
+    append(blake2b(now));
+    append(blake2b(old));
+    append(old);
+    return out;
+}
+
 } // namespace
+
+TEST_F(UndoTest, RecordOfTheFirstReleaseIsStillTakenBackAndRefusedWhenDamaged) {
+    const QString a = MakePhoto("a.jpg", 1);
+    const platform::FileTimes beforeTimes = Times(a); // before a read of ours moves the access time
+    const Bytes before = Read(a);
+    ASSERT_TRUE(Turn(a, RotationCode::Right, nullptr).turned());
+    const Bytes turned = Read(a);
+    struct stat st {};
+    ASSERT_EQ(::stat(a.toStdString().c_str(), &st), 0);
+    const Bytes record =
+        FirstReleaseRecord(a.toStdString(), before, beforeTimes, turned, st.st_mtim);
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    const auto plant = [&](const std::string& command, const Bytes& bytes) {
+        const QString folder = stack + "/" + QString::fromStdString(command);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        WriteFile((folder + "/000001.undo").toStdString(), bytes);
+    };
+    session::UndoStore store = Store();
+
+    Bytes damaged = record;
+    damaged[damaged.size() - 7] ^= 0x10;
+    plant("00000000010000000000-1", damaged);
+    session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turned) << "damaged kept bytes are never written back";
+
+    plant("00000000020000000000-1", record);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    ExpectSameTimes(Times(a), beforeTimes);
+    EXPECT_EQ(Read(a), before);
+    EXPECT_FALSE(store.CanUndo());
+}
+
+TEST_F(UndoTest, RecordWithADamagedHeaderIsRefused) {
+    const QString a = MakePhoto("a.jpg", 1);
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turned = Read(a);
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    const QString record = stack + "/" +
+                           QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() +
+                           "/000001.undo";
+    Bytes kept = ReadFile(record.toStdString());
+    ASSERT_EQ(std::string(kept.begin(), kept.begin() + 8), "TULVXUN2");
+    // The old modification time's seconds, just past the path: every length still agrees.
+    const std::size_t pathLength = kept[8] | kept[9] << 8 | kept[10] << 16;
+    kept[8 + 4 + pathLength + 8 + 16] ^= 0x01;
+    WriteFile(record.toStdString(), kept);
+    const session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(Read(a), turned);
+}
 
 TEST_F(UndoTest, SharedThumbnailsOfATurnedOrRestoredPhotoAreRemovedAlsoWithKeptTimes) {
     const QString photo = MakePhoto("a b.jpg", 6);
@@ -257,6 +353,49 @@ TEST_F(UndoTest, BoundDropsTheOldestCommands) {
     const session::PhotoOutcome second = Turn(b, RotationCode::Right, big.get());
     EXPECT_TRUE(second.turned());
     EXPECT_FALSE(second.undoWarning.empty());
+}
+
+TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
+    QStringList photos;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"})
+        photos << MakePhoto(name, 1, 320, 240);
+    std::uint64_t largest = 0;
+    for (const QString& photo : photos)
+        largest = std::max<std::uint64_t>(largest, Read(photo).size());
+    const QString root = session::DefaultUndoFolder();
+    const auto bytesKept = [&root] {
+        std::uint64_t total = 0;
+        QDirIterator it(root, {"*.undo"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            total += std::uint64_t(QFileInfo(it.next()).size());
+        return total;
+    };
+    // Room for three records and a half; a record is its photo and a header of under 1000 bytes.
+    const std::uint64_t bound = 3 * (largest + 1000) + largest / 2;
+    session::UndoStore store = Store(bound);
+    {
+        auto first = store.Begin();
+        ASSERT_TRUE(Turn(photos[0], RotationCode::Right, first.get()).undoWarning.empty());
+        ASSERT_TRUE(Turn(photos[1], RotationCode::Right, first.get()).undoWarning.empty());
+    }
+    auto second = store.Begin();
+    ASSERT_TRUE(Turn(photos[2], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_EQ(QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2)
+        << "three records fit: the first command stays";
+    ASSERT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_EQ(QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
+        << "the fourth record needs the first command's room";
+    EXPECT_LE(bytesKept(), bound);
+    ASSERT_TRUE(Turn(photos[4], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_LE(bytesKept(), bound);
+    const session::PhotoOutcome sixth = Turn(photos[5], RotationCode::Right, second.get());
+    EXPECT_TRUE(sixth.turned());
+    EXPECT_FALSE(sixth.undoWarning.empty()) << "its own records fill the bound";
+    EXPECT_LE(bytesKept(), bound);
+    EXPECT_EQ(second->keptCount(), 3u);
+    second.reset();
+    EXPECT_EQ(store.UndoLast().photos.size(), 3u);
+    EXPECT_TRUE(store.UndoLast().nothing);
 }
 
 TEST_F(UndoTest, FoldersArePrivate) {
