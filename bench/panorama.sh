@@ -16,16 +16,7 @@ if [ -z "${CLI:-}" ]; then
   CLI=$ROOT/build-bench/bin/tulvex-cli
 fi
 rm -rf "$WORK"; mkdir -p "$WORK"
-# The pixels are streamed to cjpeg one row at a time: the making costs one row of memory.
-python3 -c "
-import sys
-w, h = $W, $H
-out = sys.stdout.buffer
-out.write(b'P6\n%d %d\n255\n' % (w, h))
-row = bytes([70, 130, 180]) * w
-for _ in range(h):
-    out.write(row)
-" | cjpeg -quality 90 > "$WORK/panorama.jpg"
+flat_panorama "$W" "$H" "$WORK/panorama.jpg"
 
 # "seconds max-RSS-KB" of the best (shortest) of RUNS runs of a command on a fresh copy.
 measure() {

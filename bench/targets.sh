@@ -36,16 +36,7 @@ n=${#photos[@]}
 for f in "${photos[@]}"; do
   jpegtran -copy all -progressive -outfile "$WORK/progressive/$(basename "$f")" "$f"
 done
-# The panorama's pixels are streamed to cjpeg a row at a time.
-python3 -c "
-import sys
-w, h = 20000, 14000
-out = sys.stdout.buffer
-out.write(b'P6\n%d %d\n255\n' % (w, h))
-row = bytes([70, 130, 180]) * w
-for _ in range(h):
-    out.write(row)
-" | cjpeg -quality 90 >"$WORK/panorama.jpg"
+flat_panorama 20000 14000 "$WORK/panorama.jpg"
 
 per() { echo "scale=2; 1000 * $1 / $n" | bc -l | sed 's/^\./0./'; }
 fresh() { echo "rm -rf '$WORK/r'; cp -r '$1' '$WORK/r'"; }

@@ -26,3 +26,16 @@ base_cli() {
   fi
   echo "$dir/build/bin/tulvex-cli"
 }
+# A JPEG of one flat colour, W x H, 4:2:0 (a giant panorama compresses to a few MB). The pixels
+# are streamed to cjpeg one row at a time: the making costs one row of memory.
+flat_panorama() { # W H OUT
+  python3 -c "
+import sys
+w, h = $1, $2
+out = sys.stdout.buffer
+out.write(b'P6\\n%d %d\\n255\\n' % (w, h))
+row = bytes([70, 130, 180]) * w
+for _ in range(h):
+    out.write(row)
+" | cjpeg -quality 90 >"$3"
+}
