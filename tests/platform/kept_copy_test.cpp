@@ -384,3 +384,21 @@ TEST(KeptCopy, IsWritableByItsMakerAlone) {
         EXPECT_EQ(st.st_mode & 07777, mode) << "the photo keeps its own";
     }
 }
+
+TEST(KeptCopy, APhotoOfAGrowingTurnIsNeverShorterThanItWas) {
+    // A rewrite never cuts a growing photo below its old size: an emptied or cut photo is not
+    // that turn torn, whatever its first bytes.
+    const platform::kept::Record record = platform::kept::MakeRecord(1, 2, "p.jpg", kOld, kNext);
+    for (const std::size_t size : {std::size_t(0), std::size_t(4096), kOld.size() - 1}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(platform::kept::Compare(record, kNext, Slice(kNext, 0, size)),
+                  platform::kept::TargetState::Other);
+    }
+    EXPECT_EQ(platform::kept::Compare(record, kNext, Slice(kNext, 0, kOld.size())),
+              platform::kept::TargetState::Torn);
+
+    LeftTurn left(kOld, kNext);
+    left.torn = Slice(kNext, 0, 4096);
+    WriteFile(left.photo, left.torn);
+    left.ExpectLeft(platform::ResolveLeftover(left.kept), "the photo has changed since");
+}
