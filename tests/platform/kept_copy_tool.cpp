@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the shell tests of kept copies need made, run as whichever user the test chooses:
-//   jpeg PATH             a small photo
+//   jpeg PATH [W H]       a photo, small unless its size is given
 //   forge FOLDER NAME     a copy named like ours whose record names FOLDER/NAME as it is now
 //   interrupt PHOTO       a turn of the hard-linked PHOTO killed during its rewrite
 #include "rotate/transform.h"
@@ -43,12 +43,14 @@ int Interrupt(const std::string& photo) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "jpeg" && argc == 3) {
-        WriteFile(argv[2], MakeJpeg(64, 48));
+    if (command == "jpeg" && (argc == 3 || argc == 5)) {
+        WriteFile(argv[2],
+                  argc == 5 ? MakeJpeg(std::stoi(argv[3]), std::stoi(argv[4])) : MakeJpeg(64, 48));
         return 0;
     }
     if (command == "forge" && argc == 4) return Forge(argv[2], argv[3]);
     if (command == "interrupt" && argc == 3) return Interrupt(argv[2]);
-    std::fprintf(stderr, "usage: %s jpeg PATH | forge FOLDER NAME | interrupt PHOTO\n", argv[0]);
+    std::fprintf(stderr, "usage: %s jpeg PATH [W H] | forge FOLDER NAME | interrupt PHOTO\n",
+                 argv[0]);
     return 2;
 }

@@ -87,6 +87,58 @@ else
   [ "$(stat -c %U "$photo")" = tulvex-other ] || fail "the photo changed owner"
 fi
 
+# The same turn killed with kill -9 at any moment, in the other user's own run: root's next turn
+# in that folder leaves the photo whole, old or turned, under both names.
+case="the other user's turn killed"
+sticky_folder killed
+other_home=$work/other-home
+mkdir -p "$other_home"
+chown tulvex-other "$other_home"
+# Runs in place of the shell that calls it, so that $! is the turn itself.
+as_other_cli() {
+  exec env HOME="$other_home" XDG_CONFIG_HOME="$other_home/config" XDG_DATA_HOME="$other_home/data" \
+    XDG_CACHE_HOME="$other_home/cache" XDG_STATE_HOME="$other_home/state" \
+    XDG_RUNTIME_DIR="$other_home" TULVEX_GLOBAL_MARKER_DIR="$other_home" \
+    "${other[@]}" "$cli" "$@"
+}
+"$tool" jpeg "$work/original.jpg" 2400 1600
+chmod 644 "$work/original.jpg"
+mkdir "$work/reference"
+cp "$work/original.jpg" "$work/reference/p.jpg"
+start=$(date +%s%N)
+"$cli" rotate right "$work/reference/p.jpg" >/dev/null
+turn_ms=$((($(date +%s%N) - start) / 1000000 + 1))
+old=$(hash_of "$work/original.jpg")
+turned=$(hash_of "$work/reference/p.jpg")
+photo=$folder/p.jpg
+killed_mid_rewrite=0 finished=0
+for ((round = 0; round < ${KEPT_COPY_KILLS:-30}; round++)); do
+  rm -f "$photo" "$folder/p-too.jpg"
+  "${other[@]}" cp "$work/original.jpg" "$photo"
+  "${other[@]}" ln "$photo" "$folder/p-too.jpg"
+  as_other_cli rotate right "$photo" >/dev/null 2>&1 &
+  pid=$!
+  if ((round % 2 == 0)); then
+    # Aimed: killed as soon as its complete copy stands beside the photo.
+    while ! compgen -G "$folder/.p.jpg.tulvex-keep-*" >/dev/null && kill -0 $pid 2>/dev/null; do :; done
+  else
+    sleep "$(printf '0.%03d' $((RANDOM % turn_ms % 1000)))"
+  fi
+  kill -9 $pid 2>/dev/null || true
+  wait $pid 2>/dev/null || true
+  if compgen -G "$folder/.p.jpg.tulvex-keep-*" >/dev/null; then
+    killed_mid_rewrite=$((killed_mid_rewrite + 1))
+  fi
+  out=$("$cli" rotate right "$folder/o.jpg" 2>&1) || fail "round $round: rotate failed: $out"
+  grep -qF "p.jpg: the interrupted turn was finished" <<<"$out" && finished=$((finished + 1))
+  now=$(hash_of "$photo")
+  [ "$now" = "$old" ] || [ "$now" = "$turned" ] || fail "round $round: the photo is torn: $out"
+  [ "$(hash_of "$folder/p-too.jpg")" = "$now" ] || fail "round $round: its names differ"
+  if compgen -G "$folder/.p.jpg.tulvex-*" >/dev/null; then fail "round $round: left: $out"; fi
+done
+echo "killed turns of the other user: ${KEPT_COPY_KILLS:-30}, with a kept copy beside the photo" \
+  "$killed_mid_rewrite, finished from it by root's next turn $finished"
+
 if [ "$failures" != 0 ]; then
   echo "$failures failure(s)" >&2
   exit 1
