@@ -500,7 +500,7 @@ std::optional<NamedPhoto> OpenNamedPhoto(int folderFd, const std::string& name,
 // Writes the complete copy over the photo it was made for, if the copy's maker could have
 // written that photo and the photo holds nothing but that very turn, cut short.
 LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int keptFd,
-                                   const struct stat& kept, const FlushCalls& calls) {
+                                   const struct stat& copyStatus, const FlushCalls& calls) {
     using Status = LeftoverOutcome::Status;
     std::vector<std::uint8_t> file;
     if (!ReadWhole(keptFd, 2 * kept::kMaxPhotoBytes, file))
@@ -514,10 +514,10 @@ LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int ke
     if (::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_dev != dev_t(copy->record.device) || named.st_ino != ino_t(copy->record.inode))
         return Foreign(std::move(outcome), "the photo it was made for is no longer there");
-    if (std::optional<std::string> why = RefusedCopy(kept, named))
+    if (std::optional<std::string> why = RefusedCopy(copyStatus, named))
         return Foreign(std::move(outcome), std::move(*why));
     std::optional<NamedPhoto> locked =
-        OpenNamedPhoto(folderFd, name, named, kept, calls.lockWait, outcome);
+        OpenNamedPhoto(folderFd, name, named, copyStatus, calls.lockWait, outcome);
     if (!locked) return outcome;
     UniqueFd fd = std::move(locked->fd);
     std::vector<std::uint8_t> photo;

@@ -310,7 +310,19 @@ TEST(KeptCopy, ACopyOthersMayWriteOrOfAnotherKindOfPhotoIsLeft) {
     }
 }
 
-TEST(KeptCopy, NoLinkIsFollowedToACopyOrToItsPhoto) {
+TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
+    {
+        SCOPED_TRACE("a FIFO named like a copy");
+        TempDir dir;
+        const std::string fifo = dir.file(".photo.jpg.tulvex-keep-ABCDEF");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(fifo);
+        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
+        EXPECT_NE(outcome.result.text().find("not a regular file"), std::string::npos);
+        struct stat st {};
+        EXPECT_EQ(::lstat(fifo.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "left";
+    }
     {
         SCOPED_TRACE("the copy's name is a link to a real copy elsewhere");
         const LeftTurn left(kOld, kNext);
