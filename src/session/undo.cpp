@@ -19,6 +19,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -279,6 +281,81 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The folder a photo is replaced in: that of the file its links lead to.
+std::string ReplacedInFolder(const std::string& photo) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(photo.c_str(), nullptr),
+                                                     &std::free);
+    const std::string file = real ? std::string(real.get()) : photo;
+    const auto slash = file.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// The interrupted turns and undos beside the photos of an undo, finished before those photos are
+// looked at, as a turn does: each folder once. A photo whose complete copy could not be put in
+// place is torn, not changed since, and keeps its record.
+class InterruptedBeside {
+public:
+    InterruptedBeside(const platform::FlushCalls& calls,
+                      std::vector<platform::LeftoverOutcome>& told)
+        : m_calls(calls), m_told(told) {}
+
+    void FinishNear(const std::string& photo) {
+        const std::string folder = ReplacedInFolder(photo);
+        if (!m_folders.insert(folder).second) return;
+        for (const std::string& leftover : platform::LeftoversIn(folder))
+            Note(platform::ResolveLeftover(leftover, m_calls));
+    }
+
+    // Why the photo `identity` names is torn, when it is.
+    const platform::Result* Unfinished(const struct stat& identity) const {
+        const auto found = m_unfinished.find({identity.st_dev, identity.st_ino});
+        return found == m_unfinished.end() ? nullptr : &found->second;
+    }
+
+private:
+    void Note(platform::LeftoverOutcome outcome) {
+        using Status = platform::LeftoverOutcome::Status;
+        if (outcome.status == Status::Failed) {
+            struct stat st {};
+            if (::lstat(outcome.target.c_str(), &st) == 0)
+                m_unfinished[{st.st_dev, st.st_ino}] = outcome.result.withText(
+                    "its interrupted change could not be finished (" + outcome.result.text() +
+                    "); the complete copy stays in " + outcome.leftover);
+        }
+        if (outcome.status == Status::Finished || outcome.status == Status::Failed ||
+            outcome.status == Status::Foreign)
+            m_told.push_back(std::move(outcome));
+    }
+
+    const platform::FlushCalls& m_calls;
+    std::vector<platform::LeftoverOutcome>& m_told;
+    std::set<std::string> m_folders;
+    std::map<std::pair<dev_t, ino_t>, platform::Result> m_unfinished;
+};
+
+bool HoldsExactly(const platform::ReadPhoto& read, std::span<const std::uint8_t> bytes) {
+    return read.bytes.size() == bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), read.bytes.begin());
+}
+
+// The photo holds its old bytes already: an undo that its complete copy finished, or one killed
+// before its record was removed. Only the times may still be the rewrite's.
+UndoPhoto AlreadyRestored(UndoPhoto photo, const Header& h,
+                          std::span<const std::uint8_t> oldBytes) {
+    photo.status = UndoPhoto::Status::Restored;
+    if (auto times = platform::SetFileTimes(h.path, h.oldTimes); !times.ok()) {
+        photo.timesNotRestored = true;
+        photo.result = std::move(times);
+    } else {
+        photo.times = h.oldTimes;
+    }
+    platform::RemoveDesktopThumbnails(photo.path);
+    if (const auto header = exif::ParseJpegHeader(oldBytes))
+        photo.orientation = header->orientation;
+    return photo;
+}
+
 // Whether the locked photo holds exactly what the command wrote.
 bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
     return std::uint64_t(read.identity.st_size) == h.newSize &&
@@ -287,7 +364,7 @@ bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
 }
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::FlushCalls& calls) {
+                       const platform::FlushCalls& calls, const InterruptedBeside& beside) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(h.path.c_str());
     platform::LockedPhoto locked;
@@ -304,6 +381,11 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
         return photo;
     }
     if (!HoldsWhatWasWritten(read, h)) {
+        if (HoldsExactly(read, oldBytes)) return AlreadyRestored(std::move(photo), h, oldBytes);
+        if (const platform::Result* torn = beside.Unfinished(read.identity)) {
+            photo.result = *torn;
+            return photo;
+        }
         photo.status = UndoPhoto::Status::ChangedSince;
         return photo;
     }
@@ -325,7 +407,8 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
     return photo;
 }
 
-UndoPhoto UndoRecord(const std::string& record, const platform::FlushCalls& calls) {
+UndoPhoto UndoRecord(const std::string& record, const platform::FlushCalls& calls,
+                     InterruptedBeside& beside) {
     std::vector<std::uint8_t> file;
     UndoPhoto photo;
     photo.result = platform::ReadFileBytes(
@@ -337,7 +420,8 @@ UndoPhoto UndoRecord(const std::string& record, const platform::FlushCalls& call
         ::unlink(record.c_str()); // it can never be put back
         return photo;
     }
-    photo = RestorePhoto(decoded->first, decoded->second, calls);
+    beside.FinishNear(decoded->first.path);
+    photo = RestorePhoto(decoded->first, decoded->second, calls, beside);
     if (photo.status != UndoPhoto::Status::Failed) ::unlink(record.c_str());
     return photo;
 }
@@ -537,8 +621,9 @@ UndoResult UndoStore::UndoLast() const {
         return result;
     }
     const CommandFolder& last = commands.back();
+    InterruptedBeside beside(m_calls, result.leftovers);
     for (auto record = last.records.rbegin(); record != last.records.rend(); ++record)
-        result.photos.push_back(UndoRecord(*record, m_calls));
+        result.photos.push_back(UndoRecord(*record, m_calls, beside));
     ::rmdir(last.path.c_str()); // stays while a record waits for another try
     return result;
 }

@@ -65,6 +65,9 @@ struct UndoPhoto {
 struct UndoResult {
     bool nothing = false; // no command to take back
     std::vector<UndoPhoto> photos;
+    // Interrupted turns and undos found beside its photos, finished or told of (the others, a
+    // temporary removed, are left out).
+    std::vector<platform::LeftoverOutcome> leftovers;
     std::vector<QString> changedSince() const;
 };
 
@@ -81,8 +84,10 @@ public:
     // A new command; an error when the folder cannot be made.
     std::unique_ptr<UndoCommand> Begin(platform::Result* why = nullptr) const;
     bool CanUndo() const;
-    // Takes back the newest command of this stack. Photos that could not be restored for a
-    // passing reason (busy, a failed write) keep their record for another try.
+    // Takes back the newest command of this stack, first finishing the interrupted turns and
+    // undos beside its photos. Photos that could not be restored for a passing reason (busy, a
+    // failed write, a torn photo whose complete copy could not be put in place) keep their
+    // record for another try.
     UndoResult UndoLast() const;
 
     const std::string& root() const { return m_root; }

@@ -257,6 +257,8 @@ void TFormTulvex::ActionUndoExecute() {
     const session::UndoResult undone = m_undoStore.UndoLast();
     m_canUndo.reset();
     session::FollowUndo(FAutoList, FFolder, undone);
+    for (const platform::LeftoverOutcome& leftover : undone.leftovers)
+        TellLeftover(m_leftovers.News(leftover));
     QStringList changed, failed;
     for (const session::UndoPhoto& photo : undone.photos) {
         m_turnReport.KeepTimes(photo.path, photo.times);

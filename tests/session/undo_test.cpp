@@ -4,6 +4,7 @@
 #include "session/photo_turn.h"
 #include "session/undo.h"
 #include "support/jpeg_factory.h"
+#include "support/kept_copy.h"
 #include "support/own_folders.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
@@ -496,4 +497,71 @@ TEST_F(UndoTest, PhotoBusyDuringUndoKeepsItsRecordForAnotherTry) {
     ASSERT_TRUE(store.CanUndo());
     EXPECT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
     EXPECT_EQ(Read(a), before);
+}
+
+// An undo of a hard-linked photo killed in its rewrite leaves the photo torn under both names and
+// the complete old photo kept beside it: the next undo finishes it, and while it cannot, the
+// record stays.
+TEST_F(UndoTest, KilledUndoOfALinkedPhotoIsFinishedByTheNextAndKeepsItsRecordUntilThen) {
+    const QString a = MakePhoto("a.jpg", 1, 320, 240), b = folder + "/b.jpg";
+    ASSERT_EQ(::link(a.toStdString().c_str(), b.toStdString().c_str()), 0);
+    const Bytes before = Read(a);
+    const platform::FileTimes beforeTimes = Times(a); // as the turn reads them
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turned = Read(a);
+    const std::string kept = InterruptedLinkedTurn(a.toStdString(), before);
+    ASSERT_FALSE(kept.empty());
+    WriteFile(a.toStdString(), TornRewrite(turned, before));
+    ASSERT_NE(Read(b), turned);
+    ASSERT_NE(Read(b), before);
+    using Leftover = platform::LeftoverOutcome::Status;
+
+    platform::FlushCalls full;
+    full.reserve = [](int, off_t) {
+        errno = ENOSPC;
+        return -1;
+    };
+    session::UndoResult undone = Store(session::kUndoBound, full).UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(undone.photos[0].path, a);
+    EXPECT_NE(undone.photos[0].result.text().find(kept), std::string::npos)
+        << undone.photos[0].result.text();
+    ASSERT_EQ(undone.leftovers.size(), 1u);
+    EXPECT_EQ(undone.leftovers[0].status, Leftover::Failed);
+    EXPECT_TRUE(store.CanUndo()) << "a torn photo keeps its record";
+
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    ASSERT_EQ(undone.leftovers.size(), 1u);
+    EXPECT_EQ(undone.leftovers[0].status, Leftover::Finished);
+    ExpectSameTimes(Times(b), beforeTimes); // before a read of ours moves the access time
+    EXPECT_EQ(Read(a), before);
+    EXPECT_EQ(Read(b), before);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
+    EXPECT_FALSE(store.CanUndo());
+
+    // Killed after the photo was restored, before its record was removed.
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Left, command.get()).turned());
+    }
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    const QString record = stack + "/" +
+                           QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() +
+                           "/000001.undo";
+    const Bytes recordBytes = ReadFile(record.toStdString());
+    ASSERT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(record).path()));
+    WriteFile(record.toStdString(), recordBytes);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(b), before);
+    EXPECT_FALSE(store.CanUndo());
 }
