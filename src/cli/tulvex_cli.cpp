@@ -383,6 +383,12 @@ int CmdUndo(const Options& o) {
                          name.c_str(), Printable(photo.result.text()).c_str());
         else if (photo.status == Status::ChangedSince)
             std::fprintf(stderr, "%s: changed since, left as it is\n", name.c_str());
+        else if (photo.path.isEmpty())
+            std::fprintf(stderr, "%s: undo record of an unknown photo, not restored: %s\n",
+                         Local(photo.record).c_str(), Printable(photo.result.text()).c_str());
+        else if (!photo.record.isEmpty())
+            std::fprintf(stderr, "%s: not restored: %s: %s\n", name.c_str(),
+                         Local(photo.record).c_str(), Printable(photo.result.text()).c_str());
         else
             std::fprintf(stderr, "%s: not restored: %s\n", name.c_str(),
                          Printable(photo.result.text()).c_str());

@@ -52,9 +52,11 @@ struct UndoPhoto {
     enum class Status {
         Restored,
         ChangedSince, // the photo no longer holds what the command wrote: left alone
-        Failed,       // `result` says why; the photo is as it was and the record stays
+        Failed,       // `result` says why; the photo is as it was and the record stays, unless
+                      // the record itself is damaged or another command's (then it is removed)
     };
-    QString path;
+    QString path;   // empty when the record is too damaged to tell
+    QString record; // the record file, when the record itself is what failed
     Status status = Status::Failed;
     platform::Result result;
     bool timesNotRestored = false;

@@ -265,8 +265,10 @@ void TFormTulvex::ActionUndoExecute() {
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
             changed << collection::FileNameOf(photo.path);
         else if (photo.status == session::UndoPhoto::Status::Failed)
-            failed << collection::FileNameOf(photo.path) + QStringLiteral(": ") +
-                          QString::fromLocal8Bit(photo.result.text());
+            failed << (photo.path.isEmpty()
+                           ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
+                           : collection::FileNameOf(photo.path)) +
+                          QStringLiteral(": ") + QString::fromLocal8Bit(photo.result.text());
         if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     RepaintGrid();

@@ -152,3 +152,31 @@ TEST(TulvexCliUndo, UndoKilledWhileRewritingALinkedPhotoIsFinishedByTheNext) {
     }
     EXPECT_GT(killedWithCopy, 0) << "no kill landed while the photo was being rewritten";
 }
+
+TEST(TulvexCliUndo, EveryLineNamesItsPhotoOrTheRecordOfAnUnknownOne) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
+    WriteFile(a, MakeJpeg(64, 48));
+    WriteFile(b, MakeJpeg(64, 48));
+    int code = -1;
+    Cli("rotate right " + a + " " + b, &code);
+    ASSERT_EQ(code, 0);
+    const QString stack = session::DefaultUndoFolder() + "/cli";
+    const QString command =
+        stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
+    const std::string record = (command + "/000002.undo").toStdString();
+    Bytes kept = ReadFile(record);
+    kept[12] ^= 0x40; // in the photo's path: the header no longer tells whose it is
+    WriteFile(record, kept);
+
+    const std::string report = Cli("undo", &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(report.find(record + ": undo record of an unknown photo"), 0u) << report;
+    EXPECT_NE(report.find(": restored\n"), std::string::npos) << report;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = report.find('\n', at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 2u) << report;
+}
