@@ -4,6 +4,7 @@
 #include "collection/scan.h"
 #include "exif/jpeg_header.h"
 #include "rotate/orientation_table.h"
+#include "session/undo_record.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -266,7 +267,7 @@ struct CommandFolder {
 // Removes the temporaries of killed writes; records of the folder with their sizes, and the
 // entries named like records that are no regular file, to be told of rather than passed over.
 CommandFolder ReadCommandFolder(const std::string& path, const std::string& name) {
-    CommandFolder command{path, name, 0, {}};
+    CommandFolder command{path, name, 0, {}, {}};
     for (const std::string& entry : NamesIn(path)) {
         const std::string file = path + "/" + entry;
         if (platform::IsTemporaryName(entry)) {
@@ -518,6 +519,13 @@ UndoPhoto UndoRecord(const std::string& record, const std::string& command,
 }
 
 } // namespace
+
+std::optional<std::uint64_t> UndoRecordOldBytes(std::span<const std::uint8_t> file,
+                                                const std::string& command) {
+    const DecodedRecord decoded = DecodeRecord(file, command);
+    if (decoded.fault != DecodedRecord::Fault::None) return std::nullopt;
+    return decoded.oldBytes.size();
+}
 
 QString DefaultUndoFolder() {
     return platform::XdgBaseDir("XDG_STATE_HOME", QStringLiteral(".local/state")) + "/tulvex/undo";
