@@ -25,11 +25,6 @@
 namespace platform {
 namespace {
 
-std::string ResolveLinks(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    return real ? std::string(real.get()) : path;
-}
-
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -60,10 +55,8 @@ std::string BaseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int FlushFolder(const std::string& folder, const FlushCalls& calls) {
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) return errno;
-    if (calls.fsyncFolder(dir.get()) == 0) return 0;
+int FlushFolder(int folder, const FlushCalls& calls) {
+    if (calls.fsyncFolder(folder) == 0) return 0;
     // Some file systems cannot flush a folder at all; nothing is lost by going on.
     return errno == EINVAL || errno == ENOTSUP ? 0 : errno;
 }
@@ -83,45 +76,59 @@ std::string CutAtCharacter(const std::string& name, std::size_t limit) {
     return name.substr(0, cut);
 }
 
-// Gives `from` the name `to` unless a file already has it.
-int RenameWithoutReplacing(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+// Gives the entry `from` of `folder` the name `to` unless a file already has it.
+int RenameWithoutReplacing(int folder, const std::string& from, const std::string& to) {
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return errno;
     // A file system without the flag: a new link refuses an existing name just the same.
-    if (::link(from.c_str(), to.c_str()) != 0) return errno;
-    ::unlink(from.c_str());
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return errno;
+    ::unlinkat(folder, from.c_str(), 0);
     return 0;
 }
 
+// Made new, under a random name, in the photo's folder (its descriptor, which outlives this).
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string& target) {
-        m_path = FolderOf(target) + "/." + CutAtCharacter(BaseNameOf(target), kMaxBaseInName) +
-                 kTemporaryMarker + "XXXXXX";
-        m_fd = UniqueFd(::mkostemp(m_path.data(), O_CLOEXEC));
+    TemporaryFile(int folder, const std::string& photoName) : m_folder(folder) {
+        std::string stem = ".";
+        stem += CutAtCharacter(photoName, kMaxBaseInName);
+        stem += kTemporaryMarker;
+        for (int attempt = 0; attempt < 16 && !m_fd.valid(); ++attempt) {
+            m_name = stem + RandomSuffix();
+            m_fd = UniqueFd(::openat(folder, m_name.c_str(),
+                                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (!m_fd.valid() && errno != EEXIST) break;
+        }
         // Locked while in use: a later start removes only temporaries nobody holds.
-        if (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) m_fd.reset();
-        if (!m_fd.valid()) m_path.clear();
+        if (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, m_name.c_str(), 0);
+            m_fd.reset();
+            errno = error;
+        }
+        if (!m_fd.valid()) m_name.clear();
     }
     ~TemporaryFile() {
-        if (!m_path.empty()) ::unlink(m_path.c_str());
+        if (!m_name.empty()) ::unlinkat(m_folder, m_name.c_str(), 0);
     }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
     int fd() const { return m_fd.get(); }
-    const std::string& path() const { return m_path; }
+    const std::string& name() const { return m_name; }
     bool valid() const { return m_fd.valid(); }
     int close(const FlushCalls& calls) { return calls.closeFile(m_fd.release()) == 0 ? 0 : errno; }
-    void keep() { m_path.clear(); } // renamed into place, or left for the user
+    void keep() { m_name.clear(); } // renamed into place, or left for the user
     // Renames the complete, flushed file to a kept-copy name; still removed on destruction. An
     // existing file of that name (a leftover, a stranger's) is never replaced.
     int markComplete() {
-        const auto at = m_path.rfind(kTemporaryMarker);
-        const std::string stem = m_path.substr(0, at) + kKeptCopyMarker;
-        std::string suffix = m_path.substr(at + std::strlen(kTemporaryMarker));
+        const auto at = m_name.rfind(kTemporaryMarker);
+        const std::string stem = m_name.substr(0, at) + kKeptCopyMarker;
+        std::string suffix = m_name.substr(at + std::strlen(kTemporaryMarker));
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string kept = stem + suffix;
-            const int error = RenameWithoutReplacing(m_path, kept);
+            const int error = RenameWithoutReplacing(m_folder, m_name, kept);
             if (error == 0) {
-                m_path = kept;
+                m_name = kept;
                 return 0;
             }
             if (error != EEXIST) return error;
@@ -146,7 +153,8 @@ private:
         return out;
     }
 
-    std::string m_path;
+    int m_folder = -1;
+    std::string m_name;
     UniqueFd m_fd;
 };
 
@@ -176,10 +184,20 @@ int ReserveForRewrite(int fd, std::span<const std::uint8_t> bytes, std::uint64_t
     return failed;
 }
 
-int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
+// Without the flush.
+int PutWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls&) {
     if (!WriteFullyAt(fd, bytes.data(), bytes.size(), 0)) return errno;
-    if (::ftruncate(fd, off_t(bytes.size())) != 0) return errno;
+    return ::ftruncate(fd, off_t(bytes.size())) == 0 ? 0 : errno;
+}
+
+int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
+    if (const int error = PutWhole(fd, bytes, calls)) return error;
     return calls.fsyncFile(fd) == 0 ? 0 : errno;
+}
+
+Result SetTimes(int fd, const FileTimes& times, const FlushCalls& calls) {
+    const struct timespec both[2] = {times.access, times.modification};
+    return calls.setTimes(fd, both) == 0 ? Result() : Result::FromErrno(errno);
 }
 
 Result NoSpace(int error) {
@@ -196,64 +214,83 @@ struct OldContents {
     std::span<const std::uint8_t> bytes;
 };
 
-Result LoadOldContents(const std::string& target, const ReadPhoto* original, OldContents& old) {
+Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const ReadPhoto* original,
+                       OldContents& old) {
     if (original) {
         old.bytes = original->bytes;
         return {};
     }
-    Result read = ReadFileBytes(target, old.owned, kept::kMaxPhotoBytes);
+    if (std::uint64_t(st.st_size) > kept::kMaxPhotoBytes) return Result::FromErrno(EFBIG);
+    old.owned.resize(std::size_t(st.st_size));
+    if (!ReadFullyAt(photo.fd.get(), old.owned.data(), old.owned.size(), 0))
+        return Result::FromErrno(errno);
     old.bytes = old.owned;
-    return read;
+    return {};
+}
+
+// Another program's change that the new contents would wipe out wins: the replacement is given
+// up. The entry is looked at where it is, never followed.
+Result CheckUnchanged(const LockedPhoto& photo, const ReadPhoto* original) {
+    if (!original || UnchangedSince(photo.folder.get(), photo.name, *original)) return {};
+    return PhotoChanged();
+}
+
+std::string KeptCopyPath(const LockedPhoto& photo, const std::string& name) {
+    return FolderOf(photo.target) + "/" + name;
 }
 
 // Renaming would cut the other links off, so the file is rewritten in place, and only while a
 // complete, flushed copy stands beside it. The copy ends with a record of the photo and of this
 // turn, so that a later load puts it back only over this photo torn by this turn.
-ReplaceResult RewriteLinkedFile(const std::string& target, const struct stat& st,
+ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
                                 std::span<const std::uint8_t> bytes, TemporaryFile& temp,
-                                const FlushCalls& calls, const ReadPhoto* original) {
+                                const FlushCalls& calls, const ReadPhoto* original,
+                                const FileTimes* times) {
     ReplaceResult result;
     const auto failed = [&result](Result why) {
         result.result = std::move(why);
         return result;
     };
     OldContents old;
-    if (Result read = LoadOldContents(target, original, old); !read.ok()) return failed(read);
+    if (Result read = LoadOldContents(photo, st, original, old); !read.ok()) return failed(read);
     if (old.bytes.size() > kept::kMaxPhotoBytes || bytes.size() > kept::kMaxPhotoBytes)
         return failed(Result::FromErrno(EFBIG));
     const std::vector<std::uint8_t> record =
-        kept::Encode(kept::MakeRecord(st.st_dev, st.st_ino, BaseNameOf(target), old.bytes, bytes));
+        kept::Encode(kept::MakeRecord(st.st_dev, st.st_ino, photo.name, old.bytes, bytes));
     if (!WriteFullyAt(temp.fd(), record.data(), record.size(), bytes.size()) ||
         calls.fsyncFile(temp.fd()) != 0)
         return failed(Result::FromErrno(errno));
     if (const int error = temp.markComplete()) return failed(Result::FromErrno(error));
-    if (const int error = FlushFolder(FolderOf(target), calls))
+    if (const int error = FlushFolder(photo.folder.get(), calls))
         return failed(Result::FromErrno(error));
+    // Left for the user when the photo could not be put back as it was.
+    const auto keepingCopy = [&](Result why) {
+        result.keptCopy = KeptCopyPath(photo, temp.name());
+        temp.keep();
+        return failed(std::move(why));
+    };
 
     calls.beforeReplace();
-    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    UniqueFd fd(::openat(photo.folder.get(), photo.name.c_str(),
+                         O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat now {};
+    if (!fd.valid() && errno == ELOOP) return failed(PhotoChanged());
     if (!fd.valid() || ::fstat(fd.get(), &now) != 0) return failed(Result::FromErrno(errno));
-    if (!SameFile(now, st) || (original && !UnchangedSince(target, *original)))
-        return failed(PhotoChanged());
+    if (!SameFile(now, st) || !CheckUnchanged(photo, original).ok()) return failed(PhotoChanged());
     if (const int error = ReserveForRewrite(fd.get(), bytes, old.bytes.size(), calls))
         return failed(NoSpace(error));
-    if (const int error = WriteWhole(fd.get(), bytes, calls)) {
+    int error = PutWhole(fd.get(), bytes, calls);
+    // Last, so that no write moves them again; the lock still keeps every other turn out.
+    if (error == 0 && times) result.times = SetTimes(fd.get(), *times, calls);
+    if (error == 0 && calls.fsyncFile(fd.get()) != 0) error = errno;
+    if (error != 0) {
         // The old contents still fit in the blocks they had: the photo is whole again, and
         // nothing is left to finish.
         if (WriteWhole(fd.get(), old.bytes, calls) == 0) return failed(NoSpace(error));
-        result.keptCopy = temp.path();
-        temp.keep();
-        return failed(Result::FromErrno(error));
+        return keepingCopy(Result::FromErrno(error));
     }
-    if (calls.closeFile(fd.release()) != 0) result.warning = FlushWarning(target, errno);
+    if (calls.closeFile(fd.release()) != 0) result.warning = FlushWarning(photo.target, errno);
     return result;
-}
-
-// Another program's change that the turned photo would wipe out wins: the turn is given up.
-Result CheckUnchanged(const std::string& target, const ReadPhoto* original) {
-    if (!original || UnchangedSince(target, *original)) return {};
-    return PhotoChanged();
 }
 
 } // namespace
@@ -312,49 +349,63 @@ Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
     return {};
 }
 
-ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls, const ReadPhoto* original) {
+ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,
+                                  const FlushCalls& calls, const ReadPhoto* original,
+                                  const FileTimes* times) {
     ReplaceResult result;
     const auto failed = [&result](int error) {
         result.result = Result::FromErrno(error);
         return result;
     };
-    const std::string target = ResolveLinks(path);
+    const int folder = photo.folder.get();
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) return failed(errno);
+    if (::fstat(photo.fd.get(), &st) != 0) return failed(errno);
     if (!S_ISREG(st.st_mode)) return failed(EINVAL);
     // Root may write anything: a photo without any write permission bit is read-only all the same.
     if ((st.st_mode & 0222) == 0) return failed(EACCES);
-    if (::access(target.c_str(), W_OK) != 0) return failed(errno);
+    if (::faccessat(folder, photo.name.c_str(), W_OK, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(errno);
 
-    TemporaryFile temp(target);
+    TemporaryFile temp(folder, photo.name);
     if (!temp.valid()) return failed(errno);
     if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return failed(errno);
     if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return failed(errno);
     // Owner and group can only be kept where the process may give them away.
     if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return failed(errno);
-    {
-        UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
-    }
-    if (st.st_nlink > 1) return RewriteLinkedFile(target, st, bytes, temp, calls, original);
+    CopyExtendedAttributes(photo.fd.get(), temp.fd());
+    if (st.st_nlink > 1) return RewriteLinkedFile(photo, st, bytes, temp, calls, original, times);
+    // Set before the rename, so that a turn waiting for the lock reads the photo as it stays.
+    if (times) result.times = SetTimes(temp.fd(), *times, calls);
     if (calls.fsyncFile(temp.fd()) != 0) return failed(errno);
 
     calls.beforeReplace();
-    if (Result changed = CheckUnchanged(target, original); !changed.ok()) {
+    if (Result changed = CheckUnchanged(photo, original); !changed.ok()) {
         result.result = std::move(changed);
         return result;
     }
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) return failed(errno);
+    if (::renameat(folder, temp.name().c_str(), folder, photo.name.c_str()) != 0)
+        return failed(errno);
     temp.keep();
     // The new contents are in place: a flush that fails from here on does not undo the turn,
     // and calling it failed would have the user turn the photo a second time.
     if (const int error = temp.close(calls)) {
-        result.warning = FlushWarning(target, error);
-    } else if (const int error = FlushFolder(FolderOf(target), calls)) {
-        result.warning = FlushWarning(target, error);
+        result.warning = FlushWarning(photo.target, error);
+    } else if (const int error = FlushFolder(folder, calls)) {
+        result.warning = FlushWarning(photo.target, error);
     }
     return result;
+}
+
+ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
+                                  const FlushCalls& calls, const ReadPhoto* original,
+                                  const FileTimes* times) {
+    LockedPhoto photo;
+    if (Result opened = OpenPhoto(path, O_RDONLY, photo); !opened.ok()) {
+        ReplaceResult result;
+        result.result = std::move(opened);
+        return result;
+    }
+    return ReplaceFileContents(photo, bytes, calls, original, times);
 }
 
 Result GetFileTimes(const std::string& path, FileTimes& times) {

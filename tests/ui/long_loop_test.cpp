@@ -117,8 +117,9 @@ TEST_F(WindowTest, TimesThatCannotBeRestoredAreAWarningAndTheTurnsGoOn) {
     Start(photos.qpath());
     ASSERT_TRUE(Action("pmiKeepTimestamp")->isChecked());
     rotate::TurnCalls failing;
-    failing.setFileTimes = [](const std::string&, const platform::FileTimes&) {
-        return platform::Result::FromErrno(EPERM);
+    failing.replace.setTimes = [](int, const struct timespec*) {
+        errno = EPERM;
+        return -1;
     };
     window->SetTurnCalls(failing);
     const auto warnsAboutEveryPhoto = [&](const FakeShell::Shown& shown) {
@@ -173,8 +174,9 @@ TEST_F(WindowTest, FlushWarningsOfACommandComeInOneBoxAndASingleTurnsAsTheyCome)
             << lines[i].toStdString();
 
     // A turn outside a command, whose times cannot be set either: each warning in its own box.
-    failing.setFileTimes = [](const std::string&, const platform::FileTimes&) {
-        return platform::Result::FromErrno(EPERM);
+    failing.replace.setTimes = [](int, const struct timespec*) {
+        errno = EPERM;
+        return -1;
     };
     window->SetTurnCalls(failing);
     ASSERT_TRUE(Action("pmiKeepTimestamp")->isChecked());
