@@ -31,23 +31,52 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Extended attributes are copied where the file system has them; a failure is not fatal
-// (many file systems have none).
-void CopyExtendedAttributes(int from, int to) {
+// Far above what Linux allows for a list of names or one value (64 KiB).
+constexpr ssize_t kMaxAttributeBytes = 1 << 20;
+
+// An attribute's value, read whole; nullopt with errno set when it cannot be.
+std::optional<std::string> AttributeValue(int fd, const char* name) {
+    const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+    if (size < 0) return std::nullopt;
+    if (size > kMaxAttributeBytes) {
+        errno = E2BIG;
+        return std::nullopt;
+    }
+    std::string value(std::size_t(size), '\0');
+    const ssize_t got = ::fgetxattr(fd, name, value.data(), value.size());
+    if (got < 0) return std::nullopt;
+    value.resize(std::size_t(got));
+    return value;
+}
+
+// Every extended attribute (ACLs are some) goes to the new contents, or the error says why not.
+// One the system refuses to set is all right only where the new file already holds that very
+// value (one every new file in the folder gets, say).
+int CopyExtendedAttributes(int from, int to, const FlushCalls& calls) {
     const ssize_t listSize = ::flistxattr(from, nullptr, 0);
-    if (listSize <= 0 || listSize > 1 << 20) return;
+    if (listSize < 0) return errno == ENOTSUP ? 0 : errno; // a file system without any
+    if (listSize > kMaxAttributeBytes) return E2BIG;
     std::string names(std::size_t(listSize), '\0');
-    const ssize_t got = ::flistxattr(from, names.data(), names.size());
-    if (got <= 0) return;
+    const ssize_t got = listSize == 0 ? 0 : ::flistxattr(from, names.data(), names.size());
+    if (got < 0) return errno;
     for (std::size_t pos = 0; pos < std::size_t(got);) {
         const char* name = names.c_str() + pos;
         pos += std::strlen(name) + 1;
-        const ssize_t valueSize = ::fgetxattr(from, name, nullptr, 0);
-        if (valueSize < 0 || valueSize > 1 << 20) continue;
-        std::string value(std::size_t(valueSize), '\0');
-        if (::fgetxattr(from, name, value.data(), value.size()) == valueSize)
-            ::fsetxattr(to, name, value.data(), value.size(), 0);
+        const std::optional<std::string> value = AttributeValue(from, name);
+        if (!value) {
+            if (errno == ENODATA) continue; // removed since it was listed
+            return errno;
+        }
+        if (calls.setXattr(to, name, value->data(), value->size()) == 0) continue;
+        const int error = errno;
+        if (AttributeValue(to, name) != value) return error;
     }
+    return 0;
+}
+
+Result AttributesNotCopied(int error) {
+    return Result::FromErrno(error, std::string("its extended attributes could not be copied: ") +
+                                        std::strerror(error));
 }
 
 std::string BaseNameOf(const std::string& path) {
@@ -372,7 +401,10 @@ ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std:
     if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return failed(errno);
     // Owner and group can only be kept where the process may give them away.
     if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return failed(errno);
-    CopyExtendedAttributes(photo.fd.get(), temp.fd());
+    if (const int error = CopyExtendedAttributes(photo.fd.get(), temp.fd(), calls)) {
+        result.result = AttributesNotCopied(error);
+        return result;
+    }
     if (st.st_nlink > 1) return RewriteLinkedFile(photo, st, bytes, temp, calls, original, times);
     // Set before the rename, so that a turn waiting for the lock reads the photo as it stays.
     if (times) result.times = SetTimes(temp.fd(), *times, calls);

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <vector>
 
 #include "platform/result.h"
@@ -77,6 +78,11 @@ struct FlushCalls {
     // Gives the new contents the times asked for; -1 with errno on failure.
     std::function<int(int fd, const struct timespec times[2])> setTimes =
         [](int fd, const struct timespec times[2]) { return ::futimens(fd, times); };
+    // Sets one extended attribute on the new contents; -1 with errno on failure.
+    std::function<int(int fd, const char* name, const void* value, std::size_t size)> setXattr =
+        [](int fd, const char* name, const void* value, std::size_t size) {
+            return ::fsetxattr(fd, name, value, size, 0);
+        };
     // Runs after the new contents are complete and just before they take the original's place.
     std::function<void()> beforeReplace = [] {};
     LockWait lockWait;
@@ -105,7 +111,8 @@ struct LockedPhoto;
 //   - everything happens to the photo's entry in the folder it was opened in, through the
 //     folder's descriptor: no path is resolved again, no link swapped in meanwhile followed;
 //   - the new contents go to a temporary file in the same folder, which is flushed;
-//   - permission bits, owner and group (where allowed) and extended attributes are copied;
+//   - permission bits, owner and group (where allowed) and every extended attribute are copied:
+//     an attribute that cannot be copied refuses the replacement;
 //   - `times`, when given, are set on the new contents before they take the photo's place (a
 //     failure only fills `times` of the result);
 //   - a file with one link is replaced by renaming over it, then the folder is flushed;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 
 #include "platform/file_io.h"
 
@@ -130,6 +131,46 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     EXPECT_TRUE(platform::ReplaceFileContents(path, old).replaced());
     EXPECT_EQ(ReadFile(other), old);
     EXPECT_TRUE(Leftovers(dir).isEmpty());
+}
+
+// Every extended attribute goes with the photo, or the photo stays as it was and the message says
+// why. A value the new file already holds (one the system gave it) needs no copy.
+TEST(ReplaceFile, AnAttributeThatCannotBeCopiedRefusesTheReplacement) {
+    const Bytes old{1, 2, 3, 4}, next{9, 8, 7};
+    const auto failing = [](bool setFirst) {
+        return [setFirst](int fd, const char* name, const void* value, std::size_t size) {
+            if (setFirst) ::fsetxattr(fd, name, value, size, 0);
+            errno = ENOSPC;
+            return -1;
+        };
+    };
+    for (const bool hardLinked : {false, true}) {
+        SCOPED_TRACE(hardLinked ? "hard-linked" : "one link");
+        TempDir dir;
+        const std::string path = dir.file("photo.jpg");
+        WriteFile(path, old);
+        if (hardLinked) ASSERT_EQ(::link(path.c_str(), dir.file("other.jpg").c_str()), 0);
+        if (::setxattr(path.c_str(), "user.tulvex.note", "kept", 4, 0) != 0)
+            GTEST_SKIP() << "no extended attributes here";
+
+        platform::FlushCalls calls;
+        calls.setXattr = failing(false);
+        const platform::ReplaceResult refused = platform::ReplaceFileContents(path, next, calls);
+        EXPECT_FALSE(refused.replaced());
+        EXPECT_EQ(refused.result.text(),
+                  "its extended attributes could not be copied: No space left on device");
+        EXPECT_EQ(refused.result.kind(), platform::Result::Kind::NoSpace);
+        EXPECT_EQ(ReadFile(path), old);
+        EXPECT_TRUE(Leftovers(dir).isEmpty());
+
+        calls.setXattr = failing(true);
+        ASSERT_TRUE(platform::ReplaceFileContents(path, next, calls).replaced());
+        EXPECT_EQ(ReadFile(path), next);
+        char value[8] = {};
+        EXPECT_EQ(::getxattr(path.c_str(), "user.tulvex.note", value, sizeof value), 4);
+        EXPECT_EQ(std::string(value, 4), "kept");
+        EXPECT_TRUE(Leftovers(dir).isEmpty());
+    }
 }
 
 TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
