@@ -188,7 +188,8 @@ private:
 };
 
 std::string FlushWarning(const std::string& target, int error) {
-    return target + ": turned, but it could not be flushed to disk: " + std::strerror(error);
+    return target +
+           ": turned, but not yet safely on disk: flushing it failed: " + std::strerror(error);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -209,14 +210,14 @@ int ReserveForRewrite(int fd, std::span<const std::uint8_t> bytes, std::uint64_t
         calls.fsyncFile(fd) == 0)
         return 0;
     const int failed = errno;
-    if (::ftruncate(fd, off_t(oldSize)) != 0) return errno;
+    if (calls.truncate(fd, off_t(oldSize)) != 0) return errno;
     return failed;
 }
 
 // Without the flush.
-int PutWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls&) {
+int PutWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
     if (!WriteFullyAt(fd, bytes.data(), bytes.size(), 0)) return errno;
-    return ::ftruncate(fd, off_t(bytes.size())) == 0 ? 0 : errno;
+    return calls.truncate(fd, off_t(bytes.size())) == 0 ? 0 : errno;
 }
 
 int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
@@ -227,6 +228,20 @@ int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& ca
 Result SetTimes(int fd, const FileTimes& times, const FlushCalls& calls) {
     const struct timespec both[2] = {times.access, times.modification};
     return calls.setTimes(fd, both) == 0 ? Result() : Result::FromErrno(errno);
+}
+
+// Read through `fd`, which need not be the descriptor being written.
+bool HoldsExactly(int fd, std::span<const std::uint8_t> expected) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || std::uint64_t(st.st_size) != expected.size()) return false;
+    std::vector<std::uint8_t> chunk(std::size_t(1) << 16);
+    for (std::size_t at = 0; at < expected.size(); at += chunk.size()) {
+        const std::size_t n = std::min(chunk.size(), expected.size() - at);
+        if (!ReadFullyAt(fd, chunk.data(), n, at) ||
+            std::memcmp(chunk.data(), expected.data() + at, n) != 0)
+            return false;
+    }
+    return true;
 }
 
 Result NoSpace(int error) {
@@ -292,11 +307,17 @@ ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
     if (const int error = temp.markComplete()) return failed(Result::FromErrno(error));
     if (const int error = FlushFolder(photo.folder.get(), calls))
         return failed(Result::FromErrno(error));
-    // Left for the user when the photo could not be put back as it was.
+    // From here the photo may be written: its complete copy goes only once the photo is read
+    // back holding exactly its old or its new contents.
     const auto keepingCopy = [&](Result why) {
         result.keptCopy = KeptCopyPath(photo, temp.name());
         temp.keep();
         return failed(std::move(why));
+    };
+    const auto givenUp = [&](Result why) {
+        if (HoldsExactly(photo.fd.get(), old.bytes) || HoldsExactly(photo.fd.get(), bytes))
+            return failed(std::move(why));
+        return keepingCopy(std::move(why));
     };
 
     calls.beforeReplace();
@@ -307,7 +328,7 @@ ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
     if (!fd.valid() || ::fstat(fd.get(), &now) != 0) return failed(Result::FromErrno(errno));
     if (!SameFile(now, st) || !CheckUnchanged(photo, original).ok()) return failed(PhotoChanged());
     if (const int error = ReserveForRewrite(fd.get(), bytes, old.bytes.size(), calls))
-        return failed(NoSpace(error));
+        return givenUp(NoSpace(error));
     int error = PutWhole(fd.get(), bytes, calls);
     // Last, so that no write moves them again; the lock still keeps every other turn out.
     if (error == 0 && times) result.times = SetTimes(fd.get(), *times, calls);
@@ -315,7 +336,7 @@ ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
     if (error != 0) {
         // The old contents still fit in the blocks they had: the photo is whole again, and
         // nothing is left to finish.
-        if (WriteWhole(fd.get(), old.bytes, calls) == 0) return failed(NoSpace(error));
+        if (WriteWhole(fd.get(), old.bytes, calls) == 0) return givenUp(NoSpace(error));
         return keepingCopy(Result::FromErrno(error));
     }
     if (calls.closeFile(fd.release()) != 0) result.warning = FlushWarning(photo.target, errno);

@@ -75,6 +75,10 @@ struct FlushCalls {
     std::function<int(int fd, off_t length)> reserve = [](int fd, off_t length) {
         return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
     };
+    // Cuts an open file back to `length` bytes; -1 with errno on failure.
+    std::function<int(int fd, off_t length)> truncate = [](int fd, off_t length) {
+        return ::ftruncate(fd, length);
+    };
     // Gives the new contents the times asked for; -1 with errno on failure.
     std::function<int(int fd, const struct timespec times[2])> setTimes =
         [](int fd, const struct timespec times[2]) { return ::futimens(fd, times); };
@@ -97,10 +101,13 @@ struct ReadPhoto {
 };
 
 struct ReplaceResult {
-    Result result;        // an error when the new contents did not take the file's place
-    std::string warning;  // they did, but a later flush failed: a text that names the file
-    Result times;         // they did, but the times asked for could not be given to them
-    std::string keptCopy; // a hard-linked file whose rewrite failed: the complete new contents
+    Result result;       // an error when the new contents did not take the file's place
+    std::string warning; // they did, but a later flush failed: a text that names the file and
+                         // says it is not yet safely on disk
+    Result times;        // they did, but the times asked for could not be given to them
+    // The complete new contents, left beside a hard-linked file whose rewrite failed and which
+    // could not be put back, or read back, holding exactly its old or its new contents.
+    std::string keptCopy;
     bool replaced() const { return result.ok(); }
 };
 
@@ -119,7 +126,8 @@ struct LockedPhoto;
 //   - a file with several hard links is rewritten in place, only once the complete new
 //     contents are safe on disk beside it (under a "kept copy" name) and the space for them is
 //     reserved; the copy stays until the rewrite has been flushed. A rewrite that fails all the
-//     same puts the old contents back; only when that fails too does the copy stay (keptCopy);
+//     same puts the old contents back; the copy is removed only when the file then holds exactly
+//     its old or its new contents, and otherwise stays (keptCopy);
 //   - a file without any write permission bit is refused (EACCES), also for root.
 // On any other error the original is untouched and no temporary is left.
 ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,

@@ -173,6 +173,52 @@ TEST(ReplaceFile, AnAttributeThatCannotBeCopiedRefusesTheReplacement) {
     }
 }
 
+// Where the file system cannot reserve space, a growing photo gets its growth written past its
+// end first. When flushing that fails and so does cutting it off again, the photo holds more than
+// its old contents: its complete copy must stay, named, for the next load to finish the turn.
+TEST(ReplaceFile, AKeptCopyGoesOnlyWhenThePhotoIsExactlyOldOrNew) {
+    const Bytes old{1, 2, 3, 4, 5, 6}, next{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2};
+    for (const bool cutBackFails : {true, false}) {
+        SCOPED_TRACE(cutBackFails ? "the cut-back fails too" : "the cut-back works");
+        TempDir dir;
+        const std::string path = dir.file("photo.jpg"), other = dir.file("other.jpg");
+        WriteFile(path, old);
+        ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+        int fsyncs = 0;
+        platform::FlushCalls calls;
+        calls.reserve = [](int, off_t) {
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+        // The kept copy's flush succeeds, the growth's fails.
+        calls.fsyncFile = FailingAfter(::fsync, EIO, &fsyncs, 2);
+        if (cutBackFails)
+            calls.truncate = [](int, off_t) {
+                errno = EIO;
+                return -1;
+            };
+        const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, calls);
+        EXPECT_FALSE(result.replaced());
+        if (!cutBackFails) {
+            EXPECT_EQ(ReadFile(path), old);
+            EXPECT_TRUE(result.keptCopy.empty());
+            EXPECT_TRUE(Leftovers(dir).isEmpty());
+            continue;
+        }
+        EXPECT_GT(ReadFile(path).size(), old.size()) << "bytes past its end";
+        ASSERT_FALSE(result.keptCopy.empty()) << "the copy must be named";
+        const Bytes kept = ReadFile(result.keptCopy);
+        ASSERT_GT(kept.size(), next.size());
+        EXPECT_EQ(Bytes(kept.begin(), kept.begin() + std::ptrdiff_t(next.size())), next);
+        // The next load finishes the turn from it.
+        const QStringList leftovers = Leftovers(dir);
+        ASSERT_EQ(leftovers.size(), 1);
+        EXPECT_EQ(platform::ResolveLeftover(leftovers[0].toStdString()).status,
+                  platform::LeftoverOutcome::Status::Finished);
+        EXPECT_EQ(ReadFile(other), next);
+    }
+}
+
 TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     TempDir dir;
     const std::string held = dir.file(".a.jpg.tulvex-keep-ABCDEF");
