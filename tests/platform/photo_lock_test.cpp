@@ -65,6 +65,35 @@ TEST(UnchangedSince, SeesEveryChangeEvenOneThatKeepsEveryTime) {
     EXPECT_FALSE(Unchanged(settled));
 }
 
+// Two writes within one second leave modification and status-change times that differ only in
+// their nanoseconds; each time alone must tell the photo changed. The status change is long
+// before the read here, so the bytes are not compared and only the times can tell.
+TEST(UnchangedSince, TellsEachTimeApartToTheNanosecond) {
+    TempDir dir;
+    const std::string path = dir.file("a.jpg");
+    WriteFile(path, Bytes(3000, 0x17));
+    ReadBack back;
+    LockAndRead(path, back);
+    back.read.readClock.tv_sec = back.read.identity.st_ctim.tv_sec + 60;
+    ASSERT_TRUE(Unchanged(back));
+    const auto otherNanoseconds = [](struct timespec& time) {
+        time.tv_nsec = time.tv_nsec == 0 ? 1 : time.tv_nsec - 1;
+    };
+    struct Case {
+        const char* name;
+        struct timespec stat::*time;
+    };
+    const platform::ReadPhoto read = back.read;
+    for (const Case& c :
+         {Case{"modification", &stat::st_mtim}, Case{"status change", &stat::st_ctim}}) {
+        SCOPED_TRACE(c.name);
+        otherNanoseconds(back.read.identity.*c.time);
+        EXPECT_FALSE(Unchanged(back));
+        back.read = read;
+        EXPECT_TRUE(Unchanged(back));
+    }
+}
+
 // The photo's entry is looked at where it is: a link put in its place, even one to the very file
 // that was read, is another entry.
 TEST(UnchangedSince, NeverFollowsALinkPutInThePhotosPlace) {
