@@ -20,7 +20,8 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 if [ "${WITH_EXTRA:-0}" = 1 ]; then
-  packages+=(libvips-tools exiftran exiv2 bc time xdotool) # xdotool: scripts/screenshots.sh
+  # xdotool: scripts/screenshots.sh; strace: injected faults in the tests of tulvex-cli
+  packages+=(libvips-tools exiftran exiv2 bc time xdotool strace)
 fi
 
 missing=()

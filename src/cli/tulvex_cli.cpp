@@ -239,6 +239,8 @@ struct TurnReport {
     TurnResult result = TurnResult::Failed;
     std::string message; // to standard output when skipped, to standard error when failed
     std::string warning; // to standard error, whatever the result
+    // Turned, but not yet safely on disk: the exit status says so, as for a failure.
+    bool notFlushed = false;
 };
 
 TurnReport ReportOf(const session::PhotoOutcome& outcome) {
@@ -273,7 +275,7 @@ TurnReport ReportOf(const session::PhotoOutcome& outcome) {
     std::string warning;
     for (const std::string& each : warnings)
         warning += (warning.empty() ? "" : "\nwarning: ") + each;
-    return {TurnResult::Turned, {}, warning};
+    return {TurnResult::Turned, {}, warning, !outcome.flushWarning.empty()};
 }
 
 // Turns photos on all cores, each written safely on its own; one outcome per entry, in order.
@@ -419,7 +421,7 @@ int CmdRotate(const Options& given) {
         PrintReport(report);
         if (report.result == TurnResult::Turned)
             std::printf("%s: turned %s\n", Local(outcome.path).c_str(), Local(dir).c_str());
-        failed += report.result == TurnResult::Failed;
+        failed += report.result == TurnResult::Failed || report.notFlushed;
     }
     return failed ? kSomeFailed : kOk;
 }
@@ -443,7 +445,7 @@ int CmdAuto(const Options& given) {
     std::vector<session::ListEntry> entries;
     for (const QString& path : paths)
         entries.push_back({path, std::nullopt});
-    int turned = 0, skipped = 0, failed = 0;
+    int turned = 0, skipped = 0, failed = 0, notFlushed = 0;
     for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
         // Photos that need no turn, and names that are no photo file, are passed over.
         if (outcome.kind == session::PhotoOutcome::Kind::NoTurn) continue;
@@ -452,6 +454,7 @@ int CmdAuto(const Options& given) {
         switch (report.result) {
         case TurnResult::Turned:
             ++turned;
+            notFlushed += report.notFlushed;
             std::printf("%s: orientation %u, turned upright\n", Local(outcome.path).c_str(),
                         outcome.storedOrientation);
             break;
@@ -464,7 +467,7 @@ int CmdAuto(const Options& given) {
         }
     }
     std::printf("%d turned, %d skipped, %d failed\n", turned, skipped, failed);
-    return failed ? kSomeFailed : kOk;
+    return failed || notFlushed ? kSomeFailed : kOk;
 }
 
 int CmdOrientation(const Options& o) {

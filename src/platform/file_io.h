@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <vector>
 
 #include "platform/result.h"
@@ -50,6 +51,11 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,
                      std::uint64_t maxBytes = 1ull << 30);
 
+struct FileTimes {
+    struct timespec access {};
+    struct timespec modification {};
+};
+
 // How long a photo that another process holds is waited for before the work on it is given up;
 // `onBusy` runs once when the wait begins (a seam for tests).
 struct LockWait {
@@ -69,6 +75,18 @@ struct FlushCalls {
     std::function<int(int fd, off_t length)> reserve = [](int fd, off_t length) {
         return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
     };
+    // Cuts an open file back to `length` bytes; -1 with errno on failure.
+    std::function<int(int fd, off_t length)> truncate = [](int fd, off_t length) {
+        return ::ftruncate(fd, length);
+    };
+    // Gives the new contents the times asked for; -1 with errno on failure.
+    std::function<int(int fd, const struct timespec times[2])> setTimes =
+        [](int fd, const struct timespec times[2]) { return ::futimens(fd, times); };
+    // Sets one extended attribute on the new contents; -1 with errno on failure.
+    std::function<int(int fd, const char* name, const void* value, std::size_t size)> setXattr =
+        [](int fd, const char* name, const void* value, std::size_t size) {
+            return ::fsetxattr(fd, name, value, size, 0);
+        };
     // Runs after the new contents are complete and just before they take the original's place.
     std::function<void()> beforeReplace = [] {};
     LockWait lockWait;
@@ -83,27 +101,44 @@ struct ReadPhoto {
 };
 
 struct ReplaceResult {
-    Result result;        // an error when the new contents did not take the file's place
-    std::string warning;  // they did, but a later flush failed: a text that names the file
-    std::string keptCopy; // a hard-linked file whose rewrite failed: the complete new contents
+    Result result;       // an error when the new contents did not take the file's place
+    std::string warning; // they did, but a later flush failed: a text that names the file and
+                         // says it is not yet safely on disk
+    Result times;        // they did, but the times asked for could not be given to them
+    // The complete new contents, left beside a hard-linked file whose rewrite failed and which
+    // could not be put back, or read back, holding exactly its old or its new contents.
+    std::string keptCopy;
     bool replaced() const { return result.ok(); }
 };
 
-// Replaces the contents of `path` with `bytes` so that a crash or a full disk leaves either the
-// old or the new contents, complete:
+struct LockedPhoto;
+
+// Replaces the contents of the opened (and locked) `photo` with `bytes` so that a crash or a full
+// disk leaves either the old or the new contents, complete:
+//   - everything happens to the photo's entry in the folder it was opened in, through the
+//     folder's descriptor: no path is resolved again, no link swapped in meanwhile followed;
 //   - the new contents go to a temporary file in the same folder, which is flushed;
-//   - permission bits, owner and group (where allowed) and extended attributes are copied;
-//   - a symbolic link stays a link: its target is replaced;
+//   - permission bits, owner and group (where allowed) and every extended attribute are copied:
+//     an attribute that cannot be copied refuses the replacement;
+//   - `times`, when given, are set on the new contents before they take the photo's place (a
+//     failure only fills `times` of the result);
 //   - a file with one link is replaced by renaming over it, then the folder is flushed;
 //   - a file with several hard links is rewritten in place, only once the complete new
 //     contents are safe on disk beside it (under a "kept copy" name) and the space for them is
 //     reserved; the copy stays until the rewrite has been flushed. A rewrite that fails all the
-//     same puts the old contents back; only when that fails too does the copy stay (keptCopy);
+//     same puts the old contents back; the copy is removed only when the file then holds exactly
+//     its old or its new contents, and otherwise stays (keptCopy);
 //   - a file without any write permission bit is refused (EACCES), also for root.
 // On any other error the original is untouched and no temporary is left.
+ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,
+                                  const FlushCalls& calls = {}, const ReadPhoto* original = nullptr,
+                                  const FileTimes* times = nullptr);
+
+// The same for a caller that holds no lock: `path`'s links are resolved once (a symbolic link
+// stays a link: its target is replaced) and its folder opened.
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls = {},
-                                  const ReadPhoto* original = nullptr);
+                                  const FlushCalls& calls = {}, const ReadPhoto* original = nullptr,
+                                  const FileTimes* times = nullptr);
 
 // Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX"; complete copies
 // kept for a hard-linked file ".NAME.tulvex-keep-XXXXXX", NAME cut (at a character) where the
@@ -138,11 +173,6 @@ LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls
 
 // The leftovers of ours directly in `folder`, for ResolveLeftover.
 std::vector<std::string> LeftoversIn(const std::string& folder);
-
-struct FileTimes {
-    struct timespec access {};
-    struct timespec modification {};
-};
 
 // Like the original's handle-based calls: the file must open for reading and writing.
 Result GetFileTimes(const std::string& path, FileTimes& times);

@@ -22,11 +22,6 @@ constexpr int kMaxReopens = 8;
 // Status-change times come from a coarse clock; older than this they cannot hide a write.
 constexpr time_t kCoarseClockMargin = 1;
 
-std::string ResolvedPath(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    return real ? std::string(real.get()) : path;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -37,22 +32,6 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 
 Result Busy() {
     return Result::Failure(Result::Kind::Busy, kPhotoBusyText, EWOULDBLOCK);
-}
-
-// Polls rather than blocks, so that the wait has an end.
-bool WaitForLock(int fd, const LockWait& wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait.total;
-    bool told = false;
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (!told) {
-            told = true;
-            wait.onBusy();
-        }
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(wait.step);
-    }
 }
 
 bool ChangedJustBeforeRead(const ReadPhoto& read) {
@@ -71,26 +50,71 @@ bool SameBytes(int fd, std::span<const std::uint8_t> expected) {
     return true;
 }
 
-} // namespace
+// The one resolution of the photo's links: its folder is opened and its name kept.
+Result OpenFolderOf(const std::string& path, LockedPhoto& out) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (!real) return Result::FromErrno(errno);
+    out.target = real.get();
+    const auto slash = out.target.rfind('/');
+    const std::string folder = slash == 0 ? "/" : out.target.substr(0, slash);
+    out.name = out.target.substr(slash + 1);
+    if (out.name.empty()) return NotARegularFile(); // the root folder
+    out.folder = UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return out.folder.valid() ? Result() : Result::FromErrno(errno);
+}
 
-Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out) {
-    out.target = ResolvedPath(path);
+// A link where the photo's entry was: someone swapped it in after the links were resolved.
+Result OpenFailure(int error) {
+    return error == ELOOP ? PhotoChanged() : Result::FromErrno(error);
+}
+
+Result OpenEntry(const std::string& path, int flags, const LockWait* wait, LockedPhoto& out) {
+    if (Result opened = OpenFolderOf(path, out); !opened.ok()) return opened;
     for (int attempt = 0; attempt <= kMaxReopens; ++attempt) {
         // O_NONBLOCK keeps a FIFO posing as a photo from blocking the open.
-        UniqueFd fd(::open(out.target.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        UniqueFd fd(::openat(out.folder.get(), out.name.c_str(),
+                             flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
         struct stat held {};
-        if (!fd.valid() || ::fstat(fd.get(), &held) != 0) return Result::FromErrno(errno);
+        if (!fd.valid()) return OpenFailure(errno);
+        if (::fstat(fd.get(), &held) != 0) return Result::FromErrno(errno);
         if (!S_ISREG(held.st_mode)) return NotARegularFile();
-        if (!WaitForLock(fd.get(), wait))
-            return errno == EWOULDBLOCK ? Busy() : Result::FromErrno(errno);
+        if (wait) {
+            if (Result locked = WaitForLock(fd.get(), *wait); !locked.ok()) return locked;
+        }
         struct stat named {};
-        if (::stat(out.target.c_str(), &named) != 0) return Result::FromErrno(errno);
+        if (::fstatat(out.folder.get(), out.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+            return Result::FromErrno(errno);
         if (!SameFile(held, named)) continue; // replaced while waited for: lock the new one
         if (::fstat(fd.get(), &out.identity) != 0) return Result::FromErrno(errno);
         out.fd = std::move(fd);
         return {};
     }
     return Busy();
+}
+
+} // namespace
+
+// Polls rather than blocks, so that the wait has an end.
+Result WaitForLock(int fd, const LockWait& wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait.total;
+    for (bool told = false;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return {};
+        if (errno != EWOULDBLOCK && errno != EINTR) return Result::FromErrno(errno);
+        if (!told) {
+            told = true;
+            wait.onBusy();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return Busy();
+        std::this_thread::sleep_for(wait.step);
+    }
+}
+
+Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out) {
+    return OpenEntry(path, flags, &wait, out);
+}
+
+Result OpenPhoto(const std::string& path, int flags, LockedPhoto& out) {
+    return OpenEntry(path, flags, nullptr, out);
 }
 
 Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes, ReadPhoto& read,
@@ -110,8 +134,9 @@ Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& byte
     return {};
 }
 
-bool UnchangedSince(const std::string& target, const ReadPhoto& read) {
-    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read) {
+    UniqueFd fd(
+        ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     struct stat now {};
     if (!fd.valid() || ::fstat(fd.get(), &now) != 0) return false;
     const struct stat& then = read.identity;

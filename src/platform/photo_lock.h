@@ -15,8 +15,13 @@ namespace platform {
 
 // Every Tulvex process that changes a photo holds an exclusive flock on it from the read to the
 // replacement, so that two processes never both turn what one of them read.
+// Links are resolved once, when the photo is opened: from then on the photo is its entry in its
+// folder, reached through the folder's descriptor, so that a link swapped in meanwhile is never
+// followed.
 struct LockedPhoto {
-    std::string target; // the path with symbolic links resolved
+    std::string target; // the path with symbolic links resolved, for messages
+    UniqueFd folder;    // the folder the photo's entry is in
+    std::string name;   // that entry
     UniqueFd fd;        // holds the lock
     struct stat identity {};
 };
@@ -27,17 +32,24 @@ struct LockedPhoto {
 // EWOULDBLOCK (Busy) with a text that says another program is changing the photo.
 Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out);
 
+// The same without the lock, for a caller that replaces a file no other turn works on.
+Result OpenPhoto(const std::string& path, int flags, LockedPhoto& out);
+
+// Takes the exclusive lock on an open photo, waiting as `wait` says; held past the wait: Busy.
+Result WaitForLock(int fd, const LockWait& wait);
+
 // Reads the whole locked photo (at most maxBytes) through its descriptor into `bytes`, and
 // records in `read` what UnchangedSince compares later; `read.bytes` views `bytes`.
 Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes, ReadPhoto& read,
                        std::uint64_t maxBytes = 1ull << 30);
 
-// Whether the file at `target` is still the one that was read: same device, inode, size,
+// Whether the entry `name` of `folder` (not followed when it is a link) is still the file that was
+// read: same device, inode, size,
 // modification and status-change times, and, when its status changed less than a second before
 // the read (within the tick of a coarse clock a same-size write could leave every time as it
 // was), the same bytes. A program that ignores the lock and writes between this check and the
 // rename that follows it (a few microseconds) still goes unnoticed.
-bool UnchangedSince(const std::string& target, const ReadPhoto& read);
+bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read);
 
 inline constexpr const char* kPhotoBusyText = "another program is changing the photo";
 inline constexpr const char* kPhotoChangedText = "the photo changed while it was being turned";

@@ -274,7 +274,8 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning,
-                              const platform::FlushCalls& calls, bool trim, const SeenTurn& seen) {
+                              const platform::FlushCalls& calls, bool trim, const SeenTurn& seen,
+                              const platform::FileTimes* times, platform::Result* timesResult) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, "bad transform value");
     // Held until the turned photo is in place: another turn of it waits, then reads this one's.
@@ -291,13 +292,16 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     if (auto turn = TurnJpegBytes(original, transform, newOrientation, trim, turned); !turn.ok())
         return turn;
     if (seen) seen(read, turned);
-    platform::ReplaceResult written = platform::ReplaceFileContents(path, turned, calls, &read);
+    // The entry locked above, in the folder it was found in: the path is not looked up again.
+    platform::ReplaceResult written =
+        platform::ReplaceFileContents(photo, turned, calls, &read, times);
     if (!written.keptCopy.empty())
         return written.result.withText(
             written.result.text() + "; the turned photo is complete in " + written.keptCopy +
             " and is put in place by the next load of its folder in Tulvex, or by the next "
             "tulvex-cli rotate or auto of a photo in that folder");
     if (warning) *warning = written.warning;
+    if (timesResult) *timesResult = std::move(written.times);
     return written.result;
 }
 

@@ -40,11 +40,14 @@ using OrientationAfter = std::function<std::optional<std::uint16_t>(std::uint16_
 using SeenTurn =
     std::function<void(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned)>;
 
-// The same, with the orientation decided from the photo as read.
+// The same, with the orientation decided from the photo as read, and with `times`, when given,
+// set on the turned photo before it takes the photo's place; `timesResult` receives why they
+// could not be (the photo is turned all the same).
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning = nullptr,
                               const platform::FlushCalls& calls = {}, bool trim = true,
-                              const SeenTurn& seen = {});
+                              const SeenTurn& seen = {}, const platform::FileTimes* times = nullptr,
+                              platform::Result* timesResult = nullptr);
 
 // Turns one image (a main image or an MPF image, up to its EOI) into `out` and, when given, sets
 // its orientation entries (EXIF and XMP). Every image of a file goes through here, so that they

@@ -121,8 +121,10 @@ TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& c
     const OrientationAfter orientation = [code = plan.code](std::uint16_t old) {
         return NewOrientation(old, code);
     };
-    outcome.result = TurnJpegFile(native, plan.transform, orientation, &outcome.warning,
-                                  calls.replace, trimAllowed, calls.seen);
+    platform::Result times;
+    outcome.result =
+        TurnJpegFile(native, plan.transform, orientation, &outcome.warning, calls.replace,
+                     trimAllowed, calls.seen, plan.timesKept ? &plan.times : nullptr, &times);
     if (!outcome.result.ok()) {
         outcome.status = TurnOutcome::Status::TransformFailed;
         // Too large may also mean a file or a segment too large; only memory is told as such.
@@ -132,9 +134,9 @@ TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& c
         }
         return outcome;
     }
-    if (plan.timesKept) {
-        outcome.result = calls.setFileTimes(native, plan.times);
-        if (!outcome.result.ok()) outcome.status = TurnOutcome::Status::TimesFailed;
+    if (!times.ok()) {
+        outcome.status = TurnOutcome::Status::TimesFailed;
+        outcome.result = std::move(times);
     }
     return outcome;
 }

@@ -49,15 +49,14 @@ struct TurnOutcome {
     std::uint64_t memoryNeeded = 0; // refused for want of memory: what the turn would need
 };
 
-// What a turn calls after the replacement; tests pass failing ones.
+// What a turn calls; tests pass failing ones.
 struct TurnCalls {
-    std::function<platform::Result(const std::string& path, const platform::FileTimes& times)>
-        setFileTimes = platform::SetFileTimes;
-    platform::FlushCalls replace; // the seams of the replacement itself
+    platform::FlushCalls replace; // the seams of the replacement itself, the kept times' included
     SeenTurn seen;                // what undo keeps
 };
 
-// Turns the pixels, writes the new orientation and gives the file its times back. Without
+// Turns the pixels, writes the new orientation and gives the file its times back before it takes
+// the photo's place. Without
 // `trimAllowed`, a photo any of whose images would lose edge pixels is refused.
 TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls = {});
 

@@ -435,15 +435,16 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
         photo.status = UndoPhoto::Status::ChangedSince;
         return photo;
     }
-    platform::ReplaceResult written = platform::ReplaceFileContents(h.path, oldBytes, calls, &read);
+    platform::ReplaceResult written =
+        platform::ReplaceFileContents(locked, oldBytes, calls, &read, &h.oldTimes);
     if (!written.replaced()) {
         photo.result = std::move(written.result);
         return photo;
     }
     photo.status = UndoPhoto::Status::Restored;
-    if (auto times = platform::SetFileTimes(h.path, h.oldTimes); !times.ok()) {
+    if (!written.times.ok()) {
         photo.timesNotRestored = true;
-        photo.result = std::move(times);
+        photo.result = std::move(written.times);
     } else {
         photo.times = h.oldTimes;
     }

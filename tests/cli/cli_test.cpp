@@ -17,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include "cli/run_cli.h"
 
@@ -266,4 +267,27 @@ TEST(TulvexCli, RotateAndAutoFinishTheInterruptedTurnsBesideThePhotosFirst) {
         EXPECT_EQ(ReadFile(dir.file(".notes.txt.tulvex-keep-ABCDEF")), (Bytes{'j', 'u', 'n', 'k'}));
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(dir.file("a.jpg")))), 1);
     }
+}
+
+// A turn that cannot carry the photo's extended attributes over is refused and says why; the
+// photo stays as it was.
+TEST(TulvexCli, ATurnThatWouldLoseExtendedAttributesIsRefused) {
+    TempDir dir;
+    const std::string a = dir.file("a.jpg");
+    WriteFile(a, MakeJpegWithExif(64, 48, {}));
+    if (::setxattr(a.c_str(), "user.tulvex.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "no extended attributes here";
+    const Bytes before = ReadFile(a);
+    std::string report;
+    int code = -1;
+    if (!CliWithFaults("-e trace=fsetxattr -e inject=fsetxattr:error=ENOSPC", "rotate right " + a,
+                       report, &code))
+        GTEST_SKIP() << "no strace";
+    EXPECT_EQ(code, 1) << report;
+    EXPECT_NE(report.find(a + ": unable to rotate the image: its extended attributes could not be "
+                              "copied: No space left on device"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(ReadFile(a), before);
+    EXPECT_EQ(QDir(dir.qpath()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
 }

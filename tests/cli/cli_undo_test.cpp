@@ -180,3 +180,29 @@ TEST(TulvexCliUndo, EveryLineNamesItsPhotoOrTheRecordOfAnUnknownOne) {
         ++lines;
     EXPECT_EQ(lines, 2u) << report;
 }
+
+// A turned photo whose folder cannot be flushed after the rename is turned, but not yet safely on
+// disk: the exit status says it did not all go well, the message names the photo, and the turn
+// can be undone like any other.
+TEST(TulvexCliUndo, ATurnNotYetSafelyOnDiskExitsOneAndCanBeUndone) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    const std::string a = (photos + "/a.jpg").toStdString();
+    WriteFile(a, MakeJpegWithExif(64, 48, {}));
+    const Bytes before = ReadFile(a);
+    std::string report;
+    int code = -1;
+    // Only the flush of the photo's folder fails.
+    if (!CliWithFaults("-P " + photos.toStdString() + " -e trace=fsync -e inject=fsync:error=EIO",
+                       "rotate right " + a, report, &code))
+        GTEST_SKIP() << "no strace";
+    EXPECT_EQ(code, 1) << report;
+    EXPECT_NE(report.find(a + ": turned, but not yet safely on disk"), std::string::npos) << report;
+    EXPECT_NE(ReadFile(a), before) << "turned all the same";
+
+    report = Cli("undo", &code);
+    EXPECT_EQ(code, 0) << report;
+    EXPECT_EQ(report, a + ": restored\n");
+    EXPECT_EQ(ReadFile(a), before);
+}

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 
 #include "platform/file_io.h"
 
@@ -130,6 +131,101 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     EXPECT_TRUE(platform::ReplaceFileContents(path, old).replaced());
     EXPECT_EQ(ReadFile(other), old);
     EXPECT_TRUE(Leftovers(dir).isEmpty());
+}
+
+// Every extended attribute goes with the photo, or the photo stays as it was and the message says
+// why. A value the new file already holds (one the system gave it) needs no copy.
+TEST(ReplaceFile, AnAttributeThatCannotBeCopiedRefusesTheReplacement) {
+    const Bytes old{1, 2, 3, 4}, next{9, 8, 7};
+    const auto failing = [](bool setFirst) {
+        return [setFirst](int fd, const char* name, const void* value, std::size_t size) {
+            if (setFirst) ::fsetxattr(fd, name, value, size, 0);
+            errno = ENOSPC;
+            return -1;
+        };
+    };
+    const auto attributeKept = [](const std::string& path) {
+        char value[8] = {};
+        return ::getxattr(path.c_str(), "user.tulvex.note", value, sizeof value) == 4 &&
+               std::string(value, 4) == "kept";
+    };
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg");
+    WriteFile(path, old);
+    if (::setxattr(path.c_str(), "user.tulvex.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "no extended attributes here";
+
+    platform::FlushCalls calls;
+    calls.setXattr = failing(false);
+    const platform::ReplaceResult refused = platform::ReplaceFileContents(path, next, calls);
+    EXPECT_FALSE(refused.replaced());
+    EXPECT_EQ(refused.result.text(),
+              "its extended attributes could not be copied: No space left on device");
+    EXPECT_EQ(refused.result.kind(), platform::Result::Kind::NoSpace);
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_TRUE(Leftovers(dir).isEmpty());
+
+    calls.setXattr = failing(true);
+    ASSERT_TRUE(platform::ReplaceFileContents(path, next, calls).replaced());
+    EXPECT_EQ(ReadFile(path), next);
+    EXPECT_TRUE(attributeKept(path));
+    EXPECT_TRUE(Leftovers(dir).isEmpty());
+
+    // Rewritten in place, a hard-linked photo keeps its own attributes; its kept copy needs none.
+    WriteFile(path, old);
+    ASSERT_EQ(::link(path.c_str(), dir.file("other.jpg").c_str()), 0);
+    calls.setXattr = failing(false);
+    ASSERT_TRUE(platform::ReplaceFileContents(path, next, calls).replaced());
+    EXPECT_EQ(ReadFile(path), next);
+    EXPECT_TRUE(attributeKept(path));
+    EXPECT_TRUE(Leftovers(dir).isEmpty());
+}
+
+// Where the file system cannot reserve space, a growing photo gets its growth written past its
+// end first. When flushing that fails and so does cutting it off again, the photo holds more than
+// its old contents: its complete copy must stay, named, for the next load to finish the turn.
+TEST(ReplaceFile, AKeptCopyGoesOnlyWhenThePhotoIsExactlyOldOrNew) {
+    // JPEG-like starts: the next load applies a kept copy only between JPEGs.
+    const Bytes old{0xFF, 0xD8, 0xFF, 4, 5, 6}, next{0xFF, 0xD8, 0xFF, 6, 5, 4, 3, 2, 1, 0, 1, 2};
+    for (const bool cutBackFails : {true, false}) {
+        SCOPED_TRACE(cutBackFails ? "the cut-back fails too" : "the cut-back works");
+        TempDir dir;
+        const std::string path = dir.file("photo.jpg"), other = dir.file("other.jpg");
+        WriteFile(path, old);
+        ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+        int fsyncs = 0;
+        platform::FlushCalls calls;
+        calls.reserve = [](int, off_t) {
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+        // The kept copy's flush succeeds, the growth's fails.
+        calls.fsyncFile = FailingAfter(::fsync, EIO, &fsyncs, 2);
+        if (cutBackFails)
+            calls.truncate = [](int, off_t) {
+                errno = EIO;
+                return -1;
+            };
+        const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, calls);
+        EXPECT_FALSE(result.replaced());
+        if (!cutBackFails) {
+            EXPECT_EQ(ReadFile(path), old);
+            EXPECT_TRUE(result.keptCopy.empty());
+            EXPECT_TRUE(Leftovers(dir).isEmpty());
+            continue;
+        }
+        EXPECT_GT(ReadFile(path).size(), old.size()) << "bytes past its end";
+        ASSERT_FALSE(result.keptCopy.empty()) << "the copy must be named";
+        const Bytes kept = ReadFile(result.keptCopy);
+        ASSERT_GT(kept.size(), next.size());
+        EXPECT_EQ(Bytes(kept.begin(), kept.begin() + std::ptrdiff_t(next.size())), next);
+        // The next load finishes the turn from it.
+        const QStringList leftovers = Leftovers(dir);
+        ASSERT_EQ(leftovers.size(), 1);
+        EXPECT_EQ(platform::ResolveLeftover(leftovers[0].toStdString()).status,
+                  platform::LeftoverOutcome::Status::Finished);
+        EXPECT_EQ(ReadFile(other), next);
+    }
 }
 
 TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {

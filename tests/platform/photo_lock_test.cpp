@@ -28,6 +28,10 @@ void LockAndRead(const std::string& path, ReadBack& out) {
     ASSERT_EQ(out.bytes, ReadFile(path));
 }
 
+bool Unchanged(const ReadBack& back) {
+    return platform::UnchangedSince(back.photo.folder.get(), back.photo.name, back.read);
+}
+
 } // namespace
 
 TEST(UnchangedSince, SeesEveryChangeEvenOneThatKeepsEveryTime) {
@@ -37,8 +41,8 @@ TEST(UnchangedSince, SeesEveryChangeEvenOneThatKeepsEveryTime) {
     WriteFile(path, original);
     ReadBack before;
     LockAndRead(path, before);
-    EXPECT_TRUE(platform::UnchangedSince(path, before.read));
-    EXPECT_FALSE(platform::UnchangedSince(dir.file("missing.jpg"), before.read));
+    EXPECT_TRUE(Unchanged(before));
+    EXPECT_FALSE(platform::UnchangedSince(before.photo.folder.get(), "missing.jpg", before.read));
 
     // A write in the tick of the read: the coarse clock can leave size and times as they were.
     const int fd = ::open(path.c_str(), O_WRONLY);
@@ -49,16 +53,62 @@ TEST(UnchangedSince, SeesEveryChangeEvenOneThatKeepsEveryTime) {
     ::close(fd);
     before.read.identity.st_mtim = after.st_mtim;
     before.read.identity.st_ctim = after.st_ctim;
-    EXPECT_FALSE(platform::UnchangedSince(path, before.read));
+    EXPECT_FALSE(Unchanged(before));
 
     // Status changed long before the read: the times alone are trusted, the bytes not read.
     before.photo.fd.reset();
     ReadBack settled;
     LockAndRead(path, settled);
     settled.read.readClock.tv_sec = settled.read.identity.st_ctim.tv_sec + 60;
-    EXPECT_TRUE(platform::UnchangedSince(path, settled.read));
+    EXPECT_TRUE(Unchanged(settled));
     ASSERT_EQ(::truncate(path.c_str(), 4000), 0);
-    EXPECT_FALSE(platform::UnchangedSince(path, settled.read));
+    EXPECT_FALSE(Unchanged(settled));
+}
+
+// Two writes within one second leave modification and status-change times that differ only in
+// their nanoseconds; each time alone must tell the photo changed. The status change is long
+// before the read here, so the bytes are not compared and only the times can tell.
+TEST(UnchangedSince, TellsEachTimeApartToTheNanosecond) {
+    TempDir dir;
+    const std::string path = dir.file("a.jpg");
+    WriteFile(path, Bytes(3000, 0x17));
+    ReadBack back;
+    LockAndRead(path, back);
+    back.read.readClock.tv_sec = back.read.identity.st_ctim.tv_sec + 60;
+    ASSERT_TRUE(Unchanged(back));
+    const auto otherNanoseconds = [](struct timespec& time) {
+        time.tv_nsec = time.tv_nsec == 0 ? 1 : time.tv_nsec - 1;
+    };
+    struct Case {
+        const char* name;
+        struct timespec stat::*time;
+    };
+    const platform::ReadPhoto read = back.read;
+    for (const Case& c :
+         {Case{"modification", &stat::st_mtim}, Case{"status change", &stat::st_ctim}}) {
+        SCOPED_TRACE(c.name);
+        otherNanoseconds(back.read.identity.*c.time);
+        EXPECT_FALSE(Unchanged(back));
+        back.read = read;
+        EXPECT_TRUE(Unchanged(back));
+    }
+}
+
+// The photo's entry is looked at where it is: a link put in its place, even one to the very file
+// that was read, is another entry.
+TEST(UnchangedSince, NeverFollowsALinkPutInThePhotosPlace) {
+    TempDir dir;
+    const std::string path = dir.file("a.jpg"), moved = dir.file("b.jpg");
+    WriteFile(path, Bytes(3000, 0x17));
+    ReadBack back;
+    LockAndRead(path, back);
+    ASSERT_TRUE(Unchanged(back));
+    ASSERT_EQ(::rename(path.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(::symlink(moved.c_str(), path.c_str()), 0);
+    // Even with the record of the read made to match the file the link points to.
+    ASSERT_EQ(::stat(moved.c_str(), &back.read.identity), 0);
+    back.read.readClock.tv_sec = back.read.identity.st_ctim.tv_sec + 60;
+    EXPECT_FALSE(Unchanged(back));
 }
 
 TEST(LockPhoto, RefusesWhatIsNoRegularFileAndReportsAHeldPhoto) {

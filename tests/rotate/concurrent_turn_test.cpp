@@ -14,9 +14,12 @@
 #include <chrono>
 #include <climits>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 #include "platform/file_io.h"
 
@@ -184,6 +187,132 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
         EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile);
         EXPECT_EQ(turn.text(), "the photo changed while it was being turned");
         EXPECT_EQ(ReadFile(path), writer.leaves);
+        EXPECT_TRUE(Temporaries(dir).isEmpty());
+    }
+}
+
+// Someone who may write the photo's folder swaps a link in after the photo was read: the turn
+// works on the entry it read, in the folder it found it in, and never makes or replaces a file
+// where the link points.
+TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
+    struct Swap {
+        const char* name;
+        bool hardLinked;
+        bool folder; // the photo's folder is swapped, not the photo
+    };
+    const Swap swaps[] = {
+        {"the photo replaced by a link", false, false},
+        {"a hard-linked photo replaced by a link", true, false},
+        {"the photo's folder replaced by a link", false, true},
+    };
+    const Bytes original = MakeJpegWithExif(64, 48, {});
+    const Bytes victimBytes = MakeJpegWithExif(48, 32, {});
+    for (const Swap& swap : swaps) {
+        SCOPED_TRACE(swap.name);
+        TempDir dir;
+        const QString elsewhere = dir.mkdir("elsewhere");
+        dir.mkdir("album");
+        const std::string path = dir.file("album/d.jpg"), victim = dir.file("elsewhere/d.jpg");
+        WriteFile(path, original);
+        WriteFile(victim, victimBytes);
+        if (swap.hardLinked) ASSERT_EQ(::link(path.c_str(), dir.file("album/e.jpg").c_str()), 0);
+        const auto elsewhereHolds = [&] {
+            return QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden |
+                                             QDir::NoDotAndDotDot);
+        };
+        const rotate::SeenTurn swapIn = [&](const platform::ReadPhoto&,
+                                            std::span<const std::uint8_t>) {
+            if (swap.folder) {
+                ASSERT_EQ(::rename(dir.file("album").c_str(), dir.file("moved").c_str()), 0);
+                ASSERT_EQ(::symlink(elsewhere.toStdString().c_str(), dir.file("album").c_str()), 0);
+            } else {
+                ASSERT_EQ(::unlink(path.c_str()), 0);
+                ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
+            }
+        };
+        QStringList beforeReplace;
+        platform::FlushCalls calls;
+        calls.beforeReplace = [&] { beforeReplace = elsewhereHolds(); };
+        const rotate::OrientationAfter none = [](std::uint16_t) { return std::nullopt; };
+        const platform::Result turn = rotate::TurnJpegFile(path, rotate::QuarterTurns::One, none,
+                                                           nullptr, calls, true, swapIn);
+        EXPECT_EQ(beforeReplace, QStringList{"d.jpg"})
+            << "nothing is made beside the link's target";
+        EXPECT_EQ(elsewhereHolds(), QStringList{"d.jpg"});
+        EXPECT_EQ(ReadFile(victim), victimBytes) << "the link's target is never written";
+        if (swap.folder) {
+            // The folder the photo was found in holds the entry that was locked: it is turned.
+            EXPECT_TRUE(turn.ok()) << turn.text();
+            EXPECT_EQ(ReadFile(dir.file("moved/d.jpg")), TurnedRight(original));
+            EXPECT_TRUE(
+                QDir(dir.qfile("moved"))
+                    .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden)
+                    .isEmpty());
+        } else {
+            EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile) << turn.text();
+            EXPECT_TRUE(
+                QDir(dir.qfile("album"))
+                    .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden)
+                    .isEmpty());
+            if (swap.hardLinked) EXPECT_EQ(ReadFile(dir.file("album/e.jpg")), original);
+        }
+    }
+}
+
+// A turn that keeps the file times gives them to the turned photo before it takes the photo's
+// place, under the photo's lock: a second turn waiting for that lock reads the photo as it then
+// stays, and its own result replaces it.
+TEST(ConcurrentTurns, ASecondTurnWaitingForOneThatKeepsTheTimesGoesThrough) {
+    const Bytes original = MakeJpegWithExif(64, 48, {});
+    const struct timespec old[2] = {{1000000000, 123}, {1000000000, 456789}};
+    for (const bool hardLinked : {false, true}) {
+        SCOPED_TRACE(hardLinked ? "hard-linked" : "one link");
+        TempDir dir;
+        const std::string path = dir.file("d.jpg");
+        WriteFile(path, original);
+        if (hardLinked) ASSERT_EQ(::link(path.c_str(), dir.file("e.jpg").c_str()), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+        // Planned together, as by two processes started at once.
+        const QString qpath = QString::fromStdString(path);
+        const auto firstPlan = rotate::PlanTurn(qpath, rotate::RotationCode::Right, true);
+        const auto secondPlan = rotate::PlanTurn(qpath, rotate::RotationCode::Right, true);
+        ASSERT_TRUE(firstPlan && secondPlan && firstPlan->timesKept);
+
+        std::promise<void> secondWaits, firstDone;
+        std::shared_future<void> done = firstDone.get_future().share();
+        rotate::TurnCalls secondCalls;
+        secondCalls.replace.lockWait.total = std::chrono::seconds(30);
+        secondCalls.replace.lockWait.step = std::chrono::milliseconds(1);
+        secondCalls.replace.lockWait.onBusy = [&] { secondWaits.set_value(); };
+        secondCalls.replace.beforeReplace = [done] { done.wait(); };
+        rotate::TurnOutcome second;
+        std::thread secondTurn;
+
+        rotate::TurnCalls firstCalls;
+        firstCalls.replace.beforeReplace = [&] {
+            secondTurn =
+                std::thread([&] { second = rotate::ApplyTurn(*secondPlan, false, secondCalls); });
+            secondWaits.get_future().wait();
+        };
+        // The photo's last descriptor this turn closes, while it still holds the lock.
+        struct timespec atClose {};
+        firstCalls.replace.closeFile = [&atClose](int fd) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0) atClose = st.st_mtim;
+            return ::close(fd);
+        };
+        const rotate::TurnOutcome first = rotate::ApplyTurn(*firstPlan, false, firstCalls);
+        firstDone.set_value();
+        if (secondTurn.joinable()) secondTurn.join();
+        EXPECT_EQ(first.status, rotate::TurnOutcome::Status::Turned) << first.result.text();
+        EXPECT_EQ(atClose.tv_sec, old[1].tv_sec) << "the times are set before the lock is let go";
+        EXPECT_EQ(atClose.tv_nsec, old[1].tv_nsec);
+        EXPECT_EQ(second.status, rotate::TurnOutcome::Status::Turned) << second.result.text();
+        EXPECT_EQ(ReadFile(path), TurnedRight(TurnedRight(original)));
+        struct stat now {};
+        ASSERT_EQ(::stat(path.c_str(), &now), 0);
+        EXPECT_EQ(now.st_mtim.tv_sec, old[1].tv_sec);
+        EXPECT_EQ(now.st_mtim.tv_nsec, old[1].tv_nsec);
         EXPECT_TRUE(Temporaries(dir).isEmpty());
     }
 }

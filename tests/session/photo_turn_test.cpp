@@ -204,8 +204,9 @@ TEST_F(SessionTurnTest, KeptTimesAndTimesThatCannotBeRestored) {
     EXPECT_EQ(now.modification.tv_nsec, old.modification.tv_nsec);
 
     rotate::TurnCalls failing;
-    failing.setFileTimes = [](const std::string&, const platform::FileTimes&) {
-        return platform::Result::FromErrno(EPERM);
+    failing.replace.setTimes = [](int, const struct timespec*) {
+        errno = EPERM;
+        return -1;
     };
     outcome = session::TurnOne(a, RotationCode::Left, options, Ask(), nullptr, failing);
     EXPECT_EQ(outcome.kind, Kind::Turned) << "the turn stands";

@@ -18,9 +18,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 #include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
@@ -477,6 +479,51 @@ TEST_F(UndoTest, KilledWriteOrDamagedRecordNeverReadsAsARecord) {
     ASSERT_EQ(undone.photos.size(), 1u);
     EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
     EXPECT_EQ(Read(a), turnedAgain);
+}
+
+// Undo gives the photo its old times before the restored photo takes its place, under the
+// photo's lock: a turn that waits for the photo meanwhile reads it as it then stays, and goes
+// through.
+TEST_F(UndoTest, ATurnWaitingForAnUndoGoesThrough) {
+    const QString a = MakePhoto("a.jpg", 1);
+    const Bytes before = Read(a);
+    const platform::FileTimes old = Times(a);
+    {
+        session::UndoStore store = Store();
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    std::promise<void> turnWaits, undoDone;
+    std::shared_future<void> done = undoDone.get_future().share();
+    rotate::TurnCalls waiting;
+    waiting.replace.lockWait.total = std::chrono::seconds(30);
+    waiting.replace.lockWait.step = std::chrono::milliseconds(1);
+    waiting.replace.lockWait.onBusy = [&] { turnWaits.set_value(); };
+    waiting.replace.beforeReplace = [done] { done.wait(); };
+    session::PhotoOutcome turn;
+    std::thread turning;
+    platform::FlushCalls calls;
+    calls.beforeReplace = [&] {
+        turning = std::thread(
+            [&] { turn = session::TurnOne(a, RotationCode::Left, {}, {}, nullptr, waiting); });
+        turnWaits.get_future().wait();
+    };
+    // The restored photo's descriptor, closed while the undo still holds the lock.
+    struct timespec atClose {};
+    calls.closeFile = [&atClose](int fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) atClose = st.st_mtim;
+        return ::close(fd);
+    };
+    const session::UndoResult undone = Store(session::kUndoBound, calls).UndoLast();
+    undoDone.set_value();
+    if (turning.joinable()) turning.join();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(atClose.tv_sec, old.modification.tv_sec) << "the times come before the lock goes";
+    EXPECT_EQ(atClose.tv_nsec, old.modification.tv_nsec);
+    EXPECT_TRUE(turn.turned()) << turn.result.text();
+    EXPECT_NE(Read(a), before) << "the waiting turn applied to the restored photo";
 }
 
 TEST_F(UndoTest, PhotoBusyDuringUndoKeepsItsRecordForAnotherTry) {
