@@ -262,13 +262,14 @@ void TFormTulvex::ActionUndoExecute() {
         m_turnReport.KeepTimes(photo.path, photo.times);
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
             changed << collection::FileNameOf(photo.path);
-        else if (photo.status == session::UndoPhoto::Status::Failed)
+        else if (photo.status != session::UndoPhoto::Status::Restored)
             failed << collection::FileNameOf(photo.path) + QStringLiteral(": ") +
                           QString::fromLocal8Bit(photo.result.text());
         if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     RepaintGrid();
     QStringList told;
+    if (!undone.error.ok()) told << QString::fromLocal8Bit(undone.error.text());
     if (!changed.isEmpty())
         told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
                               {changed.join(QStringLiteral(", "))});
