@@ -740,3 +740,32 @@ TEST_F(UndoTest, TwoProcessesFillingTheStoreKeepItsBoundAndDropNothingTheOtherWr
     EXPECT_EQ(command->keptCount() + report[0], 10u) << "the bound is used, and no more";
     EXPECT_EQ(records, command->keptCount() + report[0]) << "nothing either one kept was dropped";
 }
+
+TEST_F(UndoTest, DefaultBoundKeepsAGibibyteAndNoMore) {
+    // Records of commands that ended, sparse: the bound counts their sizes, not their blocks.
+    const QString other = session::DefaultUndoFolder() + "/other";
+    const auto fake = [&other](const char* command, std::uint64_t mebibytes) {
+        const QString folder = other + "/" + command;
+        QDir().mkpath(folder);
+        const QString record = folder + "/000001.undo";
+        WriteFile(record.toStdString(), {});
+        EXPECT_EQ(::truncate(QFile::encodeName(record).constData(), off_t(mebibytes << 20)), 0);
+        return record;
+    };
+    const QString oldest = fake("00000000010000000000-1", 600);
+    const QString older = fake("00000000020000000000-1", 300);
+    session::UndoStore store = Store();
+    auto command = store.Begin();
+    EXPECT_TRUE(
+        Turn(MakePhoto("a.jpg", 1), RotationCode::Right, command.get()).undoWarning.empty());
+    EXPECT_TRUE(QFileInfo::exists(oldest)) << "900 MiB and a photo fit in the bound";
+    EXPECT_TRUE(QFileInfo::exists(older));
+
+    command.reset();
+    const QString newer = fake("00000000030000000000-1", 200);
+    auto next = store.Begin();
+    EXPECT_TRUE(Turn(MakePhoto("b.jpg", 1), RotationCode::Right, next.get()).undoWarning.empty());
+    EXPECT_FALSE(QFileInfo::exists(oldest)) << "1100 MiB do not fit: the oldest goes";
+    EXPECT_TRUE(QFileInfo::exists(older));
+    EXPECT_TRUE(QFileInfo::exists(newer));
+}
