@@ -290,7 +290,7 @@ struct CommandFolder {
     std::uint64_t bytes = 0;          // of its records and of the temporaries being written
     std::vector<std::string> records; // names, in the order they were kept
     bool lost = false;                // names photos whose records were dropped
-    bool counts() const { return !folder || !records.empty() || lost; }
+    bool counts() const { return !folder || bytes > 0 || lost; }
 };
 
 // Removes the temporaries of killed writes; records of the folder with their sizes.

@@ -17,11 +17,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 #include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
@@ -651,6 +653,30 @@ TEST_F(UndoTest, CommandStillBeingWrittenIsNeverDroppedAndDroppedPhotosAreNamedA
     EXPECT_EQ(Read(photos[0]), aTurned);
     EXPECT_EQ(Read(photos[1]), bTurned);
     EXPECT_TRUE(window.UndoLast().nothing) << "told once, the command is gone";
+}
+
+TEST_F(UndoTest, RecordBeingWrittenCountsTowardsTheBoundOfAnotherStore) {
+    const QString a = MakePhoto("a.jpg", 1, 320, 240), b = MakePhoto("b.jpg", 1, 320, 240);
+    const std::uint64_t size = std::max(Read(a).size(), Read(b).size());
+    const std::uint64_t bound = size + 1000 + size / 2; // room for one record
+    std::promise<void> written, goOn;
+    std::shared_future<void> mayGoOn = goOn.get_future().share();
+    platform::FlushCalls held;
+    held.beforeReplace = [&written, mayGoOn] {
+        written.set_value(); // complete, not yet renamed
+        mayGoOn.wait();
+    };
+    session::UndoStore first(session::DefaultUndoFolder(), "first", bound, held);
+    auto writing = first.Begin();
+    std::thread turn([&] { Turn(a, RotationCode::Right, writing.get()); });
+    written.get_future().wait();
+    auto second = Store(bound).Begin();
+    const session::PhotoOutcome other = Turn(b, RotationCode::Right, second.get());
+    goOn.set_value();
+    turn.join();
+    EXPECT_TRUE(other.turned());
+    EXPECT_FALSE(other.undoWarning.empty()) << "the first command's record takes the room";
+    EXPECT_EQ(writing->keptCount(), 1u);
 }
 
 namespace {
