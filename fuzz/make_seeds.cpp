@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed corpora of the fuzz targets: make_seeds OUTDIR
+#include "session/photo_turn.h"
+#include "session/undo.h"
 #include "support/jpeg_factory.h"
 #include "thumbs/master_image.h"
+
+#include <QDirIterator>
+#include <QTemporaryDir>
 
 #include <turbojpeg.h>
 
@@ -45,6 +50,26 @@ Bytes WithOp(std::uint8_t op, const Bytes& jpeg) {
     Bytes bytes{op};
     bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
     return bytes;
+}
+
+// A record as a turn keeps it, made in a folder of its own (the desktop's thumbnails included).
+void PutUndoRecord(const std::filesystem::path& out) {
+    QTemporaryDir dir;
+    if (!dir.isValid()) return;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.path() + "/cache"));
+    const QString photo = dir.path() + "/a.jpg";
+    WriteFile(photo.toStdString(), MakeJpeg(32, 16));
+    const session::UndoStore store(dir.path() + "/state/undo", "seed");
+    {
+        const auto command = store.Begin();
+        if (!command) return;
+        session::TurnOptions options;
+        options.undo = command.get();
+        session::TurnOne(photo, rotate::RotationCode::Right, options, {}, nullptr);
+    }
+    QDirIterator it(dir.path() + "/state/undo", {"*.undo"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    if (it.hasNext()) Put(out / "undo_record", "turn.undo", ReadFile(it.next().toStdString()));
 }
 
 } // namespace
@@ -128,5 +153,6 @@ int main(int argc, char** argv) {
              "\"Language\"=\"/x/"
              "Deutsch.lng\"\n\"WinWidth\"=dword:00000384\n\"WinMax\"=\"1\"\n\"Odd\"=hex:01,02\n"
              "\"Quoted\"=\"a \\\"b\\\" \\\\ c\"\n\n[Other]\n\"x\"=\"y\"\n"));
+    PutUndoRecord(out);
     return 0;
 }

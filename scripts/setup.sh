@@ -9,6 +9,7 @@ packages=(
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
   libxxhash-dev # the checks of the undo records
   libgtest-dev googletest
+  strace util-linux passwd # injected faults, another user (setpriv, useradd) in the safety tests
   libimage-exiftool-perl
   golang-github-rwcarlsen-goexif-dev # real camera photos for the tests (BSD-2-Clause)
   xvfb xauth imagemagick openbox

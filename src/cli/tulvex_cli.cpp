@@ -303,25 +303,27 @@ void PrintReport(const TurnReport& report) {
 // Turns a killed or failed run left unfinished in these folders are finished before new turns
 // read their photos, by the same checked rule as a folder load in the window; a file named like
 // our copies that belongs to no photo is told and left.
-void FinishInterruptedTurns(const std::vector<std::string>& leftovers) {
+void TellLeftover(const platform::LeftoverOutcome& outcome) {
     using Status = platform::LeftoverOutcome::Status;
-    for (const std::string& leftover : leftovers) {
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftover);
-        const std::string target = Printable(outcome.target), copy = Printable(leftover);
-        if (outcome.status == Status::Finished)
-            std::printf("%s: the interrupted turn was finished from its complete copy\n",
-                        target.c_str());
-        else if (outcome.status == Status::Failed)
-            std::fprintf(stderr,
-                         "warning: %s: the interrupted turn could not be finished (%s); its "
-                         "complete turned copy stays in %s\n",
-                         target.c_str(), Printable(outcome.result.text()).c_str(), copy.c_str());
-        else if (outcome.status == Status::Foreign)
-            std::fprintf(stderr,
-                         "warning: %s: named like a copy kept during a turn, but belongs to no "
-                         "photo here (%s); left as it is\n",
-                         copy.c_str(), Printable(outcome.result.text()).c_str());
-    }
+    const std::string target = Printable(outcome.target), copy = Printable(outcome.leftover);
+    if (outcome.status == Status::Finished)
+        std::printf("%s: the interrupted turn was finished from its complete copy\n",
+                    target.c_str());
+    else if (outcome.status == Status::Failed)
+        std::fprintf(stderr,
+                     "warning: %s: the interrupted turn could not be finished (%s); its "
+                     "complete turned copy stays in %s\n",
+                     target.c_str(), Printable(outcome.result.text()).c_str(), copy.c_str());
+    else if (outcome.status == Status::Foreign)
+        std::fprintf(stderr,
+                     "warning: %s: named like a copy kept during a turn, but belongs to no "
+                     "photo here (%s); left as it is\n",
+                     copy.c_str(), Printable(outcome.result.text()).c_str());
+}
+
+void FinishInterruptedTurns(const std::vector<std::string>& leftovers) {
+    for (const std::string& leftover : leftovers)
+        TellLeftover(platform::ResolveLeftover(leftover));
 }
 
 std::vector<std::string> LeftoversBeside(const QStringList& photos) {
@@ -369,6 +371,8 @@ int CmdUndo(const Options& o) {
         std::fprintf(stderr, "tulvex-cli: nothing to undo\n");
         return kSomeFailed;
     }
+    for (const platform::LeftoverOutcome& leftover : undone.leftovers)
+        TellLeftover(leftover);
     int failed = 0;
     using Status = session::UndoPhoto::Status;
     for (const session::UndoPhoto& photo : undone.photos) {
@@ -383,6 +387,12 @@ int CmdUndo(const Options& o) {
                          name.c_str(), Printable(photo.result.text()).c_str());
         else if (photo.status == Status::ChangedSince)
             std::fprintf(stderr, "%s: changed since, left as it is\n", name.c_str());
+        else if (photo.path.isEmpty())
+            std::fprintf(stderr, "%s: undo record of an unknown photo, not restored: %s\n",
+                         Local(photo.record).c_str(), Printable(photo.result.text()).c_str());
+        else if (!photo.record.isEmpty())
+            std::fprintf(stderr, "%s: not restored: %s: %s\n", name.c_str(),
+                         Local(photo.record).c_str(), Printable(photo.result.text()).c_str());
         else
             std::fprintf(stderr, "%s: not restored: %s\n", name.c_str(),
                          Printable(photo.result.text()).c_str());

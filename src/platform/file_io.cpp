@@ -18,6 +18,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <thread>
 
 #include "platform/kept_copy.h"
 #include "platform/photo_lock.h"
@@ -330,14 +331,16 @@ ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::
     TemporaryFile temp(target);
     if (!temp.valid()) return failed(errno);
     if (!WriteFullyAt(temp.fd(), bytes.data(), bytes.size(), 0)) return failed(errno);
-    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return failed(errno);
+    // A kept copy is never renamed into place: it stays writable by its maker alone (mkostemp's
+    // 0600, no copied ACL), or a later load would not trust it.
+    if (st.st_nlink <= 1 && ::fchmod(temp.fd(), st.st_mode & 07777) != 0) return failed(errno);
     // Owner and group can only be kept where the process may give them away.
     if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return failed(errno);
+    if (st.st_nlink > 1) return RewriteLinkedFile(target, st, bytes, temp, calls, original);
     {
         UniqueFd original(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (original.valid()) CopyExtendedAttributes(original.get(), temp.fd());
     }
-    if (st.st_nlink > 1) return RewriteLinkedFile(target, st, bytes, temp, calls, original);
     if (calls.fsyncFile(temp.fd()) != 0) return failed(errno);
 
     calls.beforeReplace();
@@ -422,39 +425,112 @@ LeftoverOutcome Foreign(LeftoverOutcome outcome, std::string why) {
     return outcome;
 }
 
-// Writes the complete copy over the photo it was made for, if the photo holds nothing but that
-// very turn, cut short.
-LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int keptFd, const FlushCalls& calls) {
+bool IsJpeg(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+// Anyone may write a file that reads as a kept copy of any photo (its checksum is no secret), so
+// a copy is only applied where its maker could have written the photo anyway: the photo's owner,
+// root, or the user running us, whose own rights then bound the write. And only a turn's rewrite
+// in place leaves one: of a photo with several names that a turn would write. Why a copy is not
+// applied to `photo`, or nothing.
+std::optional<std::string> RefusedCopy(const struct stat& copy, const struct stat& photo) {
+    if (copy.st_uid != photo.st_uid && copy.st_uid != 0 && copy.st_uid != ::geteuid())
+        return "it belongs to another user";
+    if ((copy.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "others may write it";
+    if (!S_ISREG(photo.st_mode)) return "the photo is not a regular file";
+    if (photo.st_nlink < 2) return "the photo has a single link";
+    if ((photo.st_mode & 0222) == 0) return "the photo may not be written";
+    return std::nullopt;
+}
+
+// Waits for the photo's lock as a turn does: a turn of it in progress holds the lock.
+Result LockToFinish(int fd, const LockWait& wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait.total;
+    for (bool told = false;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return {};
+        if (errno != EWOULDBLOCK && errno != EINTR) return Result::FromErrno(errno);
+        if (!told) {
+            told = true;
+            wait.onBusy();
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return Result::Failure(Result::Kind::Busy, kPhotoBusyText, EWOULDBLOCK);
+        std::this_thread::sleep_for(wait.step);
+    }
+}
+
+// The photo a copy's record names, in the copy's own folder, not through a link.
+struct NamedPhoto {
+    UniqueFd fd;
+    struct stat identity {};
+};
+
+// Opens and locks the photo named `name`, which must still be the file `named` and pass every
+// rule; the outcome is set when it is not.
+std::optional<NamedPhoto> OpenNamedPhoto(int folderFd, const std::string& name,
+                                         const struct stat& named, const struct stat& copy,
+                                         const LockWait& wait, LeftoverOutcome& outcome) {
+    using Status = LeftoverOutcome::Status;
+    NamedPhoto photo;
+    photo.fd.reset(
+        ::openat(folderFd, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    Result opened =
+        photo.fd.valid() ? LockToFinish(photo.fd.get(), wait) : Result::FromErrno(errno);
+    if (!opened.ok()) {
+        outcome.status = opened.kind() == Result::Kind::Busy ? Status::InUse : Status::Failed;
+        outcome.result = std::move(opened);
+        return std::nullopt;
+    }
+    struct stat stillNamed {};
+    if (::fstat(photo.fd.get(), &photo.identity) != 0 ||
+        ::fstatat(folderFd, name.c_str(), &stillNamed, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameFile(photo.identity, named) || !SameFile(stillNamed, named)) {
+        outcome = Foreign(std::move(outcome), "the photo has changed since");
+        return std::nullopt;
+    }
+    // Its owner may have changed it while the lock was waited for.
+    if (std::optional<std::string> why = RefusedCopy(copy, photo.identity)) {
+        outcome = Foreign(std::move(outcome), std::move(*why));
+        return std::nullopt;
+    }
+    return photo;
+}
+
+// Writes the complete copy over the photo it was made for, if the copy's maker could have
+// written that photo and the photo holds nothing but that very turn, cut short.
+LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int keptFd,
+                                   const struct stat& copyStatus, const FlushCalls& calls) {
     using Status = LeftoverOutcome::Status;
     std::vector<std::uint8_t> file;
     if (!ReadWhole(keptFd, 2 * kept::kMaxPhotoBytes, file))
         return Foreign(std::move(outcome), "it cannot be read whole");
     const std::optional<kept::Decoded> copy = kept::Decode(file);
     if (!copy) return Foreign(std::move(outcome), "it holds no record of the photo it belongs to");
-    outcome.target = FolderOf(outcome.leftover) + "/" + copy->record.targetName;
-    struct stat st {};
-    if (::lstat(outcome.target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_dev != dev_t(copy->record.device) || st.st_ino != ino_t(copy->record.inode))
+    const std::string& name = copy->record.targetName;
+    outcome.target = FolderOf(outcome.leftover) + "/" + name;
+    if (!IsJpeg(copy->newBytes)) return Foreign(std::move(outcome), "it holds no JPEG photo");
+    struct stat named {};
+    if (::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != dev_t(copy->record.device) || named.st_ino != ino_t(copy->record.inode))
         return Foreign(std::move(outcome), "the photo it was made for is no longer there");
-    // A turn of the photo in progress holds it: the copy is looked at again by a later load.
-    LockedPhoto locked;
-    if (Result lock = LockPhoto(outcome.target, O_RDWR, calls.lockWait, locked); !lock.ok()) {
-        outcome.status = lock.kind() == Result::Kind::Busy ? Status::InUse : Status::Failed;
-        outcome.result = std::move(lock);
-        return outcome;
-    }
-    UniqueFd fd = std::move(locked.fd);
-    const struct stat& now = locked.identity;
+    if (std::optional<std::string> why = RefusedCopy(copyStatus, named))
+        return Foreign(std::move(outcome), std::move(*why));
+    std::optional<NamedPhoto> locked =
+        OpenNamedPhoto(folderFd, name, named, copyStatus, calls.lockWait, outcome);
+    if (!locked) return outcome;
+    UniqueFd fd = std::move(locked->fd);
     std::vector<std::uint8_t> photo;
-    if (!SameFile(now, st) ||
-        !ReadWhole(fd.get(), std::max(copy->record.oldSize, copy->record.newSize), photo))
+    if (!ReadWhole(fd.get(), std::max(copy->record.oldSize, copy->record.newSize), photo))
         return Foreign(std::move(outcome), "the photo has changed since");
+    if (!IsJpeg(photo)) return Foreign(std::move(outcome), "the photo is not a JPEG");
+    const std::string keptName = BaseNameOf(outcome.leftover);
     switch (kept::Compare(copy->record, copy->newBytes, photo)) {
     case kept::TargetState::Other:
         return Foreign(std::move(outcome), "the photo has changed since");
     case kept::TargetState::Complete:
         outcome.status = Status::Removed;
-        ::unlink(outcome.leftover.c_str());
+        ::unlinkat(folderFd, keptName.c_str(), 0);
         return outcome;
     case kept::TargetState::Torn:
         break;
@@ -468,8 +544,40 @@ LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int keptFd, const Fl
         return outcome;
     }
     outcome.status = Status::Finished;
-    ::unlink(outcome.leftover.c_str());
+    ::unlinkat(folderFd, keptName.c_str(), 0);
     return outcome;
+}
+
+// Opens a kept copy in `folderFd` without following a link and takes its lock; invalid, with
+// the outcome set, when it is not a plain file or a turn in progress holds it.
+UniqueFd OpenKeptCopy(int folderFd, const std::string& name, struct stat& st,
+                      LeftoverOutcome& outcome) {
+    using Status = LeftoverOutcome::Status;
+    UniqueFd fd(::openat(folderFd, name.c_str(),
+                         O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    const int error = errno;
+    if (fd.valid() ? ::fstat(fd.get(), &st) != 0
+                   : ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        outcome.status = Status::InUse; // gone meanwhile
+        return {};
+    }
+    outcome.device = st.st_dev;
+    outcome.inode = st.st_ino;
+    if (!fd.valid() && error != ELOOP) {
+        outcome.status = Status::InUse;
+        return {};
+    }
+    if (!fd.valid() || !S_ISREG(st.st_mode)) {
+        outcome = Foreign(std::move(outcome), S_ISLNK(st.st_mode) ? "it is a symbolic link"
+                                                                  : "it is not a regular file");
+        return {};
+    }
+    // Held by a turn in progress: not a leftover.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        outcome.status = Status::InUse;
+        return {};
+    }
+    return fd;
 }
 
 } // namespace
@@ -484,15 +592,15 @@ LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls
         return outcome;
     }
     if (!IsKeptCopyName(name)) return outcome;
-    UniqueFd fd = LockLeftover(path);
+    // The copy and its photo are both looked up in this one folder, whatever its path does.
+    const UniqueFd folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-        outcome.status = Status::InUse;
+    const UniqueFd fd = folder.valid() ? OpenKeptCopy(folder.get(), name, st, outcome) : UniqueFd();
+    if (!fd.valid()) {
+        if (outcome.status == Status::NotOurs) outcome.status = Status::InUse;
         return outcome;
     }
-    outcome.device = st.st_dev;
-    outcome.inode = st.st_ino;
-    return FinishFromKeptCopy(std::move(outcome), fd.get(), calls);
+    return FinishFromKeptCopy(std::move(outcome), folder.get(), fd.get(), st, calls);
 }
 
 std::vector<std::string> LeftoversIn(const std::string& folder) {

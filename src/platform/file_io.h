@@ -119,8 +119,12 @@ bool RemoveIfStale(const std::string& path);
 // What a load does with a leftover file of ours that no process holds: a temporary is removed;
 // a kept copy is written over the photo its record names only when that photo is the same file
 // (device and inode), in the same folder, and holds nothing but the old and new contents of that
-// turn; a copy the photo already equals is removed. Anything else named like ours is left as it
-// is, never written over a photo and never deleted.
+// turn; a copy the photo already equals is removed. Either only when its maker could have written
+// the photo anyway: the copy is a regular file, not a link, owned by the photo's owner, by root or
+// by the user running this, and writable by its owner alone; the photo, reached without following
+// a link, is a JPEG with more than one link and some write permission bit. Anything else named
+// like ours is left as it is (Foreign, the rule it fails in `result`), never written over a photo
+// and never deleted.
 struct LeftoverOutcome {
     enum class Status { NotOurs, InUse, Removed, Finished, Failed, Foreign };
     Status status = Status::NotOurs;

@@ -41,11 +41,13 @@ FolderScan ScanForLoad(const QString& folder, bool subfolders) {
 }
 
 LeftoverNews LeftoverResolver::Resolve(const QString& leftover) {
+    return News(platform::ResolveLeftover(QFile::encodeName(leftover).toStdString()));
+}
+
+LeftoverNews LeftoverResolver::News(const platform::LeftoverOutcome& outcome) {
     using Status = platform::LeftoverOutcome::Status;
-    const platform::LeftoverOutcome outcome =
-        platform::ResolveLeftover(QFile::encodeName(leftover).toStdString());
     LeftoverNews news;
-    news.leftover = leftover;
+    news.leftover = QFile::decodeName(QByteArray::fromStdString(outcome.leftover));
     news.target = QFile::decodeName(QByteArray::fromStdString(outcome.target));
     if (outcome.status == Status::Finished) {
         news.kind = LeftoverNews::Kind::Finished;

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 #include <tuple>
 
+#include "platform/file_io.h"
 #include "platform/result.h"
 
 namespace session {
@@ -59,6 +60,8 @@ struct LeftoverNews {
 class LeftoverResolver {
 public:
     LeftoverNews Resolve(const QString& leftover);
+    // What to tell of a leftover resolved elsewhere (by an undo).
+    LeftoverNews News(const platform::LeftoverOutcome& outcome);
 
 private:
     std::set<std::tuple<std::string, dev_t, ino_t>> m_reported;

@@ -4,6 +4,7 @@
 #include "collection/scan.h"
 #include "exif/jpeg_header.h"
 #include "rotate/orientation_table.h"
+#include "session/undo_record.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +21,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <set>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -33,18 +36,22 @@
 namespace session {
 namespace {
 
-// Version 1 checked with Blake2b-256; version 2 with XXH3-128, the header included. Records of
-// version 1 left by an earlier release are still taken back.
+// Version 1 checked with Blake2b-256; version 2 with XXH3-128, the header included; version 3
+// names the command it belongs to, so that a record moved to another command's folder is refused.
+// Records of versions 1 and 2 left by an earlier release are still taken back, wherever they lie.
 constexpr char kMagicV1[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '1'};
-constexpr char kMagic[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '2'};
+constexpr char kMagicV2[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '2'};
+constexpr char kMagic[8] = {'T', 'U', 'L', 'V', 'X', 'U', 'N', '3'};
 constexpr const char* kRecordSuffix = ".undo";
 constexpr std::uint32_t kMaxPathBytes = 64 * 1024;
+// "STACK/COMMAND": two file names.
+constexpr std::uint32_t kMaxCommandBytes = 2 * 255 + 1;
 // Folders looked at: a crafted state folder must not make a turn crawl.
 constexpr int kMaxEntries = 100000;
 
 // ---- records ----------------------------------------------------------------------------------
 
-enum class RecordVersion { Blake2b = 1, Xxh3 = 2 };
+enum class RecordVersion { Blake2b = 1, Xxh3 = 2, Owned = 3 };
 
 // Large enough for either version's hash; version 2 uses the first 16 bytes.
 using RecordHash = std::array<std::uint8_t, 32>;
@@ -75,8 +82,9 @@ std::size_t HashBytes(RecordVersion version) {
 }
 
 struct Header {
-    RecordVersion version = RecordVersion::Xxh3;
-    std::string path; // native
+    RecordVersion version = RecordVersion::Owned;
+    std::string path;    // native
+    std::string command; // "STACK/COMMAND" it belongs to; empty before version 3
     std::uint64_t oldSize = 0;
     platform::FileTimes oldTimes;
     std::uint64_t newSize = 0;
@@ -85,10 +93,13 @@ struct Header {
     RecordHash oldHash{};
 };
 
-// Up to the path, and after it up to the hashes.
-constexpr std::size_t kFieldBytes = sizeof kMagic + 4 + 8 + 4 * 8 + 8 + 2 * 8;
-// The largest header of either version, the path left out: version 2 ends with a hash of itself.
-constexpr std::size_t kFixedBytes = kFieldBytes + 2 * 32;
+// Up to the path, and after it up to the hashes, the command's length included.
+constexpr std::size_t kFieldBytes = sizeof kMagic + 4 + 2 + 8 + 4 * 8 + 8 + 2 * 8;
+// The largest header of any version, the path left out: versions 2 and 3 end with a hash of
+// themselves.
+constexpr std::size_t kFixedBytes = kFieldBytes + kMaxCommandBytes + 2 * 32;
+constexpr std::uint64_t kMaxRecordBytes =
+    platform::kept::kMaxPhotoBytes + kMaxPathBytes + kFixedBytes;
 
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
     platform::PutLittleEndian(out, value, bytes);
@@ -108,6 +119,8 @@ std::vector<std::uint8_t> EncodeHeader(const Header& h) {
     std::vector<std::uint8_t> out(kMagic, kMagic + sizeof kMagic);
     Put(out, h.path.size(), 4);
     out.insert(out.end(), h.path.begin(), h.path.end());
+    Put(out, h.command.size(), 2);
+    out.insert(out.end(), h.command.begin(), h.command.end());
     Put(out, h.oldSize, 8);
     PutTime(out, h.oldTimes.access);
     PutTime(out, h.oldTimes.modification);
@@ -134,44 +147,66 @@ bool GetHash(platform::RecordReader& in, RecordHash& hash, RecordVersion version
 
 std::optional<RecordVersion> VersionOf(std::span<const std::uint8_t> file) {
     if (file.size() < sizeof kMagic) return std::nullopt;
-    if (std::equal(kMagic, kMagic + sizeof kMagic, file.begin())) return RecordVersion::Xxh3;
+    if (std::equal(kMagic, kMagic + sizeof kMagic, file.begin())) return RecordVersion::Owned;
+    if (std::equal(kMagicV2, kMagicV2 + sizeof kMagicV2, file.begin())) return RecordVersion::Xxh3;
     if (std::equal(kMagicV1, kMagicV1 + sizeof kMagicV1, file.begin()))
         return RecordVersion::Blake2b;
     return std::nullopt;
 }
 
-// Version 2's header ends with the hash of all of it before that hash.
+// The header of versions 2 and 3 ends with the hash of all of it before that hash.
 bool HeaderIntact(std::span<const std::uint8_t> file, platform::RecordReader& in) {
     const std::size_t headerEnd = file.size() - in.left();
     UndoHash stored{};
     return in.raw(stored) && HashOfBytes(file.first(headerEnd)) == stored;
 }
 
-// The header and the old bytes of a whole record file; nothing unless every length agrees and
-// the old bytes are the ones that were kept.
-std::optional<std::pair<Header, std::span<const std::uint8_t>>>
-DecodeRecord(std::span<const std::uint8_t> file) {
+bool GetText(platform::RecordReader& in, std::string& text, int lengthBytes,
+             std::uint64_t maxBytes) {
+    std::uint64_t length = 0;
+    if (!in.get(length, lengthBytes) || length > maxBytes || length > in.left()) return false;
+    text.resize(std::size_t(length));
+    return in.raw({reinterpret_cast<std::uint8_t*>(text.data()), text.size()}) &&
+           text.find('\0') == std::string::npos;
+}
+
+// A whole record file, read for the command `command` ("STACK/COMMAND") whose folder it lies
+// in. Damaged unless every length agrees and the old bytes are the ones that were kept; the
+// header's path is told only where the header checked out (it is checked from version 2 on).
+struct DecodedRecord {
+    enum class Fault { None, Damaged, Foreign };
+    Fault fault = Fault::Damaged;
+    Header header;
+    std::span<const std::uint8_t> oldBytes;
+};
+
+DecodedRecord DecodeRecord(std::span<const std::uint8_t> file, const std::string& command) {
+    DecodedRecord out;
     const std::optional<RecordVersion> version = VersionOf(file);
-    if (!version) return std::nullopt;
+    if (!version) return out;
     platform::RecordReader in(file.subspan(sizeof kMagic));
-    Header h;
+    Header& h = out.header;
     h.version = *version;
-    std::uint64_t pathLength = 0;
-    if (!in.get(pathLength, 4) || pathLength == 0 || pathLength > kMaxPathBytes ||
-        pathLength > in.left())
-        return std::nullopt;
-    h.path.resize(std::size_t(pathLength));
-    if (!in.raw({reinterpret_cast<std::uint8_t*>(h.path.data()), h.path.size()}) ||
+    if (!GetText(in, h.path, 4, kMaxPathBytes) || h.path.empty() ||
+        (h.version == RecordVersion::Owned &&
+         (!GetText(in, h.command, 2, kMaxCommandBytes) || h.command.empty())) ||
         !in.get(h.oldSize, 8) || !GetTime(in, h.oldTimes.access) ||
         !GetTime(in, h.oldTimes.modification) || !in.get(h.newSize, 8) ||
         !GetTime(in, h.newModification) || !GetHash(in, h.newHash, h.version) ||
-        !GetHash(in, h.oldHash, h.version))
-        return std::nullopt;
-    if (h.version == RecordVersion::Xxh3 && !HeaderIntact(file, in)) return std::nullopt;
-    if (in.left() != h.oldSize || h.path.find('\0') != std::string::npos ||
-        HashFor(h.version, in.rest()) != h.oldHash)
-        return std::nullopt;
-    return std::make_pair(std::move(h), in.rest());
+        !GetHash(in, h.oldHash, h.version) ||
+        (h.version != RecordVersion::Blake2b && !HeaderIntact(file, in))) {
+        out.header = Header{};
+        return out;
+    }
+    if (in.left() != h.oldSize || HashFor(h.version, in.rest()) != h.oldHash) {
+        if (h.version == RecordVersion::Blake2b) h.path.clear(); // its header is unchecked
+        return out;
+    }
+    out.fault = h.version == RecordVersion::Owned && h.command != command
+                    ? DecodedRecord::Fault::Foreign
+                    : DecodedRecord::Fault::None;
+    out.oldBytes = in.rest();
+    return out;
 }
 
 // ---- folders ----------------------------------------------------------------------------------
@@ -289,11 +324,13 @@ struct CommandFolder {
     bool folder = true;               // false: a link or a file where a command's folder should be
     std::uint64_t bytes = 0;          // of its records and of the temporaries being written
     std::vector<std::string> records; // names, in the order they were kept
+    std::vector<std::string> strays;  // named like records, but no regular file
     bool lost = false;                // names photos whose records were dropped
-    bool counts() const { return !folder || bytes > 0 || lost; }
+    bool counts() const { return !folder || bytes > 0 || !strays.empty() || lost; }
 };
 
-// Removes the temporaries of killed writes; records of the folder with their sizes.
+// Removes the temporaries of killed writes; records of the folder with their sizes, and the
+// entries named like records that are no regular file.
 void ReadCommandFolder(int fd, CommandFolder& command) {
     for (const std::string& entry : NamesIn(fd)) {
         struct stat st {};
@@ -303,9 +340,11 @@ void ReadCommandFolder(int fd, CommandFolder& command) {
                 command.bytes += std::uint64_t(st.st_size); // a record being written
             continue;
         }
-        if (::fstatat(fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        if (entry == kLostName) {
+        if (::fstatat(fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode)) {
+            // To be told of rather than passed over.
+            if (IsRecordName(entry)) command.strays.push_back(entry);
+        } else if (entry == kLostName) {
             command.lost = true;
         } else if (IsRecordName(entry)) {
             command.bytes += std::uint64_t(st.st_size);
@@ -319,7 +358,7 @@ void CommandsOfStack(const std::shared_ptr<const platform::UniqueFd>& stack,
                      const std::string& stackName, std::vector<CommandFolder>& commands) {
     for (const std::string& name : NamesIn(stack->get())) {
         if (!IsCommandName(name)) continue;
-        CommandFolder command{stack, stackName, name, true, 0, {}, false};
+        CommandFolder command{stack, stackName, name, true, 0, {}, {}, false};
         const platform::UniqueFd fd(
             ::openat(stack->get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (fd.valid()) {
@@ -432,9 +471,11 @@ std::vector<LostPhoto> ReadLost(int folder) {
     return lost;
 }
 
-UndoPhoto LostUndoPhoto(const LostPhoto& lost) {
+// `list` names the list of lost photos, for the entry that stands for those it could not name.
+UndoPhoto LostUndoPhoto(const LostPhoto& lost, const std::string& list) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(lost.path.c_str());
+    if (lost.path.empty()) photo.record = QFile::decodeName(list.c_str());
     photo.status = UndoPhoto::Status::Lost;
     const char* why = lost.reason == kDidNotFitReason
                           ? "its undo data did not fit in the undo folder"
@@ -452,6 +493,89 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The folder a photo is replaced in: that of the file its links lead to.
+std::string ReplacedInFolder(const std::string& photo) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(photo.c_str(), nullptr),
+                                                     &std::free);
+    const std::string file = real ? std::string(real.get()) : photo;
+    const auto slash = file.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// The interrupted turns and undos beside the photos of an undo, finished before those photos are
+// looked at, as a turn does: each folder once. A photo whose complete copy could not be put in
+// place is torn, not changed since, and keeps its record.
+class InterruptedBeside {
+public:
+    InterruptedBeside(const platform::FlushCalls& calls,
+                      std::vector<platform::LeftoverOutcome>& told)
+        : m_calls(calls), m_told(told) {}
+
+    void FinishNear(const std::string& photo) {
+        const std::string folder = ReplacedInFolder(photo);
+        if (!m_folders.insert(folder).second) return;
+        for (const std::string& leftover : platform::LeftoversIn(folder))
+            Note(platform::ResolveLeftover(leftover, m_calls));
+    }
+
+    // Why the photo `identity` names is torn, when it is.
+    const platform::Result* Unfinished(const struct stat& identity) const {
+        const auto found = m_unfinished.find({identity.st_dev, identity.st_ino});
+        return found == m_unfinished.end() ? nullptr : &found->second;
+    }
+
+private:
+    void Note(platform::LeftoverOutcome outcome) {
+        using Status = platform::LeftoverOutcome::Status;
+        if (outcome.status == Status::Failed) {
+            struct stat st {};
+            if (::lstat(outcome.target.c_str(), &st) == 0)
+                m_unfinished[{st.st_dev, st.st_ino}] = outcome.result.withText(
+                    "its interrupted change could not be finished (" + outcome.result.text() +
+                    "); the complete copy stays in " + outcome.leftover);
+        }
+        if (outcome.status == Status::Finished || outcome.status == Status::Failed ||
+            outcome.status == Status::Foreign)
+            m_told.push_back(std::move(outcome));
+    }
+
+    const platform::FlushCalls& m_calls;
+    std::vector<platform::LeftoverOutcome>& m_told;
+    std::set<std::string> m_folders;
+    std::map<std::pair<dev_t, ino_t>, platform::Result> m_unfinished;
+};
+
+// Gone, or a folder, a FIFO or a device in its place: changed since for good, not a passing
+// failure that would hold the record (and every older command) back.
+bool NoPhotoThere(const platform::Result& locked) {
+    using Kind = platform::Result::Kind;
+    return locked.kind() == Kind::NotFound || locked.kind() == Kind::Unsupported ||
+           locked.error() == ENXIO || locked.error() == ELOOP;
+}
+
+bool HoldsExactly(const platform::ReadPhoto& read, std::span<const std::uint8_t> bytes) {
+    return read.bytes.size() == bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), read.bytes.begin());
+}
+
+// The photo holds its old bytes already: an undo that its complete copy finished, or one killed
+// before its record was removed. Only the times may still be the rewrite's.
+UndoPhoto AlreadyRestored(UndoPhoto photo, const Header& h,
+                          std::span<const std::uint8_t> oldBytes) {
+    photo.status = UndoPhoto::Status::Restored;
+    if (auto times = platform::SetFileTimes(h.path, h.oldTimes); !times.ok()) {
+        photo.timesNotRestored = true;
+        photo.result = std::move(times);
+    } else {
+        photo.times = h.oldTimes;
+    }
+    platform::RemoveDesktopThumbnails(photo.path);
+    if (const auto header = exif::ParseJpegHeader(oldBytes))
+        photo.orientation = header->orientation;
+    return photo;
+}
+
 // Whether the locked photo holds exactly what the command wrote.
 bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
     return std::uint64_t(read.identity.st_size) == h.newSize &&
@@ -460,13 +584,13 @@ bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
 }
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::FlushCalls& calls) {
+                       const platform::FlushCalls& calls, const InterruptedBeside& beside) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(h.path.c_str());
     platform::LockedPhoto locked;
     if (auto got = platform::LockPhoto(h.path, O_RDONLY, calls.lockWait, locked); !got.ok()) {
         photo.status =
-            got.error() == ENOENT ? UndoPhoto::Status::ChangedSince : UndoPhoto::Status::Failed;
+            NoPhotoThere(got) ? UndoPhoto::Status::ChangedSince : UndoPhoto::Status::Failed;
         photo.result = std::move(got);
         return photo;
     }
@@ -477,6 +601,11 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
         return photo;
     }
     if (!HoldsWhatWasWritten(read, h)) {
+        if (HoldsExactly(read, oldBytes)) return AlreadyRestored(std::move(photo), h, oldBytes);
+        if (const platform::Result* torn = beside.Unfinished(read.identity)) {
+            photo.result = *torn;
+            return photo;
+        }
         photo.status = UndoPhoto::Status::ChangedSince;
         return photo;
     }
@@ -498,43 +627,89 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
     return photo;
 }
 
-// The record `name` of the command folder `folder`, never through a link.
-platform::Result ReadRecordFile(int folder, const std::string& name,
-                                std::vector<std::uint8_t>& file) {
-    file.clear();
+// A record by its command folder's descriptor, and its full path for messages.
+struct RecordEntry {
+    int folder = -1;
+    std::string name;
+    std::string shown;
+};
+
+// The whole record, never through a link; one too large for any photo is no record of ours.
+platform::Result ReadRecordFile(const RecordEntry& record, std::vector<std::uint8_t>& file) {
     const platform::UniqueFd fd(
-        ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        ::openat(record.folder, record.name.c_str(),
+                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return platform::Result::FromErrno(errno);
-    if (!S_ISREG(st.st_mode))
-        return platform::Result::FromErrno(EINVAL, "the kept photo is not a regular file");
-    if (std::uint64_t(st.st_size) > platform::kept::kMaxPhotoBytes + kMaxPathBytes + kFixedBytes)
-        return platform::Result::FromErrno(EFBIG);
+    if (!S_ISREG(st.st_mode)) return platform::NotARegularFile();
+    if (std::uint64_t(st.st_size) > kMaxRecordBytes)
+        return platform::Result::Failure(platform::Result::Kind::Damaged, "it is too large", EFBIG);
     file.resize(std::size_t(st.st_size));
-    if (!platform::ReadFullyAt(fd.get(), file.data(), file.size(), 0)) {
-        file.clear();
+    if (!platform::ReadFullyAt(fd.get(), file.data(), file.size(), 0))
         return platform::Result::FromErrno(errno);
-    }
     return {};
 }
 
-UndoPhoto UndoRecord(int folder, const std::string& record, const platform::FlushCalls& calls) {
-    std::vector<std::uint8_t> file;
+UndoPhoto NotRestored(const std::string& record, const std::string& photoPath, std::string why) {
     UndoPhoto photo;
-    photo.result = ReadRecordFile(folder, record, file);
-    if (!photo.result.ok()) return photo;
-    const auto decoded = DecodeRecord(file);
-    if (!decoded) {
-        photo.result = platform::Result::FromErrno(EINVAL, "the kept photo is damaged");
-        ::unlinkat(folder, record.c_str(), 0); // it can never be put back
+    photo.path = QFile::decodeName(photoPath.c_str());
+    photo.record = QFile::decodeName(record.c_str());
+    photo.result = platform::Result::Failure(platform::Result::Kind::Damaged, std::move(why));
+    return photo;
+}
+
+// A record that can never be put back is removed; its photo is named where its header says.
+UndoPhoto DamagedRecord(const RecordEntry& record, const std::string& photoPath, std::string why) {
+    ::unlinkat(record.folder, record.name.c_str(), 0);
+    return NotRestored(record.shown, photoPath, std::move(why) + "; the record was removed");
+}
+
+// Named like a record, but a link, a FIFO or a folder: never read or followed. Unlinking removes
+// the entry alone; a folder is left.
+UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder) {
+    struct stat st {};
+    if (::fstatat(entry.folder, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode)) {
+        leftFolder = true;
+        return NotRestored(entry.shown, {}, "the undo record is a folder; left as it is");
+    }
+    return DamagedRecord(entry, {},
+                         "the undo record is a link or a special file, not a regular file");
+}
+
+UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
+                     const platform::FlushCalls& calls, InterruptedBeside& beside) {
+    std::vector<std::uint8_t> file;
+    if (platform::Result read = ReadRecordFile(record, file); !read.ok()) {
+        if (read.kind() == platform::Result::Kind::Damaged)
+            return DamagedRecord(record, {}, "the undo record " + read.text());
+        UndoPhoto photo = NotRestored(record.shown, {}, {});
+        photo.result = read.withText("the undo record cannot be read: " + read.text());
         return photo;
     }
-    photo = RestorePhoto(decoded->first, decoded->second, calls);
-    if (photo.status != UndoPhoto::Status::Failed) ::unlinkat(folder, record.c_str(), 0);
+    const DecodedRecord decoded = DecodeRecord(file, command);
+    using Fault = DecodedRecord::Fault;
+    if (decoded.fault == Fault::Damaged)
+        return DamagedRecord(record, decoded.header.path, "the undo record is damaged");
+    if (decoded.fault == Fault::Foreign)
+        return DamagedRecord(record, decoded.header.path,
+                             "the undo record belongs to another command (" +
+                                 decoded.header.command + ")");
+    beside.FinishNear(decoded.header.path);
+    UndoPhoto photo = RestorePhoto(decoded.header, decoded.oldBytes, calls, beside);
+    if (photo.status != UndoPhoto::Status::Failed)
+        ::unlinkat(record.folder, record.name.c_str(), 0);
     return photo;
 }
 
 } // namespace
+
+std::optional<std::uint64_t> UndoRecordOldBytes(std::span<const std::uint8_t> file,
+                                                const std::string& command) {
+    const DecodedRecord decoded = DecodeRecord(file, command);
+    if (decoded.fault != DecodedRecord::Fault::None) return std::nullopt;
+    return decoded.oldBytes.size();
+}
 
 QString DefaultUndoFolder() {
     return platform::XdgBaseDir("XDG_STATE_HOME", QStringLiteral(".local/state")) + "/tulvex/undo";
@@ -736,6 +911,9 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     h.path = Native(QFileInfo(path).absoluteFilePath());
     if (h.path.empty() || h.path.size() > kMaxPathBytes)
         return platform::Result::FromErrno(ENAMETOOLONG);
+    // The record belongs to this command: found in any other command's folder, it is refused.
+    h.command = m_store.m_stack + "/" + m_name;
+    if (h.command.size() > kMaxCommandBytes) return platform::Result::FromErrno(ENAMETOOLONG);
     struct stat st {};
     if (::stat(h.path.c_str(), &st) != 0) return platform::Result::FromErrno(errno);
     h.oldSize = capture.oldBytes.size();
@@ -893,13 +1071,29 @@ UndoResult UndoStore::UndoLast() const {
                                                               ") is still being written or undone");
         return result;
     }
+    const auto entry = [&folder, &shown](const std::string& name) {
+        return RecordEntry{folder.get(), name, shown + "/" + name};
+    };
+    bool leftFolder = false;
+    for (const std::string& stray : last.strays)
+        result.photos.push_back(StrayRecord(entry(stray), leftFolder));
+    const std::string command = m_stack + "/" + last.name;
+    InterruptedBeside beside(m_calls, result.leftovers);
     for (auto record = last.records.rbegin(); record != last.records.rend(); ++record)
-        result.photos.push_back(UndoRecord(folder.get(), *record, m_calls));
+        result.photos.push_back(UndoRecord(entry(*record), command, m_calls, beside));
     for (const LostPhoto& lost : ReadLost(folder.get()))
-        result.photos.push_back(LostUndoPhoto(lost));
+        result.photos.push_back(LostUndoPhoto(lost, shown + "/" + kLostName));
     ::unlinkat(folder.get(), kLostName, 0);
-    // Stays while a record waits for another try.
-    ::unlinkat(last.stack->get(), last.name.c_str(), AT_REMOVEDIR);
+    const bool waiting =
+        std::any_of(last.records.begin(), last.records.end(), [&folder](const auto& r) {
+            struct stat st {};
+            return ::fstatat(folder.get(), r.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        });
+    // Stays while a record waits for another try; a folder named like a record, told of once,
+    // is set aside with its command so that it never holds the older commands back.
+    const int stack = last.stack->get();
+    if (::unlinkat(stack, last.name.c_str(), AT_REMOVEDIR) != 0 && leftFolder && !waiting)
+        ::renameat(stack, last.name.c_str(), stack, ("." + last.name).c_str());
     return result;
 }
 

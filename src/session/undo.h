@@ -55,10 +55,12 @@ struct UndoPhoto {
     enum class Status {
         Restored,
         ChangedSince, // the photo no longer holds what the command wrote: left alone
-        Failed,       // `result` says why; the photo is as it was and the record stays
+        Failed,       // `result` says why; the photo is as it was and the record stays, unless
+                      // the record itself is damaged or another command's (then it is removed)
         Lost,         // its record was dropped to make room or did not fit; `result` says which
     };
-    QString path;
+    QString path;   // empty when the record is too damaged to tell
+    QString record; // the record file, when the record itself is what failed
     Status status = Status::Failed;
     platform::Result result;
     bool timesNotRestored = false;
@@ -70,6 +72,9 @@ struct UndoResult {
     bool nothing = false;   // no command to take back
     platform::Result error; // the store could not be read (a link where a folder should be)
     std::vector<UndoPhoto> photos;
+    // Interrupted turns and undos found beside its photos, finished or told of (the others, a
+    // temporary removed, are left out).
+    std::vector<platform::LeftoverOutcome> leftovers;
     std::vector<QString> changedSince() const;
 };
 
@@ -86,15 +91,17 @@ public:
     // A new command; an error when the folder cannot be made.
     std::unique_ptr<UndoCommand> Begin(platform::Result* why = nullptr) const;
     bool CanUndo() const;
-    // Takes back the newest command of this stack. Photos that could not be restored for a
-    // passing reason (busy, a failed write) keep their record for another try.
+    // Takes back the newest command of this stack, first finishing the interrupted turns and
+    // undos beside its photos. Photos that could not be restored for a passing reason (busy, a
+    // failed write, a torn photo whose complete copy could not be put in place) keep their
+    // record for another try.
     UndoResult UndoLast() const;
 
     const std::string& root() const { return m_root; }
 
 private:
     friend class UndoCommand;
-    // Writes a record through `temp`, a locked temporary beside `file`, and renames it there.
+    // Writes a record through `temp`, a locked temporary beside it, and renames it in place.
     platform::Result WriteRecord(RecordTemporary& temp,
                                  std::span<const std::span<const std::uint8_t>> parts) const;
 

@@ -257,14 +257,18 @@ void TFormTulvex::ActionUndoExecute() {
     const session::UndoResult undone = m_undoStore.UndoLast();
     m_canUndo.reset();
     session::FollowUndo(FAutoList, FFolder, undone);
+    for (const platform::LeftoverOutcome& leftover : undone.leftovers)
+        TellLeftover(m_leftovers.News(leftover));
     QStringList changed, failed;
     for (const session::UndoPhoto& photo : undone.photos) {
         m_turnReport.KeepTimes(photo.path, photo.times);
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
             changed << collection::FileNameOf(photo.path);
         else if (photo.status != session::UndoPhoto::Status::Restored)
-            failed << collection::FileNameOf(photo.path) + QStringLiteral(": ") +
-                          QString::fromLocal8Bit(photo.result.text());
+            failed << (photo.path.isEmpty()
+                           ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
+                           : collection::FileNameOf(photo.path)) +
+                          QStringLiteral(": ") + QString::fromLocal8Bit(photo.result.text());
         if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     RepaintGrid();

@@ -8,10 +8,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/wait.h>
 
 #include "cli/run_cli.h"
@@ -145,4 +149,96 @@ TEST(TulvexCliUndo, ALinkInPlaceOfItsStackIsRefusedAndNothingThereIsTouched) {
     EXPECT_EQ(code, 1) << report;
     EXPECT_NE(report.find("symbolic link"), std::string::npos) << report;
     EXPECT_EQ(QDir(command).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST(TulvexCliUndo, UndoKilledWhileRewritingALinkedPhotoIsFinishedByTheNext) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
+    ExifSpec one;
+    one.orientation = 1;
+    const Bytes original = MakeJpegWithExif(1600, 1200, one);
+    WriteFile(a, original);
+    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+    const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
+    const auto keptCopies = [&photos] {
+        return QDir(photos).entryList({"*.tulvex-keep-*"}, QDir::Files | QDir::Hidden);
+    };
+    int code = -1;
+
+    // One undo left alone: how long it takes here.
+    Cli("rotate right " + a, &code);
+    ASSERT_EQ(code, 0);
+    QElapsedTimer clock;
+    clock.start();
+    Cli("undo", &code);
+    const int undoMicroseconds = int(clock.nsecsElapsed() / 1000);
+    ASSERT_EQ(code, 0);
+    ASSERT_EQ(ReadFile(b), original);
+
+    std::mt19937 random(29);
+    int killedWithCopy = 0;
+    for (int round = 0; round < 24; ++round) {
+        const std::string turned = Cli("rotate right " + a, &code);
+        ASSERT_EQ(code, 0) << turned;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+            ::execl(cli.c_str(), cli.c_str(), "undo", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        if (round % 2 == 0) {
+            // Aimed: killed once the complete old photo stands beside it.
+            while (keptCopies().isEmpty() && ::waitpid(child, &status, WNOHANG) == 0) {
+            }
+        } else {
+            ::usleep(useconds_t(
+                std::uniform_int_distribution<int>(0, undoMicroseconds * 3 / 2)(random)));
+        }
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        killedWithCopy += WIFSIGNALED(status) && !keptCopies().isEmpty();
+
+        const std::string report = Cli("undo", &code);
+        ASSERT_EQ(ReadFile(a), original) << "round " << round << ": " << report;
+        ASSERT_EQ(ReadFile(b), original) << "round " << round;
+        EXPECT_TRUE(keptCopies().isEmpty()) << "round " << round;
+        EXPECT_EQ(report.find("changed since"), std::string::npos) << report;
+        Cli("undo", &code);
+        EXPECT_EQ(code, 1) << "round " << round << ": the command is taken back once";
+    }
+    EXPECT_GT(killedWithCopy, 0) << "no kill landed while the photo was being rewritten";
+}
+
+TEST(TulvexCliUndo, EveryLineNamesItsPhotoOrTheRecordOfAnUnknownOne) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
+    WriteFile(a, MakeJpeg(64, 48));
+    WriteFile(b, MakeJpeg(64, 48));
+    int code = -1;
+    Cli("rotate right " + a + " " + b, &code);
+    ASSERT_EQ(code, 0);
+    const QString stack = session::DefaultUndoFolder() + "/cli";
+    const QString command =
+        stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
+    const std::string record = (command + "/000002.undo").toStdString();
+    Bytes kept = ReadFile(record);
+    kept[12] ^= 0x40; // in the photo's path: the header no longer tells whose it is
+    WriteFile(record, kept);
+
+    const std::string report = Cli("undo", &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(report.find(record + ": undo record of an unknown photo"), 0u) << report;
+    EXPECT_NE(report.find(": restored\n"), std::string::npos) << report;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = report.find('\n', at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 2u) << report;
 }

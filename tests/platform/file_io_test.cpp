@@ -92,7 +92,7 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
 TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     TempDir dir;
     const std::string path = dir.file("photo.jpg"), other = dir.file("other-name.jpg");
-    const Bytes old{1, 2, 3, 4, 5, 6}, next{9, 8, 7};
+    const Bytes old{0xFF, 0xD8, 0xFF, 1, 2, 3, 4, 5, 6}, next{0xFF, 0xD8, 0xFF, 9, 8, 7};
     WriteFile(path, old);
     ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
 
@@ -116,7 +116,7 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     EXPECT_EQ(ReadFile(path), (Bytes{0, 0}));
 
     // The next load finds the copy, finishes the rewrite through both names and removes it.
-    WriteFile(other, {9, 8, 7, 4, 5, 6}); // written, not yet cut to the new size
+    WriteFile(other, {0xFF, 0xD8, 0xFF, 9, 8, 7, 4, 5, 6}); // written, not yet cut to the size
     const QStringList leftovers = Leftovers(dir);
     ASSERT_EQ(leftovers.size(), 1);
     const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftovers[0].toStdString());
@@ -145,9 +145,9 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     ::close(fd);
     // Its photo is gone: the copy stays, and the outcome names the photo it was for.
     const std::string gone = dir.file("gone.jpg"), link = dir.file("gone-too.jpg");
-    WriteFile(gone, {1, 2, 3});
+    WriteFile(gone, {0xFF, 0xD8, 0xFF, 1});
     ASSERT_EQ(::link(gone.c_str(), link.c_str()), 0);
-    const std::string orphan = InterruptedLinkedTurn(gone, {3, 2, 1, 0});
+    const std::string orphan = InterruptedLinkedTurn(gone, {0xFF, 0xD8, 0xFF, 2, 1, 0});
     ASSERT_FALSE(orphan.empty());
     const Bytes kept = ReadFile(orphan);
     ASSERT_EQ(::unlink(gone.c_str()), 0);

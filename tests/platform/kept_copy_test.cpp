@@ -7,10 +7,12 @@
 
 #include <QString>
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
 
 #include "platform/file_io.h"
 #include "platform/kept_copy.h"
@@ -20,11 +22,20 @@ using Status = platform::LeftoverOutcome::Status;
 
 namespace {
 
+constexpr std::uint8_t kJpegStart[] = {0xFF, 0xD8, 0xFF};
+
 Bytes RandomBytes(std::size_t n, unsigned seed) {
     std::mt19937 random(seed);
     Bytes out(n);
     for (std::uint8_t& b : out)
         b = std::uint8_t(random());
+    return out;
+}
+
+// Noise that starts as a JPEG does: only a JPEG's kept copy is ever put back.
+Bytes RandomPhoto(std::size_t n, unsigned seed) {
+    Bytes out = RandomBytes(n, seed);
+    std::copy(std::begin(kJpegStart), std::end(kJpegStart), out.begin());
     return out;
 }
 
@@ -63,7 +74,7 @@ std::vector<TornState> StatesOf(const Bytes& old, const Bytes& next) {
         {"not begun", old, Status::Finished},
         {"first page written", Join(Slice(next, 0, page), Slice(old, page, o)), Status::Finished},
         {"done", next, Status::Removed},
-        {"turned again", RandomBytes(n, 99), Status::Foreign},
+        {"turned again", RandomPhoto(n, 99), Status::Foreign},
         {"half another photo", Join(Slice(next, 0, page), RandomBytes(o - page, 98)),
          Status::Foreign},
     };
@@ -87,8 +98,8 @@ std::vector<TornState> StatesOf(const Bytes& old, const Bytes& next) {
 } // namespace
 
 TEST(KeptCopy, OnlyATornRewriteOfItsOwnTurnIsFinished) {
-    const Bytes old = RandomBytes(3 * 4096 + 100, 1);
-    for (const Bytes& next : {RandomBytes(5 * 4096 + 7, 2), RandomBytes(2 * 4096 + 50, 3)}) {
+    const Bytes old = RandomPhoto(3 * 4096 + 100, 1);
+    for (const Bytes& next : {RandomPhoto(5 * 4096 + 7, 2), RandomPhoto(2 * 4096 + 50, 3)}) {
         for (const TornState& state : StatesOf(old, next)) {
             SCOPED_TRACE(std::string(state.what) + (next.size() > old.size() ? ", grows" : ""));
             TempDir dir;
@@ -129,8 +140,8 @@ TEST(KeptCopy, NothingElseNamedLikeOursIsWrittenOverAPhotoOrDeleted) {
     EXPECT_EQ(ReadFile(junk), (Bytes{'j', 'u', 'n', 'k'}));
 
     // The photo was replaced by another one after the interrupted turn.
-    const Bytes old = RandomBytes(9000, 4), next = RandomBytes(9100, 5),
-                other = RandomBytes(9000, 6);
+    const Bytes old = RandomPhoto(9000, 4), next = RandomPhoto(9100, 5),
+                other = RandomPhoto(9000, 6);
     const std::string photo = MakeLinkedPhoto(dir, "photo.jpg", old);
     const std::string kept = InterruptedLinkedTurn(photo, next);
     ASSERT_FALSE(kept.empty());
@@ -159,7 +170,7 @@ TEST(KeptCopy, NothingElseNamedLikeOursIsWrittenOverAPhotoOrDeleted) {
 
 TEST(KeptCopy, ARecordThatDoesNotAddUpIsNotTrusted) {
     TempDir dir;
-    const Bytes old = RandomBytes(5000, 7), next = RandomBytes(6000, 8);
+    const Bytes old = RandomPhoto(5000, 7), next = RandomPhoto(6000, 8);
     const std::string kept = InterruptedLinkedTurn(MakeLinkedPhoto(dir, "p.jpg", old), next);
     ASSERT_FALSE(kept.empty());
     const Bytes file = ReadFile(kept);
@@ -192,7 +203,7 @@ TEST(KeptCopy, EveryNameLengthWorksAndNoCutSharesACopy) {
             name += 'x';
         name += ".jpg";
         ASSERT_EQ(name.size(), 255u);
-        const Bytes old = RandomBytes(6000, 10), next = RandomBytes(6100, 11);
+        const Bytes old = RandomPhoto(6000, 10), next = RandomPhoto(6100, 11);
 
         // Turned with one link and with two.
         WriteFile(dir.file(name), old);
@@ -230,4 +241,176 @@ TEST(KeptCopy, EveryNameLengthWorksAndNoCutSharesACopy) {
         EXPECT_EQ(ReadFile(dir.file(cut)), old);
         EXPECT_EQ(ReadFile(dir.file(name.substr(0, 200))), old);
     }
+}
+
+namespace {
+
+// A hard-linked photo whose turn was killed during its rewrite: the photo torn, its complete
+// copy beside it.
+struct LeftTurn {
+    TempDir dir;
+    std::string photo = dir.file("photo.jpg"), secondName = dir.file("second-name.jpg"), kept;
+    Bytes torn, copy;
+    // Killed before its first byte was written: the very state a forger copies.
+    LeftTurn(const Bytes& old, const Bytes& next) : torn(old) {
+        WriteFile(photo, old);
+        EXPECT_EQ(::link(photo.c_str(), secondName.c_str()), 0);
+        kept = InterruptedLinkedTurn(photo, next);
+        EXPECT_FALSE(kept.empty());
+        WriteFile(photo, torn);
+        copy = ReadFile(kept);
+    }
+    // The copy is not applied: reported, the photo as it was, the copy still there.
+    void ExpectLeft(const platform::LeftoverOutcome& outcome, const std::string& why) const {
+        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
+        EXPECT_NE(outcome.result.text().find(why), std::string::npos) << outcome.result.text();
+        EXPECT_EQ(ReadFile(photo), torn) << "never written over";
+        EXPECT_EQ(ReadFile(kept), copy) << "never deleted";
+    }
+};
+
+const Bytes kOld = RandomPhoto(3 * 4096 + 100, 21), kNext = RandomPhoto(4 * 4096 + 9, 22);
+
+} // namespace
+
+TEST(KeptCopy, ACopyOthersMayWriteOrOfAnotherKindOfPhotoIsLeft) {
+    {
+        SCOPED_TRACE("group may write the copy");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::chmod(left.kept.c_str(), 0620), 0);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "others may write it");
+    }
+    {
+        SCOPED_TRACE("anyone may write the copy");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::chmod(left.kept.c_str(), 0602), 0);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "others may write it");
+    }
+    {
+        SCOPED_TRACE("the photo has one name left");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::unlink(left.secondName.c_str()), 0);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "the photo has a single link");
+    }
+    {
+        SCOPED_TRACE("the photo may not be written");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::chmod(left.photo.c_str(), 0444), 0);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "the photo may not be written");
+    }
+    {
+        SCOPED_TRACE("the photo is no JPEG");
+        const LeftTurn left(RandomBytes(kOld.size(), 23), kNext);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "the photo is not a JPEG");
+    }
+    {
+        SCOPED_TRACE("the copy holds no JPEG");
+        const LeftTurn left(kOld, RandomBytes(kNext.size(), 24));
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "it holds no JPEG photo");
+    }
+}
+
+TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
+    {
+        SCOPED_TRACE("a FIFO named like a copy");
+        TempDir dir;
+        const std::string fifo = dir.file(".photo.jpg.tulvex-keep-ABCDEF");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(fifo);
+        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
+        EXPECT_NE(outcome.result.text().find("not a regular file"), std::string::npos);
+        struct stat st {};
+        EXPECT_EQ(::lstat(fifo.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "left";
+    }
+    {
+        SCOPED_TRACE("the copy's name is a link to a real copy elsewhere");
+        const LeftTurn left(kOld, kNext);
+        TempDir elsewhere;
+        const std::string moved = elsewhere.file(FileName(left.kept));
+        ASSERT_EQ(::rename(left.kept.c_str(), moved.c_str()), 0);
+        ASSERT_EQ(::symlink(moved.c_str(), left.kept.c_str()), 0);
+        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
+        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
+        EXPECT_NE(outcome.result.text().find("symbolic link"), std::string::npos);
+        EXPECT_EQ(ReadFile(left.photo), left.torn);
+        struct stat st {};
+        EXPECT_EQ(::lstat(left.kept.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is left";
+        EXPECT_EQ(ReadFile(moved), left.copy);
+    }
+    {
+        SCOPED_TRACE("the photo's name is a link to the photo");
+        const LeftTurn left(kOld, kNext);
+        const std::string real = left.dir.file("real.jpg");
+        ASSERT_EQ(::rename(left.photo.c_str(), real.c_str()), 0);
+        ASSERT_EQ(::symlink(real.c_str(), left.photo.c_str()), 0);
+        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
+        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
+        EXPECT_EQ(ReadFile(real), left.torn);
+        EXPECT_EQ(ReadFile(left.kept), left.copy);
+    }
+}
+
+TEST(KeptCopy, ACopyOfAnotherUsersMakingIsAppliedOnlyToThatUsersPhoto) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    const uid_t stranger = 54321, owner = 54322; // no user on a test machine
+    ASSERT_EQ(::getpwuid(stranger), nullptr);
+    {
+        SCOPED_TRACE("a stranger's copy of root's photo");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::chown(left.kept.c_str(), stranger, stranger), 0);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "it belongs to another user");
+    }
+    {
+        SCOPED_TRACE("a stranger's copy of another user's photo");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::chown(left.photo.c_str(), owner, owner), 0);
+        ASSERT_EQ(::chown(left.kept.c_str(), stranger, stranger), 0);
+        left.ExpectLeft(platform::ResolveLeftover(left.kept), "it belongs to another user");
+    }
+    {
+        SCOPED_TRACE("the photo owner's own copy");
+        const LeftTurn left(kOld, kNext);
+        ASSERT_EQ(::chown(left.photo.c_str(), owner, owner), 0);
+        ASSERT_EQ(::chown(left.kept.c_str(), owner, owner), 0);
+        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
+        EXPECT_EQ(outcome.status, Status::Finished) << outcome.result.text();
+        EXPECT_EQ(ReadFile(left.photo), kNext);
+        EXPECT_NE(::access(left.kept.c_str(), F_OK), 0);
+    }
+}
+
+TEST(KeptCopy, IsWritableByItsMakerAlone) {
+    for (const mode_t mode : {mode_t(0644), mode_t(0666), mode_t(0660)}) {
+        SCOPED_TRACE(mode);
+        TempDir dir;
+        const std::string photo = MakeLinkedPhoto(dir, "photo.jpg", kOld);
+        ASSERT_EQ(::chmod(photo.c_str(), mode), 0);
+        const std::string kept = InterruptedLinkedTurn(photo, kNext);
+        ASSERT_FALSE(kept.empty());
+        struct stat st {};
+        ASSERT_EQ(::stat(kept.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        ASSERT_EQ(::stat(photo.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << "the photo keeps its own";
+    }
+}
+
+TEST(KeptCopy, APhotoOfAGrowingTurnIsNeverShorterThanItWas) {
+    // A rewrite never cuts a growing photo below its old size: an emptied or cut photo is not
+    // that turn torn, whatever its first bytes.
+    const platform::kept::Record record = platform::kept::MakeRecord(1, 2, "p.jpg", kOld, kNext);
+    for (const std::size_t size : {std::size_t(0), std::size_t(4096), kOld.size() - 1}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(platform::kept::Compare(record, kNext, Slice(kNext, 0, size)),
+                  platform::kept::TargetState::Other);
+    }
+    EXPECT_EQ(platform::kept::Compare(record, kNext, Slice(kNext, 0, kOld.size())),
+              platform::kept::TargetState::Torn);
+
+    LeftTurn left(kOld, kNext);
+    left.torn = Slice(kNext, 0, 4096);
+    WriteFile(left.photo, left.torn);
+    left.ExpectLeft(platform::ResolveLeftover(left.kept), "the photo has changed since");
 }

@@ -4,6 +4,7 @@
 #include "session/photo_turn.h"
 #include "session/undo.h"
 #include "support/jpeg_factory.h"
+#include "support/kept_copy.h"
 #include "support/own_folders.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
@@ -164,10 +165,13 @@ TEST_F(UndoTest, RecordWithADamagedHeaderIsRefused) {
                            QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() +
                            "/000001.undo";
     Bytes kept = ReadFile(record.toStdString());
-    ASSERT_EQ(std::string(kept.begin(), kept.begin() + 8), "TULVXUN2");
-    // The old modification time's seconds, just past the path: every length still agrees.
+    ASSERT_EQ(std::string(kept.begin(), kept.begin() + 8), "TULVXUN3");
+    // The old modification time's seconds, just past the path and the command: every length
+    // still agrees.
     const std::size_t pathLength = kept[8] | kept[9] << 8 | kept[10] << 16;
-    kept[8 + 4 + pathLength + 8 + 16] ^= 0x01;
+    const std::size_t commandAt = 8 + 4 + pathLength;
+    const std::size_t commandLength = kept[commandAt] | kept[commandAt + 1] << 8;
+    kept[commandAt + 2 + commandLength + 8 + 16] ^= 0x01;
     WriteFile(record.toStdString(), kept);
     const session::UndoResult undone = store.UndoLast();
     ASSERT_EQ(undone.photos.size(), 1u);
@@ -794,4 +798,220 @@ TEST_F(UndoTest, DefaultBoundKeepsAGibibyteAndNoMore) {
     EXPECT_FALSE(QFileInfo::exists(oldest)) << "1100 MiB do not fit: the oldest goes";
     EXPECT_TRUE(QFileInfo::exists(older));
     EXPECT_TRUE(QFileInfo::exists(newer));
+}
+
+// An undo of a hard-linked photo killed in its rewrite leaves the photo torn under both names and
+// the complete old photo kept beside it: the next undo finishes it, and while it cannot, the
+// record stays.
+TEST_F(UndoTest, KilledUndoOfALinkedPhotoIsFinishedByTheNextAndKeepsItsRecordUntilThen) {
+    const QString a = MakePhoto("a.jpg", 1, 320, 240), b = folder + "/b.jpg";
+    ASSERT_EQ(::link(a.toStdString().c_str(), b.toStdString().c_str()), 0);
+    const Bytes before = Read(a);
+    const platform::FileTimes beforeTimes = Times(a); // as the turn reads them
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const Bytes turned = Read(a);
+    const std::string kept = InterruptedLinkedTurn(a.toStdString(), before);
+    ASSERT_FALSE(kept.empty());
+    WriteFile(a.toStdString(), TornRewrite(turned, before));
+    ASSERT_NE(Read(b), turned);
+    ASSERT_NE(Read(b), before);
+    using Leftover = platform::LeftoverOutcome::Status;
+
+    platform::FlushCalls full;
+    full.reserve = [](int, off_t) {
+        errno = ENOSPC;
+        return -1;
+    };
+    session::UndoResult undone = Store(session::kUndoBound, full).UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
+    EXPECT_EQ(undone.photos[0].path, a);
+    EXPECT_NE(undone.photos[0].result.text().find(kept), std::string::npos)
+        << undone.photos[0].result.text();
+    ASSERT_EQ(undone.leftovers.size(), 1u);
+    EXPECT_EQ(undone.leftovers[0].status, Leftover::Failed);
+    EXPECT_TRUE(store.CanUndo()) << "a torn photo keeps its record";
+
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    ASSERT_EQ(undone.leftovers.size(), 1u);
+    EXPECT_EQ(undone.leftovers[0].status, Leftover::Finished);
+    ExpectSameTimes(Times(b), beforeTimes); // before a read of ours moves the access time
+    EXPECT_EQ(Read(a), before);
+    EXPECT_EQ(Read(b), before);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(kept)));
+    EXPECT_FALSE(store.CanUndo());
+
+    // Killed after the photo was restored, before its record was removed.
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Left, command.get()).turned());
+    }
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    const QString record = stack + "/" +
+                           QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() +
+                           "/000001.undo";
+    const Bytes recordBytes = ReadFile(record.toStdString());
+    ASSERT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(record).path()));
+    WriteFile(record.toStdString(), recordBytes);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(b), before);
+    EXPECT_FALSE(store.CanUndo());
+}
+
+namespace {
+
+QString NewestCommand(const QString& stack) {
+    return stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
+}
+
+} // namespace
+
+TEST_F(UndoTest, PhotoThatBecameAFolderOrAFifoIsChangedSinceAndHoldsNoOlderCommandBack) {
+    const QString a = MakePhoto("a.jpg", 1), b = MakePhoto("b.jpg", 1), d = MakePhoto("d.jpg", 1);
+    const Bytes dBefore = Read(d);
+    session::UndoStore store = Store();
+    for (const QStringList& photos : {QStringList{d}, QStringList{a, b}}) {
+        auto command = store.Begin();
+        for (const QString& photo : photos)
+            ASSERT_TRUE(Turn(photo, RotationCode::Right, command.get()).turned());
+    }
+    ASSERT_TRUE(QFile::remove(a));
+    ASSERT_TRUE(QDir().mkdir(a));
+    ASSERT_TRUE(QFile::remove(b));
+    ASSERT_EQ(::mkfifo(b.toStdString().c_str(), 0600), 0);
+
+    session::UndoResult undone = store.UndoLast();
+    EXPECT_EQ(undone.changedSince(), (std::vector<QString>{b, a}));
+    EXPECT_TRUE(QFileInfo(a).isDir());
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(d), dBefore);
+}
+
+TEST_F(UndoTest, NewestRecordThatIsALinkAFifoOrAFolderIsToldOfInsteadOfUndoingAnOlderCommand) {
+    const QString a = MakePhoto("a.jpg", 1), b = MakePhoto("b.jpg", 1), c = MakePhoto("c.jpg", 1);
+    const Bytes aBefore = Read(a);
+    session::UndoStore store = Store();
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    QStringList commands;
+    for (const QString& photo : {a, b, c}) {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(photo, RotationCode::Right, command.get()).turned());
+        commands << NewestCommand(stack);
+    }
+    const Bytes bTurned = Read(b), cTurned = Read(c);
+    // c's record moved out and linked back: following the link would restore c.
+    const QString moved = home.qpath() + "/elsewhere.undo";
+    ASSERT_TRUE(QFile::rename(commands[2] + "/000001.undo", moved));
+    ASSERT_TRUE(QFile::link(moved, commands[2] + "/000001.undo"));
+    ASSERT_EQ(::mkfifo((commands[2] + "/000002.undo").toStdString().c_str(), 0600), 0);
+    ASSERT_TRUE(QFile::rename(commands[1] + "/000001.undo", home.qpath() + "/b.undo"));
+    ASSERT_TRUE(QDir().mkdir(commands[1] + "/000001.undo"));
+
+    session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 2u);
+    for (const UndoPhoto& photo : undone.photos) {
+        EXPECT_EQ(photo.status, UndoPhoto::Status::Failed);
+        EXPECT_TRUE(photo.path.isEmpty());
+        EXPECT_TRUE(photo.record.startsWith(commands[2])) << photo.record.toStdString();
+    }
+    EXPECT_EQ(Read(c), cTurned) << "never through the link";
+    EXPECT_EQ(Read(b), bTurned) << "nor the older command";
+    EXPECT_TRUE(QFileInfo(moved).isFile()) << "what the link named is left";
+    EXPECT_FALSE(QFileInfo::exists(commands[2]));
+
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].record, commands[1] + "/000001.undo");
+    EXPECT_NE(undone.photos[0].result.text().find("folder"), std::string::npos);
+    EXPECT_EQ(Read(b), bTurned);
+    EXPECT_EQ(QDir(stack).entryList(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2)
+        << "the folder is left, set aside with its command";
+
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 1u);
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(a), aBefore);
+    EXPECT_TRUE(store.UndoLast().nothing);
+}
+
+TEST_F(UndoTest, RecordMovedToAnotherCommandIsRefusedThere) {
+    const QString a = MakePhoto("a.jpg", 1), b = MakePhoto("b.jpg", 1), c = MakePhoto("c.jpg", 1);
+    const Bytes bBefore = Read(b);
+    session::UndoStore store = Store();
+    session::UndoStore other(session::DefaultUndoFolder(), "other");
+    const QString stack = session::DefaultUndoFolder() + "/test";
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
+    }
+    const QString older = NewestCommand(stack);
+    {
+        auto command = other.Begin();
+        ASSERT_TRUE(Turn(c, RotationCode::Right, command.get()).turned());
+    }
+    {
+        auto command = store.Begin();
+        ASSERT_TRUE(Turn(b, RotationCode::Right, command.get()).turned());
+    }
+    const QString newest = NewestCommand(stack);
+    const Bytes aTurned = Read(a), cTurned = Read(c);
+    ASSERT_TRUE(QFile::rename(older + "/000001.undo", newest + "/000002.undo"));
+    ASSERT_TRUE(
+        QFile::rename(NewestCommand(session::DefaultUndoFolder() + "/other") + "/000001.undo",
+                      newest + "/000003.undo"));
+
+    const session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 3u);
+    const std::vector<QString> refused = {c, a};
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+        const UndoPhoto& photo = undone.photos[i];
+        EXPECT_EQ(photo.status, UndoPhoto::Status::Failed);
+        EXPECT_EQ(photo.path, refused[i]) << "named by its photo";
+        EXPECT_NE(photo.result.text().find("another command"), std::string::npos)
+            << photo.result.text();
+        EXPECT_FALSE(QFileInfo::exists(photo.record));
+    }
+    EXPECT_EQ(undone.photos[2].status, UndoPhoto::Status::Restored);
+    EXPECT_EQ(Read(b), bBefore);
+    EXPECT_EQ(Read(a), aTurned);
+    EXPECT_EQ(Read(c), cTurned);
+    EXPECT_FALSE(store.CanUndo());
+}
+
+TEST_F(UndoTest, DamagedRecordNamesItsPhotoWhereItsHeaderTellsAndItsFileOtherwise) {
+    const QString a = MakePhoto("a.jpg", 1), b = MakePhoto("b.jpg", 1);
+    session::UndoStore store = Store();
+    {
+        auto command = store.Begin();
+        for (const QString& photo : {a, b})
+            ASSERT_TRUE(Turn(photo, RotationCode::Right, command.get()).turned());
+    }
+    const QString command = NewestCommand(session::DefaultUndoFolder() + "/test");
+    Bytes kept = ReadFile((command + "/000001.undo").toStdString());
+    kept[kept.size() - 5] ^= 0x40; // a's old bytes: its header still checks out
+    WriteFile((command + "/000001.undo").toStdString(), kept);
+    kept = ReadFile((command + "/000002.undo").toStdString());
+    kept[12] ^= 0x40; // b's path
+    WriteFile((command + "/000002.undo").toStdString(), kept);
+
+    const session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 2u);
+    EXPECT_TRUE(undone.photos[0].path.isEmpty());
+    EXPECT_EQ(undone.photos[0].record, command + "/000002.undo");
+    EXPECT_EQ(undone.photos[1].path, a);
+    EXPECT_EQ(undone.photos[1].record, command + "/000001.undo");
+    for (const UndoPhoto& photo : undone.photos)
+        EXPECT_EQ(photo.status, UndoPhoto::Status::Failed);
+    EXPECT_FALSE(store.CanUndo());
 }

@@ -5,6 +5,7 @@
 #include "ui/support/window_fixture.h"
 
 #include <QAction>
+#include <QDir>
 #include <QMenu>
 #include <QToolButton>
 
@@ -96,4 +97,23 @@ TEST_F(UndoWindowTest, UndoOfTheAutomaticPassListsThePhotosAgainAndNamesOnesChan
     ASSERT_EQ(shell.shown.size(), 1u);
     EXPECT_TRUE(shell.shown[0].text.contains("img01.jpg")) << shell.shown[0].text.toStdString();
     EXPECT_FALSE(shell.shown[0].text.contains("img00.jpg"));
+}
+
+TEST_F(UndoWindowTest, AnUndoRecordTooDamagedToNameItsPhotoIsNamedItself) {
+    const QStringList made = MakePhotos(photos.qpath(), {1}, 64, 32);
+    Start(photos.qpath());
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_R);
+    const QString stack = state.qpath() + "/tulvex/undo/window";
+    const QStringList commands = QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(commands.size(), 1);
+    const QString record = stack + "/" + commands[0] + "/000001.undo";
+    WriteFile(record.toStdString(), {'T', 'U', 'L', 'V', 'X', 'U', 'N', '3', 9});
+    shell.shown.clear();
+
+    window->UpdateActions();
+    PressUndo();
+    ASSERT_EQ(shell.shown.size(), 1u);
+    EXPECT_TRUE(shell.shown[0].text.contains("an unknown photo (undo record " + record + "): "))
+        << shell.shown[0].text.toStdString();
 }
