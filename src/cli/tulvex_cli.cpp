@@ -365,6 +365,10 @@ Recorded RecordedForUndo(const Options& o) {
 int CmdUndo(const Options& o) {
     if (!o.positional.isEmpty()) return Usage("undo takes no arguments");
     const session::UndoResult undone = CommandLineUndo().UndoLast();
+    if (!undone.error.ok()) {
+        std::fprintf(stderr, "tulvex-cli: %s\n", Printable(undone.error.text()).c_str());
+        return kSomeFailed;
+    }
     if (undone.nothing) {
         std::fprintf(stderr, "tulvex-cli: nothing to undo\n");
         return kSomeFailed;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -23,6 +24,7 @@
 #include <map>
 #include <set>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 
 #include "platform/desktop_thumbnails.h"
@@ -213,22 +215,67 @@ std::string Native(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// Made when missing; mode 0700 either way, since it holds copies of the user's photos.
-bool MakePrivateFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    return (st.st_mode & 07777) == 0700 || ::chmod(path.c_str(), 0700) == 0;
+constexpr const char* kStoreLockName = ".lock";
+// The photos of a command whose records were dropped: a reason byte, the path, a NUL, each.
+constexpr const char* kLostName = "lost";
+constexpr char kDroppedReason = 'd';
+constexpr char kDidNotFitReason = 'f';
+// Ends a list that grew to kMaxLostBytes: further photos were lost but are not named.
+constexpr char kMoreReason = '+';
+constexpr std::uint64_t kMaxLostBytes = 4u << 20;
+// Stacks looked at below the root: each is held open while the store is walked.
+constexpr int kMaxStacks = 64;
+
+platform::Result NotAFolder(const std::string& shown, const struct stat& st) {
+    const std::string what = S_ISLNK(st.st_mode)
+                                 ? "the undo folder " + shown + " is a symbolic link"
+                                 : "the undo folder " + shown + " is not a folder";
+    return platform::Result::Failure(platform::Result::Kind::Other,
+                                     what + "; nothing is kept there", ELOOP);
 }
 
-std::vector<std::string> NamesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    const QDir dir(QFile::decodeName(folder.c_str()));
-    for (const QString& name :
-         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (int(names.size()) >= kMaxEntries) break;
-        names.push_back(Native(name));
+// The folder `name` of `parent`, never through a link, made when `make` says so; mode 0700
+// either way, since it holds copies of the user's photos. `shown` names it in a failure.
+platform::UniqueFd OpenPrivateFolder(int parent, const std::string& name, bool make,
+                                     const std::string& shown, platform::Result& why) {
+    if (make && ::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = platform::Result::FromErrno(errno);
+        return {};
     }
+    platform::UniqueFd fd(
+        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid()) {
+        const int error = errno;
+        if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+            why = NotAFolder(shown, st);
+        else
+            why = platform::Result::FromErrno(error);
+        return {};
+    }
+    if (::fstat(fd.get(), &st) != 0 ||
+        ((st.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0)) {
+        why = platform::Result::FromErrno(errno);
+        return {};
+    }
+    return fd;
+}
+
+// The names in `folder`, sorted, at most kMaxEntries; read through a descriptor of its own, so
+// that `folder`'s position is left alone.
+std::vector<std::string> NamesIn(int folder) {
+    std::vector<std::string> names;
+    platform::UniqueFd own(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = own.valid() ? ::fdopendir(own.get()) : nullptr;
+    if (!dir) return names;
+    own.release(); // closedir closes it
+    while (int(names.size()) < kMaxEntries) {
+        const struct dirent* entry = ::readdir(dir);
+        if (!entry) break;
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -256,61 +303,188 @@ std::string NewCommandName() {
     return name;
 }
 
+// A lock on `fd` taken without waiting; false while another holds it.
+bool TryLock(int fd) {
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Removes a temporary of ours in `folder` that no process holds.
+bool RemoveIfStaleIn(int folder, const std::string& name) {
+    const platform::UniqueFd fd(
+        ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    return fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && TryLock(fd.get()) &&
+           ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
 struct CommandFolder {
-    std::string path;
+    std::shared_ptr<const platform::UniqueFd> stack;
+    std::string stackName;
     std::string name;
-    std::uint64_t bytes = 0;
-    std::vector<std::string> records; // full paths, in the order they were kept
+    bool folder = true;               // false: a link or a file where a command's folder should be
+    std::uint64_t bytes = 0;          // of its records and of the temporaries being written
+    std::vector<std::string> records; // names, in the order they were kept
     std::vector<std::string> strays;  // named like records, but no regular file
+    bool lost = false;                // names photos whose records were dropped
+    bool counts() const { return !folder || bytes > 0 || !strays.empty() || lost; }
 };
 
 // Removes the temporaries of killed writes; records of the folder with their sizes, and the
-// entries named like records that are no regular file, to be told of rather than passed over.
-CommandFolder ReadCommandFolder(const std::string& path, const std::string& name) {
-    CommandFolder command{path, name, 0, {}, {}};
-    for (const std::string& entry : NamesIn(path)) {
-        const std::string file = path + "/" + entry;
-        if (platform::IsTemporaryName(entry)) {
-            platform::RemoveIfStale(file);
-            continue;
-        }
+// entries named like records that are no regular file.
+void ReadCommandFolder(int fd, CommandFolder& command) {
+    for (const std::string& entry : NamesIn(fd)) {
         struct stat st {};
-        if (!IsRecordName(entry) || ::lstat(file.c_str(), &st) != 0) continue;
-        if (!S_ISREG(st.st_mode)) {
-            command.strays.push_back(file);
+        if (platform::IsTemporaryName(entry)) {
+            if (!RemoveIfStaleIn(fd, entry) &&
+                ::fstatat(fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+                command.bytes += std::uint64_t(st.st_size); // a record being written
             continue;
         }
-        command.bytes += std::uint64_t(st.st_size);
-        command.records.push_back(file);
+        if (::fstatat(fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode)) {
+            // To be told of rather than passed over.
+            if (IsRecordName(entry)) command.strays.push_back(entry);
+        } else if (entry == kLostName) {
+            command.lost = true;
+        } else if (IsRecordName(entry)) {
+            command.bytes += std::uint64_t(st.st_size);
+            command.records.push_back(entry);
+        }
     }
-    return command;
 }
 
-// Every command below `root` (all stacks), oldest first; empty ones are removed.
-std::vector<CommandFolder> CommandsIn(const std::string& root, const std::string& onlyStack = {}) {
-    std::vector<CommandFolder> commands;
-    for (const std::string& stack : NamesIn(root)) {
-        if (!onlyStack.empty() && stack != onlyStack) continue;
-        const std::string stackPath = root + "/" + stack;
-        for (const std::string& name : NamesIn(stackPath)) {
-            if (!IsCommandName(name)) continue;
-            CommandFolder command = ReadCommandFolder(stackPath + "/" + name, name);
-            if (command.records.empty() && command.strays.empty()) {
-                ::rmdir(command.path.c_str()); // fails while a write of it is in progress
-                continue;
-            }
-            commands.push_back(std::move(command));
+// The commands of the stack `stack`; its empty folders that nobody holds are removed.
+void CommandsOfStack(const std::shared_ptr<const platform::UniqueFd>& stack,
+                     const std::string& stackName, std::vector<CommandFolder>& commands) {
+    for (const std::string& name : NamesIn(stack->get())) {
+        if (!IsCommandName(name)) continue;
+        CommandFolder command{stack, stackName, name, true, 0, {}, {}, false};
+        const platform::UniqueFd fd(
+            ::openat(stack->get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.valid()) {
+            ReadCommandFolder(fd.get(), command);
+        } else {
+            struct stat st {};
+            command.folder =
+                !(::fstatat(stack->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                  !S_ISDIR(st.st_mode));
         }
+        if (command.counts()) {
+            commands.push_back(std::move(command));
+        } else if (fd.valid() && TryLock(fd.get())) {
+            ::unlinkat(stack->get(), name.c_str(), AT_REMOVEDIR);
+        }
+    }
+}
+
+// Every command below `root` (all stacks, or only `onlyStack`), oldest first. A stack that is
+// not a folder holds nothing of ours and is passed over.
+std::vector<CommandFolder> CommandsIn(int root, const std::string& onlyStack = {}) {
+    std::vector<CommandFolder> commands;
+    int stacks = 0;
+    for (const std::string& name : NamesIn(root)) {
+        if ((!onlyStack.empty() && name != onlyStack) || name == kStoreLockName) continue;
+        if (++stacks > kMaxStacks) break;
+        auto stack = std::make_shared<const platform::UniqueFd>(
+            ::openat(root, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (stack->valid()) CommandsOfStack(stack, name, commands);
     }
     std::sort(commands.begin(), commands.end(),
               [](const CommandFolder& a, const CommandFolder& b) { return a.name < b.name; });
     return commands;
 }
 
-void RemoveCommand(const CommandFolder& command) {
-    for (const std::string& record : command.records)
-        ::unlink(record.c_str());
-    ::rmdir(command.path.c_str());
+platform::UniqueFd OpenCommand(const CommandFolder& command) {
+    return platform::UniqueFd(::openat(command.stack->get(), command.name.c_str(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// ---- the photos a command lost ----------------------------------------------------------------
+
+// The photo a record was kept for, read from its header alone; empty when it cannot be read.
+std::string PathOfRecord(int folder, const std::string& name) {
+    const platform::UniqueFd fd(
+        ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    std::vector<std::uint8_t> head(std::size_t(
+        std::min<std::uint64_t>(std::uint64_t(st.st_size), sizeof kMagic + 4 + kMaxPathBytes)));
+    if (!platform::ReadFullyAt(fd.get(), head.data(), head.size(), 0) || !VersionOf(head))
+        return {};
+    platform::RecordReader in(std::span<const std::uint8_t>(head).subspan(sizeof kMagic));
+    std::uint64_t length = 0;
+    if (!in.get(length, 4) || length == 0 || length > in.left()) return {};
+    std::string path(std::size_t(length), '\0');
+    if (!in.raw({reinterpret_cast<std::uint8_t*>(path.data()), path.size()}) ||
+        path.find('\0') != std::string::npos)
+        return {};
+    return path;
+}
+
+// Adds `paths` to the folder's list of lost photos and flushes it; past kMaxLostBytes the list
+// only says that more were lost. The store's lock held, so that appends never interleave.
+bool NoteLost(int folder, char reason, const std::vector<std::string>& paths) {
+    const platform::UniqueFd fd(
+        ::openat(folder, kLostName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::uint64_t size = std::uint64_t(st.st_size);
+    std::string added;
+    for (const std::string& path : paths) {
+        if (size + added.size() + path.size() + 2 > kMaxLostBytes) {
+            if (size + added.size() <= kMaxLostBytes) added += std::string{kMoreReason, '\0'};
+            break;
+        }
+        added += reason;
+        added += path;
+        added += '\0';
+    }
+    return platform::WriteFullyAt(fd.get(), added.data(), added.size(), size) &&
+           ::fsync(fd.get()) == 0;
+}
+
+struct LostPhoto {
+    char reason = kDroppedReason;
+    std::string path; // empty after kMoreReason
+};
+
+std::vector<LostPhoto> ReadLost(int folder) {
+    std::vector<LostPhoto> lost;
+    const platform::UniqueFd fd(
+        ::openat(folder, kLostName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return lost;
+    std::string list(
+        std::size_t(std::min<std::uint64_t>(std::uint64_t(st.st_size), kMaxLostBytes + 2)), '\0');
+    if (!platform::ReadFullyAt(fd.get(), list.data(), list.size(), 0)) return lost;
+    bool more = false;
+    // An entry cut short by a killed write has no NUL and is passed over.
+    for (std::size_t at = 0, end; (end = list.find('\0', at)) != std::string::npos; at = end + 1) {
+        const std::string entry = list.substr(at, end - at);
+        if (entry.empty()) continue;
+        if (entry[0] == kMoreReason)
+            more = true;
+        else if (entry.size() > 1)
+            lost.push_back({entry[0], entry.substr(1)});
+    }
+    if (more) lost.push_back({kMoreReason, {}});
+    return lost;
+}
+
+// `list` names the list of lost photos, for the entry that stands for those it could not name.
+UndoPhoto LostUndoPhoto(const LostPhoto& lost, const std::string& list) {
+    UndoPhoto photo;
+    photo.path = QFile::decodeName(lost.path.c_str());
+    if (lost.path.empty()) photo.record = QFile::decodeName(list.c_str());
+    photo.status = UndoPhoto::Status::Lost;
+    const char* why = lost.reason == kDidNotFitReason
+                          ? "its undo data did not fit in the undo folder"
+                      : lost.reason == kMoreReason
+                          ? "more photos of this command lost their undo data to make room; "
+                            "the list of their names was full"
+                          : "its undo data was dropped to make room";
+    photo.result = platform::Result::Failure(platform::Result::Kind::NoSpace, why, ENOSPC);
+    return photo;
 }
 
 // ---- undo of one photo ------------------------------------------------------------------------
@@ -454,10 +628,18 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
     return photo;
 }
 
+// A record by its command folder's descriptor, and its full path for messages.
+struct RecordEntry {
+    int folder = -1;
+    std::string name;
+    std::string shown;
+};
+
 // The whole record, never through a link; one too large for any photo is no record of ours.
-platform::Result ReadRecordFile(const std::string& record, std::vector<std::uint8_t>& file) {
+platform::Result ReadRecordFile(const RecordEntry& record, std::vector<std::uint8_t>& file) {
     const platform::UniqueFd fd(
-        ::open(record.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        ::openat(record.folder, record.name.c_str(),
+                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return platform::Result::FromErrno(errno);
     if (!S_ISREG(st.st_mode)) return platform::NotARegularFile();
@@ -478,30 +660,31 @@ UndoPhoto NotRestored(const std::string& record, const std::string& photoPath, s
 }
 
 // A record that can never be put back is removed; its photo is named where its header says.
-UndoPhoto DamagedRecord(const std::string& record, const std::string& photoPath, std::string why) {
-    ::unlink(record.c_str());
-    return NotRestored(record, photoPath, std::move(why) + "; the record was removed");
+UndoPhoto DamagedRecord(const RecordEntry& record, const std::string& photoPath, std::string why) {
+    ::unlinkat(record.folder, record.name.c_str(), 0);
+    return NotRestored(record.shown, photoPath, std::move(why) + "; the record was removed");
 }
 
 // Named like a record, but a link, a FIFO or a folder: never read or followed. Unlinking removes
 // the entry alone; a folder is left.
-UndoPhoto StrayRecord(const std::string& entry, bool& leftFolder) {
+UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder) {
     struct stat st {};
-    if (::lstat(entry.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstatat(entry.folder, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode)) {
         leftFolder = true;
-        return NotRestored(entry, {}, "the undo record is a folder; left as it is");
+        return NotRestored(entry.shown, {}, "the undo record is a folder; left as it is");
     }
     return DamagedRecord(entry, {},
                          "the undo record is a link or a special file, not a regular file");
 }
 
-UndoPhoto UndoRecord(const std::string& record, const std::string& command,
+UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
                      const platform::FlushCalls& calls, InterruptedBeside& beside) {
     std::vector<std::uint8_t> file;
     if (platform::Result read = ReadRecordFile(record, file); !read.ok()) {
         if (read.kind() == platform::Result::Kind::Damaged)
             return DamagedRecord(record, {}, "the undo record " + read.text());
-        UndoPhoto photo = NotRestored(record, {}, {});
+        UndoPhoto photo = NotRestored(record.shown, {}, {});
         photo.result = read.withText("the undo record cannot be read: " + read.text());
         return photo;
     }
@@ -515,7 +698,8 @@ UndoPhoto UndoRecord(const std::string& record, const std::string& command,
                                  decoded.header.command + ")");
     beside.FinishNear(decoded.header.path);
     UndoPhoto photo = RestorePhoto(decoded.header, decoded.oldBytes, calls, beside);
-    if (photo.status != UndoPhoto::Status::Failed) ::unlink(record.c_str());
+    if (photo.status != UndoPhoto::Status::Failed)
+        ::unlinkat(record.folder, record.name.c_str(), 0);
     return photo;
 }
 
@@ -559,32 +743,128 @@ std::vector<QString> UndoResult::changedSince() const {
 
 struct RecordTemporary {
     platform::UniqueFd fd;
-    std::string path;
+    int folder = -1;
+    std::string name;   // of the temporary
+    std::string record; // the name it takes once complete
 };
 
 namespace {
 
-// A temporary beside `file`, locked while it is written: a sweep removes only temporaries that
-// nobody holds. No fd when it cannot be made (errno says why).
-RecordTemporary OpenRecordTemporary(const std::string& file) {
-    const auto slash = file.rfind('/');
-    const std::string folder = file.substr(0, slash);
-    const std::string pattern =
-        folder + "/." + file.substr(slash + 1) + platform::kTemporaryMarker + "XXXXXX";
-    RecordTemporary temp{platform::UniqueFd(), pattern};
-    temp.fd = platform::UniqueFd(::mkostemp(temp.path.data(), O_CLOEXEC));
-    // A sweep (of another process) may have removed the folder while it was empty.
-    if (!temp.fd.valid() && errno == ENOENT && MakePrivateFolder(folder)) {
-        temp.path = pattern;
-        temp.fd = platform::UniqueFd(::mkostemp(temp.path.data(), O_CLOEXEC));
+std::string RandomLetters(std::size_t count) {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::vector<std::uint8_t> random(count);
+    if (::getrandom(random.data(), random.size(), 0) != ssize_t(random.size())) {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        for (std::size_t i = 0; i < count; ++i)
+            random[i] = std::uint8_t(now.tv_nsec >> (i * 5)) ^ std::uint8_t(::getpid() + int(i));
+    }
+    std::string out;
+    for (const std::uint8_t byte : random)
+        out += kLetters[byte % (sizeof kLetters - 1)];
+    return out;
+}
+
+// A temporary beside the record `record` of `folder`, locked while it is written: a sweep
+// removes only temporaries that nobody holds. No fd when it cannot be made (errno says why).
+RecordTemporary OpenRecordTemporary(int folder, const std::string& record) {
+    RecordTemporary temp{platform::UniqueFd(), folder, {}, record};
+    for (int attempt = 0; attempt < 100 && !temp.fd.valid(); ++attempt) {
+        temp.name = "." + record + platform::kTemporaryMarker + RandomLetters(6);
+        temp.fd = platform::UniqueFd(::openat(
+            folder, temp.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!temp.fd.valid() && errno != EEXIST) return temp;
     }
     if (temp.fd.valid() && ::flock(temp.fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::unlink(temp.path.c_str());
+        ::unlinkat(folder, temp.name.c_str(), 0);
         temp.fd.reset();
         errno = error;
     }
     return temp;
+}
+
+// The store's lock, across processes, taken relative to the root's descriptor.
+class StoreLock {
+public:
+    explicit StoreLock(int root)
+        : m_fd(::openat(root, kStoreLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
+        struct stat st {};
+        if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            m_result = platform::Result::FromErrno(m_fd.valid() ? EINVAL : errno,
+                                                   "the undo folder's lock cannot be taken");
+            return;
+        }
+        int got = 0;
+        while ((got = ::flock(m_fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (got != 0) m_result = platform::Result::FromErrno(errno);
+    }
+    const platform::Result& result() const { return m_result; }
+    // Counts the changes to the store's space made under the lock: a command reads the others'
+    // sizes again only when another one changed them.
+    std::uint64_t generation() const {
+        std::uint8_t bytes[8] = {};
+        if (::pread(m_fd.get(), bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) return 0;
+        std::uint64_t value = 0;
+        for (int i = 7; i >= 0; --i)
+            value = value << 8 | bytes[i];
+        return value;
+    }
+    // The next generation; when it cannot be written, none that anyone could have kept.
+    std::uint64_t advance(std::uint64_t seen) const {
+        std::uint8_t bytes[8];
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = std::uint8_t((seen + 1) >> (8 * i));
+        return ::pwrite(m_fd.get(), bytes, sizeof bytes, 0) == ssize_t(sizeof bytes) ? seen + 1
+                                                                                     : ~0ull;
+    }
+
+private:
+    platform::UniqueFd m_fd; // closing it lets go
+    platform::Result m_result;
+};
+
+// The root and the stack, made when `make` says so, never through a link; the folders above the
+// state folder may be made along links as any folder of the user's.
+struct StoreFolders {
+    platform::UniqueFd root, stack;
+    platform::Result why;
+};
+
+StoreFolders OpenStore(const std::string& root, const std::string& stack, bool make) {
+    StoreFolders folders;
+    const std::string state = root.substr(0, root.rfind('/'));
+    if (make && !QDir().mkpath(QFileInfo(QFile::decodeName(state.c_str())).path())) {
+        folders.why = platform::Result::FromErrno(errno ? errno : EACCES);
+        return folders;
+    }
+    const platform::UniqueFd parent = OpenPrivateFolder(AT_FDCWD, state, make, state, folders.why);
+    if (!parent.valid()) return folders;
+    const std::string rootName = root.substr(root.rfind('/') + 1);
+    folders.root = OpenPrivateFolder(parent.get(), rootName, make, root, folders.why);
+    if (folders.root.valid())
+        folders.stack =
+            OpenPrivateFolder(folders.root.get(), stack, make, root + "/" + stack, folders.why);
+    return folders;
+}
+
+// Drops the records of a command that no process is writing; the photos they were kept for are
+// named in its folder first. False when it is being written or its photos cannot be named.
+bool DropCommand(const CommandFolder& command) {
+    const platform::UniqueFd fd = OpenCommand(command);
+    if (!fd.valid() || !TryLock(fd.get())) return false;
+    std::vector<std::string> paths;
+    for (const std::string& record : command.records)
+        if (std::string path = PathOfRecord(fd.get(), record); !path.empty())
+            paths.push_back(std::move(path));
+    if (!paths.empty() && !NoteLost(fd.get(), kDroppedReason, paths)) return false;
+    for (const std::string& record : command.records)
+        ::unlinkat(fd.get(), record.c_str(), 0);
+    if (paths.empty() && !command.lost)
+        ::unlinkat(command.stack->get(), command.name.c_str(), AT_REMOVEDIR);
+    return true;
 }
 
 } // namespace
@@ -593,15 +873,37 @@ RecordTemporary OpenRecordTemporary(const std::string& file) {
 
 struct UndoCommand::Others {
     std::vector<CommandFolder> oldestFirst;
-    std::size_t dropped = 0; // the first ones, removed to make room
-    std::uint64_t bytes = 0; // of those still there
+    std::uint64_t bytes = 0;      // of those still there, with what is being written in them
+    std::uint64_t generation = 0; // of the store when they were counted
 };
 
-UndoCommand::UndoCommand(const UndoStore& store, std::string folder)
-    : m_store(store), m_folder(std::move(folder)) {}
+UndoCommand::UndoCommand(const UndoStore& store, platform::UniqueFd root, platform::UniqueFd stack,
+                         std::string name)
+    : m_store(store), m_root(std::move(root)), m_stack(std::move(stack)), m_name(std::move(name)) {}
 
 UndoCommand::~UndoCommand() {
-    if (m_kept == 0) ::rmdir(m_folder.c_str());
+    if (m_folder.valid() && m_kept == 0 && !m_lost)
+        ::unlinkat(m_stack.get(), m_name.c_str(), AT_REMOVEDIR);
+}
+
+platform::Result UndoCommand::OpenFolder() {
+    if (m_folder.valid()) return {};
+    platform::Result why;
+    const std::string shown = m_store.m_root + "/" + m_store.m_stack + "/" + m_name;
+    // A sweep may remove the folder while it is empty and not yet locked: made again then.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_folder = OpenPrivateFolder(m_stack.get(), m_name, true, shown, why);
+        if (!m_folder.valid()) return why;
+        struct stat st {};
+        if (!TryLock(m_folder.get()) || ::fstat(m_folder.get(), &st) != 0) {
+            why = platform::Result::FromErrno(errno);
+            m_folder.reset();
+            return why;
+        }
+        if (st.st_nlink > 0) return {};
+        m_folder.reset();
+    }
+    return platform::Result::FromErrno(ENOENT);
 }
 
 platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& capture) {
@@ -611,7 +913,7 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     if (h.path.empty() || h.path.size() > kMaxPathBytes)
         return platform::Result::FromErrno(ENAMETOOLONG);
     // The record belongs to this command: found in any other command's folder, it is refused.
-    h.command = m_store.m_stack + "/" + m_folder.substr(m_folder.rfind('/') + 1);
+    h.command = m_store.m_stack + "/" + m_name;
     if (h.command.size() > kMaxCommandBytes) return platform::Result::FromErrno(ENAMETOOLONG);
     struct stat st {};
     if (::stat(h.path.c_str(), &st) != 0) return platform::Result::FromErrno(errno);
@@ -623,25 +925,38 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     h.oldHash = Widened(HashOfBytes(capture.oldBytes));
     const std::vector<std::uint8_t> header = EncodeHeader(h);
     const std::uint64_t size = header.size() + capture.oldBytes.size();
-    std::string file;
     RecordTemporary temp;
     {
+        // Room is made and the record's bytes set aside under the store's lock, so that the
+        // bound holds across processes; the bytes themselves are written after it.
+        const StoreLock storeLock(m_root.get());
+        if (!storeLock.result().ok()) return storeLock.result();
         const std::lock_guard lock(m_mutex);
-        if (!MakeRoom(size)) {
+        if (auto opened = OpenFolder(); !opened.ok()) return opened;
+        const std::uint64_t seen = storeLock.generation();
+        const bool room = MakeRoom(size, seen);
+        // Whatever was dropped or set aside is told to the other commands.
+        const std::uint64_t next = storeLock.advance(seen);
+        if (m_others) m_others->generation = next;
+        if (!room) {
+            m_lost = NoteLost(m_folder.get(), kDidNotFitReason, {h.path}) || m_lost;
             return platform::Result::FromErrno(
                 ENOSPC, "the undo folder's space is used up by this command");
         }
-        if (!MakePrivateFolder(m_folder)) return platform::Result::FromErrno(errno);
         char name[32];
         std::snprintf(name, sizeof name, "%06d%s", ++m_next, kRecordSuffix);
-        file = m_folder + "/" + name;
-        // Made and locked before another thread's sweep can look at the folder.
-        temp = OpenRecordTemporary(file);
+        temp = OpenRecordTemporary(m_folder.get(), name);
         if (!temp.fd.valid()) return platform::Result::FromErrno(errno);
+        // Its full size at once: another process counts it while it is written.
+        if (::ftruncate(temp.fd.get(), off_t(size)) != 0) {
+            const int error = errno;
+            ::unlinkat(m_folder.get(), temp.name.c_str(), 0);
+            return platform::Result::FromErrno(error);
+        }
         m_bytes += size;
     }
     const std::span<const std::uint8_t> parts[] = {header, capture.oldBytes};
-    platform::Result written = m_store.WriteRecord(temp, file, parts);
+    platform::Result written = m_store.WriteRecord(temp, parts);
     if (written.ok()) {
         ++m_kept;
     } else {
@@ -651,24 +966,36 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
     return written;
 }
 
-bool UndoCommand::MakeRoom(std::uint64_t more) {
+bool UndoCommand::MakeRoom(std::uint64_t more, std::uint64_t generation) {
     const std::uint64_t bound = m_store.m_bound;
     if (more > bound || m_bytes > bound - more) return false;
-    if (!m_others) {
-        m_others = std::make_unique<Others>();
-        for (CommandFolder& command : CommandsIn(m_store.m_root)) {
-            if (command.path == m_folder) continue;
-            m_others->bytes += command.bytes;
-            m_others->oldestFirst.push_back(std::move(command));
+    const std::uint64_t room = bound - more - m_bytes;
+    // Counted again when another command wrote or dropped since, and before giving up: an undo
+    // or a failed write frees room without telling.
+    for (bool counted = false; !counted;) {
+        if (!m_others || m_others->generation != generation || m_others->bytes > room) {
+            m_others = std::make_unique<Others>();
+            m_others->generation = generation;
+            for (CommandFolder& command : CommandsIn(m_root.get())) {
+                if (command.stackName == m_store.m_stack && command.name == m_name) continue;
+                m_others->bytes += command.bytes;
+                m_others->oldestFirst.push_back(std::move(command));
+            }
+            counted = true;
         }
+        if (m_others->bytes <= room) return true;
     }
     Others& others = *m_others;
-    while (others.bytes > bound - more - m_bytes && others.dropped < others.oldestFirst.size()) {
-        const CommandFolder& oldest = others.oldestFirst[others.dropped++];
-        RemoveCommand(oldest);
-        others.bytes -= oldest.bytes;
+    for (auto oldest = others.oldestFirst.begin();
+         oldest != others.oldestFirst.end() && others.bytes > room;) {
+        if (oldest->bytes > 0 && oldest->folder && DropCommand(*oldest)) {
+            others.bytes -= oldest->bytes;
+            oldest = others.oldestFirst.erase(oldest);
+        } else {
+            ++oldest;
+        }
     }
-    return others.bytes <= bound - more - m_bytes;
+    return others.bytes <= room;
 }
 
 // ---- the store --------------------------------------------------------------------------------
@@ -677,29 +1004,28 @@ UndoStore::UndoStore(QString root, QString stack, std::uint64_t bound, platform:
     : m_root(Native(root)), m_stack(Native(stack)), m_bound(bound), m_calls(std::move(calls)) {}
 
 std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {
-    const std::string state = Native(QFileInfo(QFile::decodeName(m_root.c_str())).path());
-    const bool made = QDir().mkpath(QFile::decodeName(state.c_str())) && MakePrivateFolder(state) &&
-                      MakePrivateFolder(m_root) && MakePrivateFolder(m_root + "/" + m_stack);
-    if (!made) {
-        if (why) *why = platform::Result::FromErrno(errno ? errno : EACCES);
+    StoreFolders folders = OpenStore(m_root, m_stack, true);
+    if (!folders.stack.valid()) {
+        if (why) *why = std::move(folders.why);
         return nullptr;
     }
-    const std::string folder = m_root + "/" + m_stack + "/" + NewCommandName();
-    return std::unique_ptr<UndoCommand>(new UndoCommand(*this, folder));
+    return std::unique_ptr<UndoCommand>(new UndoCommand(
+        *this, std::move(folders.root), std::move(folders.stack), NewCommandName()));
 }
 
 bool UndoStore::CanUndo() const {
-    return !CommandsIn(m_root, m_stack).empty();
+    const StoreFolders folders = OpenStore(m_root, m_stack, false);
+    return folders.root.valid() && !CommandsIn(folders.root.get(), m_stack).empty();
 }
 
 platform::Result
-UndoStore::WriteRecord(RecordTemporary& record, const std::string& file,
+UndoStore::WriteRecord(RecordTemporary& record,
                        std::span<const std::span<const std::uint8_t>> parts) const {
-    const std::string folder = file.substr(0, file.rfind('/'));
-    const std::string& temp = record.path;
     const platform::UniqueFd fd = std::move(record.fd);
-    const auto fail = [&temp](int error) {
-        ::unlink(temp.c_str());
+    const int folder = record.folder;
+    const std::string& temp = record.name;
+    const auto fail = [folder, &temp](int error) {
+        ::unlinkat(folder, temp.c_str(), 0);
         return platform::Result::FromErrno(error);
     };
     std::uint64_t at = 0;
@@ -710,35 +1036,65 @@ UndoStore::WriteRecord(RecordTemporary& record, const std::string& file,
     }
     if (m_calls.fsyncFile(fd.get()) != 0) return fail(errno);
     m_calls.beforeReplace();
-    if (::rename(temp.c_str(), file.c_str()) != 0) return fail(errno);
-    const platform::UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) m_calls.fsyncFolder(dir.get());
+    if (::renameat(folder, temp.c_str(), folder, record.record.c_str()) != 0) return fail(errno);
+    m_calls.fsyncFolder(folder);
     return {};
 }
 
 UndoResult UndoStore::UndoLast() const {
     UndoResult result;
-    const std::vector<CommandFolder> commands = CommandsIn(m_root, m_stack);
+    const StoreFolders folders = OpenStore(m_root, m_stack, false);
+    if (!folders.stack.valid()) {
+        if (folders.why.error() == ENOENT)
+            result.nothing = true;
+        else
+            result.error = folders.why;
+        return result;
+    }
+    const std::vector<CommandFolder> commands = CommandsIn(folders.root.get(), m_stack);
     if (commands.empty()) {
         result.nothing = true;
         return result;
     }
     const CommandFolder& last = commands.back();
+    const std::string shown = m_root + "/" + m_stack + "/" + last.name;
+    platform::UniqueFd folder = OpenCommand(last);
+    if (!folder.valid()) {
+        struct stat st {};
+        result.error =
+            ::fstatat(last.stack->get(), last.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                ? NotAFolder(shown, st)
+                : platform::Result::FromErrno(errno);
+        return result;
+    }
+    if (!TryLock(folder.get())) {
+        result.error = platform::Result::FromErrno(EBUSY, "the last command (" + shown +
+                                                              ") is still being written or undone");
+        return result;
+    }
+    const auto entry = [&folder, &shown](const std::string& name) {
+        return RecordEntry{folder.get(), name, shown + "/" + name};
+    };
     bool leftFolder = false;
     for (const std::string& stray : last.strays)
-        result.photos.push_back(StrayRecord(stray, leftFolder));
+        result.photos.push_back(StrayRecord(entry(stray), leftFolder));
     const std::string command = m_stack + "/" + last.name;
     InterruptedBeside beside(m_calls, result.leftovers);
     for (auto record = last.records.rbegin(); record != last.records.rend(); ++record)
-        result.photos.push_back(UndoRecord(*record, command, m_calls, beside));
-    const bool waiting = std::any_of(last.records.begin(), last.records.end(), [](const auto& r) {
-        struct stat st {};
-        return ::lstat(r.c_str(), &st) == 0;
-    });
+        result.photos.push_back(UndoRecord(entry(*record), command, m_calls, beside));
+    for (const LostPhoto& lost : ReadLost(folder.get()))
+        result.photos.push_back(LostUndoPhoto(lost, shown + "/" + kLostName));
+    ::unlinkat(folder.get(), kLostName, 0);
+    const bool waiting =
+        std::any_of(last.records.begin(), last.records.end(), [&folder](const auto& r) {
+            struct stat st {};
+            return ::fstatat(folder.get(), r.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        });
     // Stays while a record waits for another try; a folder named like a record, told of once,
     // is set aside with its command so that it never holds the older commands back.
-    if (::rmdir(last.path.c_str()) != 0 && leftFolder && !waiting)
-        ::rename(last.path.c_str(), (m_root + "/" + m_stack + "/." + last.name).c_str());
+    const int stack = last.stack->get();
+    if (::unlinkat(stack, last.name.c_str(), AT_REMOVEDIR) != 0 && leftFolder && !waiting)
+        ::renameat(stack, last.name.c_str(), stack, ("." + last.name).c_str());
     return result;
 }
 

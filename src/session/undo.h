@@ -6,7 +6,10 @@
 // On disk: ROOT/STACK/STAMP-PID/NNNNNN.undo, one file per photo, one folder per command; ROOT is
 // $XDG_STATE_HOME/tulvex/undo. Each file is written to a temporary, flushed and renamed, so a
 // killed write leaves a temporary that nobody holds (removed later) and never a record that reads
-// as complete.
+// as complete. From ROOT down no link is followed: every folder is opened relative to its parent's
+// descriptor. ROOT/.lock serialises making room across processes; a command's process holds a
+// lock on its folder while it writes, and a command whose records were dropped keeps the photos'
+// names in its file `lost`, so that its undo can name them.
 #pragma once
 
 #include "session/auto_list.h"
@@ -54,6 +57,7 @@ struct UndoPhoto {
         ChangedSince, // the photo no longer holds what the command wrote: left alone
         Failed,       // `result` says why; the photo is as it was and the record stays, unless
                       // the record itself is damaged or another command's (then it is removed)
+        Lost,         // its record was dropped to make room or did not fit; `result` says which
     };
     QString path;   // empty when the record is too damaged to tell
     QString record; // the record file, when the record itself is what failed
@@ -65,7 +69,8 @@ struct UndoPhoto {
 };
 
 struct UndoResult {
-    bool nothing = false; // no command to take back
+    bool nothing = false;   // no command to take back
+    platform::Result error; // the store could not be read (a link where a folder should be)
     std::vector<UndoPhoto> photos;
     // Interrupted turns and undos found beside its photos, finished or told of (the others, a
     // temporary removed, are left out).
@@ -96,8 +101,8 @@ public:
 
 private:
     friend class UndoCommand;
-    // Writes a record through `temp`, a locked temporary beside `file`, and renames it there.
-    platform::Result WriteRecord(RecordTemporary& temp, const std::string& file,
+    // Writes a record through `temp`, a locked temporary beside it, and renames it in place.
+    platform::Result WriteRecord(RecordTemporary& temp,
                                  std::span<const std::span<const std::uint8_t>> parts) const;
 
     std::string m_root;
@@ -121,18 +126,25 @@ public:
 
 private:
     friend class UndoStore;
-    UndoCommand(const UndoStore& store, std::string folder);
+    UndoCommand(const UndoStore& store, platform::UniqueFd root, platform::UniqueFd stack,
+                std::string name);
 
-    // Drops the oldest other commands of every stack until `more` bytes fit beside this one's;
-    // `m_mutex` held.
-    bool MakeRoom(std::uint64_t more);
+    // Drops the oldest other commands of every stack that no process is writing until `more`
+    // bytes fit beside this one's; the store's lock, at `generation`, and `m_mutex` held.
+    bool MakeRoom(std::uint64_t more, std::uint64_t generation);
+    // This command's folder, made and locked at its first record; the store's lock held.
+    platform::Result OpenFolder();
 
     const UndoStore m_store; // a copy: a command may outlive the store that began it
-    std::string m_folder;
-    std::mutex m_mutex; // the numbering and the space used
+    const platform::UniqueFd m_root;
+    const platform::UniqueFd m_stack;
+    const std::string m_name;
+    platform::UniqueFd m_folder; // locked for as long as this command lives
+    std::mutex m_mutex;          // the numbering, the space used and the folder
     int m_next = 0;
     std::atomic<std::size_t> m_kept{0};
-    // The other commands and their bytes, read once at the first record rather than for each.
+    bool m_lost = false; // photos that did not fit are named in the folder
+    // The other commands and their bytes, counted again when another command changed them.
     struct Others;
     std::unique_ptr<Others> m_others;
     std::uint64_t m_bytes = 0; // of this command's records, written or being written

@@ -264,7 +264,7 @@ void TFormTulvex::ActionUndoExecute() {
         m_turnReport.KeepTimes(photo.path, photo.times);
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
             changed << collection::FileNameOf(photo.path);
-        else if (photo.status == session::UndoPhoto::Status::Failed)
+        else if (photo.status != session::UndoPhoto::Status::Restored)
             failed << (photo.path.isEmpty()
                            ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
                            : collection::FileNameOf(photo.path)) +
@@ -273,6 +273,7 @@ void TFormTulvex::ActionUndoExecute() {
     }
     RepaintGrid();
     QStringList told;
+    if (!undone.error.ok()) told << QString::fromLocal8Bit(undone.error.text());
     if (!changed.isEmpty())
         told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
                               {changed.join(QStringLiteral(", "))});

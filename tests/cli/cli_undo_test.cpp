@@ -89,6 +89,68 @@ TEST(TulvexCliUndo, TakesBackATurnNamedRelativeToAnotherWorkingFolder) {
     EXPECT_EQ(ReadFile(a), before);
 }
 
+TEST(TulvexCliUndo, NamesEachPhotoWhoseUndoDataWasLostAndFails) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    const QString a = photos + "/a.jpg", b = photos + "/b.jpg";
+    WriteFile(a.toStdString(), MakeJpeg(320, 240));
+    WriteFile(b.toStdString(), MakeJpeg(320, 240));
+    const Bytes aBefore = ReadFile(a.toStdString());
+    // The command line's stack with room for one record: the second photo's does not fit.
+    {
+        session::UndoStore small(session::DefaultUndoFolder(), "cli", aBefore.size() * 3 / 2);
+        auto command = small.Begin();
+        session::TurnOptions options;
+        options.undo = command.get();
+        ASSERT_TRUE(session::TurnOne(a, rotate::RotationCode::Left, options, {}, nullptr).turned());
+        const session::PhotoOutcome second =
+            session::TurnOne(b, rotate::RotationCode::Left, options, {}, nullptr);
+        ASSERT_TRUE(second.turned());
+        ASSERT_FALSE(second.undoWarning.empty());
+    }
+    const Bytes bTurned = ReadFile(b.toStdString());
+    int code = -1;
+    const std::string report = Cli("undo", &code);
+    EXPECT_EQ(code, 1) << report;
+    EXPECT_NE(report.find(a.toStdString() + ": restored"), std::string::npos) << report;
+    EXPECT_NE(report.find(b.toStdString() + ": not restored: its undo data did not fit"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(ReadFile(a.toStdString()), aBefore);
+    EXPECT_EQ(ReadFile(b.toStdString()), bTurned);
+    Cli("undo", &code);
+    EXPECT_EQ(code, 1) << "nothing left to undo";
+}
+
+TEST(TulvexCliUndo, ALinkInPlaceOfItsStackIsRefusedAndNothingThereIsTouched) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString elsewhere = dir.mkdir("elsewhere");
+    const QString command = elsewhere + "/00000000010000000000-1";
+    ASSERT_TRUE(QDir().mkpath(command));
+    for (const QString& name : {"/.x.tulvex-tmp-AAAAAA", "/000001.undo"})
+        WriteFile((command + name).toStdString(), Bytes(100, 1));
+    const QString root = session::DefaultUndoFolder();
+    ASSERT_TRUE(QDir().mkpath(root));
+    ASSERT_EQ(
+        ::symlink(elsewhere.toLocal8Bit().constData(), (root + "/cli").toLocal8Bit().constData()),
+        0);
+    const std::string a = dir.mkdir("photos").toStdString() + "/a.jpg";
+    WriteFile(a, MakeJpeg(64, 48));
+    int code = -1;
+    std::string report = Cli("rotate right " + a, &code);
+    EXPECT_EQ(code, 0) << report;
+    EXPECT_NE(report.find("cannot be undone: the undo folder " + root.toStdString() +
+                          "/cli is a symbolic link"),
+              std::string::npos)
+        << report;
+    report = Cli("undo", &code);
+    EXPECT_EQ(code, 1) << report;
+    EXPECT_NE(report.find("symbolic link"), std::string::npos) << report;
+    EXPECT_EQ(QDir(command).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
 TEST(TulvexCliUndo, UndoKilledWhileRewritingALinkedPhotoIsFinishedByTheNext) {
     TempDir dir;
     const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");

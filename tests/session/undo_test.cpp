@@ -20,6 +20,8 @@
 
 #include <future>
 #include <gtest/gtest.h>
+#include <map>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -30,6 +32,7 @@
 
 using namespace testing_support;
 using rotate::RotationCode;
+using session::UndoCapture;
 using session::UndoPhoto;
 
 namespace {
@@ -349,8 +352,12 @@ TEST_F(UndoTest, BoundDropsTheOldestCommands) {
     EXPECT_EQ(Read(c), cBefore);
     ASSERT_EQ(store.UndoLast().photos.size(), 1u);
     EXPECT_EQ(Read(b), bBefore);
-    EXPECT_TRUE(store.UndoLast().nothing) << "the oldest was dropped";
+    const session::UndoResult dropped = store.UndoLast();
+    ASSERT_EQ(dropped.photos.size(), 1u);
+    EXPECT_EQ(dropped.photos[0].status, UndoPhoto::Status::Lost) << "the oldest was dropped";
+    EXPECT_EQ(dropped.photos[0].path, a);
     EXPECT_EQ(Read(a), aTurned);
+    EXPECT_TRUE(store.UndoLast().nothing);
 
     // A command larger than the bound keeps what fits and says so for the rest.
     session::UndoStore small = Store(size + size / 2);
@@ -376,6 +383,11 @@ TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
             total += std::uint64_t(QFileInfo(it.next()).size());
         return total;
     };
+    const auto recordsOf = [&root](int command) {
+        const QDir stack(root + "/test");
+        const QString name = stack.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(command);
+        return QDir(stack.filePath(name)).entryList({"*.undo"}, QDir::Files).size();
+    };
     // Room for three records and a half; a record is its photo and a header of under 1000 bytes.
     const std::uint64_t bound = 3 * (largest + 1000) + largest / 2;
     session::UndoStore store = Store(bound);
@@ -386,11 +398,9 @@ TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
     }
     auto second = store.Begin();
     ASSERT_TRUE(Turn(photos[2], RotationCode::Right, second.get()).undoWarning.empty());
-    EXPECT_EQ(QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2)
-        << "three records fit: the first command stays";
+    EXPECT_EQ(recordsOf(0), 2) << "three records fit: the first command stays";
     ASSERT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undoWarning.empty());
-    EXPECT_EQ(QDir(root + "/test").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
-        << "the fourth record needs the first command's room";
+    EXPECT_EQ(recordsOf(0), 0) << "the fourth record needs the first command's room";
     EXPECT_LE(bytesKept(), bound);
     ASSERT_TRUE(Turn(photos[4], RotationCode::Right, second.get()).undoWarning.empty());
     EXPECT_LE(bytesKept(), bound);
@@ -400,7 +410,13 @@ TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
     EXPECT_LE(bytesKept(), bound);
     EXPECT_EQ(second->keptCount(), 3u);
     second.reset();
-    EXPECT_EQ(store.UndoLast().photos.size(), 3u);
+    session::UndoResult undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 4u);
+    EXPECT_EQ(undone.photos[3].path, photos[5]);
+    EXPECT_EQ(undone.photos[3].status, UndoPhoto::Status::Lost);
+    undone = store.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 2u) << "the first command's photos, named";
+    EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Lost);
     EXPECT_TRUE(store.UndoLast().nothing);
 }
 
@@ -547,6 +563,286 @@ TEST_F(UndoTest, PhotoBusyDuringUndoKeepsItsRecordForAnotherTry) {
     ASSERT_TRUE(store.CanUndo());
     EXPECT_EQ(store.UndoLast().photos.at(0).status, UndoPhoto::Status::Restored);
     EXPECT_EQ(Read(a), before);
+}
+
+namespace {
+
+// Every entry below `folder` with its size: what must stay as it was.
+std::vector<std::string> TreeOf(const QString& folder) {
+    std::vector<std::string> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries.push_back(path.mid(folder.size()).toStdString() + " " +
+                          std::to_string(QFileInfo(path).size()));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// Files named like the store's temporaries, records and command folders, in the places a
+// followed link would put them: the root, a stack and a command.
+void MakeDecoys(const QString& folder) {
+    const QString command = "/00000000010000000000-1";
+    for (const QString& dir :
+         {folder, folder + command, folder + "/test" + command, folder + "/other" + command}) {
+        QDir().mkpath(dir);
+        for (const char* name : {".x.tulvex-tmp-AAAAAA", "000001.undo"})
+            WriteFile((dir + "/" + name).toStdString(), Bytes(5000, 7));
+    }
+}
+
+} // namespace
+
+TEST_F(UndoTest, LinkWhereAFolderOfTheStoreShouldBeIsRefusedAndNothingIsRemovedThrough) {
+    const QString decoys = home.mkdir("decoys");
+    MakeDecoys(decoys);
+    const std::vector<std::string> before = TreeOf(decoys);
+    const auto link = [&decoys](const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(decoys).constData(), QFile::encodeName(path).constData()),
+            0);
+    };
+    struct Case {
+        const char* linked;  // below the root
+        bool refusedAtBegin; // else the link is passed over while turning and named at undo
+        bool namedAtUndo;
+    };
+    const Case cases[] = {
+        {"", true, true},                              // the root itself
+        {"/test", true, true},                         // this store's stack
+        {"/other", false, false},                      // another stack
+        {"/test/99999999990000000000-1", false, true}, // a command, the newest
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.linked);
+        const QString root = home.qpath() + "/state" + QString::number(++n) + "/tulvex/undo";
+        link(root + c.linked);
+        const QString photo = MakePhoto(QString("p%1.jpg").arg(n), 1);
+        const Bytes original = Read(photo);
+        // Room for this record only: whatever the store counted beside it would be dropped.
+        session::UndoStore store(root, "test", original.size() + 1500);
+        platform::Result why;
+        auto command = store.Begin(&why);
+        if (c.refusedAtBegin) {
+            EXPECT_FALSE(command);
+            EXPECT_NE(why.text().find("symbolic link"), std::string::npos) << why.text();
+        } else {
+            ASSERT_TRUE(command) << why.text();
+            const session::PhotoOutcome turned = Turn(photo, RotationCode::Right, command.get());
+            ASSERT_TRUE(turned.turned());
+            EXPECT_TRUE(turned.undoWarning.empty()) << turned.undoWarning;
+            command.reset();
+        }
+        const session::UndoResult undone = store.UndoLast();
+        if (c.namedAtUndo) {
+            EXPECT_FALSE(undone.error.ok());
+            EXPECT_NE(undone.error.text().find("symbolic link"), std::string::npos)
+                << undone.error.text();
+            EXPECT_TRUE(undone.photos.empty());
+        } else {
+            EXPECT_TRUE(undone.error.ok()) << undone.error.text();
+            ASSERT_EQ(undone.photos.size(), 1u);
+            EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
+            EXPECT_EQ(Read(photo), original);
+        }
+        EXPECT_EQ(TreeOf(decoys), before);
+        QFile::remove(root + c.linked);
+    }
+}
+
+TEST_F(UndoTest, CommandStillBeingWrittenIsNeverDroppedAndDroppedPhotosAreNamedAtUndo) {
+    QStringList photos;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+        photos << MakePhoto(name, 1, 320, 240);
+    std::uint64_t largest = 0;
+    for (const QString& photo : photos)
+        largest = std::max<std::uint64_t>(largest, Read(photo).size());
+    // Two records and a half; two stores on one root, as two processes would have.
+    const std::uint64_t bound = 2 * (largest + 1000) + largest / 2;
+    session::UndoStore window = Store(bound);
+    session::UndoStore cli(session::DefaultUndoFolder(), "other", bound);
+    auto writing = window.Begin();
+    ASSERT_TRUE(Turn(photos[0], RotationCode::Right, writing.get()).undoWarning.empty());
+    ASSERT_TRUE(Turn(photos[1], RotationCode::Right, writing.get()).undoWarning.empty());
+    const Bytes aTurned = Read(photos[0]), bTurned = Read(photos[1]);
+
+    auto second = cli.Begin();
+    const session::PhotoOutcome c = Turn(photos[2], RotationCode::Right, second.get());
+    ASSERT_TRUE(c.turned());
+    EXPECT_FALSE(c.undoWarning.empty()) << "the command being written keeps its room";
+    writing.reset(); // its turns are done: its room may be taken now
+    const Bytes dBefore = Read(photos[3]);
+    EXPECT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undoWarning.empty());
+    second.reset();
+
+    using Status = UndoPhoto::Status;
+    session::UndoResult undone = cli.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 2u);
+    EXPECT_EQ(undone.photos[0].path, photos[3]);
+    EXPECT_EQ(undone.photos[0].status, Status::Restored);
+    EXPECT_EQ(Read(photos[3]), dBefore);
+    EXPECT_EQ(undone.photos[1].path, photos[2]);
+    EXPECT_EQ(undone.photos[1].status, Status::Lost) << "it did not fit";
+    EXPECT_NE(undone.photos[1].result.text().find("did not fit"), std::string::npos);
+
+    undone = window.UndoLast();
+    ASSERT_EQ(undone.photos.size(), 2u) << "a dropped command names every photo it lost";
+    std::vector<QString> lost;
+    for (const UndoPhoto& photo : undone.photos) {
+        EXPECT_EQ(photo.status, Status::Lost);
+        EXPECT_NE(photo.result.text().find("dropped"), std::string::npos);
+        lost.push_back(photo.path);
+    }
+    std::sort(lost.begin(), lost.end());
+    EXPECT_EQ(lost, (std::vector<QString>{photos[0], photos[1]}));
+    EXPECT_EQ(Read(photos[0]), aTurned);
+    EXPECT_EQ(Read(photos[1]), bTurned);
+    EXPECT_TRUE(window.UndoLast().nothing) << "told once, the command is gone";
+}
+
+TEST_F(UndoTest, RecordBeingWrittenCountsTowardsTheBoundOfAnotherStore) {
+    const QString a = MakePhoto("a.jpg", 1, 320, 240), b = MakePhoto("b.jpg", 1, 320, 240);
+    const std::uint64_t size = std::max(Read(a).size(), Read(b).size());
+    const std::uint64_t bound = size + 1000 + size / 2; // room for one record
+    std::promise<void> written, goOn;
+    std::shared_future<void> mayGoOn = goOn.get_future().share();
+    platform::FlushCalls held;
+    held.beforeReplace = [&written, mayGoOn] {
+        written.set_value(); // complete, not yet renamed
+        mayGoOn.wait();
+    };
+    session::UndoStore first(session::DefaultUndoFolder(), "first", bound, held);
+    auto writing = first.Begin();
+    std::thread turn([&] { Turn(a, RotationCode::Right, writing.get()); });
+    written.get_future().wait();
+    auto second = Store(bound).Begin();
+    const session::PhotoOutcome other = Turn(b, RotationCode::Right, second.get());
+    goOn.set_value();
+    turn.join();
+    EXPECT_TRUE(other.turned());
+    EXPECT_FALSE(other.undoWarning.empty()) << "the first command's record takes the room";
+    EXPECT_EQ(writing->keptCount(), 1u);
+}
+
+namespace {
+
+// Bytes of records and temporaries below `root`, each file once (a temporary renamed while
+// listing is counted once), read under the store's lock
+// so that no process makes room meanwhile.
+std::uint64_t BytesHeld(const QString& root) {
+    const platform::UniqueFd lock(
+        ::open(QFile::encodeName(root + "/.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    EXPECT_TRUE(lock.valid());
+    EXPECT_EQ(::flock(lock.get(), LOCK_EX), 0);
+    std::map<ino_t, std::uint64_t> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st {};
+        const QString name = QFileInfo(path).fileName();
+        if (name != ".lock" && name != "lost" &&
+            ::lstat(QFile::encodeName(path).constData(), &st) == 0)
+            files[st.st_ino] = std::uint64_t(st.st_size);
+    }
+    std::uint64_t total = 0;
+    for (const auto& [inode, size] : files)
+        total += size;
+    return total;
+}
+
+} // namespace
+
+TEST_F(UndoTest, TwoProcessesFillingTheStoreKeepItsBoundAndDropNothingTheOtherWrites) {
+    const QString photo = MakePhoto("a.jpg", 1);
+    UndoCapture capture;
+    capture.oldBytes.assign(20000, 0x5a);
+    const std::uint64_t bound = 10 * 20500;
+    const QString root = session::DefaultUndoFolder();
+    constexpr int kTries = 40;
+    // Each process keeps trying until the bound is reached; counts what it kept and the largest
+    // total it saw.
+    const auto fill = [&](const char* stack, int go) {
+        session::UndoStore store(root, stack, bound);
+        auto command = store.Begin();
+        char byte = 0;
+        EXPECT_EQ(::read(go, &byte, 1), 1);
+        std::uint64_t most = 0;
+        for (int i = 0; i < kTries; ++i) {
+            (void)command->Keep(photo, capture);
+            most = std::max(most, BytesHeld(root));
+        }
+        return std::make_pair(std::move(command), most);
+    };
+    int go[2], done[2], quit[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    ASSERT_EQ(::pipe(quit), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(done[0]);
+        ::close(quit[1]);
+        auto [command, most] = fill("other", go[0]);
+        const std::uint8_t report[2] = {std::uint8_t(command->keptCount()), most <= bound};
+        (void)!::write(done[1], report, 2);
+        char byte = 0;
+        (void)!::read(quit[0], &byte, 1); // alive until the parent has counted
+        ::_exit(0);
+    }
+    ::close(done[1]); // a child that died reads as an end, not a wait
+    ::close(quit[0]);
+    ASSERT_EQ(::write(go[1], "gg", 2), 2); // both start together
+    auto [command, most] = fill("test", go[0]);
+    std::uint8_t report[2] = {};
+    ASSERT_EQ(::read(done[0], report, 2), 2);
+    const std::uint64_t held = BytesHeld(root);
+    std::size_t records = 0;
+    QDirIterator it(root, {"*.undo"}, QDir::Files, QDirIterator::Subdirectories);
+    for (; it.hasNext(); it.next())
+        ++records;
+    ASSERT_EQ(::write(quit[1], "q", 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    for (int fd : {go[0], go[1], done[0], quit[1]})
+        ::close(fd);
+    EXPECT_LE(most, bound);
+    EXPECT_TRUE(report[1]) << "the other process saw more than the bound";
+    EXPECT_LE(held, bound);
+    EXPECT_EQ(command->keptCount() + report[0], 10u) << "the bound is used, and no more";
+    EXPECT_EQ(records, command->keptCount() + report[0]) << "nothing either one kept was dropped";
+}
+
+TEST_F(UndoTest, DefaultBoundKeepsAGibibyteAndNoMore) {
+    // Records of commands that ended, sparse: the bound counts their sizes, not their blocks.
+    const QString other = session::DefaultUndoFolder() + "/other";
+    const auto fake = [&other](const char* command, std::uint64_t mebibytes) {
+        const QString folder = other + "/" + command;
+        QDir().mkpath(folder);
+        const QString record = folder + "/000001.undo";
+        WriteFile(record.toStdString(), {});
+        EXPECT_EQ(::truncate(QFile::encodeName(record).constData(), off_t(mebibytes << 20)), 0);
+        return record;
+    };
+    const QString oldest = fake("00000000010000000000-1", 600);
+    const QString older = fake("00000000020000000000-1", 300);
+    session::UndoStore store = Store();
+    auto command = store.Begin();
+    EXPECT_TRUE(
+        Turn(MakePhoto("a.jpg", 1), RotationCode::Right, command.get()).undoWarning.empty());
+    EXPECT_TRUE(QFileInfo::exists(oldest)) << "900 MiB and a photo fit in the bound";
+    EXPECT_TRUE(QFileInfo::exists(older));
+
+    command.reset();
+    const QString newer = fake("00000000030000000000-1", 200);
+    auto next = store.Begin();
+    EXPECT_TRUE(Turn(MakePhoto("b.jpg", 1), RotationCode::Right, next.get()).undoWarning.empty());
+    EXPECT_FALSE(QFileInfo::exists(oldest)) << "1100 MiB do not fit: the oldest goes";
+    EXPECT_TRUE(QFileInfo::exists(older));
+    EXPECT_TRUE(QFileInfo::exists(newer));
 }
 
 // An undo of a hard-linked photo killed in its rewrite leaves the photo torn under both names and
