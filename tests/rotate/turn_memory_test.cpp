@@ -157,7 +157,7 @@ TEST(TurnMemory, AnUnreadableCapIsToldAndLeavesTheDefault) {
 
     // A 1.5G limit holds however much the machine has: a photo needing 1.8 GB is refused.
     const std::uint64_t limit =
-        rotate::TurnMemoryLimit(std::uint64_t(64) << 30, *rotate::ParseTurnMemoryCap("1.5G"));
+        rotate::TurnMemoryLimit(std::uint64_t(64) << 30, rotate::TurnMemoryCapOf("1.5G").bytes);
     EXPECT_LT(limit, 1'800'000'000u);
 }
 
