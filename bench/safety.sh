@@ -18,6 +18,8 @@
 #   bench/safety.sh [TRIALS] [COUNT] [MEGAPIXELS]   (default 100 trials; 12 photos of 12 megapixels)
 #   ONLY=stress|speed|a,b,c,e,f,g,h bench/safety.sh ...   (a list of letters: those scenarios only)
 #   TULVEX_CLI=path/to/tulvex-cli ONLY=stress bench/safety.sh ...
+#   (e) needs tulvex_forge_kept_copy beside that tulvex-cli, or TULVEX_FORGE=path; (g) reads
+#   UNDO_BOUND_VARIABLE (default TULVEX_UNDO_BOUND), G_PHOTOS and G_TRIALS, see there.
 # Prints the counts and ratios; writes nothing to bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +31,7 @@ BASE=${BASE:-0b31708}
 ONLY=${ONLY:-all}
 ROOT=$PWD
 CORPUS=$ROOT/bench/corpus/${COUNT}x${MP}mp
-WORK=$ROOT/bench/work/safety
+WORK=${SAFETY_WORK:-$ROOT/bench/work/safety}
 export XDG_STATE_HOME=$WORK/state # the turns keep their undo data here, not in the user's
 export XDG_CACHE_HOME=$WORK/cache # and remove the desktop's thumbnails from here
 MAKE_CORPUS=${MAKE_CORPUS:-$ROOT/../shared/bench/make-corpus.sh}
@@ -300,7 +302,7 @@ linked_folders() {
 # run, a few minutes each.
 # Bytes of the files below $1 (0 when it is missing); files that vanish while counted are passed.
 store_bytes() {
-  find "$1" -type f -printf '%s\n' 2>/dev/null | awk '{ n += $1 } END { print n + 0 }'
+  { find "$1" -type f -printf '%s\n' 2>/dev/null || true; } | awk '{ n += $1 } END { print n + 0 }'
 }
 
 two_filling_the_store() {
@@ -311,13 +313,13 @@ two_filling_the_store() {
   env "$var=1" XDG_STATE_HOME="$base/probe-state" "$CLI" rotate --crop right "$base/probe/p.jpg" \
     >"$base/probe.log" 2>&1 || true
   if grep -q "cannot be undone" "$base/probe.log"; then
-    count=${G_PHOTOS:-6}
-    bound=$((per_photo * count * 3 / 2))
+    count=${G_PHOTOS:-7}
+    bound=$((per_photo * count * 10 / 7))
     trials=$TRIALS
   else
     var=""
     bound=$((1 << 30))
-    count=$((bound * 6 / 10 / per_photo + 1))
+    count=$((bound * 7 / 10 / per_photo + 1)) # each command alone fits, the two do not
     trials=${G_TRIALS:-2}
   fi
   local over_peak=0 over_final=0 peak_max=0 final_max=0 silent=0 named=0 undo_ok_left=0
@@ -332,8 +334,15 @@ two_filling_the_store() {
     local run=(env XDG_STATE_HOME="$base/state")
     [ -n "$var" ] && run+=("$var=$bound")
     "${run[@]}" "$CLI" rotate --crop right "$base"/A/*.jpg >/dev/null 2>&1 & local a=$!
-    "${run[@]}" "$CLI" rotate --crop right "$base"/B/*.jpg >/dev/null 2>&1 & local b=$!
     local peak=0 now
+    # Every other trial, the second starts once the first has written most of its records: the
+    # second then has to make room while the first is still writing.
+    if [ $((i % 2)) -eq 1 ]; then
+      while kill -0 $a 2>/dev/null && [ "$(store_bytes "$base/state")" -lt $((count * per_photo * 8 / 10)) ]; do
+        sleep 0.05
+      done
+    fi
+    "${run[@]}" "$CLI" rotate --crop right "$base"/B/*.jpg >/dev/null 2>&1 & local b=$!
     while kill -0 $a 2>/dev/null || kill -0 $b 2>/dev/null; do
       now=$(store_bytes "$base/state")
       [ "$now" -gt $peak ] && peak=$now
@@ -372,7 +381,7 @@ two_filling_the_store() {
     done
   done
   rm -rf "$base"
-  echo "(g) two rotate commands at once, $count photos each (~$((per_photo / 1000000)) MB each), bound $((bound / 1000000)) MB (${var:-the built-in 1 GB: no smaller bound read from the environment}), $trials trials:"
+  echo "(g) two rotate commands at once (every other trial the second starting when the first has written 80 %), $count photos each (~$((per_photo / 1000000)) MB each), bound $((bound / 1000000)) MB (${var:-the built-in 1 GB: no smaller bound read from the environment}), $trials trials:"
   echo "    trials over the bound: at the peak $over_peak, at the end $over_final (largest peak $((peak_max / 1000000)) MB, largest end $((final_max / 1000000)) MB)"
   echo "    photos after both undos: restored $restored of $total, left turned and named $named, left turned silently (must be 0) $silent;"
   echo "    undos that exited 0 while reporting a photo not taken back: $undo_ok_left"
@@ -430,7 +439,7 @@ killed_linked_undo() {
       for ((j = 0; j <= k; j++)); do [ "${points[$j]}" = "$name" ] && when=$((when + 1)); done
       at="$name#$when"
       (XDG_STATE_HOME=$state strace -f -qq -o /dev/null -e trace=$write_calls \
-        -e inject="$name:signal=KILL:when=$when" "$CLI" undo >/dev/null 2>&1) 2>/dev/null || true
+        -e inject="$name:signal=KILL:when=$when" "$CLI" undo >/dev/null 2>&1; true) 2>/dev/null
     fi
     XDG_STATE_HOME=$state "$CLI" undo >"$WORK/h.log" 2>&1 || true
     grep -q "changed since" "$WORK/h.log" && changed_since=$((changed_since + 1))
