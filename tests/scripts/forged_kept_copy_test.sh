@@ -2,10 +2,11 @@
 # A copy named like ours, written by another user into a folder everyone may write to, never
 # makes root's turn write over a file that user could not write; a copy of a turn of that user's
 # own photo, killed part way, is still finished.
-# Usage: forged_kept_copy_test.sh TULVEX_CLI KEPT_COPY_TOOL
+# Usage: forged_kept_copy_test.sh TULVEX_CLI KEPT_COPY_TOOL FORGE_TOOL
 set -euo pipefail
 cli=$1
 tool=$2
+forge=$3
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: needs root, to act as a second user"
   exit 0
@@ -21,6 +22,9 @@ mkdir -p "$home"
 export HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data \
   XDG_CACHE_HOME=$home/cache XDG_STATE_HOME=$home/state XDG_RUNTIME_DIR=$home \
   TULVEX_GLOBAL_MARKER_DIR=$home QT_QPA_PLATFORM=offscreen
+payload=$work/payload.jpg # what the forger would put in place of root's file
+"$tool" jpeg "$payload"
+chmod 644 "$payload"
 failures=0
 fail() {
   echo "FAIL ($case): $*" >&2
@@ -51,7 +55,8 @@ for case in "script 0444" "script 0644" "photo 0644"; do
   chmod "$mode" "$folder/$name"
   ln "$folder/$name" "$folder/second-name"
   copy=$folder/.z.tulvex-keep-BBBBBB
-  if ! "${other[@]}" "$tool" forge "$folder" "$name"; then
+  # Writable by its maker alone, as our own copies are: only its owner can give it away.
+  if ! "${other[@]}" "$forge" "$folder/$name" "$payload" "$copy" || ! "${other[@]}" chmod 600 "$copy"; then
     fail "the other user could not write the copy"
     continue
   fi
