@@ -297,7 +297,8 @@ linked_folders() {
 
 # ---- (g) two processes filling the undo store -------------------------------------------------
 # The store's bound is 1 GB. A build that reads a smaller one from $UNDO_BOUND_VARIABLE (checked
-# by a probe: a bound of one byte leaves a turn without undo) lets the run use a few photos;
+# by a probe: a bound of one megabyte leaves a turn of a 12-megapixel photo without undo) lets
+# the run use a few photos;
 # otherwise the photos are copied until two commands pass 1 GB, and G_TRIALS (default 2) trials
 # run, a few minutes each.
 # Bytes of the files below $1 (0 when it is missing); files that vanish while counted are passed.
@@ -314,7 +315,7 @@ two_filling_the_store() {
     >"$base/probe.log" 2>&1 || true
   if grep -q "cannot be undone" "$base/probe.log"; then
     count=${G_PHOTOS:-7}
-    bound=$((per_photo * count * 10 / 7))
+    bound=$((per_photo * count * 10 / 7 / 1024 * 1024)) # in the variable's kilobytes
     trials=$TRIALS
   else
     var=""
@@ -332,7 +333,7 @@ two_filling_the_store() {
       cp "${photos[$(((k + 1) % ${#photos[@]}))]}" "$base/B/$k.jpg"
     done
     local run=(env XDG_STATE_HOME="$base/state")
-    [ -n "$var" ] && run+=("$var=$bound")
+    [ -n "$var" ] && run+=("$var=$((bound / 1024))K")
     "${run[@]}" "$CLI" rotate --crop right "$base"/A/*.jpg >/dev/null 2>&1 & local a=$!
     local peak=0 now
     # Every other trial, the second starts once the first has written most of its records: the
@@ -439,7 +440,7 @@ killed_linked_undo() {
       for ((j = 0; j <= k; j++)); do [ "${points[$j]}" = "$name" ] && when=$((when + 1)); done
       at="$name#$when"
       (XDG_STATE_HOME=$state strace -f -qq -o /dev/null -e trace=$write_calls \
-        -e inject="$name:signal=KILL:when=$when" "$CLI" undo >/dev/null 2>&1; true) 2>/dev/null
+        -e inject="$name:signal=KILL:when=$when" "$CLI" undo >/dev/null 2>&1 || true) 2>/dev/null
     fi
     XDG_STATE_HOME=$state "$CLI" undo >"$WORK/h.log" 2>&1 || true
     grep -q "changed since" "$WORK/h.log" && changed_since=$((changed_since + 1))

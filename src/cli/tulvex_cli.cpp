@@ -344,7 +344,8 @@ std::vector<std::string> LeftoversBeside(const QStringList& photos) {
 // The command line's own stack of commands: a script's undo never takes back a turn made in the
 // window meanwhile, nor the other way round.
 session::UndoStore CommandLineUndo() {
-    return session::UndoStore(session::DefaultUndoFolder(), QStringLiteral("cli"));
+    return session::UndoStore(session::DefaultUndoFolder(), QStringLiteral("cli"),
+                              session::UndoBoundNow().bytes);
 }
 
 // The options with a new undo record for this command's turns.
@@ -413,8 +414,17 @@ bool MemoryCapUnreadable() {
     return true;
 }
 
+// So is an undo bound that is no amount: the turns would keep more, or less, than was meant.
+bool UndoBoundUnreadable() {
+    const session::UndoBound bound = session::UndoBoundNow();
+    if (!bound.unreadable) return false;
+    std::fprintf(stderr, "tulvex-cli: %s\n",
+                 Printable(session::DescribeUnreadableUndoBound(*bound.unreadable)).c_str());
+    return true;
+}
+
 int CmdRotate(const Options& given) {
-    if (MemoryCapUnreadable()) return kUsage;
+    if (MemoryCapUnreadable() || UndoBoundUnreadable()) return kUsage;
     const Recorded recorded = RecordedForUndo(given);
     const Options& o = recorded.options;
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
@@ -443,7 +453,7 @@ int CmdRotate(const Options& given) {
 }
 
 int CmdAuto(const Options& given) {
-    if (MemoryCapUnreadable()) return kUsage;
+    if (MemoryCapUnreadable() || UndoBoundUnreadable()) return kUsage;
     const Recorded recorded = RecordedForUndo(given);
     const Options& o = recorded.options;
     if (o.positional.size() != 1) return Usage("auto needs one folder");

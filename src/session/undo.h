@@ -13,6 +13,7 @@
 #pragma once
 
 #include "session/auto_list.h"
+#include "session/undo_bound.h"
 
 #include <QString>
 
@@ -33,9 +34,6 @@ namespace session {
 
 // $XDG_STATE_HOME/tulvex/undo, by default ~/.local/state/tulvex/undo.
 QString DefaultUndoFolder();
-
-// All commands of every stack together keep at most this many bytes; the oldest go first.
-inline constexpr std::uint64_t kUndoBound = 1ull << 30;
 
 // XXH3-128, canonical (big-endian) bytes: it guards against damage and a photo changed since,
 // not against an attacker, who could write the records themselves.

@@ -123,6 +123,50 @@ TEST(TulvexCliUndo, NamesEachPhotoWhoseUndoDataWasLostAndFails) {
     EXPECT_EQ(code, 1) << "nothing left to undo";
 }
 
+// A script on a small disk lowers the bound; never above the default, and never by a value that is
+// no amount, which turns nothing at all.
+TEST(TulvexCliUndo, TheBoundOfTheVariableHoldsAndAnUnreadableOneTurnsNothing) {
+    EXPECT_EQ(session::UndoBoundOf("512M").bytes, 512ull << 20);
+    EXPECT_EQ(session::UndoBoundOf("4G").bytes, session::kUndoBound);
+    EXPECT_FALSE(session::UndoBoundOf("4G").unreadable);
+    EXPECT_EQ(session::UndoBoundOf("0x10").unreadable, "0x10");
+    EXPECT_EQ(session::UndoBoundOf(nullptr).bytes, session::kUndoBound);
+
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const QString photos = dir.mkdir("photos");
+    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
+    WriteFile(a, MakeJpeg(320, 240));
+    WriteFile(b, MakeJpeg(320, 240));
+    const Bytes aBefore = ReadFile(a);
+    int code = -1;
+    {
+        const ScopedEnv bound(session::kUndoBoundVariable, "lots");
+        const std::string refused = Cli("rotate left " + a, &code);
+        EXPECT_EQ(code, 2) << refused;
+        EXPECT_NE(refused.find("TULVEX_UNDO_BOUND=\"lots\" is no amount"), std::string::npos)
+            << refused;
+        EXPECT_EQ(ReadFile(a), aBefore);
+    }
+    // Room for one photo's record: the second is turned all the same, and named at undo.
+    const std::string room = std::to_string((aBefore.size() * 3 / 2 + 1023) / 1024) + "K";
+    {
+        const ScopedEnv bound(session::kUndoBoundVariable, QString::fromStdString(room));
+        const std::string turned = Cli("rotate left " + a + " " + b, &code);
+        EXPECT_EQ(code, 0) << turned;
+        EXPECT_NE(turned.find("cannot be undone"), std::string::npos) << turned;
+    }
+    // The two are turned side by side: either may be the one that found no room.
+    const std::string report = Cli("undo", &code);
+    EXPECT_EQ(code, 1) << report;
+    const bool aRestored = report.find(a + ": restored") != std::string::npos;
+    const bool bRestored = report.find(b + ": restored") != std::string::npos;
+    EXPECT_NE(aRestored, bRestored) << report;
+    const std::string lost = (aRestored ? b : a) + ": not restored: its undo data did not fit";
+    EXPECT_NE(report.find(lost), std::string::npos) << report;
+    if (aRestored) EXPECT_EQ(ReadFile(a), aBefore);
+}
+
 TEST(TulvexCliUndo, ALinkInPlaceOfItsStackIsRefusedAndNothingThereIsTouched) {
     TempDir dir;
     const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
