@@ -14,6 +14,8 @@
 #include <fstream>
 #include <string>
 
+#include "platform/kept_copy.h"
+
 using namespace testing_support;
 using jpeg::ByteOrder;
 
@@ -50,6 +52,16 @@ Bytes WithOp(std::uint8_t op, const Bytes& jpeg) {
     Bytes bytes{op};
     bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
     return bytes;
+}
+
+// A copy as a turn of a hard-linked photo keeps it: the turned photo, then the record.
+void PutKeptCopy(const std::filesystem::path& out) {
+    const Bytes old = MakeJpeg(64, 48), turned = MakeJpeg(48, 64);
+    Bytes copy = turned;
+    const Bytes record =
+        platform::kept::Encode(platform::kept::MakeRecord(1, 2, "a.jpg", old, turned));
+    copy.insert(copy.end(), record.begin(), record.end());
+    Put(out / "kept_record", "copy.jpg", copy);
 }
 
 // A record as a turn keeps it, made in a folder of its own (the desktop's thumbnails included).
@@ -154,5 +166,6 @@ int main(int argc, char** argv) {
              "Deutsch.lng\"\n\"WinWidth\"=dword:00000384\n\"WinMax\"=\"1\"\n\"Odd\"=hex:01,02\n"
              "\"Quoted\"=\"a \\\"b\\\" \\\\ c\"\n\n[Other]\n\"x\"=\"y\"\n"));
     PutUndoRecord(out);
+    PutKeptCopy(out);
     return 0;
 }

@@ -9,7 +9,7 @@ SECONDS_EACH=${1:-30}
 shift || true
 TARGETS=("$@")
 [ ${#TARGETS[@]} -gt 0 ] || TARGETS=(orientation exif thumbnail ini settings master_file multi_picture lossless_turn
-  undo_record)
+  undo_record kept_record)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DTULVEX_TESTS=OFF -DTULVEX_FUZZ=ON >/dev/null

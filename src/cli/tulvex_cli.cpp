@@ -8,6 +8,7 @@
 #include "lang/charset.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
+#include "rotate/turn_memory.h"
 #include "session/photo_turn.h"
 #include "session/undo.h"
 #include "thumbs/image_codec.h"
@@ -402,7 +403,18 @@ int CmdUndo(const Options& o) {
     return failed ? kSomeFailed : kOk;
 }
 
+// A memory cap that is no amount is refused before anything is turned or recorded: turning
+// under a limit other than the one meant would be a silent surprise.
+bool MemoryCapUnreadable() {
+    const rotate::TurnMemoryCap cap = rotate::TurnMemoryCapNow();
+    if (!cap.unreadable) return false;
+    std::fprintf(stderr, "tulvex-cli: %s\n",
+                 Printable(rotate::DescribeUnreadableCap(*cap.unreadable)).c_str());
+    return true;
+}
+
 int CmdRotate(const Options& given) {
+    if (MemoryCapUnreadable()) return kUsage;
     const Recorded recorded = RecordedForUndo(given);
     const Options& o = recorded.options;
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
@@ -431,6 +443,7 @@ int CmdRotate(const Options& given) {
 }
 
 int CmdAuto(const Options& given) {
+    if (MemoryCapUnreadable()) return kUsage;
     const Recorded recorded = RecordedForUndo(given);
     const Options& o = recorded.options;
     if (o.positional.size() != 1) return Usage("auto needs one folder");

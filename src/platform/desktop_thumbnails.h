@@ -21,7 +21,8 @@ std::vector<QByteArray> DesktopThumbnailUris(const QString& path);
 QString DesktopThumbnailName(const QByteArray& uri);
 
 // Removes the shared thumbnails of `path` from every size folder and every fail/* folder; the
-// number removed. Nothing is ever written there.
+// number removed. Nothing is ever written there. `thumbnails`, `fail` and their subfolders are
+// opened without following links, and a link where one of them should be is passed over.
 int RemoveDesktopThumbnails(const QString& path);
 
 } // namespace platform

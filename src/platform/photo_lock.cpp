@@ -50,8 +50,25 @@ bool SameBytes(int fd, std::span<const std::uint8_t> expected) {
     return true;
 }
 
+// Where the kernel's protected_symlinks is off, a link another user left in a shared sticky
+// folder (a family share, /tmp) would let them aim our turn, root's included, at any photo we may
+// write. It is not followed, as that setting would have it.
+Result RefuseForeignLinkInSharedFolder(const std::string& path) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return {};
+    const auto slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    struct stat shared {};
+    if (::stat(folder.c_str(), &shared) != 0) return {}; // resolving the path will say why
+    const bool sticky = (shared.st_mode & S_ISVTX) != 0 && (shared.st_mode & S_IWOTH) != 0;
+    if (!sticky || link.st_uid == ::geteuid() || link.st_uid == shared.st_uid) return {};
+    return Result::Failure(Result::Kind::NoPermission, kForeignLinkText, EACCES);
+}
+
 // The one resolution of the photo's links: its folder is opened and its name kept.
 Result OpenFolderOf(const std::string& path, LockedPhoto& out) {
+    if (Result foreign = RefuseForeignLinkInSharedFolder(path); !foreign.ok()) return foreign;
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     if (!real) return Result::FromErrno(errno);
     out.target = real.get();

@@ -52,6 +52,8 @@ Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& byte
 bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read);
 
 inline constexpr const char* kPhotoBusyText = "another program is changing the photo";
+inline constexpr const char* kForeignLinkText =
+    "it is a link another user made in a shared folder, which is not followed";
 inline constexpr const char* kPhotoChangedText = "the photo changed while it was being turned";
 
 // ESTALE stays for callers that look at the system's error number.

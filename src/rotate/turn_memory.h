@@ -8,8 +8,8 @@
 
 namespace rotate {
 
-// The environment variable that caps the memory of one turn, in megabytes ("2048"), or with a
-// unit ("512M", "4G").
+// The environment variable that caps the memory of one turn, in megabytes ("2048", "1.5"), or
+// with a unit ("512M", "1.5G", "2g", "1024K", "512MB", "1GiB").
 inline constexpr const char* kTurnMemoryVariable = "TULVEX_MAX_TURN_MEMORY";
 // The cap when the variable is not set.
 inline constexpr std::uint64_t kDefaultTurnMemoryCap = std::uint64_t(16) << 30;
@@ -22,14 +22,30 @@ inline constexpr std::uint64_t kTurnMemoryFloor = std::uint64_t(256) << 20;
 // MemAvailable of a /proc/meminfo text, in bytes; nullopt when it has no such line.
 std::optional<std::uint64_t> ParseMemAvailable(std::string_view meminfo);
 
-// A cap in bytes from the variable's value; nullopt when it is empty, zero or no amount.
+// A cap in bytes from the variable's value: a decimal number with an optional fraction and an
+// optional unit K, M, G or T (any case, binary, "B" or "iB" may follow); megabytes without one.
+// nullopt when it is anything else: empty, zero, negative, hexadecimal, an exponent, followed by
+// something more. An amount beyond any machine's is as large as can be said, never wrapped.
 std::optional<std::uint64_t> ParseTurnMemoryCap(std::string_view value);
+
+// The cap a turn keeps to. A value of the variable that is no amount leaves the default, and
+// the one who set it must be told: the command line refuses to turn, the window says so.
+struct TurnMemoryCap {
+    std::uint64_t bytes = kDefaultTurnMemoryCap;
+    std::optional<std::string> unreadable; // the variable's value when it is no amount
+};
+TurnMemoryCap TurnMemoryCapOf(const char* variable);
+TurnMemoryCap TurnMemoryCapNow();
+
+// "TULVEX_MAX_TURN_MEMORY=VALUE is no amount of memory: ..." with the forms it takes.
+std::string DescribeUnreadableCap(std::string_view value);
 
 // What one turn may use: the available memory less a margin for everything else running, but
 // not less than the floor, and never more than `cap`.
 std::uint64_t TurnMemoryLimit(std::optional<std::uint64_t> available, std::uint64_t cap);
 
-// The same for this machine now, with the cap of the environment.
+// The same for this machine now, with the cap of the environment (TurnMemoryCapNow): the default
+// cap when the variable is no amount, which the command line and the window tell before turning.
 std::uint64_t TurnMemoryLimitNow();
 
 // "350 MB", "1.7 GB": a size for a message; a need is rounded up, an allowance down.

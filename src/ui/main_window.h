@@ -229,6 +229,7 @@ private:
     void RunDeferredLoad();
     void RunAutomaticPass();
     void ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings, bool together);
+    void TellOfUnreadableMemoryCap();
     bool CanUndo();
     session::CropAnswer AskAboutCrop(const rotate::TurnPlan& plan);
     // The window's part of one photo's turn: the lists and warnings, and the error of a failure.
@@ -264,6 +265,7 @@ private:
     session::UndoStore m_undoStore{session::DefaultUndoFolder(), QStringLiteral("window")};
     std::unique_ptr<session::UndoCommand> m_undoCommand; // while a command turns photos
     std::optional<QString> m_undoUnavailable; // why, until the command's first turn tells it
+    bool m_memoryCapChecked = false;          // an unreadable memory cap is told at the first turn
     std::optional<bool> m_canUndo;            // known until the next change
     bool m_shown = false;
     QString m_startPath;  // from the command line

@@ -35,12 +35,29 @@ template <typename F> Finally(F) -> Finally<F>;
 } // namespace
 
 void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
+    TellOfUnreadableMemoryCap();
     session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
                                  manual ? session::TurnKind::Manual : session::TurnKind::Automatic};
     options.undo = m_undoCommand.get();
     TakeTurnOutcome(session::TurnOne(
         path, code, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         &FAutoList, m_turnCalls));
+}
+
+// Once a session, before the first turn; the turns go on within what the machine can spare, as
+// without the variable.
+void TFormTulvex::TellOfUnreadableMemoryCap() {
+    if (std::exchange(m_memoryCapChecked, true)) return;
+    const rotate::TurnMemoryCap cap = rotate::TurnMemoryCapNow();
+    if (!cap.unreadable) return;
+    ui::Shell::current().message(
+        this, kTitle,
+        FormatMessage(Msg("%s is set to %s, which is no amount of memory; turns keep to what this "
+                          "computer can spare. Write megabytes (2048) or an amount with a unit: "
+                          "512M, 1.5G, 2g, 1024K."),
+                      {QString::fromLatin1(rotate::kTurnMemoryVariable),
+                       QString::fromLocal8Bit(*cap.unreadable)}),
+        ui::Shell::Icon::Warning);
 }
 
 session::CropAnswer TFormTulvex::AskAboutCrop(const rotate::TurnPlan& plan) {
@@ -117,6 +134,7 @@ void TFormTulvex::ActionRotate(QAction* sender) {
     if (InLongLoop()) return;
     const HeldWarnings warnings(*this);
     const UndoRecording undo(*this);
+    TellOfUnreadableMemoryCap();
     const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
     const TDrawGrid::GridRect sel = DrawGrid->Selection();
     std::vector<session::ListEntry> entries;
@@ -178,6 +196,7 @@ void TFormTulvex::tbAutoClick() {
         const LongLoop busy(*this, LongLoop::Kind::AutomaticPass);
         const HeldWarnings warnings(*this);
         const UndoRecording undo(*this);
+        TellOfUnreadableMemoryCap();
         RunAutomaticPass();
     }
     RunDeferredLoad();

@@ -3,6 +3,7 @@
 #include "rotate/transform.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
+#include "support/scoped_variable.h"
 #include "support/temp_dir.h"
 
 #include <QCoreApplication>
@@ -119,6 +120,32 @@ TEST(TulvexCli, HelpAndVersionOnStandardOutputUsageOnStandardError) {
         EXPECT_NE(RunCommand(cli + bad + " 2>&1 >/dev/null", &status).find("usage: tulvex-cli"),
                   std::string::npos);
     }
+}
+
+TEST(TulvexCli, AMemoryCapThatIsNoAmountTurnsNothing) {
+    TempDir dir;
+    ExifSpec spec;
+    spec.orientation = 6;
+    const Bytes photo = MakeJpegWithExif(64, 48, spec);
+    WriteFile(dir.file("a.jpg"), photo);
+    int code = -1;
+    for (const char* value : {"4G4", "0", "1e9", "0x400"}) {
+        const ScopedVariable cap("TULVEX_MAX_TURN_MEMORY", value);
+        for (const std::string command :
+             {"rotate right " + dir.file("a.jpg"), "auto " + dir.path()}) {
+            const std::string said = Cli(command, &code);
+            EXPECT_EQ(code, 2) << command << " with " << value;
+            EXPECT_NE(said.find("TULVEX_MAX_TURN_MEMORY=\"" + std::string(value) + "\""),
+                      std::string::npos)
+                << said;
+            EXPECT_NE(said.find("1.5G"), std::string::npos) << said;
+            EXPECT_EQ(ReadFile(dir.file("a.jpg")), photo);
+        }
+    }
+    const ScopedVariable cap("TULVEX_MAX_TURN_MEMORY", "1.5g");
+    Cli("rotate right " + dir.file("a.jpg"), &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(ReadFile(dir.file("a.jpg")), photo);
 }
 
 TEST(TulvexCli, ThumbnailsKeepSubfoldersApartAndReportFailures) {

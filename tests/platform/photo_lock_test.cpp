@@ -139,3 +139,38 @@ TEST(LockPhoto, RefusesWhatIsNoRegularFileAndReportsAHeldPhoto) {
     first.fd.reset();
     EXPECT_TRUE(platform::LockPhoto(path, O_RDONLY, brief, photo).ok());
 }
+
+// In a shared sticky folder another user's link could aim a turn, root's above all, at any photo
+// the turn may write; our own links, and links of the folder's owner, are followed as ever.
+TEST(LockPhoto, FollowsNoLinkAnotherUserLeftInASharedFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
+    TempDir dir;
+    const std::string target = dir.file("private.jpg"), shared = dir.path() + "/shared";
+    WriteFile(target, Bytes(100, 7));
+    ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string link = shared + "/o.jpg";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    constexpr uid_t kOther = 54329;
+    ASSERT_EQ(::lchown(link.c_str(), kOther, kOther), 0);
+
+    platform::LockedPhoto photo;
+    const platform::Result refused = platform::LockPhoto(link, O_RDONLY, {}, photo);
+    EXPECT_EQ(refused.kind(), platform::Result::Kind::NoPermission);
+    EXPECT_EQ(refused.text(), platform::kForeignLinkText);
+    EXPECT_FALSE(photo.fd.valid());
+
+    // The same link of the folder's owner, or in a folder others may not write, is followed.
+    const auto followed = [&link, &target] {
+        platform::LockedPhoto locked;
+        return platform::LockPhoto(link, O_RDONLY, {}, locked).ok() && locked.target == target;
+    };
+    ASSERT_EQ(::chown(shared.c_str(), kOther, kOther), 0);
+    EXPECT_TRUE(followed());
+    ASSERT_EQ(::chown(shared.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);
+    EXPECT_TRUE(followed());
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
+    EXPECT_TRUE(followed());
+}

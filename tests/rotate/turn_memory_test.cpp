@@ -80,15 +80,85 @@ TEST(TurnMemory, ReadsTheAvailableMemoryAndTheCap) {
               std::nullopt);
     EXPECT_EQ(rotate::ParseMemAvailable("XMemAvailable: 5 kB\n"), std::nullopt);
     EXPECT_EQ(rotate::ParseMemAvailable(""), std::nullopt);
+}
 
-    EXPECT_EQ(rotate::ParseTurnMemoryCap("2048"), 2048 * kMiB);
-    EXPECT_EQ(rotate::ParseTurnMemoryCap(" 512M "), 512 * kMiB);
-    EXPECT_EQ(rotate::ParseTurnMemoryCap("4G"), 4096 * kMiB);
-    EXPECT_EQ(rotate::ParseTurnMemoryCap("3 GB"), 3072 * kMiB);
+TEST(TurnMemory, TheCapTakesTheFormsPeopleWriteAndNothingElse) {
+    const std::uint64_t kGiB = 1024 * kMiB;
+    const std::pair<const char*, std::uint64_t> accepted[] = {
+        {"2048", 2048 * kMiB},
+        {"1.5", kMiB + kMiB / 2},
+        {" 512M ", 512 * kMiB},
+        {"512MB", 512 * kMiB},
+        {"512MiB", 512 * kMiB},
+        {"512m", 512 * kMiB},
+        {"4G", 4 * kGiB},
+        {"2g", 2 * kGiB},
+        {"1.5G", kGiB + kGiB / 2},
+        {"0.25g", kGiB / 4},
+        {"1GiB", kGiB},
+        {"1gib", kGiB},
+        {"3 GB", 3 * kGiB},
+        {"1024K", kMiB},
+        {"1536kb", kMiB + kMiB / 2},
+        {"1T", 1024 * kGiB},
+        {"1.125t", 1152 * kGiB},
+        {"0.000001G", 1073}, // a whole byte count, rounded down
+    };
+    for (const auto& [text, bytes] : accepted)
+        EXPECT_EQ(rotate::ParseTurnMemoryCap(text), bytes) << '"' << text << '"';
     // Far beyond any machine: as large as can be said, never wrapped round to a small limit.
     EXPECT_GE(rotate::ParseTurnMemoryCap("17179869184G").value_or(0), std::uint64_t(1) << 49);
-    for (const char* bad : {"", "0", "-1", "lots", "12T", "1.5G", "99999999999999999999"})
-        EXPECT_EQ(rotate::ParseTurnMemoryCap(bad), std::nullopt) << '"' << bad << '"';
+    EXPECT_GE(rotate::ParseTurnMemoryCap("17179869184.5T").value_or(0), std::uint64_t(1) << 49);
+
+    for (const char* refused : {"",
+                                " ",
+                                "0",
+                                "0M",
+                                "0.0G",
+                                "0.0000001K",
+                                "-1",
+                                "+1",
+                                "-1G",
+                                "4G4",
+                                "1e9",
+                                "1E3M",
+                                "0x400",
+                                "1.5.5G",
+                                "1.",
+                                ".5G",
+                                "1,5G",
+                                "1.5 G B",
+                                "12B",
+                                "2GG",
+                                "2Gi",
+                                "2GBi",
+                                "1P",
+                                "lots",
+                                "1.0000000001G",
+                                "99999999999999999999",
+                                "512M junk"})
+        EXPECT_EQ(rotate::ParseTurnMemoryCap(refused), std::nullopt) << '"' << refused << '"';
+}
+
+TEST(TurnMemory, AnUnreadableCapIsToldAndLeavesTheDefault) {
+    EXPECT_EQ(rotate::TurnMemoryCapOf(nullptr).bytes, rotate::kDefaultTurnMemoryCap);
+    EXPECT_FALSE(rotate::TurnMemoryCapOf(nullptr).unreadable);
+    const rotate::TurnMemoryCap set = rotate::TurnMemoryCapOf("1.5G");
+    EXPECT_EQ(set.bytes, (std::uint64_t(3) << 30) / 2);
+    EXPECT_FALSE(set.unreadable);
+    const rotate::TurnMemoryCap wrong = rotate::TurnMemoryCapOf("4G4");
+    EXPECT_EQ(wrong.bytes, rotate::kDefaultTurnMemoryCap);
+    EXPECT_EQ(wrong.unreadable, "4G4");
+    const std::string said = rotate::DescribeUnreadableCap("4G4");
+    for (const char* part : {"TULVEX_MAX_TURN_MEMORY", "\"4G4\"", "1.5G", "512M", "1024K"})
+        EXPECT_NE(said.find(part), std::string::npos) << said;
+    const std::string long_(1000, '9');
+    EXPECT_LT(rotate::TurnMemoryCapOf((long_ + "x").c_str()).unreadable->size(), 100u);
+
+    // A 1.5G limit holds however much the machine has: a photo needing 1.8 GB is refused.
+    const std::uint64_t limit =
+        rotate::TurnMemoryLimit(std::uint64_t(64) << 30, rotate::TurnMemoryCapOf("1.5G").bytes);
+    EXPECT_LT(limit, 1'800'000'000u);
 }
 
 TEST(TurnMemory, TheLimitLeavesAMarginAndKeepsToTheCap) {
@@ -128,6 +198,13 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     options.maxMemory = needed;
     EXPECT_TRUE(rotate::LosslessTurn(photo, QuarterTurns::One, options).ok());
 
+    {
+        // A fraction of a unit is a limit too, not the default of 16G.
+        ASSERT_GT(needed, kMiB + kMiB / 2);
+        const ScopedVariable cap(rotate::kTurnMemoryVariable, "1.5M");
+        EXPECT_EQ(rotate::LosslessTurn(photo, QuarterTurns::One).result.kind(),
+                  platform::Result::Kind::TooLarge);
+    }
     // The cap of the environment holds for the window's and the command line's turns alike.
     const ScopedVariable cap(rotate::kTurnMemoryVariable, "1");
     EXPECT_EQ(rotate::LosslessTurn(photo, QuarterTurns::One).result.kind(),

@@ -318,6 +318,34 @@ TEST_F(WindowTest, ATurnRefusedForWantOfMemorySaysHowMuchItNeeds) {
     EXPECT_EQ(ReadFile(path.toStdString()), before);
 }
 
+TEST_F(WindowTest, AMemoryCapThatIsNoAmountIsToldOnceAndTheTurnsGoOn) {
+    const QString path = photos.qfile("IMG_0044.JPG");
+    const Bytes before = MakeJpeg(640, 480);
+    WriteFile(path.toStdString(), before);
+    const ScopedVariable cap(rotate::kTurnMemoryVariable, "1e9");
+    Start(photos.qpath());
+    ASSERT_EQ(window->thumbList().size(), 1u);
+    const auto told = [&] {
+        int times = 0;
+        for (const auto& shown : shell.shown) {
+            if (!shown.text.contains(QStringLiteral("TULVEX_MAX_TURN_MEMORY is set to 1e9")))
+                continue;
+            ++times;
+            EXPECT_TRUE(shown.text.contains(QStringLiteral("1.5G"))) << shown.text.toStdString();
+            EXPECT_EQ(shown.icon, ui::Shell::Icon::Warning);
+        }
+        return times;
+    };
+    Action("ActionRotateLeft")->trigger();
+    EXPECT_EQ(told(), 1);
+    const Bytes turned = ReadFile(path.toStdString());
+    EXPECT_NE(turned, before);
+    Action("ActionRotateLeft")->trigger();
+    EXPECT_EQ(told(), 1) << "once a session";
+    EXPECT_NE(ReadFile(path.toStdString()), turned);
+    EXPECT_EQ(shell.shown.size(), 1u) << "nothing else to say";
+}
+
 TEST_F(WindowTest, VanishedFilesAreReported) {
     const QStringList made = MakePhotos(photos.qpath(), {1, 1});
     Start(photos.qpath());
