@@ -8,13 +8,13 @@
 #include <QFileInfo>
 
 #include <dirent.h>
-#include <sys/random.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/random.h>
 
 #include "platform/record_bytes.h"
 

@@ -7,14 +7,14 @@
 #include "session/undo_types.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <vector>
 
 #include "platform/file_io.h"

@@ -6,11 +6,10 @@
 #include "session/undo_record.h"
 #include "session/undo_types.h"
 
-#include <sys/stat.h>
-
 #include <map>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
