@@ -14,6 +14,7 @@
 
 #include "session/auto_list.h"
 #include "session/undo_bound.h"
+#include "session/undo_types.h"
 
 #include <QString>
 
@@ -35,11 +36,6 @@ namespace session {
 // $XDG_STATE_HOME/tulvex/undo, by default ~/.local/state/tulvex/undo.
 QString DefaultUndoFolder();
 
-// XXH3-128, canonical (big-endian) bytes: it guards against damage and a photo changed since,
-// not against an attacker, who could write the records themselves.
-using UndoHash = std::array<std::uint8_t, 16>;
-UndoHash HashOfBytes(std::span<const std::uint8_t> bytes);
-
 // What a turn saw and wrote, taken under the photo's lock just before the replacement.
 struct UndoCapture {
     std::vector<std::uint8_t> oldBytes;
@@ -48,23 +44,6 @@ struct UndoCapture {
     UndoHash newHash{};
 };
 UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned);
-
-struct UndoPhoto {
-    enum class Status {
-        Restored,
-        ChangedSince, // the photo no longer holds what the command wrote: left alone
-        Failed,       // `result` says why; the photo is as it was and the record stays, unless
-                      // the record itself is damaged or another command's (then it is removed)
-        Lost,         // its record was dropped to make room or did not fit; `result` says which
-    };
-    QString path;   // empty when the record is too damaged to tell
-    QString record; // the record file, when the record itself is what failed
-    Status status = Status::Failed;
-    platform::Result result;
-    bool timesNotRestored = false;
-    std::optional<platform::FileTimes> times; // given back, for whoever reads the photo next
-    std::uint16_t orientation = 0;            // of the restored photo
-};
 
 struct UndoResult {
     bool nothing = false;   // no command to take back
