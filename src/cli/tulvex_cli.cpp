@@ -404,27 +404,21 @@ int CmdUndo(const Options& o) {
     return failed ? kSomeFailed : kOk;
 }
 
-// A memory cap that is no amount is refused before anything is turned or recorded: turning
-// under a limit other than the one meant would be a silent surprise.
-bool MemoryCapUnreadable() {
-    const rotate::TurnMemoryCap cap = rotate::TurnMemoryCapNow();
-    if (!cap.unreadable) return false;
-    std::fprintf(stderr, "tulvex-cli: %s\n",
-                 Printable(rotate::DescribeUnreadableCap(*cap.unreadable)).c_str());
+// A memory cap or an undo bound that is no amount is refused before anything is turned or
+// recorded: turning under a limit other than the one meant would be a silent surprise.
+bool Unreadable(const rotate::AmountSetting& setting, std::string (*describe)(std::string_view)) {
+    if (!setting.unreadable) return false;
+    std::fprintf(stderr, "tulvex-cli: %s\n", Printable(describe(*setting.unreadable)).c_str());
     return true;
 }
 
-// So is an undo bound that is no amount: the turns would keep more, or less, than was meant.
-bool UndoBoundUnreadable() {
-    const session::UndoBound bound = session::UndoBoundNow();
-    if (!bound.unreadable) return false;
-    std::fprintf(stderr, "tulvex-cli: %s\n",
-                 Printable(session::DescribeUnreadableUndoBound(*bound.unreadable)).c_str());
-    return true;
+bool SettingsUnreadable() {
+    return Unreadable(rotate::TurnMemoryCapNow(), rotate::DescribeUnreadableCap) ||
+           Unreadable(session::UndoBoundNow(), session::DescribeUnreadableUndoBound);
 }
 
 int CmdRotate(const Options& given) {
-    if (MemoryCapUnreadable() || UndoBoundUnreadable()) return kUsage;
+    if (SettingsUnreadable()) return kUsage;
     const Recorded recorded = RecordedForUndo(given);
     const Options& o = recorded.options;
     if (o.positional.size() < 2) return Usage("rotate needs a direction and files");
@@ -453,7 +447,7 @@ int CmdRotate(const Options& given) {
 }
 
 int CmdAuto(const Options& given) {
-    if (MemoryCapUnreadable() || UndoBoundUnreadable()) return kUsage;
+    if (SettingsUnreadable()) return kUsage;
     const Recorded recorded = RecordedForUndo(given);
     const Options& o = recorded.options;
     if (o.positional.size() != 1) return Usage("auto needs one folder");

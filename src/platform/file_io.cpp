@@ -233,15 +233,8 @@ Result SetTimes(int fd, const FileTimes& times, const FlushCalls& calls) {
 // Read through `fd`, which need not be the descriptor being written.
 bool HoldsExactly(int fd, std::span<const std::uint8_t> expected) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || std::uint64_t(st.st_size) != expected.size()) return false;
-    std::vector<std::uint8_t> chunk(std::size_t(1) << 16);
-    for (std::size_t at = 0; at < expected.size(); at += chunk.size()) {
-        const std::size_t n = std::min(chunk.size(), expected.size() - at);
-        if (!ReadFullyAt(fd, chunk.data(), n, at) ||
-            std::memcmp(chunk.data(), expected.data() + at, n) != 0)
-            return false;
-    }
-    return true;
+    return ::fstat(fd, &st) == 0 && std::uint64_t(st.st_size) == expected.size() &&
+           BeginsWith(fd, expected);
 }
 
 Result NoSpace(int error) {
@@ -373,6 +366,17 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset) 
         p += put;
         offset += std::uint64_t(put);
         n -= std::size_t(put);
+    }
+    return true;
+}
+
+bool BeginsWith(int fd, std::span<const std::uint8_t> expected) {
+    std::vector<std::uint8_t> chunk(std::size_t(1) << 16);
+    for (std::size_t at = 0; at < expected.size(); at += chunk.size()) {
+        const std::size_t n = std::min(chunk.size(), expected.size() - at);
+        if (!ReadFullyAt(fd, chunk.data(), n, at) ||
+            std::memcmp(chunk.data(), expected.data() + at, n) != 0)
+            return false;
     }
     return true;
 }

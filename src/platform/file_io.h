@@ -45,6 +45,8 @@ private:
 // error or an early end of file.
 bool ReadFullyAt(int fd, void* dst, std::size_t n, std::uint64_t offset);
 bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
+// Whether the file `fd` reads begins with `expected`, read from the start in pieces.
+bool BeginsWith(int fd, std::span<const std::uint8_t> expected);
 
 // Reads a whole regular file of at most maxBytes; an error (and `out` empty) otherwise, a read
 // error or a file that ends early included.

@@ -39,17 +39,6 @@ bool ChangedJustBeforeRead(const ReadPhoto& read) {
     return changed.tv_sec + kCoarseClockMargin >= read.readClock.tv_sec;
 }
 
-bool SameBytes(int fd, std::span<const std::uint8_t> expected) {
-    std::vector<std::uint8_t> chunk(std::size_t(1) << 16);
-    for (std::size_t at = 0; at < expected.size(); at += chunk.size()) {
-        const std::size_t n = std::min(chunk.size(), expected.size() - at);
-        if (!ReadFullyAt(fd, chunk.data(), n, at) ||
-            std::memcmp(chunk.data(), expected.data() + at, n) != 0)
-            return false;
-    }
-    return true;
-}
-
 // Where the kernel's protected_symlinks is off, a link another user left in a shared sticky
 // folder (a family share, /tmp) would let them aim our turn, root's included, at any photo we may
 // write. It is not followed, as that setting would have it.
@@ -161,7 +150,7 @@ bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read) 
         std::uint64_t(now.st_size) != read.bytes.size() || !SameTime(now.st_mtim, then.st_mtim) ||
         !SameTime(now.st_ctim, then.st_ctim))
         return false;
-    return !ChangedJustBeforeRead(read) || SameBytes(fd.get(), read.bytes);
+    return !ChangedJustBeforeRead(read) || BeginsWith(fd.get(), read.bytes);
 }
 
 } // namespace platform

@@ -142,11 +142,16 @@ std::optional<std::uint64_t> ParseTurnMemoryCap(std::string_view value) {
     return std::min(bytes, kMaxAmount);
 }
 
-TurnMemoryCap TurnMemoryCapOf(const char* variable) {
-    if (!variable) return {};
-    if (const std::optional<std::uint64_t> cap = ParseTurnMemoryCap(variable)) return {*cap, {}};
+AmountSetting AmountSettingOf(const char* variable, std::uint64_t fallback) {
+    if (!variable) return {fallback, {}};
+    if (const std::optional<std::uint64_t> bytes = ParseTurnMemoryCap(variable))
+        return {*bytes, {}};
     // Bounded, so that a message quoting it stays a message.
-    return {kDefaultTurnMemoryCap, std::string(variable, ::strnlen(variable, kMaxQuoted))};
+    return {fallback, std::string(variable, ::strnlen(variable, kMaxQuoted))};
+}
+
+TurnMemoryCap TurnMemoryCapOf(const char* variable) {
+    return AmountSettingOf(variable, kDefaultTurnMemoryCap);
 }
 
 TurnMemoryCap TurnMemoryCapNow() {

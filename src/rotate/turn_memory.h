@@ -28,12 +28,16 @@ std::optional<std::uint64_t> ParseMemAvailable(std::string_view meminfo);
 // something more. An amount beyond any machine's is as large as can be said, never wrapped.
 std::optional<std::uint64_t> ParseTurnMemoryCap(std::string_view value);
 
-// The cap a turn keeps to. A value of the variable that is no amount leaves the default, and
-// the one who set it must be told: the command line refuses to turn, the window says so.
-struct TurnMemoryCap {
-    std::uint64_t bytes = kDefaultTurnMemoryCap;
+// An amount of bytes an environment variable sets, in the forms above. A value that is no amount
+// leaves `fallback`, and the one who set it must be told: the command line refuses to turn.
+struct AmountSetting {
+    std::uint64_t bytes = 0;
     std::optional<std::string> unreadable; // the variable's value when it is no amount
 };
+AmountSetting AmountSettingOf(const char* variable, std::uint64_t fallback);
+
+// The cap a turn keeps to; where it is unreadable the window says so too.
+using TurnMemoryCap = AmountSetting;
 TurnMemoryCap TurnMemoryCapOf(const char* variable);
 TurnMemoryCap TurnMemoryCapNow();
 

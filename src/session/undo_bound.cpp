@@ -1,25 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/undo_bound.h"
 
-#include "rotate/turn_memory.h"
-
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace session {
-namespace {
-
-// Bounded, so that a message quoting it stays a message.
-constexpr std::size_t kMaxQuoted = 64;
-
-} // namespace
 
 UndoBound UndoBoundOf(const char* variable) {
-    if (!variable) return {};
-    if (const std::optional<std::uint64_t> bytes = rotate::ParseTurnMemoryCap(variable))
-        return {std::min(*bytes, kUndoBound), {}};
-    return {kUndoBound, std::string(variable, ::strnlen(variable, kMaxQuoted))};
+    UndoBound bound = rotate::AmountSettingOf(variable, kUndoBound);
+    bound.bytes = std::min(bound.bytes, kUndoBound);
+    return bound;
 }
 
 UndoBound UndoBoundNow() {

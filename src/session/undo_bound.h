@@ -2,6 +2,8 @@
 // How much the undo folder may keep, as a script on a small disk may lower it.
 #pragma once
 
+#include "rotate/turn_memory.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,10 +17,7 @@ inline constexpr std::uint64_t kUndoBound = 1ull << 30;
 // The variable the command line reads its bound from, in the forms of TULVEX_MAX_TURN_MEMORY.
 inline constexpr const char* kUndoBoundVariable = "TULVEX_UNDO_BOUND";
 
-struct UndoBound {
-    std::uint64_t bytes = kUndoBound;
-    std::optional<std::string> unreadable; // the variable's value when it is no amount
-};
+using UndoBound = rotate::AmountSetting;
 // Never more than the default: the bound is there to spare the disk.
 UndoBound UndoBoundOf(const char* variable);
 UndoBound UndoBoundNow();
