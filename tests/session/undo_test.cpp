@@ -97,6 +97,20 @@ QString NewestCommand(const QString& stack) {
     return stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
 }
 
+std::uint64_t LargestOf(const QStringList& photos) {
+    std::uint64_t largest = 0;
+    for (const QString& photo : photos)
+        largest = std::max<std::uint64_t>(largest, QFileInfo(photo).size());
+    return largest;
+}
+
+void FlipBit(const QString& file, std::size_t at) {
+    Bytes bytes = ReadFile(file.toStdString());
+    ASSERT_LT(at, bytes.size());
+    bytes[at] ^= 0x40;
+    WriteFile(file.toStdString(), bytes);
+}
+
 // A record as the first release wrote it: checked with Blake2b-256, its header unchecked.
 Bytes FirstReleaseRecord(const std::string& path, const Bytes& old,
                          const platform::FileTimes& oldTimes, const Bytes& now,
@@ -177,10 +191,7 @@ TEST_F(UndoTest, RecordWithADamagedHeaderIsRefused) {
         ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
     }
     const Bytes turned = Read(a);
-    const QString stack = session::DefaultUndoFolder() + "/test";
-    const QString record = stack + "/" +
-                           QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() +
-                           "/000001.undo";
+    const QString record = NewestCommand(Stack()) + "/000001.undo";
     Bytes kept = ReadFile(record.toStdString());
     ASSERT_EQ(std::string(kept.begin(), kept.begin() + 8), "TULVXUN3");
     // The old modification time's seconds, just past the path and the command: every length
@@ -389,9 +400,7 @@ TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
     QStringList photos;
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"})
         photos << MakePhoto(name, 1, 320, 240);
-    std::uint64_t largest = 0;
-    for (const QString& photo : photos)
-        largest = std::max<std::uint64_t>(largest, Read(photo).size());
+    const std::uint64_t largest = LargestOf(photos);
     const QString root = session::DefaultUndoFolder();
     const auto bytesKept = [&root] {
         std::uint64_t total = 0;
@@ -503,11 +512,8 @@ TEST_F(UndoTest, KilledWriteOrDamagedRecordNeverReadsAsARecord) {
         ASSERT_TRUE(Turn(a, RotationCode::Right, command.get()).turned());
     }
     const Bytes turnedAgain = Read(a);
-    const QString newest =
-        stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
-    Bytes kept = ReadFile((newest + "/000001.undo").toStdString());
-    kept[kept.size() - 5] ^= 0x40;
-    WriteFile((newest + "/000001.undo").toStdString(), kept);
+    const QString newest = NewestCommand(stack);
+    FlipBit(newest + "/000001.undo", std::size_t(QFileInfo(newest + "/000001.undo").size()) - 5);
     undone = store.UndoLast();
     ASSERT_EQ(undone.photos.size(), 1u);
     EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
@@ -602,20 +608,6 @@ void MakeDecoys(const QString& folder) {
         for (const char* name : {".x.tulvex-tmp-AAAAAA", "000001.undo"})
             WriteFile((dir + "/" + name).toStdString(), Bytes(5000, 7));
     }
-}
-
-std::uint64_t LargestOf(const QStringList& photos) {
-    std::uint64_t largest = 0;
-    for (const QString& photo : photos)
-        largest = std::max<std::uint64_t>(largest, QFileInfo(photo).size());
-    return largest;
-}
-
-void FlipBit(const QString& file, std::size_t at) {
-    Bytes bytes = ReadFile(file.toStdString());
-    ASSERT_LT(at, bytes.size());
-    bytes[at] ^= 0x40;
-    WriteFile(file.toStdString(), bytes);
 }
 
 } // namespace
