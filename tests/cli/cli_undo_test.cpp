@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/wait.h>
@@ -89,56 +90,40 @@ TEST(TulvexCliUndo, TakesBackATurnNamedRelativeToAnotherWorkingFolder) {
     EXPECT_EQ(ReadFile(a), before);
 }
 
-TEST(TulvexCliUndo, NamesEachPhotoWhoseUndoDataWasLostAndFails) {
+namespace {
+
+// A home of its own for the command line's state, and a folder of photos.
+struct CliHome {
     TempDir dir;
-    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
-    const QString photos = dir.mkdir("photos");
-    const QString a = photos + "/a.jpg", b = photos + "/b.jpg";
-    WriteFile(a.toStdString(), MakeJpeg(320, 240));
-    WriteFile(b.toStdString(), MakeJpeg(320, 240));
-    const Bytes aBefore = ReadFile(a.toStdString());
-    // The command line's stack with room for one record: the second photo's does not fit.
-    {
-        session::UndoStore small(session::DefaultUndoFolder(), "cli", aBefore.size() * 3 / 2);
-        auto command = small.Begin();
-        session::TurnOptions options;
-        options.undo = command.get();
-        ASSERT_TRUE(session::TurnOne(a, rotate::RotationCode::Left, options, {}, nullptr).turned());
-        const session::PhotoOutcome second =
-            session::TurnOne(b, rotate::RotationCode::Left, options, {}, nullptr);
-        ASSERT_TRUE(second.turned());
-        ASSERT_FALSE(second.undoWarning.empty());
+    ScopedEnv state{"XDG_STATE_HOME", dir.qpath() + "/state"};
+    QString photos = dir.mkdir("photos");
+
+    std::string Photo(const char* name, const Bytes& bytes) {
+        const std::string path = (photos + "/" + name).toStdString();
+        WriteFile(path, bytes);
+        return path;
     }
-    const Bytes bTurned = ReadFile(b.toStdString());
-    int code = -1;
-    const std::string report = Cli("undo", &code);
-    EXPECT_EQ(code, 1) << report;
-    EXPECT_NE(report.find(a.toStdString() + ": restored"), std::string::npos) << report;
-    EXPECT_NE(report.find(b.toStdString() + ": not restored: its undo data did not fit"),
-              std::string::npos)
-        << report;
-    EXPECT_EQ(ReadFile(a.toStdString()), aBefore);
-    EXPECT_EQ(ReadFile(b.toStdString()), bTurned);
-    Cli("undo", &code);
-    EXPECT_EQ(code, 1) << "nothing left to undo";
+};
+
+QString NewestCommand(const QString& stack) {
+    return stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
 }
 
-// A script on a small disk lowers the bound; never above the default, and never by a value that is
-// no amount, which turns nothing at all.
-TEST(TulvexCliUndo, TheBoundOfTheVariableHoldsAndAnUnreadableOneTurnsNothing) {
+} // namespace
+
+// A script on a small disk lowers the bound, never above the default; a value that is no amount
+// turns nothing at all.
+TEST(TulvexCliUndo, TheBoundOfTheVariableHoldsWhatDidNotFitIsNamedAndAnUnreadableOneTurnsNothing) {
     EXPECT_EQ(session::UndoBoundOf("512M").bytes, 512ull << 20);
     EXPECT_EQ(session::UndoBoundOf("4G").bytes, session::kUndoBound);
     EXPECT_FALSE(session::UndoBoundOf("4G").unreadable);
     EXPECT_EQ(session::UndoBoundOf("0x10").unreadable, "0x10");
     EXPECT_EQ(session::UndoBoundOf(nullptr).bytes, session::kUndoBound);
 
-    TempDir dir;
-    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
-    const QString photos = dir.mkdir("photos");
-    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
-    WriteFile(a, MakeJpeg(320, 240));
-    WriteFile(b, MakeJpeg(320, 240));
-    const Bytes aBefore = ReadFile(a);
+    CliHome home;
+    const std::string a = home.Photo("a.jpg", MakeJpeg(320, 240));
+    const std::string b = home.Photo("b.jpg", MakeJpeg(320, 240));
+    const Bytes before = ReadFile(a);
     int code = -1;
     {
         const ScopedEnv bound(session::kUndoBoundVariable, "lots");
@@ -146,10 +131,10 @@ TEST(TulvexCliUndo, TheBoundOfTheVariableHoldsAndAnUnreadableOneTurnsNothing) {
         EXPECT_EQ(code, 2) << refused;
         EXPECT_NE(refused.find("TULVEX_UNDO_BOUND=\"lots\" is no amount"), std::string::npos)
             << refused;
-        EXPECT_EQ(ReadFile(a), aBefore);
+        EXPECT_EQ(ReadFile(a), before);
     }
     // Room for one photo's record: the second is turned all the same, and named at undo.
-    const std::string room = std::to_string((aBefore.size() * 3 / 2 + 1023) / 1024) + "K";
+    const std::string room = std::to_string((before.size() * 3 / 2 + 1023) / 1024) + "K";
     {
         const ScopedEnv bound(session::kUndoBoundVariable, QString::fromStdString(room));
         const std::string turned = Cli("rotate left " + a + " " + b, &code);
@@ -160,28 +145,29 @@ TEST(TulvexCliUndo, TheBoundOfTheVariableHoldsAndAnUnreadableOneTurnsNothing) {
     const std::string report = Cli("undo", &code);
     EXPECT_EQ(code, 1) << report;
     const bool aRestored = report.find(a + ": restored") != std::string::npos;
-    const bool bRestored = report.find(b + ": restored") != std::string::npos;
-    EXPECT_NE(aRestored, bRestored) << report;
-    const std::string lost = (aRestored ? b : a) + ": not restored: its undo data did not fit";
-    EXPECT_NE(report.find(lost), std::string::npos) << report;
-    if (aRestored) EXPECT_EQ(ReadFile(a), aBefore);
+    EXPECT_NE(aRestored, report.find(b + ": restored") != std::string::npos) << report;
+    const std::string& restored = aRestored ? a : b;
+    const std::string& lost = aRestored ? b : a;
+    EXPECT_NE(report.find(lost + ": not restored: its undo data did not fit"), std::string::npos)
+        << report;
+    EXPECT_EQ(ReadFile(restored), before);
+    EXPECT_NE(ReadFile(lost), before);
+    Cli("undo", &code);
+    EXPECT_EQ(code, 1) << "nothing left to undo";
 }
 
 TEST(TulvexCliUndo, ALinkInPlaceOfItsStackIsRefusedAndNothingThereIsTouched) {
-    TempDir dir;
-    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
-    const QString elsewhere = dir.mkdir("elsewhere");
-    const QString command = elsewhere + "/00000000010000000000-1";
+    CliHome home;
+    const QString command = home.dir.mkdir("elsewhere") + "/00000000010000000000-1";
     ASSERT_TRUE(QDir().mkpath(command));
     for (const QString& name : {"/.x.tulvex-tmp-AAAAAA", "/000001.undo"})
         WriteFile((command + name).toStdString(), Bytes(100, 1));
     const QString root = session::DefaultUndoFolder();
     ASSERT_TRUE(QDir().mkpath(root));
-    ASSERT_EQ(
-        ::symlink(elsewhere.toLocal8Bit().constData(), (root + "/cli").toLocal8Bit().constData()),
-        0);
-    const std::string a = dir.mkdir("photos").toStdString() + "/a.jpg";
-    WriteFile(a, MakeJpeg(64, 48));
+    ASSERT_EQ(::symlink(QFile::encodeName(QFileInfo(command).path()).constData(),
+                        QFile::encodeName(root + "/cli").constData()),
+              0);
+    const std::string a = home.Photo("a.jpg", MakeJpeg(64, 48));
     int code = -1;
     std::string report = Cli("rotate right " + a, &code);
     EXPECT_EQ(code, 0) << report;
@@ -196,18 +182,16 @@ TEST(TulvexCliUndo, ALinkInPlaceOfItsStackIsRefusedAndNothingThereIsTouched) {
 }
 
 TEST(TulvexCliUndo, UndoKilledWhileRewritingALinkedPhotoIsFinishedByTheNext) {
-    TempDir dir;
-    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
-    const QString photos = dir.mkdir("photos");
-    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
+    CliHome home;
     ExifSpec one;
     one.orientation = 1;
     const Bytes original = MakeJpegWithExif(1600, 1200, one);
-    WriteFile(a, original);
+    const std::string a = home.Photo("a.jpg", original);
+    const std::string b = (home.photos + "/b.jpg").toStdString();
     ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
-    const auto keptCopies = [&photos] {
-        return QDir(photos).entryList({"*.tulvex-keep-*"}, QDir::Files | QDir::Hidden);
+    const auto keptCopies = [&home] {
+        return QDir(home.photos).entryList({"*.tulvex-keep-*"}, QDir::Files | QDir::Hidden);
     };
     int code = -1;
 
@@ -219,11 +203,11 @@ TEST(TulvexCliUndo, UndoKilledWhileRewritingALinkedPhotoIsFinishedByTheNext) {
     Cli("undo", &code);
     const int undoMicroseconds = int(clock.nsecsElapsed() / 1000);
     ASSERT_EQ(code, 0);
-    ASSERT_EQ(ReadFile(b), original);
 
     std::mt19937 random(29);
     int killedWithCopy = 0;
     for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE(round);
         const std::string turned = Cli("rotate right " + a, &code);
         ASSERT_EQ(code, 0) << turned;
         const pid_t child = ::fork();
@@ -249,30 +233,25 @@ TEST(TulvexCliUndo, UndoKilledWhileRewritingALinkedPhotoIsFinishedByTheNext) {
         killedWithCopy += WIFSIGNALED(status) && !keptCopies().isEmpty();
 
         const std::string report = Cli("undo", &code);
-        ASSERT_EQ(ReadFile(a), original) << "round " << round << ": " << report;
-        ASSERT_EQ(ReadFile(b), original) << "round " << round;
-        EXPECT_TRUE(keptCopies().isEmpty()) << "round " << round;
+        ASSERT_EQ(ReadFile(a), original) << report;
+        ASSERT_EQ(ReadFile(b), original);
+        EXPECT_TRUE(keptCopies().isEmpty());
         EXPECT_EQ(report.find("changed since"), std::string::npos) << report;
         Cli("undo", &code);
-        EXPECT_EQ(code, 1) << "round " << round << ": the command is taken back once";
+        EXPECT_EQ(code, 1) << "the command is taken back once";
     }
     EXPECT_GT(killedWithCopy, 0) << "no kill landed while the photo was being rewritten";
 }
 
 TEST(TulvexCliUndo, EveryLineNamesItsPhotoOrTheRecordOfAnUnknownOne) {
-    TempDir dir;
-    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
-    const QString photos = dir.mkdir("photos");
-    const std::string a = (photos + "/a.jpg").toStdString(), b = (photos + "/b.jpg").toStdString();
-    WriteFile(a, MakeJpeg(64, 48));
-    WriteFile(b, MakeJpeg(64, 48));
+    CliHome home;
+    const std::string a = home.Photo("a.jpg", MakeJpeg(64, 48));
+    const std::string b = home.Photo("b.jpg", MakeJpeg(64, 48));
     int code = -1;
     Cli("rotate right " + a + " " + b, &code);
     ASSERT_EQ(code, 0);
-    const QString stack = session::DefaultUndoFolder() + "/cli";
-    const QString command =
-        stack + "/" + QDir(stack).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last();
-    const std::string record = (command + "/000002.undo").toStdString();
+    const std::string record =
+        (NewestCommand(session::DefaultUndoFolder() + "/cli") + "/000002.undo").toStdString();
     Bytes kept = ReadFile(record);
     kept[12] ^= 0x40; // in the photo's path: the header no longer tells whose it is
     WriteFile(record, kept);
@@ -281,26 +260,20 @@ TEST(TulvexCliUndo, EveryLineNamesItsPhotoOrTheRecordOfAnUnknownOne) {
     EXPECT_EQ(code, 1);
     EXPECT_EQ(report.find(record + ": undo record of an unknown photo"), 0u) << report;
     EXPECT_NE(report.find(": restored\n"), std::string::npos) << report;
-    std::size_t lines = 0;
-    for (std::size_t at = 0; (at = report.find('\n', at)) != std::string::npos; ++at)
-        ++lines;
-    EXPECT_EQ(lines, 2u) << report;
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2) << report;
 }
 
-// A turned photo whose folder cannot be flushed after the rename is turned, but not yet safely on
-// disk: the exit status says it did not all go well, the message names the photo, and the turn
-// can be undone like any other.
+// A turned photo whose folder cannot be flushed after the rename is turned but not yet safely on
+// disk: exit status 1, the photo named, and the turn undone like any other.
 TEST(TulvexCliUndo, ATurnNotYetSafelyOnDiskExitsOneAndCanBeUndone) {
-    TempDir dir;
-    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
-    const QString photos = dir.mkdir("photos");
-    const std::string a = (photos + "/a.jpg").toStdString();
-    WriteFile(a, MakeJpegWithExif(64, 48, {}));
+    CliHome home;
+    const std::string a = home.Photo("a.jpg", MakeJpegWithExif(64, 48, {}));
     const Bytes before = ReadFile(a);
     std::string report;
     int code = -1;
     // Only the flush of the photo's folder fails.
-    if (!CliWithFaults("-P " + photos.toStdString() + " -e trace=fsync -e inject=fsync:error=EIO",
+    if (!CliWithFaults("-P " + home.photos.toStdString() +
+                           " -e trace=fsync -e inject=fsync:error=EIO",
                        "rotate right " + a, report, &code))
         GTEST_SKIP() << "no strace";
     EXPECT_EQ(code, 1) << report;
