@@ -148,7 +148,9 @@ writer_race() {
 # Half the trials replace the photo by another one (a new file under its name) before the load:
 # the load must leave that one alone; the others must end with the photo old or turned, whole.
 killed_linked_turn() {
-  local photo=${photos[0]} other=${photos[1]} dir=$WORK/c/photos links=$WORK/c/links
+  # The replacement is upright: `auto` would rightly turn any other, which is no loss.
+  local photo=${photos[0]} other dir=$WORK/c/photos links=$WORK/c/links
+  other=$CORPUS/$(awk -F'\t' 'NR > 1 && $3 == 1 { print $1 }' "$CORPUS/manifest.tsv" | sed -n 2p)
   mkdir -p "$dir" "$links"
   local turned=$WORK/turned-c.jpg t0 t1 turn_ms
   cp "$photo" "$dir/p.jpg"; ln "$dir/p.jpg" "$links/p.jpg"
