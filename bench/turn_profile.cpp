@@ -16,6 +16,8 @@
 #include "platform/photo_lock.h"
 #if __has_include("rotate/huffman_statistics.h")
 #include "rotate/huffman_statistics.h"
+
+#include "platform/safe_replace.h"
 #define PROFILE_OWN_COUNTS 1
 #endif
 

@@ -38,6 +38,7 @@
 #include "platform/allocator.h"
 #include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 
 namespace collection {
 namespace {

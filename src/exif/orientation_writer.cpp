@@ -13,6 +13,8 @@
 #include <limits>
 #include <vector>
 
+#include "platform/photo_lock.h"
+
 namespace exif {
 
 using jpeg::LockedFile;

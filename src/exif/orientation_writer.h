@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/photo_lock.h"
 #include "platform/result.h"
 
 namespace exif {

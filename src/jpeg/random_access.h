@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/photo_lock.h"
 
 namespace jpeg {
 

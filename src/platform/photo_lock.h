@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -12,6 +15,22 @@
 #include "platform/result.h"
 
 namespace platform {
+
+// How long a photo that another process holds is waited for before the work on it is given up;
+// `onBusy` runs once when the wait begins (a seam for tests).
+struct LockWait {
+    std::chrono::milliseconds total{3000};
+    std::chrono::milliseconds step{15};
+    std::function<void()> onBusy = [] {};
+};
+
+// The photo as it was read for the turn: what the replacement must still find in its place, and
+// what a failed in-place rewrite can put back.
+struct ReadPhoto {
+    std::span<const std::uint8_t> bytes;
+    struct stat identity {};      // the file's status when it was read
+    struct timespec readClock {}; // CLOCK_REALTIME just before the read
+};
 
 // Every Tulvex process that changes a photo holds an exclusive flock on it from the read to the
 // replacement, so that two processes never both turn what one of them read.
@@ -59,11 +78,6 @@ inline constexpr const char* kPhotoChangedText = "the photo changed while it was
 // ESTALE stays for callers that look at the system's error number.
 inline Result PhotoChanged() {
     return Result::Failure(Result::Kind::ChangedMeanwhile, kPhotoChangedText, ESTALE);
-}
-
-// A folder, a FIFO or a device where a photo was expected.
-inline Result NotARegularFile() {
-    return Result::Failure(Result::Kind::Unsupported, std::strerror(EINVAL), EINVAL);
 }
 
 } // namespace platform

@@ -22,6 +22,7 @@
 
 #include "platform/file_io.h"
 #include "platform/photo_lock.h"
+#include "platform/safe_replace.h"
 
 namespace rotate {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "platform/file_io.h"
 #include "platform/result.h"
+#include "platform/safe_replace.h"
 
 namespace rotate {
 

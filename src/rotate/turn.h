@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/safe_replace.h"
 
 namespace rotate {
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 
 namespace session {
 

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 #include "platform/result.h"
 
 namespace session {

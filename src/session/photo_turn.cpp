@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/desktop_thumbnails.h"
+#include "platform/photo_lock.h"
 
 namespace session {
 

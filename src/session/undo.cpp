@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "platform/safe_replace.h"
 #include "platform/xdg_dirs.h"
 
 namespace session {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 #include "platform/result.h"
 
 namespace session {

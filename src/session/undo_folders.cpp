@@ -16,6 +16,7 @@
 #include <ctime>
 #include <sys/random.h>
 
+#include "platform/leftovers.h"
 #include "platform/record_bytes.h"
 
 namespace session::undo_detail {

@@ -15,6 +15,7 @@
 
 #include "platform/desktop_thumbnails.h"
 #include "platform/photo_lock.h"
+#include "platform/safe_replace.h"
 
 namespace session::undo_detail {
 namespace {

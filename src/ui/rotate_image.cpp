@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 
 namespace {
 

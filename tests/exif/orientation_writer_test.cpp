@@ -14,6 +14,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include "platform/photo_lock.h"
+
 using namespace testing_support;
 using jpeg::ByteOrder;
 

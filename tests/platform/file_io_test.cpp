@@ -16,6 +16,7 @@
 #include <sys/xattr.h>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 
 using namespace testing_support;
 

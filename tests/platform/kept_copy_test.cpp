@@ -16,6 +16,7 @@
 
 #include "platform/file_io.h"
 #include "platform/kept_copy.h"
+#include "platform/leftovers.h"
 
 using namespace testing_support;
 using Status = platform::LeftoverOutcome::Status;

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "platform/file_io.h"
+#include "platform/safe_replace.h"
 
 using namespace testing_support;
 

@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 
 using namespace testing_support;
 

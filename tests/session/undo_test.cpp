@@ -28,6 +28,7 @@
 
 #include "platform/desktop_thumbnails.h"
 #include "platform/file_io.h"
+#include "platform/leftovers.h"
 #include "platform/photo_lock.h"
 
 using namespace testing_support;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/safe_replace.h"
 
 namespace testing_support {
 
