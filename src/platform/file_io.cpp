@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <sys/file.h>
+#include <sys/random.h>
 
 namespace platform {
 
@@ -51,6 +54,39 @@ bool BeginsWith(int fd, std::span<const std::uint8_t> expected) {
             return false;
     }
     return true;
+}
+
+std::string RandomNameSuffix() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::uint8_t random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        std::memcpy(random, &now.tv_nsec, std::min(sizeof random, sizeof now.tv_nsec));
+    }
+    std::string out;
+    for (const std::uint8_t r : random)
+        out += kLetters[r % (sizeof kLetters - 1)];
+    return out;
+}
+
+UniqueFd CreateLockedTemporary(int folder, const std::string& stem, std::string& name) {
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 16 && !fd.valid(); ++attempt) {
+        name = stem + RandomNameSuffix();
+        fd = UniqueFd(::openat(folder, name.c_str(),
+                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid() && errno != EEXIST) break;
+    }
+    if (fd.valid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, name.c_str(), 0);
+        fd.reset();
+        errno = error;
+    }
+    if (!fd.valid()) name.clear();
+    return fd;
 }
 
 void UniqueFd::reset(int fd) {

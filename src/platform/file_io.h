@@ -44,6 +44,14 @@ bool WriteFullyAt(int fd, const void* src, std::size_t n, std::uint64_t offset);
 // Whether the file `fd` reads begins with `expected`, read from the start in pieces.
 bool BeginsWith(int fd, std::span<const std::uint8_t> expected);
 
+// Six letters for a file name no other file is likely to have.
+std::string RandomNameSuffix();
+
+// A new file `stem` + RandomNameSuffix() in `folder`, never through a link, mode 0600 and locked
+// while its descriptor is open, so that a sweep removes only temporaries nobody holds. `name`
+// gets its name; invalid (errno set) when none could be made.
+UniqueFd CreateLockedTemporary(int folder, const std::string& stem, std::string& name);
+
 // Reads a whole regular file of at most maxBytes; an error (and `out` empty) otherwise, a read
 // error or a file that ends early included.
 Result ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out,

@@ -15,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -169,20 +168,7 @@ public:
         std::string stem = ".";
         stem += CutAtCharacter(photoName, kMaxBaseInName);
         stem += kTemporaryMarker;
-        for (int attempt = 0; attempt < 16 && !m_fd.valid(); ++attempt) {
-            m_name = stem + RandomSuffix();
-            m_fd = UniqueFd(::openat(folder, m_name.c_str(),
-                                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-            if (!m_fd.valid() && errno != EEXIST) break;
-        }
-        // Locked while in use: a later start removes only temporaries nobody holds.
-        if (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::unlinkat(folder, m_name.c_str(), 0);
-            m_fd.reset();
-            errno = error;
-        }
-        if (!m_fd.valid()) m_name.clear();
+        m_fd = CreateLockedTemporary(folder, stem, m_name);
     }
     ~TemporaryFile() {
         if (!m_name.empty()) ::unlinkat(m_folder, m_name.c_str(), 0);
@@ -208,27 +194,12 @@ public:
                 return 0;
             }
             if (error != EEXIST) return error;
-            suffix = RandomSuffix();
+            suffix = RandomNameSuffix();
         }
         return EEXIST;
     }
 
 private:
-    static std::string RandomSuffix() {
-        static constexpr char kLetters[] =
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-        std::uint8_t random[6] = {};
-        if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
-            struct timespec now {};
-            ::clock_gettime(CLOCK_MONOTONIC, &now);
-            std::memcpy(random, &now.tv_nsec, std::min(sizeof random, sizeof now.tv_nsec));
-        }
-        std::string out;
-        for (const std::uint8_t r : random)
-            out += kLetters[r % (sizeof kLetters - 1)];
-        return out;
-    }
-
     int m_folder = -1;
     std::string m_name;
     UniqueFd m_fd;

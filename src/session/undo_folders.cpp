@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <sys/random.h>
 
 #include "platform/leftovers.h"
 #include "platform/record_bytes.h"
@@ -277,40 +276,10 @@ UndoPhoto LostUndoPhoto(const LostPhoto& lost, const std::string& list) {
 
 // ---- record temporaries -----------------------------------------------------------------------
 
-namespace {
-
-std::string RandomLetters(std::size_t count) {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::vector<std::uint8_t> random(count);
-    if (::getrandom(random.data(), random.size(), 0) != ssize_t(random.size())) {
-        struct timespec now {};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        for (std::size_t i = 0; i < count; ++i)
-            random[i] = std::uint8_t(now.tv_nsec >> (i * 5)) ^ std::uint8_t(::getpid() + int(i));
-    }
-    std::string out;
-    for (const std::uint8_t byte : random)
-        out += kLetters[byte % (sizeof kLetters - 1)];
-    return out;
-}
-
-} // namespace
-
 RecordTemporary OpenRecordTemporary(int folder, const std::string& record) {
     RecordTemporary temp{platform::UniqueFd(), folder, {}, record};
-    for (int attempt = 0; attempt < 100 && !temp.fd.valid(); ++attempt) {
-        temp.name = "." + record + platform::kTemporaryMarker + RandomLetters(6);
-        temp.fd = platform::UniqueFd(::openat(
-            folder, temp.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!temp.fd.valid() && errno != EEXIST) return temp;
-    }
-    if (temp.fd.valid() && ::flock(temp.fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::unlinkat(folder, temp.name.c_str(), 0);
-        temp.fd.reset();
-        errno = error;
-    }
+    temp.fd = platform::CreateLockedTemporary(folder, "." + record + platform::kTemporaryMarker,
+                                              temp.name);
     return temp;
 }
 
