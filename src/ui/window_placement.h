@@ -37,6 +37,8 @@ public:
     void FollowScreenDensity();
     // Starts (again) the wait after which `settled` reloads once.
     void Unsettle() { m_resizeTimer.start(); }
+    // True while a size or density change waits to settle into a reload.
+    bool Settling() const { return m_resizeTimer.isActive(); }
     // The window closes: nothing more to wait for.
     void Stop();
 
