@@ -218,12 +218,11 @@ void FolderRoom::ShowMissingFile(const QString& path) {
 QString FolderRoom::StartFolder(const QString& lastFolder) {
     if (!m_startPath.isEmpty()) {
         const QFileInfo start(m_startPath);
-        const QString absolute = QDir::cleanPath(start.absoluteFilePath());
-        if (start.isDir()) return absolute;
+        if (start.isDir()) return QDir::cleanPath(start.absoluteFilePath());
         if (start.exists()) {
             // The cell of this photo is selected once its folder has loaded; the path is spelt
             // as the scan spells it so that the look-up is exact.
-            const QString folder =
+            QString folder =
                 collection::WithoutTrailingDelimiter(QDir::cleanPath(start.absolutePath()));
             m_startPhoto =
                 (folder == QStringLiteral("/") ? folder : folder + u'/') + start.fileName();

@@ -251,7 +251,8 @@ ToolButtons MakeToolBar(QMainWindow* window, const CommandActions& actions) {
     return made;
 }
 
-QMenu* MakePopupMenu(QWidget* owner, const CommandActions& actions, std::function<void()> update) {
+QMenu* MakePopupMenu(QWidget* owner, const CommandActions& actions,
+                     const std::function<void()>& update) {
     auto* menu = new QMenu(owner);
     menu->setObjectName("PopupMenu");
     QAction* pmiName = MenuItemFor(menu, "pmiName", actions.open);

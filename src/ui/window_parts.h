@@ -60,7 +60,8 @@ ToolButtons MakeToolBar(QMainWindow* window, const CommandActions& actions);
 
 // The grid's context menu: items standing for the commands, brought up to date by `update`
 // before it shows.
-QMenu* MakePopupMenu(QWidget* owner, const CommandActions& actions, std::function<void()> update);
+QMenu* MakePopupMenu(QWidget* owner, const CommandActions& actions,
+                     const std::function<void()>& update);
 
 struct OptionsMenu {
     QMenu* menu;
