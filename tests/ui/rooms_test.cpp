@@ -144,3 +144,13 @@ TEST(WindowPlacementRoom, AWindowAskedOffEveryScreenComesBackOnTheFirst) {
     placement.Place(QRect(area.left() + 10, area.top() + 10, 300, 200));
     EXPECT_EQ(window.size(), ui::WindowPlacement::kMinimumOuter) << "no smaller than the minimum";
 }
+
+TEST_F(WindowTest, SelectedPathsAreTheRangesPhotosOnDiskInListOrder) {
+    const QStringList made = MakePhotos(photos.qpath(), std::vector<int>(8, 1));
+    Start(photos.qpath(), "\"ThumbsInRow\"=dword:00000003\n");
+    ClickCell(0, 1);
+    ClickCell(2, 2, Qt::ShiftModifier); // cells 3 to 7 and one past the last photo
+    ASSERT_TRUE(QFile::remove(made[5]));
+    EXPECT_EQ(window->SelectedPaths(), QStringList({made[3], made[4], made[6], made[7]}));
+    EXPECT_EQ(window->selectedFile(), made[3]) << "reading the selection selects nothing";
+}
