@@ -71,7 +71,7 @@ namespace {
 
 int VerticalTarget(int from, int rows, int count, int columns) {
     const long target = long(from) + long(rows) * columns;
-    if (target < 0) return from % columns;   // the first row, same column
+    if (target < 0) return from % columns; // the first row, same column
     if (target >= count) return count - 1; // the last photo
     return int(target);
 }

@@ -462,6 +462,7 @@ void TFormTulvex::ActionDeleteExecute() {
         DrawGrid->setCurrentIndex(std::min(selected.front(), DrawGrid->ItemCount() - 1));
         SelectLastSelectedCell();
     }
+    SetStatusCount(); // how many are listed now
     RepaintGrid();
 }
 

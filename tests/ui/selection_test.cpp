@@ -94,7 +94,7 @@ TEST_F(SelectionTest, ShiftClickSelectsTheListRangeAndATurnTakesExactlyIt) {
     std::vector<Bytes> before;
     for (const QString& path : made)
         before.push_back(ReadFile(path.toStdString()));
-    ClickIndex(8); // img_009 ...
+    ClickIndex(8);                     // img_009 ...
     ClickIndex(11, Qt::ShiftModifier); // ... to img_012
     EXPECT_EQ(Selected(), Range(8, 11));
     EXPECT_EQ(window->SelectedPaths(), made.mid(8, 4));
@@ -179,4 +179,23 @@ TEST_F(SelectionTest, SelectedCellsAreMarkedAndTheFocusIsToldApart) {
     };
     EXPECT_TRUE(framed(3));
     EXPECT_FALSE(framed(1)) << "selected, but not the focus";
+}
+
+TEST_F(SelectionTest, AfterADeleteTheCountIsWhatIsListedAndOnePhotoIsSelected) {
+    const QStringList made = StartTenARow(7);
+    Action("pmiDeleteConfirm")->setChecked(false);
+    ClickIndex(2);
+    ClickIndex(4, Qt::ShiftModifier);
+    QTest::keyClick(Grid(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(GridPaths(), QStringList({made[0], made[1], made[5], made[6]}));
+    EXPECT_EQ(StatusText(1), "4 file(s)");
+    EXPECT_EQ(window->SelectedPaths(), QStringList{made[5]})
+        << "the photos that moved up were never chosen";
+    EXPECT_EQ(window->selectedFile(), made[5]);
+
+    ClickIndex(3);
+    QTest::keyClick(Grid(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(StatusText(1), "3 file(s)");
+    EXPECT_EQ(window->SelectedPaths(), QStringList{made[5]})
+        << "the last photo's place: the new last";
 }
