@@ -151,6 +151,8 @@ void TFormTulvex::CreateMenus() {
     guarded(pmiThumbsInRow, [this] { pmiThumbsInRowClick(); });
     guarded(pmiWebsite, [this] { pmiWebsiteClick(); });
     guarded(pmiAbout, [this] { pmiAboutClick(); });
+    for (QAction* quality : {pmiHiQuality, pmiLowQuality}) // the thumbnails anew, from the cache
+        guarded(quality, [this] { pmiRefreshClick(); });
     pmMru = ui::MakeFavoritesMenu(this, tbFavorites);
 }
 

@@ -119,7 +119,9 @@ void RefreshMenuCaptions(QMenu* menu, const QAction* defaultItem) {
             item->setText(shortcut.isEmpty() ? caption : caption + u'\t' + shortcut);
             item->setEnabled(command->isEnabled());
         } else {
-            item->setText(WithAccelerator(item->text(), used));
+            const QString caption = WithAccelerator(item->text().section(u'\t', 0, 0), used);
+            const QString shortcut = ShortcutName(item);
+            item->setText(shortcut.isEmpty() ? caption : caption + u'\t' + shortcut);
         }
     }
 }
@@ -284,6 +286,8 @@ OptionsMenu MakeOptionsMenu(QWidget* owner, QToolButton* button) {
         return action;
     };
     made.refresh = item("pmiRefresh", "Refresh", false);
+    made.refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    owner->addAction(made.refresh); // F5 works while the menu is closed
     made.thumbsInRow = item("pmiThumbsInRow", "Thumbnails in Row ...", false);
     made.enlargeSmall = item("pmiEnlargeSmall", "Enlarge Small Images", true);
     made.keepTimestamp = item("pmiKeepTimestamp", "Keep File Timestamp", true);
