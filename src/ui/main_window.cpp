@@ -123,6 +123,7 @@ void TFormTulvex::CreateCommands() {
     BindCommand(ActionDisplayExif, true, [this] { ActionDisplayExifExecute(); });
     BindCommand(ActionDelete, false, [this] { ActionDeleteExecute(); });
     BindCommand(ActionUndo, true, [this] { ActionUndoExecute(); });
+    ui::MakeQuitAction(this);
 
     const ui::ToolButtons bar = ui::MakeToolBar(this, made);
     std::tie(ToolBar, tbFavorites, tbAuto, tbOptions) =
