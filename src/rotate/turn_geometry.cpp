@@ -106,17 +106,17 @@ std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
 namespace {
 
 [[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {
-    session.error.memoryNeeded = needed;
-    session.error.memoryLimit = limit;
+    session.memoryNeeded = needed;
+    session.memoryLimit = limit;
+    char message[sizeof session.error.message];
     {
         // The text is copied out before the jump, which would skip the strings' destructors.
         const std::string text =
             "the photo needs " + DescribeMemory(needed) + " of memory to turn, more than the " +
             DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
-        std::snprintf(session.error.message, sizeof session.error.message, "%s", text.c_str());
+        std::snprintf(message, sizeof message, "%s", text.c_str());
     }
-    session.error.kind = Kind::TooLarge;
-    std::longjmp(session.error.jump, 1);
+    Refuse(session, Kind::TooLarge, message);
 }
 
 } // namespace

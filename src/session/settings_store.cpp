@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/settings_store.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <optional>
 
+#include "platform/private_files.h"
 #include "platform/xdg_dirs.h"
 
 namespace session {
@@ -175,15 +177,27 @@ QString SettingsStore::serialize() const {
 }
 
 bool SettingsStore::save(const QString& path) const {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    const QByteArray bytes = serialize().toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
+    const QFileInfo info(path);
+    // Missing folders are made for the user alone; those already there, links included, stay.
+    if (!platform::MakeFoldersAbove(QFile::encodeName(info.absoluteFilePath()).toStdString(), 0700)
+             .ok())
         return false;
-    }
-    return file.commit();
+    const platform::UniqueFd folder(::open(QFile::encodeName(info.absolutePath()).constData(),
+                                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) return false;
+    const QByteArray bytes = serialize().toUtf8();
+    const std::string name = QFile::encodeName(info.fileName()).toStdString();
+    platform::SmallFileWrite how;
+    // Flushed where the system can; a flush it cannot do does not fail the save.
+    how.fsyncFile = [](int fd) {
+        ::fsync(fd);
+        return 0;
+    };
+    return platform::WriteSmallFile(folder.get(), name, "." + name + "-",
+                                    {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                     std::size_t(bytes.size())},
+                                    how)
+        .ok();
 }
 
 const SettingsStore::Value* SettingsStore::find(const QString& name) const {

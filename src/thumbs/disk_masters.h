@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_io.h"
+
 namespace thumbs {
 
 // The masters kept across runs: one small JPEG file per photo in a private folder, the least
@@ -38,9 +40,11 @@ public:
 
 private:
     void Prune();
+    static std::string NameOf(const CacheKey& key);
     std::string FileOf(const CacheKey& key) const;
 
-    const std::string m_folder; // empty when the disk level is off
+    const platform::UniqueFd m_folderFd; // invalid when the disk level is off
+    const std::string m_folder;          // empty then
     const std::int64_t m_limitBytes;
     mutable std::mutex m_mutex;
     std::int64_t m_bytes = -1; // unknown until the writer first looks
