@@ -236,7 +236,7 @@ void TFormTulvex::ReadSettings() {
     DrawGrid->setColCount(read.thumbsInRow);
     (read.highQuality ? pmiHiQuality : pmiLowQuality)->setChecked(true);
     if (read.maximized)
-        setWindowState(windowState() | Qt::WindowMaximized);
+        m_placement->Maximize();
     else
         m_placement->Place(read.outer);
     m_folder->SetFolder(m_folder->StartFolder(read.lastFolder));

@@ -61,12 +61,21 @@ void WindowPlacement::FitOuterGeometry() {
     const QMargins frame = FrameOf(m_window);
     // A screen smaller than the minimum (a laptop at twice the density) lowers it: the whole
     // window must fit.
-    const QRect area = ScreenAreaOf(m_wantedOuter, ScreenAreas(), PrimaryScreenArea());
-    m_window.setMinimumSize(
-        Without(area.isEmpty() ? kMinimumOuter : kMinimumOuter.boundedTo(area.size()), frame));
+    FitMinimumSize(m_wantedOuter);
     // Placed by its client area, with the frame as the window system reports it now: the
     // widget's own idea of its frame can lag behind.
     m_window.setGeometry(m_wantedOuter.marginsRemoved(frame));
+}
+
+void WindowPlacement::FitMinimumSize(const QRect& outer) {
+    const QRect area = ScreenAreaOf(outer, ScreenAreas(), PrimaryScreenArea());
+    m_window.setMinimumSize(Without(
+        area.isEmpty() ? kMinimumOuter : kMinimumOuter.boundedTo(area.size()), FrameOf(m_window)));
+}
+
+void WindowPlacement::Maximize() {
+    FitMinimumSize(OuterGeometry());
+    m_window.setWindowState(m_window.windowState() | Qt::WindowMaximized);
 }
 
 QRect WindowPlacement::OuterGeometry() const {

@@ -25,6 +25,9 @@ public:
     // and watches for the frame a window manager adds once it is mapped.
     void Place(const QRect& wanted);
     void FitOuterGeometry();
+    // Maximized with a minimum size no larger than its screen's free area (a laptop at twice
+    // the density), so that the status bar is on the screen.
+    void Maximize();
     QRect OuterGeometry() const;
     void CheckForFrame();
     // Notes where a shown window in its normal state is.
@@ -47,6 +50,8 @@ signals:
     void settled();
 
 private:
+    void FitMinimumSize(const QRect& outer);
+
     QWidget& m_window;
     QRect m_wantedOuter; // the stored outer geometry, until the frame is known
     QRect m_outer;       // the last outer geometry seen while shown
