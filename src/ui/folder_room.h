@@ -104,9 +104,13 @@ public:
     // False when the folder is gone or a favorite already.
     bool AddCurrentFolder();
     static QString FavoriteCaption(const QString& path);
-    // The favorites menu anew: "Add Current Folder", then one item per favorite.
+    bool RemoveFavorite(int index);
+    // Favorites whose folder is gone; false when there were none.
+    bool RemoveMissingFavorites();
+    // The favorites menu anew: "Add Current Folder", one item per favorite, then a "Remove"
+    // submenu and "Remove Missing Folders", which rebuild it.
     void BuildFavoritesMenu(QMenu* menu, const std::function<void()>& add,
-                            const std::function<void(QAction*)>& choose) const;
+                            const std::function<void(QAction*)>& choose);
 
 signals:
     void busyChanged();
@@ -121,6 +125,7 @@ signals:
 
 private:
     QString Msg(const QString& key) const;
+    void AddRemoveItems(QMenu* menu, const std::function<void()>& rebuild);
 
     QWidget* m_window;
     const LanguageRoom& m_language;

@@ -158,8 +158,7 @@ void TFormTulvex::ConnectRooms() {
     connect(m_placement, &ui::WindowPlacement::settled, this,
             [this] { ui::RunGuarded([this] { FormResize(this); }); });
     connect(m_language, &ui::LanguageRoom::changed, this, [this] {
-        if (!pmMru->actions().isEmpty())
-            pmMru->actions().first()->setText(Msg("Add Current Folder"));
+        BuildFavoritesMenu(); // its texts in the new language
         SetStatusCount();
     });
     using ui::FolderRoom;

@@ -89,6 +89,9 @@ void WriteWindowSettings(const QString& path, const WindowSettings& settings) {
     store.writeInteger(key::ThumbsInRow, settings.thumbsInRow);
     for (int i = 0; i < settings.favorites.size(); ++i)
         store.writeString(key::Mru(i), settings.favorites[i]);
+    // Removed favorites leave no name behind that the next start would read back.
+    for (qsizetype i = settings.favorites.size(); i < kMaxFavorites; ++i)
+        store.remove(key::Mru(int(i)));
     store.save(path); // a store that cannot be written keeps the old file
 }
 

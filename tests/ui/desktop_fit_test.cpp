@@ -5,7 +5,9 @@
 #include "ui/support/window_fixture.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QTreeWidget>
 
 using namespace testing_support;
@@ -45,4 +47,52 @@ TEST_F(WindowTest, ExifDialogNamesThePhotoGrowsAndCopiesValues) {
     EXPECT_TRUE(resizable) << "the list grows with the dialog";
     EXPECT_EQ(values, "Horizontal (normal)\n1/250") << "the selected rows' values, in list order";
     EXPECT_EQ(menuItem, "Copy") << "the list's context menu";
+}
+
+namespace {
+
+QAction* ItemNamed(QMenu* menu, const QString& text) {
+    for (QAction* a : menu->actions())
+        if (a->text() == text) return a;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(WindowTest, FavoritesShowTheirPathAndCanBeRemovedAlsoWhenGone) {
+    MakePhotos(photos.qpath(), {1});
+    const QString rnd = photos.mkdir("a/R&D");
+    const QString alike = photos.mkdir("b/2019");
+    const QString gone = photos.mkdir("c/2019");
+    Start(photos.qpath(), "\"MRU0\"=\"" + rnd + "\"\n\"MRU1\"=\"" + alike + "\"\n\"MRU2\"=\"" +
+                              gone + "\"\n\"MRU3\"=\"" + photos.qpath() + "\"\n");
+    QDir(gone).removeRecursively();
+    auto* menu = Control<QMenu>("pmMru");
+    QAction* shown = ItemNamed(menu, "R&&D");
+    ASSERT_TRUE(shown) << "a & is shown as itself, not as a shortcut letter";
+    EXPECT_EQ(shown->toolTip(), rnd);
+    EXPECT_TRUE(menu->toolTipsVisible());
+    EXPECT_EQ(menu->actions().at(2)->toolTip(), alike) << "two 2019 told apart by their path";
+    EXPECT_EQ(menu->actions().at(3)->toolTip(), gone);
+
+    auto* remove = Control<QMenu>("pmRemoveFavorite");
+    ASSERT_EQ(remove->actions().size(), 4);
+    EXPECT_EQ(remove->actions().at(0)->text(), "R&&D");
+    remove->actions().at(1)->trigger();
+    EXPECT_EQ(window->favorites(), QStringList({rnd, gone, photos.qpath()}));
+
+    QAction* missing = Action("pmiRemoveMissingFolders");
+    EXPECT_TRUE(missing->isEnabled());
+    missing->trigger();
+    EXPECT_EQ(window->favorites(), QStringList({rnd, photos.qpath()}));
+    EXPECT_FALSE(Action("pmiRemoveMissingFolders")->isEnabled()) << "none left to remove";
+    EXPECT_EQ(Control<QMenu>("pmRemoveFavorite")->actions().size(), 2);
+
+    window.reset(); // the store keeps its format: MRU0, MRU1, and no MRU2 left behind
+    session::SettingsStore store;
+    store.load(session::SettingsStore::DefaultPath());
+    EXPECT_EQ(store.readString("MRU0", {}), rnd);
+    EXPECT_EQ(store.readString("MRU1", {}), photos.qpath());
+    EXPECT_FALSE(store.exists("MRU2"));
+    EXPECT_FALSE(store.exists("MRU3"));
 }
