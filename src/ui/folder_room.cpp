@@ -6,6 +6,7 @@
 #include "session/undo.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
+#include "ui/desktop_start.h"
 #include "ui/language_room.h"
 #include "ui/progress_window.h"
 #include "ui/shell.h"
@@ -257,7 +258,9 @@ QString FolderRoom::StartFolder(const QString& lastFolder) {
         }
         ShowMissingFolder(m_startPath);
     }
-    return IsFolder(lastFolder) ? lastFolder : GetDocumentsFolder();
+    if (IsFolder(lastFolder)) return lastFolder;
+    const QString pictures = PicturesFolder(); // a first start: where the desktop keeps photos
+    return pictures.isEmpty() ? GetDocumentsFolder() : pictures;
 }
 
 QString FolderRoom::TakeStartPhoto() {

@@ -93,7 +93,8 @@ public:
 
     // The folder or photo named on the command line, taken by the first showing; empty: none.
     void SetStartPath(const QString& path) { m_startPath = path; }
-    // The folder to start in: the start path's, else `lastFolder`, else the documents.
+    // The folder to start in: the start path's, else `lastFolder`, else the desktop's Pictures,
+    // else the documents.
     QString StartFolder(const QString& lastFolder);
     // The photo of the start path, once: later loads start at the first cell.
     QString TakeStartPhoto();

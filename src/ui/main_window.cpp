@@ -172,6 +172,7 @@ void TFormTulvex::ConnectRooms() {
     connect(m_turns.get(), &ui::TurnRoom::turning, this,
             [this](const QString& path) { FSelectedFile = path; });
     connect(m_turns.get(), &ui::TurnRoom::changed, this, &TFormTulvex::RepaintGrid);
+    m_notes = new ui::GridNotes(*DrawGrid, *m_folder, *m_language);
 }
 
 void TFormTulvex::FormCreate() {
@@ -232,6 +233,7 @@ void TFormTulvex::ReadSettings() {
     pmiKeepTimestamp->setChecked(read.keepTimestamp);
     pmiEnlargeSmall->setChecked(read.enlargeSmall);
     pmiDeleteConfirm->setChecked(read.confirmDelete);
+    cbSubFolders->setChecked(read.subFolders); // no folder yet: loads nothing
     DrawGrid->setColCount(read.thumbsInRow);
     (read.highQuality ? pmiHiQuality : pmiLowQuality)->setChecked(true);
     if (read.maximized)
@@ -254,6 +256,7 @@ void TFormTulvex::WriteSettings() {
     kept.confirmDelete = pmiDeleteConfirm->isChecked();
     kept.highQuality = pmiHiQuality->isChecked();
     kept.lastFolder = edPath->text();
+    kept.subFolders = cbSubFolders->isChecked();
     kept.thumbsInRow = DrawGrid->ColCount();
     kept.favorites = FFavorites;
     ui::WriteWindowSettings(ui::SettingsPath(), kept);
@@ -411,7 +414,7 @@ void TFormTulvex::DrawGridDrawCell(QPainter& painter, int col, int row, const QR
     const std::int64_t index = col + std::int64_t(row) * DrawGrid->ColCount();
     if (index < 0 || index >= std::int64_t(FThumbList.size())) return;
     DrawGrid->DrawThumbnail(painter, rect, FThumbList[std::size_t(index)].thumbnail,
-                            collection::FileNameOf(FThumbList[std::size_t(index)].path));
+                            m_notes->Caption(FThumbList[std::size_t(index)].path));
 }
 
 QString TFormTulvex::PhotoAt(int col, int row) const {
