@@ -78,7 +78,8 @@ QStringList DesktopLanguages() {
     const bool plain = locale == QStringLiteral("C") || locale.startsWith(QStringLiteral("C.")) ||
                        locale == QStringLiteral("POSIX");
     if (!plain)
-        for (const QString& wanted : qEnvironmentVariable("LANGUAGE").split(u':', Qt::SkipEmptyParts))
+        for (const QString& wanted :
+             qEnvironmentVariable("LANGUAGE").split(u':', Qt::SkipEmptyParts))
             codes << LanguageCode(wanted);
     if (!locale.isEmpty() && !plain) codes << LanguageCode(locale);
     codes.removeDuplicates();

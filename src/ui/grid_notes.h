@@ -36,8 +36,8 @@ private:
     TDrawGrid& m_grid;
     const FolderRoom& m_folder;
     const LanguageRoom& m_language;
-    QLabel* m_empty;           // a child of the grid's viewport
-    QSet<QString> m_repeated;  // names that more than one listed photo has
+    QLabel* m_empty;          // a child of the grid's viewport
+    QSet<QString> m_repeated; // names that more than one listed photo has
 };
 
 } // namespace ui
