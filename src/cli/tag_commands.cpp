@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/tag_commands.h"
 
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_header.h"
@@ -14,9 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "platform/desktop_thumbnails.h"
 
 namespace cli {
