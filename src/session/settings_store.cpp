@@ -232,6 +232,12 @@ QString SettingsStore::readString(const QString& name, const QString& fallback) 
     return v && v->kind == Kind::Text ? v->text : fallback;
 }
 
+void SettingsStore::remove(const QString& name) {
+    std::erase_if(m_values, [&name](const Value& v) {
+        return v.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
 SettingsStore::Value& SettingsStore::slot(const QString& name) {
     for (Value& v : m_values)
         if (v.name.compare(name, Qt::CaseInsensitive) == 0) return v;

@@ -7,6 +7,8 @@
 #include "ui/shell.h"
 #include "ui/window_names.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
@@ -42,12 +44,18 @@ void OpenWebSite(QWidget* window, const LanguageRoom& language) {
     OpenOrSay(window, QUrl(kWebSite), FormatMessage(language.Msg(kNothingOpens), {kWebSite}));
 }
 
+QString LicenseFileOf(const QString& programFolder) {
+    return QDir::cleanPath(programFolder + QStringLiteral("/../share/doc/tulvex/copyright"));
+}
+
 void ShowAbout(QWidget* window, const LanguageRoom& language) {
     const auto Msg = [&language](const QString& key) { return language.Msg(key); };
-    const QString text = kTitle + u'\n' + Msg("Version") + u' ' + QStringLiteral(TULVEX_VERSION) +
-                         u'\n' +
-                         Msg("Free software under the GNU General Public License, version 3 or "
-                             "later (see the file LICENSE).");
+    const QString licence = LicenseFileOf(QCoreApplication::applicationDirPath());
+    const QString text =
+        kTitle + u'\n' + Msg("Version") + u' ' + QStringLiteral(TULVEX_VERSION) + u'\n' +
+        FormatMessage(Msg("Free software under the GNU General Public License, version 3 or "
+                          "later (see %s)."),
+                      {licence});
     Shell::current().message(window, Msg("About"), text, Shell::Icon::Information);
 }
 

@@ -14,6 +14,9 @@ class LanguageRoom;
 void OpenPhoto(QWidget* window, const QString& path, const LanguageRoom& language);
 void OpenWebSite(QWidget* window, const LanguageRoom& language);
 void ShowAbout(QWidget* window, const LanguageRoom& language);
+// The licence file the package installs beside the program's prefix:
+// /usr/bin gives /usr/share/doc/tulvex/copyright.
+QString LicenseFileOf(const QString& programFolder);
 // The EXIF dialog of `path`, or a box saying it has none.
 void ShowExif(QWidget* window, const QString& path, const LanguageRoom& language);
 

@@ -6,6 +6,7 @@
 #include "session/undo.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
+#include "ui/desktop_start.h"
 #include "ui/language_room.h"
 #include "ui/progress_window.h"
 #include "ui/shell.h"
@@ -21,6 +22,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -33,6 +35,32 @@ namespace {
 
 bool IsFolder(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+// The old items go once the signal that rebuilds the menu (one of theirs) has returned; out of
+// the menu's children now, so that only the new ones are found by name.
+void ClearMenu(QMenu* menu) {
+    for (QAction* old : menu->actions()) {
+        menu->removeAction(old);
+        if (QMenu* sub = old->menu(); sub && sub->parent() == menu) {
+            sub->setParent(nullptr);
+            sub->deleteLater();
+        }
+        if (old->parent() == menu) {
+            old->setParent(nullptr);
+            old->deleteLater();
+        }
+    }
+}
+
+// A favorite as a menu shows it: the folder's name ("&" as itself), the whole path as its tip.
+QAction* AddFavoriteItem(QMenu* menu, const QString& path, int index) {
+    QString caption = FolderRoom::FavoriteCaption(path);
+    auto* item = new QAction(caption.replace(u'&', QStringLiteral("&&")), menu);
+    item->setProperty(kTagProperty, index);
+    item->setToolTip(path);
+    menu->addAction(item);
+    return item;
 }
 
 } // namespace
@@ -230,7 +258,9 @@ QString FolderRoom::StartFolder(const QString& lastFolder) {
         }
         ShowMissingFolder(m_startPath);
     }
-    return IsFolder(lastFolder) ? lastFolder : GetDocumentsFolder();
+    if (IsFolder(lastFolder)) return lastFolder;
+    const QString pictures = PicturesFolder(); // a first start: where the desktop keeps photos
+    return pictures.isEmpty() ? GetDocumentsFolder() : pictures;
 }
 
 QString FolderRoom::TakeStartPhoto() {
@@ -258,12 +288,20 @@ QString FolderRoom::FavoriteCaption(const QString& path) {
     return collection::FileNameOf(path);
 }
 
+bool FolderRoom::RemoveFavorite(int index) {
+    if (index < 0 || index >= m_favorites.size()) return false;
+    m_favorites.removeAt(index);
+    return true;
+}
+
+bool FolderRoom::RemoveMissingFavorites() {
+    return m_favorites.removeIf([](const QString& favorite) { return !IsFolder(favorite); }) > 0;
+}
+
 void FolderRoom::BuildFavoritesMenu(QMenu* menu, const std::function<void()>& add,
-                                    const std::function<void(QAction*)>& choose) const {
-    for (QAction* old : menu->actions()) {
-        menu->removeAction(old);
-        delete old;
-    }
+                                    const std::function<void(QAction*)>& choose) {
+    ClearMenu(menu);
+    menu->setToolTipsVisible(true);
     auto* addItem = new QAction(Msg("Add Current Folder"), menu);
     addItem->setObjectName("pmiAddCurrentFolder");
     QFont bold = addItem->font();
@@ -272,12 +310,35 @@ void FolderRoom::BuildFavoritesMenu(QMenu* menu, const std::function<void()>& ad
     connect(addItem, &QAction::triggered, menu, [add] { RunGuarded(add); });
     menu->addAction(addItem);
     for (int i = 0; i < m_favorites.size(); ++i) {
-        auto* item = new QAction(FavoriteCaption(m_favorites[i]), menu);
-        item->setProperty(kTagProperty, i);
+        QAction* item = AddFavoriteItem(menu, m_favorites[i], i);
         connect(item, &QAction::triggered, menu,
                 [choose, item] { RunGuarded([&choose, item] { choose(item); }); });
-        menu->addAction(item);
     }
+    AddRemoveItems(menu, [this, menu, add, choose] { BuildFavoritesMenu(menu, add, choose); });
+}
+
+void FolderRoom::AddRemoveItems(QMenu* menu, const std::function<void()>& rebuild) {
+    if (m_favorites.isEmpty()) return;
+    menu->addSeparator();
+    QMenu* remove = menu->addMenu(Msg("Remove"));
+    remove->setObjectName("pmRemoveFavorite");
+    remove->setToolTipsVisible(true);
+    for (int i = 0; i < m_favorites.size(); ++i)
+        connect(AddFavoriteItem(remove, m_favorites[i], i), &QAction::triggered, menu,
+                [this, i, rebuild] {
+                    RunGuarded([&] {
+                        if (RemoveFavorite(i)) rebuild();
+                    });
+                });
+    QAction* missing = menu->addAction(Msg("Remove Missing Folders"));
+    missing->setObjectName("pmiRemoveMissingFolders");
+    missing->setEnabled(std::any_of(m_favorites.begin(), m_favorites.end(),
+                                    [](const QString& favorite) { return !IsFolder(favorite); }));
+    connect(missing, &QAction::triggered, menu, [this, rebuild] {
+        RunGuarded([&] {
+            if (RemoveMissingFavorites()) rebuild();
+        });
+    });
 }
 
 } // namespace ui

@@ -93,7 +93,8 @@ public:
 
     // The folder or photo named on the command line, taken by the first showing; empty: none.
     void SetStartPath(const QString& path) { m_startPath = path; }
-    // The folder to start in: the start path's, else `lastFolder`, else the documents.
+    // The folder to start in: the start path's, else `lastFolder`, else the desktop's Pictures,
+    // else the documents.
     QString StartFolder(const QString& lastFolder);
     // The photo of the start path, once: later loads start at the first cell.
     QString TakeStartPhoto();
@@ -104,9 +105,13 @@ public:
     // False when the folder is gone or a favorite already.
     bool AddCurrentFolder();
     static QString FavoriteCaption(const QString& path);
-    // The favorites menu anew: "Add Current Folder", then one item per favorite.
+    bool RemoveFavorite(int index);
+    // Favorites whose folder is gone; false when there were none.
+    bool RemoveMissingFavorites();
+    // The favorites menu anew: "Add Current Folder", one item per favorite, then a "Remove"
+    // submenu and "Remove Missing Folders", which rebuild it.
     void BuildFavoritesMenu(QMenu* menu, const std::function<void()>& add,
-                            const std::function<void(QAction*)>& choose) const;
+                            const std::function<void(QAction*)>& choose);
 
 signals:
     void busyChanged();
@@ -121,6 +126,7 @@ signals:
 
 private:
     QString Msg(const QString& key) const;
+    void AddRemoveItems(QMenu* menu, const std::function<void()>& rebuild);
 
     QWidget* m_window;
     const LanguageRoom& m_language;

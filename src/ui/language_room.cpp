@@ -3,6 +3,7 @@
 
 #include "collection/scan.h"
 #include "ui/Lang.h"
+#include "ui/desktop_start.h"
 #include "ui/shell.h"
 #include "ui/window_names.h"
 
@@ -76,10 +77,14 @@ void LanguageRoom::Take(const QString& file) {
 }
 
 void LanguageRoom::ApplySaved(const QString& saved, QActionGroup* group) {
-    if (!saved.isEmpty() && QFileInfo(saved).isFile()) {
-        Take(saved);
+    // A stored choice wins; without one, the desktop's language when a file for it is shipped.
+    QString file = saved;
+    if (file.isEmpty() || !QFileInfo(file).isFile())
+        file = LanguageFileFor(DesktopLanguages(), m_files);
+    if (!file.isEmpty() && QFileInfo(file).isFile()) {
+        Take(file);
         for (int i = 0; i < m_files.size(); ++i) {
-            if (!collection::SamePath(m_files[i], saved)) continue;
+            if (!collection::SamePath(m_files[i], file)) continue;
             for (QAction* item : group->actions())
                 if (item->property(kTagProperty).toInt() == i) item->setChecked(true);
             break;

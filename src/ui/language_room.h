@@ -28,7 +28,8 @@ public:
 
     // One checkable item per language file at the end of `menu`, in `group`.
     void BuildMenu(QMenu* menu, QActionGroup* group);
-    // The language of the settings, or English when it names no file.
+    // The language of the settings; when they name no file, the desktop's language if a file
+    // for it is shipped; else English.
     void ApplySaved(const QString& saved, QActionGroup* group);
     // The item's language is taken and the window told by `changed`.
     void Choose(QAction* item);

@@ -161,8 +161,7 @@ void TFormTulvex::ConnectRooms() {
     connect(m_placement, &ui::WindowPlacement::settled, this,
             [this] { ui::RunGuarded([this] { FormResize(this); }); });
     connect(m_language, &ui::LanguageRoom::changed, this, [this] {
-        if (!pmMru->actions().isEmpty())
-            pmMru->actions().first()->setText(Msg("Add Current Folder"));
+        BuildFavoritesMenu(); // its texts in the new language
         SetStatusCount();
     });
     using ui::FolderRoom;
@@ -176,6 +175,7 @@ void TFormTulvex::ConnectRooms() {
     connect(m_turns.get(), &ui::TurnRoom::turning, this,
             [this](const QString& path) { FSelectedFile = path; });
     connect(m_turns.get(), &ui::TurnRoom::changed, this, &TFormTulvex::RepaintGrid);
+    m_notes = new ui::GridNotes(*DrawGrid, *m_folder, *m_language);
 }
 
 void TFormTulvex::FormCreate() {
@@ -236,10 +236,11 @@ void TFormTulvex::ReadSettings() {
     pmiKeepTimestamp->setChecked(read.keepTimestamp);
     pmiEnlargeSmall->setChecked(read.enlargeSmall);
     pmiDeleteConfirm->setChecked(read.confirmDelete);
+    cbSubFolders->setChecked(read.subFolders); // no folder yet: loads nothing
     DrawGrid->setColCount(read.thumbsInRow);
     (read.highQuality ? pmiHiQuality : pmiLowQuality)->setChecked(true);
     if (read.maximized)
-        setWindowState(windowState() | Qt::WindowMaximized);
+        m_placement->Maximize();
     else
         m_placement->Place(read.outer);
     m_folder->SetFolder(m_folder->StartFolder(read.lastFolder));
@@ -258,6 +259,7 @@ void TFormTulvex::WriteSettings() {
     kept.confirmDelete = pmiDeleteConfirm->isChecked();
     kept.highQuality = pmiHiQuality->isChecked();
     kept.lastFolder = edPath->text();
+    kept.subFolders = cbSubFolders->isChecked();
     kept.thumbsInRow = DrawGrid->ColCount();
     kept.favorites = FFavorites;
     ui::WriteWindowSettings(ui::SettingsPath(), kept);
@@ -411,7 +413,7 @@ void TFormTulvex::DrawGridDrawCell(QPainter& painter, int col, int row, const QR
     const std::int64_t index = col + std::int64_t(row) * DrawGrid->ColCount();
     if (index < 0 || index >= std::int64_t(FThumbList.size())) return;
     DrawGrid->DrawThumbnail(painter, rect, FThumbList[std::size_t(index)].thumbnail,
-                            collection::FileNameOf(FThumbList[std::size_t(index)].path));
+                            m_notes->Caption(FThumbList[std::size_t(index)].path));
 }
 
 QString TFormTulvex::PhotoAt(std::int64_t index) const {

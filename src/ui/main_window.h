@@ -8,6 +8,7 @@
 #include "thumbs/image_codec.h"
 #include "ui/desktop_commands.h"
 #include "ui/folder_room.h"
+#include "ui/grid_notes.h"
 #include "ui/language_room.h"
 #include "ui/turn_room.h"
 #include "ui/window_names.h"
@@ -55,6 +56,8 @@ public:
 
     // The folder or photo named on the command line, taken by the first showing; empty: none.
     void SetStartPath(const QString& path) { m_folder->SetStartPath(path); }
+    // Another copy runs: this one does not open exactly on top of it.
+    void CascadeFromAnother() { m_placement->CascadeFromAnother(); }
     void FormCreate();
     void FormShow();
     void FormDestroy();
@@ -156,6 +159,7 @@ private:
     ui::WindowPlacement* m_placement;
     std::unique_ptr<ui::FolderRoom> m_folder;
     std::unique_ptr<ui::TurnRoom> m_turns;
+    ui::GridNotes* m_notes = nullptr; // a child of the grid
     bool m_shown = false;
     bool m_handlersAttached = true;
 

@@ -21,7 +21,9 @@ constexpr int kFrameCheckMs = 25;
 // How many times (every 25 ms) the window looks for a window manager's frame after it is shown:
 // a slow window manager on a busy machine may take seconds.
 constexpr int kFrameChecks = 400;
-constexpr int kMaxFrame = 200; // pixels on one side; more is a frame still being built
+constexpr int kMaxFrame = 200;
+// How far a second copy's window is moved from the stored place: a title bar's height.
+constexpr int kCascadeStep = 32; // pixels on one side; more is a frame still being built
 
 QMargins FrameOf(const QWidget& window) {
     return window.windowHandle() ? window.windowHandle()->frameMargins() : QMargins();
@@ -48,7 +50,7 @@ WindowPlacement::WindowPlacement(QWidget& window) : QObject(&window), m_window(w
 
 void WindowPlacement::Place(const QRect& wanted) {
     // Settings of another screen or density may put it off every screen there is now.
-    m_wantedOuter = PlaceOnScreen(wanted, ScreenAreas(), PrimaryScreenArea());
+    m_wantedOuter = PlaceOnScreen(Cascaded(wanted), ScreenAreas(), PrimaryScreenArea());
     FitOuterGeometry();
     // A window manager adds its frame only once the window is mapped: fit again then.
     // Window systems without one (offscreen) never add a frame.
@@ -57,16 +59,34 @@ void WindowPlacement::Place(const QRect& wanted) {
     if (MayHaveWindowManager()) m_frameWatch.start();
 }
 
+QRect WindowPlacement::Cascaded(const QRect& wanted) const {
+    if (!m_cascade) return wanted;
+    // Down and right where that stays on the screen, else up and left: never the same place.
+    const QRect area = ScreenAreaOf(wanted, ScreenAreas(), PrimaryScreenArea());
+    const QRect down = wanted.translated(kCascadeStep, kCascadeStep);
+    return area.isEmpty() || area.contains(down) ? down
+                                                 : wanted.translated(-kCascadeStep, -kCascadeStep);
+}
+
 void WindowPlacement::FitOuterGeometry() {
     const QMargins frame = FrameOf(m_window);
     // A screen smaller than the minimum (a laptop at twice the density) lowers it: the whole
     // window must fit.
-    const QRect area = ScreenAreaOf(m_wantedOuter, ScreenAreas(), PrimaryScreenArea());
-    m_window.setMinimumSize(
-        Without(area.isEmpty() ? kMinimumOuter : kMinimumOuter.boundedTo(area.size()), frame));
+    FitMinimumSize(m_wantedOuter);
     // Placed by its client area, with the frame as the window system reports it now: the
     // widget's own idea of its frame can lag behind.
     m_window.setGeometry(m_wantedOuter.marginsRemoved(frame));
+}
+
+void WindowPlacement::FitMinimumSize(const QRect& outer) {
+    const QRect area = ScreenAreaOf(outer, ScreenAreas(), PrimaryScreenArea());
+    m_window.setMinimumSize(Without(
+        area.isEmpty() ? kMinimumOuter : kMinimumOuter.boundedTo(area.size()), FrameOf(m_window)));
+}
+
+void WindowPlacement::Maximize() {
+    FitMinimumSize(OuterGeometry());
+    m_window.setWindowState(m_window.windowState() | Qt::WindowMaximized);
 }
 
 QRect WindowPlacement::OuterGeometry() const {

@@ -24,7 +24,12 @@ public:
     // Puts the window at `wanted` (outer, logical pixels), moved onto a screen that exists now,
     // and watches for the frame a window manager adds once it is mapped.
     void Place(const QRect& wanted);
+    // Where another copy of the program runs: placed a step down and right of the stored place.
+    void CascadeFromAnother() { m_cascade = true; }
     void FitOuterGeometry();
+    // Maximized with a minimum size no larger than its screen's free area (a laptop at twice
+    // the density), so that the status bar is on the screen.
+    void Maximize();
     QRect OuterGeometry() const;
     void CheckForFrame();
     // Notes where a shown window in its normal state is.
@@ -47,6 +52,9 @@ signals:
     void settled();
 
 private:
+    void FitMinimumSize(const QRect& outer);
+    QRect Cascaded(const QRect& wanted) const;
+
     QWidget& m_window;
     QRect m_wantedOuter; // the stored outer geometry, until the frame is known
     QRect m_outer;       // the last outer geometry seen while shown
@@ -55,6 +63,7 @@ private:
     QMargins m_lastFrame; // as seen at the previous check
     qreal m_density = 1;  // of the screen the window was last seen on
     QTimer m_resizeTimer; // coalesces a border drag into one reload
+    bool m_cascade = false;
 };
 
 } // namespace ui

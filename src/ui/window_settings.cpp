@@ -19,6 +19,7 @@ const QString ConfirmDelete = QStringLiteral("ConfirmDelete");
 const QString ThumbsInRow = QStringLiteral("ThumbsInRow");
 const QString HighQuality = QStringLiteral("HighQuality");
 const QString LastFolder = QStringLiteral("LastFolder");
+const QString SubFolders = QStringLiteral("SubFolders");
 const QString WinMax = QStringLiteral("WinMax");
 const QString WinWidth = QStringLiteral("WinWidth");
 const QString WinHeight = QStringLiteral("WinHeight");
@@ -62,6 +63,7 @@ WindowSettings ReadWindowSettings(const QString& path, QSize minimum) {
     if (read.thumbsInRow < 1 || read.thumbsInRow > 20) read.thumbsInRow = kThumbsInRowOutOfRange;
     read.highQuality = store.readBool(key::HighQuality, true);
     read.lastFolder = store.readString(key::LastFolder, QString());
+    read.subFolders = store.readBool(key::SubFolders, false);
     read.maximized = store.readBool(key::WinMax, false);
     if (!read.maximized) read.outer = ReadOuter(store, minimum);
     for (int n = 0; n < kMaxFavorites; ++n)
@@ -86,9 +88,13 @@ void WriteWindowSettings(const QString& path, const WindowSettings& settings) {
     store.writeBool(key::ConfirmDelete, settings.confirmDelete);
     store.writeBool(key::HighQuality, settings.highQuality);
     store.writeString(key::LastFolder, settings.lastFolder);
+    store.writeBool(key::SubFolders, settings.subFolders);
     store.writeInteger(key::ThumbsInRow, settings.thumbsInRow);
     for (int i = 0; i < settings.favorites.size(); ++i)
         store.writeString(key::Mru(i), settings.favorites[i]);
+    // Removed favorites leave no name behind that the next start would read back.
+    for (qsizetype i = settings.favorites.size(); i < kMaxFavorites; ++i)
+        store.remove(key::Mru(int(i)));
     store.save(path); // a store that cannot be written keeps the old file
 }
 

@@ -16,6 +16,7 @@ struct WindowSettings {
     int thumbsInRow = 5;
     bool highQuality = true;
     QString lastFolder;
+    bool subFolders = false; // "Include subfolders"
     bool maximized = false;
     // The outer window, frame included, in logical pixels; read: centred on the primary screen
     // when not stored, and no smaller than `minimum`. Written only when not maximized.

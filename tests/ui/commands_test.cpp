@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/small_disk.h"
 #include "ui/Lang.h"
+#include "ui/desktop_commands.h"
 #include "ui/support/window_fixture.h"
 #include "ui/thumbs_per_row_dialog.h"
 
@@ -167,7 +168,8 @@ TEST_F(WindowTest, OpenAboutAndWebSite) {
     Action("pmiAbout")->trigger();
     EXPECT_EQ(shell.shown.back().caption, "About");
     EXPECT_TRUE(shell.shown.back().text.startsWith("Tulvex\nVersion "));
-    EXPECT_TRUE(shell.shown.back().text.contains("LICENSE"));
+    EXPECT_TRUE(shell.shown.back().text.endsWith(
+        "(see " + ui::LicenseFileOf(QCoreApplication::applicationDirPath()) + ")."));
 }
 
 TEST(ThumbForm, RangeAndTypedValues) {
