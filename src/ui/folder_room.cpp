@@ -143,6 +143,37 @@ void FolderRoom::RunDeferredLoad() {
     if (folder && QFileInfo(*folder).isDir()) emit reloadWanted(*folder);
 }
 
+bool FolderRoom::Open(const QString& folder, const session::LoadOptions& options) {
+    if (IsFolder(folder)) {
+        Load(folder, options);
+        return true;
+    }
+    if (folder.isEmpty()) return false;
+    if (QFileInfo::exists(folder))
+        Shell::current().message(
+            m_window, QString(),
+            FormatMessage(Msg("Cannot open \"%s\": it is not a folder."), {folder}),
+            Shell::Icon::Warning);
+    else
+        ShowMissingFolder(folder);
+    return false;
+}
+
+bool FolderRoom::Reload(const session::LoadOptions& options) {
+    const QString folder = m_loaded.folder;
+    if (folder.isEmpty()) return true; // nothing shown, nothing to tell
+    if (IsFolder(folder)) {
+        Load(folder, options);
+        return true;
+    }
+    ShowMissingFolder(folder);
+    // The automatic pass walks the lists: they stay its own until it ends.
+    if (m_busy.DeferLoad(folder)) return true;
+    m_generation.Begin(); // a load still running on the gone folder leaves the lists alone
+    m_loaded.Begin(QString());
+    return false;
+}
+
 void FolderRoom::Close() {
     m_generation.SupersedeAll();
     m_busy.DropOwedLoad();

@@ -56,6 +56,13 @@ public:
 
     // Loads `folder` unless the automatic pass runs (the load is then owed, see reloadWanted).
     void Load(const QString& folder, const session::LoadOptions& options);
+    // Loads `folder` when it is one; else tells the user why and leaves the lists and the
+    // folder shown as they are. False when nothing was loaded.
+    bool Open(const QString& folder, const session::LoadOptions& options);
+    // Loads the folder shown anew. False when it is gone: the user is told, and its old photos
+    // are no longer listed as if they were there (no folder is shown then; during the automatic
+    // pass the lists stay the pass's).
+    bool Reload(const session::LoadOptions& options);
     // The load owed since a long loop began, when its folder is still there.
     void RunDeferredLoad();
     // The window closes: running loops stop before their next photo, an owed load is dropped.

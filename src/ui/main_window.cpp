@@ -29,14 +29,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
-
-bool IsFolder(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isDir();
-}
-
-} // namespace
-
 TFormTulvex::TFormTulvex(QWidget* parent)
     : QMainWindow(parent), m_language(new ui::LanguageRoom(this)),
       m_placement(new ui::WindowPlacement(*this)),
@@ -258,7 +250,7 @@ void TFormTulvex::WriteSettings() {
     if (!kept.maximized) kept.outer = m_placement->OuterToKeep();
     kept.confirmDelete = pmiDeleteConfirm->isChecked();
     kept.highQuality = pmiHiQuality->isChecked();
-    kept.lastFolder = edPath->text();
+    kept.lastFolder = FFolder; // what is loaded, not what was typed or refused
     kept.subFolders = cbSubFolders->isChecked();
     kept.thumbsInRow = DrawGrid->ColCount();
     kept.favorites = FFavorites;
@@ -324,6 +316,19 @@ void TFormTulvex::LoadFolder(const QString& folder) {
     m_folder->Load(folder, {cbSubFolders->isChecked(), ThumbnailOptions()});
 }
 
+void TFormTulvex::OpenFolder(const QString& folder) {
+    // Refused: the user was told why, and the box names the folder still shown.
+    if (!m_folder->Open(folder, {cbSubFolders->isChecked(), ThumbnailOptions()}))
+        edPath->setText(FFolder);
+}
+
+void TFormTulvex::ReloadFolder() {
+    if (m_folder->Reload({cbSubFolders->isChecked(), ThumbnailOptions()})) return;
+    edPath->setText(FFolder); // gone: no folder and none of its photos are shown
+    StatusPanel0->clear();
+    ShowLoadedFolder();
+}
+
 void TFormTulvex::ShowLoadedFolder() {
     AddThumbRows();
     DrawGrid->setCurrentIndex(0);
@@ -357,21 +362,20 @@ void TFormTulvex::SetStatusCount() {
 }
 
 void TFormTulvex::edPathKeyDown(int key) {
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && IsFolder(edPath->text()))
-        LoadFolder(edPath->text());
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) OpenFolder(edPath->text());
 }
 
 void TFormTulvex::btnBrowseClick() {
     const QString chosen = ui::Shell::current().browseForFolder(this, edPath->text());
-    if (IsFolder(chosen)) LoadFolder(chosen);
+    if (!chosen.isEmpty()) OpenFolder(chosen); // empty: cancelled
 }
 
 void TFormTulvex::cbSubFoldersClick() {
-    if (IsFolder(FFolder)) LoadFolder(FFolder);
+    ReloadFolder();
 }
 
 void TFormTulvex::pmiRefreshClick() {
-    if (IsFolder(FFolder)) LoadFolder(FFolder);
+    ReloadFolder();
 }
 
 void TFormTulvex::BuildFavoritesMenu() {
@@ -386,12 +390,7 @@ void TFormTulvex::AddCurrentFolderClick() {
 void TFormTulvex::FavoriteClick(QAction* item) {
     const int index = item->property(kTagProperty).toInt();
     if (index < 0 || index >= FFavorites.size()) return;
-    edPath->setText(FFavorites[index]);
-    if (IsFolder(edPath->text())) {
-        LoadFolder(edPath->text());
-        return;
-    }
-    m_folder->ShowMissingFolder(edPath->text());
+    OpenFolder(FFavorites[index]);
 }
 
 thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const {
@@ -404,7 +403,7 @@ void TFormTulvex::FormResize(QObject* sender) {
         (DrawGrid->clientWidth() - TDrawGrid::scrollBarWidth() - 4) / DrawGrid->ColCount();
     DrawGrid->setDefaultColWidth(width);
     DrawGrid->setDefaultRowHeight(width + 20);
-    if (sender && IsFolder(FFolder)) LoadFolder(FFolder);
+    if (sender) ReloadFolder();
 }
 
 void TFormTulvex::DrawGridDrawCell(QPainter& painter, int col, int row, const QRect& rect,

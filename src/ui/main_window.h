@@ -144,6 +144,10 @@ private:
     void ApplySettings();
     void BuildFavoritesMenu();
     void SelectStartPhoto();
+    // Loads `folder`, or tells why not and puts the folder still shown back in the path box.
+    void OpenFolder(const QString& folder);
+    // Loads the folder shown anew, or tells that it is gone and shows none.
+    void ReloadFolder();
     void ShowLoadedFolder();
     void AddThumbRows();
     void RepaintGrid();

@@ -127,7 +127,7 @@ TEST_F(WindowTest, AVanishedFavoriteWarnsAndKeepsTheGrid) {
     EXPECT_EQ(shell.shown.back().text,
               "Cannot open \"" + gone + "\". The file or folder has been moved or deleted.");
     EXPECT_EQ(window->thumbList().size(), 1u);
-    EXPECT_EQ(PathBox()->text(), gone);
+    EXPECT_EQ(PathBox()->text(), photos.qpath()) << "the box names the folder still shown";
     EXPECT_EQ(window->favorites().size(), 1);
 }
 
@@ -156,7 +156,8 @@ TEST_F(WindowTest, PathBoxTypesLettersAndEnterLoads) {
     PathBox()->setText(photos.qfile("nowhere"));
     QTest::keyClick(PathBox(), Qt::Key_Return);
     EXPECT_EQ(window->folder(), other);
-    EXPECT_TRUE(shell.shown.empty());
+    ASSERT_EQ(shell.shown.size(), 1u) << "told why nothing was loaded";
+    shell.shown.clear();
 
     // Ctrl+Del stays a command while the path box has the focus.
     Action("pmiDeleteConfirm")->setChecked(false);
