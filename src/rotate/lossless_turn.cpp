@@ -43,7 +43,7 @@ struct ErrorManager {
     std::jmp_buf jump;
     bool readingHeader = false;
     Kind kind = Kind::Ok;
-    char message[JMSG_LENGTH_MAX] = {};
+    platform::Why why = platform::Why::None;
     std::uint64_t memoryNeeded = 0, memoryLimit = 0;
     ArrayAdvice* arrays = nullptr;
 };
@@ -117,7 +117,8 @@ Kind KindOfLibraryError(int code) {
 
 [[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, Kind kind) {
     ErrorManager& errors = ErrorsOf(cinfo);
-    (*cinfo->err->format_message)(cinfo, errors.message);
+    // The library's own words are English only: the kind says what the user needs to know.
+    errors.why = kind == Kind::Damaged ? platform::Why::ImageDataDamaged : platform::Why::None;
     errors.kind = kind;
     std::longjmp(errors.jump, 1);
 }
@@ -144,8 +145,8 @@ void OnMessage(j_common_ptr cinfo, int level) {
 
 void Silently(j_common_ptr) {}
 
-[[noreturn]] void Refuse(Session& session, Kind kind, const char* text) {
-    std::snprintf(session.error.message, sizeof session.error.message, "%s", text);
+[[noreturn]] void Refuse(Session& session, Kind kind, platform::Why why) {
+    session.error.why = why;
     session.error.kind = kind;
     std::longjmp(session.error.jump, 1);
 }
@@ -344,7 +345,7 @@ Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     const exif::BlockLayout layout{int(src.image_width), int(src.image_height), int(g.iMcuWidth),
                                    int(g.iMcuHeight)};
     if (!trim && TurnTrims(layout, turns))
-        Refuse(session, Kind::WouldCrop, "the size is not a whole number of blocks");
+        Refuse(session, Kind::WouldCrop, platform::Why::NotWholeBlocks);
     const bool mirrorsX = ReversedBy(turns).columns, mirrorsY = ReversedBy(turns).rows;
     JDIMENSION width = src.image_width, height = src.image_height;
     if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
@@ -416,13 +417,7 @@ std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
 [[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {
     session.error.memoryNeeded = needed;
     session.error.memoryLimit = limit;
-    {
-        // The text is copied out before the jump, which would skip the strings' destructors.
-        const std::string text =
-            "the photo needs " + DescribeMemory(needed) + " of memory to turn, more than the " +
-            DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
-        std::snprintf(session.error.message, sizeof session.error.message, "%s", text.c_str());
-    }
+    session.error.why = platform::Why::NeedsMemory;
     session.error.kind = Kind::TooLarge;
     std::longjmp(session.error.jump, 1);
 }
@@ -512,7 +507,7 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
                 if (counting != Counting::Sequential) continue;
                 dcs[std::size_t(y) * s.across + x] = target[0];
                 if (!CountAcSymbols(target, nonzero, acCounts))
-                    Refuse(session, Kind::Damaged, "a coefficient is out of range");
+                    Refuse(session, Kind::Damaged, platform::Why::ImageDataDamaged);
             }
         // A row at a time, while the band is still in the cache: counted block by block between
         // the scattered reads of a turn, the counts' own tables keep falling out of it.
@@ -577,7 +572,7 @@ void CountDcSymbols(Session& session, const Geometry& g) {
         }
         const int dc = session.turnedDcs[ci][std::size_t(y) * sides[ci].across + x];
         const int bits = BitLength(dc - lastDc[ci]);
-        if (bits > 11) Refuse(session, Kind::Damaged, "a coefficient is out of range");
+        if (bits > 11) Refuse(session, Kind::Damaged, platform::Why::ImageDataDamaged);
         ++session.dcCounts[c.dc_tbl_no][bits];
         lastDc[ci] = dc;
     };
@@ -727,8 +722,7 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     jpeg_finish_decompress(&src);
     // The caller hands over one image; bytes after its end would be lost with the turn.
     if (src.src->bytes_in_buffer > 0)
-        Refuse(session, Kind::Unsupported,
-               "data follows the end of the image where none was expected");
+        Refuse(session, Kind::Unsupported, platform::Why::DataAfterImage);
 }
 
 } // namespace
@@ -737,11 +731,11 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
                                 const LosslessTurnOptions& options) {
     LosslessTurnResult result;
     if (!QuarterTurnsFrom(int(turns))) { // a value cast from an unchecked number
-        result.result = platform::Result::Failure(Kind::BadArgument, "bad number of quarter turns");
+        result.result = platform::Result::Failure(Kind::BadArgument, platform::Why::BadTurn);
         return result;
     }
     if (jpeg.empty()) {
-        result.result = platform::Result::Failure(Kind::Damaged, "empty file");
+        result.result = platform::Result::Failure(Kind::Damaged, platform::Why::EmptyFile);
         return result;
     }
     const auto session = std::make_unique<Session>();
@@ -752,7 +746,8 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
     const std::uint64_t maxMemory = options.maxMemory ? *options.maxMemory : TurnMemoryLimitNow();
 
     if (setjmp(s->error.jump) != 0) {
-        result.result = platform::Result::Failure(s->error.kind, s->error.message);
+        result.result = platform::Result::Failure(s->error.kind, s->error.why)
+                            .withFigures(s->error.memoryNeeded, s->error.memoryLimit);
         result.memoryNeeded = s->error.memoryNeeded;
         result.memoryLimit = s->error.memoryLimit;
         return result;

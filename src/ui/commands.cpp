@@ -2,6 +2,7 @@
 // The commands of the main window: actions, tool bar, menus, enabling and the file commands.
 #include "collection/scan.h"
 #include "session/delete_photos.h"
+#include "session/messages.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
 #include "ui/icons.h"
@@ -318,9 +319,10 @@ void TFormTulvex::ActionDeleteExecute() {
     for (const session::DeleteOutcome& outcome :
          session::DeletePhotos(selected, confirm, {&FThumbList, &FAutoList}, platform::MoveToTrash))
         if (outcome.kind == session::DeleteOutcome::Kind::Failed)
-            failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
-                                      {collection::FileNameOf(outcome.path),
-                                       QString::fromLocal8Bit(outcome.result.text())});
+            failures << session::Render(
+                session::TrashFailed(collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
+                                     outcome.result),
+                [this](const QString& english) { return Msg(english); });
     if (!failures.isEmpty())
         ui::Shell::current().message(this, QString(), failures.join(u'\n'),
                                      ui::Shell::Icon::Warning);

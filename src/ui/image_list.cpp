@@ -2,6 +2,7 @@
 // The image list of the main window: loading a folder and finding its entries.
 #include "collection/scan.h"
 #include "session/folder_load.h"
+#include "session/messages.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
 #include "ui/main_window.h"
@@ -26,25 +27,14 @@
 // A copy that cannot be put in place is told once per run, however often the folder is loaded:
 // the resolver says when there is news.
 void TFormTulvex::TellLeftover(const session::LeftoverNews& news) {
-    using Kind = session::LeftoverNews::Kind;
-    if (news.kind == Kind::Finished) {
-        ui::Shell::current().message(
-            this, QString(),
-            FormatMessage(Msg("The interrupted turn of %s was finished from its complete copy."),
-                          {news.target}),
-            ui::Shell::Icon::Information);
-        return;
-    }
-    if (news.kind == Kind::None) return;
+    const std::optional<session::Message> told = session::LeftoverMessage(news);
+    if (!told) return;
     const QString text =
-        news.kind == Kind::Failed
-            ? FormatMessage(Msg("The interrupted turn of %s could not be finished (%s); its "
-                                "complete turned copy stays in %s."),
-                            {news.target, news.why, news.leftover})
-            : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
-                                "photo here; it was left as it is."),
-                            {news.leftover});
-    ui::Shell::current().message(this, QString(), text, ui::Shell::Icon::Warning);
+        session::Render(*told, [this](const QString& english) { return Msg(english); });
+    ui::Shell::current().message(this, QString(), text,
+                                 news.kind == session::LeftoverNews::Kind::Finished
+                                     ? ui::Shell::Icon::Information
+                                     : ui::Shell::Icon::Warning);
 }
 
 void TFormTulvex::LoadFolder(const QString& folder) {

@@ -5,6 +5,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/turn.h"
 #include "rotate/turn_memory.h"
+#include "session/messages.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
@@ -78,19 +79,13 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
     FAskCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
     if (const auto why = std::exchange(m_undoUnavailable, std::nullopt))
-        m_turnReport.Warn(
-            {session::TurnWarning::Kind::UndoUnavailable, {}, why->toLocal8Bit().toStdString()});
+        m_turnReport.Warn({session::TurnWarning::Kind::UndoUnavailable, {}, *why});
     m_turnReport.Take(outcome);
-    if (outcome.kind == Kind::Failed && outcome.memoryNeeded > 0)
-        throw TulvexError(
-            Msg("Unable to rotate the image") + QStringLiteral(": ") +
-            FormatMessage(
-                Msg("%s needs %s of memory to turn, more than this computer can spare now."),
-                {collection::FileNameOf(outcome.path),
-                 QString::fromStdString(rotate::DescribeMemory(outcome.memoryNeeded))}));
     if (outcome.kind == Kind::Failed)
-        throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
-                          collection::FileNameOf(outcome.path));
+        throw TulvexError(session::Render(
+            session::TurnFailed(collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
+                                outcome.result),
+            [this](const QString& english) { return Msg(english); }));
     ShowTurnWarnings(m_turnReport.TakeDueWarnings(), false);
 }
 
@@ -98,26 +93,11 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
 void TFormTulvex::ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings,
                                    bool together) {
     QStringList texts;
-    for (const session::TurnWarning& warning : warnings) {
-        const QString detail = QString::fromLocal8Bit(warning.detail);
-        switch (warning.kind) {
-        case session::TurnWarning::Kind::FlushFailed:
-            texts << detail;
-            break;
-        case session::TurnWarning::Kind::TimesNotRestored:
-            texts << FormatMessage(
-                Msg("%s was turned, but its file times could not be restored: %s"),
-                {collection::FileNameOf(warning.path), detail});
-            break;
-        case session::TurnWarning::Kind::NotUndoable:
-            texts << FormatMessage(Msg("%s was turned, but the turn cannot be undone: %s"),
-                                   {collection::FileNameOf(warning.path), detail});
-            break;
-        case session::TurnWarning::Kind::UndoUnavailable:
-            texts << FormatMessage(Msg("The turns cannot be undone: %s"), {detail});
-            break;
-        }
-    }
+    for (const session::TurnWarning& warning : warnings)
+        texts << session::Render(
+            session::TurnWarningMessage(
+                collection::FileNameOf(warning.path).toLocal8Bit().toStdString(), warning),
+            [this](const QString& english) { return Msg(english); });
     if (together && !texts.isEmpty()) texts = QStringList{texts.join(u'\n')};
     for (const QString& text : texts)
         ui::Shell::current().message(this, kTitle, text, ui::Shell::Icon::Warning);
@@ -257,7 +237,7 @@ TFormTulvex::UndoRecording::UndoRecording(TFormTulvex& window)
     if (!m_outermost) return;
     platform::Result why;
     m_window.m_undoCommand = m_window.m_undoStore.Begin(&why);
-    if (!m_window.m_undoCommand) m_window.m_undoUnavailable = QString::fromLocal8Bit(why.text());
+    if (!m_window.m_undoCommand) m_window.m_undoUnavailable = why;
 }
 
 TFormTulvex::UndoRecording::~UndoRecording() {
@@ -288,12 +268,17 @@ void TFormTulvex::ActionUndoExecute() {
             failed << (photo.path.isEmpty()
                            ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
                            : collection::FileNameOf(photo.path)) +
-                          QStringLiteral(": ") + QString::fromLocal8Bit(photo.result.text());
+                          QStringLiteral(": ") +
+                          session::Render(session::ReasonOf(photo.result), [this](const QString& e) {
+                              return Msg(e);
+                          });
         if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     RepaintGrid();
     QStringList told;
-    if (!undone.error.ok()) told << QString::fromLocal8Bit(undone.error.text());
+    if (!undone.error.ok())
+        told << session::Render(session::ReasonOf(undone.error),
+                                [this](const QString& english) { return Msg(english); });
     if (!changed.isEmpty())
         told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
                               {changed.join(QStringLiteral(", "))});

@@ -17,6 +17,7 @@
 
 #include "platform/file_io.h"
 #include "platform/leftovers.h"
+#include "support/english.h"
 
 using namespace testing_support;
 
@@ -84,7 +85,7 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     std::string warning;
     const platform::Result turned =
         rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), &warning, calls);
-    EXPECT_TRUE(turned.ok()) << turned.text();
+    EXPECT_TRUE(turned.ok()) << English(turned);
     EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
     int w = 0, h = 0;
     DecodeRgb(ReadFile(path), w, h);
@@ -160,7 +161,7 @@ TEST(ReplaceFile, AnAttributeThatCannotBeCopiedRefusesTheReplacement) {
     calls.setXattr = failing(false);
     const platform::ReplaceResult refused = platform::ReplaceFileContents(path, next, calls);
     EXPECT_FALSE(refused.replaced());
-    EXPECT_EQ(refused.result.text(),
+    EXPECT_EQ(English(refused.result),
               "its extended attributes could not be copied: No space left on device");
     EXPECT_EQ(refused.result.kind(), platform::Result::Kind::NoSpace);
     EXPECT_EQ(ReadFile(path), old);

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/result.h"
+#include "support/english.h"
+
+using testing_support::English;
 
 using platform::Result;
 using Kind = Result::Kind;
@@ -25,7 +28,7 @@ TEST(Result, TheSystemsErrorNumberSaysTheKind) {
         EXPECT_FALSE(failed.ok()) << error;
         EXPECT_EQ(failed.kind(), kind) << error;
         EXPECT_EQ(failed.error(), error);
-        EXPECT_EQ(failed.text(), std::strerror(error));
+        EXPECT_EQ(English(failed), std::strerror(error));
         EXPECT_EQ(Result::FromErrno(error, "told").kind(), kind) << error;
     }
     // A call that failed without setting errno reports nothing, as before.
@@ -42,7 +45,7 @@ TEST(Result, AKnownKindBeatsTheErrorNumberAndSurvivesANewText) {
     const Result retold = busy.withText("held; try again later");
     EXPECT_EQ(retold.kind(), Kind::Busy);
     EXPECT_EQ(retold.error(), EWOULDBLOCK);
-    EXPECT_EQ(retold.text(), "held; try again later");
+    EXPECT_EQ(English(retold), "held; try again later");
 
     const Result damaged = Result::Failure(Kind::Damaged, "a coefficient is out of range");
     EXPECT_EQ(damaged.kind(), Kind::Damaged);

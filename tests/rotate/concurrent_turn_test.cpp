@@ -23,6 +23,7 @@
 
 #include "platform/file_io.h"
 #include "platform/safe_replace.h"
+#include "support/english.h"
 
 using namespace testing_support;
 
@@ -87,7 +88,7 @@ TEST(ConcurrentTurns, TwoProcessesTurningOnePhotoGiveTwoTurns) {
     ASSERT_GT(child, 0);
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(first.ok()) << first.text();
+    EXPECT_TRUE(first.ok()) << English(first);
     EXPECT_TRUE(childWaited);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(ReadFile(path), TurnedRight(TurnedRight(original))) << "both turns applied";
@@ -128,7 +129,7 @@ TEST(ConcurrentTurns, APhotoHeldByAnotherProgramIsWaitedForThenReported) {
         rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
     ::close(holder);
     EXPECT_FALSE(turn.ok());
-    EXPECT_EQ(turn.text(), "another program is changing the photo");
+    EXPECT_EQ(English(turn), "another program is changing the photo");
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(ReadFile(path), original);
     EXPECT_TRUE(Temporaries(dir).isEmpty());
@@ -186,7 +187,7 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
         EXPECT_FALSE(turn.ok());
         EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile);
-        EXPECT_EQ(turn.text(), "the photo changed while it was being turned");
+        EXPECT_EQ(English(turn), "the photo changed while it was being turned");
         EXPECT_EQ(ReadFile(path), writer.leaves);
         EXPECT_TRUE(Temporaries(dir).isEmpty());
     }
@@ -243,14 +244,14 @@ TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
         EXPECT_EQ(ReadFile(victim), victimBytes) << "the link's target is never written";
         if (swap.folder) {
             // The folder the photo was found in holds the entry that was locked: it is turned.
-            EXPECT_TRUE(turn.ok()) << turn.text();
+            EXPECT_TRUE(turn.ok()) << English(turn);
             EXPECT_EQ(ReadFile(dir.file("moved/d.jpg")), TurnedRight(original));
             EXPECT_TRUE(
                 QDir(dir.qfile("moved"))
                     .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden)
                     .isEmpty());
         } else {
-            EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile) << turn.text();
+            EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile) << English(turn);
             EXPECT_TRUE(
                 QDir(dir.qfile("album"))
                     .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden)
@@ -305,10 +306,10 @@ TEST(ConcurrentTurns, ASecondTurnWaitingForOneThatKeepsTheTimesGoesThrough) {
         const rotate::TurnOutcome first = rotate::ApplyTurn(*firstPlan, false, firstCalls);
         firstDone.set_value();
         if (secondTurn.joinable()) secondTurn.join();
-        EXPECT_EQ(first.status, rotate::TurnOutcome::Status::Turned) << first.result.text();
+        EXPECT_EQ(first.status, rotate::TurnOutcome::Status::Turned) << English(first.result);
         EXPECT_EQ(atClose.tv_sec, old[1].tv_sec) << "the times are set before the lock is let go";
         EXPECT_EQ(atClose.tv_nsec, old[1].tv_nsec);
-        EXPECT_EQ(second.status, rotate::TurnOutcome::Status::Turned) << second.result.text();
+        EXPECT_EQ(second.status, rotate::TurnOutcome::Status::Turned) << English(second.result);
         EXPECT_EQ(ReadFile(path), TurnedRight(TurnedRight(original)));
         struct stat now {};
         ASSERT_EQ(::stat(path.c_str(), &now), 0);

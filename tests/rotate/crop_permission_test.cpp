@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
+#include "support/english.h"
 
 using namespace testing_support;
 using jpeg::ByteOrder;
@@ -75,7 +76,7 @@ TEST(CropPermissionTurn, AGainMapIsTrimmedOnlyWithPermission) {
         EXPECT_EQ(ReadFile(path), original) << int(transform);
         const platform::Result allowed =
             rotate::TurnJpegFile(path, transform, std::uint16_t(1), nullptr, {}, true);
-        EXPECT_TRUE(allowed.ok()) << allowed.text();
+        EXPECT_TRUE(allowed.ok()) << English(allowed);
         EXPECT_NE(ReadFile(path), original);
     }
     // Whole blocks everywhere need no permission.

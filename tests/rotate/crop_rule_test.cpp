@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include "support/english.h"
 
 using namespace testing_support;
 using rotate::RotationCode;
@@ -122,7 +123,7 @@ TEST(CropRule, EverySamplingAndTurnAsksWhereJpegtranPerfectFails) {
                     // The turn itself keeps to the same rule when it may not trim.
                     const platform::Result result = rotate::TurnJpegFile(
                         path, *rotate::TransformValue(code), std::uint16_t(1), nullptr, {}, false);
-                    EXPECT_EQ(result.ok(), perfect) << what << ": " << result.text();
+                    EXPECT_EQ(result.ok(), perfect) << what << ": " << English(result);
                     if (perfect && result.ok())
                         EXPECT_EQ(Pixels(ReadFile(path)), Pixels(ReadFile(theirs))) << what;
                     // Allowed to, it trims what jpegtran trims.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include "support/english.h"
 
 using namespace testing_support;
 
@@ -325,7 +326,7 @@ TEST(ProgressiveCounts, TheTurnCountsProgressiveScansByTheirOwnRules) {
     ASSERT_FALSE(progressive.empty());
     for (const rotate::QuarterTurns turns : rotate::kTransformValues) {
         const auto turned = rotate::LosslessTurn(progressive, turns);
-        ASSERT_TRUE(turned.ok()) << turned.result.text();
+        ASSERT_TRUE(turned.ok()) << English(turned.result);
         EXPECT_GE(Count(turned.bytes, 0xC2), 1);
     }
 }

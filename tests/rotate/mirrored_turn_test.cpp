@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
+#include "support/english.h"
 
 using namespace testing_support;
 
@@ -70,7 +71,7 @@ TEST(MirroredOrientationTurn, ShowsAsTheDisplayedPictureTurnedInAViewer) {
             const auto plan = rotate::PlanTurn(QString::fromStdString(path), code, false);
             ASSERT_TRUE(plan);
             const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, false);
-            ASSERT_EQ(outcome.status, rotate::TurnOutcome::Status::Turned) << outcome.result.text();
+            ASSERT_EQ(outcome.status, rotate::TurnOutcome::Status::Turned) << English(outcome.result);
 
             const Picture expected = AutoOriented(original, Rotation(code));
             const Picture shown = AutoOriented(path);

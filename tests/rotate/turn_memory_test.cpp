@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
+#include "support/english.h"
 
 using namespace testing_support;
 using rotate::QuarterTurns;
@@ -193,8 +194,8 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     const auto refused = rotate::LosslessTurn(photo, QuarterTurns::One, options);
     EXPECT_EQ(refused.result.kind(), platform::Result::Kind::TooLarge);
     EXPECT_EQ(refused.memoryNeeded, needed);
-    EXPECT_NE(refused.result.text().find(rotate::DescribeMemory(needed)), std::string::npos)
-        << refused.result.text();
+    EXPECT_NE(English(refused.result).find(rotate::DescribeMemory(needed)), std::string::npos)
+        << English(refused.result);
     options.maxMemory = needed;
     EXPECT_TRUE(rotate::LosslessTurn(photo, QuarterTurns::One, options).ok());
 
@@ -241,7 +242,7 @@ TEST(TurnMemory, AGiantPanoramaTurnsWhenTheMachineCanHoldIt) {
                      << rotate::DescribeMemory(available.value_or(0), rotate::Rounding::Down)
                      << " available";
     const auto turned = rotate::LosslessTurn(panorama, QuarterTurns::One);
-    ASSERT_TRUE(turned.ok()) << turned.result.text();
+    ASSERT_TRUE(turned.ok()) << English(turned.result);
     EXPECT_EQ(turned.width, kHeight / 16 * 16) << "the partial row of blocks is trimmed";
     EXPECT_EQ(turned.height, kWidth);
     // An eighth of the size is enough to see the colour came through every block.
