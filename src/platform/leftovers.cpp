@@ -202,7 +202,8 @@ UniqueFd OpenKeptCopy(int folderFd, const std::string& name, struct stat& st,
         return {};
     }
     if (!fd.valid() || !S_ISREG(st.st_mode)) {
-        outcome = Foreign(std::move(outcome), S_ISLNK(st.st_mode) ? Why::LeftoverIsLink : Why::LeftoverNotRegular);
+        outcome = Foreign(std::move(outcome),
+                          S_ISLNK(st.st_mode) ? Why::LeftoverIsLink : Why::LeftoverNotRegular);
         return {};
     }
     // Held by a turn in progress: not a leftover.

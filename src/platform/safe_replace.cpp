@@ -69,8 +69,7 @@ int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& ca
 }
 
 Result NoSpace(int error) {
-    if (error == ENOSPC || error == EDQUOT)
-        return Result::FromErrno(error, Why::NoSpaceToRewrite);
+    if (error == ENOSPC || error == EDQUOT) return Result::FromErrno(error, Why::NoSpaceToRewrite);
     return Result::FromErrno(error);
 }
 

@@ -129,14 +129,15 @@ TrashFolder TopDirTrash(const QString& topdir) {
     }
     const QString trash = top + "/.Trash-" + uid;
     const auto refuse = [&](Result::Kind kind, Why why, int error = 0) {
-        return TrashFolder{{}, Result::Failure(kind, why, error).about(
-                                   QFile::encodeName(trash).toStdString())};
+        return TrashFolder{
+            {}, Result::Failure(kind, why, error).about(QFile::encodeName(trash).toStdString())};
     };
     if (!MakeFolderIfMissing(trash)) {
         const int error = errno;
         return refuse(Result::KindOfErrno(error), Why::TrashNotCreated, error);
     }
-    if (!IsOwnRealFolder(trash, true)) return refuse(Result::Kind::NoPermission, Why::TrashNotPrivate);
+    if (!IsOwnRealFolder(trash, true))
+        return refuse(Result::Kind::NoPermission, Why::TrashNotPrivate);
     if (!MakeTrashFolders(trash)) return refuse(Result::Kind::Damaged, Why::TrashDamaged);
     return {trash, {}};
 }
@@ -162,8 +163,7 @@ Result MoveToTrash(const QString& path) {
         if (!ClaimName(trash, name, info, error) && error != EEXIST)
             return Result::FromErrno(error);
     }
-    if (!info.valid())
-        return Result::Failure(Result::Kind::Other, Why::TrashNameTaken);
+    if (!info.valid()) return Result::Failure(Result::Kind::Other, Why::TrashNameTaken);
     const QString filesPath = trash + "/files/" + name;
     const QByteArray text = TrashInfo(absolute);
     const QString infoPath = trash + "/info/" + name + ".trashinfo";

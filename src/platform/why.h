@@ -25,6 +25,7 @@ enum class Why : std::uint8_t {
     IsDevice,     // a character or block device, never opened
     DanglingLink, // a symbolic link to nothing
     Unreadable,   // a file that cannot be opened for reading
+    IsFile,       // a file where a folder was named
 
     // Replacing the photo
     NoSpaceToRewrite,    // a hard-linked photo rewritten in place: the reserve failed
@@ -51,11 +52,11 @@ enum class Why : std::uint8_t {
     Undecodable,        // the picture cannot be decoded
 
     // The trash
-    NoTrashOnDevice,   // no trash folder on the photo's device
-    TrashNameTaken,    // every name tried is taken in the trash
-    TrashNotCreated,   // `subject`: the trash folder that could not be made
-    TrashNotPrivate,   // `subject`: not a private folder of this user
-    TrashDamaged,      // `subject`: its files/ or info/ is missing or foreign
+    NoTrashOnDevice, // no trash folder on the photo's device
+    TrashNameTaken,  // every name tried is taken in the trash
+    TrashNotCreated, // `subject`: the trash folder that could not be made
+    TrashNotPrivate, // `subject`: not a private folder of this user
+    TrashDamaged,    // `subject`: its files/ or info/ is missing or foreign
 
     // A leftover of an interrupted turn that is not put in place
     LeftoverPhotoChanged,     // the photo changed since the copy was made

@@ -48,6 +48,7 @@ const std::vector<WhyEntry>& WhyTable() {
         {Why::IsDevice, "it is a device", {}},
         {Why::DanglingLink, "it is a link to nothing", {}},
         {Why::Unreadable, "it cannot be read: %s", {Arg::Cause}},
+        {Why::IsFile, "it is a file, not a folder", {}},
         {Why::NoSpaceToRewrite, "there is not enough space to rewrite the photo in place", {}},
         {Why::AttributesNotCopied, "its extended attributes could not be copied: %s", {Arg::Cause}},
         {Why::NotFlushed,
@@ -83,7 +84,8 @@ const std::vector<WhyEntry>& WhyTable() {
         {Why::Undecodable, "the photo cannot be decoded", {}},
         {Why::NoTrashOnDevice, "there is no trash folder on its device", {}},
         {Why::TrashNameTaken, "the trash is full of files of that name", {}},
-        {Why::TrashNotCreated, "the trash folder %s cannot be created: %s",
+        {Why::TrashNotCreated,
+         "the trash folder %s cannot be created: %s",
          {Arg::Subject, Arg::Cause}},
         {Why::TrashNotPrivate,
          "the trash folder %s is not a private folder of this user (owner, mode 0700, no link)",
@@ -105,13 +107,16 @@ const std::vector<WhyEntry>& WhyTable() {
         {Why::InterruptedNotFinished,
          "its interrupted change could not be finished (%s); the complete copy stays in %s",
          {Arg::Inner, Arg::Subject}},
-        {Why::UndoFolderIsLink, "the undo folder %s is a symbolic link; nothing is kept there",
+        {Why::UndoFolderIsLink,
+         "the undo folder %s is a symbolic link; nothing is kept there",
          {Arg::Subject}},
-        {Why::UndoFolderNotFolder, "the undo folder %s is not a folder; nothing is kept there",
+        {Why::UndoFolderNotFolder,
+         "the undo folder %s is not a folder; nothing is kept there",
          {Arg::Subject}},
         {Why::UndoLockUnavailable, "the undo folder's lock cannot be taken", {}},
         {Why::UndoSpaceUsedUp, "the undo folder's space is used up by this command", {}},
-        {Why::UndoCommandBusy, "the last command (%s) is still being written or undone",
+        {Why::UndoCommandBusy,
+         "the last command (%s) is still being written or undone",
          {Arg::Subject}},
         {Why::UndoDidNotFit, "its undo data did not fit in the undo folder", {}},
         {Why::UndoMoreLost,
@@ -121,8 +126,7 @@ const std::vector<WhyEntry>& WhyTable() {
         {Why::UndoDropped, "its undo data was dropped to make room", {}},
         {Why::UndoRecordTooLarge, "the undo record is too large", {}},
         {Why::UndoRecordDamaged, "the undo record is damaged", {}},
-        {Why::UndoRecordForeign, "the undo record belongs to another command (%s)",
-         {Arg::Subject}},
+        {Why::UndoRecordForeign, "the undo record belongs to another command (%s)", {Arg::Subject}},
         {Why::UndoRecordIsFolder, "the undo record is a folder; left as it is", {}},
         {Why::UndoRecordNotRegular,
          "the undo record is a link or a special file, not a regular file",
@@ -194,7 +198,8 @@ Message CauseOf(const Result& result) {
     return Sentence(kind < kKindTable.size() ? kKindTable[kind] : kKindTable.back());
 }
 
-Message FromEntry(const WhyEntry& entry, const Result& result, const Result& inner) {
+// `inner` fills Arg::Inner: the reason a context stands around.
+Message FromEntry(const WhyEntry& entry, const Result& result, const Message& inner) {
     std::vector<Message> args;
     for (const Arg arg : entry.args) {
         switch (arg) {
@@ -215,7 +220,7 @@ Message FromEntry(const WhyEntry& entry, const Result& result, const Result& inn
             args.push_back(CauseOf(result));
             break;
         case Arg::Inner:
-            args.push_back(ReasonOf(inner));
+            args.push_back(inner);
             break;
         }
     }
@@ -241,8 +246,8 @@ constexpr const char* kLeftoverFailed = "The interrupted turn of %s could not be
 constexpr const char* kLeftoverForeign = "%s is named like a copy kept during a turn, but belongs "
                                          "to no photo here (%s); it was left as it is.";
 
-constexpr const char* kFrames[] = {kTurnFailed,      kTrashFailed,     kTimesNotRestored,
-                                   kNotUndoable,     kUndoUnavailable, kMainCrop,
+constexpr const char* kFrames[] = {kTurnFailed,      kTrashFailed,      kTimesNotRestored,
+                                   kNotUndoable,     kUndoUnavailable,  kMainCrop,
                                    kOtherCrop,       kLeftoverFinished, kLeftoverFailed,
                                    kLeftoverForeign, kSystemSays};
 
@@ -259,9 +264,11 @@ Message Literal(const QString& text) {
 Message ReasonOf(const Result& result) {
     if (result.context() != Why::None) {
         if (const WhyEntry* entry = EntryOf(result.context()))
-            return FromEntry(*entry, result, result.within(Why::None));
+            return FromEntry(*entry, result, ReasonOf(result.within(Why::None)));
     }
-    if (const WhyEntry* entry = EntryOf(result.why())) return FromEntry(*entry, result, result);
+    // A context's reason used as the reason itself stands around what the error number says.
+    if (const WhyEntry* entry = EntryOf(result.why()))
+        return FromEntry(*entry, result, CauseOf(result));
     return CauseOf(result);
 }
 
@@ -318,8 +325,8 @@ std::optional<Message> LeftoverMessage(const platform::LeftoverOutcome& outcome,
 std::optional<Message> LeftoverMessage(const LeftoverNews& news) {
     using Kind = LeftoverNews::Kind;
     platform::LeftoverOutcome outcome;
-    outcome.status = news.kind == Kind::Finished ? platform::LeftoverOutcome::Status::Finished
-                     : news.kind == Kind::Failed ? platform::LeftoverOutcome::Status::Failed
+    outcome.status = news.kind == Kind::Finished  ? platform::LeftoverOutcome::Status::Finished
+                     : news.kind == Kind::Failed  ? platform::LeftoverOutcome::Status::Failed
                      : news.kind == Kind::Foreign ? platform::LeftoverOutcome::Status::Foreign
                                                   : platform::LeftoverOutcome::Status::NotOurs;
     outcome.result = news.result;

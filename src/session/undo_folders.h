@@ -97,11 +97,10 @@ public:
         : m_fd(::openat(root, kStoreLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
         struct stat st {};
         if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            m_result = m_fd.valid() ? platform::Result::Failure(platform::Result::Kind::Unsupported,
-                                                                platform::Why::UndoLockUnavailable,
-                                                                EINVAL)
-                                    : platform::Result::FromErrno(
-                                          errno, platform::Why::UndoLockUnavailable);
+            m_result = m_fd.valid()
+                           ? platform::Result::Failure(platform::Result::Kind::Unsupported,
+                                                       platform::Why::UndoLockUnavailable, EINVAL)
+                           : platform::Result::FromErrno(errno, platform::Why::UndoLockUnavailable);
             return;
         }
         int got = 0;

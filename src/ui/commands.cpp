@@ -320,8 +320,9 @@ void TFormTulvex::ActionDeleteExecute() {
          session::DeletePhotos(selected, confirm, {&FThumbList, &FAutoList}, platform::MoveToTrash))
         if (outcome.kind == session::DeleteOutcome::Kind::Failed)
             failures << session::Render(
-                session::TrashFailed(collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
-                                     outcome.result),
+                session::TrashFailed(
+                    collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
+                    outcome.result),
                 [this](const QString& english) { return Msg(english); });
     if (!failures.isEmpty())
         ui::Shell::current().message(this, QString(), failures.join(u'\n'),

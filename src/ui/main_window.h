@@ -264,9 +264,9 @@ private:
     rotate::TurnCalls m_turnCalls;
     session::UndoStore m_undoStore{session::DefaultUndoFolder(), QStringLiteral("window")};
     std::unique_ptr<session::UndoCommand> m_undoCommand; // while a command turns photos
-    std::optional<platform::Result> m_undoUnavailable; // why, until the first turn tells it
-    bool m_memoryCapChecked = false;          // an unreadable memory cap is told at the first turn
-    std::optional<bool> m_canUndo;            // known until the next change
+    std::optional<platform::Result> m_undoUnavailable;   // why, until the first turn tells it
+    bool m_memoryCapChecked = false; // an unreadable memory cap is told at the first turn
+    std::optional<bool> m_canUndo;   // known until the next change
     bool m_shown = false;
     QString m_startPath;  // from the command line
     QString m_startPhoto; // selected once the first load has run to its end

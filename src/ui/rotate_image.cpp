@@ -269,9 +269,8 @@ void TFormTulvex::ActionUndoExecute() {
                            ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
                            : collection::FileNameOf(photo.path)) +
                           QStringLiteral(": ") +
-                          session::Render(session::ReasonOf(photo.result), [this](const QString& e) {
-                              return Msg(e);
-                          });
+                          session::Render(session::ReasonOf(photo.result),
+                                          [this](const QString& e) { return Msg(e); });
         if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     RepaintGrid();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
 #include "exif/orientation_writer.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -15,7 +16,6 @@
 #include <sys/stat.h>
 
 #include "platform/photo_lock.h"
-#include "support/english.h"
 
 using namespace testing_support;
 using jpeg::ByteOrder;

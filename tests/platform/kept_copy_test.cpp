@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A kept copy goes back only over the photo it was made for, torn by the turn that made it.
 #include "collection/scan.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
 #include "support/temp_dir.h"
@@ -17,7 +18,6 @@
 #include "platform/file_io.h"
 #include "platform/kept_copy.h"
 #include "platform/leftovers.h"
-#include "support/english.h"
 
 using namespace testing_support;
 using Status = platform::LeftoverOutcome::Status;

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -11,7 +12,6 @@
 #include <sys/stat.h>
 
 #include "platform/photo_lock.h"
-#include "support/english.h"
 
 using namespace testing_support;
 
@@ -158,7 +158,8 @@ TEST(LockPhoto, FollowsNoLinkAnotherUserLeftInASharedFolder) {
     platform::LockedPhoto photo;
     const platform::Result refused = platform::LockPhoto(link, O_RDONLY, {}, photo);
     EXPECT_EQ(refused.kind(), platform::Result::Kind::NoPermission);
-    EXPECT_EQ(English(refused), platform::kForeignLinkText);
+    EXPECT_EQ(English(refused),
+              "it is a link another user made in a shared folder, which is not followed");
     EXPECT_FALSE(photo.fd.valid());
 
     // The same link of the folder's owner, or in a folder others may not write, is followed.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/english.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <sys/stat.h>
 
 #include "platform/trash.h"
-#include "support/english.h"
 
 using testing_support::English;
 

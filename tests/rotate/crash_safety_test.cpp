@@ -3,6 +3,7 @@
 #include "collection/scan.h"
 #include "exif/orientation_writer.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
@@ -25,7 +26,6 @@
 
 #include "platform/file_io.h"
 #include "platform/leftovers.h"
-#include "support/english.h"
 
 using namespace testing_support;
 
@@ -140,7 +140,7 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
     EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoSpace);
-    EXPECT_NE(English(result).find("space"), std::string::npos) << English(result);
+    EXPECT_NE(English(result).find("disk is full"), std::string::npos) << English(result);
     EXPECT_EQ(ReadFile(photo), original);
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
 }
@@ -273,6 +273,6 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     ASSERT_TRUE(disk.makeReadOnly());
     const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << English(result);
-    EXPECT_NE(English(result).find("Read-only"), std::string::npos) << English(result);
+    EXPECT_NE(English(result).find("the disk is read-only"), std::string::npos) << English(result);
     EXPECT_EQ(ReadFile(photo), original);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/huffman_statistics.h"
 #include "rotate/lossless_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -11,7 +12,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include "support/english.h"
 
 using namespace testing_support;
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/lossless_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -12,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
-#include "support/english.h"
 
 using namespace testing_support;
 using rotate::LosslessTurn;

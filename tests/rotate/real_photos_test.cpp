@@ -8,6 +8,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 #include "rotate/turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -17,7 +18,6 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <regex>
-#include "support/english.h"
 
 using namespace testing_support;
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -14,7 +15,6 @@
 #include <sys/xattr.h>
 
 #include "platform/file_io.h"
-#include "support/english.h"
 
 using namespace testing_support;
 using jpeg::ByteOrder;

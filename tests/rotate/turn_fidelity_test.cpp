@@ -4,6 +4,7 @@
 #include "exif/exif_reader.h"
 #include "jpeg/turbo.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
@@ -15,7 +16,6 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include "support/english.h"
 
 using namespace testing_support;
 

@@ -3,6 +3,7 @@
 #include "rotate/lossless_turn.h"
 #include "rotate/turn.h"
 #include "rotate/turn_memory.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/scoped_variable.h"
 #include "support/temp_dir.h"
@@ -19,7 +20,6 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
-#include "support/english.h"
 
 using namespace testing_support;
 using rotate::QuarterTurns;
@@ -213,9 +213,11 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     WriteFile(dir.file("photo.jpg"), photo);
     const auto plan = rotate::PlanTurn(dir.qfile("photo.jpg"), rotate::RotationCode::Right, false);
     ASSERT_TRUE(plan);
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, true);
-    EXPECT_EQ(outcome.status, rotate::TurnOutcome::Status::TransformFailed);
-    EXPECT_EQ(outcome.memoryNeeded, needed);
+    const rotate::TurnResult outcome = rotate::ApplyTurn(*plan, true);
+    EXPECT_FALSE(outcome.turned());
+    // The figures travel up with the refusal: the file is not read again to tell them.
+    EXPECT_EQ(outcome.result.why(), platform::Why::NeedsMemory);
+    EXPECT_EQ(outcome.result.figure(0), needed);
     EXPECT_EQ(ReadFile(dir.file("photo.jpg")), photo);
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     int status = 0;

@@ -5,6 +5,7 @@
 #include "exif/mpf.h"
 #include "rotate/multi_picture.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
-#include "support/english.h"
 
 using namespace testing_support;
 using jpeg::ByteOrder;
@@ -335,7 +335,8 @@ TEST(WholeFileTurn, AnIndexThatDoesNotMatchItsImagesRefusesTheTurn) {
             const platform::Result refused =
                 rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
             EXPECT_FALSE(refused.ok()) << what;
-            EXPECT_NE(English(refused).find("multi-picture index does not match"), std::string::npos)
+            EXPECT_NE(English(refused).find("multi-picture index does not match"),
+                      std::string::npos)
                 << what << ": " << English(refused);
             EXPECT_EQ(ReadFile(path), broken) << what;
         }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/delete_photos.h"
+#include "support/english.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
-#include "support/english.h"
 
 using testing_support::English;
 
@@ -30,7 +30,8 @@ protected:
         const QString bin = m_dir.mkdir(QStringLiteral("bin"));
         return [bin, order, refuse](const QString& path) {
             *order << QFileInfo(path).fileName();
-            if (path == refuse) return platform::Result::FromErrno(EACCES, platform::Why::PhotoReadOnly);
+            if (path == refuse)
+                return platform::Result::FromErrno(EACCES, platform::Why::PhotoReadOnly);
             if (!QDir().rename(path, bin + u'/' + QFileInfo(path).fileName()))
                 return platform::Result::FromErrno(EIO);
             return platform::Result();

@@ -2,6 +2,7 @@
 // The turn of photos as the window and the command line share it: the crop question, the
 // automatic list, the kept times and the automatic pass, without a window.
 #include "session/photo_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
@@ -15,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_io.h"
-#include "support/english.h"
 
 using namespace testing_support;
 using session::CropAnswer;
@@ -444,7 +444,8 @@ TEST_F(SessionTurnTest, AListTakesStoredTurnsAndPassesOverWhatIsNoPhotoFile) {
     const Bytes fifoBefore = Read(six);
     calls.notAPhoto = [&](const QString& path) {
         using platform::Result;
-        if (path == folder) return Result::Failure(Result::Kind::Unsupported, platform::Why::IsFolder);
+        if (path == folder)
+            return Result::Failure(Result::Kind::Unsupported, platform::Why::IsFolder);
         if (path == six) // told so: never opened
             return Result::Failure(Result::Kind::Unsupported, platform::Why::IsFifo);
         return Result();

@@ -3,6 +3,7 @@
 // thumbnails of a changed photo.
 #include "session/photo_turn.h"
 #include "session/undo.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
 #include "support/own_folders.h"
@@ -30,7 +31,6 @@
 #include "platform/file_io.h"
 #include "platform/leftovers.h"
 #include "platform/photo_lock.h"
-#include "support/english.h"
 
 using namespace testing_support;
 using rotate::RotationCode;

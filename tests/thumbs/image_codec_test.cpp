@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
@@ -10,7 +11,6 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include "support/english.h"
 
 using namespace testing_support;
 using namespace thumbs;
