@@ -50,7 +50,7 @@ int CmdUndo(const Options& o) {
     using Status = session::UndoPhoto::Status;
     for (const session::UndoPhoto& photo : undone.photos) {
         const std::string name = Local(photo.path);
-        if (photo.status == Status::Restored && !photo.timesNotRestored) {
+        if (photo.status == Status::Restored && photo.result.ok()) {
             std::printf("%s: restored\n", name.c_str());
             continue;
         }

@@ -280,18 +280,18 @@ Message TrashFailed(const std::string& name, const Result& result) {
     return Sentence(kTrashFailed, {Literal(name), ReasonOf(result)});
 }
 
-Message TurnWarningMessage(const std::string& name, const TurnWarning& warning) {
-    switch (warning.kind) {
+Message TurnWarningMessage(const std::string& name, const TurnWarning& told) {
+    switch (told.kind) {
     case TurnWarning::Kind::FlushFailed:
-        return ReasonOf(warning.result);
+        return ReasonOf(told.result);
     case TurnWarning::Kind::TimesNotRestored:
-        return Sentence(kTimesNotRestored, {Literal(name), ReasonOf(warning.result)});
+        return Sentence(kTimesNotRestored, {Literal(name), ReasonOf(told.result)});
     case TurnWarning::Kind::NotUndoable:
-        return Sentence(kNotUndoable, {Literal(name), ReasonOf(warning.result)});
+        return Sentence(kNotUndoable, {Literal(name), ReasonOf(told.result)});
     case TurnWarning::Kind::UndoUnavailable:
         break;
     }
-    return Sentence(kUndoUnavailable, {ReasonOf(warning.result)});
+    return Sentence(kUndoUnavailable, {ReasonOf(told.result)});
 }
 
 Message CropCauseMessage(const rotate::CropCause& cause) {

@@ -36,7 +36,7 @@ Message ReasonOf(const platform::Result& result);
 // The frames: each names the photo (`name`, as the caller shows names) and says why.
 Message TurnFailed(const std::string& name, const platform::Result& result);
 Message TrashFailed(const std::string& name, const platform::Result& result);
-Message TurnWarningMessage(const std::string& name, const TurnWarning& warning);
+Message TurnWarningMessage(const std::string& name, const TurnWarning& told);
 Message CropCauseMessage(const rotate::CropCause& cause);
 // The news of a leftover of a killed turn; none for a leftover with nothing to tell.
 std::optional<Message> LeftoverMessage(const platform::LeftoverOutcome& outcome,

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <optional>
 
 #include "platform/xdg_dirs.h"
@@ -93,6 +94,12 @@ QString Quote(const QString& text) {
     return out;
 }
 
+// What the system said about the last call that failed; the toolkit's file classes keep no
+// error number of their own.
+platform::Result SystemFailure() {
+    return platform::Result::FromErrno(errno != 0 ? errno : EIO);
+}
+
 } // namespace
 
 const QString SettingsStore::kKeyPath =
@@ -103,13 +110,14 @@ QString SettingsStore::DefaultPath() {
            "/Varlo/Tulvex/settings.reg";
 }
 
-bool SettingsStore::load(const QString& path) {
+platform::Result SettingsStore::load(const QString& path) {
     m_values.clear();
     m_foreignLines.clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    errno = 0;
+    if (!file.open(QIODevice::ReadOnly)) return SystemFailure();
     parse(QString::fromUtf8(file.read(kMaxStoreSize)));
-    return true;
+    return {};
 }
 
 void SettingsStore::parse(const QString& text) {
@@ -174,16 +182,18 @@ QString SettingsStore::serialize() const {
     return out;
 }
 
-bool SettingsStore::save(const QString& path) const {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
+platform::Result SettingsStore::save(const QString& path) const {
+    errno = 0;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return SystemFailure();
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!file.open(QIODevice::WriteOnly)) return SystemFailure();
     const QByteArray bytes = serialize().toUtf8();
     if (file.write(bytes) != bytes.size()) {
+        const platform::Result failed = SystemFailure();
         file.cancelWriting();
-        return false;
+        return failed;
     }
-    return file.commit();
+    return file.commit() ? platform::Result() : SystemFailure();
 }
 
 const SettingsStore::Value* SettingsStore::find(const QString& name) const {

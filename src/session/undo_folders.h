@@ -47,7 +47,7 @@ platform::Result NotAFolder(const std::string& shown, const struct stat& st);
 // The folder `name` of `parent`, never through a link, made when `make` says so; mode 0700
 // either way, since it holds copies of the user's photos. `shown` names it in a failure.
 platform::UniqueFd OpenPrivateFolder(int parent, const std::string& name, bool make,
-                                     const std::string& shown, platform::Result& why);
+                                     const std::string& shown, platform::Result& failed);
 
 std::string NewCommandName();
 

@@ -55,7 +55,6 @@ UndoPhoto Restored(UndoPhoto photo, platform::Result times, const Header& h,
                    std::span<const std::uint8_t> oldBytes) {
     photo.status = UndoPhoto::Status::Restored;
     if (!times.ok()) {
-        photo.timesNotRestored = true;
         photo.result = std::move(times);
     } else {
         photo.times = h.oldTimes;

@@ -107,7 +107,7 @@ QString TFormTulvex::SettingsPath() const {
 
 void TFormTulvex::ReadSettings() {
     session::SettingsStore store;
-    store.load(SettingsPath());
+    static_cast<void>(store.load(SettingsPath())); // none: the defaults
 
     ApplySavedLanguage(store.readString(key::Language, QString()));
     pmiKeepTimestamp->setChecked(store.readBool(key::KeepTimestamp, true));
@@ -159,7 +159,7 @@ void TFormTulvex::ReadSettings() {
 void TFormTulvex::WriteSettings() {
     // Read again so that values of other kinds and names are written back as they were.
     session::SettingsStore store;
-    store.load(SettingsPath());
+    static_cast<void>(store.load(SettingsPath())); // none: the defaults
 
     store.writeBool(key::KeepTimestamp, pmiKeepTimestamp->isChecked());
     store.writeBool(key::EnlargeSmall, pmiEnlargeSmall->isChecked());
@@ -180,5 +180,5 @@ void TFormTulvex::WriteSettings() {
     store.writeInteger(key::ThumbsInRow, DrawGrid->ColCount());
     for (int i = 0; i < FFavorites.size(); ++i)
         store.writeString(key::Mru(i), FFavorites[i]);
-    store.save(SettingsPath()); // a store that cannot be written keeps the old file
+    static_cast<void>(store.save(SettingsPath())); // one that cannot be written keeps the old
 }

@@ -83,8 +83,8 @@ TEST(MessageTable, EverySentenceIsInEveryLanguageWithItsPlaceholders) {
     }
     const QString folder = QCoreApplication::applicationDirPath();
     for (const char* name : {"English", "Deutsch", "Español", "Français"}) {
-        const lang::IniFile file = lang::IniFile::Load(folder + "/" + QString::fromUtf8(name) +
-                                                       QStringLiteral(".lng"));
+        const lang::IniFile file =
+            lang::IniFile::Load(folder + "/" + QString::fromUtf8(name) + QStringLiteral(".lng"));
         ASSERT_TRUE(file.isLoaded()) << name;
         for (const std::string& format : formats) {
             const QString key = QString::fromStdString(format);
