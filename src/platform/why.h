@@ -91,6 +91,10 @@ enum class Why : std::uint8_t {
     UndoRecordUnreadable, // around a failure: reading the record
     UndoRecordRemoved,    // around a failure: the record was removed
 
+    // The thumbnail cache
+    CacheFolderForeign, // `subject`: not a folder of this user
+    CacheOff,           // around a failure: thumbnails are not kept on disk in `subject`
+
     Count // not a reason: the number of them
 };
 

@@ -133,6 +133,10 @@ const std::vector<WhyEntry>& WhyTable() {
          {}},
         {Why::UndoRecordUnreadable, "the undo record cannot be read: %s", {Arg::Inner}},
         {Why::UndoRecordRemoved, "%s; the record was removed", {Arg::Inner}},
+        {Why::CacheFolderForeign, "it is not a folder of this user", {}},
+        {Why::CacheOff,
+         "Thumbnails are not kept on disk this time: the folder %s cannot be used (%s).",
+         {Arg::Subject, Arg::Inner}},
     };
     return table;
 }
@@ -140,7 +144,7 @@ const std::vector<WhyEntry>& WhyTable() {
 // What the system's error numbers say, where they say more than the kind.
 constexpr std::pair<int, const char*> kErrnoTable[] = {
     {ENOENT, "the file or folder is not there (any more)"},
-    {ENOTDIR, "the file or folder is not there (any more)"},
+    {ENOTDIR, "a file stands where a folder is needed"},
     {EACCES, "the system does not permit it"},
     {EPERM, "the system does not permit it"},
     {EROFS, "the disk is read-only"},

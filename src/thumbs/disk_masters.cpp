@@ -31,24 +31,31 @@ bool IsCacheFileName(const std::string& name) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// Makes the folder and its missing parents private to the user; empty when it cannot be
-// made, is not a folder of ours, or cannot be written.
-std::string PrepareFolder(const QString& folder) {
-    std::string path = NativePath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+// Makes the folder `path` and its missing parents private to the user; a failure when it cannot
+// be made, is not a folder of ours, or cannot be written.
+platform::Result PrepareFolder(const std::string& path) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return {};
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return platform::Result::FromErrno(errno);
         if (slash == std::string::npos) break;
     }
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        return {};
-    if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) return {};
+    if (::lstat(path.c_str(), &st) != 0) return platform::Result::FromErrno(errno);
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return platform::Result::Failure(platform::Result::Kind::NoPermission,
+                                         platform::Why::CacheFolderForeign);
+    if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0)
+        return platform::Result::FromErrno(errno);
     std::string probe = path + "/" + kTempPrefix + "XXXXXX";
     const platform::UniqueFd fd(::mkostemp(probe.data(), O_CLOEXEC));
-    if (!fd.valid()) return {};
+    if (!fd.valid()) return platform::Result::FromErrno(errno);
     ::unlink(probe.c_str());
-    return path;
+    return {};
+}
+
+std::string AbsoluteFolder(const QString& folder) {
+    return NativePath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
 }
 
 // The modification time of a cache file is its last use. Set from the fine clock, since the
@@ -82,7 +89,13 @@ bool ReplaceFile(const std::string& folder, const std::string& target,
 } // namespace
 
 DiskMasters::DiskMasters(const QString& folder, std::int64_t limitBytes)
-    : m_folder(folder.isEmpty() ? std::string() : PrepareFolder(folder)), m_limitBytes(limitBytes) {
+    : m_folder(folder.isEmpty() ? std::string() : AbsoluteFolder(folder)),
+      m_limitBytes(limitBytes) {
+    if (m_folder.empty()) return;
+    m_folderResult = PrepareFolder(m_folder);
+    if (m_folderResult.ok()) return;
+    m_folderResult = m_folderResult.within(platform::Why::CacheOff, m_folder);
+    m_folder.clear();
 }
 
 std::optional<MasterImage> DiskMasters::Read(const CacheKey& key, const ThumbnailOptions& options) {

@@ -12,16 +12,20 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
+
 namespace thumbs {
 
 // The masters kept across runs: one small JPEG file per photo in a private folder, the least
 // recently used pruned once the folder outgrows its bound. Every call is thread-safe.
 class DiskMasters {
 public:
-    // `folder` empty: no disk level. A folder that cannot be made or written is not used.
+    // `folder` empty: no disk level. A folder that cannot be made or written is not used, and
+    // folderResult() says why.
     DiskMasters(const QString& folder, std::int64_t limitBytes);
 
     bool enabled() const { return !m_folder.empty(); }
+    const platform::Result& folderResult() const { return m_folderResult; }
     const std::string& folder() const { return m_folder; }
 
     // The master stored for `key`, marked as used; nullopt when there is none or it is not
@@ -40,7 +44,8 @@ private:
     void Prune();
     std::string FileOf(const CacheKey& key) const;
 
-    const std::string m_folder; // empty when the disk level is off
+    std::string m_folder; // empty when the disk level is off; set once, in the constructor
+    platform::Result m_folderResult;
     const std::int64_t m_limitBytes;
     mutable std::mutex m_mutex;
     std::int64_t m_bytes = -1; // unknown until the writer first looks

@@ -3,6 +3,7 @@
 #include "collection/scan.h"
 #include "session/folder_load.h"
 #include "session/messages.h"
+#include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
 #include "ui/draw_grid.h"
 #include "ui/main_window.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "platform/file_io.h"
 #include "platform/log.h"
@@ -47,6 +49,12 @@ void TFormTulvex::LoadFolder(const QString& folder) {
     ++m_loadCount;
 
     StatusPanel0->clear();
+    if (m_thumbCache && !m_thumbCache->diskResult().ok() && !std::exchange(m_cacheOffTold, true))
+        ui::Shell::current().message(
+            this, QString(),
+            session::Render(session::ReasonOf(m_thumbCache->diskResult()),
+                            [this](const QString& english) { return Msg(english); }),
+            ui::Shell::Icon::Warning);
     std::optional<TProgressWindow> progress;
     session::LoadCalls calls;
     calls.begun = [this] { edPath->setText(FFolder); };

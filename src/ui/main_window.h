@@ -266,6 +266,7 @@ private:
     std::unique_ptr<session::UndoCommand> m_undoCommand; // while a command turns photos
     std::optional<platform::Result> m_undoUnavailable;   // why, until the first turn tells it
     bool m_memoryCapChecked = false; // an unreadable memory cap is told at the first turn
+    bool m_cacheOffTold = false;     // a thumbnail folder that cannot be used, at the first load
     std::optional<bool> m_canUndo;   // known until the next change
     bool m_shown = false;
     QString m_startPath;  // from the command line

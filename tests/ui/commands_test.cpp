@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <algorithm>
+
 using namespace testing_support;
 
 namespace {
@@ -191,6 +193,20 @@ TEST_F(WindowTest, ATrashRefusalIsToldInTheChosenLanguage) {
                              "wird nur verschoben, nie kopiert"))
         << told.toStdString();
     EXPECT_FALSE(told.contains("cross-device")) << "the system's English stays out";
+}
+
+TEST_F(WindowTest, AThumbnailFolderThatCannotBeUsedIsToldOnceAndTheThumbnailsStillCome) {
+    WriteFile(photos.file("not-a-folder"), Bytes{1});
+    const ScopedEnv cache("XDG_CACHE_HOME", photos.qfile("not-a-folder"));
+    const QString folder = photos.mkdir("pictures");
+    MakePhotos(folder, {1, 1});
+    Start(folder);
+    Action("pmiRefresh")->trigger();
+    const auto told = std::count_if(shell.shown.begin(), shell.shown.end(), [](const auto& box) {
+        return box.text.startsWith("Thumbnails are not kept on disk this time: the folder ");
+    });
+    EXPECT_EQ(told, 1) << "once a session, not at every load";
+    EXPECT_EQ(window->thumbList().size(), 2u);
 }
 
 TEST_F(WindowTest, OpenAboutAndWebSite) {
