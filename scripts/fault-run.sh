@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Puts one deliberate single-line fault at a time into the tree, builds, runs the suite and says
 # whether the suite caught it; the tree is restored after each fault.
-#   scripts/fault-run.sh FAULTS   (a build directory configured with tests: BUILD_DIR, default build)
+#   [TESTS=REGEX] scripts/fault-run.sh FAULTS   (BUILD_DIR: a build configured with tests, default
+#   build; TESTS: only the tests whose names match)
 # Each line of FAULTS: FILE<TAB>LINE-SUBSTRING<TAB>REPLACEMENT (the first line of FILE holding the
 # substring gets it replaced); empty lines and lines starting with # are skipped.
 set -uo pipefail
@@ -28,7 +29,7 @@ PY
   fi
   if ! cmake --build "$BUILD" >/dev/null 2>&1; then
     verdict="caught (does not build)"
-  elif ctest --test-dir "$BUILD" -j "$(nproc)" >"$BUILD/fault-run.log" 2>&1; then
+  elif ctest --test-dir "$BUILD" -j "$(nproc)" ${TESTS:+-R "$TESTS"} >"$BUILD/fault-run.log" 2>&1; then
     verdict="MISSED"
   else
     verdict="caught by: $(sed -n '/tests FAILED:/,$p' "$BUILD/fault-run.log" | grep -oE '[0-9]+ - [^ ]+' | head -3 | tr '\n' ' ')"

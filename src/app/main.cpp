@@ -34,6 +34,8 @@ int main(int argc, char* argv[]) {
         request != app::StartArguments::Action::Run)
         return Answer(request);
 
+    // Asked before this copy holds its own markers, which would answer for it.
+    const bool anotherRuns = app::InstanceMarkers::IsRunning();
     std::optional<app::InstanceMarkers> markers(std::in_place); // others can see that Tulvex runs
     app::DragSetting drag;
     drag.switchOff();
@@ -53,6 +55,7 @@ int main(int argc, char* argv[]) {
 
     auto window = std::make_unique<TFormTulvex>();
     window->SetStartPath(start.path);
+    if (anotherRuns) window->CascadeFromAnother();
     window->show();
     const int result = application.exec();
 

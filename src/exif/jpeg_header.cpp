@@ -26,7 +26,6 @@ namespace {
 
 // Leading segments of real files stay far below this; a larger header is not a photo we read.
 constexpr std::uint64_t kMaxHeaderBytes = 16u << 20;
-constexpr std::size_t kMaxFileBytes = std::size_t(1) << 30;
 
 constexpr std::size_t kMaxComponents = 4;
 
@@ -91,15 +90,14 @@ std::vector<std::uint8_t> ReadJpegHeader(const std::string& path) {
 }
 
 std::optional<JpegHeader> ParseJpegHeader(std::span<const std::uint8_t> jpeg) {
-    if (jpeg.size() < 4 || jpeg.size() > kMaxFileBytes) return std::nullopt;
+    if (jpeg.size() < 4) return std::nullopt;
     const TjHandle handle = MakeDecompressor();
+    const std::optional<jpeg::ImageSize> size = jpeg::ReadImageSize(handle.get(), jpeg);
+    if (!size) return std::nullopt;
     JpegHeader header;
-    int colorspace = 0;
-    if (!handle ||
-        tjDecompressHeader3(handle.get(), jpeg.data(), static_cast<unsigned long>(jpeg.size()),
-                            &header.width, &header.height, &header.subsampling, &colorspace) != 0 ||
-        header.width <= 0 || header.height <= 0)
-        return std::nullopt;
+    header.width = size->width;
+    header.height = size->height;
+    header.subsampling = size->subsampling;
     header.orientation = exif::OrientationOf(exif::ReadJpegExif(jpeg));
     return header;
 }

@@ -2,7 +2,6 @@
 #include "platform/trash.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -15,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "platform/file_io.h"
+#include "platform/private_files.h"
 #include "platform/xdg_dirs.h"
 
 namespace platform {
@@ -27,15 +27,19 @@ bool SameDevice(const QString& a, dev_t device) {
     return ::stat(QFile::encodeName(a).constData(), &st) == 0 && st.st_dev == device;
 }
 
-bool MakePrivateFolder(const QString& path) {
+// Whether the folder `path` is there or, missing, could be made private.
+bool FolderOrMadePrivate(const QString& path, const PrivateFolderRules& rules) {
     if (QFileInfo(path).isDir()) return true;
-    return QDir().mkpath(path) &&
-           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray native = QFile::encodeName(path);
+    Result why;
+    return MakeFoldersAbove(native.toStdString(), 0777).ok() &&
+           MakePrivateFolder(AT_FDCWD, native.toStdString(), rules, why).valid();
 }
 
 bool PrepareTrash(const QString& trash) {
-    return MakePrivateFolder(trash) && MakePrivateFolder(trash + "/files") &&
-           MakePrivateFolder(trash + "/info");
+    const PrivateFolderRules rules;
+    return FolderOrMadePrivate(trash, rules) && FolderOrMadePrivate(trash + "/files", rules) &&
+           FolderOrMadePrivate(trash + "/info", rules);
 }
 
 // The top folder of the device that holds `folder`.
@@ -60,25 +64,24 @@ TrashFolder TrashFor(const QString& absolute, dev_t device) {
 }
 
 // A folder of the trash must be the user's own real folder: a link or a folder of someone
-// else would let another user read or redirect what is deleted.
-bool IsOwnRealFolder(const QString& path, bool privateMode) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
-           (!privateMode || (st.st_mode & 07777) == 0700);
+// else would let another user read or redirect what is deleted. It is made if missing; a trash
+// of its own is refused unless of mode 0700, as the trash's rules say, and not made so.
+UniqueFd OwnTrashFolder(const QString& path, PrivateFolderRules::Mode mode, Result& why) {
+    PrivateFolderRules rules;
+    rules.mode = mode;
+    return MakePrivateFolder(AT_FDCWD, QFile::encodeName(path).toStdString(), rules, why);
 }
 
-// Creates `path` as a private folder unless something is there already.
-bool MakeFolderIfMissing(const QString& path) {
-    return ::mkdir(QFile::encodeName(path).constData(), 0700) == 0 || errno == EEXIST;
+bool IsOwnTrashFolder(const QString& path, PrivateFolderRules::Mode mode) {
+    Result why;
+    return OwnTrashFolder(path, mode, why).valid();
 }
 
 // files/ and info/ of a trash, made if missing; each must be the user's own real folder.
 bool MakeTrashFolders(const QString& trash) {
-    for (const char* sub : {"/files", "/info"}) {
-        const QString folder = trash + QLatin1String(sub);
-        if (!MakeFolderIfMissing(folder) || !IsOwnRealFolder(folder, false)) return false;
-    }
+    for (const char* sub : {"/files", "/info"})
+        if (!IsOwnTrashFolder(trash + QLatin1String(sub), PrivateFolderRules::Mode::Any))
+            return false;
     return true;
 }
 
@@ -124,7 +127,7 @@ TrashFolder TopDirTrash(const QString& topdir) {
     // folder per user; a failed check only means it is not used.
     if (IsSharedTrash(top + "/.Trash")) {
         const QString own = top + "/.Trash/" + uid;
-        if (MakeFolderIfMissing(own) && IsOwnRealFolder(own, true) && MakeTrashFolders(own))
+        if (IsOwnTrashFolder(own, PrivateFolderRules::Mode::Require) && MakeTrashFolders(own))
             return {own, {}};
     }
     const QString trash = top + "/.Trash-" + uid;
@@ -132,12 +135,14 @@ TrashFolder TopDirTrash(const QString& topdir) {
         return TrashFolder{
             {}, Result::Failure(kind, why, error).about(QFile::encodeName(trash).toStdString())};
     };
-    if (!MakeFolderIfMissing(trash)) {
-        const int error = errno;
+    Result why;
+    struct stat st {};
+    if (!OwnTrashFolder(trash, PrivateFolderRules::Mode::Require, why).valid() &&
+        ::lstat(QFile::encodeName(trash).constData(), &st) != 0) {
+        const int error = why.error();
         return refuse(Result::KindOfErrno(error), Why::TrashNotCreated, error);
     }
-    if (!IsOwnRealFolder(trash, true))
-        return refuse(Result::Kind::NoPermission, Why::TrashNotPrivate);
+    if (!why.ok()) return refuse(Result::Kind::NoPermission, Why::TrashNotPrivate);
     if (!MakeTrashFolders(trash)) return refuse(Result::Kind::Damaged, Why::TrashDamaged);
     return {trash, {}};
 }

@@ -92,8 +92,7 @@ enum class Why : std::uint8_t {
     UndoRecordRemoved,    // around a failure: the record was removed
 
     // The thumbnail cache
-    CacheFolderForeign, // `subject`: not a folder of this user
-    CacheOff,           // around a failure: thumbnails are not kept on disk in `subject`
+    CacheOff, // around a failure: thumbnails are not kept on disk in `subject`
 
     Count // not a reason: the number of them
 };

@@ -107,16 +107,15 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
     }
     const auto session = std::make_unique<Session>();
     Session* s = session.get();
-    SetUpErrors(*s);
     // Turned data rarely outgrows its source; the buffer grows when it does.
     s->out.bytes.resize(jpeg.size() + jpeg.size() / 16 + 4096);
     const std::uint64_t maxMemory = options.maxMemory ? *options.maxMemory : TurnMemoryLimitNow();
 
     if (setjmp(s->error.jump) != 0) {
         result.result = platform::Result::Failure(s->error.kind, s->error.why)
-                            .withFigures(s->error.memoryNeeded, s->error.memoryLimit);
-        result.memoryNeeded = s->error.memoryNeeded;
-        result.memoryLimit = s->error.memoryLimit;
+                            .withFigures(s->memoryNeeded, s->memoryLimit);
+        result.memoryNeeded = s->memoryNeeded;
+        result.memoryLimit = s->memoryLimit;
         return result;
     }
     RunTurn(*s, jpeg, turns, options, maxMemory);
@@ -131,7 +130,6 @@ std::uint64_t MemoryToTurn(std::span<const std::uint8_t> header, QuarterTurns tu
     if (header.empty() || !QuarterTurnsFrom(int(turns))) return 0;
     const auto session = std::make_unique<Session>();
     Session* s = session.get();
-    SetUpErrors(*s);
     if (setjmp(s->error.jump) != 0) return 0;
     ReadSourceHeader(*s, header, LibraryMemoryLimit(0, header.size()));
     return MemoryOfTurn(s->source, PlanGeometry(*s, turns, true), fileBytes);

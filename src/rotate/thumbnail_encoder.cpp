@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/thumbnail_encoder.h"
 
+#include "jpeg/error_manager.h"
 #include "jpeg/quant_tables.h"
 
 // clang-format off
@@ -19,30 +20,16 @@
 namespace rotate {
 namespace {
 
-struct ErrorJump {
-    jpeg_error_mgr pub; // first: libjpeg sees only this part
-    std::jmp_buf jump;
-};
-
-void LeaveByJump(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
-}
-
-void Silently(j_common_ptr) {}
-
 struct Encoder {
-    ErrorJump errors{};
+    // A damaged model gives what it can, as libjpeg does by itself.
+    jpeg::ErrorManager errors{jpeg::ErrorManager::Warnings::Counted};
     jpeg_decompress_struct model{};
     jpeg_compress_struct target{};
     bool modelMade = false, targetMade = false;
     unsigned char* out = nullptr; // grown by libjpeg with malloc
     unsigned long outSize = 0;
 
-    Encoder() {
-        jpeg_std_error(&errors.pub);
-        errors.pub.error_exit = LeaveByJump;
-        errors.pub.output_message = Silently;
-    }
+    Encoder() = default;
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
     ~Encoder() {

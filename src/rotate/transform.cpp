@@ -84,18 +84,7 @@ void StoreDimension(std::uint8_t* tiff, const std::optional<exif::IfdEntry>& ent
     }
 }
 
-struct JpegSize {
-    int width = 0, height = 0;
-};
-
-std::optional<JpegSize> ReadJpegSize(void* handle, std::span<const std::uint8_t> jpeg) {
-    JpegSize size;
-    int subsamp = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
-                            &size.width, &size.height, &subsamp, &colorspace) != 0)
-        return std::nullopt;
-    return size;
-}
+using JpegSize = jpeg::ImageSize;
 
 // The thumbnail decoded, turned by `transform` quarter turns clockwise, cut to the photo's
 // proportions about its centre and encoded again: derived data, so a re-encode is fair when a
@@ -104,8 +93,7 @@ std::vector<std::uint8_t> ReencodeThumbnail(std::span<const std::uint8_t> thumbn
                                             QuarterTurns transform, JpegSize photo,
                                             std::optional<int> quality) {
     const jpeg::TjHandle decoder = jpeg::MakeDecompressor();
-    const std::optional<JpegSize> size =
-        decoder ? ReadJpegSize(decoder.get(), thumbnail) : std::nullopt;
+    const std::optional<JpegSize> size = jpeg::ReadImageSize(decoder.get(), thumbnail);
     // An embedded thumbnail is small; anything larger is not worth turning.
     if (!size || size->width <= 0 || size->height <= 0 ||
         std::int64_t(size->width) * size->height > 1 << 22)

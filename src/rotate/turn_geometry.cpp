@@ -106,11 +106,9 @@ std::uint64_t MemoryOfTurn(const jpeg_decompress_struct& src, const Geometry& g,
 namespace {
 
 [[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {
-    session.error.memoryNeeded = needed;
-    session.error.memoryLimit = limit;
-    session.error.why = platform::Why::NeedsMemory;
-    session.error.kind = Kind::TooLarge;
-    std::longjmp(session.error.jump, 1);
+    session.memoryNeeded = needed;
+    session.memoryLimit = limit;
+    Refuse(session, Kind::TooLarge, platform::Why::NeedsMemory);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How libjpeg talks to a turn: its errors and warnings, the growing output buffer, the source
-// in memory and the coefficient arrays it allocates.
+// How libjpeg talks to a turn: the refusals that leave through its error manager, the growing
+// output buffer, the source in memory and the coefficient arrays it allocates.
 #include "rotate/large_pages.h"
 #include "rotate/turn_session.h"
 
@@ -10,74 +10,9 @@
 #include <iterator>
 
 namespace rotate::lossless {
-namespace {
-
-Kind KindOfLibraryError(int code) {
-    switch (code) {
-    case JERR_OUT_OF_MEMORY:
-    case JERR_NO_BACKING_STORE:
-    case JERR_IMAGE_TOO_BIG:
-    case JERR_WIDTH_OVERFLOW:
-        return Kind::TooLarge;
-    case JERR_BAD_PRECISION:
-    case JERR_NOT_COMPILED:
-    case JERR_NOTIMPL:
-    case JERR_ARITH_NOTIMPL:
-    case JERR_BAD_MCU_SIZE:
-    case JERR_COMPONENT_COUNT:
-        return Kind::Unsupported;
-    default:
-        return Kind::Damaged;
-    }
-}
-
-[[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, Kind kind) {
-    ErrorManager& errors = ErrorsOf(cinfo);
-    // The library's own words are English only: the kind says what the user needs to know.
-    errors.why = kind == Kind::Damaged ? platform::Why::ImageDataDamaged : platform::Why::None;
-    errors.kind = kind;
-    std::longjmp(errors.jump, 1);
-}
-
-void OnError(j_common_ptr cinfo) {
-    LeaveWithLibraryMessage(cinfo, KindOfLibraryError(cinfo->err->msg_code));
-}
-
-// Stray bytes between the segments ahead of the first scan and an unknown JFIF version touch no
-// picture data; every other warning means the compressed data is damaged.
-bool IsHarmlessWarning(const ErrorManager& errors, int code) {
-    return errors.readingHeader && (code == JWRN_EXTRANEOUS_DATA || code == JWRN_JFIF_MAJOR);
-}
-
-void OnMessage(j_common_ptr cinfo, int level) {
-    if (level >= 0) return; // trace output
-    ErrorManager& errors = ErrorsOf(cinfo);
-    if (IsHarmlessWarning(errors, cinfo->err->msg_code)) {
-        ++cinfo->err->num_warnings;
-        return;
-    }
-    LeaveWithLibraryMessage(cinfo, Kind::Damaged);
-}
-
-void Silently(j_common_ptr) {}
-
-} // namespace
-
-ErrorManager& ErrorsOf(j_common_ptr cinfo) {
-    return *reinterpret_cast<ErrorManager*>(cinfo->err);
-}
 
 [[noreturn]] void Refuse(Session& session, Kind kind, platform::Why why) {
-    session.error.why = why;
-    session.error.kind = kind;
-    std::longjmp(session.error.jump, 1);
-}
-
-void SetUpErrors(Session& session) {
-    jpeg_std_error(&session.error.pub);
-    session.error.pub.error_exit = OnError;
-    session.error.pub.emit_message = OnMessage;
-    session.error.pub.output_message = Silently;
+    jpeg::Leave(session.error, kind, why);
 }
 
 // ---- output into a growing vector --------------------------------------------------------
@@ -135,7 +70,7 @@ constexpr std::uint64_t kOnePieceBytes = 1000000000;
 
 jvirt_barray_ptr RequestArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION across,
                               JDIMENSION down, JDIMENSION maxAccess) {
-    ArrayAdvice& a = *ErrorsOf(cinfo).arrays;
+    ArrayAdvice& a = *static_cast<ArrayAdvice*>(cinfo->client_data);
     const jvirt_barray_ptr array = (*a.request)(cinfo, pool, preZero, across, down, maxAccess);
     if (a.count < int(std::size(a.requested)))
         a.requested[a.count++] = {array, std::uint64_t(across) * down * sizeof(JBLOCK)};
@@ -144,7 +79,7 @@ jvirt_barray_ptr RequestArray(j_common_ptr cinfo, int pool, boolean preZero, JDI
 
 // Touching row 0 to learn where an array lies is harmless: libjpeg fills or zeroes it next.
 void RealizeArrays(j_common_ptr cinfo) {
-    ArrayAdvice& a = *ErrorsOf(cinfo).arrays;
+    ArrayAdvice& a = *static_cast<ArrayAdvice*>(cinfo->client_data);
     (*a.realize)(cinfo);
     for (int i = 0; i < a.count; ++i) {
         const ArrayAdvice::Requested& r = a.requested[i];
@@ -158,7 +93,7 @@ void RealizeArrays(j_common_ptr cinfo) {
 }
 
 void WatchArrays(Session& session, j_decompress_ptr cinfo) {
-    session.error.arrays = &session.arrays;
+    cinfo->client_data = &session.arrays;
     session.arrays.request = cinfo->mem->request_virt_barray;
     session.arrays.realize = cinfo->mem->realize_virt_arrays;
     cinfo->mem->request_virt_barray = RequestArray;

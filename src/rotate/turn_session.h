@@ -4,6 +4,7 @@
 // What the parts of a lossless turn share: the session that owns every buffer, the error
 // manager that libjpeg leaves through, and the plan of the turned picture.
 
+#include "jpeg/error_manager.h"
 #include "rotate/huffman_statistics.h"
 #include "rotate/orientation_table.h"
 
@@ -32,25 +33,13 @@ using Kind = platform::Result::Kind;
 constexpr int kBlockSize = DCTSIZE;
 constexpr int kCoefficients = DCTSIZE2;
 
-struct ArrayAdvice;
-
-struct ErrorManager {
-    jpeg_error_mgr pub; // first: libjpeg sees only this part
-    std::jmp_buf jump;
-    bool readingHeader = false;
-    Kind kind = Kind::Ok;
-    platform::Why why = platform::Why::None;
-    std::uint64_t memoryNeeded = 0, memoryLimit = 0;
-    ArrayAdvice* arrays = nullptr;
-};
-
 struct OutputBuffer {
     jpeg_destination_mgr pub; // first: libjpeg sees only this part
     std::vector<std::uint8_t> bytes;
 };
 
 // The coefficient arrays libjpeg is asked for, source and turned, so that their memory can be
-// advised once it exists and before anything is written to it.
+// advised once it exists and before anything is written to it. The source's client_data.
 struct ArrayAdvice {
     struct Requested {
         jvirt_barray_ptr array;
@@ -65,7 +54,10 @@ struct ArrayAdvice {
 };
 
 struct Session {
-    ErrorManager error;
+    // Any damage in the compressed data refuses the turn.
+    jpeg::ErrorManager error{jpeg::ErrorManager::Warnings::Fatal};
+    // When refused for its memory: what the turn would need and what it was allowed.
+    std::uint64_t memoryNeeded = 0, memoryLimit = 0;
     ArrayAdvice arrays;
     OutputBuffer out;
     jpeg_decompress_struct source{};
@@ -112,8 +104,6 @@ struct ComponentSides {
 enum class Counting { None, Sequential, Progressive };
 
 // ---- libjpeg glue (turn_glue.cpp) ----
-ErrorManager& ErrorsOf(j_common_ptr cinfo);
-void SetUpErrors(Session& session);
 [[noreturn]] void Refuse(Session& session, Kind kind, platform::Why why);
 // Makes the target write into session.out, which grows as needed.
 void SetUpOutput(Session& session);

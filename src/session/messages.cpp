@@ -133,7 +133,6 @@ const std::vector<WhyEntry>& WhyTable() {
          {}},
         {Why::UndoRecordUnreadable, "the undo record cannot be read: %s", {Arg::Inner}},
         {Why::UndoRecordRemoved, "%s; the record was removed", {Arg::Inner}},
-        {Why::CacheFolderForeign, "it is not a folder of this user", {}},
         {Why::CacheOff,
          "Thumbnails are not kept on disk this time: the folder %s cannot be used (%s).",
          {Arg::Subject, Arg::Inner}},

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/settings_store.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
 
+#include "platform/private_files.h"
 #include "platform/xdg_dirs.h"
 
 namespace session {
@@ -183,17 +185,26 @@ QString SettingsStore::serialize() const {
 }
 
 platform::Result SettingsStore::save(const QString& path) const {
-    errno = 0;
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return SystemFailure();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return SystemFailure();
+    const QFileInfo info(path);
+    // Missing folders are made for the user alone; those already there, links included, stay.
+    if (platform::Result made = platform::MakeFoldersAbove(
+            QFile::encodeName(info.absoluteFilePath()).toStdString(), 0700);
+        !made.ok())
+        return made;
+    const platform::UniqueFd folder(::open(QFile::encodeName(info.absolutePath()).constData(),
+                                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) return platform::Result::FromErrno(errno);
     const QByteArray bytes = serialize().toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        const platform::Result failed = SystemFailure();
-        file.cancelWriting();
-        return failed;
-    }
-    return file.commit() ? platform::Result() : SystemFailure();
+    const std::string name = QFile::encodeName(info.fileName()).toStdString();
+    platform::SmallFileWrite how;
+    // Flushed where the system can; a flush it cannot do does not fail the save.
+    how.fsyncFile = [](int fd) {
+        ::fsync(fd);
+        return 0;
+    };
+    return platform::WriteSmallFile(
+        folder.get(), name, "." + name + "-",
+        {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())}, how);
 }
 
 const SettingsStore::Value* SettingsStore::find(const QString& name) const {
@@ -226,6 +237,12 @@ bool SettingsStore::readBool(const QString& name, bool fallback) const {
 QString SettingsStore::readString(const QString& name, const QString& fallback) const {
     const Value* v = find(name);
     return v && v->kind == Kind::Text ? v->text : fallback;
+}
+
+void SettingsStore::remove(const QString& name) {
+    std::erase_if(m_values, [&name](const Value& v) {
+        return v.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 SettingsStore::Value& SettingsStore::slot(const QString& name) {

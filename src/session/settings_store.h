@@ -51,6 +51,7 @@ public:
     // A number, unless the value already exists as text: then its decimal text.
     void writeInteger(const QString& name, int value);
     void writeBool(const QString& name, bool value) { writeString(name, value ? "1" : "0"); }
+    void remove(const QString& name);
 
 private:
     Value& slot(const QString& name);

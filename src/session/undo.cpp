@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "platform/private_files.h"
 #include "platform/safe_replace.h"
 #include "platform/xdg_dirs.h"
 
@@ -206,24 +207,12 @@ bool UndoStore::CanUndo() const {
 platform::Result
 UndoStore::WriteRecord(RecordTemporary& record,
                        std::span<const std::span<const std::uint8_t>> parts) const {
-    const platform::UniqueFd fd = std::move(record.fd);
-    const int folder = record.folder;
-    const std::string& temp = record.name;
-    const auto fail = [folder, &temp](int error) {
-        ::unlinkat(folder, temp.c_str(), 0);
-        return platform::Result::FromErrno(error);
-    };
-    std::uint64_t at = 0;
-    for (const std::span<const std::uint8_t> part : parts) {
-        if (!part.empty() && !platform::WriteFullyAt(fd.get(), part.data(), part.size(), at))
-            return fail(errno);
-        at += part.size();
-    }
-    if (m_calls.fsyncFile(fd.get()) != 0) return fail(errno);
-    m_calls.beforeReplace();
-    if (::renameat(folder, temp.c_str(), folder, record.record.c_str()) != 0) return fail(errno);
-    m_calls.fsyncFolder(folder);
-    return {};
+    platform::SmallFileWrite how;
+    how.fsyncFile = m_calls.fsyncFile;
+    how.beforeRename = [this](int) { m_calls.beforeReplace(); };
+    how.fsyncFolder = m_calls.fsyncFolder;
+    return platform::CommitTemporary(record.folder, std::move(record.fd), record.name,
+                                     record.record, parts, how);
 }
 
 UndoResult UndoStore::UndoLast() const {

@@ -3,9 +3,7 @@
 
 #include "session/undo_record.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <dirent.h>
 
@@ -16,6 +14,7 @@
 #include <ctime>
 
 #include "platform/leftovers.h"
+#include "platform/private_files.h"
 #include "platform/record_bytes.h"
 
 namespace session::undo_detail {
@@ -34,26 +33,14 @@ platform::Result NotAFolder(const std::string& shown, const struct stat& st) {
 
 platform::UniqueFd OpenPrivateFolder(int parent, const std::string& name, bool make,
                                      const std::string& shown, platform::Result& why) {
-    if (make && ::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
-        why = platform::Result::FromErrno(errno);
-        return {};
-    }
-    platform::UniqueFd fd(
-        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    platform::PrivateFolderRules rules;
+    rules.make = make;
+    rules.ownOnly = false;
+    platform::UniqueFd fd = platform::MakePrivateFolder(parent, name, rules, why);
     struct stat st {};
-    if (!fd.valid()) {
-        const int error = errno;
-        if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
-            why = NotAFolder(shown, st);
-        else
-            why = platform::Result::FromErrno(error);
-        return {};
-    }
-    if (::fstat(fd.get(), &st) != 0 ||
-        ((st.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0)) {
-        why = platform::Result::FromErrno(errno);
-        return {};
-    }
+    if (!fd.valid() && ::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(st.st_mode))
+        why = NotAFolder(shown, st);
     return fd;
 }
 
@@ -283,9 +270,9 @@ RecordTemporary OpenRecordTemporary(int folder, const std::string& record) {
 StoreFolders OpenStore(const std::string& root, const std::string& stack, bool make) {
     StoreFolders folders;
     const std::string state = root.substr(0, root.rfind('/'));
-    if (make && !QDir().mkpath(QFileInfo(QFile::decodeName(state.c_str())).path())) {
-        folders.why = platform::Result::FromErrno(errno ? errno : EACCES);
-        return folders;
+    if (make) {
+        folders.why = platform::MakeFoldersAbove(state, 0777);
+        if (!folders.why.ok()) return folders;
     }
     const platform::UniqueFd parent = OpenPrivateFolder(AT_FDCWD, state, make, state, folders.why);
     if (!parent.valid()) return folders;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/private_files.h"
 
 namespace thumbs {
 namespace {
@@ -31,31 +32,25 @@ bool IsCacheFileName(const std::string& name) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// Makes the folder `path` and its missing parents private to the user; a failure when it cannot
-// be made, is not a folder of ours, or cannot be written.
-platform::Result PrepareFolder(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return platform::Result::FromErrno(errno);
-        if (slash == std::string::npos) break;
+// Makes the folder and its missing parents private to the user; none when it cannot be made,
+// is not a folder of ours, or cannot be written, and `failed` says why.
+platform::UniqueFd PrepareFolder(const std::string& path, platform::Result& failed) {
+    failed = platform::MakeFoldersAbove(path, 0700);
+    if (!failed.ok()) return {};
+    platform::UniqueFd folder = platform::MakePrivateFolder(AT_FDCWD, path, {}, failed);
+    if (!folder.valid()) return {};
+    std::string probe;
+    if (!platform::CreateLockedTemporary(folder.get(), kTempPrefix, probe).valid()) {
+        failed = platform::Result::FromErrno(errno);
+        return {};
     }
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return platform::Result::FromErrno(errno);
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        return platform::Result::Failure(platform::Result::Kind::NoPermission,
-                                         platform::Why::CacheFolderForeign);
-    if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0)
-        return platform::Result::FromErrno(errno);
-    std::string probe = path + "/" + kTempPrefix + "XXXXXX";
-    const platform::UniqueFd fd(::mkostemp(probe.data(), O_CLOEXEC));
-    if (!fd.valid()) return platform::Result::FromErrno(errno);
-    ::unlink(probe.c_str());
-    return {};
+    ::unlinkat(folder.get(), probe.c_str(), 0);
+    return folder;
 }
 
-std::string AbsoluteFolder(const QString& folder) {
-    return NativePath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+std::string CleanNativePath(const QString& folder) {
+    return folder.isEmpty() ? std::string()
+                            : NativePath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
 }
 
 // The modification time of a cache file is its last use. Set from the fine clock, since the
@@ -72,30 +67,15 @@ void MarkUsed(const std::string& path) {
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-// Whole file through a temporary and a rename: a reader sees the old file or the new one.
-bool ReplaceFile(const std::string& folder, const std::string& target,
-                 std::span<const std::uint8_t> bytes) {
-    std::string temp = folder + "/" + kTempPrefix + "XXXXXX";
-    platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.valid()) return false;
-    const bool ok = platform::WriteFullyAt(fd.get(), bytes.data(), bytes.size(), 0) &&
-                    ::fchmod(fd.get(), 0600) == 0 &&
-                    (MarkUsed(fd.get()), ::close(fd.release()) == 0) &&
-                    ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
-}
-
 } // namespace
 
 DiskMasters::DiskMasters(const QString& folder, std::int64_t limitBytes)
-    : m_folder(folder.isEmpty() ? std::string() : AbsoluteFolder(folder)),
+    : m_folderFd(folder.isEmpty() ? platform::UniqueFd()
+                                  : PrepareFolder(CleanNativePath(folder), m_folderResult)),
+      m_folder(m_folderFd.valid() ? CleanNativePath(folder) : std::string()),
       m_limitBytes(limitBytes) {
-    if (m_folder.empty()) return;
-    m_folderResult = PrepareFolder(m_folder);
-    if (m_folderResult.ok()) return;
-    m_folderResult = m_folderResult.within(platform::Why::CacheOff, m_folder);
-    m_folder.clear();
+    if (!m_folderResult.ok())
+        m_folderResult = m_folderResult.within(platform::Why::CacheOff, CleanNativePath(folder));
 }
 
 std::optional<MasterImage> DiskMasters::Read(const CacheKey& key, const ThumbnailOptions& options) {
@@ -120,10 +100,14 @@ void DiskMasters::Write(const CacheKey& key, const MasterImage& master) {
     if (!enabled()) return;
     const std::vector<std::uint8_t> bytes = EncodeMasterFile(master, key.Text());
     if (bytes.empty()) return;
-    const std::string target = FileOf(key);
+    const std::string name = NameOf(key);
     struct stat old {};
-    const std::int64_t replaced = ::stat(target.c_str(), &old) == 0 ? old.st_size : 0;
-    if (!ReplaceFile(m_folder, target, bytes)) return;
+    const std::int64_t replaced =
+        ::fstatat(m_folderFd.get(), name.c_str(), &old, 0) == 0 ? old.st_size : 0;
+    // Whole file through a temporary and a rename: a reader sees the old file or the new one.
+    platform::SmallFileWrite how;
+    how.beforeRename = [](int fd) { thumbs::MarkUsed(fd); };
+    if (!platform::WriteSmallFile(m_folderFd.get(), name, kTempPrefix, bytes, how).ok()) return;
     bool prune = false;
     {
         const std::lock_guard lock(m_mutex);
@@ -175,14 +159,18 @@ void DiskMasters::Prune() {
     m_bytes = total;
 }
 
-std::string DiskMasters::FileOf(const CacheKey& key) const {
+std::string DiskMasters::NameOf(const CacheKey& key) {
     // Each density has a file of its own, so that a dense and a plain screen do not take
     // turns rewriting one; the usual side keeps the names of earlier runs.
     QByteArray kind(key.highQuality ? "high" : "low");
     if (key.masterSide != kMasterSide) kind += " side=" + QByteArray::number(key.masterSide);
     const QByteArray name =
         QCryptographicHash::hash(kind + '\n' + key.path.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return m_folder + "/" + name.toStdString() + ".jpg";
+    return name.toStdString() + ".jpg";
+}
+
+std::string DiskMasters::FileOf(const CacheKey& key) const {
+    return m_folder + "/" + NameOf(key);
 }
 
 std::int64_t DiskMasters::bytes() const {

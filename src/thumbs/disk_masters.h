@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_io.h"
 #include "platform/result.h"
 
 namespace thumbs {
@@ -42,10 +43,12 @@ public:
 
 private:
     void Prune();
+    static std::string NameOf(const CacheKey& key);
     std::string FileOf(const CacheKey& key) const;
 
-    std::string m_folder; // empty when the disk level is off; set once, in the constructor
-    platform::Result m_folderResult;
+    platform::Result m_folderResult;     // set before the folder below, by its making
+    const platform::UniqueFd m_folderFd; // invalid when the disk level is off
+    const std::string m_folder;          // empty then
     const std::int64_t m_limitBytes;
     mutable std::mutex m_mutex;
     std::int64_t m_bytes = -1; // unknown until the writer first looks

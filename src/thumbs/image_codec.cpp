@@ -16,19 +16,6 @@
 namespace thumbs {
 namespace {
 
-struct JpegInfo {
-    int width = 0;
-    int height = 0;
-};
-
-bool ReadJpegInfo(void* handle, std::span<const std::uint8_t> jpeg, JpegInfo& info) {
-    int subsamp = 0, colorspace = 0;
-    if (jpeg.size() < 4 || jpeg.size() > kMaxFileBytes) return false;
-    return tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
-                               &info.width, &info.height, &subsamp, &colorspace) == 0 &&
-           info.width > 0 && info.height > 0;
-}
-
 tjscalingfactor ChooseScale(int w, int h, QSize target) {
     tjscalingfactor best{1, 1};
     if (target.isEmpty()) return best;
@@ -106,10 +93,10 @@ QImage EmbeddedThumbnail(std::span<const std::uint8_t> header) {
 
 QImage DecodeJpeg(std::span<const std::uint8_t> jpeg, QSize target, bool fast) {
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
-    JpegInfo info;
-    if (!handle || !ReadJpegInfo(handle.get(), jpeg, info)) return {};
-    const tjscalingfactor scale = ChooseScale(info.width, info.height, target);
-    const int w = TJSCALED(info.width, scale), h = TJSCALED(info.height, scale);
+    const std::optional<jpeg::ImageSize> info = jpeg::ReadImageSize(handle.get(), jpeg);
+    if (!info) return {};
+    const tjscalingfactor scale = ChooseScale(info->width, info->height, target);
+    const int w = TJSCALED(info->width, scale), h = TJSCALED(info->height, scale);
     if (std::int64_t(w) * h > kMaxDecodedPixels) return {};
     QImage image(w, h, QImage::Format_RGB32);
     if (image.isNull()) return {};
@@ -148,17 +135,17 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 
     result.orientation = exif::OrientationOf(exif::ReadJpegExif(bytes));
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
-    JpegInfo jpegInfo;
-    const bool isJpeg = handle && ReadJpegInfo(handle.get(), bytes, jpegInfo);
+    std::optional<jpeg::ImageSize> jpegInfo = jpeg::ReadImageSize(handle.get(), bytes);
+    const bool isJpeg = jpegInfo.has_value();
     QImage natural;
     if (!isJpeg) {
         if (!options.highQuality) bytes = ReadWholeFile(path);
         natural = DecodeWithQt(bytes);
         if (natural.isNull()) return result;
-        jpegInfo = {natural.width(), natural.height()};
+        jpegInfo = jpeg::ImageSize{natural.width(), natural.height()};
     }
 
-    const int w = jpegInfo.width, h = jpegInfo.height;
+    const int w = jpegInfo->width, h = jpegInfo->height;
     const ThumbnailShape shape = ShapeOf(w, h, options);
     const bool scale =
         ShouldScale(w, h, options.cellWidth, options.cellHeight, options.enlargeSmall);

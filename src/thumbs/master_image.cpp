@@ -45,21 +45,6 @@ std::uint64_t Checksum(std::span<const std::uint8_t> bytes) {
     return h;
 }
 
-struct HeaderSize {
-    int width = 0;
-    int height = 0;
-};
-
-std::optional<HeaderSize> ReadHeaderSize(void* handle, std::span<const std::uint8_t> jpeg) {
-    int w = 0, h = 0, subsamp = 0, colorspace = 0;
-    if (jpeg.size() < 4 || jpeg.size() > std::size_t(kMaxFileBytes) ||
-        tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &w, &h,
-                            &subsamp, &colorspace) != 0 ||
-        w <= 0 || h <= 0)
-        return std::nullopt;
-    return HeaderSize{w, h};
-}
-
 // `strict`: a warning (truncated or corrupt data) is a failure instead of a partial image.
 // RGB888 keeps masters small in memory; RGB32 is what the smooth scale works in, so a picture
 // decoded for one thumbnail only is decoded straight into it.
@@ -115,7 +100,7 @@ QSize MasterSize(int photoWidth, int photoHeight, int side) {
 std::optional<MasterImage> DecodeMaster(std::span<const std::uint8_t> photo, int side) {
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
     if (!handle) return std::nullopt;
-    const std::optional<HeaderSize> size = ReadHeaderSize(handle.get(), photo);
+    const std::optional<jpeg::ImageSize> size = jpeg::ReadImageSize(handle.get(), photo);
     if (!size) return std::nullopt;
     const QSize master = MasterSize(size->width, size->height, side);
     MasterImage result;
@@ -213,7 +198,7 @@ std::optional<MasterImage> DecodeMasterFile(std::span<const std::uint8_t> file,
 
     const jpeg::TjHandle handle = jpeg::MakeDecompressor();
     if (!handle) return std::nullopt;
-    const std::optional<HeaderSize> size = ReadHeaderSize(handle.get(), file);
+    const std::optional<jpeg::ImageSize> size = jpeg::ReadImageSize(handle.get(), file);
     if (!size || std::uint64_t(size->width) != fields[3] ||
         std::uint64_t(size->height) != fields[4])
         return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+class QAction;
 class QPushButton;
 class QTreeWidget;
 class TLanguage;
@@ -15,11 +16,17 @@ public:
 
     void addRow(const QString& label, const QString& value);
     int rowCount() const;
+    // The title names the photo the rows are of.
+    void SetPhoto(const QString& path);
+    // The values of the selected rows, one a line, to the clipboard (Ctrl+C or the menu).
+    void CopySelectedValues();
 
     QTreeWidget* ListView;
     QPushButton* btnOk;
+    QAction* CopyAction = nullptr;
 
 private:
     void FormCreate(const QString& languageFile);
+    void AddCopyCommand();
     TLanguage* m_lang = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <unistd.h>
@@ -93,6 +94,26 @@ TEST(SettingsStore, SaveReplacesOrLeavesTheOldFile) {
     EXPECT_EQ(refused.error(), EROFS) << "the reason is kept, not only the failure";
     EXPECT_TRUE(back.load(path).ok());
     EXPECT_EQ(back.readString("LastFolder", {}), "/photos");
+}
+
+TEST(SettingsStore, TheFileAndTheFoldersMadeForItAreTheUsersAlone) {
+    testing_support::TempDir dir;
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+    };
+    const mode_t oldMask = ::umask(022);
+    SettingsStore store;
+    store.writeString("LastFolder", "/photos/private");
+    const bool saved = store.save(dir.qfile("cfg/Varlo/Tulvex/settings.reg")).ok();
+    ::umask(oldMask);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(modeOf(dir.qfile("cfg/Varlo/Tulvex/settings.reg")), 0600u);
+    EXPECT_EQ(modeOf(dir.qfile("cfg/Varlo/Tulvex")), 0700u);
+    EXPECT_EQ(modeOf(dir.qfile("cfg")), 0700u);
+    EXPECT_EQ(QDir(dir.qfile("cfg/Varlo/Tulvex"))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"settings.reg"});
 }
 
 TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {

@@ -319,7 +319,7 @@ TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed) 
     ASSERT_EQ(::symlink(photos.path().c_str(), cacheDir.file("link").c_str()), 0);
     const ThumbnailCache linked(cacheDir.qfile("link"), ThumbnailCache::Writes::Inline);
     EXPECT_FALSE(linked.diskEnabled());
-    EXPECT_EQ(linked.diskResult().why(), platform::Why::CacheFolderForeign);
+    EXPECT_EQ(linked.diskResult().context(), platform::Why::CacheOff);
     EXPECT_TRUE(NewCache()->diskResult().ok());
 }
 

@@ -2,6 +2,7 @@
 #include "support/own_folders.h"
 #include "support/small_disk.h"
 #include "ui/Lang.h"
+#include "ui/desktop_commands.h"
 #include "ui/support/window_fixture.h"
 #include "ui/thumbs_per_row_dialog.h"
 
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QToolButton>
 
 #include <algorithm>
@@ -95,8 +97,9 @@ TEST_F(WindowTest, EveryControlIsPrivateAndFoundUnderItsOwnName) {
 TEST_F(WindowTest, CommandsFollowTheSelection) {
     WriteSettings("\"LastFolder\"=\"" + photos.qfile("nowhere") + "\"\n");
     window = std::make_unique<TFormTulvex>();
+    QSignalSpy settled(window->findChild<ui::WindowPlacement*>(), &ui::WindowPlacement::settled);
     window->show();
-    QTest::qWait(300);
+    ASSERT_TRUE(settled.wait()) << "the first showing settles into its one load";
     EXPECT_EQ(window->loadCount(), 0);
     window->UpdateActions();
     for (QAction* a :
@@ -221,7 +224,8 @@ TEST_F(WindowTest, OpenAboutAndWebSite) {
     Action("pmiAbout")->trigger();
     EXPECT_EQ(shell.shown.back().caption, "About");
     EXPECT_TRUE(shell.shown.back().text.startsWith("Tulvex\nVersion "));
-    EXPECT_TRUE(shell.shown.back().text.contains("LICENSE"));
+    EXPECT_TRUE(shell.shown.back().text.endsWith(
+        "(see " + ui::LicenseFileOf(QCoreApplication::applicationDirPath()) + ")."));
 }
 
 TEST(ThumbForm, RangeAndTypedValues) {

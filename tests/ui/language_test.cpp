@@ -210,7 +210,7 @@ TEST_F(WindowTest, ExifDialogRowsAndTheNoExifMessage) {
     });
     Action("ActionDisplayExif")->trigger();
     EXPECT_EQ(rows, 3) << "model, orientation, exposure time";
-    EXPECT_EQ(title, "EXIF Properties");
+    EXPECT_EQ(title, "a.jpg - EXIF Properties");
 
     ClickCell(1, 0);
     Action("ActionDisplayExif")->trigger();

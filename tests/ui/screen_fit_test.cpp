@@ -138,3 +138,15 @@ TEST_F(WindowTest, MovedToADenserScreenTheThumbnailsAreMadeAgainForIt) {
     for (const ThumbEntry& e : window->thumbList())
         EXPECT_EQ(e.thumbnail.devicePixelRatio(), 2 * before) << e.path.toStdString();
 }
+
+TEST_F(WindowTest, AMaximizedStartKeepsTheStatusBarOnTheScreen) {
+    MakePhotos(photos.qpath(), {1});
+    Start(photos.qpath(), "\"WinMax\"=\"1\"\n");
+    const QSize area = ScreenArea().size();
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
+    const QSize minimumOuter = window->minimumSize() + frame;
+    EXPECT_LE(minimumOuter.width(), area.width());
+    EXPECT_LE(minimumOuter.height(), area.height())
+        << "a minimum taller than the screen pushes the status bar off it";
+    EXPECT_TRUE(ScreenArea().contains(window->frameGeometry()));
+}

@@ -48,6 +48,11 @@ int main(int argc, char** argv) {
     qunsetenv("QT_SCALE_FACTOR");
 #endif
     testing_support::UseOwnFolders(home.path());
+    // The window speaks the desktop's language when no settings name one: English here, so
+    // that the tests see the texts they expect whatever the machine's locale.
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+        qunsetenv(name);
+    qputenv("LANG", "C.UTF-8");
     QApplication app(argc, argv);
     app.setApplicationName("Tulvex");
     ::testing::InitGoogleTest(&argc, argv);
