@@ -4,6 +4,8 @@
 // the "interrupted turn" would put PAYLOAD in its place (bench/safety.sh runs it):
 //   tulvex_forge_kept_copy TARGET PAYLOAD OUT
 // OUT receives PAYLOAD followed by the record; the one who writes it into the folder is the forger.
+#include "session/messages.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -18,7 +20,11 @@ namespace {
 bool Load(const std::string& path, std::vector<std::uint8_t>& bytes) {
     const platform::Result read =
         platform::ReadFileBytes(path, bytes, platform::kept::kMaxPhotoBytes);
-    if (!read.ok()) std::fprintf(stderr, "%s: %s\n", path.c_str(), read.text().c_str());
+    if (!read.ok())
+        std::fprintf(stderr, "%s: %s\n", path.c_str(),
+                     session::RenderEnglish(session::ReasonOf(read), [](const std::string& s) {
+                         return s;
+                     }).c_str());
     return read.ok();
 }
 

@@ -11,6 +11,7 @@
 #include "jpeg/random_access.h"
 #include "rotate/lossless_turn.h"
 #include "rotate/transform.h"
+#include "session/messages.h"
 
 #include "platform/file_io.h"
 #include "platform/photo_lock.h"
@@ -308,7 +309,12 @@ int main(int argc, char** argv) {
             return WallTimed([&] {
                 const platform::Result done =
                     rotate::TurnJpegFile(copy, rotate::QuarterTurns::One, 1);
-                if (!done.ok()) std::cerr << "turn failed: " << done.text() << "\n", std::exit(1);
+                if (!done.ok())
+                    std::cerr << "turn failed: "
+                              << session::RenderEnglish(session::ReasonOf(done),
+                                                        [](const std::string& s) { return s; })
+                              << "\n",
+                        std::exit(1);
             });
         }));
     std::filesystem::remove(copy);

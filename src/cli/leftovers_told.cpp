@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/leftovers_told.h"
 
-#include "cli/printable.h"
-
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
 #include <set>
 
+#include "cli/printable.h"
 #include "platform/leftovers.h"
 
 namespace cli {
@@ -23,12 +22,12 @@ void TellLeftover(const platform::LeftoverOutcome& outcome) {
         std::fprintf(stderr,
                      "warning: %s: the interrupted turn could not be finished (%s); its "
                      "complete turned copy stays in %s\n",
-                     target.c_str(), Printable(outcome.result.text()).c_str(), copy.c_str());
+                     target.c_str(), Reason(outcome.result).c_str(), copy.c_str());
     else if (outcome.status == Status::Foreign)
         std::fprintf(stderr,
                      "warning: %s: named like a copy kept during a turn, but belongs to no "
                      "photo here (%s); left as it is\n",
-                     copy.c_str(), Printable(outcome.result.text()).c_str());
+                     copy.c_str(), Reason(outcome.result).c_str());
 }
 
 void FinishInterruptedTurns(const std::vector<std::string>& leftovers) {

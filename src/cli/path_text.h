@@ -3,15 +3,14 @@
 
 #include <QString>
 
-#include <optional>
-#include <string>
+#include "platform/result.h"
 
 namespace cli {
 
-// What stands at `path` when it is not a photo file that can be read; nullopt when it is one.
-std::optional<std::string> NotAPhotoFile(const QString& path);
+// Ok when a photo file that can be read stands at `path`; else what stands there instead.
+platform::Result NotAPhotoFile(const QString& path);
 
-// What stands at `path` when it is not a folder; nullopt when it is one.
-std::optional<std::string> NotAFolder(const QString& path);
+// Ok when a folder stands at `path`; else what stands there instead.
+platform::Result NotAFolder(const QString& path);
 
 } // namespace cli

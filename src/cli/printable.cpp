@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/printable.h"
 
+#include "session/messages.h"
+
 #include <QFile>
 
 #include <cstdio>
@@ -91,6 +93,14 @@ std::string Printable(const std::string& bytes) {
 
 std::string Local(const QString& s) {
     return Printable(QFile::encodeName(s).toStdString());
+}
+
+std::string English(const session::Message& message) {
+    return session::RenderEnglish(message, Printable);
+}
+
+std::string Reason(const platform::Result& result) {
+    return English(session::ReasonOf(result));
 }
 
 } // namespace cli

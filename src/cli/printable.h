@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/result.h"
+
 namespace cli {
 
 // Text as one printable line: control characters (C0, DEL, C1 and the Unicode line and paragraph
@@ -14,5 +16,18 @@ std::string Printable(const std::string& bytes);
 
 // A name as it is printed: in the file system's encoding, escaped to one line.
 std::string Local(const QString& s);
+
+} // namespace cli
+
+namespace session {
+struct Message;
+}
+
+namespace cli {
+
+// A sentence of the message table in English, its names escaped to one line.
+std::string English(const session::Message& message);
+// Why `result` ended as it did, in English.
+std::string Reason(const platform::Result& result);
 
 } // namespace cli

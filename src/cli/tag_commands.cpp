@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/tag_commands.h"
 
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_header.h"
@@ -17,6 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 #include "platform/desktop_thumbnails.h"
 
 namespace cli {
@@ -26,8 +26,8 @@ int CmdOrientation(const Options& o) {
     if (o.set && (*o.set < 1 || *o.set > 8)) return Usage("--set takes an orientation from 1 to 8");
     int failed = 0;
     for (const QString& path : o.positional) {
-        if (const auto what = NotAPhotoFile(path)) {
-            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), what->c_str());
+        if (const platform::Result what = NotAPhotoFile(path); !what.ok()) {
+            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), Reason(what).c_str());
             ++failed;
             continue;
         }
@@ -36,7 +36,7 @@ int CmdOrientation(const Options& o) {
                 QFile::encodeName(path).toStdString(), std::uint16_t(*o.set));
             if (!written.ok()) {
                 std::fprintf(stderr, "%s: orientation not set: %s\n", Local(path).c_str(),
-                             written.text().c_str());
+                             Reason(written).c_str());
                 ++failed;
                 continue;
             }
@@ -52,8 +52,8 @@ int CmdExif(const Options& o) {
     int failed = 0;
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const QString& path : o.positional) {
-        if (const auto what = NotAPhotoFile(path)) {
-            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), what->c_str());
+        if (const platform::Result what = NotAPhotoFile(path); !what.ok()) {
+            std::fprintf(stderr, "%s: %s\n", Local(path).c_str(), Reason(what).c_str());
             ++failed;
             continue;
         }

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/thumbnails_command.h"
 
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "collection/scan.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_pipeline.h"
@@ -20,6 +17,9 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 #include "platform/allocator.h"
 #include "platform/file_io.h"
 
@@ -74,8 +74,8 @@ int CmdThumbnails(const Options& o) {
     if (o.positional.size() != 1 || o.cell < 20 || o.cell > 4000)
         return Usage("thumbnails needs one folder and a cell of 20 to 4000");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
-    if (const auto what = NotAFolder(folder)) {
-        std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), what->c_str());
+    if (const platform::Result what = NotAFolder(folder); !what.ok()) {
+        std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), Reason(what).c_str());
         return kSomeFailed;
     }
     QStringList paths;

@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/turn_commands.h"
 
-#include "cli/leftovers_told.h"
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/undo_command.h"
-#include "cli/usage.h"
 #include "collection/scan.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn_memory.h"
+#include "session/messages.h"
 #include "session/photo_turn.h"
+#include "session/turn_report.h"
 #include "session/undo_bound.h"
 
 #include <QFile>
@@ -19,6 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/leftovers_told.h"
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/undo_command.h"
+#include "cli/usage.h"
 #include "platform/allocator.h"
 
 namespace cli {
@@ -40,34 +42,33 @@ TurnReport ReportOf(const session::PhotoOutcome& outcome) {
     using Kind = session::PhotoOutcome::Kind;
     switch (outcome.kind) {
     case Kind::NotAPhoto:
-        return {TurnResult::Failed, name + ": " + outcome.notAPhoto, {}};
+        return {TurnResult::Failed, name + ": " + Reason(outcome.result), {}};
     case Kind::BadCode:
     case Kind::NoTurn:
         return {TurnResult::Failed, name + ": bad turn", {}};
     case Kind::SkippedByCrop:
         return {TurnResult::Skipped,
-                name + ": skipped, " + outcome.cropReason + " (use --crop to turn it anyway)",
+                name + ": skipped, " +
+                    (outcome.crop ? English(session::CropCauseMessage(*outcome.crop)) : "") +
+                    " (use --crop to turn it anyway)",
                 {}};
     case Kind::Failed:
         return {TurnResult::Failed,
-                name + ": unable to rotate the image: " + Printable(outcome.result.text()),
+                English(session::TurnFailed(QFile::encodeName(outcome.path).toStdString(),
+                                            outcome.result)),
                 {}};
     case Kind::Turned:
         break;
     }
     // The photo is turned: what follows are only warnings.
-    std::vector<std::string> warnings;
-    if (outcome.timesNotRestored)
-        warnings.push_back(name + ": turned, but its times could not be restored: " +
-                           Printable(outcome.result.text()));
-    if (!outcome.flushWarning.empty()) warnings.push_back(Printable(outcome.flushWarning));
-    if (!outcome.undoWarning.empty())
-        warnings.push_back(
-            name + ": turned, but the turn cannot be undone: " + Printable(outcome.undoWarning));
+    session::TurnReport told;
+    told.Take(outcome);
     std::string warning;
-    for (const std::string& each : warnings)
-        warning += (warning.empty() ? "" : "\nwarning: ") + each;
-    return {TurnResult::Turned, {}, warning, !outcome.flushWarning.empty()};
+    for (const session::TurnWarning& each : told.TakeDueWarnings())
+        warning += (warning.empty() ? "" : "\nwarning: ") +
+                   English(session::TurnWarningMessage(
+                       QFile::encodeName(outcome.path).toStdString(), each));
+    return {TurnResult::Turned, {}, warning, !outcome.result.ok()};
 }
 
 // Turns photos on all cores, each written safely on its own; one outcome per entry, in order.
@@ -144,8 +145,8 @@ int CmdAuto(const Options& given) {
     const Options& o = recorded.options;
     if (o.positional.size() != 1) return Usage("auto needs one folder");
     const QString folder = collection::WithoutTrailingDelimiter(o.positional[0]);
-    if (const auto what = NotAFolder(folder)) {
-        std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), what->c_str());
+    if (const platform::Result what = NotAFolder(folder); !what.ok()) {
+        std::fprintf(stderr, "%s: %s\n", Local(folder).c_str(), Reason(what).c_str());
         return kSomeFailed;
     }
     QStringList paths, stale;

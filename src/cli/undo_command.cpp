@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/undo_command.h"
 
-#include "cli/leftovers_told.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "session/undo.h"
 #include "session/undo_bound.h"
 
 #include <cstdio>
+
+#include "cli/leftovers_told.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 
 namespace cli {
 
@@ -20,7 +21,6 @@ session::UndoStore CommandLineUndo() {
                               session::UndoBoundNow().bytes);
 }
 
-
 } // namespace
 
 Recorded RecordedForUndo(const Options& o) {
@@ -28,8 +28,7 @@ Recorded RecordedForUndo(const Options& o) {
     platform::Result why;
     recorded.command = CommandLineUndo().Begin(&why);
     if (!recorded.command)
-        std::fprintf(stderr, "warning: the turns cannot be undone: %s\n",
-                     Printable(why.text()).c_str());
+        std::fprintf(stderr, "warning: the turns cannot be undone: %s\n", Reason(why).c_str());
     recorded.options.undo = recorded.command.get();
     return recorded;
 }
@@ -38,7 +37,7 @@ int CmdUndo(const Options& o) {
     if (!o.positional.isEmpty()) return Usage("undo takes no arguments");
     const session::UndoResult undone = CommandLineUndo().UndoLast();
     if (!undone.error.ok()) {
-        std::fprintf(stderr, "tulvex-cli: %s\n", Printable(undone.error.text()).c_str());
+        std::fprintf(stderr, "tulvex-cli: %s\n", Reason(undone.error).c_str());
         return kSomeFailed;
     }
     if (undone.nothing) {
@@ -51,25 +50,25 @@ int CmdUndo(const Options& o) {
     using Status = session::UndoPhoto::Status;
     for (const session::UndoPhoto& photo : undone.photos) {
         const std::string name = Local(photo.path);
-        if (photo.status == Status::Restored && !photo.timesNotRestored) {
+        if (photo.status == Status::Restored && photo.result.ok()) {
             std::printf("%s: restored\n", name.c_str());
             continue;
         }
         ++failed;
         if (photo.status == Status::Restored)
             std::fprintf(stderr, "%s: restored, but its times could not be set back: %s\n",
-                         name.c_str(), Printable(photo.result.text()).c_str());
+                         name.c_str(), Reason(photo.result).c_str());
         else if (photo.status == Status::ChangedSince)
             std::fprintf(stderr, "%s: changed since, left as it is\n", name.c_str());
         else if (photo.path.isEmpty())
             std::fprintf(stderr, "%s: undo record of an unknown photo, not restored: %s\n",
-                         Local(photo.record).c_str(), Printable(photo.result.text()).c_str());
+                         Local(photo.record).c_str(), Reason(photo.result).c_str());
         else if (!photo.record.isEmpty())
             std::fprintf(stderr, "%s: not restored: %s: %s\n", name.c_str(),
-                         Local(photo.record).c_str(), Printable(photo.result.text()).c_str());
+                         Local(photo.record).c_str(), Reason(photo.result).c_str());
         else
             std::fprintf(stderr, "%s: not restored: %s\n", name.c_str(),
-                         Printable(photo.result.text()).c_str());
+                         Reason(photo.result).c_str());
     }
     return failed ? kSomeFailed : kOk;
 }

@@ -144,13 +144,13 @@ bool PatchOrientation(RandomAccessFile& file, std::uint16_t value) {
 
 platform::Result WriteOrientation(const std::string& path, std::uint16_t value,
                                   const platform::LockWait& wait) {
-    if (value == 0) return platform::Result::FromErrno(EINVAL, "0 is not an orientation");
+    if (value == 0)
+        return platform::Result::FromErrno(EINVAL, platform::Why::NotAnOrientation).withFigures(0);
     LockedFile file(path, wait);
     if (!file.isOpen()) return file.status();
     if (Patch(file, value).stored == 0)
-        return platform::Result::Failure(
-            platform::Result::Kind::Unsupported,
-            "it has no EXIF orientation entry that can be changed in place");
+        return platform::Result::Failure(platform::Result::Kind::Unsupported,
+                                         platform::Why::NoOrientationEntry);
     return {};
 }
 

@@ -32,7 +32,8 @@ Kind KindOfLibraryError(int code) {
 
 [[noreturn]] void LeaveWithLibraryMessage(j_common_ptr cinfo, Kind kind) {
     ErrorManager& errors = ErrorsOf(cinfo);
-    (*cinfo->err->format_message)(cinfo, errors.message);
+    // The library's own words are English only: the kind says what the user needs to know.
+    errors.why = kind == Kind::Damaged ? platform::Why::ImageDataDamaged : platform::Why::None;
     errors.kind = kind;
     std::longjmp(errors.jump, 1);
 }
@@ -74,8 +75,8 @@ ErrorManager& ErrorsOf(j_common_ptr cinfo) {
     return *reinterpret_cast<ErrorManager*>(cinfo->err);
 }
 
-[[noreturn]] void Leave(ErrorManager& errors, platform::Result::Kind kind, const char* text) {
-    std::snprintf(errors.message, sizeof errors.message, "%s", text);
+[[noreturn]] void Leave(ErrorManager& errors, platform::Result::Kind kind, platform::Why why) {
+    errors.why = why;
     errors.kind = kind;
     std::longjmp(errors.jump, 1);
 }

@@ -13,7 +13,7 @@
 namespace jpeg {
 
 // The error manager of every libjpeg object of the core. libjpeg reports an error through a
-// callback that must not return: this one keeps the error's kind and text and leaves by longjmp
+// callback that must not return: this one keeps the error's kind and reason and leaves by longjmp
 // to the point its owner set with setjmp(jump). So the functions libjpeg can leave from own
 // nothing with a destructor, and the owner makes everything that has one before that point.
 struct ErrorManager {
@@ -29,7 +29,7 @@ struct ErrorManager {
     // pass while this is set, even when warnings are fatal.
     bool readingHeader = false;
     platform::Result::Kind kind = platform::Result::Kind::Ok;
-    char message[JMSG_LENGTH_MAX] = {};
+    platform::Why why = platform::Why::None;
 
     explicit ErrorManager(Warnings warnings);
     ErrorManager(const ErrorManager&) = delete;
@@ -39,6 +39,6 @@ struct ErrorManager {
 ErrorManager& ErrorsOf(j_common_ptr cinfo);
 
 // Leaves to the jump point as libjpeg's errors do, for a reason of the caller's own.
-[[noreturn]] void Leave(ErrorManager& errors, platform::Result::Kind kind, const char* text);
+[[noreturn]] void Leave(ErrorManager& errors, platform::Result::Kind kind, platform::Why why);
 
 } // namespace jpeg

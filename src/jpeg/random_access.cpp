@@ -28,7 +28,7 @@ LockedFile::LockedFile(const std::string& path, const platform::LockWait& wait) 
     if (!m_status.ok()) return;
     // Read-only is the user's word that the photo stays as it is, also to root.
     if ((photo.identity.st_mode & 0222) == 0) {
-        m_status = platform::Result::FromErrno(EACCES, "the photo is read-only");
+        m_status = platform::Result::FromErrno(EACCES, platform::Why::PhotoReadOnly);
         return;
     }
     m_fd = std::move(photo.fd);

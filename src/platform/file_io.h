@@ -70,7 +70,7 @@ std::string SystemErrorText(int error);
 
 // A folder, a FIFO or a device where a photo was expected.
 inline Result NotARegularFile() {
-    return Result::Failure(Result::Kind::Unsupported, std::strerror(EINVAL), EINVAL);
+    return Result::Failure(Result::Kind::Unsupported, Why::NotARegularFile, EINVAL);
 }
 
 } // namespace platform

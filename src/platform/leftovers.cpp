@@ -70,9 +70,9 @@ bool ReadWhole(int fd, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
     return ReadFullyAt(fd, out.data(), out.size(), 0);
 }
 
-LeftoverOutcome Foreign(LeftoverOutcome outcome, std::string why) {
+LeftoverOutcome Foreign(LeftoverOutcome outcome, Why why) {
     outcome.status = LeftoverOutcome::Status::Foreign;
-    outcome.result = Result::Failure(Result::Kind::Other, std::move(why), EINVAL);
+    outcome.result = Result::Failure(Result::Kind::Other, why, EINVAL);
     return outcome;
 }
 
@@ -85,13 +85,13 @@ bool IsJpeg(std::span<const std::uint8_t> bytes) {
 // root, or the user running us, whose own rights then bound the write. And only a turn's rewrite
 // in place leaves one: of a photo with several names that a turn would write. Why a copy is not
 // applied to `photo`, or nothing.
-std::optional<std::string> RefusedCopy(const struct stat& copy, const struct stat& photo) {
+std::optional<Why> RefusedCopy(const struct stat& copy, const struct stat& photo) {
     if (copy.st_uid != photo.st_uid && copy.st_uid != 0 && copy.st_uid != ::geteuid())
-        return "it belongs to another user";
-    if ((copy.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "others may write it";
-    if (!S_ISREG(photo.st_mode)) return "the photo is not a regular file";
-    if (photo.st_nlink < 2) return "the photo has a single link";
-    if ((photo.st_mode & 0222) == 0) return "the photo may not be written";
+        return Why::LeftoverOtherOwner;
+    if ((copy.st_mode & (S_IWGRP | S_IWOTH)) != 0) return Why::LeftoverWritableByOthers;
+    if (!S_ISREG(photo.st_mode)) return Why::LeftoverPhotoNotRegular;
+    if (photo.st_nlink < 2) return Why::LeftoverSingleLink;
+    if ((photo.st_mode & 0222) == 0) return Why::LeftoverPhotoNotWritable;
     return std::nullopt;
 }
 
@@ -120,12 +120,12 @@ std::optional<NamedPhoto> OpenNamedPhoto(int folderFd, const std::string& name,
     if (::fstat(photo.fd.get(), &photo.identity) != 0 ||
         ::fstatat(folderFd, name.c_str(), &stillNamed, AT_SYMLINK_NOFOLLOW) != 0 ||
         !SameFile(photo.identity, named) || !SameFile(stillNamed, named)) {
-        outcome = Foreign(std::move(outcome), "the photo has changed since");
+        outcome = Foreign(std::move(outcome), Why::LeftoverPhotoChanged);
         return std::nullopt;
     }
     // Its owner may have changed it while the lock was waited for.
-    if (std::optional<std::string> why = RefusedCopy(copy, photo.identity)) {
-        outcome = Foreign(std::move(outcome), std::move(*why));
+    if (std::optional<Why> why = RefusedCopy(copy, photo.identity)) {
+        outcome = Foreign(std::move(outcome), *why);
         return std::nullopt;
     }
     return photo;
@@ -138,30 +138,30 @@ LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int ke
     using Status = LeftoverOutcome::Status;
     std::vector<std::uint8_t> file;
     if (!ReadWhole(keptFd, 2 * kept::kMaxPhotoBytes, file))
-        return Foreign(std::move(outcome), "it cannot be read whole");
+        return Foreign(std::move(outcome), Why::LeftoverUnreadable);
     const std::optional<kept::Decoded> copy = kept::Decode(file);
-    if (!copy) return Foreign(std::move(outcome), "it holds no record of the photo it belongs to");
+    if (!copy) return Foreign(std::move(outcome), Why::LeftoverNoRecord);
     const std::string& name = copy->record.targetName;
     outcome.target = FolderOf(outcome.leftover) + "/" + name;
-    if (!IsJpeg(copy->newBytes)) return Foreign(std::move(outcome), "it holds no JPEG photo");
+    if (!IsJpeg(copy->newBytes)) return Foreign(std::move(outcome), Why::LeftoverNoJpeg);
     struct stat named {};
     if (::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_dev != dev_t(copy->record.device) || named.st_ino != ino_t(copy->record.inode))
-        return Foreign(std::move(outcome), "the photo it was made for is no longer there");
-    if (std::optional<std::string> why = RefusedCopy(copyStatus, named))
-        return Foreign(std::move(outcome), std::move(*why));
+        return Foreign(std::move(outcome), Why::LeftoverPhotoGone);
+    if (std::optional<Why> why = RefusedCopy(copyStatus, named))
+        return Foreign(std::move(outcome), *why);
     std::optional<NamedPhoto> locked =
         OpenNamedPhoto(folderFd, name, named, copyStatus, calls.lockWait, outcome);
     if (!locked) return outcome;
     UniqueFd fd = std::move(locked->fd);
     std::vector<std::uint8_t> photo;
     if (!ReadWhole(fd.get(), std::max(copy->record.oldSize, copy->record.newSize), photo))
-        return Foreign(std::move(outcome), "the photo has changed since");
-    if (!IsJpeg(photo)) return Foreign(std::move(outcome), "the photo is not a JPEG");
+        return Foreign(std::move(outcome), Why::LeftoverPhotoChanged);
+    if (!IsJpeg(photo)) return Foreign(std::move(outcome), Why::LeftoverPhotoNotJpeg);
     const std::string keptName = BaseNameOf(outcome.leftover);
     switch (kept::Compare(copy->record, copy->newBytes, photo)) {
     case kept::TargetState::Other:
-        return Foreign(std::move(outcome), "the photo has changed since");
+        return Foreign(std::move(outcome), Why::LeftoverPhotoChanged);
     case kept::TargetState::Complete:
         outcome.status = Status::Removed;
         ::unlinkat(folderFd, keptName.c_str(), 0);
@@ -202,8 +202,8 @@ UniqueFd OpenKeptCopy(int folderFd, const std::string& name, struct stat& st,
         return {};
     }
     if (!fd.valid() || !S_ISREG(st.st_mode)) {
-        outcome = Foreign(std::move(outcome), S_ISLNK(st.st_mode) ? "it is a symbolic link"
-                                                                  : "it is not a regular file");
+        outcome = Foreign(std::move(outcome),
+                          S_ISLNK(st.st_mode) ? Why::LeftoverIsLink : Why::LeftoverNotRegular);
         return {};
     }
     // Held by a turn in progress: not a leftover.

@@ -31,7 +31,7 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 }
 
 Result Busy() {
-    return Result::Failure(Result::Kind::Busy, kPhotoBusyText, EWOULDBLOCK);
+    return Result::Failure(Result::Kind::Busy, Why::PhotoBusy, EWOULDBLOCK);
 }
 
 bool ChangedJustBeforeRead(const ReadPhoto& read) {
@@ -52,7 +52,7 @@ Result RefuseForeignLinkInSharedFolder(const std::string& path) {
     if (::stat(folder.c_str(), &shared) != 0) return {}; // resolving the path will say why
     const bool sticky = (shared.st_mode & S_ISVTX) != 0 && (shared.st_mode & S_IWOTH) != 0;
     if (!sticky || link.st_uid == ::geteuid() || link.st_uid == shared.st_uid) return {};
-    return Result::Failure(Result::Kind::NoPermission, kForeignLinkText, EACCES);
+    return Result::Failure(Result::Kind::NoPermission, Why::ForeignLink, EACCES);
 }
 
 // The one resolution of the photo's links: its folder is opened and its name kept.

@@ -48,7 +48,7 @@ struct LockedPhoto {
 // Opens the file `path` names with `flags` (O_RDONLY or O_RDWR) and takes the lock, waiting as
 // `wait` says. A name that moved to another file meanwhile (another process's turn renamed its
 // result into place) is opened again. Not a regular file: EINVAL (Unsupported); held past the wait:
-// EWOULDBLOCK (Busy) with a text that says another program is changing the photo.
+// EWOULDBLOCK (Busy, Why::PhotoBusy).
 Result LockPhoto(const std::string& path, int flags, const LockWait& wait, LockedPhoto& out);
 
 // The same without the lock, for a caller that replaces a file no other turn works on.
@@ -70,14 +70,9 @@ Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& byte
 // rename that follows it (a few microseconds) still goes unnoticed.
 bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read);
 
-inline constexpr const char* kPhotoBusyText = "another program is changing the photo";
-inline constexpr const char* kForeignLinkText =
-    "it is a link another user made in a shared folder, which is not followed";
-inline constexpr const char* kPhotoChangedText = "the photo changed while it was being turned";
-
 // ESTALE stays for callers that look at the system's error number.
 inline Result PhotoChanged() {
-    return Result::Failure(Result::Kind::ChangedMeanwhile, kPhotoChangedText, ESTALE);
+    return Result::Failure(Result::Kind::ChangedMeanwhile, Why::PhotoChanged, ESTALE);
 }
 
 } // namespace platform

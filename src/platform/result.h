@@ -1,19 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <string>
 #include <utility>
 
+#include "platform/why.h"
+
 namespace platform {
 
-// How a piece of work ended: ok, or a failure of some kind with the system's error number (0
-// when no system call failed) and a text for people.
+// How a piece of work ended: ok, done but with something to tell, or a failure of some kind. It
+// carries no text: the system's error number (0 when no system call failed), the specific reason
+// where the core knows one, the file it concerns and up to two figures. The message table
+// (session/messages) turns it into a sentence in the user's language.
 class [[nodiscard]] Result {
 public:
     enum class Kind {
         Ok,
+        DoneBut,          // the work is done, but something after it went wrong (a warning)
         NotFound,         // the file or folder is not there (any more)
         NoPermission,     // refused by permissions or a read-only file system
         NoSpace,          // the disk or the user's quota is full
@@ -25,19 +31,19 @@ public:
         WouldCrop,        // the turn would trim edge pixels, which was not allowed
         BadArgument,      // the caller asked for something that names nothing
         Other,
+        Count // not a kind: the number of them
     };
 
     Result() = default; // ok
-    static Result FromErrno(int error) { return Result(KindOfErrno(error), error, TextOf(error)); }
-    static Result FromErrno(int error, std::string text) {
-        return Result(KindOfErrno(error), error, std::move(text));
+    static Result FromErrno(int error, Why why = Why::None) {
+        return Result(KindOfErrno(error), error, why);
     }
-    // A failure a library reported in words only.
-    static Result FromLibrary(std::string text) { return Failure(Kind::Other, std::move(text)); }
     // A failure whose kind the caller knows better than an errno value would say.
-    static Result Failure(Kind kind, std::string text, int error = 0) {
-        return Result(kind == Kind::Ok ? Kind::Other : kind, error, std::move(text));
+    static Result Failure(Kind kind, Why why, int error = 0) {
+        return Result(kind == Kind::Ok || kind == Kind::DoneBut ? Kind::Other : kind, error, why);
     }
+    // The work is done, but `why` (with the system's `error`) is worth telling.
+    static Result DoneBut(Why why, int error = 0) { return Result(Kind::DoneBut, error, why); }
 
     // What the system's error number says, where it says anything; 0 is no failure.
     static constexpr Kind KindOfErrno(int error) {
@@ -72,22 +78,46 @@ public:
     }
 
     bool ok() const { return m_kind == Kind::Ok; }
+    // Ok, or done with something to tell.
+    bool done() const { return m_kind == Kind::Ok || m_kind == Kind::DoneBut; }
     Kind kind() const { return m_kind; }
     // The errno value, or 0 when ok or when no system call failed.
     int error() const { return m_error; }
-    const std::string& text() const { return m_text; }
+    Why why() const { return m_why; }
+    // A reason around this one (the work it happened in), or None.
+    Why context() const { return m_context; }
+    // The path (bytes, as the system names it) of the file or folder the reason concerns.
+    const std::string& subject() const { return m_subject; }
+    std::uint64_t figure(std::size_t i) const { return i < m_figures.size() ? m_figures[i] : 0; }
 
-    // The same failure told in other words.
-    Result withText(std::string text) const { return Result(m_kind, m_error, std::move(text)); }
+    // The same result about `subject`.
+    Result about(std::string subject) const {
+        Result r = *this;
+        r.m_subject = std::move(subject);
+        return r;
+    }
+    Result withFigures(std::uint64_t first, std::uint64_t second = 0) const {
+        Result r = *this;
+        r.m_figures = {first, second};
+        return r;
+    }
+    // The same failure, told as part of `context` (about `subject` when one is given).
+    Result within(Why context, std::string subject = {}) const {
+        Result r = *this;
+        r.m_context = context;
+        if (!subject.empty()) r.m_subject = std::move(subject);
+        return r;
+    }
 
 private:
-    Result(Kind kind, int error, std::string text)
-        : m_kind(kind), m_error(error), m_text(std::move(text)) {}
-    static std::string TextOf(int error) { return error ? std::strerror(error) : std::string(); }
+    Result(Kind kind, int error, Why why) : m_kind(kind), m_error(error), m_why(why) {}
 
     Kind m_kind = Kind::Ok;
     int m_error = 0;
-    std::string m_text;
+    Why m_why = Why::None;
+    Why m_context = Why::None;
+    std::string m_subject;
+    std::array<std::uint64_t, 2> m_figures{};
 };
 
 } // namespace platform

@@ -69,10 +69,7 @@ int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& ca
 }
 
 Result NoSpace(int error) {
-    if (error == ENOSPC || error == EDQUOT)
-        return Result::FromErrno(error, std::string("not enough space to rewrite the photo in "
-                                                    "place: ") +
-                                            std::strerror(error));
+    if (error == ENOSPC || error == EDQUOT) return Result::FromErrno(error, Why::NoSpaceToRewrite);
     return Result::FromErrno(error);
 }
 
@@ -126,8 +123,7 @@ int CopyExtendedAttributes(int from, int to, const FlushCalls& calls) {
 }
 
 Result AttributesNotCopied(int error) {
-    return Result::FromErrno(error, std::string("its extended attributes could not be copied: ") +
-                                        std::strerror(error));
+    return Result::FromErrno(error, Why::AttributesNotCopied);
 }
 
 int FlushFolder(int folder, const FlushCalls& calls) {
@@ -205,9 +201,8 @@ private:
     UniqueFd m_fd;
 };
 
-std::string FlushWarning(const std::string& target, int error) {
-    return target +
-           ": turned, but not yet safely on disk: flushing it failed: " + std::strerror(error);
+Result NotFlushed(const std::string& target, int error) {
+    return Result::DoneBut(Why::NotFlushed, error).about(target);
 }
 
 Result SetTimes(int fd, const FileTimes& times, const FlushCalls& calls) {
@@ -309,7 +304,7 @@ ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
         if (WriteWhole(fd.get(), old.bytes, calls) == 0) return givenUp(NoSpace(error));
         return keepingCopy(Result::FromErrno(error));
     }
-    if (calls.closeFile(fd.release()) != 0) result.warning = FlushWarning(photo.target, errno);
+    if (calls.closeFile(fd.release()) != 0) result.result = NotFlushed(photo.target, errno);
     return result;
 }
 
@@ -326,7 +321,10 @@ ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std:
     const int folder = photo.folder.get();
     struct stat st {};
     if (::fstat(photo.fd.get(), &st) != 0) return failed(errno);
-    if (!S_ISREG(st.st_mode)) return failed(EINVAL);
+    if (!S_ISREG(st.st_mode)) {
+        result.result = NotARegularFile();
+        return result;
+    }
     // Root may write anything: a photo without any write permission bit is read-only all the same.
     if ((st.st_mode & 0222) == 0) return failed(EACCES);
     if (::faccessat(folder, photo.name.c_str(), W_OK, AT_SYMLINK_NOFOLLOW) != 0)
@@ -361,9 +359,9 @@ ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std:
     // The new contents are in place: a flush that fails from here on does not undo the turn,
     // and calling it failed would have the user turn the photo a second time.
     if (const int error = temp.close(calls)) {
-        result.warning = FlushWarning(photo.target, error);
+        result.result = NotFlushed(photo.target, error);
     } else if (const int error = FlushFolder(folder, calls)) {
-        result.warning = FlushWarning(photo.target, error);
+        result.result = NotFlushed(photo.target, error);
     }
     return result;
 }

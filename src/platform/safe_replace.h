@@ -46,14 +46,14 @@ struct FlushCalls {
 };
 
 struct ReplaceResult {
-    Result result;       // an error when the new contents did not take the file's place
-    std::string warning; // they did, but a later flush failed: a text that names the file and
-                         // says it is not yet safely on disk
-    Result times;        // they did, but the times asked for could not be given to them
+    // A failure when the new contents did not take the file's place; DoneBut (NotFlushed, about
+    // the file) when they did, but a later flush failed and they are not yet safely on disk.
+    Result result;
+    Result times; // they did, but the times asked for could not be given to them
     // The complete new contents, left beside a hard-linked file whose rewrite failed and which
     // could not be put back, or read back, holding exactly its old or its new contents.
     std::string keptCopy;
-    bool replaced() const { return result.ok(); }
+    bool replaced() const { return result.done(); }
 };
 
 struct LockedPhoto;

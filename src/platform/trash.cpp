@@ -59,7 +59,7 @@ TrashFolder TrashFor(const QString& absolute, dev_t device) {
     const QString top = TopDirectory(QFileInfo(absolute).path(), device);
     TrashFolder trash = TopDirTrash(top);
     if (trash.result.ok() && !SameDevice(trash.folder, device))
-        return {{}, Result::Failure(Result::Kind::Other, "there is no trash folder on its device")};
+        return {{}, Result::Failure(Result::Kind::Other, Why::NoTrashOnDevice)};
     return trash;
 }
 
@@ -131,23 +131,19 @@ TrashFolder TopDirTrash(const QString& topdir) {
             return {own, {}};
     }
     const QString trash = top + "/.Trash-" + uid;
-    const auto refuse = [&](Result::Kind kind, const QString& reason, int error = 0) {
-        return TrashFolder{{}, Result::Failure(kind, reason.arg(trash).toStdString(), error)};
+    const auto refuse = [&](Result::Kind kind, Why why, int error = 0) {
+        return TrashFolder{
+            {}, Result::Failure(kind, why, error).about(QFile::encodeName(trash).toStdString())};
     };
     Result why;
     struct stat st {};
     if (!OwnTrashFolder(trash, PrivateFolderRules::Mode::Require, why).valid() &&
         ::lstat(QFile::encodeName(trash).constData(), &st) != 0) {
         const int error = why.error();
-        return refuse(Result::KindOfErrno(error),
-                      QStringLiteral("cannot create the trash folder %1"), error);
+        return refuse(Result::KindOfErrno(error), Why::TrashNotCreated, error);
     }
-    if (!why.ok())
-        return refuse(Result::Kind::NoPermission,
-                      QStringLiteral("the trash folder %1 is not a private folder of this user "
-                                     "(owner, mode 0700, no link)"));
-    if (!MakeTrashFolders(trash))
-        return refuse(Result::Kind::Damaged, QStringLiteral("the trash folder %1 is damaged"));
+    if (!why.ok()) return refuse(Result::Kind::NoPermission, Why::TrashNotPrivate);
+    if (!MakeTrashFolders(trash)) return refuse(Result::Kind::Damaged, Why::TrashDamaged);
     return {trash, {}};
 }
 
@@ -172,8 +168,7 @@ Result MoveToTrash(const QString& path) {
         if (!ClaimName(trash, name, info, error) && error != EEXIST)
             return Result::FromErrno(error);
     }
-    if (!info.valid())
-        return Result::Failure(Result::Kind::Other, "the trash is full of files of that name");
+    if (!info.valid()) return Result::Failure(Result::Kind::Other, Why::TrashNameTaken);
     const QString filesPath = trash + "/files/" + name;
     const QByteArray text = TrashInfo(absolute);
     const QString infoPath = trash + "/info/" + name + ".trashinfo";

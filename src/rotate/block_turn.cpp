@@ -175,7 +175,7 @@ void TurnComponent(Session& session, const Geometry& g, int ci, jvirt_barray_ptr
                 if (counting != Counting::Sequential) continue;
                 dcs[std::size_t(y) * s.across + x] = target[0];
                 if (!CountAcSymbols(target, nonzero, acCounts))
-                    Refuse(session, Kind::Damaged, "a coefficient is out of range");
+                    Refuse(session, Kind::Damaged, platform::Why::ImageDataDamaged);
             }
         // A row at a time, while the band is still in the cache: counted block by block between
         // the scattered reads of a turn, the counts' own tables keep falling out of it.

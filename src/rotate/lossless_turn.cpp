@@ -86,8 +86,7 @@ void RunTurn(Session& session, std::span<const std::uint8_t> jpeg, QuarterTurns 
     jpeg_finish_decompress(&src);
     // The caller hands over one image; bytes after its end would be lost with the turn.
     if (src.src->bytes_in_buffer > 0)
-        Refuse(session, Kind::Unsupported,
-               "data follows the end of the image where none was expected");
+        Refuse(session, Kind::Unsupported, platform::Why::DataAfterImage);
 }
 
 } // namespace
@@ -99,11 +98,11 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
                                 const LosslessTurnOptions& options) {
     LosslessTurnResult result;
     if (!QuarterTurnsFrom(int(turns))) { // a value cast from an unchecked number
-        result.result = platform::Result::Failure(Kind::BadArgument, "bad number of quarter turns");
+        result.result = platform::Result::Failure(Kind::BadArgument, platform::Why::BadTurn);
         return result;
     }
     if (jpeg.empty()) {
-        result.result = platform::Result::Failure(Kind::Damaged, "empty file");
+        result.result = platform::Result::Failure(Kind::Damaged, platform::Why::EmptyFile);
         return result;
     }
     const auto session = std::make_unique<Session>();
@@ -113,7 +112,8 @@ LosslessTurnResult LosslessTurn(std::span<const std::uint8_t> jpeg, QuarterTurns
     const std::uint64_t maxMemory = options.maxMemory ? *options.maxMemory : TurnMemoryLimitNow();
 
     if (setjmp(s->error.jump) != 0) {
-        result.result = platform::Result::Failure(s->error.kind, s->error.message);
+        result.result = platform::Result::Failure(s->error.kind, s->error.why)
+                            .withFigures(s->memoryNeeded, s->memoryLimit);
         result.memoryNeeded = s->memoryNeeded;
         result.memoryLimit = s->memoryLimit;
         return result;

@@ -102,9 +102,8 @@ platform::Result FollowXmpDirectory(std::vector<std::uint8_t>& main,
     if (!followed) return {};
     const std::size_t length = 2 + exif::kXmpHeaderSize + followed->size();
     if (length > kMaxSegmentLength)
-        return platform::Result::Failure(
-            platform::Result::Kind::TooLarge,
-            "the photo's XMP block would outgrow its segment with the turned images' sizes");
+        return platform::Result::Failure(platform::Result::Kind::TooLarge,
+                                         platform::Why::XmpOutgrowsSegment);
     main[xmp->start - 2] = std::uint8_t(length >> 8);
     main[xmp->start - 1] = std::uint8_t(length & 0xFF);
     main.erase(main.begin() + std::ptrdiff_t(packetStart), main.begin() + std::ptrdiff_t(xmp->end));
@@ -126,11 +125,11 @@ platform::Result RewriteIndex(std::span<std::uint8_t> out, std::size_t mainSize,
                                                    location->payloadEnd - location->payloadStart))
                  : std::nullopt;
     if (!parsed)
-        return platform::Result::FromLibrary("the turned photo lost its multi-picture index");
+        return platform::Result::Failure(platform::Result::Kind::Other, platform::Why::IndexLost);
     exif::MpfIndex index = *parsed;
     if (out.size() > UINT32_MAX)
         return platform::Result::Failure(platform::Result::Kind::TooLarge,
-                                         "the turned photo is too large for its index");
+                                         platform::Why::TooLargeForIndex);
     index.entries[0].size = std::uint32_t(mainSize);
     for (const PlacedImage& image : placed) {
         index.entries[image.entry].size = std::uint32_t(image.size);
@@ -139,7 +138,8 @@ platform::Result RewriteIndex(std::span<std::uint8_t> out, std::size_t mainSize,
     if (!exif::WriteMpfEntries(
             out.subspan(location->payloadStart, location->payloadEnd - location->payloadStart),
             index))
-        return platform::Result::FromLibrary("the multi-picture index could not be rewritten");
+        return platform::Result::Failure(platform::Result::Kind::Other,
+                                         platform::Why::IndexNotRewritten);
     return {};
 }
 
@@ -202,9 +202,8 @@ platform::Result TurnWholeFile(std::span<const std::uint8_t> file, const ImageTu
                                std::vector<std::uint8_t>& out) {
     const FileLayout layout = ReadFileLayout(file);
     if (layout.index == IndexState::Broken)
-        return platform::Result::Failure(
-            platform::Result::Kind::Damaged,
-            "the photo's multi-picture index does not match its images");
+        return platform::Result::Failure(platform::Result::Kind::Damaged,
+                                         platform::Why::IndexMismatch);
     std::vector<std::uint8_t> main;
     if (platform::Result turned = turn(file.first(layout.mainEnd), main); !turned.ok())
         return turned;
@@ -218,9 +217,7 @@ platform::Result TurnWholeFile(std::span<const std::uint8_t> file, const ImageTu
         if (const platform::Result turned =
                 turn(file.subspan(part.begin, part.end - part.begin), image.bytes);
             !turned.ok())
-            return turned.withText(
-                "an image the photo holds besides the main one cannot be turned (" + turned.text() +
-                ")");
+            return turned.within(platform::Why::OtherImage);
     }
     if (platform::Result followed = FollowXmpDirectory(main, images); !followed.ok())
         return followed;

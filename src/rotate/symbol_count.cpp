@@ -35,7 +35,7 @@ void CountDcSymbols(Session& session, const Geometry& g) {
         }
         const int dc = session.turnedDcs[ci][std::size_t(y) * sides[ci].across + x];
         const int bits = BitLength(dc - lastDc[ci]);
-        if (bits > 11) Refuse(session, Kind::Damaged, "a coefficient is out of range");
+        if (bits > 11) Refuse(session, Kind::Damaged, platform::Why::ImageDataDamaged);
         ++session.dcCounts[c.dc_tbl_no][bits];
         lastDc[ci] = dc;
     };

@@ -210,7 +210,7 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
                            std::optional<std::uint16_t> orientation, bool trim,
                            std::vector<std::uint8_t>& out) {
     if (!IsTransformValue(transform))
-        return platform::Result::FromErrno(EINVAL, "bad transform value");
+        return platform::Result::FromErrno(EINVAL, platform::Why::BadTurn);
     const std::optional<std::vector<std::uint8_t>> cleaned = jpeg::WithoutStrayHeaderBytes(image);
     LosslessTurnOptions options;
     options.trim = trim;
@@ -222,8 +222,8 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
         if (turned.result.kind() != platform::Result::Kind::Damaged) return turned.result;
         if (!isJpeg)
             return platform::Result::Failure(platform::Result::Kind::Unsupported,
-                                             turned.result.text());
-        return turned.result.withText("the photo is damaged: " + turned.result.text());
+                                             platform::Why::NotAJpeg);
+        return turned.result;
     }
     out = std::move(turned.bytes);
     UpdateExifAfterTurn(out, transform, turned.width, turned.height);
@@ -255,18 +255,18 @@ platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns tra
 }
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
-                              std::optional<std::uint16_t> orientation, std::string* warning,
+                              std::optional<std::uint16_t> orientation,
                               const platform::FlushCalls& calls, bool trim) {
     const OrientationAfter fixed = [orientation](std::uint16_t) { return orientation; };
-    return TurnJpegFile(path, transform, fixed, warning, calls, trim);
+    return TurnJpegFile(path, transform, fixed, calls, trim);
 }
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
-                              const OrientationAfter& orientation, std::string* warning,
+                              const OrientationAfter& orientation,
                               const platform::FlushCalls& calls, bool trim, const SeenTurn& seen,
                               const platform::FileTimes* times, platform::Result* timesResult) {
     if (!IsTransformValue(transform))
-        return platform::Result::FromErrno(EINVAL, "bad transform value");
+        return platform::Result::FromErrno(EINVAL, platform::Why::BadTurn);
     // Held until the turned photo is in place: another turn of it waits, then reads this one's.
     platform::LockedPhoto photo;
     if (auto locked = platform::LockPhoto(path, O_RDONLY, calls.lockWait, photo); !locked.ok())
@@ -285,11 +285,7 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     platform::ReplaceResult written =
         platform::ReplaceFileContents(photo, turned, calls, &read, times);
     if (!written.keptCopy.empty())
-        return written.result.withText(
-            written.result.text() + "; the turned photo is complete in " + written.keptCopy +
-            " and is put in place by the next load of its folder in Tulvex, or by the next "
-            "tulvex-cli rotate or auto of a photo in that folder");
-    if (warning) *warning = written.warning;
+        return written.result.within(platform::Why::TurnedCopyKept, written.keptCopy);
     if (timesResult) *timesResult = std::move(written.times);
     return written.result;
 }

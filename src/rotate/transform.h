@@ -20,17 +20,16 @@ namespace rotate {
 // recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
 // thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
 // file safely (see platform::ReplaceFileContents). On failure the file is as it was; a bad
-// transform value is EINVAL, a failure of the JPEG library carries its text.
+// transform value is EINVAL (BadTurn), a failure of the JPEG library its kind.
 platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform);
 
 // The same, with the orientation entries of the turned photo set to `orientation` before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
-// file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
-// photo was in place (it is turned all the same). Without `trim`, a photo any of whose images
-// would lose edge pixels is refused.
+// file holds turned pixels with the old tag. What went wrong after the turned photo was in place
+// comes as DoneBut (it is turned all the same). Without `trim`, a photo any of whose images would
+// lose edge pixels is refused.
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation,
-                              std::string* warning = nullptr,
                               const platform::FlushCalls& calls = {}, bool trim = true);
 
 // The orientation a turned photo must carry, from the one it carries when it is read under its
@@ -45,7 +44,7 @@ using SeenTurn =
 // set on the turned photo before it takes the photo's place; `timesResult` receives why they
 // could not be (the photo is turned all the same).
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
-                              const OrientationAfter& orientation, std::string* warning = nullptr,
+                              const OrientationAfter& orientation,
                               const platform::FlushCalls& calls = {}, bool trim = true,
                               const SeenTurn& seen = {}, const platform::FileTimes* times = nullptr,
                               platform::Result* timesResult = nullptr);

@@ -52,28 +52,11 @@ FileBlocks ReadFileBlocks(const std::string& path) {
     return blocks;
 }
 
-std::string SizeText(int width, int height) {
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
-std::string BlockText(const exif::BlockLayout& blocks) {
-    if (blocks.mcuWidth == blocks.mcuHeight) return std::to_string(blocks.mcuWidth);
-    return SizeText(blocks.mcuWidth, blocks.mcuHeight);
-}
-
 // Without a frame header to read its blocks from (no JPEG, which the turn refuses anyway), the
 // blocks of most photos.
 exif::BlockLayout MainLayout(const TurnPlan& plan) {
     if (plan.mainBlocks) return *plan.mainBlocks;
     return {plan.header.width, plan.header.height, 16, 16};
-}
-
-// Read again from the file only on this rare way out, so that the message can say how much.
-std::uint64_t MemoryToTurnFile(const TurnPlan& plan) {
-    const std::string native = QFile::encodeName(plan.path).toStdString();
-    struct stat st {};
-    if (::stat(native.c_str(), &st) != 0) return 0;
-    return MemoryToTurn(exif::ReadJpegHeader(native), plan.transform, std::uint64_t(st.st_size));
 }
 
 } // namespace
@@ -82,14 +65,12 @@ bool TurnPlan::mayCrop() const {
     return TurnTrims(MainLayout(*this), transform) || partialImage;
 }
 
-std::string TurnPlan::cropReason() const {
+std::optional<CropCause> TurnPlan::cropCause() const {
     if (const exif::BlockLayout main = MainLayout(*this); TurnTrims(main, transform))
-        return SizeText(main.width, main.height) + " is not a multiple of " + BlockText(main);
-    if (!partialImage) return {};
+        return CropCause{0, main.width, main.height, main.mcuWidth, main.mcuHeight};
+    if (!partialImage) return std::nullopt;
     const exif::BlockLayout& b = partialImage->blocks;
-    return "its image " + std::to_string(partialImage->entry + 1) + " (" +
-           SizeText(b.width, b.height) + ") is not a multiple of " +
-           SizeText(b.mcuWidth, b.mcuHeight);
+    return CropCause{int(partialImage->entry + 1), b.width, b.height, b.mcuWidth, b.mcuHeight};
 }
 
 std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes) {
@@ -113,31 +94,18 @@ std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool ke
     return plan;
 }
 
-TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls) {
-    TurnOutcome outcome;
+TurnResult ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls) {
+    TurnResult outcome;
     const std::string native = QFile::encodeName(plan.path).toStdString();
     // Decided again from the photo as read under its lock: a turn by another process may have
     // changed its orientation since the plan was made.
     const OrientationAfter orientation = [code = plan.code](std::uint16_t old) {
         return NewOrientation(old, code);
     };
-    platform::Result times;
     outcome.result =
-        TurnJpegFile(native, plan.transform, orientation, &outcome.warning, calls.replace,
-                     trimAllowed, calls.seen, plan.timesKept ? &plan.times : nullptr, &times);
-    if (!outcome.result.ok()) {
-        outcome.status = TurnOutcome::Status::TransformFailed;
-        // Too large may also mean a file or a segment too large; only memory is told as such.
-        if (outcome.result.kind() == platform::Result::Kind::TooLarge) {
-            const std::uint64_t needed = MemoryToTurnFile(plan);
-            if (needed > TurnMemoryLimitNow()) outcome.memoryNeeded = needed;
-        }
-        return outcome;
-    }
-    if (!times.ok()) {
-        outcome.status = TurnOutcome::Status::TimesFailed;
-        outcome.result = std::move(times);
-    }
+        TurnJpegFile(native, plan.transform, orientation, calls.replace, trimAllowed, calls.seen,
+                     plan.timesKept ? &plan.times : nullptr, &outcome.times);
+    if (!outcome.turned()) outcome.times = {};
     return outcome;
 }
 

@@ -18,6 +18,14 @@
 
 namespace rotate {
 
+// Why a turn would trim edge pixels: which image (0 the main one, else its number in the
+// multi-picture index, from 1) and its size against the size of its blocks.
+struct CropCause {
+    int image = 0;
+    int width = 0, height = 0;
+    int blockWidth = 0, blockHeight = 0;
+};
+
 // One lossless turn of one photo, in two steps so that the window can ask and update its lists
 // in between: plan (times kept, size and orientation read without decoding), then apply.
 struct TurnPlan {
@@ -35,19 +43,19 @@ struct TurnPlan {
     // Whether the turn trims edge pixels off any image of the file (see TurnTrims), each at its
     // own block size; a photo that is not a JPEG is taken to have blocks of 16.
     bool mayCrop() const;
-    // Why, for a message that goes on with "(use --crop ...)": which image and which sizes.
-    std::string cropReason() const;
+    // Why, for the crop question or a skipped photo's message; none when it would not trim.
+    std::optional<CropCause> cropCause() const;
 };
 
 // nullopt for a code that names no turn.
 std::optional<TurnPlan> PlanTurn(const QString& path, RotationCode code, bool keepTimes);
 
-struct TurnOutcome {
-    enum class Status { Turned, TransformFailed, TimesFailed };
-    Status status = Status::Turned;
-    platform::Result result; // why the transform or the time restore failed
-    std::string warning;     // turned, but a flush after the replacement failed (names the file)
-    std::uint64_t memoryNeeded = 0; // refused for want of memory: what the turn would need
+// How one turn ended. A refusal for want of memory carries what the turn needs and what the
+// computer can spare as the figures of `result` (Why::NeedsMemory).
+struct TurnResult {
+    platform::Result result; // failed: the photo is as it was; DoneBut: turned, not yet flushed
+    platform::Result times;  // turned, but the kept times could not be set
+    bool turned() const { return result.done(); }
 };
 
 // What a turn calls; tests pass failing ones.
@@ -59,6 +67,6 @@ struct TurnCalls {
 // Turns the pixels, writes the new orientation and gives the file its times back before it takes
 // the photo's place. Without
 // `trimAllowed`, a photo any of whose images would lose edge pixels is refused.
-TurnOutcome ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls = {});
+TurnResult ApplyTurn(const TurnPlan& plan, bool trimAllowed, const TurnCalls& calls = {});
 
 } // namespace rotate

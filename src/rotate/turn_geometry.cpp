@@ -32,7 +32,7 @@ Geometry PlanGeometry(Session& session, QuarterTurns turns, bool trim) {
     const exif::BlockLayout layout{int(src.image_width), int(src.image_height), int(g.iMcuWidth),
                                    int(g.iMcuHeight)};
     if (!trim && TurnTrims(layout, turns))
-        Refuse(session, Kind::WouldCrop, "the size is not a whole number of blocks");
+        Refuse(session, Kind::WouldCrop, platform::Why::NotWholeBlocks);
     const bool mirrorsX = ReversedBy(turns).columns, mirrorsY = ReversedBy(turns).rows;
     JDIMENSION width = src.image_width, height = src.image_height;
     if (mirrorsX && g.wholeIMcusX > 0) width = g.wholeIMcusX * g.iMcuWidth;
@@ -108,15 +108,7 @@ namespace {
 [[noreturn]] void RefuseForMemory(Session& session, std::uint64_t needed, std::uint64_t limit) {
     session.memoryNeeded = needed;
     session.memoryLimit = limit;
-    char message[sizeof session.error.message];
-    {
-        // The text is copied out before the jump, which would skip the strings' destructors.
-        const std::string text =
-            "the photo needs " + DescribeMemory(needed) + " of memory to turn, more than the " +
-            DescribeMemory(limit, Rounding::Down) + " this computer can spare now";
-        std::snprintf(message, sizeof message, "%s", text.c_str());
-    }
-    Refuse(session, Kind::TooLarge, message);
+    Refuse(session, Kind::TooLarge, platform::Why::NeedsMemory);
 }
 
 } // namespace

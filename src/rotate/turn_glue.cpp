@@ -11,8 +11,8 @@
 
 namespace rotate::lossless {
 
-[[noreturn]] void Refuse(Session& session, Kind kind, const char* text) {
-    jpeg::Leave(session.error, kind, text);
+[[noreturn]] void Refuse(Session& session, Kind kind, platform::Why why) {
+    jpeg::Leave(session.error, kind, why);
 }
 
 // ---- output into a growing vector --------------------------------------------------------

@@ -104,7 +104,7 @@ struct ComponentSides {
 enum class Counting { None, Sequential, Progressive };
 
 // ---- libjpeg glue (turn_glue.cpp) ----
-[[noreturn]] void Refuse(Session& session, Kind kind, const char* text);
+[[noreturn]] void Refuse(Session& session, Kind kind, platform::Why why);
 // Makes the target write into session.out, which grows as needed.
 void SetUpOutput(Session& session);
 void ReadSourceHeader(Session& session, std::span<const std::uint8_t> jpeg, long memoryLimit);

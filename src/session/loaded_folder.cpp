@@ -58,7 +58,7 @@ LeftoverNews LeftoverResolver::News(const platform::LeftoverOutcome& outcome) {
     if (!m_reported.insert({outcome.leftover, outcome.device, outcome.inode}).second) return news;
     news.kind =
         outcome.status == Status::Failed ? LeftoverNews::Kind::Failed : LeftoverNews::Kind::Foreign;
-    news.why = QString::fromLocal8Bit(outcome.result.text());
+    news.result = outcome.result;
     return news;
 }
 

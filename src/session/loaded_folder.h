@@ -47,13 +47,13 @@ struct LeftoverNews {
     enum class Kind {
         None,     // nothing to tell
         Finished, // the interrupted turn was finished from the complete copy
-        Failed,   // the complete copy could not be put in place; `why` says why
+        Failed,   // the complete copy could not be put in place; `result` says why
         Foreign,  // named like a kept copy but belongs to no photo here
     };
     Kind kind = Kind::None;
     QString leftover;
-    QString target; // the photo the copy belongs to
-    QString why;
+    QString target;          // the photo the copy belongs to
+    platform::Result result; // why it was not put in place
 };
 
 // Resolves leftovers, telling of one that cannot be resolved once per run however often its

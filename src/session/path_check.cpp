@@ -17,7 +17,36 @@ namespace {
 using Found = PathCheck::Found;
 
 PathCheck Unreadable(int error) {
-    return {Found::Unreadable, platform::Result::FromErrno(error)};
+    return {Found::Unreadable, platform::Result::FromErrno(error, platform::Why::Unreadable)};
+}
+
+// Why what was found is no photo file.
+platform::Result NoPhotoFile(Found found) {
+    using platform::Result;
+    using platform::Why;
+    const auto unsupported = [](Why why) {
+        return Result::Failure(Result::Kind::Unsupported, why);
+    };
+    switch (found) {
+    case Found::ReadableFile:
+    case Found::Unreadable:
+        break;
+    case Found::Nothing:
+        return Result::FromErrno(ENOENT);
+    case Found::LinkToNothing:
+        return Result::FromErrno(ENOENT, Why::DanglingLink);
+    case Found::Folder:
+        return unsupported(Why::IsFolder);
+    case Found::Fifo:
+        return unsupported(Why::IsFifo);
+    case Found::Socket:
+        return unsupported(Why::IsSocket);
+    case Found::Device:
+        return unsupported(Why::IsDevice);
+    case Found::OtherSpecial:
+        return unsupported(Why::NotARegularFile);
+    }
+    return {};
 }
 
 Found FoundOfMode(mode_t mode) {
@@ -39,10 +68,11 @@ PathCheck CheckPath(const QString& path) {
         if (error != ENOENT && error != ENOTDIR) return Unreadable(error);
         struct stat link {};
         const bool dangling = ::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode);
-        return {dangling ? Found::LinkToNothing : Found::Nothing, {}};
+        const Found found = dangling ? Found::LinkToNothing : Found::Nothing;
+        return {found, NoPhotoFile(found)};
     }
     const Found found = FoundOfMode(st.st_mode);
-    if (found != Found::ReadableFile) return {found, {}};
+    if (found != Found::ReadableFile) return {found, NoPhotoFile(found)};
     const platform::UniqueFd fd(
         ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid()) return Unreadable(errno);

@@ -15,14 +15,14 @@ struct PathCheck {
         Folder,        //
         Nothing,       // no such file
         LinkToNothing, // a symbolic link whose target is not there
-        Unreadable,    // there, but its status or content cannot be read: `result` says why
+        Unreadable,    // there, but its status or content cannot be read
         Fifo,          //
         Socket,        //
         Device,        // a character or block device
         OtherSpecial,  // any other file that is not a regular one
     };
     Found found = Found::Nothing;
-    platform::Result result;
+    platform::Result result; // ok for a readable file; else why it is no photo file
 };
 
 // Nothing is opened that could block: a FIFO or a device is named from its status alone.

@@ -8,6 +8,7 @@
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <sys/stat.h>
 #include <utility>
@@ -21,21 +22,14 @@ namespace {
 
 using Kind = PhotoOutcome::Kind;
 
-void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnOutcome turned,
+void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnResult turned,
                     PhotoOutcome& outcome) {
-    using Status = rotate::TurnOutcome::Status;
-    if (turned.status == Status::TransformFailed) {
-        outcome.kind = Kind::Failed;
-        outcome.result = std::move(turned.result);
-        outcome.memoryNeeded = turned.memoryNeeded;
-        return;
-    }
+    outcome.kind = turned.turned() ? Kind::Turned : Kind::Failed;
+    outcome.result = std::move(turned.result);
+    if (!outcome.turned()) return;
     // The photo is turned either way; what went wrong after that is only worth a warning.
-    outcome.kind = Kind::Turned;
-    outcome.flushWarning = std::move(turned.warning);
-    if (turned.status == Status::TimesFailed) {
-        outcome.timesNotRestored = true;
-        outcome.result = std::move(turned.result);
+    if (!turned.times.ok()) {
+        outcome.times = std::move(turned.times);
     } else if (plan.timesKept) {
         outcome.kept = plan.times;
     }
@@ -49,10 +43,10 @@ bool Superseded(const PassCalls& calls) {
     return calls.stamp && calls.stamp->Superseded();
 }
 
-std::optional<std::string> NotAPhoto(const ListCalls& calls, const QString& path) {
+platform::Result NotAPhoto(const ListCalls& calls, const QString& path) {
     if (calls.notAPhoto) return calls.notAPhoto(path);
-    if (QFileInfo::exists(path)) return std::nullopt;
-    return std::string("no such file");
+    if (QFileInfo::exists(path)) return {};
+    return platform::Result::FromErrno(ENOENT).about(QFile::encodeName(path).toStdString());
 }
 
 PhotoOutcome TurnEntry(const ListEntry& entry, const TurnOptions& options, const CropQuestion& ask,
@@ -61,12 +55,12 @@ PhotoOutcome TurnEntry(const ListEntry& entry, const TurnOptions& options, const
     PhotoOutcome outcome;
     outcome.path = entry.path;
     outcome.askCrop = options.askCrop;
-    if (std::optional<std::string> what = NotAPhoto(calls, entry.path)) {
+    if (platform::Result what = NotAPhoto(calls, entry.path); !what.ok()) {
         // Named like a photo but no photo file (a folder, a FIFO): never read. A stored turn
         // passes it over like any photo that needs none; a turn asked for names it.
         if (!entry.code) return outcome;
         outcome.kind = Kind::NotAPhoto;
-        outcome.notAPhoto = std::move(*what);
+        outcome.result = std::move(what);
         return outcome;
     }
     std::optional<rotate::RotationCode> code = entry.code;
@@ -155,7 +149,7 @@ PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnO
         return outcome;
     }
     if (plan->mayCrop()) {
-        outcome.cropReason = plan->cropReason();
+        outcome.crop = plan->cropCause();
         if (options.askCrop) {
             const CropAnswer answer = ask ? ask(*plan) : CropAnswer{};
             if (!answer.turn) {
@@ -185,8 +179,7 @@ PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnO
     if (!outcome.turned()) return outcome;
     // Kept once the times are back, so that undo recognises the photo as the turn left it.
     if (capture) {
-        if (auto kept = options.undo->Keep(path, *capture); !kept.ok())
-            outcome.undoWarning = kept.text();
+        outcome.undo = options.undo->Keep(path, *capture);
     }
     // File managers key their thumbnails by modification time, which a kept time leaves as it was.
     platform::RemoveDesktopThumbnails(path);

@@ -44,19 +44,17 @@ struct PhotoOutcome {
         Failed,        // `result` says why; the file is as it was
         BadCode,       // a code that names no turn; nothing touched
         NoTurn,        // nothing asked for one (the automatic pass on a handled entry)
-        NotAPhoto,     // no photo file stands at the path; `notAPhoto` says what does
+        NotAPhoto,     // no photo file stands at the path; `result` says what does
     };
     QString path;
     Kind kind = Kind::NoTurn;
-    platform::Result result;                 // why the turn or the time restore failed
-    bool timesNotRestored = false;           // turned, but the kept times could not be set
-    std::string flushWarning;                // turned, but a flush after the replacement failed
-    std::string undoWarning;                 // turned, but it cannot be taken back: why
+    // Failed, NotAPhoto: why. Turned: ok, or DoneBut when a flush after the replacement failed.
+    platform::Result result;
+    platform::Result times;                  // turned, but the kept times could not be set
+    platform::Result undo;                   // turned, but it cannot be taken back: why
     std::optional<platform::FileTimes> kept; // times given back, for whoever reads it next
-    std::string cropReason;                  // why the crop question was asked
-    std::uint64_t memoryNeeded = 0;          // failed for want of memory: how much it needs
+    std::optional<rotate::CropCause> crop;   // why the crop question was asked
     bool askCrop = true;                     // whether to ask about cropping after this photo
-    std::string notAPhoto;                   // what stands at the path instead of a photo file
     std::uint16_t storedOrientation = 0;     // read by a list turn that took the stored turn
 
     bool turned() const { return kind == Kind::Turned; }
@@ -123,9 +121,9 @@ struct ListOptions {
 };
 
 struct ListCalls {
-    // What stands at `path` when it is no photo file to turn; nullopt when it is one. None: a
-    // path that does not exist is no photo file.
-    std::function<std::optional<std::string>(const QString& path)> notAPhoto;
+    // Ok when a photo file stands at `path`, else what stands there instead. None: a path that
+    // does not exist is no photo file.
+    std::function<platform::Result(const QString& path)> notAPhoto;
     // Before each entry; Cancel ends the list, the photos turned so far stay turned.
     std::function<PassStep(const ListEntry&)> beforeTurn;
     // After each entry that did not fail.

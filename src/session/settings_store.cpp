@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <optional>
 
 #include "platform/private_files.h"
@@ -95,6 +96,12 @@ QString Quote(const QString& text) {
     return out;
 }
 
+// What the system said about the last call that failed; the toolkit's file classes keep no
+// error number of their own.
+platform::Result SystemFailure() {
+    return platform::Result::FromErrno(errno != 0 ? errno : EIO);
+}
+
 } // namespace
 
 const QString SettingsStore::kKeyPath =
@@ -105,13 +112,14 @@ QString SettingsStore::DefaultPath() {
            "/Varlo/Tulvex/settings.reg";
 }
 
-bool SettingsStore::load(const QString& path) {
+platform::Result SettingsStore::load(const QString& path) {
     m_values.clear();
     m_foreignLines.clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    errno = 0;
+    if (!file.open(QIODevice::ReadOnly)) return SystemFailure();
     parse(QString::fromUtf8(file.read(kMaxStoreSize)));
-    return true;
+    return {};
 }
 
 void SettingsStore::parse(const QString& text) {
@@ -176,15 +184,16 @@ QString SettingsStore::serialize() const {
     return out;
 }
 
-bool SettingsStore::save(const QString& path) const {
+platform::Result SettingsStore::save(const QString& path) const {
     const QFileInfo info(path);
     // Missing folders are made for the user alone; those already there, links included, stay.
-    if (!platform::MakeFoldersAbove(QFile::encodeName(info.absoluteFilePath()).toStdString(), 0700)
-             .ok())
-        return false;
+    if (platform::Result made = platform::MakeFoldersAbove(
+            QFile::encodeName(info.absoluteFilePath()).toStdString(), 0700);
+        !made.ok())
+        return made;
     const platform::UniqueFd folder(::open(QFile::encodeName(info.absolutePath()).constData(),
                                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid()) return false;
+    if (!folder.valid()) return platform::Result::FromErrno(errno);
     const QByteArray bytes = serialize().toUtf8();
     const std::string name = QFile::encodeName(info.fileName()).toStdString();
     platform::SmallFileWrite how;
@@ -193,11 +202,9 @@ bool SettingsStore::save(const QString& path) const {
         ::fsync(fd);
         return 0;
     };
-    return platform::WriteSmallFile(folder.get(), name, "." + name + "-",
-                                    {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                     std::size_t(bytes.size())},
-                                    how)
-        .ok();
+    return platform::WriteSmallFile(
+        folder.get(), name, "." + name + "-",
+        {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())}, how);
 }
 
 const SettingsStore::Value* SettingsStore::find(const QString& name) const {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace session {
 
 // The settings of one user: a key of text and 32-bit number values kept in a file in the
@@ -28,13 +30,13 @@ public:
     // $XDG_CONFIG_HOME/Varlo/Tulvex/settings.reg (default ~/.config).
     static QString DefaultPath();
 
-    // Reads what can be read; lines that cannot be parsed are dropped. False when the file is
+    // Reads what can be read; lines that cannot be parsed are dropped. A failure when the file is
     // missing or unreadable (the store is then empty).
-    bool load(const QString& path);
+    platform::Result load(const QString& path);
     void parse(const QString& text);
     QString serialize() const;
-    // Writes through a temporary file renamed over the old one; false leaves the old file.
-    bool save(const QString& path) const;
+    // Writes through a temporary file renamed over the old one; a failure leaves the old file.
+    platform::Result save(const QString& path) const;
 
     const Value* find(const QString& name) const; // names without regard to case
     bool exists(const QString& name) const { return find(name) != nullptr; }

@@ -15,13 +15,12 @@ void TurnReport::Take(const PhotoOutcome& outcome) {
     m_keptTimes.erase(outcome.path);
     if (outcome.kind == Kind::Failed) return;
     if (outcome.kept) m_keptTimes[outcome.path] = *outcome.kept;
-    if (!outcome.flushWarning.empty())
-        m_warnings.push_back({TurnWarning::Kind::FlushFailed, outcome.path, outcome.flushWarning});
-    if (!outcome.undoWarning.empty())
-        m_warnings.push_back({TurnWarning::Kind::NotUndoable, outcome.path, outcome.undoWarning});
-    if (outcome.timesNotRestored)
-        m_warnings.push_back(
-            {TurnWarning::Kind::TimesNotRestored, outcome.path, outcome.result.text()});
+    if (!outcome.result.ok())
+        m_warnings.push_back({TurnWarning::Kind::FlushFailed, outcome.path, outcome.result});
+    if (!outcome.undo.ok())
+        m_warnings.push_back({TurnWarning::Kind::NotUndoable, outcome.path, outcome.undo});
+    if (!outcome.times.ok())
+        m_warnings.push_back({TurnWarning::Kind::TimesNotRestored, outcome.path, outcome.times});
 }
 
 void TurnReport::KeepTimes(const QString& path, std::optional<platform::FileTimes> times) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/result.h"
 
 namespace thumbs {
 class ThumbnailCache;
@@ -28,7 +29,7 @@ struct TurnWarning {
     };
     Kind kind = Kind::FlushFailed;
     QString path;
-    std::string detail; // what the system said, in the locale's encoding
+    platform::Result result; // why
 };
 
 // What the turns of a command leave behind for whoever shows them: the file times to set again

@@ -127,8 +127,7 @@ platform::Result UndoCommand::Keep(const QString& path, const UndoCapture& captu
         if (m_others) m_others->generation = next;
         if (!room) {
             m_lost = NoteLost(m_folder.get(), kDidNotFitReason, {h.path}) || m_lost;
-            return platform::Result::FromErrno(
-                ENOSPC, "the undo folder's space is used up by this command");
+            return platform::Result::FromErrno(ENOSPC, platform::Why::UndoSpaceUsedUp);
         }
         char name[32];
         std::snprintf(name, sizeof name, "%06d%s", ++m_next, kRecordSuffix);
@@ -243,8 +242,8 @@ UndoResult UndoStore::UndoLast() const {
         return result;
     }
     if (!TryLock(folder.get())) {
-        result.error = platform::Result::FromErrno(EBUSY, "the last command (" + shown +
-                                                              ") is still being written or undone");
+        result.error =
+            platform::Result::FromErrno(EBUSY, platform::Why::UndoCommandBusy).about(shown);
         return result;
     }
     const auto entry = [&folder, &shown](const std::string& name) {

@@ -26,11 +26,9 @@ constexpr int kMaxEntries = 100000;
 } // namespace
 
 platform::Result NotAFolder(const std::string& shown, const struct stat& st) {
-    const std::string what = S_ISLNK(st.st_mode)
-                                 ? "the undo folder " + shown + " is a symbolic link"
-                                 : "the undo folder " + shown + " is not a folder";
-    return platform::Result::Failure(platform::Result::Kind::Other,
-                                     what + "; nothing is kept there", ELOOP);
+    const platform::Why why =
+        S_ISLNK(st.st_mode) ? platform::Why::UndoFolderIsLink : platform::Why::UndoFolderNotFolder;
+    return platform::Result::Failure(platform::Result::Kind::Other, why, ELOOP).about(shown);
 }
 
 platform::UniqueFd OpenPrivateFolder(int parent, const std::string& name, bool make,
@@ -251,12 +249,9 @@ UndoPhoto LostUndoPhoto(const LostPhoto& lost, const std::string& list) {
     photo.path = QFile::decodeName(lost.path.c_str());
     if (lost.path.empty()) photo.record = QFile::decodeName(list.c_str());
     photo.status = UndoPhoto::Status::Lost;
-    const char* why = lost.reason == kDidNotFitReason
-                          ? "its undo data did not fit in the undo folder"
-                      : lost.reason == kMoreReason
-                          ? "more photos of this command lost their undo data to make room; "
-                            "the list of their names was full"
-                          : "its undo data was dropped to make room";
+    const platform::Why why = lost.reason == kDidNotFitReason ? platform::Why::UndoDidNotFit
+                              : lost.reason == kMoreReason    ? platform::Why::UndoMoreLost
+                                                              : platform::Why::UndoDropped;
     photo.result = platform::Result::Failure(platform::Result::Kind::NoSpace, why, ENOSPC);
     return photo;
 }

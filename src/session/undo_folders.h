@@ -47,7 +47,7 @@ platform::Result NotAFolder(const std::string& shown, const struct stat& st);
 // The folder `name` of `parent`, never through a link, made when `make` says so; mode 0700
 // either way, since it holds copies of the user's photos. `shown` names it in a failure.
 platform::UniqueFd OpenPrivateFolder(int parent, const std::string& name, bool make,
-                                     const std::string& shown, platform::Result& why);
+                                     const std::string& shown, platform::Result& failed);
 
 std::string NewCommandName();
 
@@ -97,8 +97,10 @@ public:
         : m_fd(::openat(root, kStoreLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
         struct stat st {};
         if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            m_result = platform::Result::FromErrno(m_fd.valid() ? EINVAL : errno,
-                                                   "the undo folder's lock cannot be taken");
+            m_result = m_fd.valid()
+                           ? platform::Result::Failure(platform::Result::Kind::Unsupported,
+                                                       platform::Why::UndoLockUnavailable, EINVAL)
+                           : platform::Result::FromErrno(errno, platform::Why::UndoLockUnavailable);
             return;
         }
         int got = 0;

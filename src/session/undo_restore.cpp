@@ -55,7 +55,6 @@ UndoPhoto Restored(UndoPhoto photo, platform::Result times, const Header& h,
                    std::span<const std::uint8_t> oldBytes) {
     photo.status = UndoPhoto::Status::Restored;
     if (!times.ok()) {
-        photo.timesNotRestored = true;
         photo.result = std::move(times);
     } else {
         photo.times = h.oldTimes;
@@ -128,25 +127,32 @@ platform::Result ReadRecordFile(const RecordEntry& record, std::vector<std::uint
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return platform::Result::FromErrno(errno);
     if (!S_ISREG(st.st_mode)) return platform::NotARegularFile();
     if (std::uint64_t(st.st_size) > kMaxRecordBytes)
-        return platform::Result::Failure(platform::Result::Kind::Damaged, "it is too large", EFBIG);
+        return platform::Result::Failure(platform::Result::Kind::Damaged,
+                                         platform::Why::UndoRecordTooLarge, EFBIG);
     file.resize(std::size_t(st.st_size));
     if (!platform::ReadFullyAt(fd.get(), file.data(), file.size(), 0))
         return platform::Result::FromErrno(errno);
     return {};
 }
 
-UndoPhoto NotRestored(const std::string& record, const std::string& photoPath, std::string why) {
+UndoPhoto NotRestored(const std::string& record, const std::string& photoPath,
+                      platform::Result why) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(photoPath.c_str());
     photo.record = QFile::decodeName(record.c_str());
-    photo.result = platform::Result::Failure(platform::Result::Kind::Damaged, std::move(why));
+    photo.result = std::move(why);
     return photo;
 }
 
+platform::Result DamagedBecause(platform::Why why) {
+    return platform::Result::Failure(platform::Result::Kind::Damaged, why);
+}
+
 // A record that can never be put back is removed; its photo is named where its header says.
-UndoPhoto DamagedRecord(const RecordEntry& record, const std::string& photoPath, std::string why) {
+UndoPhoto DamagedRecord(const RecordEntry& record, const std::string& photoPath,
+                        const platform::Result& why) {
     ::unlinkat(record.folder, record.name.c_str(), 0);
-    return NotRestored(record.shown, photoPath, std::move(why) + "; the record was removed");
+    return NotRestored(record.shown, photoPath, why.within(platform::Why::UndoRecordRemoved));
 }
 
 } // namespace
@@ -156,30 +162,27 @@ UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder) {
     if (::fstatat(entry.folder, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(st.st_mode)) {
         leftFolder = true;
-        return NotRestored(entry.shown, {}, "the undo record is a folder; left as it is");
+        return NotRestored(entry.shown, {}, DamagedBecause(platform::Why::UndoRecordIsFolder));
     }
-    return DamagedRecord(entry, {},
-                         "the undo record is a link or a special file, not a regular file");
+    return DamagedRecord(entry, {}, DamagedBecause(platform::Why::UndoRecordNotRegular));
 }
 
 UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
                      const platform::FlushCalls& calls, InterruptedBeside& beside) {
     std::vector<std::uint8_t> file;
     if (platform::Result read = ReadRecordFile(record, file); !read.ok()) {
-        if (read.kind() == platform::Result::Kind::Damaged)
-            return DamagedRecord(record, {}, "the undo record " + read.text());
-        UndoPhoto photo = NotRestored(record.shown, {}, {});
-        photo.result = read.withText("the undo record cannot be read: " + read.text());
-        return photo;
+        if (read.kind() == platform::Result::Kind::Damaged) return DamagedRecord(record, {}, read);
+        return NotRestored(record.shown, {}, read.within(platform::Why::UndoRecordUnreadable));
     }
     const DecodedRecord decoded = DecodeRecord(file, command);
     using Fault = DecodedRecord::Fault;
     if (decoded.fault == Fault::Damaged)
-        return DamagedRecord(record, decoded.header.path, "the undo record is damaged");
-    if (decoded.fault == Fault::Foreign)
         return DamagedRecord(record, decoded.header.path,
-                             "the undo record belongs to another command (" +
-                                 decoded.header.command + ")");
+                             DamagedBecause(platform::Why::UndoRecordDamaged));
+    if (decoded.fault == Fault::Foreign)
+        return DamagedRecord(
+            record, decoded.header.path,
+            DamagedBecause(platform::Why::UndoRecordForeign).about(decoded.header.command));
     beside.FinishNear(decoded.header.path);
     UndoPhoto photo = RestorePhoto(decoded.header, decoded.oldBytes, calls, beside);
     if (photo.status != UndoPhoto::Status::Failed)

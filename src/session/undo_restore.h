@@ -50,9 +50,8 @@ private:
         if (outcome.status == Status::Failed) {
             struct stat st {};
             if (::lstat(outcome.target.c_str(), &st) == 0)
-                m_unfinished[{st.st_dev, st.st_ino}] = outcome.result.withText(
-                    "its interrupted change could not be finished (" + outcome.result.text() +
-                    "); the complete copy stays in " + outcome.leftover);
+                m_unfinished[{st.st_dev, st.st_ino}] =
+                    outcome.result.within(platform::Why::InterruptedNotFinished, outcome.leftover);
         }
         if (outcome.status == Status::Finished || outcome.status == Status::Failed ||
             outcome.status == Status::Foreign)

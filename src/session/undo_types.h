@@ -31,8 +31,8 @@ struct UndoPhoto {
     QString path;   // empty when the record is too damaged to tell
     QString record; // the record file, when the record itself is what failed
     Status status = Status::Failed;
+    // Failed, Lost: why. Restored: ok, or why its old times could not be given back.
     platform::Result result;
-    bool timesNotRestored = false;
     std::optional<platform::FileTimes> times; // given back, for whoever reads the photo next
     std::uint16_t orientation = 0;            // of the restored photo
 };

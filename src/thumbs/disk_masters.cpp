@@ -33,14 +33,17 @@ bool IsCacheFileName(const std::string& name) {
 }
 
 // Makes the folder and its missing parents private to the user; none when it cannot be made,
-// is not a folder of ours, or cannot be written.
-platform::UniqueFd PrepareFolder(const std::string& path) {
-    if (!platform::MakeFoldersAbove(path, 0700).ok()) return {};
-    platform::Result why;
-    platform::UniqueFd folder = platform::MakePrivateFolder(AT_FDCWD, path, {}, why);
+// is not a folder of ours, or cannot be written, and `failed` says why.
+platform::UniqueFd PrepareFolder(const std::string& path, platform::Result& failed) {
+    failed = platform::MakeFoldersAbove(path, 0700);
+    if (!failed.ok()) return {};
+    platform::UniqueFd folder = platform::MakePrivateFolder(AT_FDCWD, path, {}, failed);
     if (!folder.valid()) return {};
     std::string probe;
-    if (!platform::CreateLockedTemporary(folder.get(), kTempPrefix, probe).valid()) return {};
+    if (!platform::CreateLockedTemporary(folder.get(), kTempPrefix, probe).valid()) {
+        failed = platform::Result::FromErrno(errno);
+        return {};
+    }
     ::unlinkat(folder.get(), probe.c_str(), 0);
     return folder;
 }
@@ -67,9 +70,13 @@ void MarkUsed(const std::string& path) {
 } // namespace
 
 DiskMasters::DiskMasters(const QString& folder, std::int64_t limitBytes)
-    : m_folderFd(folder.isEmpty() ? platform::UniqueFd() : PrepareFolder(CleanNativePath(folder))),
+    : m_folderFd(folder.isEmpty() ? platform::UniqueFd()
+                                  : PrepareFolder(CleanNativePath(folder), m_folderResult)),
       m_folder(m_folderFd.valid() ? CleanNativePath(folder) : std::string()),
-      m_limitBytes(limitBytes) {}
+      m_limitBytes(limitBytes) {
+    if (!m_folderResult.ok())
+        m_folderResult = m_folderResult.within(platform::Why::CacheOff, CleanNativePath(folder));
+}
 
 std::optional<MasterImage> DiskMasters::Read(const CacheKey& key, const ThumbnailOptions& options) {
     if (!enabled()) return std::nullopt;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/result.h"
 
 namespace thumbs {
 
@@ -20,10 +21,12 @@ namespace thumbs {
 // recently used pruned once the folder outgrows its bound. Every call is thread-safe.
 class DiskMasters {
 public:
-    // `folder` empty: no disk level. A folder that cannot be made or written is not used.
+    // `folder` empty: no disk level. A folder that cannot be made or written is not used, and
+    // folderResult() says why.
     DiskMasters(const QString& folder, std::int64_t limitBytes);
 
     bool enabled() const { return !m_folder.empty(); }
+    const platform::Result& folderResult() const { return m_folderResult; }
     const std::string& folder() const { return m_folder; }
 
     // The master stored for `key`, marked as used; nullopt when there is none or it is not
@@ -43,6 +46,7 @@ private:
     static std::string NameOf(const CacheKey& key);
     std::string FileOf(const CacheKey& key) const;
 
+    platform::Result m_folderResult;     // set before the folder below, by its making
     const platform::UniqueFd m_folderFd; // invalid when the disk level is off
     const std::string m_folder;          // empty then
     const std::int64_t m_limitBytes;

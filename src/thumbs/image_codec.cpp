@@ -172,8 +172,7 @@ Thumbnail MakeThumbnailImage(const QString& path, const ThumbnailOptions& option
 }
 
 platform::Result Undecodable() {
-    return platform::Result::Failure(platform::Result::Kind::Damaged,
-                                     "the photo cannot be decoded");
+    return platform::Result::Failure(platform::Result::Kind::Damaged, platform::Why::Undecodable);
 }
 
 ImageHeader ReadImageHeader(const QString& path) {

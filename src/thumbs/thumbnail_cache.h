@@ -75,6 +75,8 @@ public:
     bool Idle() const;
 
     bool diskEnabled() const { return m_disk.enabled(); }
+    // Why the disk level is off although a folder was given; ok otherwise.
+    const platform::Result& diskResult() const { return m_disk.folderResult(); }
     const std::string& folder() const { return m_disk.folder(); }
     std::int64_t memoryBytes() const;
     std::int64_t memoryPeakBytes() const;

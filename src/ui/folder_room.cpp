@@ -3,6 +3,7 @@
 
 #include "collection/scan.h"
 #include "session/delete_photos.h"
+#include "session/messages.h"
 #include "session/undo.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
@@ -108,6 +109,11 @@ void FolderRoom::Load(const QString& folder, const session::LoadOptions& options
     ++m_loadCount;
 
     emit loadStarting();
+    if (m_thumbCache && !m_thumbCache->diskResult().ok() && !std::exchange(m_cacheOffTold, true))
+        Shell::current().message(m_window, QString(),
+                                 session::Render(session::ReasonOf(m_thumbCache->diskResult()),
+                                                 [this](const QString& e) { return Msg(e); }),
+                                 Shell::Icon::Warning);
     std::optional<TProgressWindow> progress;
     session::LoadCalls calls;
     calls.begun = [this] { emit folderBegun(m_loaded.folder); };
@@ -223,9 +229,11 @@ void FolderRoom::Delete(const QStringList& paths, bool confirm) {
     for (const session::DeleteOutcome& outcome : session::DeletePhotos(
              paths, ask, {&m_loaded.thumbs, &m_loaded.autoList}, platform::MoveToTrash))
         if (outcome.kind == session::DeleteOutcome::Kind::Failed)
-            failures << FormatMessage(Msg("Unable to move \"%s\" to the trash: %s"),
-                                      {collection::FileNameOf(outcome.path),
-                                       QString::fromLocal8Bit(outcome.result.text())});
+            failures << session::Render(
+                session::TrashFailed(
+                    collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
+                    outcome.result),
+                [this](const QString& english) { return Msg(english); });
     if (!failures.isEmpty())
         Shell::current().message(m_window, QString(), failures.join(u'\n'), Shell::Icon::Warning);
 }
@@ -233,25 +241,14 @@ void FolderRoom::Delete(const QStringList& paths, bool confirm) {
 // A copy that cannot be put in place is told once per run, however often the folder is loaded:
 // the resolver says when there is news.
 void FolderRoom::TellLeftover(const session::LeftoverNews& news) {
-    using Kind = session::LeftoverNews::Kind;
-    if (news.kind == Kind::Finished) {
-        Shell::current().message(
-            m_window, QString(),
-            FormatMessage(Msg("The interrupted turn of %s was finished from its complete copy."),
-                          {news.target}),
-            Shell::Icon::Information);
-        return;
-    }
-    if (news.kind == Kind::None) return;
+    const std::optional<session::Message> told = session::LeftoverMessage(news);
+    if (!told) return;
     const QString text =
-        news.kind == Kind::Failed
-            ? FormatMessage(Msg("The interrupted turn of %s could not be finished (%s); its "
-                                "complete turned copy stays in %s."),
-                            {news.target, news.why, news.leftover})
-            : FormatMessage(Msg("%s is named like a copy kept during a turn, but belongs to no "
-                                "photo here; it was left as it is."),
-                            {news.leftover});
-    Shell::current().message(m_window, QString(), text, Shell::Icon::Warning);
+        session::Render(*told, [this](const QString& english) { return Msg(english); });
+    Shell::current().message(m_window, QString(), text,
+                             news.kind == session::LeftoverNews::Kind::Finished
+                                 ? Shell::Icon::Information
+                                 : Shell::Icon::Warning);
 }
 
 void FolderRoom::TellLeftover(const platform::LeftoverOutcome& leftover) {

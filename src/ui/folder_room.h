@@ -150,6 +150,7 @@ private:
     QString m_startPhoto; // selected once the first load has run to its end
     // Masters of unchanged photos, so that a reload only scales; shared with the workers.
     std::shared_ptr<thumbs::ThumbnailCache> m_thumbCache;
+    bool m_cacheOffTold = false; // a thumbnail folder that cannot be used, at the first load
 };
 
 } // namespace ui

@@ -4,6 +4,7 @@
 #include "collection/scan.h"
 #include "lang/word_wrap.h"
 #include "rotate/turn_memory.h"
+#include "session/messages.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
 #include "ui/errors.h"
@@ -54,7 +55,7 @@ public:
         if (!m_outermost) return;
         platform::Result why;
         m_room.m_undoCommand = m_room.m_undoStore.Begin(&why);
-        if (!m_room.m_undoCommand) m_room.m_undoUnavailable = QString::fromLocal8Bit(why.text());
+        if (!m_room.m_undoCommand) m_room.m_undoUnavailable = why;
     }
     ~UndoRecording() {
         if (!m_outermost) return;
@@ -128,45 +129,24 @@ void TurnRoom::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
     m_askCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
     if (const auto why = std::exchange(m_undoUnavailable, std::nullopt))
-        m_turnReport.Warn(
-            {session::TurnWarning::Kind::UndoUnavailable, {}, why->toLocal8Bit().toStdString()});
+        m_turnReport.Warn({session::TurnWarning::Kind::UndoUnavailable, {}, *why});
     m_turnReport.Take(outcome);
-    if (outcome.kind == Kind::Failed && outcome.memoryNeeded > 0)
-        throw TulvexError(
-            Msg("Unable to rotate the image") + QStringLiteral(": ") +
-            FormatMessage(
-                Msg("%s needs %s of memory to turn, more than this computer can spare now."),
-                {collection::FileNameOf(outcome.path),
-                 QString::fromStdString(rotate::DescribeMemory(outcome.memoryNeeded))}));
     if (outcome.kind == Kind::Failed)
-        throw TulvexError(Msg("Unable to rotate the image") + QStringLiteral(": ") +
-                          collection::FileNameOf(outcome.path));
+        throw TulvexError(session::Render(
+            session::TurnFailed(collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
+                                outcome.result),
+            [this](const QString& english) { return Msg(english); }));
     ShowTurnWarnings(m_turnReport.TakeDueWarnings(), false);
 }
 
 // Held warnings come in one box; a turn outside a command shows each as it comes.
 void TurnRoom::ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings, bool together) {
     QStringList texts;
-    for (const session::TurnWarning& warning : warnings) {
-        const QString detail = QString::fromLocal8Bit(warning.detail);
-        switch (warning.kind) {
-        case session::TurnWarning::Kind::FlushFailed:
-            texts << detail;
-            break;
-        case session::TurnWarning::Kind::TimesNotRestored:
-            texts << FormatMessage(
-                Msg("%s was turned, but its file times could not be restored: %s"),
-                {collection::FileNameOf(warning.path), detail});
-            break;
-        case session::TurnWarning::Kind::NotUndoable:
-            texts << FormatMessage(Msg("%s was turned, but the turn cannot be undone: %s"),
-                                   {collection::FileNameOf(warning.path), detail});
-            break;
-        case session::TurnWarning::Kind::UndoUnavailable:
-            texts << FormatMessage(Msg("The turns cannot be undone: %s"), {detail});
-            break;
-        }
-    }
+    for (const session::TurnWarning& warning : warnings)
+        texts << session::Render(
+            session::TurnWarningMessage(
+                collection::FileNameOf(warning.path).toLocal8Bit().toStdString(), warning),
+            [this](const QString& english) { return Msg(english); });
     if (together && !texts.isEmpty()) texts = QStringList{texts.join(u'\n')};
     for (const QString& text : texts)
         Shell::current().message(m_window, kTitle, text, Shell::Icon::Warning);
@@ -324,12 +304,16 @@ void TurnRoom::TellUndone(const session::UndoResult& undone) {
             failed << (photo.path.isEmpty()
                            ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
                            : collection::FileNameOf(photo.path)) +
-                          QStringLiteral(": ") + QString::fromLocal8Bit(photo.result.text());
+                          QStringLiteral(": ") +
+                          session::Render(session::ReasonOf(photo.result),
+                                          [this](const QString& e) { return Msg(e); });
         if (m_folder.IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     emit changed();
     QStringList told;
-    if (!undone.error.ok()) told << QString::fromLocal8Bit(undone.error.text());
+    if (!undone.error.ok())
+        told << session::Render(session::ReasonOf(undone.error),
+                                [this](const QString& english) { return Msg(english); });
     if (!changedSince.isEmpty())
         told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
                               {changedSince.join(QStringLiteral(", "))});

@@ -88,9 +88,9 @@ private:
     rotate::TurnCalls m_turnCalls;
     session::UndoStore m_undoStore{session::DefaultUndoFolder(), QStringLiteral("window")};
     std::unique_ptr<session::UndoCommand> m_undoCommand; // while a command turns photos
-    std::optional<QString> m_undoUnavailable; // why, until the command's first turn tells it
-    bool m_memoryCapChecked = false;          // an unreadable memory cap is told at the first turn
-    std::optional<bool> m_canUndo;            // known until the next change
+    std::optional<platform::Result> m_undoUnavailable;   // why, until the first turn tells it
+    bool m_memoryCapChecked = false; // an unreadable memory cap is told at the first turn
+    std::optional<bool> m_canUndo;   // known until the next change
 };
 
 } // namespace ui

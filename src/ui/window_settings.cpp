@@ -53,7 +53,7 @@ QString SettingsPath() {
 
 WindowSettings ReadWindowSettings(const QString& path, QSize minimum) {
     session::SettingsStore store;
-    store.load(path);
+    static_cast<void>(store.load(path)); // none: the defaults
     WindowSettings read;
     read.language = store.readString(key::Language, QString());
     read.keepTimestamp = store.readBool(key::KeepTimestamp, true);
@@ -74,7 +74,7 @@ WindowSettings ReadWindowSettings(const QString& path, QSize minimum) {
 void WriteWindowSettings(const QString& path, const WindowSettings& settings) {
     // Read again so that values of other kinds and names are written back as they were.
     session::SettingsStore store;
-    store.load(path);
+    static_cast<void>(store.load(path)); // none: the defaults
     store.writeBool(key::KeepTimestamp, settings.keepTimestamp);
     store.writeBool(key::EnlargeSmall, settings.enlargeSmall);
     store.writeBool(key::WinMax, settings.maximized);
@@ -95,7 +95,7 @@ void WriteWindowSettings(const QString& path, const WindowSettings& settings) {
     // Removed favorites leave no name behind that the next start would read back.
     for (qsizetype i = settings.favorites.size(); i < kMaxFavorites; ++i)
         store.remove(key::Mru(int(i)));
-    store.save(path); // a store that cannot be written keeps the old file
+    static_cast<void>(store.save(path)); // one that cannot be written keeps the old file
 }
 
 } // namespace ui

@@ -104,9 +104,10 @@ TEST(TulvexCliPaths, NamesWhatAPathIsWithoutBlockingOnIt) {
         const std::string report = CliIn(dir.path(), command + " " + paths, &code);
         EXPECT_EQ(code, 1) << command;
         for (const std::string& line : std::vector<std::string>{
-                 dir.file("folder.jpg") + ": is a folder\n",
-                 dir.file("fifo.jpg") + ": is not a regular file (FIFO)\n",
-                 "/dev/zero: is a device\n", dir.file("missing.jpg") + ": no such file\n"})
+                 dir.file("folder.jpg") + ": it is a folder\n",
+                 dir.file("fifo.jpg") + ": it is not a regular file (FIFO)\n",
+                 "/dev/zero: it is a device\n",
+                 dir.file("missing.jpg") + ": the file or folder is not there (any more)\n"})
             EXPECT_NE(report.find(line), std::string::npos) << command << ":\n" << report;
     }
     int code = -1;
@@ -115,7 +116,7 @@ TEST(TulvexCliPaths, NamesWhatAPathIsWithoutBlockingOnIt) {
     EXPECT_EQ(code, 0) << report;
     report = CliIn(dir.path(), "thumbnails " + dir.file("ok.jpg"), &code);
     EXPECT_EQ(code, 1);
-    EXPECT_NE(report.find("ok.jpg: is a file, not a folder"), std::string::npos) << report;
+    EXPECT_NE(report.find("ok.jpg: it is a file, not a folder"), std::string::npos) << report;
 }
 
 TEST(TulvexCliPaths, NamesAreEscapedToOneLine) {
@@ -157,7 +158,7 @@ TEST(TulvexCliPaths, TimesThatCannotBeRestoredAreAWarningAndThePhotoCountsAsTurn
                    &status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << report;
     EXPECT_NE(report.find("warning: " + dir.file("p.jpg") +
-                          ": turned, but its times could not be restored: "),
+                          " was turned, but its file times could not be restored: "),
               std::string::npos)
         << report;
     EXPECT_NE(report.find(dir.file("p.jpg") + ": turned right\n"), std::string::npos) << report;

@@ -277,7 +277,8 @@ TEST(TulvexCliUndo, ATurnNotYetSafelyOnDiskExitsOneAndCanBeUndone) {
                        "rotate right " + a, report, &code))
         GTEST_SKIP() << "no strace";
     EXPECT_EQ(code, 1) << report;
-    EXPECT_NE(report.find(a + ": turned, but not yet safely on disk"), std::string::npos) << report;
+    EXPECT_NE(report.find(a + " was turned, but is not yet safely on disk"), std::string::npos)
+        << report;
     EXPECT_NE(ReadFile(a), before) << "turned all the same";
 
     report = Cli("undo", &code);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
 #include "exif/orientation_writer.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -214,7 +215,7 @@ TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFilesAndSaysWhy) {
     WriteFile(path, original);
     ::chmod(path.c_str(), 0444); // refused by the permission bits, also to root
     const platform::Result readOnly = exif::WriteOrientation(path, 1, brief);
-    EXPECT_EQ(readOnly.error(), EACCES) << readOnly.text();
+    EXPECT_EQ(readOnly.error(), EACCES) << English(readOnly);
     EXPECT_EQ(ReadFile(path), original);
     ::chmod(path.c_str(), 0644);
 
@@ -224,7 +225,7 @@ TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFilesAndSaysWhy) {
     int waits = 0;
     brief.onBusy = [&waits] { ++waits; };
     const platform::Result locked = exif::WriteOrientation(path, 1, brief);
-    EXPECT_EQ(locked.text(), "another program is changing the photo");
+    EXPECT_EQ(English(locked), "another program is changing the photo");
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(ReadFile(path), original);
     ::close(holder);
@@ -237,7 +238,7 @@ TEST(WriteOrientation, OnDiskSkipsValueZeroReadOnlyAndLockedFilesAndSaysWhy) {
     WriteFile(path, bare);
     const platform::Result noEntry = exif::WriteOrientation(path, 3);
     EXPECT_FALSE(noEntry.ok());
-    EXPECT_NE(noEntry.text().find("no EXIF orientation entry"), std::string::npos);
+    EXPECT_NE(English(noEntry).find("no EXIF orientation entry"), std::string::npos);
     EXPECT_EQ(ReadFile(path), bare);
     WriteFile(path, MakeJpeg(16, 16)); // no EXIF at all
     EXPECT_FALSE(exif::WriteOrientation(path, 3).ok());

@@ -17,7 +17,7 @@ namespace {
 struct Decoded {
     bool finished = false;
     Kind kind = Kind::Ok;
-    std::string message;
+    platform::Why why = platform::Why::None;
     long warnings = 0;
 };
 
@@ -30,7 +30,7 @@ Decoded Decode(const Bytes& bytes, ErrorManager::Warnings warnings, bool headerA
     jpeg_create_decompress(cinfo.get());
     if (setjmp(errors->jump) != 0) {
         decoded.kind = errors->kind;
-        decoded.message = errors->message;
+        decoded.why = errors->why;
         jpeg_destroy_decompress(cinfo.get());
         return decoded;
     }
@@ -67,13 +67,13 @@ TEST(JpegErrorManager, WarningsAreFatalOrCountedAsAsked) {
     const Bytes truncated(photo.begin(), photo.begin() + long(photo.size() * 2 / 3));
 
     const Decoded counted = Decode(truncated, ErrorManager::Warnings::Counted, false);
-    EXPECT_TRUE(counted.finished) << counted.message;
+    EXPECT_TRUE(counted.finished) << int(counted.why);
     EXPECT_GT(counted.warnings, 0);
 
     const Decoded fatal = Decode(truncated, ErrorManager::Warnings::Fatal, false);
     EXPECT_FALSE(fatal.finished);
     EXPECT_EQ(fatal.kind, Kind::Damaged);
-    EXPECT_FALSE(fatal.message.empty());
+    EXPECT_EQ(fatal.why, platform::Why::ImageDataDamaged);
 
     // Stray bytes between the segments touch no picture: they pass while the header is read.
     const Bytes stray = WithStrayBytesAfterFirstSegment(photo);
@@ -93,7 +93,7 @@ TEST(JpegErrorManager, ErrorsLeaveWithTheirKind) {
         }
     const Decoded unsupported = Decode(twelveBits, ErrorManager::Warnings::Counted, false);
     EXPECT_FALSE(unsupported.finished);
-    EXPECT_EQ(unsupported.kind, Kind::Unsupported) << unsupported.message;
+    EXPECT_EQ(unsupported.kind, Kind::Unsupported) << int(unsupported.why);
 
     const Decoded notJpeg = Decode(Bytes(64, 0x42), ErrorManager::Warnings::Counted, false);
     EXPECT_FALSE(notJpeg.finished);
@@ -101,9 +101,10 @@ TEST(JpegErrorManager, ErrorsLeaveWithTheirKind) {
 
     // A reason of the caller's own leaves the same way.
     ErrorManager errors(ErrorManager::Warnings::Fatal);
-    if (setjmp(errors.jump) == 0) jpeg::Leave(errors, Kind::WouldCrop, "edge blocks");
+    if (setjmp(errors.jump) == 0)
+        jpeg::Leave(errors, Kind::WouldCrop, platform::Why::NotWholeBlocks);
     EXPECT_EQ(errors.kind, Kind::WouldCrop);
-    EXPECT_STREQ(errors.message, "edge blocks");
+    EXPECT_EQ(errors.why, platform::Why::NotWholeBlocks);
 }
 
 TEST(JpegErrorManager, TheThumbnailEncoderTakesAModelWithStrayBytes) {

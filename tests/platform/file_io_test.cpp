@@ -3,6 +3,7 @@
 // what it leaves.
 #include "collection/scan.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
 #include "support/temp_dir.h"
@@ -60,9 +61,13 @@ TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile) {
         const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, c.calls);
         EXPECT_TRUE(result.replaced());
         EXPECT_EQ(ReadFile(path), next);
-        EXPECT_EQ(!result.warning.empty(), c.warns) << result.warning;
-        if (c.warns)
-            EXPECT_NE(result.warning.find("photo.jpg"), std::string::npos) << result.warning;
+        EXPECT_EQ(result.result.kind() == platform::Result::Kind::DoneBut, c.warns)
+            << English(result.result);
+        if (c.warns) {
+            EXPECT_EQ(result.result.why(), platform::Why::NotFlushed);
+            EXPECT_NE(English(result.result).find("photo.jpg"), std::string::npos)
+                << English(result.result);
+        }
     }
     // A flush that fails before the rename still fails the replacement and keeps the original.
     platform::FlushCalls early;
@@ -81,11 +86,11 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     WriteFile(path, MakeJpegWithExif(64, 48, spec));
     platform::FlushCalls calls;
     calls.fsyncFolder = FailingAfter(::fsync, EIO);
-    std::string warning;
     const platform::Result turned =
-        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), &warning, calls);
-    EXPECT_TRUE(turned.ok()) << turned.text();
-    EXPECT_NE(warning.find("photo.jpg"), std::string::npos) << warning;
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), calls);
+    EXPECT_TRUE(turned.done()) << English(turned);
+    EXPECT_EQ(turned.kind(), platform::Result::Kind::DoneBut);
+    EXPECT_NE(English(turned).find("photo.jpg"), std::string::npos) << English(turned);
     int w = 0, h = 0;
     DecodeRgb(ReadFile(path), w, h);
     EXPECT_EQ(w, 48);
@@ -160,8 +165,8 @@ TEST(ReplaceFile, AnAttributeThatCannotBeCopiedRefusesTheReplacement) {
     calls.setXattr = failing(false);
     const platform::ReplaceResult refused = platform::ReplaceFileContents(path, next, calls);
     EXPECT_FALSE(refused.replaced());
-    EXPECT_EQ(refused.result.text(),
-              "its extended attributes could not be copied: No space left on device");
+    EXPECT_EQ(English(refused.result),
+              "its extended attributes could not be copied: the disk is full");
     EXPECT_EQ(refused.result.kind(), platform::Result::Kind::NoSpace);
     EXPECT_EQ(ReadFile(path), old);
     EXPECT_TRUE(Leftovers(dir).isEmpty());

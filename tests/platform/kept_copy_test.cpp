@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A kept copy goes back only over the photo it was made for, torn by the turn that made it.
 #include "collection/scan.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
 #include "support/temp_dir.h"
@@ -111,12 +112,12 @@ TEST(KeptCopy, OnlyATornRewriteOfItsOwnTurnIsFinished) {
             WriteFile(photo, state.photo); // the same file, as a crash left it
 
             const platform::LeftoverOutcome outcome = platform::ResolveLeftover(kept);
-            EXPECT_EQ(outcome.status, state.expected) << outcome.result.text();
+            EXPECT_EQ(outcome.status, state.expected) << English(outcome.result);
             EXPECT_EQ(outcome.target, photo);
             if (state.expected == Status::Foreign) {
                 EXPECT_EQ(ReadFile(photo), state.photo) << "never written over";
                 EXPECT_EQ(ReadFile(kept), copy) << "never deleted";
-                EXPECT_FALSE(outcome.result.text().empty());
+                EXPECT_FALSE(English(outcome.result).empty());
             } else {
                 EXPECT_EQ(ReadFile(photo), next);
                 EXPECT_NE(::access(kept.c_str(), F_OK), 0);
@@ -212,7 +213,7 @@ TEST(KeptCopy, EveryNameLengthWorksAndNoCutSharesACopy) {
         EXPECT_EQ(ReadFile(dir.file(name)), next);
         const std::string linked = MakeLinkedPhoto(dir, name, old);
         const platform::ReplaceResult turned = platform::ReplaceFileContents(linked, next);
-        EXPECT_TRUE(turned.replaced()) << turned.result.text();
+        EXPECT_TRUE(turned.replaced()) << English(turned.result);
         EXPECT_EQ(ReadFile(linked), next);
 
         // A second photo sharing every byte the name of a copy can hold, with the same
@@ -235,7 +236,7 @@ TEST(KeptCopy, EveryNameLengthWorksAndNoCutSharesACopy) {
         WriteFile(linked, Join(Slice(next, 0, 4096), Slice(old, 4096, old.size())));
 
         const platform::LeftoverOutcome outcome = platform::ResolveLeftover(kept);
-        EXPECT_EQ(outcome.status, Status::Finished) << outcome.result.text();
+        EXPECT_EQ(outcome.status, Status::Finished) << English(outcome.result);
         EXPECT_EQ(outcome.target, linked);
         EXPECT_EQ(ReadFile(linked), next);
         EXPECT_EQ(ReadFile(dir.file(twin)), old);
@@ -263,8 +264,8 @@ struct LeftTurn {
     }
     // The copy is not applied: reported, the photo as it was, the copy still there.
     void ExpectLeft(const platform::LeftoverOutcome& outcome, const std::string& why) const {
-        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
-        EXPECT_NE(outcome.result.text().find(why), std::string::npos) << outcome.result.text();
+        EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
+        EXPECT_NE(English(outcome.result).find(why), std::string::npos) << English(outcome.result);
         EXPECT_EQ(ReadFile(photo), torn) << "never written over";
         EXPECT_EQ(ReadFile(kept), copy) << "never deleted";
     }
@@ -318,8 +319,8 @@ TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
         const std::string fifo = dir.file(".photo.jpg.tulvex-keep-ABCDEF");
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
         const platform::LeftoverOutcome outcome = platform::ResolveLeftover(fifo);
-        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
-        EXPECT_NE(outcome.result.text().find("not a regular file"), std::string::npos);
+        EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
+        EXPECT_NE(English(outcome.result).find("not a regular file"), std::string::npos);
         struct stat st {};
         EXPECT_EQ(::lstat(fifo.c_str(), &st), 0);
         EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "left";
@@ -332,8 +333,8 @@ TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
         ASSERT_EQ(::rename(left.kept.c_str(), moved.c_str()), 0);
         ASSERT_EQ(::symlink(moved.c_str(), left.kept.c_str()), 0);
         const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
-        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
-        EXPECT_NE(outcome.result.text().find("symbolic link"), std::string::npos);
+        EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
+        EXPECT_NE(English(outcome.result).find("symbolic link"), std::string::npos);
         EXPECT_EQ(ReadFile(left.photo), left.torn);
         struct stat st {};
         EXPECT_EQ(::lstat(left.kept.c_str(), &st), 0);
@@ -347,7 +348,7 @@ TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
         ASSERT_EQ(::rename(left.photo.c_str(), real.c_str()), 0);
         ASSERT_EQ(::symlink(real.c_str(), left.photo.c_str()), 0);
         const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
-        EXPECT_EQ(outcome.status, Status::Foreign) << outcome.result.text();
+        EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
         EXPECT_EQ(ReadFile(real), left.torn);
         EXPECT_EQ(ReadFile(left.kept), left.copy);
     }
@@ -376,7 +377,7 @@ TEST(KeptCopy, ACopyOfAnotherUsersMakingIsAppliedOnlyToThatUsersPhoto) {
         ASSERT_EQ(::chown(left.photo.c_str(), owner, owner), 0);
         ASSERT_EQ(::chown(left.kept.c_str(), owner, owner), 0);
         const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
-        EXPECT_EQ(outcome.status, Status::Finished) << outcome.result.text();
+        EXPECT_EQ(outcome.status, Status::Finished) << English(outcome.result);
         EXPECT_EQ(ReadFile(left.photo), kNext);
         EXPECT_NE(::access(left.kept.c_str(), F_OK), 0);
     }

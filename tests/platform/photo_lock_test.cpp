@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -135,7 +136,7 @@ TEST(LockPhoto, RefusesWhatIsNoRegularFileAndReportsAHeldPhoto) {
     const platform::Result held = platform::LockPhoto(path, O_RDONLY, brief, photo);
     EXPECT_EQ(held.error(), EWOULDBLOCK);
     EXPECT_EQ(held.kind(), Kind::Busy);
-    EXPECT_EQ(held.text(), "another program is changing the photo");
+    EXPECT_EQ(English(held), "another program is changing the photo");
     first.fd.reset();
     EXPECT_TRUE(platform::LockPhoto(path, O_RDONLY, brief, photo).ok());
 }
@@ -157,7 +158,8 @@ TEST(LockPhoto, FollowsNoLinkAnotherUserLeftInASharedFolder) {
     platform::LockedPhoto photo;
     const platform::Result refused = platform::LockPhoto(link, O_RDONLY, {}, photo);
     EXPECT_EQ(refused.kind(), platform::Result::Kind::NoPermission);
-    EXPECT_EQ(refused.text(), platform::kForeignLinkText);
+    EXPECT_EQ(English(refused),
+              "it is a link another user made in a shared folder, which is not followed");
     EXPECT_FALSE(photo.fd.valid());
 
     // The same link of the folder's owner, or in a folder others may not write, is followed.

@@ -63,7 +63,7 @@ TEST(PrivateFolder, IsMadePrivateAndKeepsOrRefusesOtherModesAsAsked) {
     TempDir dir;
     platform::Result why;
     const std::string made = dir.file("made");
-    EXPECT_TRUE(Folder(made, {}, why).valid()) << why.text();
+    EXPECT_TRUE(Folder(made, {}, why).valid()) << why.error();
     EXPECT_EQ(ModeOf(made), 0700u);
 
     PrivateFolderRules lookOnly;

@@ -7,6 +7,7 @@
 
 using platform::Result;
 using Kind = Result::Kind;
+using platform::Why;
 
 TEST(Result, TheSystemsErrorNumberSaysTheKind) {
     const struct {
@@ -23,31 +24,48 @@ TEST(Result, TheSystemsErrorNumberSaysTheKind) {
     for (const auto& [error, kind] : table) {
         const Result failed = Result::FromErrno(error);
         EXPECT_FALSE(failed.ok()) << error;
+        EXPECT_FALSE(failed.done()) << error;
         EXPECT_EQ(failed.kind(), kind) << error;
         EXPECT_EQ(failed.error(), error);
-        EXPECT_EQ(failed.text(), std::strerror(error));
-        EXPECT_EQ(Result::FromErrno(error, "told").kind(), kind) << error;
+        EXPECT_EQ(failed.why(), Why::None);
+        EXPECT_EQ(Result::FromErrno(error, Why::PhotoReadOnly).kind(), kind) << error;
     }
     // A call that failed without setting errno reports nothing, as before.
     EXPECT_TRUE(Result::FromErrno(0).ok());
     EXPECT_TRUE(Result().ok());
 }
 
-TEST(Result, AKnownKindBeatsTheErrorNumberAndSurvivesANewText) {
-    const Result changed = Result::Failure(Kind::ChangedMeanwhile, "changed", ESTALE);
+TEST(Result, AKnownKindBeatsTheErrorNumberAndKeepsItsReasonInAContext) {
+    const Result changed = Result::Failure(Kind::ChangedMeanwhile, Why::PhotoChanged, ESTALE);
     EXPECT_FALSE(changed.ok());
     EXPECT_EQ(changed.error(), ESTALE);
 
-    const Result busy = Result::Failure(Kind::Busy, "held", EWOULDBLOCK);
-    const Result retold = busy.withText("held; try again later");
-    EXPECT_EQ(retold.kind(), Kind::Busy);
-    EXPECT_EQ(retold.error(), EWOULDBLOCK);
-    EXPECT_EQ(retold.text(), "held; try again later");
+    const Result busy = Result::Failure(Kind::Busy, Why::PhotoBusy, EWOULDBLOCK).about("/p/a.jpg");
+    const Result framed = busy.within(Why::OtherImage);
+    EXPECT_EQ(framed.kind(), Kind::Busy);
+    EXPECT_EQ(framed.error(), EWOULDBLOCK);
+    EXPECT_EQ(framed.why(), Why::PhotoBusy);
+    EXPECT_EQ(framed.context(), Why::OtherImage);
+    EXPECT_EQ(framed.subject(), "/p/a.jpg") << "a context without a subject keeps the reason's";
+    EXPECT_EQ(busy.within(Why::TurnedCopyKept, "/p/copy").subject(), "/p/copy");
 
-    const Result damaged = Result::Failure(Kind::Damaged, "a coefficient is out of range");
+    const Result damaged = Result::Failure(Kind::Damaged, Why::ImageDataDamaged);
     EXPECT_EQ(damaged.kind(), Kind::Damaged);
     EXPECT_EQ(damaged.error(), 0) << "no system call failed";
-    EXPECT_EQ(Result::FromLibrary("lost").kind(), Kind::Other);
-    // Nobody makes a failure that reads as success.
-    EXPECT_FALSE(Result::Failure(Kind::Ok, "odd").ok());
+    // Nobody makes a failure that reads as success, nor one that reads as done.
+    EXPECT_FALSE(Result::Failure(Kind::Ok, Why::None).ok());
+    EXPECT_FALSE(Result::Failure(Kind::DoneBut, Why::None).done());
+}
+
+TEST(Result, DoneButIsDoneWithoutBeingOkAndCarriesItsFigures) {
+    const Result warned = Result::DoneBut(Why::NotFlushed, EIO).about("/p/a.jpg");
+    EXPECT_TRUE(warned.done());
+    EXPECT_FALSE(warned.ok());
+    EXPECT_EQ(warned.kind(), Kind::DoneBut);
+    EXPECT_EQ(warned.error(), EIO);
+
+    const Result memory = Result::Failure(Kind::TooLarge, Why::NeedsMemory).withFigures(7, 3);
+    EXPECT_EQ(memory.figure(0), 7u);
+    EXPECT_EQ(memory.figure(1), 3u);
+    EXPECT_EQ(memory.figure(2), 0u) << "past the figures: none";
 }

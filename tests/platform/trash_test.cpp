@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/english.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <sys/stat.h>
 
 #include "platform/trash.h"
+
+using testing_support::English;
 
 using testing_support::TempDir;
 
@@ -70,8 +73,8 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     const platform::TrashFolder readable = platform::TopDirTrash(top.qpath());
     EXPECT_TRUE(readable.folder.isEmpty());
     EXPECT_EQ(readable.result.kind(), platform::Result::Kind::NoPermission);
-    EXPECT_TRUE(QString::fromStdString(readable.result.text()).contains(own))
-        << readable.result.text();
+    EXPECT_TRUE(QString::fromStdString(English(readable.result)).contains(own))
+        << English(readable.result);
     ASSERT_EQ(::chmod(Local(own).constData(), 0700), 0);
 
     // A link to a private folder is still a link.
@@ -89,7 +92,7 @@ TEST(Trash, DeviceTrashIsCreatedPrivateAndOnlyAnUnsafeOneIsRefused) {
     ASSERT_TRUE(QFile(own + "/files").open(QIODevice::WriteOnly));
     const platform::TrashFolder damaged = platform::TopDirTrash(top.qpath());
     EXPECT_TRUE(damaged.folder.isEmpty());
-    EXPECT_EQ(damaged.result.kind(), platform::Result::Kind::Damaged) << damaged.result.text();
+    EXPECT_EQ(damaged.result.kind(), platform::Result::Kind::Damaged) << English(damaged.result);
     ASSERT_TRUE(QDir(own).removeRecursively());
 
     // A private folder of another user (only root can give one away to test this).
@@ -131,7 +134,7 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
     for (const QString& name : {QStringLiteral("orphan.jpg"), QStringLiteral("both.jpg")}) {
         Write(photos.qfile(name), "new " + name.toUtf8());
         const platform::Result moved = platform::MoveToTrash(photos.qfile(name));
-        ASSERT_TRUE(moved.ok()) << moved.text();
+        ASSERT_TRUE(moved.ok()) << English(moved);
         EXPECT_FALSE(QFile::exists(photos.qfile(name)));
         EXPECT_EQ(Read(trash + "/files/" + name + ".1"), "new " + name.toUtf8());
         EXPECT_TRUE(Read(trash + "/info/" + name + ".1.trashinfo")
@@ -146,7 +149,7 @@ TEST(Trash, AnEntryAlreadyInFilesIsNeverReplaced) {
 TEST(Trash, AFileThatIsGoneIsNotFound) {
     const TempDir photos;
     const platform::Result moved = platform::MoveToTrash(photos.qfile("gone.jpg"));
-    EXPECT_EQ(moved.kind(), platform::Result::Kind::NotFound) << moved.text();
+    EXPECT_EQ(moved.kind(), platform::Result::Kind::NotFound) << English(moved);
     EXPECT_EQ(moved.error(), ENOENT);
 }
 
@@ -157,7 +160,7 @@ TEST(Trash, TheInfoFileHoldsThePathUrlEscaped) {
     const QString name = QString::fromUtf8("\xC3\x84 b%c\nd.jpg");
     Write(folder + "/" + name, "photo");
     const platform::Result moved = platform::MoveToTrash(folder + "/" + name);
-    ASSERT_TRUE(moved.ok()) << moved.text();
+    ASSERT_TRUE(moved.ok()) << English(moved);
 
     EXPECT_EQ(Read(platform::HomeTrash() + "/files/" + name), "photo");
     const QByteArray info = Read(platform::HomeTrash() + "/info/" + name + ".trashinfo");

@@ -3,6 +3,7 @@
 #include "exif/jpeg_header.h"
 #include "rotate/transform.h"
 #include "rotate/turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -54,8 +55,7 @@ pid_t StartSecondTurn(const std::string& path, int busy) {
         const char byte = 1;
         (void)!::write(busy, &byte, 1);
     };
-    const bool ok =
-        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls).ok();
+    const bool ok = rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, calls).ok();
     ::_exit(ok ? 0 : 1);
 }
 
@@ -83,11 +83,11 @@ TEST(ConcurrentTurns, TwoProcessesTurningOnePhotoGiveTwoTurns) {
         ::close(pipeFds[0]);
     };
     const platform::Result first =
-        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, calls);
     ASSERT_GT(child, 0);
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(first.ok()) << first.text();
+    EXPECT_TRUE(first.ok()) << English(first);
     EXPECT_TRUE(childWaited);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(ReadFile(path), TurnedRight(TurnedRight(original))) << "both turns applied";
@@ -105,8 +105,8 @@ TEST(ConcurrentTurns, TheSecondTurnTakesTheOrientationTheFirstOneWrote) {
     const auto firstPlan = rotate::PlanTurn(qpath, rotate::RotationCode::Right, false);
     const auto secondPlan = rotate::PlanTurn(qpath, rotate::RotationCode::Right, false);
     ASSERT_TRUE(firstPlan && secondPlan);
-    EXPECT_EQ(rotate::ApplyTurn(*firstPlan, false).status, rotate::TurnOutcome::Status::Turned);
-    EXPECT_EQ(rotate::ApplyTurn(*secondPlan, false).status, rotate::TurnOutcome::Status::Turned);
+    EXPECT_TRUE(rotate::ApplyTurn(*firstPlan, false).result.ok());
+    EXPECT_TRUE(rotate::ApplyTurn(*secondPlan, false).result.ok());
     const auto header = exif::ReadJpegFileHeader(path);
     ASSERT_TRUE(header);
     EXPECT_EQ(header->orientation, 6);
@@ -125,10 +125,10 @@ TEST(ConcurrentTurns, APhotoHeldByAnotherProgramIsWaitedForThenReported) {
     calls.lockWait.total = std::chrono::milliseconds(30);
     calls.lockWait.onBusy = [&waits] { ++waits; };
     const platform::Result turn =
-        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, calls);
     ::close(holder);
     EXPECT_FALSE(turn.ok());
-    EXPECT_EQ(turn.text(), "another program is changing the photo");
+    EXPECT_EQ(English(turn), "another program is changing the photo");
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(ReadFile(path), original);
     EXPECT_TRUE(Temporaries(dir).isEmpty());
@@ -183,10 +183,10 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
         platform::FlushCalls calls;
         calls.beforeReplace = writer.write;
         const platform::Result turn =
-            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, calls);
         EXPECT_FALSE(turn.ok());
         EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile);
-        EXPECT_EQ(turn.text(), "the photo changed while it was being turned");
+        EXPECT_EQ(English(turn), "the photo changed while it was being turned");
         EXPECT_EQ(ReadFile(path), writer.leaves);
         EXPECT_TRUE(Temporaries(dir).isEmpty());
     }
@@ -235,22 +235,22 @@ TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
         platform::FlushCalls calls;
         calls.beforeReplace = [&] { beforeReplace = elsewhereHolds(); };
         const rotate::OrientationAfter none = [](std::uint16_t) { return std::nullopt; };
-        const platform::Result turn = rotate::TurnJpegFile(path, rotate::QuarterTurns::One, none,
-                                                           nullptr, calls, true, swapIn);
+        const platform::Result turn =
+            rotate::TurnJpegFile(path, rotate::QuarterTurns::One, none, calls, true, swapIn);
         EXPECT_EQ(beforeReplace, QStringList{"d.jpg"})
             << "nothing is made beside the link's target";
         EXPECT_EQ(elsewhereHolds(), QStringList{"d.jpg"});
         EXPECT_EQ(ReadFile(victim), victimBytes) << "the link's target is never written";
         if (swap.folder) {
             // The folder the photo was found in holds the entry that was locked: it is turned.
-            EXPECT_TRUE(turn.ok()) << turn.text();
+            EXPECT_TRUE(turn.ok()) << English(turn);
             EXPECT_EQ(ReadFile(dir.file("moved/d.jpg")), TurnedRight(original));
             EXPECT_TRUE(
                 QDir(dir.qfile("moved"))
                     .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden)
                     .isEmpty());
         } else {
-            EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile) << turn.text();
+            EXPECT_EQ(turn.kind(), platform::Result::Kind::ChangedMeanwhile) << English(turn);
             EXPECT_TRUE(
                 QDir(dir.qfile("album"))
                     .entryList({"*.tulvex-tmp-*", "*.tulvex-keep-*"}, QDir::Files | QDir::Hidden)
@@ -286,7 +286,7 @@ TEST(ConcurrentTurns, ASecondTurnWaitingForOneThatKeepsTheTimesGoesThrough) {
         secondCalls.replace.lockWait.step = std::chrono::milliseconds(1);
         secondCalls.replace.lockWait.onBusy = [&] { secondWaits.set_value(); };
         secondCalls.replace.beforeReplace = [done] { done.wait(); };
-        rotate::TurnOutcome second;
+        rotate::TurnResult second;
         std::thread secondTurn;
 
         rotate::TurnCalls firstCalls;
@@ -302,13 +302,13 @@ TEST(ConcurrentTurns, ASecondTurnWaitingForOneThatKeepsTheTimesGoesThrough) {
             if (::fstat(fd, &st) == 0) atClose = st.st_mtim;
             return ::close(fd);
         };
-        const rotate::TurnOutcome first = rotate::ApplyTurn(*firstPlan, false, firstCalls);
+        const rotate::TurnResult first = rotate::ApplyTurn(*firstPlan, false, firstCalls);
         firstDone.set_value();
         if (secondTurn.joinable()) secondTurn.join();
-        EXPECT_EQ(first.status, rotate::TurnOutcome::Status::Turned) << first.result.text();
+        EXPECT_TRUE(first.result.ok() && first.times.ok()) << English(first.result);
         EXPECT_EQ(atClose.tv_sec, old[1].tv_sec) << "the times are set before the lock is let go";
         EXPECT_EQ(atClose.tv_nsec, old[1].tv_nsec);
-        EXPECT_EQ(second.status, rotate::TurnOutcome::Status::Turned) << second.result.text();
+        EXPECT_TRUE(second.result.ok() && second.times.ok()) << English(second.result);
         EXPECT_EQ(ReadFile(path), TurnedRight(TurnedRight(original)));
         struct stat now {};
         ASSERT_EQ(::stat(path.c_str(), &now), 0);

@@ -3,6 +3,7 @@
 #include "collection/scan.h"
 #include "exif/orientation_writer.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
@@ -139,7 +140,7 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
     EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoSpace);
-    EXPECT_NE(result.text().find("space"), std::string::npos) << result.text();
+    EXPECT_NE(English(result).find("disk is full"), std::string::npos) << English(result);
     EXPECT_EQ(ReadFile(photo), original);
     EXPECT_TRUE(Temporaries(mountPoint).isEmpty());
 }
@@ -214,10 +215,10 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
         const platform::ReadPhoto original{old, identity};
         const platform::ReplaceResult result =
             platform::ReplaceFileContents(photo, next, calls, c.passOriginal ? &original : nullptr);
-        EXPECT_EQ(result.result.error(), ENOSPC) << result.result.text();
+        EXPECT_EQ(result.result.error(), ENOSPC) << English(result.result);
         EXPECT_EQ(result.result.kind(), platform::Result::Kind::NoSpace);
-        EXPECT_NE(result.result.text().find("not enough space"), std::string::npos)
-            << result.result.text();
+        EXPECT_NE(English(result.result).find("not enough space"), std::string::npos)
+            << English(result.result);
         EXPECT_TRUE(result.keptCopy.empty()) << "nothing is left to finish";
         EXPECT_EQ(ReadFile(link), old) << "byte for byte as it was";
         struct stat after {};
@@ -246,7 +247,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
             if (linked) ASSERT_EQ(::link(photo.c_str(), link.c_str()), 0);
             const platform::Result result =
                 rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
-            EXPECT_EQ(result.error(), EACCES) << result.text();
+            EXPECT_EQ(result.error(), EACCES) << English(result);
             EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission);
             EXPECT_EQ(ReadFile(photo), original);
             EXPECT_TRUE(Temporaries(dir.qpath()).isEmpty());
@@ -271,7 +272,7 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
     const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
-    EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << result.text();
-    EXPECT_NE(result.text().find("Read-only"), std::string::npos) << result.text();
+    EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << English(result);
+    EXPECT_NE(English(result).find("the disk is read-only"), std::string::npos) << English(result);
     EXPECT_EQ(ReadFile(photo), original);
 }

@@ -2,6 +2,7 @@
 // Trimming edge pixels needs permission for every image of a photo, not only its main one.
 #include "rotate/transform.h"
 #include "rotate/turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -50,7 +51,7 @@ TEST(CropPermissionTurn, ThePlanKnowsWhenAnyImageWouldLoseEdgePixels) {
         ASSERT_TRUE(plan);
         EXPECT_EQ(plan->mayCrop(), c.mayCrop) << c.w << "x" << c.h;
         if (!c.mayCrop) continue;
-        const std::string reason = plan->cropReason();
+        const std::string reason = English(session::CropCauseMessage(*plan->cropCause()));
         EXPECT_NE(reason.find("image 2"), std::string::npos) << reason;
         EXPECT_NE(reason.find(std::to_string(c.w) + "x" + std::to_string(c.h)), std::string::npos)
             << reason;
@@ -60,7 +61,8 @@ TEST(CropPermissionTurn, ThePlanKnowsWhenAnyImageWouldLoseEdgePixels) {
     const auto plan = Plan(path);
     ASSERT_TRUE(plan);
     EXPECT_TRUE(plan->mayCrop());
-    EXPECT_EQ(plan->cropReason(), "40x24 is not a multiple of 16");
+    EXPECT_EQ(English(session::CropCauseMessage(*plan->cropCause())),
+              "40x24 is not a multiple of 16");
 }
 
 TEST(CropPermissionTurn, AGainMapIsTrimmedOnlyWithPermission) {
@@ -70,19 +72,18 @@ TEST(CropPermissionTurn, AGainMapIsTrimmedOnlyWithPermission) {
     for (const rotate::QuarterTurns transform : rotate::kTransformValues) {
         WriteFile(path, original);
         const platform::Result refused =
-            rotate::TurnJpegFile(path, transform, std::uint16_t(1), nullptr, {}, false);
+            rotate::TurnJpegFile(path, transform, std::uint16_t(1), {}, false);
         EXPECT_FALSE(refused.ok()) << int(transform);
         EXPECT_EQ(ReadFile(path), original) << int(transform);
         const platform::Result allowed =
-            rotate::TurnJpegFile(path, transform, std::uint16_t(1), nullptr, {}, true);
-        EXPECT_TRUE(allowed.ok()) << allowed.text();
+            rotate::TurnJpegFile(path, transform, std::uint16_t(1), {}, true);
+        EXPECT_TRUE(allowed.ok()) << English(allowed);
         EXPECT_NE(ReadFile(path), original);
     }
     // Whole blocks everywhere need no permission.
     WriteFile(path, PhotoWithGainMap(32, 16, Subsampling::S420));
     EXPECT_TRUE(
-        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), nullptr, {}, false)
-            .ok());
+        rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), {}, false).ok());
 }
 
 TEST(CropPermissionTurn, TheCommandLineTrimsAGainMapOnlyWithCrop) {

@@ -6,6 +6,7 @@
 #include "rotate/transform.h"
 #include "rotate/turn.h"
 #include "session/photo_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -121,15 +122,15 @@ TEST(CropRule, EverySamplingAndTurnAsksWhereJpegtranPerfectFails) {
                     EXPECT_EQ(PlanMayCrop(path, code), !perfect) << what;
                     // The turn itself keeps to the same rule when it may not trim.
                     const platform::Result result = rotate::TurnJpegFile(
-                        path, *rotate::TransformValue(code), std::uint16_t(1), nullptr, {}, false);
-                    EXPECT_EQ(result.ok(), perfect) << what << ": " << result.text();
+                        path, *rotate::TransformValue(code), std::uint16_t(1), {}, false);
+                    EXPECT_EQ(result.ok(), perfect) << what << ": " << English(result);
                     if (perfect && result.ok())
                         EXPECT_EQ(Pixels(ReadFile(path)), Pixels(ReadFile(theirs))) << what;
                     // Allowed to, it trims what jpegtran trims.
                     if (!perfect) {
                         ASSERT_TRUE(Jpegtran("-trim", path, code, theirs)) << what;
                         ASSERT_TRUE(rotate::TurnJpegFile(path, *rotate::TransformValue(code),
-                                                         std::uint16_t(1), nullptr, {}, true)
+                                                         std::uint16_t(1), {}, true)
                                         .ok())
                             << what;
                         EXPECT_EQ(Pixels(ReadFile(path)), Pixels(ReadFile(theirs))) << what;
@@ -158,7 +159,8 @@ TEST(CropRule, EveryImageOfTheFileIsJudgedByTheTurn) {
     }
     const auto plan = rotate::PlanTurn(QString::fromStdString(path), RotationCode::Left, false);
     ASSERT_TRUE(plan);
-    EXPECT_EQ(plan->cropReason(), "its image 2 (40x32) is not a multiple of 16x16");
+    EXPECT_EQ(testing_support::English(session::CropCauseMessage(*plan->cropCause())),
+              "its image 2 (40x32) is not a multiple of 16x16");
 }
 
 TEST(CropRule, APhotoThatLosesNothingIsTurnedWithoutAskingEverywhere) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/huffman_statistics.h"
 #include "rotate/lossless_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -325,7 +326,7 @@ TEST(ProgressiveCounts, TheTurnCountsProgressiveScansByTheirOwnRules) {
     ASSERT_FALSE(progressive.empty());
     for (const rotate::QuarterTurns turns : rotate::kTransformValues) {
         const auto turned = rotate::LosslessTurn(progressive, turns);
-        ASSERT_TRUE(turned.ok()) << turned.result.text();
+        ASSERT_TRUE(turned.ok()) << English(turned.result);
         EXPECT_GE(Count(turned.bytes, 0xC2), 1);
     }
 }

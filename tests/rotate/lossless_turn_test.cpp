@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rotate/lossless_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -209,7 +210,7 @@ Bytes WithoutMetadata(const Bytes& jpeg) {
 
 Bytes Turned(const Bytes& jpeg, rotate::QuarterTurns turns) {
     const auto result = LosslessTurn(jpeg, turns);
-    EXPECT_TRUE(result.ok()) << result.result.text();
+    EXPECT_TRUE(result.ok()) << English(result.result);
     return result.bytes;
 }
 
@@ -235,7 +236,7 @@ TEST(LosslessTurn, SamePixelsAsJpegtranForEverySampling) {
                 RunCommand(std::string("jpegtran -rotate ") + Angle(turns) +
                            " -trim -copy all -outfile " + theirs + " " + dir.file("in.jpg"));
                 const auto ours = LosslessTurn(original, turns);
-                ASSERT_TRUE(ours.ok()) << kind.name << ": " << ours.result.text();
+                ASSERT_TRUE(ours.ok()) << kind.name << ": " << English(ours.result);
                 const Picture a = Decode(ours.bytes), b = Decode(ReadFile(theirs));
                 const std::string what = std::string(kind.name) + " " + std::to_string(w) + "x" +
                                          std::to_string(h) + " by " + Angle(turns);
@@ -349,14 +350,14 @@ TEST(LosslessTurn, RefusesDamageButNotStrayBytesAheadOfTheScan) {
     const std::size_t afterApp0 = 2 + 2 + (std::size_t(photo[4]) << 8 | photo[5]);
     stray.insert(stray.begin() + long(afterApp0), {0x00, 0x00, 0x17});
     const auto strayTurn = LosslessTurn(stray, rotate::QuarterTurns::One);
-    ASSERT_TRUE(strayTurn.ok()) << strayTurn.result.text();
+    ASSERT_TRUE(strayTurn.ok()) << English(strayTurn.result);
     EXPECT_TRUE(strayTurn.bytes == Turned(photo, rotate::QuarterTurns::One));
 
     for (const Bytes& source : {photo, progressive}) {
         // Cut in the middle of the compressed data.
         const Bytes truncated(source.begin(), source.begin() + long(source.size() * 2 / 3));
         const auto cut = LosslessTurn(truncated, rotate::QuarterTurns::Two);
-        EXPECT_EQ(cut.result.kind(), Kind::Damaged) << cut.result.text();
+        EXPECT_EQ(cut.result.kind(), Kind::Damaged) << English(cut.result);
         EXPECT_TRUE(cut.bytes.empty());
 
         // A marker inside the compressed data.
@@ -398,7 +399,7 @@ TEST(LosslessTurn, RefusesWhatItCannotHoldOrWouldHaveToTrim) {
     EXPECT_EQ(LosslessTurn(odd, rotate::QuarterTurns::Two, perfect).result.kind(), Kind::WouldCrop);
     // Turned left, the partial rows end up at the bottom, where they can stay.
     const auto left = LosslessTurn(odd, rotate::QuarterTurns::Three, perfect);
-    ASSERT_TRUE(left.ok()) << left.result.text();
+    ASSERT_TRUE(left.ok()) << English(left.result);
     EXPECT_EQ(left.width, 40);
     EXPECT_EQ(left.height, 64);
 }
@@ -415,7 +416,7 @@ TEST(LosslessTurn, AdvisesEveryCoefficientArrayBeforeFillingIt) {
             if (array) advised.push_back(bytes);
         };
         const auto turned = LosslessTurn(original, rotate::QuarterTurns::One, watched);
-        ASSERT_TRUE(turned.ok()) << kind.name << ": " << turned.result.text();
+        ASSERT_TRUE(turned.ok()) << kind.name << ": " << English(turned.result);
         std::sort(advised.begin(), advised.end());
         EXPECT_EQ(advised, (std::vector<std::size_t>{chroma, chroma, chroma, chroma, luma, luma}))
             << kind.name;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A mirrored photo turns, in a viewer that honours its orientation, the way the user turned it.
 #include "rotate/turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -69,8 +70,8 @@ TEST(MirroredOrientationTurn, ShowsAsTheDisplayedPictureTurnedInAViewer) {
             WriteFile(path, ReadFile(original));
             const auto plan = rotate::PlanTurn(QString::fromStdString(path), code, false);
             ASSERT_TRUE(plan);
-            const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, false);
-            ASSERT_EQ(outcome.status, rotate::TurnOutcome::Status::Turned) << outcome.result.text();
+            const rotate::TurnResult outcome = rotate::ApplyTurn(*plan, false);
+            ASSERT_TRUE(outcome.result.ok()) << English(outcome.result);
 
             const Picture expected = AutoOriented(original, Rotation(code));
             const Picture shown = AutoOriented(path);

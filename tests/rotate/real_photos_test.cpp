@@ -8,6 +8,7 @@
 #include "rotate/orientation_table.h"
 #include "rotate/transform.h"
 #include "rotate/turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -90,7 +91,7 @@ TEST(RealPhotos, TurnLikeJpegtranOrAreRefusedUntouched) {
         if (!result.ok()) {
             ++refused;
             EXPECT_EQ(ReadFile(path), original) << source << ": refused, so untouched";
-            EXPECT_FALSE(whole) << source << ": a whole photo was refused: " << result.text();
+            EXPECT_FALSE(whole) << source << ": a whole photo was refused: " << English(result);
         } else {
             ++turned;
             ASSERT_TRUE(whole) << source << ": turned, though the library cannot decode it";
@@ -156,7 +157,7 @@ TEST(RealPhotos, ProgressiveCopiesTurnToJpegtransScansByteForByte) {
         RunCommand("jpegtran -rotate 90 -trim -copy all -progressive -optimize -outfile '" +
                    theirs + "' '" + progressive + "'");
         const auto ours = rotate::LosslessTurn(ReadFile(progressive), rotate::QuarterTurns::One);
-        ASSERT_TRUE(ours.ok()) << source << ": " << ours.result.text();
+        ASSERT_TRUE(ours.ok()) << source << ": " << English(ours.result);
         const Bytes coded = CodedPartOf(ours.bytes);
         ASSERT_FALSE(coded.empty()) << source;
         EXPECT_TRUE(coded == CodedPartOf(ReadFile(theirs))) << source;

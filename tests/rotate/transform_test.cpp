@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exif/exif_reader.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -190,7 +191,7 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
         RunCommand("jpegtran -rotate 90 -trim -copy all -outfile " + theirs + " " + source);
         const platform::Result turn =
             rotate::TurnJpegFile(ours, rotate::QuarterTurns::One, std::uint16_t(1));
-        ASSERT_TRUE(turn.ok()) << options << ": " << turn.text();
+        ASSERT_TRUE(turn.ok()) << options << ": " << English(turn);
         const Bytes turned = ReadFile(ours);
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1) << options;
         const bool progressive = std::string(options).find("progressive") != std::string::npos;
@@ -212,7 +213,7 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
     const platform::Result refused =
         rotate::JpegLosslessTransform(damaged, rotate::QuarterTurns::One);
     EXPECT_EQ(refused.kind(), platform::Result::Kind::Damaged);
-    EXPECT_NE(refused.text().find("damaged"), std::string::npos) << refused.text();
+    EXPECT_NE(English(refused).find("damaged"), std::string::npos) << English(refused);
     EXPECT_EQ(ReadFile(damaged), photo);
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }

@@ -4,6 +4,7 @@
 #include "exif/exif_reader.h"
 #include "jpeg/turbo.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
@@ -112,7 +113,7 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
     WriteFile(reference, clean);
     const platform::Result result =
         rotate::TurnJpegFile(reference, rotate::QuarterTurns::One, std::uint16_t(1));
-    ASSERT_TRUE(result.ok()) << result.text();
+    ASSERT_TRUE(result.ok()) << English(result);
     int w = 0, h = 0;
     const Bytes expected = DecodeRgb(ReadFile(reference), w, h);
     // Stray bytes where a marker was due: right after SOI, after the EXIF segment, and twice.
@@ -126,7 +127,7 @@ TEST(TurnFidelity, ExtraneousBytesAheadOfTheScanDoNotStopATurn) {
         WriteFile(path, stray);
         const platform::Result result =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
-        ASSERT_TRUE(result.ok()) << result.text();
+        ASSERT_TRUE(result.ok()) << English(result);
         int w2 = 0, h2 = 0;
         EXPECT_TRUE(DecodeRgb(ReadFile(path), w2, h2) == expected) << places.size();
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1);
@@ -146,7 +147,7 @@ TEST(TurnFidelity, DamagedImageDataStopsATurnAndLeavesThePhoto) {
         WriteFile(path, damaged);
         const platform::Result refused =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt);
-        EXPECT_EQ(refused.kind(), platform::Result::Kind::Damaged) << refused.text();
+        EXPECT_EQ(refused.kind(), platform::Result::Kind::Damaged) << English(refused);
         EXPECT_EQ(ReadFile(path), damaged);
     }
 }

@@ -3,6 +3,7 @@
 #include "rotate/lossless_turn.h"
 #include "rotate/turn.h"
 #include "rotate/turn_memory.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/scoped_variable.h"
 #include "support/temp_dir.h"
@@ -193,8 +194,8 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     const auto refused = rotate::LosslessTurn(photo, QuarterTurns::One, options);
     EXPECT_EQ(refused.result.kind(), platform::Result::Kind::TooLarge);
     EXPECT_EQ(refused.memoryNeeded, needed);
-    EXPECT_NE(refused.result.text().find(rotate::DescribeMemory(needed)), std::string::npos)
-        << refused.result.text();
+    EXPECT_NE(English(refused.result).find(rotate::DescribeMemory(needed)), std::string::npos)
+        << English(refused.result);
     options.maxMemory = needed;
     EXPECT_TRUE(rotate::LosslessTurn(photo, QuarterTurns::One, options).ok());
 
@@ -212,9 +213,11 @@ TEST(TurnMemory, APhotoAboveTheLimitIsRefusedSayingHowMuchItNeeds) {
     WriteFile(dir.file("photo.jpg"), photo);
     const auto plan = rotate::PlanTurn(dir.qfile("photo.jpg"), rotate::RotationCode::Right, false);
     ASSERT_TRUE(plan);
-    const rotate::TurnOutcome outcome = rotate::ApplyTurn(*plan, true);
-    EXPECT_EQ(outcome.status, rotate::TurnOutcome::Status::TransformFailed);
-    EXPECT_EQ(outcome.memoryNeeded, needed);
+    const rotate::TurnResult outcome = rotate::ApplyTurn(*plan, true);
+    EXPECT_FALSE(outcome.turned());
+    // The figures travel up with the refusal: the file is not read again to tell them.
+    EXPECT_EQ(outcome.result.why(), platform::Why::NeedsMemory);
+    EXPECT_EQ(outcome.result.figure(0), needed);
     EXPECT_EQ(ReadFile(dir.file("photo.jpg")), photo);
     const std::string cli = (QCoreApplication::applicationDirPath() + "/tulvex-cli").toStdString();
     int status = 0;
@@ -241,7 +244,7 @@ TEST(TurnMemory, AGiantPanoramaTurnsWhenTheMachineCanHoldIt) {
                      << rotate::DescribeMemory(available.value_or(0), rotate::Rounding::Down)
                      << " available";
     const auto turned = rotate::LosslessTurn(panorama, QuarterTurns::One);
-    ASSERT_TRUE(turned.ok()) << turned.result.text();
+    ASSERT_TRUE(turned.ok()) << English(turned.result);
     EXPECT_EQ(turned.width, kHeight / 16 * 16) << "the partial row of blocks is trimmed";
     EXPECT_EQ(turned.height, kWidth);
     // An eighth of the size is enough to see the colour came through every block.

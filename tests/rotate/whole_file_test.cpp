@@ -5,6 +5,7 @@
 #include "exif/mpf.h"
 #include "rotate/multi_picture.h"
 #include "rotate/transform.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 
@@ -114,7 +115,7 @@ TEST(WholeFileTurn, GainMapAndPreviewAreTurnedAndTheIndexPointsAtThem) {
             const std::set<std::string> tagsBefore =
                 checkTags ? ExiftoolTags(path) : std::set<std::string>{};
             const platform::Result result = rotate::TurnJpegFile(path, transform, std::uint16_t(1));
-            ASSERT_TRUE(result.ok()) << result.text();
+            ASSERT_TRUE(result.ok()) << English(result);
             const Bytes turned = ReadFile(path);
 
             const auto found = IndexOf(turned);
@@ -186,7 +187,7 @@ TEST(WholeFileTurn, BytesAfterTheImageThatAreNoIndexedImageStayAsTheyWere) {
         WriteFile(path, file);
         const platform::Result result =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt);
-        ASSERT_TRUE(result.ok()) << result.text();
+        ASSERT_TRUE(result.ok()) << English(result);
         const Bytes turned = ReadFile(path);
         const std::size_t trailerSize = file.size() - trailerStart;
         ASSERT_GT(turned.size(), trailerSize);
@@ -215,7 +216,7 @@ TEST(WholeFileTurn, AnImageThatCannotBeTurnedRefusesTheTurn) {
         const platform::Result refused =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
         EXPECT_FALSE(refused.ok());
-        const std::string why = refused.text();
+        const std::string why = English(refused);
         EXPECT_NE(why.find("image"), std::string::npos) << why;
         EXPECT_EQ(ReadFile(path), original);
     }
@@ -236,7 +237,7 @@ TEST(WholeFileTurn, OrientationIsWrittenWhereTheReaderReadsItAndInTheXmp) {
         WriteFile(path, photo);
         const platform::Result result =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
-        ASSERT_TRUE(result.ok()) << result.text();
+        ASSERT_TRUE(result.ok()) << English(result);
         const Bytes turned = ReadFile(path);
         EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(turned)), 1);
         const std::string text(turned.begin(), turned.end());
@@ -269,7 +270,7 @@ TEST(WholeFileTurn, BytesAfterAnImageWhoseEndCannotBeFoundAreNeverDropped) {
                                turned.end() - std::ptrdiff_t(trailer.size())))
             << "a turn that succeeds keeps the trailer";
     } else {
-        EXPECT_EQ(ReadFile(path), file) << result.text();
+        EXPECT_EQ(ReadFile(path), file) << English(result);
     }
 }
 
@@ -288,7 +289,7 @@ TEST(WholeFileTurn, AThumbnailPointerIntoTheDirectoriesNeverWipesThem) {
     WriteFile(path, file);
     const platform::Result result =
         rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
-    ASSERT_TRUE(result.ok()) << result.text();
+    ASSERT_TRUE(result.ok()) << English(result);
     EXPECT_EQ(exif::OrientationOf(exif::ReadJpegExif(ReadFile(path))), 1)
         << "the directories are still there to read";
 }
@@ -334,8 +335,9 @@ TEST(WholeFileTurn, AnIndexThatDoesNotMatchItsImagesRefusesTheTurn) {
             const platform::Result refused =
                 rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
             EXPECT_FALSE(refused.ok()) << what;
-            EXPECT_NE(refused.text().find("multi-picture index does not match"), std::string::npos)
-                << what << ": " << refused.text();
+            EXPECT_NE(English(refused).find("multi-picture index does not match"),
+                      std::string::npos)
+                << what << ": " << English(refused);
             EXPECT_EQ(ReadFile(path), broken) << what;
         }
     }
@@ -348,7 +350,7 @@ TEST(WholeFileTurn, AnIndexOfTheMainImageAloneFollowsItsNewSize) {
     WriteFile(path, original);
     const platform::Result result =
         rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1));
-    ASSERT_TRUE(result.ok()) << result.text();
+    ASSERT_TRUE(result.ok()) << English(result);
     const Bytes turned = ReadFile(path);
     const auto found = IndexOf(turned);
     ASSERT_TRUE(found);
@@ -392,7 +394,7 @@ TEST(WholeFileTurn, TheXmpContainerDirectoryGivesTheTurnedGainMapsLength) {
             const std::string path = dir.file("hdr.jpg");
             WriteFile(path, original);
             const platform::Result result = rotate::TurnJpegFile(path, transform, std::uint16_t(1));
-            ASSERT_TRUE(result.ok()) << result.text();
+            ASSERT_TRUE(result.ok()) << English(result);
             const Bytes turned = ReadFile(path);
             const auto found = IndexOf(turned);
             ASSERT_TRUE(found);
@@ -448,5 +450,5 @@ TEST(WholeFileTurn, ALengthOfOtherDigitsResizesTheXmpSegmentWithinItsBound) {
     const Bytes full = GainMapPhoto(gainMap, false, std::string(room - packetSize, ' '));
     const platform::Result refused = rotate::TurnWholeFile(full, growGainMap, out);
     EXPECT_FALSE(refused.ok());
-    EXPECT_NE(refused.text().find("XMP"), std::string::npos) << refused.text();
+    EXPECT_NE(English(refused).find("XMP"), std::string::npos) << English(refused);
 }

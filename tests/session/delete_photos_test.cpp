@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/delete_photos.h"
+#include "support/english.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -7,6 +8,8 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+using testing_support::English;
 
 using session::DeleteOutcome;
 using session::DeletePhotos;
@@ -27,7 +30,8 @@ protected:
         const QString bin = m_dir.mkdir(QStringLiteral("bin"));
         return [bin, order, refuse](const QString& path) {
             *order << QFileInfo(path).fileName();
-            if (path == refuse) return platform::Result::FromErrno(EACCES, "refused");
+            if (path == refuse)
+                return platform::Result::FromErrno(EACCES, platform::Why::PhotoReadOnly);
             if (!QDir().rename(path, bin + u'/' + QFileInfo(path).fileName()))
                 return platform::Result::FromErrno(EIO);
             return platform::Result();
@@ -118,7 +122,7 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
     EXPECT_EQ(order, (QStringList{"a.jpg", "b.jpg"}));
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[0].kind, DeleteOutcome::Kind::Failed);
-    EXPECT_EQ(outcomes[0].result.text(), "refused");
+    EXPECT_EQ(outcomes[0].result.why(), platform::Why::PhotoReadOnly);
     EXPECT_EQ(outcomes[0].result.kind(), platform::Result::Kind::NoPermission);
     EXPECT_FALSE(outcomes[0].delisted);
     EXPECT_EQ(outcomes[1].kind, DeleteOutcome::Kind::Trashed);
@@ -131,7 +135,7 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
     thumbs.push_back({c, {}});
     const auto vanished = DeletePhotos({c}, {}, {&thumbs, &autoList}, [](const QString& path) {
         QFile::remove(path);
-        return platform::Result::FromLibrary("late");
+        return platform::Result::Failure(platform::Result::Kind::Other, platform::Why::None);
     });
     ASSERT_EQ(vanished.size(), 1u);
     EXPECT_EQ(vanished[0].kind, DeleteOutcome::Kind::Failed);

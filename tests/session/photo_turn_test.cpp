@@ -2,6 +2,7 @@
 // The turn of photos as the window and the command line share it: the crop question, the
 // automatic list, the kept times and the automatic pass, without a window.
 #include "session/photo_turn.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
@@ -81,7 +82,9 @@ TEST_F(SessionTurnTest, CropQuestionCancelOkAndDontAskAgain) {
     answers = {{false, false}}; // Cancel, the box ticked: nothing touched, asked again
     session::PhotoOutcome outcome = session::TurnOne(a, RotationCode::Right, options, Ask(), &list);
     EXPECT_EQ(outcome.kind, Kind::SkippedByCrop);
-    EXPECT_NE(outcome.cropReason.find("40x24"), std::string::npos) << outcome.cropReason;
+    ASSERT_TRUE(outcome.crop);
+    EXPECT_EQ(outcome.crop->width, 40);
+    EXPECT_EQ(outcome.crop->height, 24);
     EXPECT_TRUE(outcome.askCrop);
     EXPECT_EQ(Read(a), before);
     EXPECT_EQ(list.size(), 3u);
@@ -143,7 +146,7 @@ TEST_F(SessionTurnTest, AFailedTurnLeavesTheFileButTheListFollowedIt) {
         session::TurnOne(bad, RotationCode::Left, options, Ask(), &list);
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_FALSE(outcome.result.ok());
-    EXPECT_FALSE(outcome.result.text().empty());
+    EXPECT_FALSE(English(outcome.result).empty());
     EXPECT_EQ(Read(bad), before);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].value, 0) << "marked before the file was touched";
@@ -210,14 +213,14 @@ TEST_F(SessionTurnTest, KeptTimesAndTimesThatCannotBeRestored) {
     };
     outcome = session::TurnOne(a, RotationCode::Left, options, Ask(), nullptr, failing);
     EXPECT_EQ(outcome.kind, Kind::Turned) << "the turn stands";
-    EXPECT_TRUE(outcome.timesNotRestored);
-    EXPECT_FALSE(outcome.result.ok());
+    EXPECT_EQ(outcome.times.error(), EPERM);
+    EXPECT_TRUE(outcome.result.ok());
     EXPECT_FALSE(outcome.kept.has_value());
     EXPECT_EQ(Orientation(a), 1) << "upright stays upright";
 
     options.keepTimes = false;
     outcome = session::TurnOne(a, RotationCode::Left, options, Ask(), nullptr, failing);
-    EXPECT_FALSE(outcome.timesNotRestored) << "no times kept, none to restore";
+    EXPECT_TRUE(outcome.times.ok()) << "no times kept, none to restore";
     EXPECT_FALSE(outcome.kept.has_value());
 }
 
@@ -433,16 +436,19 @@ TEST_F(SessionTurnTest, AListTakesStoredTurnsAndPassesOverWhatIsNoPhotoFile) {
     EXPECT_EQ(turned.outcomes[3].kind, Kind::NoTurn) << "a folder is no photo to turn";
     EXPECT_EQ(turned.outcomes[4].kind, Kind::NoTurn);
     EXPECT_EQ(turned.outcomes[5].kind, Kind::NotAPhoto) << "asked for a turn, so told";
-    EXPECT_EQ(turned.outcomes[5].notAPhoto, "no such file");
+    EXPECT_EQ(turned.outcomes[5].result.kind(), platform::Result::Kind::NotFound);
     for (const QString& path : {six, up, three})
         EXPECT_EQ(Orientation(path), 1) << path.toStdString();
 
     session::ListCalls calls;
     const Bytes fifoBefore = Read(six);
-    calls.notAPhoto = [&](const QString& path) -> std::optional<std::string> {
-        if (path == folder) return "is a folder";
-        if (path == six) return "is not a regular file (FIFO)"; // told so: never opened
-        return std::nullopt;
+    calls.notAPhoto = [&](const QString& path) {
+        using platform::Result;
+        if (path == folder)
+            return Result::Failure(Result::Kind::Unsupported, platform::Why::IsFolder);
+        if (path == six) // told so: never opened
+            return Result::Failure(Result::Kind::Unsupported, platform::Why::IsFifo);
+        return Result();
     };
     turned = session::TurnList({{six, std::nullopt}}, {}, Ask(), calls, nullptr);
     ASSERT_EQ(turned.outcomes.size(), 1u);
@@ -453,7 +459,7 @@ TEST_F(SessionTurnTest, AListTakesStoredTurnsAndPassesOverWhatIsNoPhotoFile) {
     turned = session::TurnList({{folder, RotationCode::Right}}, {}, Ask(), calls, nullptr);
     ASSERT_EQ(turned.outcomes.size(), 1u);
     EXPECT_EQ(turned.outcomes[0].kind, Kind::NotAPhoto);
-    EXPECT_EQ(turned.outcomes[0].notAPhoto, "is a folder");
+    EXPECT_EQ(turned.outcomes[0].result.why(), platform::Why::IsFolder);
 }
 
 TEST_F(SessionTurnTest, AListInParallelTurnsEachNameOnceAndReportsInListOrder) {

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -78,19 +79,20 @@ TEST(SettingsStore, SaveReplacesOrLeavesTheOldFile) {
     const QString path = dir.qfile("cfg/Varlo/Tulvex/settings.reg");
     SettingsStore store;
     store.writeString("LastFolder", "/photos");
-    ASSERT_TRUE(store.save(path));
+    ASSERT_TRUE(store.save(path).ok());
     SettingsStore back;
-    ASSERT_TRUE(back.load(path));
+    ASSERT_TRUE(back.load(path).ok());
     EXPECT_EQ(back.readString("LastFolder", {}), "/photos");
 
     // A store that cannot be written leaves the old one.
     testing_support::SmallDisk disk(dir.file("cfg/Varlo/Tulvex"), 256);
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    ASSERT_TRUE(store.save(path));
+    ASSERT_TRUE(store.save(path).ok());
     ASSERT_TRUE(disk.makeReadOnly());
     store.writeString("LastFolder", "/elsewhere");
-    EXPECT_FALSE(store.save(path));
-    back.load(path);
+    const platform::Result refused = store.save(path);
+    EXPECT_EQ(refused.error(), EROFS) << "the reason is kept, not only the failure";
+    EXPECT_TRUE(back.load(path).ok());
     EXPECT_EQ(back.readString("LastFolder", {}), "/photos");
 }
 
@@ -103,7 +105,7 @@ TEST(SettingsStore, TheFileAndTheFoldersMadeForItAreTheUsersAlone) {
     const mode_t oldMask = ::umask(022);
     SettingsStore store;
     store.writeString("LastFolder", "/photos/private");
-    const bool saved = store.save(dir.qfile("cfg/Varlo/Tulvex/settings.reg"));
+    const bool saved = store.save(dir.qfile("cfg/Varlo/Tulvex/settings.reg")).ok();
     ::umask(oldMask);
     ASSERT_TRUE(saved);
     EXPECT_EQ(modeOf(dir.qfile("cfg/Varlo/Tulvex/settings.reg")), 0600u);
@@ -146,9 +148,9 @@ TEST(SettingsStore, AwkwardTextRoundTripsThroughTheFile) {
 
     testing_support::TempDir dir;
     const QString path = dir.qfile("settings.reg");
-    ASSERT_TRUE(store.save(path));
+    ASSERT_TRUE(store.save(path).ok());
     SettingsStore back;
-    ASSERT_TRUE(back.load(path));
+    ASSERT_TRUE(back.load(path).ok());
     for (int i = 0; i < awkward.size(); ++i)
         EXPECT_EQ(back.readString(QStringLiteral("MRU%1").arg(i), "missing"), awkward[i])
             << "value " << i;

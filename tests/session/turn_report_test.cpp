@@ -34,9 +34,8 @@ PhotoOutcome Outcome(const QString& path, PhotoOutcome::Kind kind,
 
 PhotoOutcome WithWarnings(const QString& path) {
     PhotoOutcome outcome = Outcome(path, PhotoOutcome::Kind::Turned);
-    outcome.flushWarning = "flush failed";
-    outcome.timesNotRestored = true;
-    outcome.result = platform::Result::FromErrno(EPERM, "not permitted");
+    outcome.result = platform::Result::DoneBut(platform::Why::NotFlushed, EIO);
+    outcome.times = platform::Result::FromErrno(EPERM);
     return outcome;
 }
 
@@ -100,10 +99,10 @@ TEST(TurnReport, WarningsComeAtOnceUnlessHeldUntilTheOutermostHoldEnds) {
     std::vector<TurnWarning> due = report.TakeDueWarnings();
     ASSERT_EQ(due.size(), 2u);
     EXPECT_EQ(due[0].kind, TurnWarning::Kind::FlushFailed);
-    EXPECT_EQ(due[0].detail, "flush failed");
+    EXPECT_EQ(due[0].result.why(), platform::Why::NotFlushed);
     EXPECT_EQ(due[1].kind, TurnWarning::Kind::TimesNotRestored);
     EXPECT_EQ(due[1].path, "a");
-    EXPECT_EQ(due[1].detail, "not permitted");
+    EXPECT_EQ(due[1].result.error(), EPERM);
     EXPECT_TRUE(report.TakeDueWarnings().empty()) << "each shown once";
 
     report.Hold();

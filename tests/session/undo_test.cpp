@@ -3,6 +3,7 @@
 // thumbnails of a changed photo.
 #include "session/photo_turn.h"
 #include "session/undo.h"
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/kept_copy.h"
 #include "support/own_folders.h"
@@ -86,7 +87,7 @@ protected:
         for (const QString& photo : photos) {
             const session::PhotoOutcome outcome = Turn(photo, RotationCode::Right, command.get());
             ASSERT_TRUE(outcome.turned()) << photo.toStdString();
-            EXPECT_TRUE(outcome.undoWarning.empty()) << outcome.undoWarning;
+            EXPECT_TRUE(outcome.undo.ok()) << English(outcome.undo);
         }
     }
     static QString Stack(const char* name = "test") {
@@ -391,10 +392,10 @@ TEST_F(UndoTest, BoundDropsTheOldestCommands) {
     // A command larger than the bound keeps what fits and says so for the rest.
     session::UndoStore small = Store(size + size / 2);
     auto big = small.Begin();
-    ASSERT_TRUE(Turn(a, RotationCode::Right, big.get()).undoWarning.empty());
+    ASSERT_TRUE(Turn(a, RotationCode::Right, big.get()).undo.ok());
     const session::PhotoOutcome second = Turn(b, RotationCode::Right, big.get());
     EXPECT_TRUE(second.turned());
-    EXPECT_FALSE(second.undoWarning.empty());
+    EXPECT_FALSE(second.undo.ok());
 }
 
 TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
@@ -420,20 +421,20 @@ TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
     session::UndoStore store = Store(bound);
     {
         auto first = store.Begin();
-        ASSERT_TRUE(Turn(photos[0], RotationCode::Right, first.get()).undoWarning.empty());
-        ASSERT_TRUE(Turn(photos[1], RotationCode::Right, first.get()).undoWarning.empty());
+        ASSERT_TRUE(Turn(photos[0], RotationCode::Right, first.get()).undo.ok());
+        ASSERT_TRUE(Turn(photos[1], RotationCode::Right, first.get()).undo.ok());
     }
     auto second = store.Begin();
-    ASSERT_TRUE(Turn(photos[2], RotationCode::Right, second.get()).undoWarning.empty());
+    ASSERT_TRUE(Turn(photos[2], RotationCode::Right, second.get()).undo.ok());
     EXPECT_EQ(recordsOf(0), 2) << "three records fit: the first command stays";
-    ASSERT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undoWarning.empty());
+    ASSERT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undo.ok());
     EXPECT_EQ(recordsOf(0), 0) << "the fourth record needs the first command's room";
     EXPECT_LE(bytesKept(), bound);
-    ASSERT_TRUE(Turn(photos[4], RotationCode::Right, second.get()).undoWarning.empty());
+    ASSERT_TRUE(Turn(photos[4], RotationCode::Right, second.get()).undo.ok());
     EXPECT_LE(bytesKept(), bound);
     const session::PhotoOutcome sixth = Turn(photos[5], RotationCode::Right, second.get());
     EXPECT_TRUE(sixth.turned());
-    EXPECT_FALSE(sixth.undoWarning.empty()) << "its own records fill the bound";
+    EXPECT_FALSE(sixth.undo.ok()) << "its own records fill the bound";
     EXPECT_LE(bytesKept(), bound);
     EXPECT_EQ(second->keptCount(), 3u);
     second.reset();
@@ -557,7 +558,7 @@ TEST_F(UndoTest, ATurnWaitingForAnUndoGoesThrough) {
     EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
     EXPECT_EQ(atClose.tv_sec, old.modification.tv_sec) << "the times come before the lock goes";
     EXPECT_EQ(atClose.tv_nsec, old.modification.tv_nsec);
-    EXPECT_TRUE(turn.turned()) << turn.result.text();
+    EXPECT_TRUE(turn.turned()) << English(turn.result);
     EXPECT_NE(Read(a), before) << "the waiting turn applied to the restored photo";
 }
 
@@ -642,17 +643,17 @@ TEST_F(UndoTest, LinkWhereAFolderOfTheStoreShouldBeIsRefusedAndNothingIsRemovedT
         if (c.refusedAtBegin) {
             platform::Result why;
             EXPECT_FALSE(store.Begin(&why));
-            EXPECT_NE(why.text().find("symbolic link"), std::string::npos) << why.text();
+            EXPECT_NE(English(why).find("symbolic link"), std::string::npos) << English(why);
         } else {
             TurnAsOneCommand(store, {photo});
         }
         const session::UndoResult undone = store.UndoLast();
         if (c.namedAtUndo) {
-            EXPECT_NE(undone.error.text().find("symbolic link"), std::string::npos)
-                << undone.error.text();
+            EXPECT_NE(English(undone.error).find("symbolic link"), std::string::npos)
+                << English(undone.error);
             EXPECT_TRUE(undone.photos.empty());
         } else {
-            EXPECT_TRUE(undone.error.ok()) << undone.error.text();
+            EXPECT_TRUE(undone.error.ok()) << English(undone.error);
             ASSERT_EQ(undone.photos.size(), 1u);
             EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Restored);
         }
@@ -670,13 +671,13 @@ TEST_F(UndoTest, CommandStillBeingWrittenIsNeverDroppedAndDroppedPhotosAreNamedA
     session::UndoStore cli(session::DefaultUndoFolder(), "other", bound);
     auto writing = window.Begin();
     for (int i : {0, 1})
-        ASSERT_TRUE(Turn(photos[i], RotationCode::Right, writing.get()).undoWarning.empty());
+        ASSERT_TRUE(Turn(photos[i], RotationCode::Right, writing.get()).undo.ok());
     auto second = cli.Begin();
-    EXPECT_FALSE(Turn(photos[2], RotationCode::Right, second.get()).undoWarning.empty())
+    EXPECT_FALSE(Turn(photos[2], RotationCode::Right, second.get()).undo.ok())
         << "the command being written keeps its room";
     writing.reset(); // its turns are done: its room may be taken now
     const Bytes dBefore = Read(photos[3]);
-    EXPECT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undoWarning.empty());
+    EXPECT_TRUE(Turn(photos[3], RotationCode::Right, second.get()).undo.ok());
     second.reset();
 
     using Status = UndoPhoto::Status;
@@ -686,13 +687,13 @@ TEST_F(UndoTest, CommandStillBeingWrittenIsNeverDroppedAndDroppedPhotosAreNamedA
     EXPECT_EQ(Read(photos[3]), dBefore);
     EXPECT_EQ(undone.photos[1].path, photos[2]);
     EXPECT_EQ(undone.photos[1].status, Status::Lost);
-    EXPECT_NE(undone.photos[1].result.text().find("did not fit"), std::string::npos);
+    EXPECT_NE(English(undone.photos[1].result).find("did not fit"), std::string::npos);
 
     undone = window.UndoLast();
     std::vector<QString> lost;
     for (const UndoPhoto& photo : undone.photos) {
         EXPECT_EQ(photo.status, Status::Lost);
-        EXPECT_NE(photo.result.text().find("dropped"), std::string::npos);
+        EXPECT_NE(English(photo.result).find("dropped"), std::string::npos);
         lost.push_back(photo.path);
     }
     std::sort(lost.begin(), lost.end());
@@ -720,7 +721,7 @@ TEST_F(UndoTest, RecordBeingWrittenCountsTowardsTheBoundOfAnotherStore) {
     goOn.set_value();
     turn.join();
     EXPECT_TRUE(other.turned());
-    EXPECT_FALSE(other.undoWarning.empty()) << "the first command's record takes the room";
+    EXPECT_FALSE(other.undo.ok()) << "the first command's record takes the room";
     EXPECT_EQ(writing->keptCount(), 1u);
 }
 
@@ -853,8 +854,8 @@ TEST_F(UndoTest, KilledUndoOfALinkedPhotoIsFinishedByTheNextAndKeepsItsRecordUnt
     session::UndoResult undone = Store(session::kUndoBound, full).UndoLast();
     ASSERT_EQ(undone.photos.size(), 1u);
     EXPECT_EQ(undone.photos[0].status, UndoPhoto::Status::Failed);
-    EXPECT_NE(undone.photos[0].result.text().find(kept), std::string::npos)
-        << undone.photos[0].result.text();
+    EXPECT_NE(English(undone.photos[0].result).find(kept), std::string::npos)
+        << English(undone.photos[0].result);
     ASSERT_EQ(undone.leftovers.size(), 1u);
     EXPECT_EQ(undone.leftovers[0].status, Leftover::Failed);
     EXPECT_TRUE(store.CanUndo()) << "a torn photo keeps its record";
@@ -933,7 +934,7 @@ TEST_F(UndoTest, NewestRecordThatIsALinkAFifoOrAFolderIsToldOfInsteadOfUndoingAn
     undone = store.UndoLast();
     ASSERT_EQ(undone.photos.size(), 1u);
     EXPECT_EQ(undone.photos[0].record, commands[1] + "/000001.undo");
-    EXPECT_NE(undone.photos[0].result.text().find("folder"), std::string::npos);
+    EXPECT_NE(English(undone.photos[0].result).find("folder"), std::string::npos);
     EXPECT_EQ(Read(b), bTurned);
     EXPECT_EQ(QDir(Stack()).entryList(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot).size(),
               2)
@@ -973,8 +974,8 @@ TEST_F(UndoTest, RecordMovedFromAnotherCommandOrDamagedIsRefusedAndNamed) {
         EXPECT_EQ(photo.path, refused[i]) << i;
         EXPECT_FALSE(QFileInfo::exists(photo.record));
         if (i < 2)
-            EXPECT_NE(photo.result.text().find("another command"), std::string::npos)
-                << photo.result.text();
+            EXPECT_NE(English(photo.result).find("another command"), std::string::npos)
+                << English(photo.result);
     }
     EXPECT_EQ(undone.photos[2].record, record(3));
     EXPECT_EQ(undone.photos[4].status, UndoPhoto::Status::Restored);

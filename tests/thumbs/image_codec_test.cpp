@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/english.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "thumbs/image_codec.h"
@@ -129,11 +130,11 @@ TEST(ImageCodec, AThumbnailNotMadeSaysWhy) {
         for (const char* name : {"text.jpg", "empty.jpg"}) {
             const Thumbnail bad = MakeThumbnailImage(dir.qfile(name), options);
             EXPECT_TRUE(bad.unreadable()) << name;
-            EXPECT_EQ(bad.failure.kind(), Kind::Damaged) << name << ": " << bad.failure.text();
+            EXPECT_EQ(bad.failure.kind(), Kind::Damaged) << name << ": " << English(bad.failure);
         }
         const Thumbnail good = MakeThumbnailImage(dir.qfile("good.jpg"), options);
         EXPECT_TRUE(good.made());
-        EXPECT_TRUE(good.failure.ok()) << good.failure.text();
+        EXPECT_TRUE(good.failure.ok()) << English(good.failure);
     }
 }
 

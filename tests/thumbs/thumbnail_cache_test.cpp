@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "jpeg/turbo.h"
 #include "rotate/transform.h"
+#include "session/messages.h"
 #include "support/jpeg_factory.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
@@ -301,6 +302,14 @@ TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed) 
     ThumbnailCache blocked(cacheDir.qfile("blocked/thumbnails"),
                            ThumbnailCache::Writes::Background);
     EXPECT_FALSE(blocked.diskEnabled());
+    // Said once, for the window to tell: which folder, and why.
+    EXPECT_EQ(blocked.diskResult().context(), platform::Why::CacheOff);
+    EXPECT_EQ(blocked.diskResult().kind(), platform::Result::Kind::NotFound) << "ENOTDIR";
+    EXPECT_EQ(session::RenderEnglish(session::ReasonOf(blocked.diskResult()),
+                                     [](const std::string& s) { return s; }),
+              "Thumbnails are not kept on disk this time: the folder " +
+                  cacheDir.file("blocked/thumbnails") +
+                  " cannot be used (a file stands where a folder is needed).");
     EXPECT_TRUE(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).made());
     EXPECT_TRUE(blocked.MakeThumbnail(photos.qfile("a.jpg"), kDefaultCell).made());
     EXPECT_EQ(blocked.counts().memoryHits, 1);
@@ -308,8 +317,10 @@ TEST_F(ThumbnailCacheTest, PrivateFolderAndFilesAndAnUnwritableFolderIsNotUsed) 
 
     // A folder of another kind: a link to elsewhere is not followed.
     ASSERT_EQ(::symlink(photos.path().c_str(), cacheDir.file("link").c_str()), 0);
-    EXPECT_FALSE(
-        ThumbnailCache(cacheDir.qfile("link"), ThumbnailCache::Writes::Inline).diskEnabled());
+    const ThumbnailCache linked(cacheDir.qfile("link"), ThumbnailCache::Writes::Inline);
+    EXPECT_FALSE(linked.diskEnabled());
+    EXPECT_EQ(linked.diskResult().context(), platform::Why::CacheOff);
+    EXPECT_TRUE(NewCache()->diskResult().ok());
 }
 
 TEST_F(ThumbnailCacheTest, DiskAndMemoryStayWithinTheirBoundsLeastRecentlyUsedOut) {

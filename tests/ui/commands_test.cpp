@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/own_folders.h"
 #include "support/small_disk.h"
 #include "ui/Lang.h"
 #include "ui/desktop_commands.h"
@@ -13,6 +14,8 @@
 #include <QSignalSpy>
 #include <QToolButton>
 
+#include <algorithm>
+
 using namespace testing_support;
 
 namespace {
@@ -20,6 +23,21 @@ namespace {
 QString TrashFolder() {
     return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
 }
+
+// `from` shown again at `to` for the life of a test (needs root).
+struct BindMount {
+    BindMount(const QString& from, const QString& to)
+        : where(QFile::encodeName(to)),
+          bound(::mount(QFile::encodeName(from).constData(), where.constData(), nullptr, MS_BIND,
+                        nullptr) == 0) {}
+    ~BindMount() {
+        if (bound) ::umount2(where.constData(), MNT_DETACH);
+    }
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    const QByteArray where;
+    const bool bound;
+};
 
 // Code outside the window reaches a control by its name, never as a member.
 // clang-format off
@@ -154,6 +172,44 @@ TEST_F(WindowTest, APhotoTheTrashCannotTakeStaysAndTheUserIsToldWhy) {
     EXPECT_EQ(window->thumbList().size(), 1u);
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_TRUE(shell.shown.back().text.startsWith("Unable to move \"img00.jpg\" to the trash: "));
+}
+
+// A folder bound in from elsewhere lies on the home trash's device, yet a rename across the two
+// mounts fails (EXDEV). The German window tells why in German, not in the system's English words.
+TEST_F(WindowTest, ATrashRefusalIsToldInTheChosenLanguage) {
+    const ScopedEnv data("XDG_DATA_HOME", photos.mkdir("data"));
+    const QString outside = photos.mkdir("outside"), bound = photos.mkdir("bound");
+    const BindMount mount(outside, bound);
+    if (!mount.bound) GTEST_SKIP() << "cannot bind a folder here (needs root)";
+    const QStringList made = MakePhotos(bound, {1});
+    Start(bound);
+    for (QAction* a : Control<QMenu>("pmOptions")->actions())
+        if (a->text().remove(u'&') == "Deutsch") a->trigger();
+    Action("pmiDeleteConfirm")->setChecked(false);
+    Action("ActionDelete")->trigger();
+    EXPECT_TRUE(QFile::exists(outside + "/img00.jpg")) << "never copied, never deleted";
+    ASSERT_FALSE(shell.shown.empty());
+    const QString told = shell.shown.back().text;
+    EXPECT_EQ(told,
+              QStringLiteral("„img00.jpg“ kann nicht in den Papierkorb verschoben werden: das "
+                             "Foto liegt auf einem anderen Gerät als der Papierkorb, und es "
+                             "wird nur verschoben, nie kopiert"))
+        << told.toStdString();
+    EXPECT_FALSE(told.contains("cross-device")) << "the system's English stays out";
+}
+
+TEST_F(WindowTest, AThumbnailFolderThatCannotBeUsedIsToldOnceAndTheThumbnailsStillCome) {
+    WriteFile(photos.file("not-a-folder"), Bytes{1});
+    const ScopedEnv cache("XDG_CACHE_HOME", photos.qfile("not-a-folder"));
+    const QString folder = photos.mkdir("pictures");
+    MakePhotos(folder, {1, 1});
+    Start(folder);
+    Action("pmiRefresh")->trigger();
+    const auto told = std::count_if(shell.shown.begin(), shell.shown.end(), [](const auto& box) {
+        return box.text.startsWith("Thumbnails are not kept on disk this time: the folder ");
+    });
+    EXPECT_EQ(told, 1) << "once a session, not at every load";
+    EXPECT_EQ(window->thumbList().size(), 2u);
 }
 
 TEST_F(WindowTest, OpenAboutAndWebSite) {

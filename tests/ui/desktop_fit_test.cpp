@@ -98,7 +98,7 @@ TEST_F(WindowTest, FavoritesShowTheirPathAndCanBeRemovedAlsoWhenGone) {
 
     window.reset(); // the store keeps its format: MRU0, MRU1, and no MRU2 left behind
     session::SettingsStore store;
-    store.load(session::SettingsStore::DefaultPath());
+    static_cast<void>(store.load(session::SettingsStore::DefaultPath()));
     EXPECT_EQ(store.readString("MRU0", {}), rnd);
     EXPECT_EQ(store.readString("MRU1", {}), photos.qpath());
     EXPECT_FALSE(store.exists("MRU2"));

@@ -149,12 +149,12 @@ protected:
         session::SettingsStore store;
         store.parse("[" + session::SettingsStore::kKeyPath + "]\n\"LastFolder\"=\"" + photos +
                     "\"\n" + body);
-        ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()));
+        ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()).ok());
     }
 
     QRect StoredGeometry() const {
         session::SettingsStore store;
-        store.load(session::SettingsStore::DefaultPath());
+        static_cast<void>(store.load(session::SettingsStore::DefaultPath()));
         return {store.readInteger("WinLeft", -1), store.readInteger("WinTop", -1),
                 store.readInteger("WinWidth", -1), store.readInteger("WinHeight", -1)};
     }

@@ -183,7 +183,7 @@ TEST_F(WindowTest, AFolderWithALineBreakSurvivesTheSettings) {
     MakePhotos(folder, {1});
     session::SettingsStore store;
     store.writeString("LastFolder", folder);
-    ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()));
+    ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()).ok());
     window = std::make_unique<TFormTulvex>();
     window->show();
     WaitForLoads(1);

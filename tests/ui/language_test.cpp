@@ -188,7 +188,7 @@ TEST_F(WindowTest, ChoosingALanguageTranslatesTheWindowAndLaterDialogs) {
     EXPECT_EQ(StatusText(1), "12 file(s)");
     window.reset();
     session::SettingsStore store;
-    store.load(session::SettingsStore::DefaultPath());
+    static_cast<void>(store.load(session::SettingsStore::DefaultPath()));
     EXPECT_TRUE(store.readString("Language", {}).endsWith("/English.lng"));
 }
 

@@ -170,7 +170,7 @@ TEST_F(WindowTest, FlushWarningsOfACommandComeInOneBoxAndASingleTurnsAsTheyCome)
     const QStringList lines = shell.shown[0].text.split(u'\n');
     ASSERT_EQ(lines.size(), 2) << shell.shown[0].text.toStdString();
     for (int i = 0; i < 2; ++i)
-        EXPECT_TRUE(lines[i].startsWith(made[i] + ": turned, but not yet safely on disk"))
+        EXPECT_TRUE(lines[i].startsWith(made[i] + " was turned, but is not yet safely on disk"))
             << lines[i].toStdString();
 
     // A turn outside a command, whose times cannot be set either: each warning in its own box.
@@ -182,7 +182,8 @@ TEST_F(WindowTest, FlushWarningsOfACommandComeInOneBoxAndASingleTurnsAsTheyCome)
     ASSERT_TRUE(Action("pmiKeepTimestamp")->isChecked());
     window->RotateImage(made[0], rotate::RotationCode::Left, true);
     ASSERT_EQ(shell.shown.size(), 3u);
-    EXPECT_TRUE(shell.shown[1].text.startsWith(made[0] + ": turned, but not yet safely on disk"));
+    EXPECT_TRUE(
+        shell.shown[1].text.startsWith(made[0] + " was turned, but is not yet safely on disk"));
     EXPECT_TRUE(shell.shown[2].text.startsWith(
         "img00.jpg was turned, but its file times could not be restored: "))
         << shell.shown[2].text.toStdString();

@@ -101,7 +101,7 @@ TEST_F(WindowTest, CtrlQClosesTheWindowAndKeepsTheSettings) {
     EXPECT_FALSE(window->isVisible());
     window.reset();
     session::SettingsStore store;
-    ASSERT_TRUE(store.load(session::SettingsStore::DefaultPath()));
+    ASSERT_TRUE(store.load(session::SettingsStore::DefaultPath()).ok());
     EXPECT_EQ(store.readInteger("ThumbsInRow", 0), 7);
 }
 

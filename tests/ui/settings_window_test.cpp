@@ -14,7 +14,7 @@ namespace {
 
 session::SettingsStore Stored() {
     session::SettingsStore store;
-    store.load(session::SettingsStore::DefaultPath());
+    static_cast<void>(store.load(session::SettingsStore::DefaultPath()));
     return store;
 }
 

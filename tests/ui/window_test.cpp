@@ -293,7 +293,7 @@ TEST_F(WindowTest, AFailedTurnShowsTheErrorBox) {
     ASSERT_EQ(window->thumbList().size(), 1u);
     Action("ActionRotateLeft")->trigger();
     ASSERT_FALSE(shell.shown.empty());
-    EXPECT_EQ(shell.shown.back().text, "Unable to rotate the image: IMG_0042.JPG.");
+    EXPECT_EQ(shell.shown.back().text, "Unable to rotate IMG_0042.JPG: it is not a JPEG photo.");
     EXPECT_EQ(shell.shown.back().icon, ui::Shell::Icon::Error);
     EXPECT_EQ(ReadFile(path.toStdString()), before);
 }
@@ -310,9 +310,12 @@ TEST_F(WindowTest, ATurnRefusedForWantOfMemorySaysHowMuchItNeeds) {
     Action("ActionRotateLeft")->trigger();
     ASSERT_FALSE(shell.shown.empty());
     EXPECT_EQ(shell.shown.back().text,
-              "Unable to rotate the image: IMG_0043.JPG needs " +
+              "Unable to rotate IMG_0043.JPG: the photo needs " +
                   QString::fromStdString(rotate::DescribeMemory(needed)) +
-                  " of memory to turn, more than this computer can spare now.");
+                  " of memory to turn, more than the " +
+                  QString::fromStdString(rotate::DescribeMemory(rotate::TurnMemoryLimitNow(),
+                                                                rotate::Rounding::Down)) +
+                  " this computer can spare now.");
     EXPECT_EQ(ReadFile(path.toStdString()), before);
 }
 

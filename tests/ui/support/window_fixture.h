@@ -87,7 +87,7 @@ protected:
     void WriteSettings(const QString& body) {
         session::SettingsStore store;
         store.parse("[" + session::SettingsStore::kKeyPath + "]\n" + body);
-        ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()));
+        ASSERT_TRUE(store.save(session::SettingsStore::DefaultPath()).ok());
     }
 
     // Starts the window on `folder` (through the stored last folder) and waits for its load.
