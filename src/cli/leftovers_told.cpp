@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/leftovers_told.h"
 
-#include "cli/printable.h"
-
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
 #include <set>
 
+#include "cli/printable.h"
 #include "platform/leftovers.h"
 
 namespace cli {

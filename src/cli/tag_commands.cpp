@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/tag_commands.h"
 
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "exif/exif_format.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_header.h"
@@ -17,6 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 #include "platform/desktop_thumbnails.h"
 
 namespace cli {

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/thumbnails_command.h"
 
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "collection/scan.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_pipeline.h"
@@ -20,6 +17,9 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 #include "platform/allocator.h"
 #include "platform/file_io.h"
 

@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/turn_commands.h"
 
-#include "cli/leftovers_told.h"
-#include "cli/path_text.h"
-#include "cli/printable.h"
-#include "cli/undo_command.h"
-#include "cli/usage.h"
 #include "collection/scan.h"
 #include "rotate/orientation_table.h"
 #include "rotate/turn_memory.h"
@@ -19,6 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/leftovers_told.h"
+#include "cli/path_text.h"
+#include "cli/printable.h"
+#include "cli/undo_command.h"
+#include "cli/usage.h"
 #include "platform/allocator.h"
 
 namespace cli {

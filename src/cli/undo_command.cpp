@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/undo_command.h"
 
-#include "cli/leftovers_told.h"
-#include "cli/printable.h"
-#include "cli/usage.h"
 #include "session/undo.h"
 #include "session/undo_bound.h"
 
 #include <cstdio>
+
+#include "cli/leftovers_told.h"
+#include "cli/printable.h"
+#include "cli/usage.h"
 
 namespace cli {
 
@@ -19,7 +20,6 @@ session::UndoStore CommandLineUndo() {
     return session::UndoStore(session::DefaultUndoFolder(), QStringLiteral("cli"),
                               session::UndoBoundNow().bytes);
 }
-
 
 } // namespace
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "cli/options.h"
-
 #include <memory>
+
+#include "cli/options.h"
 
 namespace session {
 class UndoCommand;

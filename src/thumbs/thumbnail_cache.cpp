@@ -173,7 +173,7 @@ QString ThumbnailCache::DefaultFolder() {
 Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options,
                                         Mastering mastering) {
     if (!MasterServes(options)) return MakeThumbnailImage(path, options);
-    const struct timespec seen = Now();
+    const struct timespec seen = m_limits.clock();
     const std::optional<CacheKey> key =
         ReadCacheKey(path, options.highQuality, MasterSideFor(options));
     if (!key) return MakeThumbnailImage(path, options); // gone, or a folder: the ordinary answer
@@ -241,7 +241,7 @@ void ThumbnailCache::Defer(const CacheKey& key) {
 }
 
 void ThumbnailCache::MakeDeferredMaster(const CacheKey& key) {
-    const struct timespec seen = Now();
+    const struct timespec seen = m_limits.clock();
     // Made only for the photo the load saw: one changed since is left for the next load.
     const std::optional<CacheKey> now = ReadCacheKey(key.path, key.highQuality, key.masterSide);
     bool cached = false;
@@ -282,7 +282,7 @@ std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key) {
             return master;
         }
     }
-    const struct timespec seen = Now();
+    const struct timespec seen = m_limits.clock();
     if (HashBytes(ReadPhoto(key.path)) != *racyHash) {
         Remember(key, {}, std::nullopt); // drops the entry
         return std::nullopt;

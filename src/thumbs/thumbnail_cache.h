@@ -10,7 +10,9 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -53,6 +55,12 @@ struct CacheLimits {
     // the file system's clock, unseen by its key: its master is checked against the photo's
     // bytes before it is used again, and reaches the disk only once that check has passed.
     std::int64_t racyNanoseconds = 2'000'000'000;
+    // The clock a photo's age is told by: the one the file system stamps its changes with.
+    std::function<struct timespec()> clock = [] {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return now;
+    };
 };
 
 // Master images of photos, in memory for the run and as small JPEG files across runs. Every
