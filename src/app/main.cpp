@@ -35,8 +35,6 @@ int main(int argc, char* argv[]) {
         return Answer(request);
 
     std::optional<app::InstanceMarkers> markers(std::in_place); // others can see that Tulvex runs
-    app::DragSetting drag;
-    drag.switchOff();
 
     app::TulvexApplication application(argc, argv);
     application.setApplicationName(TFormTulvex::kTitle);
@@ -47,7 +45,6 @@ int main(int argc, char* argv[]) {
     const app::StartArguments start = app::ParseStartArguments(application.arguments().mid(1));
     if (start.action == app::StartArguments::Action::BadUsage) {
         std::fprintf(stderr, "tulvex: %s\n%s", qPrintable(start.problem), app::kStartUsage);
-        drag.restore();
         return kBadUsage;
     }
 
@@ -56,7 +53,6 @@ int main(int argc, char* argv[]) {
     window->show();
     const int result = application.exec();
 
-    drag.restore();
     markers.reset();
     window.reset(); // its destruction writes the settings
     return result;

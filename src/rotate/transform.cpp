@@ -257,15 +257,6 @@ platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns 
     return TurnWholeFile(file, turn, out);
 }
 
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, QuarterTurns transform,
-                                    std::vector<std::uint8_t>& out) {
-    return TurnJpegBytes(jpeg, transform, std::nullopt, true, out);
-}
-
-platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform) {
-    return TurnJpegFile(path, transform, std::nullopt);
-}
-
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation, std::string* warning,
                               const platform::FlushCalls& calls, bool trim) {

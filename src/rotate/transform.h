@@ -17,17 +17,15 @@
 namespace rotate {
 
 // Turns the JPEG at `path` by `transform` clockwise quarter turns (One, Two or Three) without
-// recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
-// thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
-// file safely (see platform::ReplaceFileContents). On failure the file is as it was; a bad
-// transform value is EINVAL, a failure of the JPEG library carries its text.
-platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform);
-
-// The same, with the orientation entries of the turned photo set to `orientation` before it is
-// written, so that pixels and tag change in one safe replacement: no moment exists in which the
-// file holds turned pixels with the old tag. `warning` receives what went wrong after the turned
-// photo was in place (it is turned all the same). Without `trim`, a photo any of whose images
-// would lose edge pixels is refused.
+// recompressing it: all markers are kept, the embedded EXIF thumbnail is turned with it and the
+// EXIF pixel dimensions follow. The result replaces the file safely (see
+// platform::ReplaceFileContents). On failure the file is as it was; a bad transform value is
+// EINVAL, a failure of the JPEG library carries its text. The orientation entries are set to
+// `orientation` (none: left as they are) before the photo is written, so that pixels and tag
+// change in one safe replacement: no moment exists in which the file holds turned pixels with
+// the old tag. `warning` receives what went wrong after the turned photo was in place (it is
+// turned all the same). Partial edge blocks are trimmed; without `trim`, a photo any of whose
+// images would lose edge pixels is refused.
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation,
                               std::string* warning = nullptr,
@@ -63,10 +61,6 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
 platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns transform,
                                std::optional<std::uint16_t> orientation, bool trim,
                                std::vector<std::uint8_t>& out);
-
-// The same without an orientation, trimming as needed: turns `jpeg` into `out`.
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, QuarterTurns transform,
-                                    std::vector<std::uint8_t>& out);
 
 // After a turn: turns the embedded thumbnail and sets the EXIF pixel dimensions, in `jpeg`.
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, QuarterTurns transform, int width,

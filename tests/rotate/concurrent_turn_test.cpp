@@ -35,7 +35,8 @@ QStringList Temporaries(const TempDir& dir) {
 
 Bytes TurnedRight(const Bytes& photo) {
     Bytes turned;
-    EXPECT_TRUE(rotate::TransformJpegBytes(photo, rotate::QuarterTurns::One, turned).ok());
+    EXPECT_TRUE(
+        rotate::TurnJpegBytes(photo, rotate::QuarterTurns::One, std::nullopt, true, turned).ok());
     return turned;
 }
 

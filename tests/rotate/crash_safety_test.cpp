@@ -52,7 +52,9 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete) {
     const Bytes original = MakeJpegWithExif(1600, 1200, spec);
     // What a turn to the right must leave: turned pixels and thumbnail, orientation 1.
     Bytes turned;
-    ASSERT_TRUE(rotate::TransformJpegBytes(original, rotate::QuarterTurns::One, turned).ok());
+    ASSERT_TRUE(
+        rotate::TurnJpegBytes(original, rotate::QuarterTurns::One, std::nullopt, true, turned)
+            .ok());
     jpeg::MemoryFile patched(turned);
     exif::PatchOrientation(patched, 1);
     turned = patched.release();
@@ -136,7 +138,8 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     const std::string photo = mountPoint.toStdString() + "/photo.jpg";
     WriteFile(photo, original);
-    const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
+    const platform::Result result =
+        rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
     EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoSpace);
     EXPECT_NE(result.text().find("space"), std::string::npos) << result.text();
@@ -245,7 +248,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
             ASSERT_EQ(::chmod(photo.c_str(), mode), 0);
             if (linked) ASSERT_EQ(::link(photo.c_str(), link.c_str()), 0);
             const platform::Result result =
-                rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
+                rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
             EXPECT_EQ(result.error(), EACCES) << result.text();
             EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission);
             EXPECT_EQ(ReadFile(photo), original);
@@ -257,7 +260,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
     const std::string photo = dir.file("photo.jpg");
     WriteFile(photo, original);
     ASSERT_EQ(::chmod(photo.c_str(), 0464), 0);
-    EXPECT_TRUE(rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One).ok());
+    EXPECT_TRUE(rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt).ok());
     EXPECT_NE(ReadFile(photo), original);
 }
 
@@ -270,7 +273,8 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     const Bytes original = MakeJpeg(64, 48);
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
-    const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
+    const platform::Result result =
+        rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << result.text();
     EXPECT_NE(result.text().find("Read-only"), std::string::npos) << result.text();
     EXPECT_EQ(ReadFile(photo), original);

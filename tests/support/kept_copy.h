@@ -51,7 +51,7 @@ struct InterruptedTurn {
 inline InterruptedTurn InterruptLinkedTurn(const std::string& photo, rotate::QuarterTurns turns) {
     InterruptedTurn left;
     const Bytes old = ReadFile(photo);
-    if (!rotate::TransformJpegBytes(old, turns, left.complete).ok()) return left;
+    if (!rotate::TurnJpegBytes(old, turns, std::nullopt, true, left.complete).ok()) return left;
     left.kept = InterruptedLinkedTurn(photo, left.complete);
     if (!left.kept.empty()) WriteFile(photo, TornRewrite(old, left.complete));
     return left;

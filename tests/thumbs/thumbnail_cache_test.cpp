@@ -73,7 +73,8 @@ Bytes MakePhotoLike(int w, int h) {
 
 Bytes Turned180(const Bytes& jpeg) {
     Bytes out;
-    EXPECT_TRUE(rotate::TransformJpegBytes(jpeg, rotate::QuarterTurns::Two, out).ok());
+    EXPECT_TRUE(
+        rotate::TurnJpegBytes(jpeg, rotate::QuarterTurns::Two, std::nullopt, true, out).ok());
     return out;
 }
 
