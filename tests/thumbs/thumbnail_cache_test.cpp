@@ -136,7 +136,11 @@ TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit) {
     const std::string path = photos.file("a.jpg");
     const QString qpath = photos.qfile("a.jpg");
     WriteFile(path, original);
-    auto cache = NewCache(CacheLimits{}); // the photo changes faster than its clock ticks
+    // The clock stands still at the photo's first change: every change after it is one of just
+    // now, however slow the machine.
+    CacheLimits stopped;
+    stopped.clock = [at = ChangeTime(path)] { return at; };
+    auto cache = NewCache(stopped);
     ASSERT_TRUE(cache->diskEnabled());
     EXPECT_TRUE(Upright(cache->MakeThumbnail(qpath, kDefaultCell).image));
     EXPECT_TRUE(Upright(cache->MakeThumbnail(qpath, kDefaultCell).image));
