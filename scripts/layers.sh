@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the includes between the folders of src/ and fails on what breaks the layering: a circle
-# between folders (of includes, or of a class and the files that define its methods), or an
-# include from a lower layer to a higher one or between two folders of one layer. Lowest first:
+# between folders or between files, also inside one folder (of includes, or of a class and the
+# files that define its methods), or an include from a lower layer to a higher one or between
+# two folders of one layer. Lowest first:
 #   platform < jpeg < exif < lang < rotate < thumbs < collection < session < ui, cli < app
 #   scripts/layers.sh [--src DIR] [--dot FILE]
 # --dot writes the folder graph for Graphviz; FILE.svg or FILE.png is rendered when `dot` is
@@ -161,11 +162,8 @@ strict_circles = strongly_connected(units, strict_units)
 for component in strongly_connected(units, unit_edges):
     spread = sorted({folder_of(u) for u in component})
     text = f"circle of {len(component)} files across {len(spread)} folders: " + " ".join(component)
-    if len(spread) == 1:
-        print(f"inside {spread[0]}/, allowed: " + text)
-    else:
-        closed_anyway = any(set(c) <= set(component) for c in strict_circles)
-        (problems if closed_anyway else tolerated).append(text)
+    closed_anyway = any(set(c) <= set(component) for c in strict_circles)
+    (problems if closed_anyway else tolerated).append(text)
 
 for a in sorted(file_edges):
     for b in sorted(file_edges[a]):

@@ -1,47 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "thumbs/cache_key.h"
+#include "thumbs/disk_masters.h"
 #include "thumbs/image_codec.h"
 #include "thumbs/master_image.h"
+#include "thumbs/memory_masters.h"
+#include "thumbs/write_queue.h"
 
-#include <QByteArray>
 #include <QString>
-#include <QThreadPool>
 
-#include <condition_variable>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <deque>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace thumbs {
-
-// What identifies one state of one photo: a turn, a copy over it or a touch changes at least
-// one field (the status-change time changes even when the modification time is put back).
-struct CacheKey {
-    QString path; // absolute
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t mtimeSec = 0, mtimeNsec = 0;
-    std::int64_t ctimeSec = 0, ctimeNsec = 0;
-    bool highQuality = true;
-    int masterSide = kMasterSide; // masters for a dense screen are finer, kept apart
-
-    QByteArray Text() const;
-    friend bool operator==(const CacheKey&, const CacheKey&) = default;
-};
-
-// The key of the photo at `path` as it is now; nullopt when no regular file is there.
-std::optional<CacheKey> ReadCacheKey(const QString& path, bool highQuality,
-                                     int masterSide = kMasterSide);
 
 struct CacheLimits {
     std::int64_t memoryBytes = 128ll << 20;
@@ -56,11 +34,7 @@ struct CacheLimits {
     // bytes before it is used again, and reaches the disk only once that check has passed.
     std::int64_t racyNanoseconds = 2'000'000'000;
     // The clock a photo's age is told by: the one the file system stamps its changes with.
-    std::function<struct timespec()> clock = [] {
-        struct timespec now {};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        return now;
-    };
+    std::function<struct timespec()> clock = ClockNow;
 };
 
 // Master images of photos, in memory for the run and as small JPEG files across runs. Every
@@ -103,8 +77,8 @@ public:
     // No master waits to be made or written.
     bool Idle() const;
 
-    bool diskEnabled() const { return !m_folder.empty(); }
-    const std::string& folder() const { return m_folder; }
+    bool diskEnabled() const { return m_disk.enabled(); }
+    const std::string& folder() const { return m_disk.folder(); }
     std::int64_t memoryBytes() const;
     std::int64_t memoryPeakBytes() const;
     std::int64_t diskBytes() const;
@@ -116,60 +90,21 @@ public:
     Counts counts() const;
 
 private:
-    struct MemoryEntry {
-        CacheKey key;
-        MasterImage master;
-        std::optional<std::size_t>
-            racyHash; // of the photo's bytes, while the key alone may not tell
-    };
-    // A master to write, or (none yet) a photo whose master is to be made first.
-    struct WriteJob {
-        CacheKey key;
-        std::optional<MasterImage> master;
-    };
-
     std::optional<MasterImage> FromMemory(const CacheKey& key);
     std::optional<MasterImage> FromDisk(const CacheKey& key, const ThumbnailOptions& options);
     // `queueWrite` false: this thread writes the file (it is a background one already).
     std::optional<MasterImage> MasterFromPhoto(const CacheKey& key, const struct timespec& seen,
                                                bool queueWrite);
-    bool HoldsMasterLocked(const CacheKey& key) const; // m_mutex held
-    void CountMiss();
-    void Defer(const CacheKey& key);
     void MakeDeferredMaster(const CacheKey& key);
-    enum class Eviction { LeastRecentlyUsed, Never };
-    void Remember(const CacheKey& key, const MasterImage& master,
-                  std::optional<std::size_t> racyHash,
-                  Eviction eviction = Eviction::LeastRecentlyUsed);
     bool IsRacy(const CacheKey& key, const struct timespec& seen) const;
     void QueueWrite(const CacheKey& key, const MasterImage& master);
-    void StartWritersLocked();
-    void DrainWrites();
-    // False when there is none; a writer thread (`asWriter`) then retires.
-    bool RunNextJob(bool asWriter);
-    void WriteFile(const WriteJob& job);
-    void PruneDisk();
-    std::string FileOf(const CacheKey& key) const;
 
-    std::string m_folder; // empty when the disk level is off
     Writes m_writes;
     CacheLimits m_limits;
-
-    mutable std::mutex m_mutex;
-    std::list<MemoryEntry> m_lru; // most recently used first
-    std::unordered_map<QString, std::list<MemoryEntry>::iterator> m_byPath;
-    std::int64_t m_memoryBytes = 0;
-    std::int64_t m_memoryPeak = 0;
-    Counts m_counts;
-
-    std::deque<WriteJob> m_pending;
-    std::int64_t m_pendingBytes = 0;
-    std::unordered_set<QString> m_deferred; // paths of jobs without a master, queued or running
-    int m_draining = 0;                     // writer threads at work
-    bool m_stopping = false;
-    std::int64_t m_diskBytes = -1; // unknown until the writer first looks
-    std::condition_variable m_drained;
-    QThreadPool m_writer;
+    std::atomic<int> m_misses = 0;
+    MemoryMasters m_memory;
+    DiskMasters m_disk;
+    WriteQueue m_queue; // last: its writers use the others until it stops
 };
 
 // The cache of the user's cache folder, or none when TULVEX_THUMBNAIL_CACHE is "off" (for

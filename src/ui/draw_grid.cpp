@@ -212,3 +212,19 @@ void TDrawGrid::keyPressEvent(QKeyEvent* event) {
 void TDrawGrid::contextMenuEvent(QContextMenuEvent* event) {
     if (PopupMenu) PopupMenu->popup(event->globalPos());
 }
+
+void TDrawGrid::DrawThumbnail(QPainter& painter, const QRect& rect, const QImage& thumbnail,
+                              const QString& name) const {
+    if (thumbnail.isNull()) return;
+    const int w = DefaultColWidth();
+    const int h = DefaultRowHeight();
+    // Logical size: a thumbnail made for a dense screen has more pixels, not more room.
+    const QSize size = thumbnail.deviceIndependentSize().toSize();
+    painter.drawImage(QRect(QPoint(rect.left() + (w - size.width()) / 2, rect.top() + 5), size),
+                      thumbnail);
+    const QRect nameRect(rect.left() + 2, rect.top() + h - 20, rect.width() - 2, 15);
+    painter.setPen(Qt::black);
+    painter.setFont(font());
+    const QString shown = painter.fontMetrics().elidedText(name, Qt::ElideRight, nameRect.width());
+    painter.drawText(nameRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, shown);
+}

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QImage;
 class QMenu;
 
 // An owner-drawn grid of equal cells with a rectangular range selection. The focused cell is
@@ -40,6 +41,9 @@ public:
     void scrollLines(int rows);
     int clientWidth() const;
     static int scrollBarWidth();
+    // One photo's cell: its thumbnail centred at the top, its name under it.
+    void DrawThumbnail(QPainter& painter, const QRect& rect, const QImage& thumbnail,
+                       const QString& name) const;
 
     // Wired by the owner.
     std::function<void(QPainter&, int col, int row, const QRect& rect, bool selected)> onDrawCell;

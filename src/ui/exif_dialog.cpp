@@ -6,8 +6,9 @@
 #include "exif/jpeg_header.h"
 #include "lang/charset.h"
 #include "ui/Lang.h"
+#include "ui/desktop_commands.h"
 #include "ui/icons.h"
-#include "ui/main_window.h"
+#include "ui/language_room.h"
 #include "ui/shell.h"
 
 #include <QFile>
@@ -62,22 +63,23 @@ int TFormExif::rowCount() const {
     return ListView->topLevelItemCount();
 }
 
-void TFormTulvex::ActionDisplayExifExecute() {
-    if (!QFileInfo::exists(FSelectedFile)) {
-        ShowMissingFile(FSelectedFile);
-        return;
-    }
-    TFormExif dialog(this, FLang->LanguageFile());
+namespace ui {
+
+void ShowExif(QWidget* window, const QString& path, const LanguageRoom& language) {
+    TFormExif dialog(window, language.LanguageFile());
     const std::vector<std::uint8_t> header =
-        exif::ReadJpegHeader(QFile::encodeName(FSelectedFile).toStdString());
+        exif::ReadJpegHeader(QFile::encodeName(path).toStdString());
     const std::string separator = QLocale().decimalPoint().toStdString();
     for (const exif::ExifRow& row : exif::ExifRows(exif::ReadJpegExif(header), separator))
         dialog.addRow(QString::fromStdString(row.label), lang::DecodeUtf8OrWindows1252(row.value));
     if (dialog.rowCount() == 0) {
         // Over the window: the dialog is not shown, so a box over it would sit at the corner.
-        ui::Shell::current().message(this, QString(), Msg("This file does not contain EXIF data."),
+        ui::Shell::current().message(window, QString(),
+                                     language.Msg("This file does not contain EXIF data."),
                                      ui::Shell::Icon::Information);
         return;
     }
     dialog.exec();
 }
+
+} // namespace ui

@@ -31,6 +31,96 @@ void DrawTurnArrow(QPainter& p, bool clockwise, const QColor& color) {
     p.drawPath(head);
 }
 
+void DrawRotate180(QPainter& p, const QColor& ink, const QColor& accent) {
+    DrawTurnArrow(p, true, accent);
+    p.setPen(QPen(ink, 1));
+    QFont f = p.font();
+    f.setPixelSize(8);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRectF(4, 8, 16, 10), Qt::AlignCenter, QStringLiteral("180"));
+}
+
+void DrawViewImage(QPainter& p, const QColor& ink, const QColor& accent) {
+    p.setPen(QPen(ink, 1.5));
+    p.setBrush(QColor(0xDD, 0xEE, 0xFF));
+    p.drawRect(QRectF(3, 5, 18, 14));
+    p.setPen(Qt::NoPen);
+    p.setBrush(accent);
+    QPainterPath hill;
+    hill.moveTo(4, 18);
+    hill.lineTo(10, 11);
+    hill.lineTo(14, 15);
+    hill.lineTo(16, 13);
+    hill.lineTo(20, 18);
+    hill.closeSubpath();
+    p.drawPath(hill);
+    p.setBrush(QColor(0xF0, 0xB0, 0x20));
+    p.drawEllipse(QPointF(16, 9), 2, 2);
+}
+
+void DrawDelete(QPainter& p, const QColor& ink, const QColor& /*accent*/) {
+    p.setPen(QPen(ink, 1.6));
+    p.setBrush(QColor(0xE8, 0xE8, 0xE8));
+    p.drawRect(QRectF(6, 7, 12, 14));
+    p.drawLine(QPointF(4, 6), QPointF(20, 6));
+    p.drawLine(QPointF(10, 4), QPointF(14, 4));
+    p.setPen(QPen(QColor(0xC0, 0x30, 0x30), 1.6));
+    p.drawLine(QPointF(10, 10), QPointF(10, 18));
+    p.drawLine(QPointF(14, 10), QPointF(14, 18));
+}
+
+void DrawOptions(QPainter& p, const QColor& ink, const QColor& accent) {
+    p.setPen(QPen(ink, 2));
+    for (int y : {7, 12, 17})
+        p.drawLine(4, y, 20, y);
+    p.setBrush(accent);
+    p.setPen(QPen(ink, 1));
+    p.drawEllipse(QPointF(8, 7), 2.5, 2.5);
+    p.drawEllipse(QPointF(15, 12), 2.5, 2.5);
+    p.drawEllipse(QPointF(10, 17), 2.5, 2.5);
+}
+
+void DrawExif(QPainter& p, const QColor& ink, const QColor& accent) {
+    p.setPen(QPen(ink, 1.5));
+    p.setBrush(QColor(0xFF, 0xFF, 0xF0));
+    p.drawRoundedRect(QRectF(3, 3, 18, 18), 3, 3);
+    p.setPen(QPen(accent, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawPoint(QPointF(12, 7.5));
+    p.drawLine(QPointF(12, 11), QPointF(12, 17.5));
+}
+
+void DrawFavorites(QPainter& p, const QColor& ink, const QColor& /*accent*/) {
+    QPainterPath star;
+    for (int i = 0; i < 10; ++i) {
+        const double r = i % 2 == 0 ? 10 : 4.2;
+        const double a = -M_PI / 2 + i * M_PI / 5;
+        const QPointF pt(12 + r * std::cos(a), 12.5 + r * std::sin(a));
+        i == 0 ? star.moveTo(pt) : star.lineTo(pt);
+    }
+    star.closeSubpath();
+    p.setPen(QPen(ink, 1.2));
+    p.setBrush(QColor(0xF5, 0xC0, 0x20));
+    p.drawPath(star);
+}
+
+void DrawAutomatic(QPainter& p, const QColor& ink, const QColor& accent) {
+    p.setPen(QPen(ink, 1.2));
+    p.setBrush(QColor(0xF0, 0xD0, 0x40));
+    QPainterPath wand;
+    wand.moveTo(4, 20);
+    wand.lineTo(15, 9);
+    wand.lineTo(17, 11);
+    wand.lineTo(6, 22);
+    wand.closeSubpath();
+    p.drawPath(wand);
+    p.setPen(QPen(accent, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(18, 2), QPointF(18, 7));
+    p.drawLine(QPointF(15.5, 4.5), QPointF(20.5, 4.5));
+    p.drawLine(QPointF(10, 3), QPointF(10, 6));
+    p.drawLine(QPointF(21, 11), QPointF(21, 14));
+}
+
 void DrawPicture(QPainter& p, IconIndex index, const QColor& ink, const QColor& accent) {
     switch (index) {
     case IconIndex::RotateLeft:
@@ -39,96 +129,27 @@ void DrawPicture(QPainter& p, IconIndex index, const QColor& ink, const QColor& 
     case IconIndex::RotateRight:
         DrawTurnArrow(p, true, accent);
         break;
-    case IconIndex::Rotate180: {
-        DrawTurnArrow(p, true, accent);
-        p.setPen(QPen(ink, 1));
-        QFont f = p.font();
-        f.setPixelSize(8);
-        f.setBold(true);
-        p.setFont(f);
-        p.drawText(QRectF(4, 8, 16, 10), Qt::AlignCenter, QStringLiteral("180"));
+    case IconIndex::Rotate180:
+        DrawRotate180(p, ink, accent);
         break;
-    }
-    case IconIndex::ViewImage: {
-        p.setPen(QPen(ink, 1.5));
-        p.setBrush(QColor(0xDD, 0xEE, 0xFF));
-        p.drawRect(QRectF(3, 5, 18, 14));
-        p.setPen(Qt::NoPen);
-        p.setBrush(accent);
-        QPainterPath hill;
-        hill.moveTo(4, 18);
-        hill.lineTo(10, 11);
-        hill.lineTo(14, 15);
-        hill.lineTo(16, 13);
-        hill.lineTo(20, 18);
-        hill.closeSubpath();
-        p.drawPath(hill);
-        p.setBrush(QColor(0xF0, 0xB0, 0x20));
-        p.drawEllipse(QPointF(16, 9), 2, 2);
+    case IconIndex::ViewImage:
+        DrawViewImage(p, ink, accent);
         break;
-    }
-    case IconIndex::Delete: {
-        p.setPen(QPen(ink, 1.6));
-        p.setBrush(QColor(0xE8, 0xE8, 0xE8));
-        p.drawRect(QRectF(6, 7, 12, 14));
-        p.drawLine(QPointF(4, 6), QPointF(20, 6));
-        p.drawLine(QPointF(10, 4), QPointF(14, 4));
-        p.setPen(QPen(QColor(0xC0, 0x30, 0x30), 1.6));
-        p.drawLine(QPointF(10, 10), QPointF(10, 18));
-        p.drawLine(QPointF(14, 10), QPointF(14, 18));
+    case IconIndex::Delete:
+        DrawDelete(p, ink, accent);
         break;
-    }
-    case IconIndex::Options: {
-        p.setPen(QPen(ink, 2));
-        for (int y : {7, 12, 17})
-            p.drawLine(4, y, 20, y);
-        p.setBrush(accent);
-        p.setPen(QPen(ink, 1));
-        p.drawEllipse(QPointF(8, 7), 2.5, 2.5);
-        p.drawEllipse(QPointF(15, 12), 2.5, 2.5);
-        p.drawEllipse(QPointF(10, 17), 2.5, 2.5);
+    case IconIndex::Options:
+        DrawOptions(p, ink, accent);
         break;
-    }
-    case IconIndex::Exif: {
-        p.setPen(QPen(ink, 1.5));
-        p.setBrush(QColor(0xFF, 0xFF, 0xF0));
-        p.drawRoundedRect(QRectF(3, 3, 18, 18), 3, 3);
-        p.setPen(QPen(accent, 2.5, Qt::SolidLine, Qt::RoundCap));
-        p.drawPoint(QPointF(12, 7.5));
-        p.drawLine(QPointF(12, 11), QPointF(12, 17.5));
+    case IconIndex::Exif:
+        DrawExif(p, ink, accent);
         break;
-    }
-    case IconIndex::Favorites: {
-        QPainterPath star;
-        for (int i = 0; i < 10; ++i) {
-            const double r = i % 2 == 0 ? 10 : 4.2;
-            const double a = -M_PI / 2 + i * M_PI / 5;
-            const QPointF pt(12 + r * std::cos(a), 12.5 + r * std::sin(a));
-            i == 0 ? star.moveTo(pt) : star.lineTo(pt);
-        }
-        star.closeSubpath();
-        p.setPen(QPen(ink, 1.2));
-        p.setBrush(QColor(0xF5, 0xC0, 0x20));
-        p.drawPath(star);
+    case IconIndex::Favorites:
+        DrawFavorites(p, ink, accent);
         break;
-    }
-    case IconIndex::Automatic: {
-        p.setPen(QPen(ink, 1.2));
-        p.setBrush(QColor(0xF0, 0xD0, 0x40));
-        QPainterPath wand;
-        wand.moveTo(4, 20);
-        wand.lineTo(15, 9);
-        wand.lineTo(17, 11);
-        wand.lineTo(6, 22);
-        wand.closeSubpath();
-        p.drawPath(wand);
-        p.setPen(QPen(accent, 1.8, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(18, 2), QPointF(18, 7));
-        p.drawLine(QPointF(15.5, 4.5), QPointF(20.5, 4.5));
-        p.drawLine(QPointF(10, 3), QPointF(10, 6));
-        p.drawLine(QPointF(21, 11), QPointF(21, 14));
+    case IconIndex::Automatic:
+        DrawAutomatic(p, ink, accent);
         break;
-    }
     }
 }
 

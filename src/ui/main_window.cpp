@@ -4,82 +4,57 @@
 #include "collection/scan.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
+#include "ui/desktop_commands.h"
 #include "ui/draw_grid.h"
+#include "ui/folder_room.h"
+#include "ui/language_room.h"
 #include "ui/shell.h"
+#include "ui/thumbs_per_row_dialog.h"
+#include "ui/turn_room.h"
+#include "ui/window_parts.h"
+#include "ui/window_settings.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
-#include <QApplication>
+#include <QActionGroup>
 #include <QCheckBox>
-#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
-#include <QStatusBar>
+#include <QToolButton>
 #include <QVBoxLayout>
-
-#include <utility>
 
 namespace {
 
-// A border drag is one reload once the size has been still this long.
-constexpr int kResizeSettleMs = 200;
-// How often the first showing looks for a window manager's frame.
-constexpr int kFrameCheckMs = 25;
+const QColor kSelectedFill(180, 180, 180);
 
-// The 29 translatable properties of the main window, in the order they are applied.
-const char* const kTranslationKeys[] = {
-    "FormTulvex.ActionOpen.Caption",
-    "FormTulvex.ActionOpen.Hint",
-    "FormTulvex.ActionRotateLeft.Caption",
-    "FormTulvex.ActionRotateLeft.Hint",
-    "FormTulvex.ActionRotateRight.Caption",
-    "FormTulvex.ActionRotateRight.Hint",
-    "FormTulvex.ActionRotate180.Caption",
-    "FormTulvex.ActionRotate180.Hint",
-    "FormTulvex.ActionDisplayExif.Caption",
-    "FormTulvex.ActionDisplayExif.Hint",
-    "FormTulvex.tbFavorites.Caption",
-    "FormTulvex.tbFavorites.Hint",
-    "FormTulvex.tbAuto.Caption",
-    "FormTulvex.tbAuto.Hint",
-    "FormTulvex.tbOptions.Caption",
-    "FormTulvex.tbOptions.Hint",
-    "FormTulvex.ActionDelete.Caption",
-    "FormTulvex.ActionDelete.Hint",
-    "FormTulvex.ActionUndo.Caption",
-    "FormTulvex.ActionUndo.Hint",
-    "FormTulvex.btnBrowse.Caption",
-    "FormTulvex.cbSubFolders.Caption",
-    "FormTulvex.pmiRefresh.Caption",
-    "FormTulvex.pmiThumbsInRow.Caption",
-    "FormTulvex.pmiEnlargeSmall.Caption",
-    "FormTulvex.pmiHiQuality.Caption",
-    "FormTulvex.pmiLowQuality.Caption",
-    "FormTulvex.pmiKeepTimestamp.Caption",
-    "FormTulvex.pmiAbout.Caption",
-    "FormTulvex.pmiWebsite.Caption",
-    "FormTulvex.pmiDeleteConfirm.Caption",
-};
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
 
 } // namespace
 
 TFormTulvex::TFormTulvex(QWidget* parent)
-    : QMainWindow(parent),
-      m_thumbCache(thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Background)) {
+    : QMainWindow(parent), m_language(new ui::LanguageRoom(this)),
+      m_placement(new ui::WindowPlacement(*this)),
+      m_folder(std::make_unique<ui::FolderRoom>(
+          this, *m_language, thumbs::OpenDefaultCache(thumbs::ThumbnailCache::Writes::Background))),
+      m_turns(std::make_unique<ui::TurnRoom>(
+          this, *m_folder, *m_language,
+          ui::TurnInputs{[this] { return pmiKeepTimestamp->isChecked(); },
+                         [this] { return ThumbnailOptions(); }})),
+      FLangFiles(m_language->files()), FThumbList(m_folder->thumbs()),
+      FFavorites(m_folder->favorites()), FFolder(m_folder->folder()),
+      FAutoList(m_folder->autoList()), FLang(m_language->translator()) {
     setObjectName("FormTulvex");
     CreateControls();
-    CreateActions();
-    CreateToolBar();
+    CreateCommands();
     CreateMenus();
-    m_resizeTimer.setSingleShot(true);
-    m_resizeTimer.setInterval(kResizeSettleMs);
-    connect(&m_resizeTimer, &QTimer::timeout, this,
-            [this] { ui::RunGuarded([this] { FormResize(this); }); });
-    m_frameWatch.setInterval(kFrameCheckMs);
-    connect(&m_frameWatch, &QTimer::timeout, this, &TFormTulvex::CheckForFrame);
+    ConnectRooms();
     // Commands follow the selection whenever the program becomes idle.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &TFormTulvex::UpdateActions);
@@ -100,20 +75,10 @@ void TFormTulvex::CreateControls() {
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-
-    Panel1 = new QWidget(central);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(31);
-    edPath = new QLineEdit(Panel1);
-    edPath->setObjectName("edPath");
-    edPath->setGeometry(2, 4, 400, 23);
+    const ui::PathPanel panel = ui::MakePathPanel(central);
+    std::tie(Panel1, edPath, btnBrowse, cbSubFolders) =
+        std::tuple(panel.panel, panel.path, panel.browse, panel.subFolders);
     edPath->installEventFilter(this);
-    btnBrowse = new QPushButton(QStringLiteral("Browse ..."), Panel1);
-    btnBrowse->setObjectName("btnBrowse");
-    btnBrowse->setGeometry(408, 4, 105, 23);
-    cbSubFolders = new QCheckBox(QStringLiteral("Include subfolders"), Panel1);
-    cbSubFolders->setObjectName("cbSubFolders");
-    cbSubFolders->setGeometry(519, 6, 178, 19);
     layout->addWidget(Panel1);
 
     DrawGrid = new TDrawGrid(central);
@@ -125,18 +90,8 @@ void TFormTulvex::CreateControls() {
     DrawGrid->onDblClick = [this] { ui::RunGuarded([this] { DrawGridDblClick(); }); };
     layout->addWidget(DrawGrid, 1);
     setCentralWidget(central);
-
-    auto* bar = new QStatusBar(this);
-    bar->setObjectName("StatusBar");
-    StatusPanel0 = new QLabel(bar);
-    StatusPanel0->setObjectName("StatusPanel0");
-    StatusPanel0->setFixedWidth(550);
-    StatusPanel1 = new QLabel(bar);
-    StatusPanel1->setObjectName("StatusPanel1");
-    StatusPanel1->setMinimumWidth(50);
-    bar->addWidget(StatusPanel0);
-    bar->addWidget(StatusPanel1);
-    setStatusBar(bar);
+    const ui::StatusPanels status = ui::MakeStatusBar(this);
+    std::tie(StatusPanel0, StatusPanel1) = std::tuple(status.left, status.right);
 
     connect(btnBrowse, &QPushButton::clicked, this,
             [this] { ui::RunGuarded([this] { btnBrowseClick(); }); });
@@ -144,38 +99,96 @@ void TFormTulvex::CreateControls() {
             [this] { ui::RunGuarded([this] { cbSubFoldersClick(); }); });
 }
 
-void TFormTulvex::FormCreate() {
-    FAskCrop = true;
-    FLangFiles.clear();
-    setWindowTitle(kTitle);
-    FLang = new TLanguage(this);
-    BuildLanguageMenu();
-    RegisterTranslations();
-    FLang->ApplyTranslations();
-    FAutoList.clear();
-    FFavorites.clear();
-    FThumbList.clear();
-    // The keypad's Enter opens as the main Enter does.
-    ActionOpen->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    ActionRotateLeft->setShortcut(QKeySequence(Qt::Key_L));
-    ActionRotateRight->setShortcut(QKeySequence(Qt::Key_R));
-    ActionRotate180->setShortcut(QKeySequence(Qt::Key_H));
-    ActionDisplayExif->setShortcut(QKeySequence(Qt::Key_E));
-    for (QAction* action :
-         {ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDisplayExif})
-        SetActionHint(action, ActionHint(action)); // the tooltips now name the shortcuts
+template <typename Handler>
+void TFormTulvex::BindCommand(QAction* action, bool detachable, Handler handler) {
+    addAction(action); // shortcuts work anywhere in the window
+    connect(action, &QAction::triggered, this, [this, action, handler, detachable] {
+        // Detached while the path box has the focus: invoking does nothing.
+        if (detachable && !m_handlersAttached) return;
+        if (!EnabledAfterUpdate(action)) return;
+        ui::RunGuarded(handler);
+    });
 }
 
-void TFormTulvex::RegisterTranslations() {
-    for (const char* key : kTranslationKeys)
-        FLang->Properties() << QString::fromLatin1(key);
+void TFormTulvex::CreateCommands() {
+    const ui::CommandActions made = ui::MakeCommandActions(this);
+    std::tie(ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDisplayExif,
+             ActionDelete, ActionUndo) =
+        std::tuple(made.open, made.rotateLeft, made.rotateRight, made.rotate180, made.displayExif,
+                   made.remove, made.undo);
+    BindCommand(ActionOpen, true, [this] { ActionOpenExecute(); });
+    BindCommand(ActionRotateLeft, true, [this] { ActionRotate(ActionRotateLeft); });
+    BindCommand(ActionRotateRight, true, [this] { ActionRotate(ActionRotateRight); });
+    BindCommand(ActionRotate180, true, [this] { ActionRotate(ActionRotate180); });
+    BindCommand(ActionDisplayExif, true, [this] { ActionDisplayExifExecute(); });
+    BindCommand(ActionDelete, false, [this] { ActionDeleteExecute(); });
+    BindCommand(ActionUndo, true, [this] { ActionUndoExecute(); });
+
+    const ui::ToolButtons bar = ui::MakeToolBar(this, made);
+    std::tie(ToolBar, tbFavorites, tbAuto, tbOptions) =
+        std::tuple(bar.bar, bar.favorites, bar.automatic, bar.options);
+    connect(tbAuto, &QToolButton::clicked, this,
+            [this] { ui::RunGuarded([this] { tbAutoClick(); }); });
+}
+
+void TFormTulvex::CreateMenus() {
+    const ui::CommandActions commands{ActionOpen,      ActionRotateLeft,  ActionRotateRight,
+                                      ActionRotate180, ActionDisplayExif, ActionDelete,
+                                      ActionUndo};
+    PopupMenu = ui::MakePopupMenu(this, commands, [this] { UpdateActions(); });
+    DrawGrid->PopupMenu = PopupMenu;
+    const ui::OptionsMenu options = ui::MakeOptionsMenu(this, tbOptions);
+    std::tie(pmOptions, pmiRefresh, pmiThumbsInRow, pmiEnlargeSmall, pmiKeepTimestamp,
+             pmiDeleteConfirm, pmiWebsite, pmiAbout, pmiHiQuality, pmiLowQuality, QualityGroup,
+             LanguageGroup) =
+        std::tuple(options.menu, options.refresh, options.thumbsInRow, options.enlargeSmall,
+                   options.keepTimestamp, options.deleteConfirm, options.website, options.about,
+                   options.hiQuality, options.lowQuality, options.quality, options.language);
+    const auto guarded = [this](QAction* action, auto handler) {
+        connect(action, &QAction::triggered, this, [handler] { ui::RunGuarded(handler); });
+    };
+    guarded(pmiRefresh, [this] { pmiRefreshClick(); });
+    guarded(pmiThumbsInRow, [this] { pmiThumbsInRowClick(); });
+    guarded(pmiWebsite, [this] { pmiWebsiteClick(); });
+    guarded(pmiAbout, [this] { pmiAboutClick(); });
+    pmMru = ui::MakeFavoritesMenu(this, tbFavorites);
+}
+
+void TFormTulvex::ConnectRooms() {
+    connect(m_placement, &ui::WindowPlacement::settled, this,
+            [this] { ui::RunGuarded([this] { FormResize(this); }); });
+    connect(m_language, &ui::LanguageRoom::changed, this, [this] {
+        if (!pmMru->actions().isEmpty())
+            pmMru->actions().first()->setText(Msg("Add Current Folder"));
+        SetStatusCount();
+    });
+    using ui::FolderRoom;
+    connect(m_folder.get(), &FolderRoom::busyChanged, this, &TFormTulvex::UpdateActions);
+    connect(m_folder.get(), &FolderRoom::loadStarting, StatusPanel0, &QLabel::clear);
+    connect(m_folder.get(), &FolderRoom::folderBegun, edPath, &QLineEdit::setText);
+    connect(m_folder.get(), &FolderRoom::unreadable, this,
+            [this] { StatusPanel0->setText(Msg("Warning! Unable to read some images.")); });
+    connect(m_folder.get(), &FolderRoom::loaded, this, &TFormTulvex::ShowLoadedFolder);
+    connect(m_folder.get(), &FolderRoom::reloadWanted, this, &TFormTulvex::LoadFolder);
+    connect(m_turns.get(), &ui::TurnRoom::turning, this,
+            [this](const QString& path) { FSelectedFile = path; });
+    connect(m_turns.get(), &ui::TurnRoom::changed, this, &TFormTulvex::RepaintGrid);
+}
+
+void TFormTulvex::FormCreate() {
+    setWindowTitle(kTitle);
+    m_language->BuildMenu(pmOptions, LanguageGroup);
+    FLang->Properties() << ui::WindowTranslationKeys();
+    FLang->ApplyTranslations();
+    ui::SetCommandShortcuts({ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180,
+                             ActionDisplayExif, ActionDelete, ActionUndo});
 }
 
 void TFormTulvex::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_shown) return;
     m_shown = true;
-    FollowScreenDensity();
+    m_placement->FollowScreenDensity();
     ui::RunGuarded([this] { FormShow(); });
 }
 
@@ -185,61 +198,66 @@ void TFormTulvex::FormShow() {
     FormResize(nullptr);
     // One load of the start folder once the window has its size, maximized or not: the
     // settle timer folds the size changes of the first showing into it.
-    m_resizeTimer.start();
+    m_placement->Unsettle();
 }
 
 void TFormTulvex::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
-    NoteOuterGeometry();
+    m_placement->NoteOuterGeometry();
 }
 
 void TFormTulvex::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    NoteOuterGeometry();
+    m_placement->NoteOuterGeometry();
     if (!m_shown) return;
     FormResize(nullptr);
-    m_resizeTimer.start();
+    m_placement->Unsettle();
 }
 
 void TFormTulvex::closeEvent(QCloseEvent* event) {
     // A load or automatic pass in progress stops before its next photo: closing asks nothing
     // and must not leave work running behind a hidden window.
-    m_generation.SupersedeAll();
-    m_resizeTimer.stop();
-    m_busy.DropOwedLoad();
-    NoteOuterGeometry(); // while the frame is still there
-    m_frameWatch.stop();
+    m_folder->Close();
+    m_placement->Stop();
     QMainWindow::closeEvent(event);
 }
 
 void TFormTulvex::FormDestroy() {
-    FAutoList.clear();
-    ClearThumbnails();
+    m_folder->Clear();
     WriteSettings();
-    FFavorites.clear();
 }
 
-TFormTulvex::LongLoop::LongLoop(TFormTulvex& window, Kind kind) : m_window(window), m_kind(kind) {
-    m_window.m_busy.Begin(m_kind);
-    m_window.UpdateActions();
+void TFormTulvex::ReadSettings() {
+    const ui::WindowSettings read = ui::ReadWindowSettings(ui::SettingsPath(), kMinimumOuter);
+    m_language->ApplySaved(read.language, LanguageGroup);
+    pmiKeepTimestamp->setChecked(read.keepTimestamp);
+    pmiEnlargeSmall->setChecked(read.enlargeSmall);
+    pmiDeleteConfirm->setChecked(read.confirmDelete);
+    DrawGrid->setColCount(read.thumbsInRow);
+    (read.highQuality ? pmiHiQuality : pmiLowQuality)->setChecked(true);
+    if (read.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    else
+        m_placement->Place(read.outer);
+    m_folder->SetFolder(m_folder->StartFolder(read.lastFolder));
+    edPath->setText(FFolder);
+    m_folder->SetFavorites(read.favorites);
+    BuildFavoritesMenu();
 }
 
-TFormTulvex::LongLoop::~LongLoop() {
-    m_window.m_busy.End(m_kind);
-    m_window.UpdateActions();
-    // A loop left by an error still owes the reload asked for during it.
-    if (!m_window.InLongLoop() && m_window.m_busy.LoadOwed())
-        QTimer::singleShot(0, &m_window,
-                           [w = &m_window] { ui::RunGuarded([w] { w->RunDeferredLoad(); }); });
-}
-
-void TFormTulvex::RunDeferredLoad() {
-    const std::optional<QString> folder = m_busy.TakeOwedLoad();
-    if (folder && QFileInfo(*folder).isDir()) LoadFolder(*folder);
-}
-
-QString TFormTulvex::Msg(const QString& key) const {
-    return FLang->LookupMessage(key);
+void TFormTulvex::WriteSettings() {
+    ui::WindowSettings kept;
+    kept.keepTimestamp = pmiKeepTimestamp->isChecked();
+    kept.enlargeSmall = pmiEnlargeSmall->isChecked();
+    kept.maximized = isMaximized();
+    kept.language = m_language->LanguageFile();
+    if (!kept.maximized) kept.outer = m_placement->OuterToKeep();
+    kept.confirmDelete = pmiDeleteConfirm->isChecked();
+    kept.highQuality = pmiHiQuality->isChecked();
+    kept.lastFolder = edPath->text();
+    kept.thumbsInRow = DrawGrid->ColCount();
+    kept.favorites = FFavorites;
+    ui::WriteWindowSettings(ui::SettingsPath(), kept);
 }
 
 bool TFormTulvex::eventFilter(QObject* watched, QEvent* event) {
@@ -259,10 +277,7 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event) {
             event->ignore(); // not the box's word deletion: the Delete command
             return true;
         }
-        if (!m_handlersAttached && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-             key->key() == Qt::Key_L || key->key() == Qt::Key_R || key->key() == Qt::Key_H ||
-             key->key() == Qt::Key_E)) {
+        if (!m_handlersAttached && ui::IsPlainCommandKey(*key)) {
             event->accept();
             return true;
         }
@@ -277,4 +292,204 @@ bool TFormTulvex::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TFormTulvex::EnabledAfterUpdate(QAction* action) {
+    UpdateActions(); // the update handler runs right before the command
+    return action->isEnabled();
+}
+
+void TFormTulvex::UpdateActions() {
+    const bool selected = HasSelectedImage();
+    // During a long loop the grid's selection names whatever the loop has reached so far.
+    const bool changesAllowed = !InLongLoop();
+    const auto set = [](auto* control, bool enabled) {
+        if (control && control->isEnabled() != enabled) control->setEnabled(enabled);
+    };
+    for (QAction* action : {ActionOpen, ActionDisplayExif})
+        set(action, selected);
+    for (QAction* action : {ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDelete})
+        set(action, selected && changesAllowed);
+    set(ActionUndo, changesAllowed && m_turns->CanUndo());
+    set(tbAuto, changesAllowed);
+    set(pmiThumbsInRow, changesAllowed);
+}
+
+void TFormTulvex::LoadFolder(const QString& folder) {
+    m_folder->Load(folder, {cbSubFolders->isChecked(), ThumbnailOptions()});
+}
+
+void TFormTulvex::ShowLoadedFolder() {
+    AddThumbRows();
+    DrawGrid->setCurrentCell(0, 0);
+    DrawGrid->viewport()->repaint();
+    DrawGrid->scrollToTop();
+    DrawGridSelectCell(0, 0);
+    SelectStartPhoto();
+    SetStatusCount();
+    UpdateActions();
+}
+
+void TFormTulvex::SelectStartPhoto() {
+    const QString photo = m_folder->TakeStartPhoto();
+    const int index = photo.isEmpty() ? -1 : m_folder->IndexOfThumb(photo);
+    if (index < 0) return;
+    const int col = index % DrawGrid->ColCount();
+    const int row = index / DrawGrid->ColCount();
+    DrawGrid->setCurrentCell(col, row);
+    DrawGridSelectCell(col, row);
+}
+
+void TFormTulvex::AddThumbRows() {
+    const int n = int(FThumbList.size());
+    const int c = DrawGrid->ColCount();
+    DrawGrid->setRowCount(n / c + (n % c != 0 ? 1 : 0));
+}
+
+void TFormTulvex::RepaintGrid() {
+    DrawGrid->viewport()->update();
+}
+
+void TFormTulvex::SetStatusCount() {
+    StatusPanel1->setText(FormatMessage(QStringLiteral("%u ") + Msg("file(s)"),
+                                        {QString::number(FThumbList.size())}));
+}
+
+void TFormTulvex::edPathKeyDown(int key) {
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && IsFolder(edPath->text()))
+        LoadFolder(edPath->text());
+}
+
+void TFormTulvex::btnBrowseClick() {
+    const QString chosen = ui::Shell::current().browseForFolder(this, edPath->text());
+    if (IsFolder(chosen)) LoadFolder(chosen);
+}
+
+void TFormTulvex::cbSubFoldersClick() {
+    if (IsFolder(FFolder)) LoadFolder(FFolder);
+}
+
+void TFormTulvex::pmiRefreshClick() {
+    if (IsFolder(FFolder)) LoadFolder(FFolder);
+}
+
+void TFormTulvex::BuildFavoritesMenu() {
+    m_folder->BuildFavoritesMenu(
+        pmMru, [this] { AddCurrentFolderClick(); }, [this](QAction* item) { FavoriteClick(item); });
+}
+
+void TFormTulvex::AddCurrentFolderClick() {
+    if (m_folder->AddCurrentFolder()) BuildFavoritesMenu();
+}
+
+void TFormTulvex::FavoriteClick(QAction* item) {
+    const int index = item->property(kTagProperty).toInt();
+    if (index < 0 || index >= FFavorites.size()) return;
+    edPath->setText(FFavorites[index]);
+    if (IsFolder(edPath->text())) {
+        LoadFolder(edPath->text());
+        return;
+    }
+    m_folder->ShowMissingFolder(edPath->text());
+}
+
+thumbs::ThumbnailOptions TFormTulvex::ThumbnailOptions() const {
+    return {DrawGrid->DefaultColWidth(), DrawGrid->DefaultRowHeight(), pmiHiQuality->isChecked(),
+            pmiEnlargeSmall->isChecked(), DrawGrid->devicePixelRatioF()};
+}
+
+void TFormTulvex::FormResize(QObject* sender) {
+    const int width =
+        (DrawGrid->clientWidth() - TDrawGrid::scrollBarWidth() - 4) / DrawGrid->ColCount();
+    DrawGrid->setDefaultColWidth(width);
+    DrawGrid->setDefaultRowHeight(width + 20);
+    if (sender && IsFolder(FFolder)) LoadFolder(FFolder);
+}
+
+void TFormTulvex::DrawGridDrawCell(QPainter& painter, int col, int row, const QRect& rect,
+                                   bool selected) {
+    painter.fillRect(rect, selected ? kSelectedFill : DrawGrid->palette().color(QPalette::Base));
+    const std::int64_t index = col + std::int64_t(row) * DrawGrid->ColCount();
+    if (index < 0 || index >= std::int64_t(FThumbList.size())) return;
+    DrawGrid->DrawThumbnail(painter, rect, FThumbList[std::size_t(index)].thumbnail,
+                            collection::FileNameOf(FThumbList[std::size_t(index)].path));
+}
+
+QString TFormTulvex::PhotoAt(int col, int row) const {
+    const std::int64_t index = col + std::int64_t(row) * DrawGrid->ColCount();
+    if (index >= 0 && index < std::int64_t(FThumbList.size()) &&
+        QFileInfo::exists(FThumbList[std::size_t(index)].path))
+        return FThumbList[std::size_t(index)].path;
+    return {};
+}
+
+void TFormTulvex::DrawGridSelectCell(int col, int row) {
+    FSelectedFile = PhotoAt(col, row);
+}
+
+QStringList TFormTulvex::SelectedPaths() const {
+    const TDrawGrid::GridRect sel = DrawGrid->Selection();
+    QStringList paths;
+    for (int r = sel.top; r <= sel.bottom; ++r)
+        for (int c = sel.left; c <= sel.right; ++c)
+            if (const QString path = PhotoAt(c, r); !path.isEmpty()) paths << path;
+    return paths;
+}
+
+void TFormTulvex::SelectLastSelectedCell() {
+    const TDrawGrid::GridRect sel = DrawGrid->Selection();
+    if (sel.left <= sel.right && sel.top <= sel.bottom) DrawGridSelectCell(sel.right, sel.bottom);
+}
+
+void TFormTulvex::DrawGridDblClick() {
+    UpdateActions();
+    ActionOpen->trigger(); // does nothing while the command is disabled
+}
+
+bool TFormTulvex::HasSelectedImage() const {
+    const TDrawGrid::GridRect sel = DrawGrid->Selection();
+    const std::int64_t index = sel.left + std::int64_t(sel.top) * DrawGrid->ColCount();
+    return index >= 0 && index < std::int64_t(FThumbList.size());
+}
+
+void TFormTulvex::ActionRotate(QAction* sender) {
+    if (InLongLoop()) return;
+    const QStringList paths = SelectedPaths();
+    SelectLastSelectedCell();
+    const QString last = FSelectedFile;
+    m_turns->Rotate(paths, sender->property(kTagProperty).value<rotate::RotationCode>());
+    FSelectedFile = last;
+    RepaintGrid();
+}
+
+void TFormTulvex::ActionDeleteExecute() {
+    if (InLongLoop()) return;
+    const QStringList paths = SelectedPaths();
+    SelectLastSelectedCell();
+    m_folder->Delete(paths, pmiDeleteConfirm->isChecked());
+    AddThumbRows();
+    RepaintGrid();
+}
+
+void TFormTulvex::ActionOpenExecute() {
+    if (QFileInfo::exists(FSelectedFile))
+        ui::OpenPhoto(this, FSelectedFile, *m_language);
+    else
+        m_folder->ShowMissingFile(FSelectedFile);
+}
+
+void TFormTulvex::ActionDisplayExifExecute() {
+    if (QFileInfo::exists(FSelectedFile))
+        ui::ShowExif(this, FSelectedFile, *m_language);
+    else
+        m_folder->ShowMissingFile(FSelectedFile);
+}
+
+void TFormTulvex::pmiThumbsInRowClick() {
+    if (InLongLoop()) return;
+    TThumbForm form(this, m_language->LanguageFile());
+    form.udQty->setPosition(DrawGrid->ColCount());
+    if (form.exec() != QDialog::Accepted) return;
+    DrawGrid->setColCount(form.udQty->position());
+    FormResize(this);
 }

@@ -52,10 +52,10 @@ put thumbs/grid.cpp '#include "ui/window.h"' 'void Window::Paint() {}'
 put ui/window.h '#pragma once' 'class Window : public Base {' '};'
 expect 1 'circle of 2 files across 2 folders: thumbs/grid ui/window'
 
-# Inside ui/ the same is allowed.
+# Inside one folder too: a class's methods belong in the file of its own name.
 fresh inside_ui
 put ui/grid.cpp '#include "ui/window.h"' 'void Window::Paint() {}'
-expect 0 'inside ui/, allowed: circle of 2 files across 1 folders: ui/grid ui/window'
+expect 1 'LAYERING: circle of 2 files across 1 folders: ui/grid ui/window'
 
 fresh circle
 put jpeg/walk.h '#include "exif/tags.h"'

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QToolButton>
 
 using namespace testing_support;
@@ -77,8 +78,9 @@ TEST_F(WindowTest, EveryControlIsPrivateAndFoundUnderItsOwnName) {
 TEST_F(WindowTest, CommandsFollowTheSelection) {
     WriteSettings("\"LastFolder\"=\"" + photos.qfile("nowhere") + "\"\n");
     window = std::make_unique<TFormTulvex>();
+    QSignalSpy settled(window->findChild<ui::WindowPlacement*>(), &ui::WindowPlacement::settled);
     window->show();
-    QTest::qWait(300);
+    ASSERT_TRUE(settled.wait()) << "the first showing settles into its one load";
     EXPECT_EQ(window->loadCount(), 0);
     window->UpdateActions();
     for (QAction* a :

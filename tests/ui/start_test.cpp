@@ -17,7 +17,7 @@ protected:
         window->SetStartPath(startPath);
         window->show();
         WaitForLoads(1);
-        QTest::qWait(400); // well past the resize settling: a second load would have started
+        WaitUntilSettled(); // a second load would have started by then
     }
 };
 

@@ -8,6 +8,7 @@
 #include "ui/main_window.h"
 #include "ui/progress_window.h"
 #include "ui/support/fake_shell.h"
+#include "ui/window_placement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -107,6 +108,16 @@ protected:
     void WaitForLoads(int count) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->loadsFinished() >= count; }, 10000))
             << window->loadsFinished() << " of " << count << " loads finished";
+    }
+
+    // Waits until no size change of the window waits to settle into a reload, then handles
+    // what is posted: a load that was to follow has started by then.
+    void WaitUntilSettled() {
+        const auto* placement = window->findChild<ui::WindowPlacement*>();
+        ASSERT_TRUE(placement);
+        ASSERT_TRUE(QTest::qWaitFor([placement] { return !placement->Settling(); }, 10000));
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
     }
 
     // Runs `step` at each turn of the event loop until it returns true.

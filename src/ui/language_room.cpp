@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The language items of the options menu.
+#include "ui/language_room.h"
+
 #include "collection/scan.h"
 #include "ui/Lang.h"
-#include "ui/main_window.h"
 #include "ui/shell.h"
+#include "ui/window_names.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -13,6 +14,8 @@
 #include <QMenu>
 
 #include "platform/log.h"
+
+namespace ui {
 
 namespace {
 
@@ -28,11 +31,13 @@ QString LanguageCaption(const QString& fileName) {
 
 } // namespace
 
-QString TFormTulvex::LanguageFolder() const {
-    return LanguageFolderOf(QCoreApplication::applicationDirPath());
+LanguageRoom::LanguageRoom(QObject* window) : QObject(window), m_lang(new TLanguage(window)) {}
+
+QString LanguageRoom::Folder() const {
+    return FolderOf(QCoreApplication::applicationDirPath());
 }
 
-QString TFormTulvex::LanguageFolderOf(const QString& programFolder) {
+QString LanguageRoom::FolderOf(const QString& programFolder) {
     // A build folder has them beside the program; an installed copy under its prefix.
     const QDir beside(programFolder);
     if (!beside.entryList({QStringLiteral("*.lng")}, QDir::Files | QDir::Hidden | QDir::System)
@@ -42,55 +47,62 @@ QString TFormTulvex::LanguageFolderOf(const QString& programFolder) {
     return QFileInfo(shared).isDir() ? shared : programFolder;
 }
 
-void TFormTulvex::BuildLanguageMenu() {
-    const QString folder = LanguageFolder();
+void LanguageRoom::BuildMenu(QMenu* menu, QActionGroup* group) {
+    const QString folder = Folder();
     const QStringList names = QDir(folder).entryList(
         {QStringLiteral("*.lng")}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
     for (const QString& name : names) {
-        auto* item = new QAction(LanguageCaption(name), pmOptions);
-        FLangFiles << folder + u'/' + name;
-        item->setProperty(kTagProperty, int(FLangFiles.size() - 1));
+        auto* item = new QAction(LanguageCaption(name), menu);
+        m_files << folder + u'/' + name;
+        item->setProperty(kTagProperty, int(m_files.size() - 1));
         item->setCheckable(true);
-        LanguageGroup->addAction(item);
+        group->addAction(item);
         connect(item, &QAction::triggered, this,
-                [this, item] { ui::RunGuarded([this, item] { LanguageItemClick(item); }); });
-        pmOptions->addAction(item);
+                [this, item] { RunGuarded([this, item] { Choose(item); }); });
+        menu->addAction(item);
     }
     qCDebug(lcStart).noquote() << "language files in" << folder << ":"
                                << names.join(QStringLiteral(", "));
 }
 
-void TFormTulvex::FollowLanguageInToolkit() {
-    if (!m_toolkitTranslation.Follow(FLang->LanguageFile()))
+void LanguageRoom::Take(const QString& file) {
+    m_lang->setLanguageFile(file);
+    m_lang->ApplyTranslations();
+    if (!m_toolkitTranslation.Follow(m_lang->LanguageFile()))
         qCWarning(lcStart).noquote()
-            << "no translation of the toolkit's texts for" << FLang->LanguageFile() << "in"
-            << ui::ToolkitTranslationsFolder();
+            << "no translation of the toolkit's texts for" << m_lang->LanguageFile() << "in"
+            << ToolkitTranslationsFolder();
 }
 
-void TFormTulvex::ApplySavedLanguage(const QString& saved) {
+void LanguageRoom::ApplySaved(const QString& saved, QActionGroup* group) {
     if (!saved.isEmpty() && QFileInfo(saved).isFile()) {
-        FLang->setLanguageFile(saved);
-        FLang->ApplyTranslations();
-        FollowLanguageInToolkit();
-        for (int i = 0; i < FLangFiles.size(); ++i) {
-            if (!collection::SamePath(FLangFiles[i], saved)) continue;
-            for (QAction* item : LanguageGroup->actions())
+        Take(saved);
+        for (int i = 0; i < m_files.size(); ++i) {
+            if (!collection::SamePath(m_files[i], saved)) continue;
+            for (QAction* item : group->actions())
                 if (item->property(kTagProperty).toInt() == i) item->setChecked(true);
             break;
         }
         return;
     }
-    for (QAction* item : LanguageGroup->actions())
+    for (QAction* item : group->actions())
         if (item->text() == QStringLiteral("English")) item->setChecked(true);
 }
 
-void TFormTulvex::LanguageItemClick(QAction* item) {
+void LanguageRoom::Choose(QAction* item) {
     const int index = item->property(kTagProperty).toInt();
-    if (index < 0 || index >= FLangFiles.size()) return;
-    FLang->setLanguageFile(FLangFiles[index]);
-    FLang->ApplyTranslations();
-    FollowLanguageInToolkit();
-    if (!pmMru->actions().isEmpty()) pmMru->actions().first()->setText(Msg("Add Current Folder"));
+    if (index < 0 || index >= m_files.size()) return;
+    Take(m_files[index]);
     item->setChecked(true);
-    SetStatusCount();
+    emit changed();
 }
+
+QString LanguageRoom::Msg(const QString& key) const {
+    return m_lang->LookupMessage(key);
+}
+
+QString LanguageRoom::LanguageFile() const {
+    return m_lang->LanguageFile();
+}
+
+} // namespace ui

@@ -1,28 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Turning images: one image, the rotate commands and the automatic pass.
+#include "ui/turn_room.h"
+
 #include "collection/scan.h"
 #include "lang/word_wrap.h"
-#include "rotate/orientation_table.h"
-#include "rotate/turn.h"
 #include "rotate/turn_memory.h"
 #include "thumbs/thumbnail_cache.h"
 #include "ui/Lang.h"
-#include "ui/draw_grid.h"
 #include "ui/errors.h"
-#include "ui/main_window.h"
+#include "ui/folder_room.h"
+#include "ui/language_room.h"
 #include "ui/progress_window.h"
 #include "ui/shell.h"
+#include "ui/window_names.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
 
-#include "platform/file_io.h"
 #include "platform/leftovers.h"
+
+namespace ui {
 
 namespace {
 
@@ -35,36 +34,87 @@ template <typename F> Finally(F) -> Finally<F>;
 
 } // namespace
 
-void TFormTulvex::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
-    TellOfUnreadableMemoryCap();
-    session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
-                                 manual ? session::TurnKind::Manual : session::TurnKind::Automatic};
+// Shows the warnings of the turns of one command together once the command ends, so that a
+// loop over many photos is not stopped at each one.
+class TurnRoom::HeldWarnings {
+public:
+    explicit HeldWarnings(TurnRoom& room) : m_room(room) { m_room.m_turnReport.Hold(); }
+    ~HeldWarnings() { m_room.ShowTurnWarnings(m_room.m_turnReport.Release(), true); }
+    HeldWarnings(const HeldWarnings&) = delete;
+    HeldWarnings& operator=(const HeldWarnings&) = delete;
+
+private:
+    TurnRoom& m_room;
+};
+
+// Records the turns of one command for undo; nested scopes share the outermost one's record.
+class TurnRoom::UndoRecording {
+public:
+    explicit UndoRecording(TurnRoom& room) : m_room(room), m_outermost(!room.m_undoCommand) {
+        if (!m_outermost) return;
+        platform::Result why;
+        m_room.m_undoCommand = m_room.m_undoStore.Begin(&why);
+        if (!m_room.m_undoCommand) m_room.m_undoUnavailable = QString::fromLocal8Bit(why.text());
+    }
+    ~UndoRecording() {
+        if (!m_outermost) return;
+        m_room.m_undoCommand.reset();
+        m_room.m_undoUnavailable.reset();
+        m_room.m_canUndo.reset();
+    }
+    UndoRecording(const UndoRecording&) = delete;
+    UndoRecording& operator=(const UndoRecording&) = delete;
+
+private:
+    TurnRoom& m_room;
+    bool m_outermost;
+};
+
+TurnRoom::TurnRoom(QWidget* window, FolderRoom& folder, const LanguageRoom& language,
+                   TurnInputs inputs)
+    : m_window(window), m_folder(folder), m_language(language), m_inputs(std::move(inputs)) {}
+
+TurnRoom::~TurnRoom() = default;
+
+QString TurnRoom::Msg(const QString& key) const {
+    return m_language.Msg(key);
+}
+
+session::TurnOptions TurnRoom::Options(session::TurnKind kind) const {
+    session::TurnOptions options{m_inputs.keepTimes(), m_askCrop, false, kind};
     options.undo = m_undoCommand.get();
+    return options;
+}
+
+void TurnRoom::RotateImage(const QString& path, rotate::RotationCode code, bool manual) {
+    TellOfUnreadableMemoryCap();
+    const session::TurnOptions options =
+        Options(manual ? session::TurnKind::Manual : session::TurnKind::Automatic);
     TakeTurnOutcome(session::TurnOne(
         path, code, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
-        &FAutoList, m_turnCalls));
+        &m_folder.autoList(), m_turnCalls));
 }
 
 // Once a session, before the first turn; the turns go on within what the machine can spare, as
 // without the variable.
-void TFormTulvex::TellOfUnreadableMemoryCap() {
+void TurnRoom::TellOfUnreadableMemoryCap() {
     if (std::exchange(m_memoryCapChecked, true)) return;
     const rotate::TurnMemoryCap cap = rotate::TurnMemoryCapNow();
     if (!cap.unreadable) return;
-    ui::Shell::current().message(
-        this, kTitle,
+    Shell::current().message(
+        m_window, kTitle,
         FormatMessage(Msg("%s is set to %s, which is no amount of memory; turns keep to what this "
                           "computer can spare. Write megabytes (2048) or an amount with a unit: "
                           "512M, 1.5G, 2g, 1024K."),
                       {QString::fromLatin1(rotate::kTurnMemoryVariable),
                        QString::fromLocal8Bit(*cap.unreadable)}),
-        ui::Shell::Icon::Warning);
+        Shell::Icon::Warning);
 }
 
-session::CropAnswer TFormTulvex::AskAboutCrop(const rotate::TurnPlan& plan) {
+session::CropAnswer TurnRoom::AskAboutCrop(const rotate::TurnPlan& plan) {
     bool dontAskAgain = false;
-    const bool ok = ui::Shell::current().askWithCheckBox(
-        this, kTitle,
+    const bool ok = Shell::current().askWithCheckBox(
+        m_window, kTitle,
         FormatMessage(
             Msg("The image %s cannot be rotated fully lossless. Image may be cropped by up "
                 "to 15 pixels for lossless rotation. Do you want to rotate it anyway?"),
@@ -73,9 +123,9 @@ session::CropAnswer TFormTulvex::AskAboutCrop(const rotate::TurnPlan& plan) {
     return {ok, !dontAskAgain};
 }
 
-void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
+void TurnRoom::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
     using Kind = session::PhotoOutcome::Kind;
-    FAskCrop = outcome.askCrop;
+    m_askCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
     if (const auto why = std::exchange(m_undoUnavailable, std::nullopt))
         m_turnReport.Warn(
@@ -95,8 +145,7 @@ void TFormTulvex::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
 }
 
 // Held warnings come in one box; a turn outside a command shows each as it comes.
-void TFormTulvex::ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings,
-                                   bool together) {
+void TurnRoom::ShowTurnWarnings(const std::vector<session::TurnWarning>& warnings, bool together) {
     QStringList texts;
     for (const session::TurnWarning& warning : warnings) {
         const QString detail = QString::fromLocal8Bit(warning.detail);
@@ -120,96 +169,77 @@ void TFormTulvex::ShowTurnWarnings(const std::vector<session::TurnWarning>& warn
     }
     if (together && !texts.isEmpty()) texts = QStringList{texts.join(u'\n')};
     for (const QString& text : texts)
-        ui::Shell::current().message(this, kTitle, text, ui::Shell::Icon::Warning);
+        Shell::current().message(m_window, kTitle, text, Shell::Icon::Warning);
 }
 
-TFormTulvex::HeldWarnings::HeldWarnings(TFormTulvex& window) : m_window(window) {
-    m_window.m_turnReport.Hold();
-}
-
-TFormTulvex::HeldWarnings::~HeldWarnings() {
-    m_window.ShowTurnWarnings(m_window.m_turnReport.Release(), true);
-}
-
-void TFormTulvex::ActionRotate(QAction* sender) {
-    if (InLongLoop()) return;
+void TurnRoom::Rotate(const QStringList& paths, rotate::RotationCode code) {
+    if (m_folder.InLongLoop()) return;
     const HeldWarnings warnings(*this);
     const UndoRecording undo(*this);
     TellOfUnreadableMemoryCap();
-    const auto code = sender->property(kTagProperty).value<rotate::RotationCode>();
-    const TDrawGrid::GridRect sel = DrawGrid->Selection();
     std::vector<session::ListEntry> entries;
-    for (int r = sel.top; r <= sel.bottom; ++r) {
-        for (int c = sel.left; c <= sel.right; ++c) {
-            DrawGridSelectCell(c, r);
-            if (!FSelectedFile.isEmpty()) entries.push_back({FSelectedFile, code});
-        }
-    }
-    const QString last = FSelectedFile;
+    for (const QString& path : paths)
+        entries.push_back({path, code});
     session::ListOptions options;
-    options.turn = {pmiKeepTimestamp->isChecked(), FAskCrop, false, session::TurnKind::Manual};
-    options.turn.undo = m_undoCommand.get();
+    options.turn = Options(session::TurnKind::Manual);
     options.stopAtFailure = true;
     session::ListCalls calls;
-    // The photo being turned is the selected one, also when its turn fails.
     calls.beforeTurn = [this](const session::ListEntry& entry) {
-        FSelectedFile = entry.path;
+        emit turning(entry.path);
         return session::PassStep::Go;
     };
     calls.afterTurn = [this](const session::PhotoOutcome& outcome) {
         if (outcome.kind == session::PhotoOutcome::Kind::NotAPhoto)
-            ShowMissingFile(outcome.path);
+            m_folder.ShowMissingFile(outcome.path);
         else
             TakeTurnOutcome(outcome);
         RefreshThumbnail(outcome.path);
     };
     const session::PassResult turned = session::TurnList(
         entries, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
-        calls, &FAutoList, m_turnCalls);
-    FAskCrop = turned.askCrop;
+        calls, &m_folder.autoList(), m_turnCalls);
+    m_askCrop = turned.askCrop;
     if (turned.end == session::PassResult::End::Failed) TakeTurnOutcome(turned.outcomes.back());
-    FSelectedFile = last;
-    RepaintGrid();
 }
 
-void TFormTulvex::tbAutoClick() {
-    if (InLongLoop()) return;
-    const QString caption = windowTitle();
-    if (FAutoList.empty()) {
-        ui::Shell::current().message(
-            this, caption,
+void TurnRoom::Automatic(const QString& caption) {
+    if (m_folder.InLongLoop()) return;
+    const session::AutoList& list = m_folder.autoList();
+    if (list.empty()) {
+        Shell::current().message(
+            m_window, caption,
             lang::WrapText(FormatMessage(
                 Msg("%s has not detected any images that can be transformed automatically."),
                 {caption})),
-            ui::Shell::Icon::Information);
+            Shell::Icon::Information);
         return;
     }
     const QString question = Msg("%s has detected %u images that can be automatically transformed "
                                  "to normal orientation.") +
                              QStringLiteral("\r\n\r\n") +
                              Msg("Would you like to transform them now?");
-    if (!ui::Shell::current().askYesNo(
-            this, caption,
-            lang::WrapText(FormatMessage(question, {caption, QString::number(FAutoList.size())}))))
+    if (!Shell::current().askYesNo(
+            m_window, caption,
+            lang::WrapText(FormatMessage(question, {caption, QString::number(list.size())}))))
         return;
 
     {
-        const LongLoop busy(*this, LongLoop::Kind::AutomaticPass);
+        const FolderRoom::LongLoop busy(m_folder, FolderRoom::LongLoop::Kind::AutomaticPass);
         const HeldWarnings warnings(*this);
         const UndoRecording undo(*this);
         TellOfUnreadableMemoryCap();
         RunAutomaticPass();
     }
-    RunDeferredLoad();
+    m_folder.RunDeferredLoad();
 }
 
-void TFormTulvex::RunAutomaticPass() {
-    TProgressWindow progress(this);
-    const Finally repaint{[this] { RepaintGrid(); }};
+void TurnRoom::RunAutomaticPass() {
+    TProgressWindow progress(m_window);
+    const Finally repaint{[this] { emit changed(); }};
     progress.SetInfoText(Msg("Transformation is in progress..."));
-    progress.SetRange(0, int(FAutoList.size()));
+    progress.SetRange(0, int(m_folder.autoList().size()));
     // Closing the window ends the pass; a reload asked for meanwhile waits for its end.
-    const session::LoadGeneration::Stamp stamp = m_generation.Watch();
+    const session::LoadGeneration::Stamp stamp = m_folder.Watch();
 
     // The thumbnail of the photo just turned is made on a worker while the next one turns.
     QString refreshing;
@@ -229,10 +259,10 @@ void TFormTulvex::RunAutomaticPass() {
     calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
         TakeTurnOutcome(outcome);
         finishRefresh();
-        if (const QString path = outcome.path; IndexOfThumb(path) >= 0) {
+        if (const QString path = outcome.path; m_folder.IndexOfThumb(path) >= 0) {
             refreshing = path;
-            refreshed =
-                QtConcurrent::run([path, options = ThumbnailOptions(), cache = m_thumbCache] {
+            refreshed = QtConcurrent::run(
+                [path, options = m_inputs.thumbnailOptions(), cache = m_folder.thumbnailCache()] {
                     return cache ? cache->MakeThumbnail(path, options)
                                  : thumbs::MakeThumbnailImage(path, options);
                 });
@@ -241,65 +271,73 @@ void TFormTulvex::RunAutomaticPass() {
         return true;
     };
     calls.stamp = &stamp;
-    calls.keepTimes = [this] { return pmiKeepTimestamp->isChecked(); };
-    session::TurnOptions options{pmiKeepTimestamp->isChecked(), FAskCrop, false,
-                                 session::TurnKind::Automatic};
-    options.undo = m_undoCommand.get();
+    calls.keepTimes = m_inputs.keepTimes;
     const session::PassResult pass = session::RunAutomaticPass(
-        FAutoList, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
-        calls, m_turnCalls);
-    FAskCrop = pass.askCrop;
+        m_folder.autoList(), Options(session::TurnKind::Automatic),
+        [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); }, calls, m_turnCalls);
+    m_askCrop = pass.askCrop;
     if (pass.end == session::PassResult::End::Failed) TakeTurnOutcome(pass.outcomes.back());
 }
 
-TFormTulvex::UndoRecording::UndoRecording(TFormTulvex& window)
-    : m_window(window), m_outermost(!window.m_undoCommand) {
-    if (!m_outermost) return;
-    platform::Result why;
-    m_window.m_undoCommand = m_window.m_undoStore.Begin(&why);
-    if (!m_window.m_undoCommand) m_window.m_undoUnavailable = QString::fromLocal8Bit(why.text());
+void TurnRoom::RefreshThumbnail(const QString& path) {
+    if (m_folder.IndexOfThumb(path) < 0) {
+        m_turnReport.ForgetKeptTimes(path);
+        return;
+    }
+    // A turned photo has a new key, so its new master replaces the old one in the cache.
+    ApplyRefreshedThumbnail(path, QFileInfo::exists(path) ? m_folder.MakeCachedThumbnail(
+                                                                path, m_inputs.thumbnailOptions())
+                                                          : thumbs::Thumbnail{});
 }
 
-TFormTulvex::UndoRecording::~UndoRecording() {
-    if (!m_outermost) return;
-    m_window.m_undoCommand.reset();
-    m_window.m_undoUnavailable.reset();
-    m_window.m_canUndo.reset();
+void TurnRoom::RestoreKeptTimes(const QString& path) {
+    m_turnReport.RestoreKeptTimes(path, m_folder.thumbnailCache().get());
 }
 
-bool TFormTulvex::CanUndo() {
+void TurnRoom::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail made) {
+    RestoreKeptTimes(path); // the thumbnail has been read by now
+    m_folder.ReplaceThumbnail(path, std::move(made));
+}
+
+bool TurnRoom::CanUndo() {
     if (!m_canUndo) m_canUndo = m_undoStore.CanUndo();
     return *m_canUndo;
 }
 
-void TFormTulvex::ActionUndoExecute() {
-    if (InLongLoop()) return;
+void TurnRoom::Undo() {
+    if (m_folder.InLongLoop()) return;
     const session::UndoResult undone = m_undoStore.UndoLast();
     m_canUndo.reset();
-    session::FollowUndo(FAutoList, FFolder, undone);
+    m_folder.FollowUndo(undone);
     for (const platform::LeftoverOutcome& leftover : undone.leftovers)
-        TellLeftover(m_leftovers.News(leftover));
-    QStringList changed, failed;
+        m_folder.TellLeftover(leftover);
+    TellUndone(undone);
+}
+
+void TurnRoom::TellUndone(const session::UndoResult& undone) {
+    QStringList changedSince, failed;
     for (const session::UndoPhoto& photo : undone.photos) {
         m_turnReport.KeepTimes(photo.path, photo.times);
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
-            changed << collection::FileNameOf(photo.path);
+            changedSince << collection::FileNameOf(photo.path);
         else if (photo.status != session::UndoPhoto::Status::Restored)
             failed << (photo.path.isEmpty()
                            ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
                            : collection::FileNameOf(photo.path)) +
                           QStringLiteral(": ") + QString::fromLocal8Bit(photo.result.text());
-        if (IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
+        if (m_folder.IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
-    RepaintGrid();
+    emit changed();
     QStringList told;
     if (!undone.error.ok()) told << QString::fromLocal8Bit(undone.error.text());
-    if (!changed.isEmpty())
+    if (!changedSince.isEmpty())
         told << FormatMessage(Msg("These photos changed since and were left as they are: %s"),
-                              {changed.join(QStringLiteral(", "))});
+                              {changedSince.join(QStringLiteral(", "))});
     if (!failed.isEmpty())
         told << FormatMessage(Msg("These photos could not be restored: %s"),
                               {failed.join(QStringLiteral("; "))});
     if (!told.isEmpty())
-        ui::Shell::current().message(this, kTitle, told.join(u'\n'), ui::Shell::Icon::Warning);
+        Shell::current().message(m_window, kTitle, told.join(u'\n'), Shell::Icon::Warning);
 }
+
+} // namespace ui
