@@ -189,11 +189,17 @@ QStringList TLanguage::SplitItems(const QString& value) const {
 void SetActionHint(QAction* action, const QString& hint) {
     if (!action) return;
     action->setProperty(kHintProperty, hint);
-    QString shortcut = action->shortcut().toString(QKeySequence::PortableText);
-    shortcut.replace(QStringLiteral("Return"), QStringLiteral("Enter"));
+    const QString shortcut = ShortcutText(action);
     action->setToolTip(hint.isEmpty() || shortcut.isEmpty()
                            ? hint
                            : QStringLiteral("%1 (%2)").arg(hint, shortcut));
+}
+
+QString ShortcutText(const QAction* action) {
+    QKeySequence shortcut = action->shortcut();
+    // The main Enter key, named as its cap is labelled.
+    if (shortcut == QKeySequence(Qt::Key_Return)) shortcut = QKeySequence(Qt::Key_Enter);
+    return shortcut.toString(QKeySequence::NativeText);
 }
 
 QString ActionHint(const QAction* action) {

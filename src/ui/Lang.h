@@ -52,6 +52,9 @@ private:
 // keeps the shortcut part.
 void SetActionHint(QAction* action, const QString& hint);
 QString ActionHint(const QAction* action);
+// The action's shortcut in the words of the chosen language ("Strg+Entf" under Deutsch), as
+// the toolkit's translation names the keys.
+QString ShortcutText(const QAction* action);
 
 // Fills the %s, %u and %d placeholders of a (translated) message in order; "%%" gives "%".
 QString FormatMessage(const QString& format, const QStringList& args);

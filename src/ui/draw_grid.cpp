@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyleOptionFocusRect>
 
 #include <algorithm>
 
@@ -22,13 +21,17 @@ TDrawGrid::TDrawGrid(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void TDrawGrid::setColCount(int count) {
     m_colCount = std::max(1, count);
-    viewport()->update();
+    updateRows();
 }
 
-void TDrawGrid::setRowCount(int count) {
-    m_rowCount = std::max(1, count);
-    m_anchor.setY(std::min(m_anchor.y(), m_rowCount - 1));
-    m_corner.setY(std::min(m_corner.y(), m_rowCount - 1));
+void TDrawGrid::setItemCount(int count) {
+    m_selection.SetCount(count);
+    updateRows();
+}
+
+void TDrawGrid::updateRows() {
+    const int items = m_selection.Count();
+    m_rowCount = std::max(1, items / m_colCount + (items % m_colCount != 0 ? 1 : 0));
     updateScrollBar();
     viewport()->update();
 }
@@ -44,16 +47,20 @@ void TDrawGrid::setDefaultRowHeight(int height) {
     viewport()->update();
 }
 
-TDrawGrid::GridRect TDrawGrid::Selection() const {
-    return {std::min(m_anchor.x(), m_corner.x()), std::min(m_anchor.y(), m_corner.y()),
-            std::max(m_anchor.x(), m_corner.x()), std::max(m_anchor.y(), m_corner.y())};
+void TDrawGrid::setCurrentIndex(int index) {
+    m_selection.SelectOnly(index);
+    changed(m_selection.Focus());
 }
 
-void TDrawGrid::setCurrentCell(int col, int row) {
-    m_anchor = m_corner =
-        QPoint(std::clamp(col, 0, m_colCount - 1), std::clamp(row, 0, m_rowCount - 1));
-    ensureVisible(m_anchor.y());
-    viewport()->update();
+QRect TDrawGrid::CellRect(int index) const {
+    return QRect(index % m_colCount * m_colWidth, (index / m_colCount - m_topRow) * m_rowHeight,
+                 m_colWidth, m_rowHeight);
+}
+
+void TDrawGrid::ShowPopupAtFocus() {
+    if (!PopupMenu) return;
+    ensureVisible(m_selection.Focus() / m_colCount);
+    PopupMenu->popup(viewport()->mapToGlobal(CellRect(m_selection.Focus()).center()));
 }
 
 void TDrawGrid::scrollToTop() {
@@ -95,22 +102,35 @@ void TDrawGrid::resizeEvent(QResizeEvent* event) {
 
 void TDrawGrid::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
-    const GridRect sel = Selection();
     const int rows = viewport()->height() / m_rowHeight + 1;
     for (int r = m_topRow; r < m_rowCount && r <= m_topRow + rows; ++r) {
         for (int c = 0; c < m_colCount; ++c) {
-            const QRect rect(c * m_colWidth, (r - m_topRow) * m_rowHeight, m_colWidth, m_rowHeight);
-            const bool selected =
-                c >= sel.left && c <= sel.right && r >= sel.top && r <= sel.bottom;
-            if (onDrawCell) onDrawCell(painter, c, r, rect, selected);
-            if (hasFocus() && QPoint(c, r) == m_anchor) {
-                QStyleOptionFocusRect option;
-                option.initFrom(this);
-                option.rect = rect.adjusted(1, 1, -1, -1);
-                style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-            }
+            const int index = indexOf(QPoint(c, r));
+            const QRect rect = CellRect(index);
+            if (onDrawCell) onDrawCell(painter, c, r, rect, m_selection.IsSelected(index));
+            if (hasFocus() && index == m_selection.Focus() && index < ItemCount())
+                drawFocusFrame(painter, rect);
         }
     }
+}
+
+void TDrawGrid::DrawCellBackground(QPainter& painter, const QRect& rect, bool selected) const {
+    const QColor base = palette().color(QPalette::Base);
+    painter.fillRect(rect, base);
+    if (!selected) return;
+    QColor fill = palette().color(QPalette::Highlight);
+    fill.setAlpha(90);
+    painter.fillRect(rect, fill);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect.adjusted(1, 1, -1, -1));
+}
+
+// Told apart from the selection's marks: also among several selected cells.
+void TDrawGrid::drawFocusFrame(QPainter& painter, const QRect& rect) const {
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect.adjusted(3, 3, -4, -4));
 }
 
 bool TDrawGrid::cellAt(QPoint pos, QPoint& cell) const {
@@ -122,17 +142,14 @@ bool TDrawGrid::cellAt(QPoint pos, QPoint& cell) const {
     return true;
 }
 
-void TDrawGrid::focusOn(QPoint cell) {
-    m_anchor = m_corner = cell;
-    ensureVisible(cell.y());
-    viewport()->update();
-    if (onSelectCell) onSelectCell(cell.x(), cell.y());
+void TDrawGrid::tell(int index) {
+    if (onSelectCell) onSelectCell(index % m_colCount, index / m_colCount);
 }
 
-void TDrawGrid::extendTo(QPoint cell) {
-    m_corner = cell;
-    ensureVisible(cell.y());
+void TDrawGrid::changed(int shownIndex) {
+    ensureVisible(shownIndex / m_colCount);
     viewport()->update();
+    emit selectionChanged();
 }
 
 void TDrawGrid::ensureVisible(int row) {
@@ -142,20 +159,51 @@ void TDrawGrid::ensureVisible(int row) {
         verticalScrollBar()->setValue(row - visibleRows() + 1);
 }
 
+void TDrawGrid::clickOn(int index, Qt::KeyboardModifiers modifiers) {
+    const bool control = modifiers & Qt::ControlModifier;
+    if (modifiers & Qt::ShiftModifier) {
+        m_selection.ExtendTo(index, control); // the start keeps its photo for the commands
+    } else if (control) {
+        m_selection.Toggle(index);
+        const std::vector<int> selected = m_selection.Selected();
+        tell(m_selection.IsSelected(index) || selected.empty() ? index : selected.front());
+    } else {
+        m_selection.SelectOnly(index);
+        tell(index);
+    }
+    changed(index);
+}
+
 void TDrawGrid::mousePressEvent(QMouseEvent* event) {
     QPoint cell;
     if (event->button() != Qt::LeftButton || !cellAt(event->position().toPoint(), cell)) return;
-    if (event->modifiers() & Qt::ShiftModifier)
-        extendTo(cell);
-    else
-        focusOn(cell);
+    const int index = indexOf(cell);
+    const bool extends = (event->modifiers() & Qt::ShiftModifier) && ItemCount() > 0;
+    m_dragging = index < ItemCount() || extends;
+    m_dragKeeps = event->modifiers() & Qt::ControlModifier;
+    if (m_dragging) { // a range past the last photo ends at it
+        clickOn(std::min(index, ItemCount() - 1), event->modifiers());
+        return;
+    }
+    // Past the last photo: nothing is selected, and no photo named.
+    m_selection.Clear();
+    tell(index);
+    changed(m_selection.Focus());
 }
 
 void TDrawGrid::mouseMoveEvent(QMouseEvent* event) {
     QPoint cell;
-    if ((event->buttons() & Qt::LeftButton) && cellAt(event->position().toPoint(), cell) &&
-        cell != m_corner)
-        extendTo(cell);
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton) ||
+        !cellAt(event->position().toPoint(), cell))
+        return;
+    const int index = std::min(indexOf(cell), ItemCount() - 1);
+    if (index == m_selection.Focus()) return;
+    m_selection.ExtendTo(index, m_dragKeeps);
+    changed(index);
+}
+
+void TDrawGrid::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) m_dragging = false;
 }
 
 void TDrawGrid::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -168,49 +216,45 @@ void TDrawGrid::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-void TDrawGrid::keyPressEvent(QKeyEvent* event) {
-    const bool extend = event->modifiers() & Qt::ShiftModifier;
-    QPoint target = extend ? m_corner : m_anchor;
-    switch (event->key()) {
-    case Qt::Key_Left:
-        target.rx() -= 1;
-        break;
-    case Qt::Key_Right:
-        target.rx() += 1;
-        break;
-    case Qt::Key_Up:
-        target.ry() -= 1;
-        break;
-    case Qt::Key_Down:
-        target.ry() += 1;
-        break;
-    case Qt::Key_PageUp:
-        target.ry() -= visibleRows();
-        break;
-    case Qt::Key_PageDown:
-        target.ry() += visibleRows();
-        break;
-    case Qt::Key_Home:
-        target = (event->modifiers() & Qt::ControlModifier) ? QPoint(0, 0) : QPoint(0, target.y());
-        break;
-    case Qt::Key_End:
-        target = (event->modifiers() & Qt::ControlModifier) ? QPoint(m_colCount - 1, m_rowCount - 1)
-                                                            : QPoint(m_colCount - 1, target.y());
-        break;
-    default:
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
+bool TDrawGrid::moveByKey(const QKeyEvent& event) {
+    const bool control = event.modifiers() & Qt::ControlModifier;
+    const int target = ui::TargetOfKey(event.key(), control, m_selection.Focus(), ItemCount(),
+                                       m_colCount, visibleRows());
+    if (target < 0) return false;
+    if (event.modifiers() & Qt::ShiftModifier) {
+        m_selection.ExtendTo(target, control);
+    } else {
+        m_selection.SelectOnly(target);
+        tell(target);
     }
-    target = QPoint(std::clamp(target.x(), 0, m_colCount - 1),
-                    std::clamp(target.y(), 0, m_rowCount - 1));
-    if (extend)
-        extendTo(target);
-    else
-        focusOn(target);
+    changed(target);
+    return true;
+}
+
+void TDrawGrid::keyPressEvent(QKeyEvent* event) {
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    if (event->matches(QKeySequence::SelectAll) && ItemCount() > 0) {
+        m_selection.SelectAll();
+        tell(m_selection.Focus());
+        changed(m_selection.Focus());
+    } else if (event->key() == Qt::Key_Space && control && ItemCount() > 0) {
+        clickOn(m_selection.Focus(), Qt::ControlModifier);
+    } else if (event->key() == Qt::Key_Menu ||
+               (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        ShowPopupAtFocus();
+    } else if (!moveByKey(*event)) {
+        QAbstractScrollArea::keyPressEvent(event);
+    }
 }
 
 void TDrawGrid::contextMenuEvent(QContextMenuEvent* event) {
-    if (PopupMenu) PopupMenu->popup(event->globalPos());
+    if (!PopupMenu) return;
+    // The keyboard's menu comes at the photo, not wherever the mouse happens to be.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        if (!PopupMenu->isVisible()) ShowPopupAtFocus();
+        return;
+    }
+    PopupMenu->popup(event->globalPos());
 }
 
 void TDrawGrid::DrawThumbnail(QPainter& painter, const QRect& rect, const QImage& thumbnail,

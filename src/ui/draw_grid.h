@@ -2,6 +2,7 @@
 #pragma once
 
 #include "thumbs/wheel_steps.h"
+#include "ui/grid_selection.h"
 
 #include <QAbstractScrollArea>
 #include <QPoint>
@@ -12,49 +13,58 @@
 class QImage;
 class QMenu;
 
-// An owner-drawn grid of equal cells with a rectangular range selection. The focused cell is
-// where a range was started; extending the range moves only its other corner.
+// An owner-drawn grid of equal cells that lays a list out in reading order and selects in that
+// order, as a file manager does: Shift selects the range between the anchor and a photo, Ctrl
+// adds or removes one, Ctrl+A all. Cells past the last item are never selected.
 class TDrawGrid : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    struct GridRect { // inclusive, as columns and rows
-        int left = 0, top = 0, right = 0, bottom = 0;
-    };
-
     explicit TDrawGrid(QWidget* parent = nullptr);
 
     int ColCount() const { return m_colCount; }
     void setColCount(int count);
     int RowCount() const { return m_rowCount; }
-    void setRowCount(int count);
+    int ItemCount() const { return m_selection.Count(); }
+    // The rows follow: as many as the items fill, at least one.
+    void setItemCount(int count);
     int DefaultColWidth() const { return m_colWidth; }
     void setDefaultColWidth(int width);
     int DefaultRowHeight() const { return m_rowHeight; }
     void setDefaultRowHeight(int height);
     int TopRow() const { return m_topRow; }
 
-    GridRect Selection() const;
-    // Moves the focus and the selection to one cell, as a plain click does (without calling
-    // the selection handler), and scrolls it into view.
-    void setCurrentCell(int col, int row);
+    const ui::GridSelection& Selection() const { return m_selection; }
+    // Selects one item alone, as a plain click does (without calling the selection handler),
+    // and scrolls it into view.
+    void setCurrentIndex(int index);
+    // The cell of an item in the viewport's coordinates.
+    QRect CellRect(int index) const;
+    // The pop-up menu at the focused cell, as the keyboard opens it.
+    void ShowPopupAtFocus();
     void scrollToTop();
     void scrollLines(int rows);
     int clientWidth() const;
     static int scrollBarWidth();
+    // A cell's background: selected ones plainly marked.
+    void DrawCellBackground(QPainter& painter, const QRect& rect, bool selected) const;
     // One photo's cell: its thumbnail centred at the top, its name under it.
     void DrawThumbnail(QPainter& painter, const QRect& rect, const QImage& thumbnail,
                        const QString& name) const;
 
-    // Wired by the owner.
+    // Wired by the owner. onSelectCell names the cell single-photo commands act on.
     std::function<void(QPainter&, int col, int row, const QRect& rect, bool selected)> onDrawCell;
     std::function<void(int col, int row)> onSelectCell;
     std::function<void()> onDblClick;
     QMenu* PopupMenu = nullptr;
 
+signals:
+    void selectionChanged();
+
 protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
+    void mouseReleaseEvent(QMouseEvent*) override;
     void mouseDoubleClickEvent(QMouseEvent*) override;
     void wheelEvent(QWheelEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
@@ -64,9 +74,14 @@ protected:
 
 private:
     bool cellAt(QPoint viewportPos, QPoint& cell) const;
-    void focusOn(QPoint cell);
-    void extendTo(QPoint cell);
+    int indexOf(QPoint cell) const { return cell.y() * m_colCount + cell.x(); }
+    void clickOn(int index, Qt::KeyboardModifiers modifiers);
+    bool moveByKey(const QKeyEvent& event);
+    void tell(int index);
+    void changed(int shownIndex);
+    void drawFocusFrame(QPainter& painter, const QRect& rect) const;
     void ensureVisible(int row);
+    void updateRows();
     void updateScrollBar();
     int visibleRows() const;
 
@@ -75,7 +90,8 @@ private:
     int m_colWidth = 64;
     int m_rowHeight = 84;
     int m_topRow = 0;
-    QPoint m_anchor{0, 0}; // focused cell, where the range started
-    QPoint m_corner{0, 0}; // the other corner of the range
+    ui::GridSelection m_selection;
+    bool m_dragging = false;  // a press on a photo extends to where the mouse goes
+    bool m_dragKeeps = false; // with Ctrl: the range is added to what was selected
     thumbs::WheelSteps m_wheel;
 };

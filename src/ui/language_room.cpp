@@ -67,11 +67,12 @@ void LanguageRoom::BuildMenu(QMenu* menu, QActionGroup* group) {
 
 void LanguageRoom::Take(const QString& file) {
     m_lang->setLanguageFile(file);
-    m_lang->ApplyTranslations();
+    // The toolkit's words first: the tooltips name their keys in them.
     if (!m_toolkitTranslation.Follow(m_lang->LanguageFile()))
         qCWarning(lcStart).noquote()
             << "no translation of the toolkit's texts for" << m_lang->LanguageFile() << "in"
             << ToolkitTranslationsFolder();
+    m_lang->ApplyTranslations();
 }
 
 void LanguageRoom::ApplySaved(const QString& saved, QActionGroup* group) {

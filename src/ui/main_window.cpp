@@ -8,6 +8,7 @@
 #include "ui/draw_grid.h"
 #include "ui/folder_room.h"
 #include "ui/language_room.h"
+#include "ui/selected_photos.h"
 #include "ui/shell.h"
 #include "ui/thumbs_per_row_dialog.h"
 #include "ui/turn_room.h"
@@ -29,8 +30,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QColor kSelectedFill(180, 180, 180);
 
 bool IsFolder(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
@@ -88,6 +87,7 @@ void TFormTulvex::CreateControls() {
     };
     DrawGrid->onSelectCell = [this](int c, int r) { DrawGridSelectCell(c, r); };
     DrawGrid->onDblClick = [this] { ui::RunGuarded([this] { DrawGridDblClick(); }); };
+    connect(DrawGrid, &TDrawGrid::selectionChanged, this, &TFormTulvex::SetStatusCount);
     layout->addWidget(DrawGrid, 1);
     setCentralWidget(central);
     const ui::StatusPanels status = ui::MakeStatusBar(this);
@@ -123,6 +123,7 @@ void TFormTulvex::CreateCommands() {
     BindCommand(ActionDisplayExif, true, [this] { ActionDisplayExifExecute(); });
     BindCommand(ActionDelete, false, [this] { ActionDeleteExecute(); });
     BindCommand(ActionUndo, true, [this] { ActionUndoExecute(); });
+    ui::MakeQuitAction(this);
 
     const ui::ToolButtons bar = ui::MakeToolBar(this, made);
     std::tie(ToolBar, tbFavorites, tbAuto, tbOptions) =
@@ -151,6 +152,8 @@ void TFormTulvex::CreateMenus() {
     guarded(pmiThumbsInRow, [this] { pmiThumbsInRowClick(); });
     guarded(pmiWebsite, [this] { pmiWebsiteClick(); });
     guarded(pmiAbout, [this] { pmiAboutClick(); });
+    for (QAction* quality : {pmiHiQuality, pmiLowQuality}) // the thumbnails anew, from the cache
+        guarded(quality, [this] { pmiRefreshClick(); });
     pmMru = ui::MakeFavoritesMenu(this, tbFavorites);
 }
 
@@ -321,7 +324,7 @@ void TFormTulvex::LoadFolder(const QString& folder) {
 
 void TFormTulvex::ShowLoadedFolder() {
     AddThumbRows();
-    DrawGrid->setCurrentCell(0, 0);
+    DrawGrid->setCurrentIndex(0);
     DrawGrid->viewport()->repaint();
     DrawGrid->scrollToTop();
     DrawGridSelectCell(0, 0);
@@ -334,16 +337,12 @@ void TFormTulvex::SelectStartPhoto() {
     const QString photo = m_folder->TakeStartPhoto();
     const int index = photo.isEmpty() ? -1 : m_folder->IndexOfThumb(photo);
     if (index < 0) return;
-    const int col = index % DrawGrid->ColCount();
-    const int row = index / DrawGrid->ColCount();
-    DrawGrid->setCurrentCell(col, row);
-    DrawGridSelectCell(col, row);
+    DrawGrid->setCurrentIndex(index);
+    FSelectedFile = PhotoAt(index);
 }
 
 void TFormTulvex::AddThumbRows() {
-    const int n = int(FThumbList.size());
-    const int c = DrawGrid->ColCount();
-    DrawGrid->setRowCount(n / c + (n % c != 0 ? 1 : 0));
+    DrawGrid->setItemCount(int(FThumbList.size()));
 }
 
 void TFormTulvex::RepaintGrid() {
@@ -351,8 +350,8 @@ void TFormTulvex::RepaintGrid() {
 }
 
 void TFormTulvex::SetStatusCount() {
-    StatusPanel1->setText(FormatMessage(QStringLiteral("%u ") + Msg("file(s)"),
-                                        {QString::number(FThumbList.size())}));
+    StatusPanel1->setText(
+        ui::CountText(*m_language, FThumbList.size(), DrawGrid->Selection().SelectedCount()));
 }
 
 void TFormTulvex::edPathKeyDown(int key) {
@@ -408,37 +407,28 @@ void TFormTulvex::FormResize(QObject* sender) {
 
 void TFormTulvex::DrawGridDrawCell(QPainter& painter, int col, int row, const QRect& rect,
                                    bool selected) {
-    painter.fillRect(rect, selected ? kSelectedFill : DrawGrid->palette().color(QPalette::Base));
+    DrawGrid->DrawCellBackground(painter, rect, selected);
     const std::int64_t index = col + std::int64_t(row) * DrawGrid->ColCount();
     if (index < 0 || index >= std::int64_t(FThumbList.size())) return;
     DrawGrid->DrawThumbnail(painter, rect, FThumbList[std::size_t(index)].thumbnail,
                             collection::FileNameOf(FThumbList[std::size_t(index)].path));
 }
 
-QString TFormTulvex::PhotoAt(int col, int row) const {
-    const std::int64_t index = col + std::int64_t(row) * DrawGrid->ColCount();
-    if (index >= 0 && index < std::int64_t(FThumbList.size()) &&
-        QFileInfo::exists(FThumbList[std::size_t(index)].path))
-        return FThumbList[std::size_t(index)].path;
-    return {};
+QString TFormTulvex::PhotoAt(std::int64_t index) const {
+    return ui::PhotoOnDisk(FThumbList, index);
 }
 
 void TFormTulvex::DrawGridSelectCell(int col, int row) {
-    FSelectedFile = PhotoAt(col, row);
+    FSelectedFile = PhotoAt(col + std::int64_t(row) * DrawGrid->ColCount());
 }
 
 QStringList TFormTulvex::SelectedPaths() const {
-    const TDrawGrid::GridRect sel = DrawGrid->Selection();
-    QStringList paths;
-    for (int r = sel.top; r <= sel.bottom; ++r)
-        for (int c = sel.left; c <= sel.right; ++c)
-            if (const QString path = PhotoAt(c, r); !path.isEmpty()) paths << path;
-    return paths;
+    return ui::SelectedPhotos(FThumbList, DrawGrid->Selection());
 }
 
 void TFormTulvex::SelectLastSelectedCell() {
-    const TDrawGrid::GridRect sel = DrawGrid->Selection();
-    if (sel.left <= sel.right && sel.top <= sel.bottom) DrawGridSelectCell(sel.right, sel.bottom);
+    const std::vector<int> selected = DrawGrid->Selection().Selected();
+    if (!selected.empty()) FSelectedFile = PhotoAt(selected.back());
 }
 
 void TFormTulvex::DrawGridDblClick() {
@@ -447,9 +437,8 @@ void TFormTulvex::DrawGridDblClick() {
 }
 
 bool TFormTulvex::HasSelectedImage() const {
-    const TDrawGrid::GridRect sel = DrawGrid->Selection();
-    const std::int64_t index = sel.left + std::int64_t(sel.top) * DrawGrid->ColCount();
-    return index >= 0 && index < std::int64_t(FThumbList.size());
+    const std::vector<int> selected = DrawGrid->Selection().Selected();
+    return !selected.empty() && selected.front() < std::int64_t(FThumbList.size());
 }
 
 void TFormTulvex::ActionRotate(QAction* sender) {
@@ -465,9 +454,18 @@ void TFormTulvex::ActionRotate(QAction* sender) {
 void TFormTulvex::ActionDeleteExecute() {
     if (InLongLoop()) return;
     const QStringList paths = SelectedPaths();
+    const std::vector<int> selected = DrawGrid->Selection().Selected();
     SelectLastSelectedCell();
+    const std::size_t listed = FThumbList.size();
     m_folder->Delete(paths, pmiDeleteConfirm->isChecked());
     AddThumbRows();
+    // The photo that moved up into the first deleted one's place is selected alone: the
+    // others that moved up were never chosen.
+    if (FThumbList.size() != listed && !selected.empty()) {
+        DrawGrid->setCurrentIndex(std::min(selected.front(), DrawGrid->ItemCount() - 1));
+        SelectLastSelectedCell();
+    }
+    SetStatusCount(); // how many are listed now
     RepaintGrid();
 }
 

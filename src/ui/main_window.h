@@ -146,7 +146,7 @@ private:
     void RepaintGrid();
     void SetStatusCount();
     bool EnabledAfterUpdate(QAction* action);
-    QString PhotoAt(int col, int row) const;
+    QString PhotoAt(std::int64_t index) const;
     // The selected file as the grid's walk over the selection leaves it: its last cell.
     void SelectLastSelectedCell();
     template <typename Handler> void BindCommand(QAction* action, bool detachable, Handler handler);

@@ -3,11 +3,13 @@
 
 #include "ui/Lang.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 TUpDown::TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent)
     : QWidget(parent), m_edit(associate), m_min(minimum), m_max(maximum), m_position(minimum) {
@@ -28,6 +30,24 @@ TUpDown::TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent
     connect(up, &QToolButton::clicked, this, [this] { setPosition(position() + 1); });
     connect(down, &QToolButton::clicked, this, [this] { setPosition(position() - 1); });
     setPosition(minimum);
+    m_edit->installEventFilter(this);
+}
+
+bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_edit) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Up && key != Qt::Key_Down) return false;
+        setPosition(position() + (key == Qt::Key_Up ? 1 : -1));
+        return true;
+    }
+    if (event->type() == QEvent::Wheel) {
+        // A notch up is one more; the wheel's rows count downwards.
+        setPosition(position() -
+                    m_wheel.rowsFor(static_cast<QWheelEvent*>(event)->angleDelta().y()));
+        return true;
+    }
+    return false;
 }
 
 int TUpDown::position() const {

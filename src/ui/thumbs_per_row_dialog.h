@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "thumbs/wheel_steps.h"
+
 #include <QDialog>
 #include <QWidget>
 
@@ -11,7 +13,8 @@ class QToolButton;
 class TLanguage;
 
 // Spin buttons bound to an edit: they show their position in it and read it back from there;
-// text that is not a number in range leaves the last valid position.
+// text that is not a number in range leaves the last valid position. The arrow keys and the
+// wheel over the edit step it too.
 class TUpDown : public QWidget {
     Q_OBJECT
 public:
@@ -19,10 +22,14 @@ public:
     int position() const; // reads the edit back
     void setPosition(int value);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QLineEdit* m_edit;
     int m_min, m_max;
     mutable int m_position;
+    thumbs::WheelSteps m_wheel;
 };
 
 // "Thumbnails in Row": chooses 1 to 20 thumbnails per grid row.

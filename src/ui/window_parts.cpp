@@ -92,11 +92,6 @@ QString WithAccelerator(const QString& caption, QSet<QChar>& used) {
     return plain;
 }
 
-QString ShortcutName(const QAction* action) {
-    QString name = action->shortcut().toString(QKeySequence::PortableText);
-    return name.replace(QStringLiteral("Return"), QStringLiteral("Enter"));
-}
-
 // A menu item standing for a command: it shows the command's caption, shortcut and state.
 QAction* MenuItemFor(QMenu* menu, const char* name, QAction* command) {
     auto* item = new QAction(menu);
@@ -113,13 +108,15 @@ void RefreshMenuCaptions(QMenu* menu, const QAction* defaultItem) {
         if (item->isSeparator()) continue;
         auto* command = qobject_cast<QAction*>(item->property(kCommandProperty).value<QObject*>());
         if (command) {
-            const QString shortcut = ShortcutName(command);
+            const QString shortcut = ShortcutText(command);
             const QString caption = item == defaultItem ? WithoutAccelerator(command->text())
                                                         : WithAccelerator(command->text(), used);
             item->setText(shortcut.isEmpty() ? caption : caption + u'\t' + shortcut);
             item->setEnabled(command->isEnabled());
         } else {
-            item->setText(WithAccelerator(item->text(), used));
+            const QString caption = WithAccelerator(item->text().section(u'\t', 0, 0), used);
+            const QString shortcut = ShortcutText(item);
+            item->setText(shortcut.isEmpty() ? caption : caption + u'\t' + shortcut);
         }
     }
 }
@@ -284,6 +281,8 @@ OptionsMenu MakeOptionsMenu(QWidget* owner, QToolButton* button) {
         return action;
     };
     made.refresh = item("pmiRefresh", "Refresh", false);
+    made.refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    owner->addAction(made.refresh); // F5 works while the menu is closed
     made.thumbsInRow = item("pmiThumbsInRow", "Thumbnails in Row ...", false);
     made.enlargeSmall = item("pmiEnlargeSmall", "Enlarge Small Images", true);
     made.keepTimestamp = item("pmiKeepTimestamp", "Keep File Timestamp", true);
@@ -317,6 +316,16 @@ QMenu* MakeFavoritesMenu(QWidget* owner, QToolButton* button) {
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
     return menu;
+}
+
+QAction* MakeQuitAction(QWidget* window) {
+    auto* quit = new QAction(window);
+    quit->setObjectName("ActionQuit");
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    window->addAction(quit);
+    // As the close button does: loops stop, the settings are kept.
+    QObject::connect(quit, &QAction::triggered, window, &QWidget::close);
+    return quit;
 }
 
 bool IsPlainCommandKey(const QKeyEvent& key) {

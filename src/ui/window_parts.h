@@ -80,6 +80,9 @@ struct OptionsMenu {
 OptionsMenu MakeOptionsMenu(QWidget* owner, QToolButton* button);
 QMenu* MakeFavoritesMenu(QWidget* owner, QToolButton* button);
 
+// Ctrl+Q closes `window` as its close button does.
+QAction* MakeQuitAction(QWidget* window);
+
 // While the path box has the focus, the keys of the plain-key commands are typing.
 bool IsPlainCommandKey(const QKeyEvent& key);
 

@@ -54,9 +54,8 @@ TEST_F(StartArgumentTest, APhotoLoadsItsFolderAndSelectsItsCellOnce) {
     }
     EXPECT_EQ(window->folder(), folder);
     EXPECT_EQ(window->selectedFile(), made[13]);
-    const TDrawGrid::GridRect selection = Grid()->Selection();
-    EXPECT_EQ(selection.left, 1);
-    EXPECT_EQ(selection.top, 4);
+    EXPECT_EQ(Grid()->Selection().Selected(), std::vector<int>{13}) << "row 4, column 1";
+    EXPECT_EQ(Grid()->Selection().Focus(), 13);
     EXPECT_GT(Grid()->TopRow(), 0) << "the cell is scrolled into view";
     EXPECT_EQ(window->loadCount(), 1);
 
