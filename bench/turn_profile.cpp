@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
             return WallTimed([&] {
                 platform::LockedPhoto locked;
                 std::vector<std::uint8_t> bytes;
-                platform::ReadPhoto read;
+                platform::PhotoAsRead read;
                 if (!platform::LockPhoto(copy, O_RDONLY, {}, locked).ok() ||
                     !platform::ReadLockedPhoto(locked, bytes, read).ok())
                     std::exit(1);

@@ -228,7 +228,7 @@ struct OldContents {
     std::span<const std::uint8_t> bytes;
 };
 
-Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const ReadPhoto* original,
+Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const PhotoAsRead* original,
                        OldContents& old) {
     if (original) {
         old.bytes = original->bytes;
@@ -244,7 +244,7 @@ Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const Re
 
 // Another program's change that the new contents would wipe out wins: the replacement is given
 // up. The entry is looked at where it is, never followed.
-Result CheckUnchanged(const LockedPhoto& photo, const ReadPhoto* original) {
+Result CheckUnchanged(const LockedPhoto& photo, const PhotoAsRead* original) {
     if (!original || UnchangedSince(photo.folder.get(), photo.name, *original)) return {};
     return PhotoChanged();
 }
@@ -258,7 +258,7 @@ std::string KeptCopyPath(const LockedPhoto& photo, const std::string& name) {
 // turn, so that a later load puts it back only over this photo torn by this turn.
 ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
                                 std::span<const std::uint8_t> bytes, TemporaryFile& temp,
-                                const FlushCalls& calls, const ReadPhoto* original,
+                                const FlushCalls& calls, const PhotoAsRead* original,
                                 const FileTimes* times) {
     ReplaceResult result;
     const auto failed = [&result](Result why) {
@@ -316,7 +316,7 @@ ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
 } // namespace
 
 ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls, const ReadPhoto* original,
+                                  const FlushCalls& calls, const PhotoAsRead* original,
                                   const FileTimes* times) {
     ReplaceResult result;
     const auto failed = [&result](int error) {
@@ -369,7 +369,7 @@ ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std:
 }
 
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls, const ReadPhoto* original,
+                                  const FlushCalls& calls, const PhotoAsRead* original,
                                   const FileTimes* times) {
     LockedPhoto photo;
     if (Result opened = OpenPhoto(path, O_RDONLY, photo); !opened.ok()) {

@@ -76,13 +76,15 @@ struct LockedPhoto;
 //   - a file without any write permission bit is refused (EACCES), also for root.
 // On any other error the original is untouched and no temporary is left.
 ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls = {}, const ReadPhoto* original = nullptr,
+                                  const FlushCalls& calls = {},
+                                  const PhotoAsRead* original = nullptr,
                                   const FileTimes* times = nullptr);
 
 // The same for a caller that holds no lock: `path`'s links are resolved once (a symbolic link
 // stays a link: its target is replaced) and its folder opened.
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls = {}, const ReadPhoto* original = nullptr,
+                                  const FlushCalls& calls = {},
+                                  const PhotoAsRead* original = nullptr,
                                   const FileTimes* times = nullptr);
 
 // Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX"; complete copies

@@ -275,7 +275,7 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     if (auto locked = platform::LockPhoto(path, O_RDONLY, calls.lockWait, photo); !locked.ok())
         return locked;
     std::vector<std::uint8_t> original;
-    platform::ReadPhoto read;
+    platform::PhotoAsRead read;
     if (auto got = platform::ReadLockedPhoto(photo, original, read); !got.ok()) return got;
     const auto header = exif::ParseJpegHeader(original);
     const std::optional<std::uint16_t> newOrientation =

@@ -37,7 +37,7 @@ using OrientationAfter = std::function<std::optional<std::uint16_t>(std::uint16_
 
 // Shown the photo as read under its lock and the turned bytes just before they replace it.
 using SeenTurn =
-    std::function<void(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned)>;
+    std::function<void(const platform::PhotoAsRead& read, std::span<const std::uint8_t> turned)>;
 
 // The same, with the orientation decided from the photo as read, and with `times`, when given,
 // set on the turned photo before it takes the photo's place; `timesResult` receives why they

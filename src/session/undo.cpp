@@ -38,7 +38,7 @@ QString DefaultUndoFolder() {
     return platform::XdgBaseDir("XDG_STATE_HOME", QStringLiteral(".local/state")) + "/tulvex/undo";
 }
 
-UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned) {
+UndoCapture CaptureTurn(const platform::PhotoAsRead& read, std::span<const std::uint8_t> turned) {
     UndoCapture capture;
     capture.oldBytes.assign(read.bytes.begin(), read.bytes.end());
     capture.oldTimes.access = read.identity.st_atim;

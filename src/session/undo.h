@@ -44,7 +44,7 @@ struct UndoCapture {
     std::uint64_t newSize = 0;
     UndoHash newHash{};
 };
-UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned);
+UndoCapture CaptureTurn(const platform::PhotoAsRead& read, std::span<const std::uint8_t> turned);
 
 struct UndoResult {
     bool nothing = false;   // no command to take back

@@ -222,7 +222,7 @@ TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
             return QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden |
                                              QDir::NoDotAndDotDot);
         };
-        const rotate::SeenTurn swapIn = [&](const platform::ReadPhoto&,
+        const rotate::SeenTurn swapIn = [&](const platform::PhotoAsRead&,
                                             std::span<const std::uint8_t>) {
             if (swap.folder) {
                 ASSERT_EQ(::rename(dir.file("album").c_str(), dir.file("moved").c_str()), 0);

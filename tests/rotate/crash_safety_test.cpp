@@ -214,7 +214,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
                 errno = EIO;
                 return -1;
             };
-        const platform::ReadPhoto original{old, identity};
+        const platform::PhotoAsRead original{old, identity};
         const platform::ReplaceResult result =
             platform::ReplaceFileContents(photo, next, calls, c.passOriginal ? &original : nullptr);
         EXPECT_EQ(result.result.error(), ENOSPC) << result.result.text();
