@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
     }
 
     double flush = 0;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.fsyncFile = [&flush](int fd) {
         const auto t0 = Clock::now();
         const int rc = ::fsync(fd);

@@ -259,14 +259,14 @@ platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns 
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation, std::string* warning,
-                              const platform::FlushCalls& calls, bool trim) {
+                              const platform::ReplaceCalls& calls, bool trim) {
     const OrientationAfter fixed = [orientation](std::uint16_t) { return orientation; };
     return TurnJpegFile(path, transform, fixed, warning, calls, trim);
 }
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning,
-                              const platform::FlushCalls& calls, bool trim, const SeenTurn& seen,
+                              const platform::ReplaceCalls& calls, bool trim, const SeenTurn& seen,
                               const platform::FileTimes* times, platform::Result* timesResult) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, "bad transform value");

@@ -29,7 +29,7 @@ namespace rotate {
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation,
                               std::string* warning = nullptr,
-                              const platform::FlushCalls& calls = {}, bool trim = true);
+                              const platform::ReplaceCalls& calls = {}, bool trim = true);
 
 // The orientation a turned photo must carry, from the one it carries when it is read under its
 // lock (another process may have turned it since the caller looked); nullopt: write none.
@@ -44,7 +44,7 @@ using SeenTurn =
 // could not be (the photo is turned all the same).
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation, std::string* warning = nullptr,
-                              const platform::FlushCalls& calls = {}, bool trim = true,
+                              const platform::ReplaceCalls& calls = {}, bool trim = true,
                               const SeenTurn& seen = {}, const platform::FileTimes* times = nullptr,
                               platform::Result* timesResult = nullptr);
 

@@ -186,7 +186,7 @@ bool UndoCommand::MakeRoom(std::uint64_t more, std::uint64_t generation) {
 
 // ---- the store --------------------------------------------------------------------------------
 
-UndoStore::UndoStore(QString root, QString stack, std::uint64_t bound, platform::FlushCalls calls)
+UndoStore::UndoStore(QString root, QString stack, std::uint64_t bound, platform::ReplaceCalls calls)
     : m_root(Native(root)), m_stack(Native(stack)), m_bound(bound), m_calls(std::move(calls)) {}
 
 std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {

@@ -83,7 +83,7 @@ bool HoldsWhatWasWritten(const platform::PhotoAsRead& read, const Header& h) {
 } // namespace
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::FlushCalls& calls, const InterruptedBeside& beside) {
+                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(h.path.c_str());
     platform::LockedPhoto locked;
@@ -163,7 +163,7 @@ UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder) {
 }
 
 UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
-                     const platform::FlushCalls& calls, InterruptedBeside& beside) {
+                     const platform::ReplaceCalls& calls, InterruptedBeside& beside) {
     std::vector<std::uint8_t> file;
     if (platform::Result read = ReadRecordFile(record, file); !read.ok()) {
         if (read.kind() == platform::Result::Kind::Damaged)

@@ -48,7 +48,7 @@ pid_t StartSecondTurn(const std::string& path, int busy) {
     if (child != 0) return child;
     if (busy > 3) ::close_range(3, unsigned(busy) - 1, 0);
     ::close_range(unsigned(busy) + 1, UINT_MAX, 0);
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.lockWait.total = std::chrono::seconds(30);
     calls.lockWait.step = std::chrono::milliseconds(1);
     calls.lockWait.onBusy = [busy] {
@@ -72,7 +72,7 @@ TEST(ConcurrentTurns, TwoProcessesTurningOnePhotoGiveTwoTurns) {
 
     pid_t child = -1;
     bool childWaited = false;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.beforeReplace = [&] {
         int pipeFds[2];
         ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
@@ -121,7 +121,7 @@ TEST(ConcurrentTurns, APhotoHeldByAnotherProgramIsWaitedForThenReported) {
     const int holder = ::open(path.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     int waits = 0;
     calls.lockWait.total = std::chrono::milliseconds(30);
     calls.lockWait.onBusy = [&waits] { ++waits; };
@@ -181,7 +181,7 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
     for (const Writer& writer : writers) {
         SCOPED_TRACE(writer.name);
         WriteFile(path, original);
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         calls.beforeReplace = writer.write;
         const platform::Result turn =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, nullptr, calls);
@@ -233,7 +233,7 @@ TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
             }
         };
         QStringList beforeReplace;
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         calls.beforeReplace = [&] { beforeReplace = elsewhereHolds(); };
         const rotate::OrientationAfter none = [](std::uint16_t) { return std::nullopt; };
         const platform::Result turn = rotate::TurnJpegFile(path, rotate::QuarterTurns::One, none,

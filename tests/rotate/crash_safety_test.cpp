@@ -205,7 +205,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
         // Room for the kept copy (the photo and its record), none for the photo to grow.
         ASSERT_TRUE(FillLeaving(mountPoint.toStdString(), PagesFor(next.size() + 4096)));
 
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         if (c.reserve) calls.reserve = c.reserve;
         int flushes = 0;
         if (c.flushFailsAfterTheCopy)

@@ -19,7 +19,7 @@ namespace testing_support {
 // and the complete kept copy, whose path is returned.
 inline std::string InterruptedLinkedTurn(const std::string& photo, const Bytes& next) {
     int fsyncs = 0;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     // The copy's own flush succeeds; every one after it fails.
     calls.fsyncFile = [&fsyncs](int fd) {
         ::fsync(fd);
