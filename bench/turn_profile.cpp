@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
             return WallTimed([&] {
                 platform::LockedPhoto locked;
                 std::vector<std::uint8_t> bytes;
-                platform::ReadPhoto read;
+                platform::PhotoAsRead read;
                 if (!platform::LockPhoto(copy, O_RDONLY, {}, locked).ok() ||
                     !platform::ReadLockedPhoto(locked, bytes, read).ok())
                     std::exit(1);
@@ -284,7 +284,7 @@ int main(int argc, char** argv) {
     }
 
     double flush = 0;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.fsyncFile = [&flush](int fd) {
         const auto t0 = Clock::now();
         const int rc = ::fsync(fd);

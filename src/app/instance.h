@@ -27,19 +27,4 @@ private:
 // never through a link, only a regular file), a missing one created with mode 0666.
 platform::UniqueFd OpenMarker(const QString& path);
 
-// Linux has no desktop-wide "show window contents while dragging" switch; the program keeps
-// its own value, switched off for the run and restored at a normal end. Reloads during a
-// border drag are coalesced instead (see the main window's resize handling).
-class DragSetting {
-public:
-    DragSetting() : m_saved(s_fullWindowDrag) {}
-    void switchOff() { s_fullWindowDrag = false; }
-    void restore() { s_fullWindowDrag = m_saved; }
-    static bool fullWindowDrag() { return s_fullWindowDrag; }
-
-private:
-    bool m_saved;
-    static inline bool s_fullWindowDrag = true;
-};
-
 } // namespace app

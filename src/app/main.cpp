@@ -37,8 +37,6 @@ int main(int argc, char* argv[]) {
     // Asked before this copy holds its own markers, which would answer for it.
     const bool anotherRuns = app::InstanceMarkers::IsRunning();
     std::optional<app::InstanceMarkers> markers(std::in_place); // others can see that Tulvex runs
-    app::DragSetting drag;
-    drag.switchOff();
 
     app::TulvexApplication application(argc, argv);
     application.setApplicationName(TFormTulvex::kTitle);
@@ -49,7 +47,6 @@ int main(int argc, char* argv[]) {
     const app::StartArguments start = app::ParseStartArguments(application.arguments().mid(1));
     if (start.action == app::StartArguments::Action::BadUsage) {
         std::fprintf(stderr, "tulvex: %s\n%s", qPrintable(start.problem), app::kStartUsage);
-        drag.restore();
         return kBadUsage;
     }
 
@@ -59,7 +56,6 @@ int main(int argc, char* argv[]) {
     window->show();
     const int result = application.exec();
 
-    drag.restore();
     markers.reset();
     window.reset(); // its destruction writes the settings
     return result;

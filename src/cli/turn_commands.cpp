@@ -29,7 +29,7 @@ namespace {
 
 enum class TurnResult { Turned, Skipped, Failed };
 
-struct TurnReport {
+struct TurnLines {
     TurnResult result = TurnResult::Failed;
     std::string message; // to standard output when skipped, to standard error when failed
     std::string warning; // to standard error, whatever the result
@@ -37,7 +37,7 @@ struct TurnReport {
     bool notFlushed = false;
 };
 
-TurnReport ReportOf(const session::PhotoOutcome& outcome) {
+TurnLines LinesOf(const session::PhotoOutcome& outcome) {
     const auto name = Local(outcome.path);
     using Kind = session::PhotoOutcome::Kind;
     switch (outcome.kind) {
@@ -88,7 +88,7 @@ std::vector<session::PhotoOutcome> RunTurns(const std::vector<session::ListEntry
         .outcomes;
 }
 
-void PrintReport(const TurnReport& report) {
+void PrintLines(const TurnLines& report) {
     if (!report.warning.empty()) std::fprintf(stderr, "warning: %s\n", report.warning.c_str());
     if (report.message.empty()) return;
     std::fprintf(report.result == TurnResult::Failed ? stderr : stdout, "%s\n",
@@ -130,8 +130,8 @@ int CmdRotate(const Options& given) {
         entries.push_back({o.positional[i], code});
     int failed = 0;
     for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
-        const TurnReport report = ReportOf(outcome);
-        PrintReport(report);
+        const TurnLines report = LinesOf(outcome);
+        PrintLines(report);
         if (report.result == TurnResult::Turned)
             std::printf("%s: turned %s\n", Local(outcome.path).c_str(), Local(dir).c_str());
         failed += report.result == TurnResult::Failed || report.notFlushed;
@@ -163,8 +163,8 @@ int CmdAuto(const Options& given) {
     for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
         // Photos that need no turn, and names that are no photo file, are passed over.
         if (outcome.kind == session::PhotoOutcome::Kind::NoTurn) continue;
-        const TurnReport report = ReportOf(outcome);
-        PrintReport(report);
+        const TurnLines report = LinesOf(outcome);
+        PrintLines(report);
         switch (report.result) {
         case TurnResult::Turned:
             ++turned;

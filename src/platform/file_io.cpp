@@ -127,8 +127,4 @@ Result SetFileTimes(const std::string& path, const FileTimes& times) {
     return {};
 }
 
-std::string SystemErrorText(int error) {
-    return "System Error.  Code: " + std::to_string(error) + ".\n" + std::strerror(error);
-}
-
 } // namespace platform

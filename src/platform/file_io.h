@@ -66,8 +66,6 @@ struct FileTimes {
 Result GetFileTimes(const std::string& path, FileTimes& times);
 Result SetFileTimes(const std::string& path, const FileTimes& times);
 
-std::string SystemErrorText(int error);
-
 // A folder, a FIFO or a device where a photo was expected.
 inline Result NotARegularFile() {
     return Result::Failure(Result::Kind::Unsupported, Why::NotARegularFile, EINVAL);

@@ -134,7 +134,7 @@ std::optional<NamedPhoto> OpenNamedPhoto(int folderFd, const std::string& name,
 // Writes the complete copy over the photo it was made for, if the copy's maker could have
 // written that photo and the photo holds nothing but that very turn, cut short.
 LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int keptFd,
-                                   const struct stat& copyStatus, const FlushCalls& calls) {
+                                   const struct stat& copyStatus, const ReplaceCalls& calls) {
     using Status = LeftoverOutcome::Status;
     std::vector<std::uint8_t> file;
     if (!ReadWhole(keptFd, 2 * kept::kMaxPhotoBytes, file))
@@ -216,7 +216,7 @@ UniqueFd OpenKeptCopy(int folderFd, const std::string& name, struct stat& st,
 
 } // namespace
 
-LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls) {
+LeftoverOutcome ResolveLeftover(const std::string& path, const ReplaceCalls& calls) {
     using Status = LeftoverOutcome::Status;
     LeftoverOutcome outcome;
     outcome.leftover = path;

@@ -34,7 +34,7 @@ struct LeftoverOutcome {
     std::string target; // the photo a kept copy belongs to, when its record names one
     Result result;      // why a kept copy was not put in place
 };
-LeftoverOutcome ResolveLeftover(const std::string& path, const FlushCalls& calls = {});
+LeftoverOutcome ResolveLeftover(const std::string& path, const ReplaceCalls& calls = {});
 
 // The leftovers of ours directly in `folder`, for ResolveLeftover.
 std::vector<std::string> LeftoversIn(const std::string& folder);

@@ -34,7 +34,7 @@ Result Busy() {
     return Result::Failure(Result::Kind::Busy, Why::PhotoBusy, EWOULDBLOCK);
 }
 
-bool ChangedJustBeforeRead(const ReadPhoto& read) {
+bool ChangedJustBeforeRead(const PhotoAsRead& read) {
     const struct timespec& changed = read.identity.st_ctim;
     return changed.tv_sec + kCoarseClockMargin >= read.readClock.tv_sec;
 }
@@ -123,8 +123,8 @@ Result OpenPhoto(const std::string& path, int flags, LockedPhoto& out) {
     return OpenEntry(path, flags, nullptr, out);
 }
 
-Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes, ReadPhoto& read,
-                       std::uint64_t maxBytes) {
+Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes,
+                       PhotoAsRead& read, std::uint64_t maxBytes) {
     bytes.clear();
     read = {};
     ::clock_gettime(CLOCK_REALTIME, &read.readClock);
@@ -140,7 +140,7 @@ Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& byte
     return {};
 }
 
-bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read) {
+bool UnchangedSince(int folder, const std::string& name, const PhotoAsRead& read) {
     UniqueFd fd(
         ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     struct stat now {};

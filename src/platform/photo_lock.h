@@ -26,7 +26,7 @@ struct LockWait {
 
 // The photo as it was read for the turn: what the replacement must still find in its place, and
 // what a failed in-place rewrite can put back.
-struct ReadPhoto {
+struct PhotoAsRead {
     std::span<const std::uint8_t> bytes;
     struct stat identity {};      // the file's status when it was read
     struct timespec readClock {}; // CLOCK_REALTIME just before the read
@@ -59,8 +59,8 @@ Result WaitForLock(int fd, const LockWait& wait);
 
 // Reads the whole locked photo (at most maxBytes) through its descriptor into `bytes`, and
 // records in `read` what UnchangedSince compares later; `read.bytes` views `bytes`.
-Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes, ReadPhoto& read,
-                       std::uint64_t maxBytes = 1ull << 30);
+Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& bytes,
+                       PhotoAsRead& read, std::uint64_t maxBytes = 1ull << 30);
 
 // Whether the entry `name` of `folder` (not followed when it is a link) is still the file that was
 // read: same device, inode, size,
@@ -68,7 +68,7 @@ Result ReadLockedPhoto(const LockedPhoto& photo, std::vector<std::uint8_t>& byte
 // the read (within the tick of a coarse clock a same-size write could leave every time as it
 // was), the same bytes. A program that ignores the lock and writes between this check and the
 // rename that follows it (a few microseconds) still goes unnoticed.
-bool UnchangedSince(int folder, const std::string& name, const ReadPhoto& read);
+bool UnchangedSince(int folder, const std::string& name, const PhotoAsRead& read);
 
 // ESTALE stays for callers that look at the system's error number.
 inline Result PhotoChanged() {

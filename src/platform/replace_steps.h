@@ -10,7 +10,7 @@
 #include "platform/result.h"
 
 namespace platform {
-struct FlushCalls;
+struct ReplaceCalls;
 }
 
 namespace platform::replace_steps {
@@ -19,10 +19,10 @@ std::string FolderOf(const std::string& path);
 std::string BaseNameOf(const std::string& path);
 bool SameFile(const struct stat& a, const struct stat& b);
 int ReserveForRewrite(int fd, std::span<const std::uint8_t> bytes, std::uint64_t oldSize,
-                      const FlushCalls& calls);
+                      const ReplaceCalls& calls);
 // Without the flush.
-int PutWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls);
-int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls);
+int PutWhole(int fd, std::span<const std::uint8_t> bytes, const ReplaceCalls& calls);
+int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const ReplaceCalls& calls);
 Result NoSpace(int error);
 
 } // namespace platform::replace_steps

@@ -44,7 +44,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // gets its growth written first, past its end, where a failure is cut off again without a byte
 // of the photo touched.
 int ReserveForRewrite(int fd, std::span<const std::uint8_t> bytes, std::uint64_t oldSize,
-                      const FlushCalls& calls) {
+                      const ReplaceCalls& calls) {
     if (calls.reserve(fd, off_t(bytes.size())) == 0) return 0;
     const int error = errno;
     if (error != EOPNOTSUPP) return error;
@@ -58,12 +58,12 @@ int ReserveForRewrite(int fd, std::span<const std::uint8_t> bytes, std::uint64_t
 }
 
 // Without the flush.
-int PutWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
+int PutWhole(int fd, std::span<const std::uint8_t> bytes, const ReplaceCalls& calls) {
     if (!WriteFullyAt(fd, bytes.data(), bytes.size(), 0)) return errno;
     return calls.truncate(fd, off_t(bytes.size())) == 0 ? 0 : errno;
 }
 
-int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const FlushCalls& calls) {
+int WriteWhole(int fd, std::span<const std::uint8_t> bytes, const ReplaceCalls& calls) {
     if (const int error = PutWhole(fd, bytes, calls)) return error;
     return calls.fsyncFile(fd) == 0 ? 0 : errno;
 }
@@ -100,7 +100,7 @@ std::optional<std::string> AttributeValue(int fd, const char* name) {
 // Every extended attribute (ACLs are some) goes to the new contents, or the error says why not.
 // One the system refuses to set is all right only where the new file already holds that very
 // value (one every new file in the folder gets, say).
-int CopyExtendedAttributes(int from, int to, const FlushCalls& calls) {
+int CopyExtendedAttributes(int from, int to, const ReplaceCalls& calls) {
     const ssize_t listSize = ::flistxattr(from, nullptr, 0);
     if (listSize < 0) return errno == ENOTSUP ? 0 : errno; // a file system without any
     if (listSize > kMaxAttributeBytes) return E2BIG;
@@ -126,7 +126,7 @@ Result AttributesNotCopied(int error) {
     return Result::FromErrno(error, Why::AttributesNotCopied);
 }
 
-int FlushFolder(int folder, const FlushCalls& calls) {
+int FlushFolder(int folder, const ReplaceCalls& calls) {
     if (calls.fsyncFolder(folder) == 0) return 0;
     // Some file systems cannot flush a folder at all; nothing is lost by going on.
     return errno == EINVAL || errno == ENOTSUP ? 0 : errno;
@@ -174,7 +174,9 @@ public:
     int fd() const { return m_fd.get(); }
     const std::string& name() const { return m_name; }
     bool valid() const { return m_fd.valid(); }
-    int close(const FlushCalls& calls) { return calls.closeFile(m_fd.release()) == 0 ? 0 : errno; }
+    int close(const ReplaceCalls& calls) {
+        return calls.closeFile(m_fd.release()) == 0 ? 0 : errno;
+    }
     void keep() { m_name.clear(); } // renamed into place, or left for the user
     // Renames the complete, flushed file to a kept-copy name; still removed on destruction. An
     // existing file of that name (a leftover, a stranger's) is never replaced.
@@ -205,7 +207,7 @@ Result NotFlushed(const std::string& target, int error) {
     return Result::DoneBut(Why::NotFlushed, error).about(target);
 }
 
-Result SetTimes(int fd, const FileTimes& times, const FlushCalls& calls) {
+Result SetTimes(int fd, const FileTimes& times, const ReplaceCalls& calls) {
     const struct timespec both[2] = {times.access, times.modification};
     return calls.setTimes(fd, both) == 0 ? Result() : Result::FromErrno(errno);
 }
@@ -223,7 +225,7 @@ struct OldContents {
     std::span<const std::uint8_t> bytes;
 };
 
-Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const ReadPhoto* original,
+Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const PhotoAsRead* original,
                        OldContents& old) {
     if (original) {
         old.bytes = original->bytes;
@@ -239,7 +241,7 @@ Result LoadOldContents(const LockedPhoto& photo, const struct stat& st, const Re
 
 // Another program's change that the new contents would wipe out wins: the replacement is given
 // up. The entry is looked at where it is, never followed.
-Result CheckUnchanged(const LockedPhoto& photo, const ReadPhoto* original) {
+Result CheckUnchanged(const LockedPhoto& photo, const PhotoAsRead* original) {
     if (!original || UnchangedSince(photo.folder.get(), photo.name, *original)) return {};
     return PhotoChanged();
 }
@@ -253,7 +255,7 @@ std::string KeptCopyPath(const LockedPhoto& photo, const std::string& name) {
 // turn, so that a later load puts it back only over this photo torn by this turn.
 ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
                                 std::span<const std::uint8_t> bytes, TemporaryFile& temp,
-                                const FlushCalls& calls, const ReadPhoto* original,
+                                const ReplaceCalls& calls, const PhotoAsRead* original,
                                 const FileTimes* times) {
     ReplaceResult result;
     const auto failed = [&result](Result why) {
@@ -311,7 +313,7 @@ ReplaceResult RewriteLinkedFile(const LockedPhoto& photo, const struct stat& st,
 } // namespace
 
 ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls, const ReadPhoto* original,
+                                  const ReplaceCalls& calls, const PhotoAsRead* original,
                                   const FileTimes* times) {
     ReplaceResult result;
     const auto failed = [&result](int error) {
@@ -367,7 +369,7 @@ ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std:
 }
 
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls, const ReadPhoto* original,
+                                  const ReplaceCalls& calls, const PhotoAsRead* original,
                                   const FileTimes* times) {
     LockedPhoto photo;
     if (Result opened = OpenPhoto(path, O_RDONLY, photo); !opened.ok()) {

@@ -17,9 +17,10 @@
 
 namespace platform {
 
-// The calls that make written data durable, and the moments a replacement can be interrupted.
+// The system calls a safe replacement makes (those that make written data durable, reserve,
+// cut, set times and attributes) and the moments it can be interrupted.
 // Tests pass failing ones, or hooks, to reach the paths a real disk takes only rarely.
-struct FlushCalls {
+struct ReplaceCalls {
     std::function<int(int fd)> fsyncFile = [](int fd) { return ::fsync(fd); };
     std::function<int(int fd)> closeFile = [](int fd) { return ::close(fd); };
     std::function<int(int fd)> fsyncFolder = [](int fd) { return ::fsync(fd); };
@@ -76,13 +77,15 @@ struct LockedPhoto;
 //   - a file without any write permission bit is refused (EACCES), also for root.
 // On any other error the original is untouched and no temporary is left.
 ReplaceResult ReplaceFileContents(const LockedPhoto& photo, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls = {}, const ReadPhoto* original = nullptr,
+                                  const ReplaceCalls& calls = {},
+                                  const PhotoAsRead* original = nullptr,
                                   const FileTimes* times = nullptr);
 
 // The same for a caller that holds no lock: `path`'s links are resolved once (a symbolic link
 // stays a link: its target is replaced) and its folder opened.
 ReplaceResult ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
-                                  const FlushCalls& calls = {}, const ReadPhoto* original = nullptr,
+                                  const ReplaceCalls& calls = {},
+                                  const PhotoAsRead* original = nullptr,
                                   const FileTimes* times = nullptr);
 
 // Temporary files of ReplaceFileContents are named ".NAME.tulvex-tmp-XXXXXX"; complete copies

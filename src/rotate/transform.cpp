@@ -245,25 +245,16 @@ platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns 
     return TurnWholeFile(file, turn, out);
 }
 
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, QuarterTurns transform,
-                                    std::vector<std::uint8_t>& out) {
-    return TurnJpegBytes(jpeg, transform, std::nullopt, true, out);
-}
-
-platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform) {
-    return TurnJpegFile(path, transform, std::nullopt);
-}
-
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation,
-                              const platform::FlushCalls& calls, bool trim) {
+                              const platform::ReplaceCalls& calls, bool trim) {
     const OrientationAfter fixed = [orientation](std::uint16_t) { return orientation; };
     return TurnJpegFile(path, transform, fixed, calls, trim);
 }
 
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation,
-                              const platform::FlushCalls& calls, bool trim, const SeenTurn& seen,
+                              const platform::ReplaceCalls& calls, bool trim, const SeenTurn& seen,
                               const platform::FileTimes* times, platform::Result* timesResult) {
     if (!IsTransformValue(transform))
         return platform::Result::FromErrno(EINVAL, platform::Why::BadTurn);
@@ -272,7 +263,7 @@ platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
     if (auto locked = platform::LockPhoto(path, O_RDONLY, calls.lockWait, photo); !locked.ok())
         return locked;
     std::vector<std::uint8_t> original;
-    platform::ReadPhoto read;
+    platform::PhotoAsRead read;
     if (auto got = platform::ReadLockedPhoto(photo, original, read); !got.ok()) return got;
     const auto header = exif::ParseJpegHeader(original);
     const std::optional<std::uint16_t> newOrientation =

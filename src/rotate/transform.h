@@ -20,17 +20,15 @@ namespace rotate {
 // recompressing it: partial edge blocks are trimmed, all markers are kept, the embedded EXIF
 // thumbnail is turned with it and the EXIF pixel dimensions follow. The result replaces the
 // file safely (see platform::ReplaceFileContents). On failure the file is as it was; a bad
-// transform value is EINVAL (BadTurn), a failure of the JPEG library its kind.
-platform::Result JpegLosslessTransform(const std::string& path, QuarterTurns transform);
-
-// The same, with the orientation entries of the turned photo set to `orientation` before it is
+// transform value is EINVAL (BadTurn), a failure of the JPEG library its kind. The orientation
+// entries of the turned photo are set to `orientation` (none: left as they are) before it is
 // written, so that pixels and tag change in one safe replacement: no moment exists in which the
 // file holds turned pixels with the old tag. What went wrong after the turned photo was in place
 // comes as DoneBut (it is turned all the same). Without `trim`, a photo any of whose images would
 // lose edge pixels is refused.
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               std::optional<std::uint16_t> orientation,
-                              const platform::FlushCalls& calls = {}, bool trim = true);
+                              const platform::ReplaceCalls& calls = {}, bool trim = true);
 
 // The orientation a turned photo must carry, from the one it carries when it is read under its
 // lock (another process may have turned it since the caller looked); nullopt: write none.
@@ -38,14 +36,14 @@ using OrientationAfter = std::function<std::optional<std::uint16_t>(std::uint16_
 
 // Shown the photo as read under its lock and the turned bytes just before they replace it.
 using SeenTurn =
-    std::function<void(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned)>;
+    std::function<void(const platform::PhotoAsRead& read, std::span<const std::uint8_t> turned)>;
 
 // The same, with the orientation decided from the photo as read, and with `times`, when given,
 // set on the turned photo before it takes the photo's place; `timesResult` receives why they
 // could not be (the photo is turned all the same).
 platform::Result TurnJpegFile(const std::string& path, QuarterTurns transform,
                               const OrientationAfter& orientation,
-                              const platform::FlushCalls& calls = {}, bool trim = true,
+                              const platform::ReplaceCalls& calls = {}, bool trim = true,
                               const SeenTurn& seen = {}, const platform::FileTimes* times = nullptr,
                               platform::Result* timesResult = nullptr);
 
@@ -62,10 +60,6 @@ platform::Result TurnImage(std::span<const std::uint8_t> image, QuarterTurns tra
 platform::Result TurnJpegBytes(std::span<const std::uint8_t> file, QuarterTurns transform,
                                std::optional<std::uint16_t> orientation, bool trim,
                                std::vector<std::uint8_t>& out);
-
-// The same without an orientation, trimming as needed: turns `jpeg` into `out`.
-platform::Result TransformJpegBytes(const std::vector<std::uint8_t>& jpeg, QuarterTurns transform,
-                                    std::vector<std::uint8_t>& out);
 
 // After a turn: turns the embedded thumbnail and sets the EXIF pixel dimensions, in `jpeg`.
 void UpdateExifAfterTurn(std::vector<std::uint8_t>& jpeg, QuarterTurns transform, int width,

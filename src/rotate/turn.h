@@ -60,8 +60,8 @@ struct TurnResult {
 
 // What a turn calls; tests pass failing ones.
 struct TurnCalls {
-    platform::FlushCalls replace; // the seams of the replacement itself, the kept times' included
-    SeenTurn seen;                // what undo keeps
+    platform::ReplaceCalls replace; // the seams of the replacement itself, the kept times' included
+    SeenTurn seen;                  // what undo keeps
 };
 
 // Turns the pixels, writes the new orientation and gives the file its times back before it takes

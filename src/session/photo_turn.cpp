@@ -167,7 +167,7 @@ PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnO
     std::optional<UndoCapture> capture;
     rotate::TurnCalls watched = calls;
     if (options.undo) {
-        watched.seen = [&capture, &calls, &timesBefore](const platform::ReadPhoto& read,
+        watched.seen = [&capture, &calls, &timesBefore](const platform::PhotoAsRead& read,
                                                         std::span<const std::uint8_t> turned) {
             capture = CaptureTurn(read, turned);
             if (timesBefore && SameModification(*timesBefore, read.identity))

@@ -39,7 +39,7 @@ QString DefaultUndoFolder() {
     return platform::XdgBaseDir("XDG_STATE_HOME", QStringLiteral(".local/state")) + "/tulvex/undo";
 }
 
-UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned) {
+UndoCapture CaptureTurn(const platform::PhotoAsRead& read, std::span<const std::uint8_t> turned) {
     UndoCapture capture;
     capture.oldBytes.assign(read.bytes.begin(), read.bytes.end());
     capture.oldTimes.access = read.identity.st_atim;
@@ -186,7 +186,7 @@ bool UndoCommand::MakeRoom(std::uint64_t more, std::uint64_t generation) {
 
 // ---- the store --------------------------------------------------------------------------------
 
-UndoStore::UndoStore(QString root, QString stack, std::uint64_t bound, platform::FlushCalls calls)
+UndoStore::UndoStore(QString root, QString stack, std::uint64_t bound, platform::ReplaceCalls calls)
     : m_root(Native(root)), m_stack(Native(stack)), m_bound(bound), m_calls(std::move(calls)) {}
 
 std::unique_ptr<UndoCommand> UndoStore::Begin(platform::Result* why) const {

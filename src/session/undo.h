@@ -44,7 +44,7 @@ struct UndoCapture {
     std::uint64_t newSize = 0;
     UndoHash newHash{};
 };
-UndoCapture CaptureTurn(const platform::ReadPhoto& read, std::span<const std::uint8_t> turned);
+UndoCapture CaptureTurn(const platform::PhotoAsRead& read, std::span<const std::uint8_t> turned);
 
 struct UndoResult {
     bool nothing = false;   // no command to take back
@@ -64,7 +64,7 @@ struct RecordTemporary;
 class UndoStore {
 public:
     UndoStore(QString root, QString stack, std::uint64_t bound = kUndoBound,
-              platform::FlushCalls calls = {});
+              platform::ReplaceCalls calls = {});
 
     // A new command; an error when the folder cannot be made.
     std::unique_ptr<UndoCommand> Begin(platform::Result* why = nullptr) const;
@@ -86,7 +86,7 @@ private:
     std::string m_root;
     std::string m_stack;
     std::uint64_t m_bound;
-    platform::FlushCalls m_calls;
+    platform::ReplaceCalls m_calls;
 };
 
 // The record of one command; photos may be kept from several threads at once. A command that

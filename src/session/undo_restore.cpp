@@ -45,7 +45,7 @@ bool NoPhotoThere(const platform::Result& locked) {
            locked.error() == ENXIO || locked.error() == ELOOP;
 }
 
-bool HoldsExactly(const platform::ReadPhoto& read, std::span<const std::uint8_t> bytes) {
+bool HoldsExactly(const platform::PhotoAsRead& read, std::span<const std::uint8_t> bytes) {
     return read.bytes.size() == bytes.size() &&
            std::equal(bytes.begin(), bytes.end(), read.bytes.begin());
 }
@@ -73,7 +73,7 @@ UndoPhoto AlreadyRestored(UndoPhoto photo, const Header& h,
 }
 
 // Whether the locked photo holds exactly what the command wrote.
-bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
+bool HoldsWhatWasWritten(const platform::PhotoAsRead& read, const Header& h) {
     return std::uint64_t(read.identity.st_size) == h.newSize &&
            SameTime(read.identity.st_mtim, h.newModification) &&
            HashFor(h.version, read.bytes) == h.newHash;
@@ -82,7 +82,7 @@ bool HoldsWhatWasWritten(const platform::ReadPhoto& read, const Header& h) {
 } // namespace
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::FlushCalls& calls, const InterruptedBeside& beside) {
+                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(h.path.c_str());
     platform::LockedPhoto locked;
@@ -93,7 +93,7 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
         return photo;
     }
     std::vector<std::uint8_t> current;
-    platform::ReadPhoto read;
+    platform::PhotoAsRead read;
     if (auto got = platform::ReadLockedPhoto(locked, current, read); !got.ok()) {
         photo.result = std::move(got);
         return photo;
@@ -168,7 +168,7 @@ UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder) {
 }
 
 UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
-                     const platform::FlushCalls& calls, InterruptedBeside& beside) {
+                     const platform::ReplaceCalls& calls, InterruptedBeside& beside) {
     std::vector<std::uint8_t> file;
     if (platform::Result read = ReadRecordFile(record, file); !read.ok()) {
         if (read.kind() == platform::Result::Kind::Damaged) return DamagedRecord(record, {}, read);

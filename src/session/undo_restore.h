@@ -27,7 +27,7 @@ std::string ReplacedInFolder(const std::string& photo);
 // place is torn, not changed since, and keeps its record.
 class InterruptedBeside {
 public:
-    InterruptedBeside(const platform::FlushCalls& calls,
+    InterruptedBeside(const platform::ReplaceCalls& calls,
                       std::vector<platform::LeftoverOutcome>& told)
         : m_calls(calls), m_told(told) {}
 
@@ -58,14 +58,14 @@ private:
             m_told.push_back(std::move(outcome));
     }
 
-    const platform::FlushCalls& m_calls;
+    const platform::ReplaceCalls& m_calls;
     std::vector<platform::LeftoverOutcome>& m_told;
     std::set<std::string> m_folders;
     std::map<std::pair<dev_t, ino_t>, platform::Result> m_unfinished;
 };
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::FlushCalls& calls, const InterruptedBeside& beside);
+                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside);
 
 // A record by its command folder's descriptor, and its full path for messages.
 struct RecordEntry {
@@ -79,6 +79,6 @@ struct RecordEntry {
 UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder);
 
 UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
-                     const platform::FlushCalls& calls, InterruptedBeside& beside);
+                     const platform::ReplaceCalls& calls, InterruptedBeside& beside);
 
 } // namespace session::undo_detail

@@ -43,7 +43,7 @@ QString ThumbnailCache::DefaultFolder() {
 Thumbnail ThumbnailCache::MakeThumbnail(const QString& path, const ThumbnailOptions& options,
                                         Mastering mastering) {
     if (!MasterServes(options)) return MakeThumbnailImage(path, options);
-    const struct timespec seen = ClockNow();
+    const struct timespec seen = m_limits.clock();
     const std::optional<CacheKey> key =
         ReadCacheKey(path, options.highQuality, MasterSideFor(options));
     if (!key) return MakeThumbnailImage(path, options); // gone, or a folder: the ordinary answer
@@ -89,7 +89,7 @@ ThumbnailCache::MasterFromPhoto(const CacheKey& key, const struct timespec& seen
 }
 
 void ThumbnailCache::MakeDeferredMaster(const CacheKey& key) {
-    const struct timespec seen = ClockNow();
+    const struct timespec seen = m_limits.clock();
     // Made only for the photo the load saw: one changed since is left for the next load.
     const std::optional<CacheKey> now = ReadCacheKey(key.path, key.highQuality, key.masterSide);
     const bool cached = m_memory.Holds(key); // made or read back since by another load
@@ -107,7 +107,7 @@ std::optional<MasterImage> ThumbnailCache::FromMemory(const CacheKey& key) {
     const std::optional<MemoryMasters::Found> found = m_memory.Find(key);
     if (!found) return std::nullopt;
     if (!found->racyHash) return found->master;
-    const struct timespec seen = ClockNow();
+    const struct timespec seen = m_limits.clock();
     if (HashBytes(ReadPhoto(key.path)) != *found->racyHash) {
         m_memory.Remember(key, {}, std::nullopt); // drops the entry
         return std::nullopt;

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,8 @@ struct CacheLimits {
     // the file system's clock, unseen by its key: its master is checked against the photo's
     // bytes before it is used again, and reaches the disk only once that check has passed.
     std::int64_t racyNanoseconds = 2'000'000'000;
+    // The clock a photo's age is told by: the one the file system stamps its changes with.
+    std::function<struct timespec()> clock = ClockNow;
 };
 
 // Master images of photos, in memory for the run and as small JPEG files across runs. Every

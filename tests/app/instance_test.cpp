@@ -23,15 +23,6 @@ TEST(InstanceMarkers, SeenWhileHeldAndTwoCopiesRunSideBySide) {
     EXPECT_FALSE(app::InstanceMarkers::IsRunning());
 }
 
-TEST(DragSetting, SwitchedOffForTheRunAndRestored) {
-    app::DragSetting drag;
-    const bool before = app::DragSetting::fullWindowDrag();
-    drag.switchOff();
-    EXPECT_FALSE(app::DragSetting::fullWindowDrag());
-    drag.restore();
-    EXPECT_EQ(app::DragSetting::fullWindowDrag(), before);
-}
-
 TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt) {
     EXPECT_EQ(ui::WithFullStop("Unable to rotate the image: IMG_0042.JPG"),
               "Unable to rotate the image: IMG_0042.JPG.");

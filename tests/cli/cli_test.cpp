@@ -273,7 +273,8 @@ TEST(TulvexCli, RotateAndAutoFinishTheInterruptedTurnsBesideThePhotosFirst) {
         ASSERT_EQ(::link(photo.c_str(), other.c_str()), 0);
         const Bytes old = ReadFile(photo);
         Bytes next;
-        ASSERT_TRUE(rotate::TransformJpegBytes(old, rotate::QuarterTurns::Two, next).ok());
+        ASSERT_TRUE(
+            rotate::TurnJpegBytes(old, rotate::QuarterTurns::Two, std::nullopt, true, next).ok());
         const std::string kept = InterruptedLinkedTurn(photo, next);
         ASSERT_FALSE(kept.empty());
         // The rewrite had begun: a photo no viewer can show whole.

@@ -47,7 +47,7 @@ TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile) {
     const std::string path = dir.file("photo.jpg");
     const Bytes next{9, 8, 7};
     struct Case {
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         bool warns;
     };
     std::vector<Case> cases(4);
@@ -70,7 +70,7 @@ TEST(ReplaceFile, AFlushAfterTheRenameIsAWarningThatNamesTheFile) {
         }
     }
     // A flush that fails before the rename still fails the replacement and keeps the original.
-    platform::FlushCalls early;
+    platform::ReplaceCalls early;
     early.fsyncFile = FailingAfter(::fsync, EIO);
     WriteFile(path, {1, 2, 3, 4});
     EXPECT_EQ(platform::ReplaceFileContents(path, next, early).result.error(), EIO);
@@ -84,7 +84,7 @@ TEST(ReplaceFile, ATurnWhoseFlushFailsLateIsReportedDone) {
     ExifSpec spec;
     spec.orientation = 6;
     WriteFile(path, MakeJpegWithExif(64, 48, spec));
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.fsyncFolder = FailingAfter(::fsync, EIO);
     const platform::Result turned =
         rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::uint16_t(1), calls);
@@ -105,7 +105,7 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
 
     // The temporary's flush succeeds, the in-place rewrite's fails.
     int fsyncs = 0;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.fsyncFile = FailingAfter(::fsync, EIO, &fsyncs, 2);
     const platform::ReplaceResult result = platform::ReplaceFileContents(path, next, calls);
     EXPECT_EQ(result.result.error(), EIO);
@@ -161,7 +161,7 @@ TEST(ReplaceFile, AnAttributeThatCannotBeCopiedRefusesTheReplacement) {
     if (::setxattr(path.c_str(), "user.tulvex.note", "kept", 4, 0) != 0)
         GTEST_SKIP() << "no extended attributes here";
 
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.setXattr = failing(false);
     const platform::ReplaceResult refused = platform::ReplaceFileContents(path, next, calls);
     EXPECT_FALSE(refused.replaced());
@@ -200,7 +200,7 @@ TEST(ReplaceFile, AKeptCopyGoesOnlyWhenThePhotoIsExactlyOldOrNew) {
         WriteFile(path, old);
         ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
         int fsyncs = 0;
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         calls.reserve = [](int, off_t) {
             errno = EOPNOTSUPP;
             return -1;

@@ -20,7 +20,7 @@ namespace {
 struct ReadBack {
     platform::LockedPhoto photo;
     std::vector<std::uint8_t> bytes;
-    platform::ReadPhoto read;
+    platform::PhotoAsRead read;
 };
 
 void LockAndRead(const std::string& path, ReadBack& out) {
@@ -84,7 +84,7 @@ TEST(UnchangedSince, TellsEachTimeApartToTheNanosecond) {
         const char* name;
         struct timespec stat::*time;
     };
-    const platform::ReadPhoto read = back.read;
+    const platform::PhotoAsRead read = back.read;
     for (const Case& c :
          {Case{"modification", &stat::st_mtim}, Case{"status change", &stat::st_ctim}}) {
         SCOPED_TRACE(c.name);

@@ -36,7 +36,8 @@ QStringList Temporaries(const TempDir& dir) {
 
 Bytes TurnedRight(const Bytes& photo) {
     Bytes turned;
-    EXPECT_TRUE(rotate::TransformJpegBytes(photo, rotate::QuarterTurns::One, turned).ok());
+    EXPECT_TRUE(
+        rotate::TurnJpegBytes(photo, rotate::QuarterTurns::One, std::nullopt, true, turned).ok());
     return turned;
 }
 
@@ -48,7 +49,7 @@ pid_t StartSecondTurn(const std::string& path, int busy) {
     if (child != 0) return child;
     if (busy > 3) ::close_range(3, unsigned(busy) - 1, 0);
     ::close_range(unsigned(busy) + 1, UINT_MAX, 0);
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.lockWait.total = std::chrono::seconds(30);
     calls.lockWait.step = std::chrono::milliseconds(1);
     calls.lockWait.onBusy = [busy] {
@@ -71,7 +72,7 @@ TEST(ConcurrentTurns, TwoProcessesTurningOnePhotoGiveTwoTurns) {
 
     pid_t child = -1;
     bool childWaited = false;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.beforeReplace = [&] {
         int pipeFds[2];
         ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
@@ -120,7 +121,7 @@ TEST(ConcurrentTurns, APhotoHeldByAnotherProgramIsWaitedForThenReported) {
     const int holder = ::open(path.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     int waits = 0;
     calls.lockWait.total = std::chrono::milliseconds(30);
     calls.lockWait.onBusy = [&waits] { ++waits; };
@@ -180,7 +181,7 @@ TEST(ConcurrentTurns, AnotherProgramsChangeIsNeverLost) {
     for (const Writer& writer : writers) {
         SCOPED_TRACE(writer.name);
         WriteFile(path, original);
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         calls.beforeReplace = writer.write;
         const platform::Result turn =
             rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt, calls);
@@ -221,7 +222,7 @@ TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
             return QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden |
                                              QDir::NoDotAndDotDot);
         };
-        const rotate::SeenTurn swapIn = [&](const platform::ReadPhoto&,
+        const rotate::SeenTurn swapIn = [&](const platform::PhotoAsRead&,
                                             std::span<const std::uint8_t>) {
             if (swap.folder) {
                 ASSERT_EQ(::rename(dir.file("album").c_str(), dir.file("moved").c_str()), 0);
@@ -232,7 +233,7 @@ TEST(ConcurrentTurns, ALinkSwappedInMidTurnIsNeverFollowed) {
             }
         };
         QStringList beforeReplace;
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         calls.beforeReplace = [&] { beforeReplace = elsewhereHolds(); };
         const rotate::OrientationAfter none = [](std::uint16_t) { return std::nullopt; };
         const platform::Result turn =

@@ -53,7 +53,9 @@ TEST(CrashSafety, AKilledTurnLeavesTheOldOrTheNewPhotoComplete) {
     const Bytes original = MakeJpegWithExif(1600, 1200, spec);
     // What a turn to the right must leave: turned pixels and thumbnail, orientation 1.
     Bytes turned;
-    ASSERT_TRUE(rotate::TransformJpegBytes(original, rotate::QuarterTurns::One, turned).ok());
+    ASSERT_TRUE(
+        rotate::TurnJpegBytes(original, rotate::QuarterTurns::One, std::nullopt, true, turned)
+            .ok());
     jpeg::MemoryFile patched(turned);
     exif::PatchOrientation(patched, 1);
     turned = patched.release();
@@ -137,7 +139,8 @@ TEST(CrashSafety, AFullDiskLeavesTheOriginal) {
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     const std::string photo = mountPoint.toStdString() + "/photo.jpg";
     WriteFile(photo, original);
-    const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
+    const platform::Result result =
+        rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
     EXPECT_EQ(result.error(), ENOSPC) << "the write failed";
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoSpace);
     EXPECT_NE(English(result).find("disk is full"), std::string::npos) << English(result);
@@ -203,7 +206,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
         // Room for the kept copy (the photo and its record), none for the photo to grow.
         ASSERT_TRUE(FillLeaving(mountPoint.toStdString(), PagesFor(next.size() + 4096)));
 
-        platform::FlushCalls calls;
+        platform::ReplaceCalls calls;
         if (c.reserve) calls.reserve = c.reserve;
         int flushes = 0;
         if (c.flushFailsAfterTheCopy)
@@ -212,7 +215,7 @@ TEST(CrashSafety, AFullDiskNeverTearsAHardLinkedPhoto) {
                 errno = EIO;
                 return -1;
             };
-        const platform::ReadPhoto original{old, identity};
+        const platform::PhotoAsRead original{old, identity};
         const platform::ReplaceResult result =
             platform::ReplaceFileContents(photo, next, calls, c.passOriginal ? &original : nullptr);
         EXPECT_EQ(result.result.error(), ENOSPC) << English(result.result);
@@ -246,7 +249,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
             ASSERT_EQ(::chmod(photo.c_str(), mode), 0);
             if (linked) ASSERT_EQ(::link(photo.c_str(), link.c_str()), 0);
             const platform::Result result =
-                rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
+                rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
             EXPECT_EQ(result.error(), EACCES) << English(result);
             EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission);
             EXPECT_EQ(ReadFile(photo), original);
@@ -258,7 +261,7 @@ TEST(CrashSafety, APhotoWithoutWriteBitsIsNotTurnedEvenByRoot) {
     const std::string photo = dir.file("photo.jpg");
     WriteFile(photo, original);
     ASSERT_EQ(::chmod(photo.c_str(), 0464), 0);
-    EXPECT_TRUE(rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One).ok());
+    EXPECT_TRUE(rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt).ok());
     EXPECT_NE(ReadFile(photo), original);
 }
 
@@ -271,7 +274,7 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     const Bytes original = MakeJpeg(64, 48);
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
-    const platform::Result result = rotate::JpegLosslessTransform(photo, rotate::QuarterTurns::One);
+    const platform::Result result = rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << English(result);
     EXPECT_NE(English(result).find("the disk is read-only"), std::string::npos) << English(result);
     EXPECT_EQ(ReadFile(photo), original);

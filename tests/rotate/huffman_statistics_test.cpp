@@ -279,6 +279,36 @@ TEST(ProgressiveCounts, RefinementScansHoldingManyCorrectionBits) {
     }
 }
 
+// In the last luma scan of 256 x 192 pixels (32 blocks a row), block `index` holds a correction
+// bit for each of its first `held(index)` coefficients and nothing new; block 64 brings one newly
+// nonzero coefficient, and all after it are empty.
+Writing HoldingBits(std::function<int(int index)> held) {
+    Writing writing;
+    writing.rewrite = [held](int ci, JDIMENSION x, JDIMENSION y, int k, JCOEF old) {
+        if (k == 0) return old;
+        const int index = int(y * 32 + x);
+        if (ci != 0 || index > 64) return JCOEF(0);
+        if (index == 64) return JCOEF(k == 1 ? 1 : 0);
+        return JCOEF(k <= held(index) ? 2 : 0);
+    };
+    return writing;
+}
+
+TEST(ProgressiveCounts, HeldCorrectionBitsEndARunOnlyPastTheirLimit) {
+    TempDir dir;
+    const Bytes source = MakeSource(dir, 256, 192, "-sample 2x2");
+    // 63 blocks holding 937 bits, the most a run may hold: the run goes on, and the next block's
+    // bits end it at 64 blocks. Ended a block early, it would be a run of 63 and then one of 1,
+    // sent with other codes.
+    ExpectSameAsLibrary(source, HoldingBits([](int index) { return index < 55 ? 15 : 14; }),
+                        "63 blocks that hold exactly as many bits as a run may");
+    // 63 blocks holding 938 bits, one past it: the run ends at 63 blocks and the next is one
+    // block long, ended by block 64's new coefficient. Ended a block late, it would be one run of
+    // 64.
+    ExpectSameAsLibrary(source, HoldingBits([](int index) { return index < 56 ? 15 : 14; }),
+                        "63 blocks that hold one bit more than a run may");
+}
+
 TEST(ProgressiveCounts, RefusesWhatLibjpegRefuses) {
     TempDir dir;
     const Bytes source = MakeSource(dir, 64, 64, "-sample 2x2");

@@ -62,7 +62,7 @@ TEST(LosslessTransform, SamePixelsAsJpegtran) {
             WriteFile(ours, MakeJpegWithExif(c.w, c.h, spec, c.s));
             RunCommand("jpegtran -rotate " + std::string(JpegtranAngle(transform)) +
                        " -trim -copy all -outfile " + theirs + " " + ours);
-            ASSERT_TRUE(rotate::JpegLosslessTransform(ours, transform).ok());
+            ASSERT_TRUE(rotate::TurnJpegFile(ours, transform, std::nullopt).ok());
             int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
             const Bytes a = DecodeRgb(ReadFile(ours), w1, h1);
             const Bytes b = DecodeRgb(ReadFile(theirs), w2, h2);
@@ -87,7 +87,7 @@ TEST(LosslessTransform, TurnsTheEmbeddedThumbnailAndTheExifSize) {
         spec.pixelHeight = 32;
         const std::string path = dir.file("t.jpg");
         WriteFile(path, MakeJpegWithExif(64, 32, spec));
-        ASSERT_TRUE(rotate::JpegLosslessTransform(path, rotate::QuarterTurns::One).ok());
+        ASSERT_TRUE(rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt).ok());
         const Bytes turned = ReadFile(path);
         const exif::ExifData data = exif::ReadJpegExif(turned);
         ASSERT_GT(data.thumbnailLength, 0u);
@@ -111,18 +111,19 @@ TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary) {
     const Bytes garbage{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
     WriteFile(broken, garbage);
     using Kind = platform::Result::Kind;
-    EXPECT_EQ(rotate::JpegLosslessTransform(broken, rotate::QuarterTurns::One).kind(),
+    EXPECT_EQ(rotate::TurnJpegFile(broken, rotate::QuarterTurns::One, std::nullopt).kind(),
               Kind::Unsupported)
         << "no JPEG at all";
     EXPECT_EQ(ReadFile(broken), garbage);
-    EXPECT_EQ(
-        rotate::JpegLosslessTransform(dir.file("missing.jpg"), rotate::QuarterTurns::One).kind(),
-        Kind::NotFound);
+    EXPECT_EQ(rotate::TurnJpegFile(dir.file("missing.jpg"), rotate::QuarterTurns::One, std::nullopt)
+                  .kind(),
+              Kind::NotFound);
 
     const std::string good = dir.file("good.jpg");
     const Bytes photo = MakeJpeg(32, 32);
     WriteFile(good, photo);
-    const platform::Result badTurn = rotate::JpegLosslessTransform(good, rotate::QuarterTurns(7));
+    const platform::Result badTurn =
+        rotate::TurnJpegFile(good, rotate::QuarterTurns(7), std::nullopt);
     EXPECT_EQ(badTurn.error(), EINVAL);
     EXPECT_EQ(badTurn.kind(), Kind::BadArgument);
     EXPECT_EQ(ReadFile(good), photo);
@@ -130,7 +131,7 @@ TEST(LosslessTransform, FailureLeavesTheOriginalAndNoTemporary) {
     // A read-only photo is not replaced behind its owner's back.
     ::chmod(good.c_str(), 0444);
     if (::geteuid() != 0) {
-        EXPECT_FALSE(rotate::JpegLosslessTransform(good, rotate::QuarterTurns::One).ok());
+        EXPECT_FALSE(rotate::TurnJpegFile(good, rotate::QuarterTurns::One, std::nullopt).ok());
         EXPECT_EQ(ReadFile(good), photo);
     }
     ::chmod(good.c_str(), 0644);
@@ -145,7 +146,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
 
     const std::string link = dir.file("link.jpg");
     ASSERT_EQ(::symlink("photo.jpg", link.c_str()), 0);
-    ASSERT_TRUE(rotate::JpegLosslessTransform(link, rotate::QuarterTurns::Two).ok());
+    ASSERT_TRUE(rotate::TurnJpegFile(link, rotate::QuarterTurns::Two, std::nullopt).ok());
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
@@ -156,7 +157,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
     const bool root = ::geteuid() == 0;
     if (root) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
     const bool xattrs = ::setxattr(target.c_str(), "user.tulvex.test", "kept", 4, 0) == 0;
-    ASSERT_TRUE(rotate::JpegLosslessTransform(target, rotate::QuarterTurns::Three).ok());
+    ASSERT_TRUE(rotate::TurnJpegFile(target, rotate::QuarterTurns::Three, std::nullopt).ok());
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     if (root) EXPECT_EQ(st.st_uid, 65534u);
     if (root) EXPECT_EQ(st.st_gid, 65534u);
@@ -168,7 +169,7 @@ TEST(SafeReplace, KeepsModeLinksAndHardLinks) {
 
     const std::string hard = dir.file("hard.jpg");
     ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
-    ASSERT_TRUE(rotate::JpegLosslessTransform(target, rotate::QuarterTurns::One).ok());
+    ASSERT_TRUE(rotate::TurnJpegFile(target, rotate::QuarterTurns::One, std::nullopt).ok());
     EXPECT_EQ(ReadFile(hard), ReadFile(target)) << "both names see the turned photo";
     EXPECT_EQ(CountTemporaries(dir.path()), 0);
 }
@@ -211,7 +212,7 @@ TEST(LosslessTransform, TurnsUnusualSamplingKeepsProgressiveAndRefusesDamage) {
     photo.resize(photo.size() - photo.size() / 3);
     WriteFile(damaged, photo);
     const platform::Result refused =
-        rotate::JpegLosslessTransform(damaged, rotate::QuarterTurns::One);
+        rotate::TurnJpegFile(damaged, rotate::QuarterTurns::One, std::nullopt);
     EXPECT_EQ(refused.kind(), platform::Result::Kind::Damaged);
     EXPECT_NE(English(refused).find("damaged"), std::string::npos) << English(refused);
     EXPECT_EQ(ReadFile(damaged), photo);

@@ -54,7 +54,7 @@ TEST(TurnFidelity, TheThumbnailShowsTheTurnedPhotoInItsProportions) {
         spec.thumbnail = MakeJpeg(160, 120, Subsampling::S420, 80);
         const std::string path = dir.file("photo.jpg");
         WriteFile(path, MakeJpegWithExif(640, 480, spec));
-        ASSERT_TRUE(rotate::JpegLosslessTransform(path, transform).ok());
+        ASSERT_TRUE(rotate::TurnJpegFile(path, transform, std::nullopt).ok());
         const Bytes turned = ReadFile(path);
         int w = 0, h = 0, tw = 0, th = 0;
         const Bytes photo = DecodeRgb(turned, w, h);
@@ -199,7 +199,7 @@ TEST(TurnFidelity, AReencodedThumbnailKeepsTheQualityAndSizeItHad) {
         spec.thumbnail = old;
         const std::string path = dir.file("photo.jpg");
         WriteFile(path, MakeJpegWithExif(640, 480, spec));
-        ASSERT_TRUE(rotate::JpegLosslessTransform(path, transform).ok());
+        ASSERT_TRUE(rotate::TurnJpegFile(path, transform, std::nullopt).ok());
         const Bytes thumb = EmbeddedThumbnail(ReadFile(path));
         int tw = 0, th = 0;
         const Bytes rgb = DecodeRgb(thumb, tw, th);
@@ -236,7 +236,7 @@ TEST(TurnFidelity, AThumbnailWithAZeroQuantisationValueIsTurnedWithoutACrash) {
     spec.thumbnail = old;
     const std::string path = dir.file("photo.jpg");
     WriteFile(path, MakeJpegWithExif(640, 480, spec));
-    ASSERT_TRUE(rotate::JpegLosslessTransform(path, rotate::QuarterTurns::One).ok());
+    ASSERT_TRUE(rotate::TurnJpegFile(path, rotate::QuarterTurns::One, std::nullopt).ok());
     int tw = 0, th = 0;
     EXPECT_FALSE(DecodeRgb(EmbeddedThumbnail(ReadFile(path)), tw, th).empty());
     EXPECT_EQ(QSize(tw, th), QSize(120, 160));

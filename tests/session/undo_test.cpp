@@ -70,7 +70,7 @@ protected:
         EXPECT_EQ(a.access.tv_nsec, b.access.tv_nsec);
     }
     session::UndoStore Store(std::uint64_t bound = session::kUndoBound,
-                             platform::FlushCalls calls = {}) {
+                             platform::ReplaceCalls calls = {}) {
         return session::UndoStore(session::DefaultUndoFolder(), "test", bound, std::move(calls));
     }
     static session::PhotoOutcome Turn(const QString& path, RotationCode code,
@@ -476,7 +476,7 @@ TEST_F(UndoTest, KilledWriteOrDamagedRecordNeverReadsAsARecord) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        platform::FlushCalls dying;
+        platform::ReplaceCalls dying;
         dying.beforeReplace = [] { ::_exit(9); }; // complete and flushed, not yet renamed
         session::UndoStore store = Store(session::kUndoBound, dying);
         auto command = store.Begin();
@@ -539,7 +539,7 @@ TEST_F(UndoTest, ATurnWaitingForAnUndoGoesThrough) {
     waiting.replace.beforeReplace = [done] { done.wait(); };
     session::PhotoOutcome turn;
     std::thread turning;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     calls.beforeReplace = [&] {
         turning = std::thread(
             [&] { turn = session::TurnOne(a, RotationCode::Left, {}, {}, nullptr, waiting); });
@@ -565,7 +565,7 @@ TEST_F(UndoTest, ATurnWaitingForAnUndoGoesThrough) {
 TEST_F(UndoTest, PhotoBusyDuringUndoKeepsItsRecordForAnotherTry) {
     const QString a = MakePhoto("a.jpg", 1);
     const Bytes before = Read(a);
-    platform::FlushCalls impatient;
+    platform::ReplaceCalls impatient;
     impatient.lockWait.total = std::chrono::milliseconds(30);
     session::UndoStore store = Store(session::kUndoBound, impatient);
     {
@@ -707,7 +707,7 @@ TEST_F(UndoTest, RecordBeingWrittenCountsTowardsTheBoundOfAnotherStore) {
     const std::uint64_t bound = size + 1000 + size / 2; // room for one record
     std::promise<void> written, goOn;
     std::shared_future<void> mayGoOn = goOn.get_future().share();
-    platform::FlushCalls held;
+    platform::ReplaceCalls held;
     held.beforeReplace = [&written, mayGoOn] {
         written.set_value(); // complete, not yet renamed
         mayGoOn.wait();
@@ -846,7 +846,7 @@ TEST_F(UndoTest, KilledUndoOfALinkedPhotoIsFinishedByTheNextAndKeepsItsRecordUnt
     WriteFile(a.toStdString(), TornRewrite(turned, before));
     using Leftover = platform::LeftoverOutcome::Status;
 
-    platform::FlushCalls full;
+    platform::ReplaceCalls full;
     full.reserve = [](int, off_t) {
         errno = ENOSPC;
         return -1;

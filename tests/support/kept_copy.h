@@ -19,7 +19,7 @@ namespace testing_support {
 // and the complete kept copy, whose path is returned.
 inline std::string InterruptedLinkedTurn(const std::string& photo, const Bytes& next) {
     int fsyncs = 0;
-    platform::FlushCalls calls;
+    platform::ReplaceCalls calls;
     // The copy's own flush succeeds; every one after it fails.
     calls.fsyncFile = [&fsyncs](int fd) {
         ::fsync(fd);
@@ -51,7 +51,7 @@ struct InterruptedTurn {
 inline InterruptedTurn InterruptLinkedTurn(const std::string& photo, rotate::QuarterTurns turns) {
     InterruptedTurn left;
     const Bytes old = ReadFile(photo);
-    if (!rotate::TransformJpegBytes(old, turns, left.complete).ok()) return left;
+    if (!rotate::TurnJpegBytes(old, turns, std::nullopt, true, left.complete).ok()) return left;
     left.kept = InterruptedLinkedTurn(photo, left.complete);
     if (!left.kept.empty()) WriteFile(photo, TornRewrite(old, left.complete));
     return left;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -73,7 +74,8 @@ Bytes MakePhotoLike(int w, int h) {
 
 Bytes Turned180(const Bytes& jpeg) {
     Bytes out;
-    EXPECT_TRUE(rotate::TransformJpegBytes(jpeg, rotate::QuarterTurns::Two, out).ok());
+    EXPECT_TRUE(
+        rotate::TurnJpegBytes(jpeg, rotate::QuarterTurns::Two, std::nullopt, true, out).ok());
     return out;
 }
 
@@ -89,6 +91,17 @@ struct timespec ModificationTime(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mtim;
+}
+
+struct timespec ChangeTime(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_ctim;
+}
+
+struct timespec Plus(struct timespec at, std::int64_t nanoseconds) {
+    const std::int64_t total = std::int64_t(at.tv_sec) * 1'000'000'000 + at.tv_nsec + nanoseconds;
+    return {time_t(total / 1'000'000'000), long(total % 1'000'000'000)};
 }
 
 void SetModificationTime(const std::string& path, struct timespec mtime) {
@@ -124,7 +137,11 @@ TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit) {
     const std::string path = photos.file("a.jpg");
     const QString qpath = photos.qfile("a.jpg");
     WriteFile(path, original);
-    auto cache = NewCache(CacheLimits{}); // the photo changes faster than its clock ticks
+    // The clock stands still at the photo's first change: every change after it is one of just
+    // now, however slow the machine.
+    CacheLimits stopped;
+    stopped.clock = [at = ChangeTime(path)] { return at; };
+    auto cache = NewCache(stopped);
     ASSERT_TRUE(cache->diskEnabled());
     EXPECT_TRUE(Upright(cache->MakeThumbnail(qpath, kDefaultCell).image));
     EXPECT_TRUE(Upright(cache->MakeThumbnail(qpath, kDefaultCell).image));
@@ -167,15 +184,19 @@ TEST_F(ThumbnailCacheTest, ChangesToThePhotoMissAndUnchangedPhotosHit) {
     // Masters of photos changed this recently never reach the disk; once the photo has been
     // still for long enough and its bytes are checked again, they do.
     EXPECT_TRUE(CacheFiles().empty());
-    CacheLimits shortTick;
-    shortTick.racyNanoseconds = 250'000'000;
-    auto settling = NewCache(shortTick);
-    SetModificationTime(path, mtime); // changed just now, however slow the machine
+    SetModificationTime(path, mtime); // changed just now
+    CacheLimits stillFor;
+    const auto age = std::make_shared<std::atomic<std::int64_t>>(0);
+    stillFor.clock = [age, changed = ChangeTime(path)] { return Plus(changed, *age); };
+    auto settling = NewCache(stillFor);
     settling->MakeThumbnail(qpath, kDefaultCell);
     EXPECT_TRUE(CacheFiles().empty());
-    ::usleep(300'000);
+    *age = stillFor.racyNanoseconds - 1;
     EXPECT_TRUE(Upright(settling->MakeThumbnail(qpath, kDefaultCell).image));
-    EXPECT_EQ(settling->counts().memoryHits, 1);
+    EXPECT_TRUE(CacheFiles().empty()) << "still within the tick of its last change";
+    *age = stillFor.racyNanoseconds;
+    EXPECT_TRUE(Upright(settling->MakeThumbnail(qpath, kDefaultCell).image));
+    EXPECT_EQ(settling->counts().memoryHits, 2);
     EXPECT_EQ(CacheFiles().size(), 1);
 
     // The next run finds the last state on disk, and only that.

@@ -394,7 +394,8 @@ TEST_F(WindowTest, ALoadFinishesAnInterruptedRewriteFromItsKeptCopy) {
     // rewritten part way.
     const Bytes old = ReadFile(photo);
     Bytes complete;
-    ASSERT_TRUE(rotate::TransformJpegBytes(old, rotate::QuarterTurns::One, complete).ok());
+    ASSERT_TRUE(
+        rotate::TurnJpegBytes(old, rotate::QuarterTurns::One, std::nullopt, true, complete).ok());
     const std::string kept = InterruptedLinkedTurn(photo, complete);
     ASSERT_FALSE(kept.empty());
     WriteFile(photo, TornRewrite(old, complete));
