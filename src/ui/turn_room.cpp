@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/leftovers.h"
@@ -53,7 +54,7 @@ public:
     explicit UndoRecording(TurnRoom& room) : m_room(room), m_outermost(!room.m_undoCommand) {
         if (!m_outermost) return;
         platform::Result why;
-        m_room.m_undoCommand = m_room.m_undoStore.Begin(&why);
+        m_room.m_undoCommand = m_room.m_undo.Begin(&why);
         if (!m_room.m_undoCommand) m_room.m_undoUnavailable = QString::fromLocal8Bit(why.text());
     }
     ~UndoRecording() {
@@ -61,6 +62,7 @@ public:
         m_room.m_undoCommand.reset();
         m_room.m_undoUnavailable.reset();
         m_room.m_canUndo.reset();
+        m_room.m_canRedo.reset();
     }
     UndoRecording(const UndoRecording&) = delete;
     UndoRecording& operator=(const UndoRecording&) = delete;
@@ -300,18 +302,44 @@ void TurnRoom::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail ma
 }
 
 bool TurnRoom::CanUndo() {
-    if (!m_canUndo) m_canUndo = m_undoStore.CanUndo();
+    if (!m_canUndo) m_canUndo = m_undo.CanUndo();
     return *m_canUndo;
 }
 
+bool TurnRoom::CanRedo() {
+    if (!m_canRedo) m_canRedo = m_undo.CanRedo();
+    return *m_canRedo;
+}
+
 void TurnRoom::Undo() {
+    TakeBack(false);
+}
+
+void TurnRoom::Redo() {
+    TakeBack(true);
+}
+
+void TurnRoom::TakeBack(bool redo) {
     if (m_folder.InLongLoop()) return;
-    const session::UndoResult undone = m_undoStore.UndoLast();
+    const session::UndoResult undone = redo ? m_undo.Redo() : m_undo.Undo();
     m_canUndo.reset();
+    m_canRedo.reset();
     m_folder.FollowUndo(undone);
     for (const platform::LeftoverOutcome& leftover : undone.leftovers)
         m_folder.TellLeftover(leftover);
     TellUndone(undone);
+    emit told(StatusOf(undone, redo));
+}
+
+QString TurnRoom::StatusOf(const session::UndoResult& done, bool redo) const {
+    if (done.nothing) return Msg(redo ? "Nothing to redo" : "Nothing to undo");
+    const auto restored =
+        std::count_if(done.photos.begin(), done.photos.end(), [](const session::UndoPhoto& p) {
+            return p.status == session::UndoPhoto::Status::Restored;
+        });
+    return FormatMessage(
+        Msg(redo ? "Redo: %s photo(s) turned again" : "Undo: %s photo(s) restored"),
+        {QString::number(restored)});
 }
 
 void TurnRoom::TellUndone(const session::UndoResult& undone) {

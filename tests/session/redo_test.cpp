@@ -10,7 +10,6 @@
 #include <QDir>
 
 #include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "platform/file_io.h"
@@ -44,12 +43,14 @@ protected:
         session::TurnOptions options;
         options.undo = command.get();
         for (const QString& photo : photos)
-            ASSERT_TRUE(session::TurnOne(photo, RotationCode::Right, options, {}, nullptr).turned());
+            ASSERT_TRUE(
+                session::TurnOne(photo, RotationCode::Right, options, {}, nullptr).turned());
     }
     static std::size_t Restored(const session::UndoResult& result) {
-        return std::size_t(std::count_if(
-            result.photos.begin(), result.photos.end(),
-            [](const UndoPhoto& p) { return p.status == UndoPhoto::Status::Restored; }));
+        return std::size_t(
+            std::count_if(result.photos.begin(), result.photos.end(), [](const UndoPhoto& p) {
+                return p.status == UndoPhoto::Status::Restored;
+            }));
     }
 };
 

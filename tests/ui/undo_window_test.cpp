@@ -117,3 +117,45 @@ TEST_F(UndoWindowTest, AnUndoRecordTooDamagedToNameItsPhotoIsNamedItself) {
     EXPECT_TRUE(shell.shown[0].text.contains("an unknown photo (undo record " + record + "): "))
         << shell.shown[0].text.toStdString();
 }
+
+namespace {
+
+TEST_F(UndoWindowTest, UndoAndRedoSitInTheOptionsMenuAndTheStatusBarSaysWhatTheyDid) {
+    const QStringList made = MakePhotos(photos.qpath(), {1}, 64, 32);
+    const Bytes before = ReadFile(made[0].toStdString());
+    Start(photos.qpath());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->UpdateActions();
+    PressUndo();
+    EXPECT_EQ(StatusText(0), QStringLiteral("Nothing to undo"));
+
+    QTest::keyClick(Grid(), Qt::Key_R);
+    const Bytes turned = ReadFile(made[0].toStdString());
+    ASSERT_NE(turned, before);
+    window->UpdateActions();
+    PressUndo();
+    EXPECT_EQ(ReadFile(made[0].toStdString()), before);
+    EXPECT_EQ(StatusText(0), QStringLiteral("Undo: 1 photo(s) restored"));
+
+    auto* options = Control<QMenu>(QStringLiteral("pmOptions"));
+    emit options->aboutToShow();
+    EXPECT_EQ(options->actions().value(0), Action("pmiOptionsUndo"));
+    EXPECT_TRUE(Action("pmiOptionsUndo")->text().endsWith(QStringLiteral("\tCtrl+Z")))
+        << Action("pmiOptionsUndo")->text().toStdString();
+    EXPECT_FALSE(Action("pmiOptionsUndo")->isEnabled()) << "the one command was undone";
+    EXPECT_TRUE(Action("pmiOptionsRedo")->text().contains(QStringLiteral("\tCtrl+Shift+Z")))
+        << Action("pmiOptionsRedo")->text().toStdString();
+    EXPECT_TRUE(Action("pmiOptionsRedo")->isEnabled());
+
+    QTest::keyClick(Grid(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(ReadFile(made[0].toStdString()), turned) << "redo is byte-exact";
+    EXPECT_EQ(StatusText(0), QStringLiteral("Redo: 1 photo(s) turned again"));
+    window->UpdateActions();
+    QTest::keyClick(Grid(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(StatusText(0), QStringLiteral("Nothing to redo"));
+    EXPECT_EQ(ReadFile(made[0].toStdString()), turned);
+    EXPECT_TRUE(shell.shown.empty());
+}
+
+} // namespace
