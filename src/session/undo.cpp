@@ -232,6 +232,13 @@ void UndoStore::Clear() const {
         ClearCommand(command);
 }
 
+std::size_t UndoStore::PhotosInLast() const {
+    const StoreFolders folders = OpenStore(m_root, m_stack, false);
+    if (!folders.root.valid()) return 0;
+    const std::vector<CommandFolder> commands = CommandsIn(folders.root.get(), m_stack);
+    return commands.empty() ? 0 : commands.back().records.size();
+}
+
 UndoResult UndoStore::UndoLast(const UndoFollow& follow) const {
     UndoResult result;
     const StoreFolders folders = OpenStore(m_root, m_stack, false);

@@ -86,6 +86,8 @@ public:
     UndoResult UndoLast(const UndoFollow& follow = {}) const;
     // Drops every command of this stack that no process is writing or undoing.
     void Clear() const;
+    // The photos the newest command of this stack kept, for a progress bar.
+    std::size_t PhotosInLast() const;
 
     const std::string& root() const { return m_root; }
 

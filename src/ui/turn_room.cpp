@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -321,7 +322,11 @@ void TurnRoom::Redo() {
 
 void TurnRoom::TakeBack(bool redo) {
     if (m_folder.InLongLoop()) return;
-    const session::UndoResult undone = redo ? m_undo.Redo() : m_undo.Undo();
+    session::UndoResult undone;
+    {
+        const FolderRoom::LongLoop busy(m_folder, FolderRoom::LongLoop::Kind::AutomaticPass);
+        undone = TakeBackShowingProgress(redo);
+    }
     m_canUndo.reset();
     m_canRedo.reset();
     m_folder.FollowUndo(undone);
@@ -329,6 +334,31 @@ void TurnRoom::TakeBack(bool redo) {
         m_folder.TellLeftover(leftover);
     TellUndone(undone);
     emit told(StatusOf(undone, redo));
+    m_folder.RunDeferredLoad();
+}
+
+session::UndoResult TurnRoom::TakeBackShowingProgress(bool redo) {
+    constexpr std::size_t kProgressFrom = 10; // photos; fewer come back in a blink
+    const std::size_t photos =
+        redo ? m_undo.redoStore().PhotosInLast() : m_undo.undoStore().PhotosInLast();
+    std::optional<TProgressWindow> progress;
+    if (photos >= kProgressFrom) {
+        progress.emplace(m_window);
+        progress->SetInfoText(Msg(redo ? "Redo is in progress..." : "Undo is in progress..."));
+        progress->SetRange(0, int(photos));
+        progress->window()->btnCancel->setEnabled(false); // a photo half taken back helps nobody
+    }
+    const auto each = [this, &progress](const session::UndoPhoto& photo) {
+        m_turnReport.KeepTimes(photo.path, photo.times);
+        if (m_folder.IndexOfThumb(photo.path) >= 0) {
+            RefreshThumbnail(photo.path);
+            emit changed();
+        }
+        if (!progress) return;
+        progress->StepBy(1);
+        progress->ProcessMessages();
+    };
+    return redo ? m_undo.Redo(each) : m_undo.Undo(each);
 }
 
 QString TurnRoom::StatusOf(const session::UndoResult& done, bool redo) const {
@@ -345,7 +375,6 @@ QString TurnRoom::StatusOf(const session::UndoResult& done, bool redo) const {
 void TurnRoom::TellUndone(const session::UndoResult& undone) {
     QStringList changedSince, failed;
     for (const session::UndoPhoto& photo : undone.photos) {
-        m_turnReport.KeepTimes(photo.path, photo.times);
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
             changedSince << collection::FileNameOf(photo.path);
         else if (photo.status != session::UndoPhoto::Status::Restored)
@@ -353,7 +382,6 @@ void TurnRoom::TellUndone(const session::UndoResult& undone) {
                            ? FormatMessage(Msg("an unknown photo (undo record %s)"), {photo.record})
                            : collection::FileNameOf(photo.path)) +
                           QStringLiteral(": ") + QString::fromLocal8Bit(photo.result.text());
-        if (m_folder.IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     emit changed();
     QStringList told;

@@ -85,6 +85,8 @@ private:
     void TakeTurnOutcome(const session::PhotoOutcome& outcome);
     void TellUndone(const session::UndoResult& undone);
     void TakeBack(bool redo);
+    // Each photo's thumbnail is made anew as it comes back; a long one shows its progress.
+    session::UndoResult TakeBackShowingProgress(bool redo);
     QString StatusOf(const session::UndoResult& done, bool redo) const;
 
     QWidget* m_window;
