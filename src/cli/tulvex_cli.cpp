@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
     if (command == "rotate") return CmdRotate(*options);
     if (command == "auto") return CmdAuto(*options);
     if (command == "undo") return CmdUndo(*options);
+    if (command == "redo") return CmdRedo(*options);
     if (command == "orientation") return CmdOrientation(*options);
     if (command == "exif") return CmdExif(*options);
     if (command == "thumbnails") return CmdThumbnails(*options);

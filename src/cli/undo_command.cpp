@@ -2,6 +2,7 @@
 #include "cli/undo_command.h"
 
 #include "session/undo.h"
+#include "session/undo_redo.h"
 #include "session/undo_bound.h"
 
 #include <cstdio>
@@ -16,9 +17,9 @@ namespace {
 
 // The command line's own stack of commands: a script's undo never takes back a turn made in the
 // window meanwhile, nor the other way round.
-session::UndoStore CommandLineUndo() {
-    return session::UndoStore(session::DefaultUndoFolder(), QStringLiteral("cli"),
-                              session::UndoBoundNow().bytes);
+session::UndoRedo CommandLineUndo() {
+    return session::UndoRedo(session::DefaultUndoFolder(), QStringLiteral("cli"),
+                             session::UndoBoundNow().bytes);
 }
 
 } // namespace
@@ -35,13 +36,21 @@ Recorded RecordedForUndo(const Options& o) {
 
 int CmdUndo(const Options& o) {
     if (!o.positional.isEmpty()) return Usage("undo takes no arguments");
-    const session::UndoResult undone = CommandLineUndo().UndoLast();
+    return TellTakenBack(CommandLineUndo().Undo(), "undo");
+}
+
+int CmdRedo(const Options& o) {
+    if (!o.positional.isEmpty()) return Usage("redo takes no arguments");
+    return TellTakenBack(CommandLineUndo().Redo(), "redo");
+}
+
+int TellTakenBack(const session::UndoResult& undone, const char* what) {
     if (!undone.error.ok()) {
         std::fprintf(stderr, "tulvex-cli: %s\n", Reason(undone.error).c_str());
         return kSomeFailed;
     }
     if (undone.nothing) {
-        std::fprintf(stderr, "tulvex-cli: nothing to undo\n");
+        std::fprintf(stderr, "tulvex-cli: nothing to %s\n", what);
         return kSomeFailed;
     }
     for (const platform::LeftoverOutcome& leftover : undone.leftovers)

@@ -7,6 +7,7 @@
 
 namespace session {
 class UndoCommand;
+struct UndoResult;
 }
 
 namespace cli {
@@ -20,5 +21,9 @@ Recorded RecordedForUndo(const Options& o);
 
 // tulvex-cli undo: takes back the last command's turns.
 int CmdUndo(const Options& o);
+// tulvex-cli redo: turns again what the last undo took back.
+int CmdRedo(const Options& o);
+// Prints what an undo or a redo (`what`) did; the exit code.
+int TellTakenBack(const session::UndoResult& undone, const char* what);
 
 } // namespace cli

@@ -11,6 +11,7 @@ const char* const kUsageText =
     "usage: tulvex-cli rotate [--crop] [--keep-time] left|right|180 FILE...\n"
     "       tulvex-cli auto [--recursive] [--keep-time] [--crop] FOLDER\n"
     "       tulvex-cli undo\n"
+    "       tulvex-cli redo\n"
     "       tulvex-cli orientation [--set N] FILE...\n"
     "       tulvex-cli exif FILE...\n"
     "       tulvex-cli thumbnails [--low] [--cell W] [--recursive] FOLDER [--out DIR]\n"

@@ -33,6 +33,15 @@ std::string Native(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+KeepReplaced KeepFor(UndoCommand* counter) {
+    if (!counter) return {};
+    return [counter](const std::string& photo, const platform::PhotoAsRead& was,
+                     std::span<const std::uint8_t> now) {
+        // Where its way back cannot be kept, the photo is put back all the same.
+        static_cast<void>(counter->Keep(QFile::decodeName(photo.c_str()), CaptureTurn(was, now)));
+    };
+}
+
 } // namespace
 
 QString DefaultUndoFolder() {
@@ -215,7 +224,21 @@ UndoStore::WriteRecord(RecordTemporary& record,
                                      record.record, parts, how);
 }
 
-UndoResult UndoStore::UndoLast() const {
+void UndoStore::Clear() const {
+    const StoreFolders folders = OpenStore(m_root, m_stack, false);
+    if (!folders.root.valid()) return;
+    for (const CommandFolder& command : CommandsIn(folders.root.get(), m_stack))
+        ClearCommand(command);
+}
+
+std::size_t UndoStore::PhotosInLast() const {
+    const StoreFolders folders = OpenStore(m_root, m_stack, false);
+    if (!folders.root.valid()) return 0;
+    const std::vector<CommandFolder> commands = CommandsIn(folders.root.get(), m_stack);
+    return commands.empty() ? 0 : commands.back().records.size();
+}
+
+UndoResult UndoStore::UndoLast(const UndoFollow& follow) const {
     UndoResult result;
     const StoreFolders folders = OpenStore(m_root, m_stack, false);
     if (!folders.stack.valid()) {
@@ -250,14 +273,19 @@ UndoResult UndoStore::UndoLast() const {
         return RecordEntry{folder.get(), name, shown + "/" + name};
     };
     bool leftFolder = false;
+    const auto add = [&result, &follow](UndoPhoto photo) {
+        result.photos.push_back(std::move(photo));
+        if (follow.each) follow.each(result.photos.back());
+    };
     for (const std::string& stray : last.strays)
-        result.photos.push_back(StrayRecord(entry(stray), leftFolder));
+        add(StrayRecord(entry(stray), leftFolder));
     const std::string command = m_stack + "/" + last.name;
     InterruptedBeside beside(m_calls, result.leftovers);
+    const KeepReplaced keep = KeepFor(follow.counter);
     for (auto record = last.records.rbegin(); record != last.records.rend(); ++record)
-        result.photos.push_back(UndoRecord(entry(*record), command, m_calls, beside));
+        add(UndoRecord(entry(*record), command, m_calls, beside, keep));
     for (const LostPhoto& lost : ReadLost(folder.get()))
-        result.photos.push_back(LostUndoPhoto(lost, shown + "/" + kLostName));
+        add(LostUndoPhoto(lost, shown + "/" + kLostName));
     ::unlinkat(folder.get(), kLostName, 0);
     const bool waiting =
         std::any_of(last.records.begin(), last.records.end(), [&folder](const auto& r) {

@@ -21,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,6 +61,15 @@ class UndoCommand;
 
 struct RecordTemporary;
 
+// What an undo does besides putting photos back.
+struct UndoFollow {
+    // Keeps what each photo held before it was put back, for the way back (redo, or undo of a
+    // redo); a photo it cannot keep is put back all the same.
+    UndoCommand* counter = nullptr;
+    // Told of each photo as it is done, in the order they are undone.
+    std::function<void(const UndoPhoto&)> each;
+};
+
 // One stack of commands (the window's, the command line's) below a shared root.
 class UndoStore {
 public:
@@ -73,7 +83,11 @@ public:
     // undos beside its photos. Photos that could not be restored for a passing reason (busy, a
     // failed write, a torn photo whose complete copy could not be put in place) keep their
     // record for another try.
-    UndoResult UndoLast() const;
+    UndoResult UndoLast(const UndoFollow& follow = {}) const;
+    // Drops every command of this stack that no process is writing or undoing.
+    void Clear() const;
+    // The photos the newest command of this stack kept, for a progress bar.
+    std::size_t PhotosInLast() const;
 
     const std::string& root() const { return m_root; }
 

@@ -299,4 +299,15 @@ bool DropCommand(const CommandFolder& command) {
     return true;
 }
 
+void ClearCommand(const CommandFolder& command) {
+    const platform::UniqueFd fd = OpenCommand(command);
+    if (!fd.valid() || !TryLock(fd.get())) return;
+    for (const std::string& record : command.records)
+        ::unlinkat(fd.get(), record.c_str(), 0);
+    for (const std::string& stray : command.strays)
+        ::unlinkat(fd.get(), stray.c_str(), 0); // a folder named like a record stays
+    ::unlinkat(fd.get(), kLostName, 0);
+    ::unlinkat(command.stack->get(), command.name.c_str(), AT_REMOVEDIR);
+}
+
 } // namespace session::undo_detail

@@ -146,5 +146,8 @@ StoreFolders OpenStore(const std::string& root, const std::string& stack, bool m
 // named in its folder first. False when it is being written or its photos cannot be named.
 bool DropCommand(const CommandFolder& command);
 
+// Removes a command that no process is writing or undoing, its list of lost photos with it.
+void ClearCommand(const CommandFolder& command);
+
 } // namespace undo_detail
 } // namespace session

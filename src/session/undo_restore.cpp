@@ -82,7 +82,8 @@ bool HoldsWhatWasWritten(const platform::PhotoAsRead& read, const Header& h) {
 } // namespace
 
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside) {
+                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside,
+                       const KeepReplaced& keep) {
     UndoPhoto photo;
     photo.path = QFile::decodeName(h.path.c_str());
     platform::LockedPhoto locked;
@@ -113,6 +114,7 @@ UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
         photo.result = std::move(written.result);
         return photo;
     }
+    if (keep) keep(h.path, read, oldBytes);
     return Restored(std::move(photo), std::move(written.times), h, oldBytes);
 }
 
@@ -168,7 +170,8 @@ UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder) {
 }
 
 UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
-                     const platform::ReplaceCalls& calls, InterruptedBeside& beside) {
+                     const platform::ReplaceCalls& calls, InterruptedBeside& beside,
+                     const KeepReplaced& keep) {
     std::vector<std::uint8_t> file;
     if (platform::Result read = ReadRecordFile(record, file); !read.ok()) {
         if (read.kind() == platform::Result::Kind::Damaged) return DamagedRecord(record, {}, read);
@@ -184,7 +187,7 @@ UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
             record, decoded.header.path,
             DamagedBecause(platform::Why::UndoRecordForeign).about(decoded.header.command));
     beside.FinishNear(decoded.header.path);
-    UndoPhoto photo = RestorePhoto(decoded.header, decoded.oldBytes, calls, beside);
+    UndoPhoto photo = RestorePhoto(decoded.header, decoded.oldBytes, calls, beside, keep);
     if (photo.status != UndoPhoto::Status::Failed)
         ::unlinkat(record.folder, record.name.c_str(), 0);
     return photo;

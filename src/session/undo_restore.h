@@ -6,6 +6,7 @@
 #include "session/undo_record.h"
 #include "session/undo_types.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -64,8 +65,14 @@ private:
     std::map<std::pair<dev_t, ino_t>, platform::Result> m_unfinished;
 };
 
+// Told, with the photo's lock still held, what a restored photo held before and what it holds
+// now: redo keeps the one to put back where the photo still holds the other.
+using KeepReplaced = std::function<void(const std::string& photo, const platform::PhotoAsRead& was,
+                                        std::span<const std::uint8_t> now)>;
+
 UndoPhoto RestorePhoto(const Header& h, std::span<const std::uint8_t> oldBytes,
-                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside);
+                       const platform::ReplaceCalls& calls, const InterruptedBeside& beside,
+                       const KeepReplaced& keep = {});
 
 // A record by its command folder's descriptor, and its full path for messages.
 struct RecordEntry {
@@ -79,6 +86,7 @@ struct RecordEntry {
 UndoPhoto StrayRecord(const RecordEntry& entry, bool& leftFolder);
 
 UndoPhoto UndoRecord(const RecordEntry& record, const std::string& command,
-                     const platform::ReplaceCalls& calls, InterruptedBeside& beside);
+                     const platform::ReplaceCalls& calls, InterruptedBeside& beside,
+                     const KeepReplaced& keep = {});
 
 } // namespace session::undo_detail

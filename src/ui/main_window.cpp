@@ -29,6 +29,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+using ui::IsFolder;
+
 TFormTulvex::TFormTulvex(QWidget* parent)
     : QMainWindow(parent), m_language(new ui::LanguageRoom(this)),
       m_placement(new ui::WindowPlacement(*this)),
@@ -105,9 +107,9 @@ void TFormTulvex::BindCommand(QAction* action, bool detachable, Handler handler)
 void TFormTulvex::CreateCommands() {
     const ui::CommandActions made = ui::MakeCommandActions(this);
     std::tie(ActionOpen, ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDisplayExif,
-             ActionDelete, ActionUndo) =
+             ActionDelete, ActionUndo, ActionRedo) =
         std::tuple(made.open, made.rotateLeft, made.rotateRight, made.rotate180, made.displayExif,
-                   made.remove, made.undo);
+                   made.remove, made.undo, made.redo);
     BindCommand(ActionOpen, true, [this] { ActionOpenExecute(); });
     BindCommand(ActionRotateLeft, true, [this] { ActionRotate(ActionRotateLeft); });
     BindCommand(ActionRotateRight, true, [this] { ActionRotate(ActionRotateRight); });
@@ -115,6 +117,8 @@ void TFormTulvex::CreateCommands() {
     BindCommand(ActionDisplayExif, true, [this] { ActionDisplayExifExecute(); });
     BindCommand(ActionDelete, false, [this] { ActionDeleteExecute(); });
     BindCommand(ActionUndo, true, [this] { ActionUndoExecute(); });
+    BindCommand(ActionRedo, true, [this] { ActionRedoExecute(); });
+    ui::AddQuietKeys(this, made, [this](bool redo) { redo ? m_turns->Redo() : m_turns->Undo(); });
     ui::MakeQuitAction(this);
 
     const ui::ToolButtons bar = ui::MakeToolBar(this, made);
@@ -127,7 +131,7 @@ void TFormTulvex::CreateCommands() {
 void TFormTulvex::CreateMenus() {
     const ui::CommandActions commands{ActionOpen,      ActionRotateLeft,  ActionRotateRight,
                                       ActionRotate180, ActionDisplayExif, ActionDelete,
-                                      ActionUndo};
+                                      ActionUndo,      ActionRedo};
     PopupMenu = ui::MakePopupMenu(this, commands, [this] { UpdateActions(); });
     DrawGrid->PopupMenu = PopupMenu;
     const ui::OptionsMenu options = ui::MakeOptionsMenu(this, tbOptions);
@@ -146,6 +150,7 @@ void TFormTulvex::CreateMenus() {
     guarded(pmiAbout, [this] { pmiAboutClick(); });
     for (QAction* quality : {pmiHiQuality, pmiLowQuality}) // the thumbnails anew, from the cache
         guarded(quality, [this] { pmiRefreshClick(); });
+    ui::AddUndoItems(pmOptions, commands, [this] { UpdateActions(); });
     pmMru = ui::MakeFavoritesMenu(this, tbFavorites);
 }
 
@@ -167,6 +172,7 @@ void TFormTulvex::ConnectRooms() {
     connect(m_turns.get(), &ui::TurnRoom::turning, this,
             [this](const QString& path) { FSelectedFile = path; });
     connect(m_turns.get(), &ui::TurnRoom::changed, this, &TFormTulvex::RepaintGrid);
+    connect(m_turns.get(), &ui::TurnRoom::told, StatusPanel0, &QLabel::setText);
     m_notes = new ui::GridNotes(*DrawGrid, *m_folder, *m_language);
 }
 
@@ -308,6 +314,7 @@ void TFormTulvex::UpdateActions() {
     for (QAction* action : {ActionRotateLeft, ActionRotateRight, ActionRotate180, ActionDelete})
         set(action, selected && changesAllowed);
     set(ActionUndo, changesAllowed && m_turns->CanUndo());
+    set(ActionRedo, changesAllowed && m_turns->CanRedo());
     set(tbAuto, changesAllowed);
     set(pmiThumbsInRow, changesAllowed);
 }

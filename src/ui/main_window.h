@@ -99,6 +99,7 @@ public:
     void tbAutoClick() { m_turns->Automatic(windowTitle()); }
     // Takes back the last turn or automatic pass of the window.
     void ActionUndoExecute() { m_turns->Undo(); }
+    void ActionRedoExecute() { m_turns->Redo(); }
     // Tests pass failing calls to reach what a real disk does only rarely.
     void SetTurnCalls(rotate::TurnCalls calls) { m_turns->SetTurnCalls(std::move(calls)); }
 
@@ -195,6 +196,7 @@ private:
     QAction* ActionDisplayExif = nullptr;
     QAction* ActionDelete = nullptr;
     QAction* ActionUndo = nullptr;
+    QAction* ActionRedo = nullptr;
 
     QToolButton* tbFavorites = nullptr;
     QToolButton* tbAuto = nullptr;

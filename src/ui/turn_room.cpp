@@ -16,8 +16,10 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/leftovers.h"
@@ -54,7 +56,7 @@ public:
     explicit UndoRecording(TurnRoom& room) : m_room(room), m_outermost(!room.m_undoCommand) {
         if (!m_outermost) return;
         platform::Result why;
-        m_room.m_undoCommand = m_room.m_undoStore.Begin(&why);
+        m_room.m_undoCommand = m_room.m_undo.Begin(&why);
         if (!m_room.m_undoCommand) m_room.m_undoUnavailable = why;
     }
     ~UndoRecording() {
@@ -62,6 +64,7 @@ public:
         m_room.m_undoCommand.reset();
         m_room.m_undoUnavailable.reset();
         m_room.m_canUndo.reset();
+        m_room.m_canRedo.reset();
     }
     UndoRecording(const UndoRecording&) = delete;
     UndoRecording& operator=(const UndoRecording&) = delete;
@@ -280,24 +283,78 @@ void TurnRoom::ApplyRefreshedThumbnail(const QString& path, thumbs::Thumbnail ma
 }
 
 bool TurnRoom::CanUndo() {
-    if (!m_canUndo) m_canUndo = m_undoStore.CanUndo();
+    if (!m_canUndo) m_canUndo = m_undo.CanUndo();
     return *m_canUndo;
 }
 
+bool TurnRoom::CanRedo() {
+    if (!m_canRedo) m_canRedo = m_undo.CanRedo();
+    return *m_canRedo;
+}
+
 void TurnRoom::Undo() {
+    TakeBack(false);
+}
+
+void TurnRoom::Redo() {
+    TakeBack(true);
+}
+
+void TurnRoom::TakeBack(bool redo) {
     if (m_folder.InLongLoop()) return;
-    const session::UndoResult undone = m_undoStore.UndoLast();
+    session::UndoResult undone;
+    {
+        const FolderRoom::LongLoop busy(m_folder, FolderRoom::LongLoop::Kind::AutomaticPass);
+        undone = TakeBackShowingProgress(redo);
+    }
     m_canUndo.reset();
+    m_canRedo.reset();
     m_folder.FollowUndo(undone);
     for (const platform::LeftoverOutcome& leftover : undone.leftovers)
         m_folder.TellLeftover(leftover);
     TellUndone(undone);
+    emit told(StatusOf(undone, redo));
+    m_folder.RunDeferredLoad();
+}
+
+session::UndoResult TurnRoom::TakeBackShowingProgress(bool redo) {
+    constexpr std::size_t kProgressFrom = 10; // photos; fewer come back in a blink
+    const std::size_t photos =
+        redo ? m_undo.redoStore().PhotosInLast() : m_undo.undoStore().PhotosInLast();
+    std::optional<TProgressWindow> progress;
+    if (photos >= kProgressFrom) {
+        progress.emplace(m_window);
+        progress->SetInfoText(Msg(redo ? "Redo is in progress..." : "Undo is in progress..."));
+        progress->SetRange(0, int(photos));
+        progress->window()->btnCancel->setEnabled(false); // a photo half taken back helps nobody
+    }
+    const auto each = [this, &progress](const session::UndoPhoto& photo) {
+        m_turnReport.KeepTimes(photo.path, photo.times);
+        if (m_folder.IndexOfThumb(photo.path) >= 0) {
+            RefreshThumbnail(photo.path);
+            emit changed();
+        }
+        if (!progress) return;
+        progress->StepBy(1);
+        progress->ProcessMessages();
+    };
+    return redo ? m_undo.Redo(each) : m_undo.Undo(each);
+}
+
+QString TurnRoom::StatusOf(const session::UndoResult& done, bool redo) const {
+    if (done.nothing) return Msg(redo ? "Nothing to redo" : "Nothing to undo");
+    const auto restored =
+        std::count_if(done.photos.begin(), done.photos.end(), [](const session::UndoPhoto& p) {
+            return p.status == session::UndoPhoto::Status::Restored;
+        });
+    return FormatMessage(
+        Msg(redo ? "Redo: %s photo(s) turned again" : "Undo: %s photo(s) restored"),
+        {QString::number(restored)});
 }
 
 void TurnRoom::TellUndone(const session::UndoResult& undone) {
     QStringList changedSince, failed;
     for (const session::UndoPhoto& photo : undone.photos) {
-        m_turnReport.KeepTimes(photo.path, photo.times);
         if (photo.status == session::UndoPhoto::Status::ChangedSince)
             changedSince << collection::FileNameOf(photo.path);
         else if (photo.status != session::UndoPhoto::Status::Restored)
@@ -307,7 +364,6 @@ void TurnRoom::TellUndone(const session::UndoResult& undone) {
                           QStringLiteral(": ") +
                           session::Render(session::ReasonOf(photo.result),
                                           [this](const QString& e) { return Msg(e); });
-        if (m_folder.IndexOfThumb(photo.path) >= 0) RefreshThumbnail(photo.path);
     }
     emit changed();
     QStringList told;

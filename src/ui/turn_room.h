@@ -6,6 +6,7 @@
 #include "session/photo_turn.h"
 #include "session/turn_report.h"
 #include "session/undo.h"
+#include "session/undo_redo.h"
 #include "thumbs/image_codec.h"
 
 #include <QObject>
@@ -48,6 +49,9 @@ public:
     // Takes back the last turn or automatic pass of the window.
     void Undo();
     bool CanUndo();
+    // Turns again what the last undo took back, where the photos still hold what it wrote.
+    void Redo();
+    bool CanRedo();
 
     void RefreshThumbnail(const QString& path);
     // Sets the times kept by a turn again once its thumbnail has been read: the read may have
@@ -63,6 +67,8 @@ signals:
     void turning(const QString& path);
     // Thumbnails changed: the grid draws them again.
     void changed();
+    // What an undo or redo did, or that there was nothing to do, for the status bar.
+    void told(const QString& text);
 
 private:
     class HeldWarnings;
@@ -78,6 +84,10 @@ private:
     // The room's part of one photo's turn: the lists and warnings, and the error of a failure.
     void TakeTurnOutcome(const session::PhotoOutcome& outcome);
     void TellUndone(const session::UndoResult& undone);
+    void TakeBack(bool redo);
+    // Each photo's thumbnail is made anew as it comes back; a long one shows its progress.
+    session::UndoResult TakeBackShowingProgress(bool redo);
+    QString StatusOf(const session::UndoResult& done, bool redo) const;
 
     QWidget* m_window;
     FolderRoom& m_folder;
@@ -86,11 +96,12 @@ private:
     bool m_askCrop = true;            // false once "Don't ask again" was chosen
     session::TurnReport m_turnReport; // kept times and warnings of the turns
     rotate::TurnCalls m_turnCalls;
-    session::UndoStore m_undoStore{session::DefaultUndoFolder(), QStringLiteral("window")};
+    session::UndoRedo m_undo{session::DefaultUndoFolder(), QStringLiteral("window")};
     std::unique_ptr<session::UndoCommand> m_undoCommand; // while a command turns photos
     std::optional<platform::Result> m_undoUnavailable;   // why, until the first turn tells it
     bool m_memoryCapChecked = false; // an unreadable memory cap is told at the first turn
     std::optional<bool> m_canUndo;   // known until the next change
+    std::optional<bool> m_canRedo;
 };
 
 } // namespace ui

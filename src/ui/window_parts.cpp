@@ -4,11 +4,13 @@
 #include "rotate/orientation_table.h"
 #include "ui/Lang.h"
 #include "ui/icons.h"
+#include "ui/shell.h"
 #include "ui/window_names.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,7 +30,7 @@ namespace {
 
 constexpr const char* kCommandProperty = "tulvexCommand";
 
-// The 31 translatable properties of the main window, in the order they are applied.
+// The 33 translatable properties of the main window, in the order they are applied.
 const char* const kTranslationKeys[] = {
     "FormTulvex.ActionOpen.Caption",
     "FormTulvex.ActionOpen.Hint",
@@ -50,6 +52,8 @@ const char* const kTranslationKeys[] = {
     "FormTulvex.ActionDelete.Hint",
     "FormTulvex.ActionUndo.Caption",
     "FormTulvex.ActionUndo.Hint",
+    "FormTulvex.ActionRedo.Caption",
+    "FormTulvex.ActionRedo.Hint",
     "FormTulvex.btnBrowse.Caption",
     "FormTulvex.cbSubFolders.Caption",
     "FormTulvex.pmiRefresh.Caption",
@@ -208,7 +212,11 @@ CommandActions MakeCommandActions(QObject* owner) {
     SetActionHint(made.remove, ActionHint(made.remove));
     made.undo =
         MakeAction(owner, "ActionUndo", "Undo", "Undo the last turn", IconIndex::RotateLeft, 0);
-    made.undo->setShortcut(QKeySequence::Undo);
+    made.undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    made.redo =
+        MakeAction(owner, "ActionRedo", "Redo", "Redo what was undone", IconIndex::RotateRight, 0);
+    made.redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     return made;
 }
 
@@ -263,6 +271,7 @@ QMenu* MakePopupMenu(QWidget* owner, const CommandActions& actions,
     MenuItemFor(menu, "pmiDelete", actions.remove);
     menu->addSeparator();
     MenuItemFor(menu, "pmiUndo", actions.undo);
+    if (actions.redo) MenuItemFor(menu, "pmiRedo", actions.redo);
     QObject::connect(menu, &QMenu::aboutToShow, owner, [menu, pmiName, update] {
         update();
         RefreshMenuCaptions(menu, pmiName);
@@ -308,6 +317,49 @@ OptionsMenu MakeOptionsMenu(QWidget* owner, QToolButton* button) {
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
     return made;
+}
+
+void AddUndoItems(QMenu* options, const CommandActions& actions,
+                  const std::function<void()>& update) {
+    QAction* first = options->actions().value(0);
+    QMenu scratch; // MenuItemFor appends; the items move to the top of the Options menu
+    const QList<QAction*> items = {MenuItemFor(&scratch, "pmiOptionsUndo", actions.undo),
+                                   MenuItemFor(&scratch, "pmiOptionsRedo", actions.redo)};
+    for (QAction* item : items) {
+        item->setParent(options);
+        options->insertAction(first, item);
+    }
+    options->insertSeparator(first)->setObjectName("N0");
+    QObject::connect(options, &QMenu::aboutToShow, options, [options, update] {
+        update();
+        RefreshMenuCaptions(options, nullptr);
+    });
+}
+
+namespace {
+
+void AddQuietKeysOf(QWidget* window, QAction* command, const std::function<void()>& run) {
+    auto* keys = new QAction(window);
+    keys->setObjectName(command->objectName() + "Quiet");
+    keys->setShortcuts(command->shortcuts());
+    keys->setEnabled(!command->isEnabled());
+    window->addAction(keys);
+    // Never both enabled, so that a key is never ambiguous.
+    QObject::connect(command, &QAction::enabledChanged, keys,
+                     [keys](bool enabled) { keys->setEnabled(!enabled); });
+    QObject::connect(keys, &QAction::triggered, window, [run] { RunGuarded(run); });
+}
+
+} // namespace
+
+void AddQuietKeys(QWidget* window, const CommandActions& actions,
+                  const std::function<void(bool redo)>& takeBack) {
+    AddQuietKeysOf(window, actions.undo, [takeBack] { takeBack(false); });
+    AddQuietKeysOf(window, actions.redo, [takeBack] { takeBack(true); });
+}
+
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
 QMenu* MakeFavoritesMenu(QWidget* owner, QToolButton* button) {

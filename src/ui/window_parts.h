@@ -45,6 +45,7 @@ struct CommandActions {
     QAction* displayExif;
     QAction* remove;
     QAction* undo;
+    QAction* redo = nullptr;
 };
 CommandActions MakeCommandActions(QObject* owner);
 // The design's shortcuts, named in the tooltips.
@@ -78,6 +79,15 @@ struct OptionsMenu {
     QActionGroup* language;
 };
 OptionsMenu MakeOptionsMenu(QWidget* owner, QToolButton* button);
+// Undo and Redo at the top of the Options menu, brought up to date by `update` before it shows.
+void AddUndoItems(QMenu* options, const CommandActions& actions,
+                  const std::function<void()>& update);
+// The keys of Undo and Redo while they are disabled (nothing to take back): `takeBack` is run
+// all the same, to say so where the disabled command would be silent.
+void AddQuietKeys(QWidget* window, const CommandActions& actions,
+                  const std::function<void(bool redo)>& takeBack);
+// A folder that is there, never the empty path.
+bool IsFolder(const QString& path);
 QMenu* MakeFavoritesMenu(QWidget* owner, QToolButton* button);
 
 // Ctrl+Q closes `window` as its close button does.

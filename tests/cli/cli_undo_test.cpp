@@ -286,3 +286,32 @@ TEST(TulvexCliUndo, ATurnNotYetSafelyOnDiskExitsOneAndCanBeUndone) {
     EXPECT_EQ(report, a + ": restored\n");
     EXPECT_EQ(ReadFile(a), before);
 }
+
+TEST(TulvexCliUndo, RedoTurnsAgainWhatTheUndoTookBackUntilTheNextTurn) {
+    TempDir dir;
+    const ScopedEnv state("XDG_STATE_HOME", dir.qpath() + "/state");
+    const std::string a = (dir.mkdir("photos") + "/a.jpg").toStdString();
+    WriteFile(a, MakeJpeg(64, 48));
+    const Bytes before = ReadFile(a);
+    int code = -1;
+    Cli("rotate right " + a, &code);
+    ASSERT_EQ(code, 0);
+    const Bytes turned = ReadFile(a);
+    Cli("undo", &code);
+    ASSERT_EQ(ReadFile(a), before);
+
+    std::string report = Cli("redo", &code);
+    EXPECT_EQ(code, 0) << report;
+    EXPECT_EQ(report, a + ": restored\n");
+    EXPECT_EQ(ReadFile(a), turned);
+    Cli("undo", &code);
+    ASSERT_EQ(ReadFile(a), before) << "a redo is undone again";
+
+    Cli("rotate left " + a, &code);
+    ASSERT_EQ(code, 0);
+    const Bytes turnedLeft = ReadFile(a);
+    report = Cli("redo", &code);
+    EXPECT_EQ(code, 1) << "the new turn dropped what could be redone";
+    EXPECT_NE(report.find("nothing to redo"), std::string::npos) << report;
+    EXPECT_EQ(ReadFile(a), turnedLeft);
+}

@@ -130,7 +130,7 @@ TEST(LanguageFiles, CompleteAndPlaceholdersInOrder) {
     const lang::IniFile english = lang::IniFile::Load(folder + "/English.lng");
     const QStringList messageKeys = english.keys("Messages");
     const QStringList translationKeys = english.keys("Translations");
-    EXPECT_EQ(translationKeys.size(), 29 + 3 + 2 + 2); // the last two: the undo command
+    EXPECT_EQ(translationKeys.size(), 29 + 3 + 2 + 2 + 2); // the last four: undo and redo
     const QRegularExpression placeholder("%[sud]");
     const auto placeholders = [&](const QString& text) {
         QStringList out;

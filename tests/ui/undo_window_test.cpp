@@ -2,11 +2,13 @@
 // Undo in the window: Ctrl+Z and the grid's pop-up item take back the last turn or automatic
 // pass, the list and the thumbnails follow, and photos changed since are named.
 #include "support/own_folders.h"
+#include "ui/progress_window.h"
 #include "ui/support/window_fixture.h"
 
 #include <QAction>
 #include <QDir>
 #include <QMenu>
+#include <QTimer>
 #include <QToolButton>
 
 #include "platform/file_io.h"
@@ -117,3 +119,83 @@ TEST_F(UndoWindowTest, AnUndoRecordTooDamagedToNameItsPhotoIsNamedItself) {
     EXPECT_TRUE(shell.shown[0].text.contains("an unknown photo (undo record " + record + "): "))
         << shell.shown[0].text.toStdString();
 }
+
+namespace {
+
+TEST_F(UndoWindowTest, UndoAndRedoSitInTheOptionsMenuAndTheStatusBarSaysWhatTheyDid) {
+    const QStringList made = MakePhotos(photos.qpath(), {1}, 64, 32);
+    const Bytes before = ReadFile(made[0].toStdString());
+    Start(photos.qpath());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->UpdateActions();
+    PressUndo();
+    EXPECT_EQ(StatusText(0), QStringLiteral("Nothing to undo"));
+
+    QTest::keyClick(Grid(), Qt::Key_R);
+    const Bytes turned = ReadFile(made[0].toStdString());
+    ASSERT_NE(turned, before);
+    window->UpdateActions();
+    PressUndo();
+    EXPECT_EQ(ReadFile(made[0].toStdString()), before);
+    EXPECT_EQ(StatusText(0), QStringLiteral("Undo: 1 photo(s) restored"));
+
+    auto* options = Control<QMenu>(QStringLiteral("pmOptions"));
+    emit options->aboutToShow();
+    EXPECT_EQ(options->actions().value(0), Action("pmiOptionsUndo"));
+    EXPECT_TRUE(Action("pmiOptionsUndo")->text().endsWith(QStringLiteral("\tCtrl+Z")))
+        << Action("pmiOptionsUndo")->text().toStdString();
+    EXPECT_FALSE(Action("pmiOptionsUndo")->isEnabled()) << "the one command was undone";
+    EXPECT_TRUE(Action("pmiOptionsRedo")->text().contains(QStringLiteral("\tCtrl+Shift+Z")))
+        << Action("pmiOptionsRedo")->text().toStdString();
+    EXPECT_TRUE(Action("pmiOptionsRedo")->isEnabled());
+
+    QTest::keyClick(Grid(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(ReadFile(made[0].toStdString()), turned) << "redo is byte-exact";
+    EXPECT_EQ(StatusText(0), QStringLiteral("Redo: 1 photo(s) turned again"));
+    window->UpdateActions();
+    QTest::keyClick(Grid(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(StatusText(0), QStringLiteral("Nothing to redo"));
+    EXPECT_EQ(ReadFile(made[0].toStdString()), turned);
+    EXPECT_TRUE(shell.shown.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UndoWindowTest, ALongUndoShowsProgressAndEachThumbnailAsItsPhotoComesBack) {
+    const int count = 12;
+    MakePhotos(photos.qpath(), std::vector<int>(count, 1), 64, 32);
+    Start(photos.qpath());
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Grid(), Qt::Key_R);
+    const auto wide = [this] {
+        int n = 0;
+        for (const auto& item : window->thumbList())
+            n += item.thumbnail.width() > item.thumbnail.height();
+        return n;
+    };
+    ASSERT_EQ(wide(), 0) << "all turned";
+    // Looked at whenever the undo lets events through.
+    std::vector<int> seen;
+    bool progressShown = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        seen.push_back(wide());
+        for (QWidget* top : QApplication::topLevelWidgets())
+            progressShown = progressShown || (qobject_cast<TfrmWait*>(top) && top->isVisible());
+    });
+    look.start(0);
+    window->UpdateActions();
+    PressUndo();
+    look.stop();
+    EXPECT_EQ(wide(), count);
+    EXPECT_EQ(StatusText(0), QStringLiteral("Undo: 12 photo(s) restored"));
+    EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](int n) { return n > 0 && n < count; }))
+        << "some thumbnails showed their photo back while others were still being undone";
+}
+
+} // namespace
