@@ -2,8 +2,8 @@
 #include "cli/undo_command.h"
 
 #include "session/undo.h"
-#include "session/undo_redo.h"
 #include "session/undo_bound.h"
+#include "session/undo_redo.h"
 
 #include <cstdio>
 

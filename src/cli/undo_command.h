@@ -8,7 +8,7 @@
 namespace session {
 class UndoCommand;
 struct UndoResult;
-}
+} // namespace session
 
 namespace cli {
 

@@ -274,7 +274,8 @@ TEST(CrashSafety, AReadOnlyFolderGivesAClearErrorAndKeepsThePhoto) {
     const Bytes original = MakeJpeg(64, 48);
     WriteFile(photo, original);
     ASSERT_TRUE(disk.makeReadOnly());
-    const platform::Result result = rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
+    const platform::Result result =
+        rotate::TurnJpegFile(photo, rotate::QuarterTurns::One, std::nullopt);
     EXPECT_EQ(result.kind(), platform::Result::Kind::NoPermission) << English(result);
     EXPECT_NE(English(result).find("the disk is read-only"), std::string::npos) << English(result);
     EXPECT_EQ(ReadFile(photo), original);
