@@ -238,6 +238,24 @@ std::size_t UndoStore::PhotosInLast() const {
     return commands.empty() ? 0 : commands.back().records.size();
 }
 
+namespace {
+
+// The command's folder stays while a record waits for another try; a folder named like a
+// record, told of once, is set aside with its command so that it never holds the older commands
+// back.
+void RemoveUndoneCommand(const CommandFolder& last, int folder, bool leftFolder) {
+    const bool waiting =
+        std::any_of(last.records.begin(), last.records.end(), [folder](const auto& r) {
+            struct stat st {};
+            return ::fstatat(folder, r.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        });
+    const int stack = last.stack->get();
+    if (::unlinkat(stack, last.name.c_str(), AT_REMOVEDIR) != 0 && leftFolder && !waiting)
+        ::renameat(stack, last.name.c_str(), stack, ("." + last.name).c_str());
+}
+
+} // namespace
+
 UndoResult UndoStore::UndoLast(const UndoFollow& follow) const {
     UndoResult result;
     const StoreFolders folders = OpenStore(m_root, m_stack, false);
@@ -287,16 +305,7 @@ UndoResult UndoStore::UndoLast(const UndoFollow& follow) const {
     for (const LostPhoto& lost : ReadLost(folder.get()))
         add(LostUndoPhoto(lost, shown + "/" + kLostName));
     ::unlinkat(folder.get(), kLostName, 0);
-    const bool waiting =
-        std::any_of(last.records.begin(), last.records.end(), [&folder](const auto& r) {
-            struct stat st {};
-            return ::fstatat(folder.get(), r.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-        });
-    // Stays while a record waits for another try; a folder named like a record, told of once,
-    // is set aside with its command so that it never holds the older commands back.
-    const int stack = last.stack->get();
-    if (::unlinkat(stack, last.name.c_str(), AT_REMOVEDIR) != 0 && leftFolder && !waiting)
-        ::renameat(stack, last.name.c_str(), stack, ("." + last.name).c_str());
+    RemoveUndoneCommand(last, folder.get(), leftFolder);
     return result;
 }
 

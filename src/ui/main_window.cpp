@@ -478,17 +478,16 @@ void TFormTulvex::ActionDeleteExecute() {
 }
 
 void TFormTulvex::ActionOpenExecute() {
-    if (QFileInfo::exists(FSelectedFile))
-        ui::OpenPhoto(this, FSelectedFile, *m_language);
-    else
-        m_folder->ShowMissingFile(FSelectedFile);
+    ShowSelectedPhoto(ui::OpenPhoto);
 }
 
 void TFormTulvex::ActionDisplayExifExecute() {
-    if (QFileInfo::exists(FSelectedFile))
-        ui::ShowExif(this, FSelectedFile, *m_language);
-    else
-        m_folder->ShowMissingFile(FSelectedFile);
+    ShowSelectedPhoto(ui::ShowExif);
+}
+
+void TFormTulvex::ShowSelectedPhoto(PhotoShow show) {
+    if (!QFileInfo::exists(FSelectedFile)) return m_folder->ShowMissingFile(FSelectedFile);
+    show(this, FSelectedFile, *m_language);
 }
 
 void TFormTulvex::pmiThumbsInRowClick() {

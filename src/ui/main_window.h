@@ -153,6 +153,9 @@ private:
     void AddThumbRows();
     void RepaintGrid();
     void SetStatusCount();
+    // Shows the selected photo one way, or says it is gone.
+    using PhotoShow = void (*)(QWidget*, const QString&, const ui::LanguageRoom&);
+    void ShowSelectedPhoto(PhotoShow show);
     bool EnabledAfterUpdate(QAction* action);
     QString PhotoAt(std::int64_t index) const;
     // The selected file as the grid's walk over the selection leaves it: its last cell.
