@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/leftovers.h"
 #include "platform/result.h"
 
 using platform::Result;
@@ -134,4 +135,22 @@ TEST(MessageTable, TranslatesEveryPartAndFillsTheNames) {
     });
     EXPECT_EQ(shown, "<Unable to move \"a.jpg\" to the trash: <the trash folder /t/.Trash-0 is "
                      "damaged>>");
+}
+
+TEST(MessageTable, ALeftoverIsToldWithThePhotoAndItsCopyInTheirPlaces) {
+    platform::LeftoverOutcome failed;
+    failed.status = platform::LeftoverOutcome::Status::Failed;
+    failed.result = Result::FromErrno(EROFS);
+    const auto told = session::LeftoverMessage(failed, "/p/a.jpg", "/p/.a.jpg.keep");
+    ASSERT_TRUE(told.has_value());
+    EXPECT_EQ(English(*told), "The interrupted turn of /p/a.jpg could not be finished (the disk is "
+                              "read-only); its complete turned copy stays in /p/.a.jpg.keep.");
+
+    platform::LeftoverOutcome finished;
+    finished.status = platform::LeftoverOutcome::Status::Finished;
+    EXPECT_EQ(English(*session::LeftoverMessage(finished, "/p/a.jpg", "/p/.a.jpg.keep")),
+              "The interrupted turn of /p/a.jpg was finished from its complete copy.");
+    platform::LeftoverOutcome removed;
+    removed.status = platform::LeftoverOutcome::Status::Removed;
+    EXPECT_FALSE(session::LeftoverMessage(removed, "/p/a.jpg", "/p/.a.jpg.keep").has_value());
 }
