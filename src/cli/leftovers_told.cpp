@@ -12,8 +12,8 @@
 
 namespace cli {
 
-void TellLeftover(const platform::LeftoverOutcome& outcome) {
-    using Status = platform::LeftoverOutcome::Status;
+void TellLeftover(const platform::LeftoverResult& outcome) {
+    using Status = platform::LeftoverResult::Status;
     const std::string target = Printable(outcome.target), copy = Printable(outcome.leftover);
     if (outcome.status == Status::Finished)
         std::printf("%s: the interrupted turn was finished from its complete copy\n",

@@ -37,9 +37,9 @@ struct TurnLines {
     bool notFlushed = false;
 };
 
-TurnLines LinesOf(const session::PhotoOutcome& outcome) {
+TurnLines LinesOf(const session::PhotoTurnResult& outcome) {
     const auto name = Local(outcome.path);
-    using Kind = session::PhotoOutcome::Kind;
+    using Kind = session::PhotoTurnResult::Kind;
     switch (outcome.kind) {
     case Kind::NotAPhoto:
         return {TurnResult::Failed, name + ": " + Reason(outcome.result), {}};
@@ -72,8 +72,8 @@ TurnLines LinesOf(const session::PhotoOutcome& outcome) {
 }
 
 // Turns photos on all cores, each written safely on its own; one outcome per entry, in order.
-std::vector<session::PhotoOutcome> RunTurns(const std::vector<session::ListEntry>& entries,
-                                            const Options& o) {
+std::vector<session::PhotoTurnResult> RunTurns(const std::vector<session::ListEntry>& entries,
+                                               const Options& o) {
     session::ListOptions options;
     // --crop answers the crop question before it is asked; without it every such photo is
     // left as it is.
@@ -129,7 +129,7 @@ int CmdRotate(const Options& given) {
     for (qsizetype i = 1; i < o.positional.size(); ++i)
         entries.push_back({o.positional[i], code});
     int failed = 0;
-    for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
+    for (const session::PhotoTurnResult& outcome : RunTurns(entries, o)) {
         const TurnLines report = LinesOf(outcome);
         PrintLines(report);
         if (report.result == TurnResult::Turned)
@@ -160,9 +160,9 @@ int CmdAuto(const Options& given) {
     for (const QString& path : paths)
         entries.push_back({path, std::nullopt});
     int turned = 0, skipped = 0, failed = 0, notFlushed = 0;
-    for (const session::PhotoOutcome& outcome : RunTurns(entries, o)) {
+    for (const session::PhotoTurnResult& outcome : RunTurns(entries, o)) {
         // Photos that need no turn, and names that are no photo file, are passed over.
-        if (outcome.kind == session::PhotoOutcome::Kind::NoTurn) continue;
+        if (outcome.kind == session::PhotoTurnResult::Kind::NoTurn) continue;
         const TurnLines report = LinesOf(outcome);
         PrintLines(report);
         switch (report.result) {

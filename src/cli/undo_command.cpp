@@ -53,7 +53,7 @@ int TellTakenBack(const session::UndoResult& undone, const char* what) {
         std::fprintf(stderr, "tulvex-cli: nothing to %s\n", what);
         return kSomeFailed;
     }
-    for (const platform::LeftoverOutcome& leftover : undone.leftovers)
+    for (const platform::LeftoverResult& leftover : undone.leftovers)
         TellLeftover(leftover);
     int failed = 0;
     using Status = session::UndoPhoto::Status;

@@ -112,12 +112,12 @@ private:
 };
 
 // How many orientation entries were written, and whether the walk ran to its end.
-struct PatchOutcome {
+struct PatchResult {
     int stored = 0;
     bool complete = false;
 };
 
-PatchOutcome Patch(RandomAccessFile& file, std::uint16_t value) {
+PatchResult Patch(RandomAccessFile& file, std::uint16_t value) {
     if (value == 0) return {};
     const std::vector<Segment> app1 = App1Segments(file);
     std::vector<std::uint8_t> payload;

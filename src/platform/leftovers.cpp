@@ -70,8 +70,8 @@ bool ReadWhole(int fd, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
     return ReadFullyAt(fd, out.data(), out.size(), 0);
 }
 
-LeftoverOutcome Foreign(LeftoverOutcome outcome, Why why) {
-    outcome.status = LeftoverOutcome::Status::Foreign;
+LeftoverResult Foreign(LeftoverResult outcome, Why why) {
+    outcome.status = LeftoverResult::Status::Foreign;
     outcome.result = Result::Failure(Result::Kind::Other, why, EINVAL);
     return outcome;
 }
@@ -105,8 +105,8 @@ struct NamedPhoto {
 // rule; the outcome is set when it is not.
 std::optional<NamedPhoto> OpenNamedPhoto(int folderFd, const std::string& name,
                                          const struct stat& named, const struct stat& copy,
-                                         const LockWait& wait, LeftoverOutcome& outcome) {
-    using Status = LeftoverOutcome::Status;
+                                         const LockWait& wait, LeftoverResult& outcome) {
+    using Status = LeftoverResult::Status;
     NamedPhoto photo;
     photo.fd.reset(
         ::openat(folderFd, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
@@ -133,9 +133,9 @@ std::optional<NamedPhoto> OpenNamedPhoto(int folderFd, const std::string& name,
 
 // Writes the complete copy over the photo it was made for, if the copy's maker could have
 // written that photo and the photo holds nothing but that very turn, cut short.
-LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int keptFd,
-                                   const struct stat& copyStatus, const ReplaceCalls& calls) {
-    using Status = LeftoverOutcome::Status;
+LeftoverResult FinishFromKeptCopy(LeftoverResult outcome, int folderFd, int keptFd,
+                                  const struct stat& copyStatus, const ReplaceCalls& calls) {
+    using Status = LeftoverResult::Status;
     std::vector<std::uint8_t> file;
     if (!ReadWhole(keptFd, 2 * kept::kMaxPhotoBytes, file))
         return Foreign(std::move(outcome), Why::LeftoverUnreadable);
@@ -185,8 +185,8 @@ LeftoverOutcome FinishFromKeptCopy(LeftoverOutcome outcome, int folderFd, int ke
 // Opens a kept copy in `folderFd` without following a link and takes its lock; invalid, with
 // the outcome set, when it is not a plain file or a turn in progress holds it.
 UniqueFd OpenKeptCopy(int folderFd, const std::string& name, struct stat& st,
-                      LeftoverOutcome& outcome) {
-    using Status = LeftoverOutcome::Status;
+                      LeftoverResult& outcome) {
+    using Status = LeftoverResult::Status;
     UniqueFd fd(::openat(folderFd, name.c_str(),
                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     const int error = errno;
@@ -216,9 +216,9 @@ UniqueFd OpenKeptCopy(int folderFd, const std::string& name, struct stat& st,
 
 } // namespace
 
-LeftoverOutcome ResolveLeftover(const std::string& path, const ReplaceCalls& calls) {
-    using Status = LeftoverOutcome::Status;
-    LeftoverOutcome outcome;
+LeftoverResult ResolveLeftover(const std::string& path, const ReplaceCalls& calls) {
+    using Status = LeftoverResult::Status;
+    LeftoverResult outcome;
     outcome.leftover = path;
     const std::string name = BaseNameOf(path);
     if (IsTemporaryName(name)) {

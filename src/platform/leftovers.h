@@ -25,7 +25,7 @@ bool RemoveIfStale(const std::string& path);
 // a link, is a JPEG with more than one link and some write permission bit. Anything else named
 // like ours is left as it is (Foreign, the rule it fails in `result`), never written over a photo
 // and never deleted.
-struct LeftoverOutcome {
+struct LeftoverResult {
     enum class Status { NotOurs, InUse, Removed, Finished, Failed, Foreign };
     Status status = Status::NotOurs;
     std::string leftover; // the file looked at
@@ -34,7 +34,7 @@ struct LeftoverOutcome {
     std::string target; // the photo a kept copy belongs to, when its record names one
     Result result;      // why a kept copy was not put in place
 };
-LeftoverOutcome ResolveLeftover(const std::string& path, const ReplaceCalls& calls = {});
+LeftoverResult ResolveLeftover(const std::string& path, const ReplaceCalls& calls = {});
 
 // The leftovers of ours directly in `folder`, for ResolveLeftover.
 std::vector<std::string> LeftoversIn(const std::string& folder);

@@ -15,15 +15,15 @@ QStringList ExistingOf(const QStringList& paths) {
     return existing;
 }
 
-DeleteOutcome TrashOne(const QString& path, const TrashCall& trash) {
-    DeleteOutcome outcome{path, DeleteOutcome::Kind::Trashed, {}, false};
+DeleteResult TrashOne(const QString& path, const TrashCall& trash) {
+    DeleteResult outcome{path, DeleteResult::Kind::Trashed, {}, false};
     // Never deleted outright: a file the trash does not take stays where it is.
     outcome.result = trash ? trash(path) : platform::MoveToTrash(path);
-    if (!outcome.result.ok()) outcome.kind = DeleteOutcome::Kind::Failed;
+    if (!outcome.result.ok()) outcome.kind = DeleteResult::Kind::Failed;
     return outcome;
 }
 
-void DelistGone(DeleteOutcome& outcome, DeleteLists lists) {
+void DelistGone(DeleteResult& outcome, DeleteLists lists) {
     if (QFileInfo::exists(outcome.path)) return;
     outcome.delisted = true;
     if (lists.thumbs) {
@@ -38,17 +38,17 @@ void DelistGone(DeleteOutcome& outcome, DeleteLists lists) {
 
 } // namespace
 
-std::vector<DeleteOutcome> DeletePhotos(const QStringList& paths, const DeleteConfirmation& confirm,
-                                        DeleteLists lists, const TrashCall& trash) {
+std::vector<DeleteResult> DeletePhotos(const QStringList& paths, const DeleteConfirmation& confirm,
+                                       DeleteLists lists, const TrashCall& trash) {
     const QStringList doomed = ExistingOf(paths);
-    std::vector<DeleteOutcome> outcomes;
+    std::vector<DeleteResult> outcomes;
     if (doomed.isEmpty()) return outcomes;
     const bool go = !confirm || confirm(int(doomed.size()));
     for (const QString& path : doomed) {
         outcomes.push_back(go ? TrashOne(path, trash)
-                              : DeleteOutcome{path, DeleteOutcome::Kind::Declined, {}, false});
+                              : DeleteResult{path, DeleteResult::Kind::Declined, {}, false});
     }
-    for (DeleteOutcome& outcome : outcomes)
+    for (DeleteResult& outcome : outcomes)
         DelistGone(outcome, lists);
     return outcomes;
 }

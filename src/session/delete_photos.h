@@ -14,7 +14,7 @@
 
 namespace session {
 
-struct DeleteOutcome {
+struct DeleteResult {
     enum class Kind {
         Trashed,  // in the trash now
         Declined, // the confirmation was answered no; the file is as it was
@@ -40,7 +40,7 @@ struct DeleteLists {
 // then drops every one of them no longer on disk from `lists`, whatever the trash said: a file
 // the trash did not take stays listed, one gone meanwhile does not. One outcome per existing
 // photo; none when no photo exists (and then nothing is asked).
-std::vector<DeleteOutcome> DeletePhotos(const QStringList& paths, const DeleteConfirmation& confirm,
-                                        DeleteLists lists, const TrashCall& trash = {});
+std::vector<DeleteResult> DeletePhotos(const QStringList& paths, const DeleteConfirmation& confirm,
+                                       DeleteLists lists, const TrashCall& trash = {});
 
 } // namespace session

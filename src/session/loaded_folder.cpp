@@ -45,8 +45,8 @@ LeftoverNews LeftoverResolver::Resolve(const QString& leftover) {
     return News(platform::ResolveLeftover(QFile::encodeName(leftover).toStdString()));
 }
 
-LeftoverNews LeftoverResolver::News(const platform::LeftoverOutcome& outcome) {
-    using Status = platform::LeftoverOutcome::Status;
+LeftoverNews LeftoverResolver::News(const platform::LeftoverResult& outcome) {
+    using Status = platform::LeftoverResult::Status;
     LeftoverNews news;
     news.leftover = QFile::decodeName(QByteArray::fromStdString(outcome.leftover));
     news.target = QFile::decodeName(QByteArray::fromStdString(outcome.target));

@@ -62,7 +62,7 @@ class LeftoverResolver {
 public:
     LeftoverNews Resolve(const QString& leftover);
     // What to tell of a leftover resolved elsewhere (by an undo).
-    LeftoverNews News(const platform::LeftoverOutcome& outcome);
+    LeftoverNews News(const platform::LeftoverResult& outcome);
 
 private:
     std::set<std::tuple<std::string, dev_t, ino_t>> m_reported;

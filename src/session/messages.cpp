@@ -302,9 +302,9 @@ Message CropCauseMessage(const rotate::CropCause& cause) {
                                  Literal(SizeText(cause.blockWidth, cause.blockHeight))});
 }
 
-std::optional<Message> LeftoverMessage(const platform::LeftoverOutcome& outcome,
+std::optional<Message> LeftoverMessage(const platform::LeftoverResult& outcome,
                                        const std::string& target, const std::string& leftover) {
-    using Status = platform::LeftoverOutcome::Status;
+    using Status = platform::LeftoverResult::Status;
     switch (outcome.status) {
     case Status::Finished:
         return Sentence(kLeftoverFinished, {Literal(target)});
@@ -320,11 +320,11 @@ std::optional<Message> LeftoverMessage(const platform::LeftoverOutcome& outcome,
 
 std::optional<Message> LeftoverMessage(const LeftoverNews& news) {
     using Kind = LeftoverNews::Kind;
-    platform::LeftoverOutcome outcome;
-    outcome.status = news.kind == Kind::Finished  ? platform::LeftoverOutcome::Status::Finished
-                     : news.kind == Kind::Failed  ? platform::LeftoverOutcome::Status::Failed
-                     : news.kind == Kind::Foreign ? platform::LeftoverOutcome::Status::Foreign
-                                                  : platform::LeftoverOutcome::Status::NotOurs;
+    platform::LeftoverResult outcome;
+    outcome.status = news.kind == Kind::Finished  ? platform::LeftoverResult::Status::Finished
+                     : news.kind == Kind::Failed  ? platform::LeftoverResult::Status::Failed
+                     : news.kind == Kind::Foreign ? platform::LeftoverResult::Status::Foreign
+                                                  : platform::LeftoverResult::Status::NotOurs;
     outcome.result = news.result;
     return LeftoverMessage(outcome, news.target.toLocal8Bit().toStdString(),
                            news.leftover.toLocal8Bit().toStdString());

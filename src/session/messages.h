@@ -39,7 +39,7 @@ Message TrashFailed(const std::string& name, const platform::Result& result);
 Message TurnWarningMessage(const std::string& name, const TurnWarning& told);
 Message CropCauseMessage(const rotate::CropCause& cause);
 // The news of a leftover of a killed turn; none for a leftover with nothing to tell.
-std::optional<Message> LeftoverMessage(const platform::LeftoverOutcome& outcome,
+std::optional<Message> LeftoverMessage(const platform::LeftoverResult& outcome,
                                        const std::string& target, const std::string& leftover);
 std::optional<Message> LeftoverMessage(const LeftoverNews& news);
 

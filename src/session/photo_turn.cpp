@@ -20,10 +20,10 @@ namespace session {
 
 namespace {
 
-using Kind = PhotoOutcome::Kind;
+using Kind = PhotoTurnResult::Kind;
 
 void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnResult turned,
-                    PhotoOutcome& outcome) {
+                    PhotoTurnResult& outcome) {
     outcome.kind = turned.turned() ? Kind::Turned : Kind::Failed;
     outcome.result = std::move(turned.result);
     if (!outcome.turned()) return;
@@ -35,7 +35,7 @@ void TakeTurnResult(const rotate::TurnPlan& plan, rotate::TurnResult turned,
     }
 }
 
-bool IsFailure(const PhotoOutcome& outcome) {
+bool IsFailure(const PhotoTurnResult& outcome) {
     return outcome.kind == Kind::Failed || outcome.kind == Kind::BadCode;
 }
 
@@ -49,10 +49,10 @@ platform::Result NotAPhoto(const ListCalls& calls, const QString& path) {
     return platform::Result::FromErrno(ENOENT).about(QFile::encodeName(path).toStdString());
 }
 
-PhotoOutcome TurnEntry(const ListEntry& entry, const TurnOptions& options, const CropQuestion& ask,
-                       const ListCalls& calls, AutoList* autoList,
-                       const rotate::TurnCalls& turnCalls) {
-    PhotoOutcome outcome;
+PhotoTurnResult TurnEntry(const ListEntry& entry, const TurnOptions& options,
+                          const CropQuestion& ask, const ListCalls& calls, AutoList* autoList,
+                          const rotate::TurnCalls& turnCalls) {
+    PhotoTurnResult outcome;
     outcome.path = entry.path;
     outcome.askCrop = options.askCrop;
     if (platform::Result what = NotAPhoto(calls, entry.path); !what.ok()) {
@@ -113,7 +113,7 @@ PassResult TurnInParallel(const std::vector<ListEntry>& entries, const ListOptio
                 cancelled = true;
                 return;
             }
-            PhotoOutcome& outcome = result.outcomes[i];
+            PhotoTurnResult& outcome = result.outcomes[i];
             outcome = TurnEntry(entries[i], options.turn, ask, calls, nullptr, turnCalls);
             if (!IsFailure(outcome) && calls.afterTurn) calls.afterTurn(outcome);
         }
@@ -135,9 +135,10 @@ bool SameModification(const platform::FileTimes& times, const struct stat& st) {
 
 } // namespace
 
-PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
-                     const CropQuestion& ask, AutoList* autoList, const rotate::TurnCalls& calls) {
-    PhotoOutcome outcome;
+PhotoTurnResult TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
+                        const CropQuestion& ask, AutoList* autoList,
+                        const rotate::TurnCalls& calls) {
+    PhotoTurnResult outcome;
     outcome.path = path;
     outcome.askCrop = options.askCrop;
     // Taken before the plan's reads move the access time.
@@ -218,7 +219,7 @@ PassResult RunAutomaticPass(AutoList& list, const TurnOptions& options, const Cr
             pass.end = PassResult::End::Cancelled;
             break;
         }
-        PhotoOutcome outcome;
+        PhotoTurnResult outcome;
         outcome.path = path;
         outcome.askCrop = each.askCrop;
         if (const auto code = rotate::UprightCode(std::uint16_t(list[i].value))) {
@@ -258,7 +259,7 @@ PassResult TurnList(const std::vector<ListEntry>& entries, const ListOptions& op
             return result;
         }
         result.outcomes.push_back(TurnEntry(entry, each, ask, calls, autoList, turnCalls));
-        const PhotoOutcome& outcome = result.outcomes.back();
+        const PhotoTurnResult& outcome = result.outcomes.back();
         each.askCrop = result.askCrop = outcome.askCrop;
         if (IsFailure(outcome)) {
             if (!options.stopAtFailure) continue;

@@ -37,7 +37,7 @@ struct CropAnswer {
 // Asked before a turn that may trim edge pixels off `plan.path`.
 using CropQuestion = std::function<CropAnswer(const rotate::TurnPlan& plan)>;
 
-struct PhotoOutcome {
+struct PhotoTurnResult {
     enum class Kind {
         Turned,
         SkippedByCrop, // the crop question was answered no
@@ -62,9 +62,9 @@ struct PhotoOutcome {
 
 // Plans the turn, asks the crop question when it must, brings `autoList` (if any) in step and
 // turns. Never throws: every way out is an outcome.
-PhotoOutcome TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
-                     const CropQuestion& ask, AutoList* autoList,
-                     const rotate::TurnCalls& calls = {});
+PhotoTurnResult TurnOne(const QString& path, rotate::RotationCode code, const TurnOptions& options,
+                        const CropQuestion& ask, AutoList* autoList,
+                        const rotate::TurnCalls& calls = {});
 
 // What the automatic turn of one photo is, read from its stored orientation.
 struct StoredTurn {
@@ -82,7 +82,9 @@ struct PassCalls {
     // the one the pass began with).
     std::function<PassStep()> beforeTurn = [] { return PassStep::Go; };
     // After each photo that did not fail; false abandons the pass.
-    std::function<bool(const PhotoOutcome&)> afterTurn = [](const PhotoOutcome&) { return true; };
+    std::function<bool(const PhotoTurnResult&)> afterTurn = [](const PhotoTurnResult&) {
+        return true;
+    };
     // Whether to keep the file times, asked before each turn (the user may change it during the
     // pass); none: as the options say.
     std::function<bool()> keepTimes;
@@ -93,7 +95,7 @@ struct PassCalls {
 struct PassResult {
     enum class End { Complete, Cancelled, Abandoned, Failed };
     End end = End::Complete;
-    std::vector<PhotoOutcome> outcomes; // one per photo turned, skipped or failed, in list order
+    std::vector<PhotoTurnResult> outcomes; // one per photo turned, skipped or failed, in list order
     bool askCrop = true;
 };
 
@@ -127,11 +129,11 @@ struct ListCalls {
     // Before each entry; Cancel ends the list, the photos turned so far stay turned.
     std::function<PassStep(const ListEntry&)> beforeTurn;
     // After each entry that did not fail.
-    std::function<void(const PhotoOutcome&)> afterTurn;
+    std::function<void(const PhotoTurnResult&)> afterTurn;
 };
 
 // Turns the listed photos with one set of options, bringing `autoList` (if any; never with
-// `parallel`) in step. Outcomes: one per entry, in list order, up to where the list ended; in
+// `parallel`) in step. Results: one per entry, in list order, up to where the list ended; in
 // parallel every entry has one (NoTurn for those a cancel left out). A Failed end's failure is
 // the last outcome.
 PassResult TurnList(const std::vector<ListEntry>& entries, const ListOptions& options,

@@ -9,8 +9,8 @@
 
 namespace session {
 
-void TurnReport::Take(const PhotoOutcome& outcome) {
-    using Kind = PhotoOutcome::Kind;
+void TurnReport::Take(const PhotoTurnResult& outcome) {
+    using Kind = PhotoTurnResult::Kind;
     if (outcome.kind != Kind::Turned && outcome.kind != Kind::Failed) return;
     m_keptTimes.erase(outcome.path);
     if (outcome.kind == Kind::Failed) return;

@@ -39,7 +39,7 @@ class TurnReport {
 public:
     // Takes what one photo's turn left. A turn or failure forgets the times an earlier turn of
     // the photo kept; a photo left alone keeps them.
-    void Take(const PhotoOutcome& outcome);
+    void Take(const PhotoTurnResult& outcome);
 
     // Times to set again after the next read of `path`, in place of any kept before.
     void KeepTimes(const QString& path, std::optional<platform::FileTimes> times);

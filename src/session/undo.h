@@ -53,7 +53,7 @@ struct UndoResult {
     std::vector<UndoPhoto> photos;
     // Interrupted turns and undos found beside its photos, finished or told of (the others, a
     // temporary removed, are left out).
-    std::vector<platform::LeftoverOutcome> leftovers;
+    std::vector<platform::LeftoverResult> leftovers;
     std::vector<QString> changedSince() const;
 };
 

@@ -29,7 +29,7 @@ std::string ReplacedInFolder(const std::string& photo);
 class InterruptedBeside {
 public:
     InterruptedBeside(const platform::ReplaceCalls& calls,
-                      std::vector<platform::LeftoverOutcome>& told)
+                      std::vector<platform::LeftoverResult>& told)
         : m_calls(calls), m_told(told) {}
 
     void FinishNear(const std::string& photo) {
@@ -46,8 +46,8 @@ public:
     }
 
 private:
-    void Note(platform::LeftoverOutcome outcome) {
-        using Status = platform::LeftoverOutcome::Status;
+    void Note(platform::LeftoverResult outcome) {
+        using Status = platform::LeftoverResult::Status;
         if (outcome.status == Status::Failed) {
             struct stat st {};
             if (::lstat(outcome.target.c_str(), &st) == 0)
@@ -60,7 +60,7 @@ private:
     }
 
     const platform::ReplaceCalls& m_calls;
-    std::vector<platform::LeftoverOutcome>& m_told;
+    std::vector<platform::LeftoverResult>& m_told;
     std::set<std::string> m_folders;
     std::map<std::pair<dev_t, ino_t>, platform::Result> m_unfinished;
 };

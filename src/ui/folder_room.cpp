@@ -226,9 +226,9 @@ void FolderRoom::Delete(const QStringList& paths, bool confirm) {
                               {QString::number(count)}));
         };
     QStringList failures;
-    for (const session::DeleteOutcome& outcome : session::DeletePhotos(
+    for (const session::DeleteResult& outcome : session::DeletePhotos(
              paths, ask, {&m_loaded.thumbs, &m_loaded.autoList}, platform::MoveToTrash))
-        if (outcome.kind == session::DeleteOutcome::Kind::Failed)
+        if (outcome.kind == session::DeleteResult::Kind::Failed)
             failures << session::Render(
                 session::TrashFailed(
                     collection::FileNameOf(outcome.path).toLocal8Bit().toStdString(),
@@ -251,7 +251,7 @@ void FolderRoom::TellLeftover(const session::LeftoverNews& news) {
                                  : Shell::Icon::Warning);
 }
 
-void FolderRoom::TellLeftover(const platform::LeftoverOutcome& leftover) {
+void FolderRoom::TellLeftover(const platform::LeftoverResult& leftover) {
     TellLeftover(m_leftovers.News(leftover));
 }
 

@@ -94,7 +94,7 @@ public:
     void Delete(const QStringList& paths, bool confirm);
 
     void TellLeftover(const session::LeftoverNews& news);
-    void TellLeftover(const platform::LeftoverOutcome& leftover);
+    void TellLeftover(const platform::LeftoverResult& leftover);
     void ShowMissingFile(const QString& path);
     void ShowMissingFolder(const QString& path);
 

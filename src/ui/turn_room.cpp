@@ -94,7 +94,7 @@ void TurnRoom::RotateImage(const QString& path, rotate::RotationCode code, bool 
     TellOfUnreadableMemoryCap();
     const session::TurnOptions options =
         Options(manual ? session::TurnKind::Manual : session::TurnKind::Automatic);
-    TakeTurnOutcome(session::TurnOne(
+    TakePhotoTurnResult(session::TurnOne(
         path, code, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         &m_folder.autoList(), m_turnCalls));
 }
@@ -127,8 +127,8 @@ session::CropAnswer TurnRoom::AskAboutCrop(const rotate::TurnPlan& plan) {
     return {ok, !dontAskAgain};
 }
 
-void TurnRoom::TakeTurnOutcome(const session::PhotoOutcome& outcome) {
-    using Kind = session::PhotoOutcome::Kind;
+void TurnRoom::TakePhotoTurnResult(const session::PhotoTurnResult& outcome) {
+    using Kind = session::PhotoTurnResult::Kind;
     m_askCrop = outcome.askCrop;
     if (outcome.kind == Kind::BadCode) throw TulvexError(QStringLiteral("Internal error"));
     if (const auto why = std::exchange(m_undoUnavailable, std::nullopt))
@@ -171,18 +171,18 @@ void TurnRoom::Rotate(const QStringList& paths, rotate::RotationCode code) {
         emit turning(entry.path);
         return session::PassStep::Go;
     };
-    calls.afterTurn = [this](const session::PhotoOutcome& outcome) {
-        if (outcome.kind == session::PhotoOutcome::Kind::NotAPhoto)
+    calls.afterTurn = [this](const session::PhotoTurnResult& outcome) {
+        if (outcome.kind == session::PhotoTurnResult::Kind::NotAPhoto)
             m_folder.ShowMissingFile(outcome.path);
         else
-            TakeTurnOutcome(outcome);
+            TakePhotoTurnResult(outcome);
         RefreshThumbnail(outcome.path);
     };
     const session::PassResult turned = session::TurnList(
         entries, options, [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); },
         calls, &m_folder.autoList(), m_turnCalls);
     m_askCrop = turned.askCrop;
-    if (turned.end == session::PassResult::End::Failed) TakeTurnOutcome(turned.outcomes.back());
+    if (turned.end == session::PassResult::End::Failed) TakePhotoTurnResult(turned.outcomes.back());
 }
 
 void TurnRoom::Automatic(const QString& caption) {
@@ -239,8 +239,8 @@ void TurnRoom::RunAutomaticPass() {
         QApplication::processEvents();
         return progress.Cancelled() ? session::PassStep::Cancel : session::PassStep::Go;
     };
-    calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
-        TakeTurnOutcome(outcome);
+    calls.afterTurn = [&](const session::PhotoTurnResult& outcome) {
+        TakePhotoTurnResult(outcome);
         finishRefresh();
         if (const QString path = outcome.path; m_folder.IndexOfThumb(path) >= 0) {
             refreshing = path;
@@ -259,7 +259,7 @@ void TurnRoom::RunAutomaticPass() {
         m_folder.autoList(), Options(session::TurnKind::Automatic),
         [this](const rotate::TurnPlan& plan) { return AskAboutCrop(plan); }, calls, m_turnCalls);
     m_askCrop = pass.askCrop;
-    if (pass.end == session::PassResult::End::Failed) TakeTurnOutcome(pass.outcomes.back());
+    if (pass.end == session::PassResult::End::Failed) TakePhotoTurnResult(pass.outcomes.back());
 }
 
 void TurnRoom::RefreshThumbnail(const QString& path) {
@@ -310,7 +310,7 @@ void TurnRoom::TakeBack(bool redo) {
     m_canUndo.reset();
     m_canRedo.reset();
     m_folder.FollowUndo(undone);
-    for (const platform::LeftoverOutcome& leftover : undone.leftovers)
+    for (const platform::LeftoverResult& leftover : undone.leftovers)
         m_folder.TellLeftover(leftover);
     TellUndone(undone);
     emit told(StatusOf(undone, redo));

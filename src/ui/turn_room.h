@@ -82,7 +82,7 @@ private:
     session::CropAnswer AskAboutCrop(const rotate::TurnPlan& plan);
     session::TurnOptions Options(session::TurnKind kind) const;
     // The room's part of one photo's turn: the lists and warnings, and the error of a failure.
-    void TakeTurnOutcome(const session::PhotoOutcome& outcome);
+    void TakePhotoTurnResult(const session::PhotoTurnResult& outcome);
     void TellUndone(const session::UndoResult& undone);
     void TakeBack(bool redo);
     // Each photo's thumbnail is made anew as it comes back; a long one shows its progress.

@@ -119,15 +119,15 @@ TEST(ReplaceFile, AHardLinkedPhotoKeepsItsCompleteCopyUntilTheRewriteIsDone) {
     WriteFile(other, {0, 0});
     ASSERT_EQ(Leftovers(dir).size(), 1);
     EXPECT_EQ(platform::ResolveLeftover(Leftovers(dir)[0].toStdString()).status,
-              platform::LeftoverOutcome::Status::Foreign);
+              platform::LeftoverResult::Status::Foreign);
     EXPECT_EQ(ReadFile(path), (Bytes{0, 0}));
 
     // The next load finds the copy, finishes the rewrite through both names and removes it.
     WriteFile(other, {0xFF, 0xD8, 0xFF, 9, 8, 7, 4, 5, 6}); // written, not yet cut to the size
     const QStringList leftovers = Leftovers(dir);
     ASSERT_EQ(leftovers.size(), 1);
-    const platform::LeftoverOutcome outcome = platform::ResolveLeftover(leftovers[0].toStdString());
-    EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Finished);
+    const platform::LeftoverResult outcome = platform::ResolveLeftover(leftovers[0].toStdString());
+    EXPECT_EQ(outcome.status, platform::LeftoverResult::Status::Finished);
     EXPECT_NE(outcome.target.find("photo.jpg"), std::string::npos);
     EXPECT_EQ(ReadFile(path), next);
     EXPECT_EQ(ReadFile(other), next);
@@ -229,7 +229,7 @@ TEST(ReplaceFile, AKeptCopyGoesOnlyWhenThePhotoIsExactlyOldOrNew) {
         const QStringList leftovers = Leftovers(dir);
         ASSERT_EQ(leftovers.size(), 1);
         EXPECT_EQ(platform::ResolveLeftover(leftovers[0].toStdString()).status,
-                  platform::LeftoverOutcome::Status::Finished);
+                  platform::LeftoverResult::Status::Finished);
         EXPECT_EQ(ReadFile(other), next);
     }
 }
@@ -242,7 +242,7 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     // Held by a turn in progress: left alone.
     const int fd = ::open(held.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    EXPECT_EQ(platform::ResolveLeftover(held).status, platform::LeftoverOutcome::Status::InUse);
+    EXPECT_EQ(platform::ResolveLeftover(held).status, platform::LeftoverResult::Status::InUse);
     EXPECT_EQ(ReadFile(dir.file("a.jpg")), Bytes{1});
     ::close(fd);
     // Its photo is gone: the copy stays, and the outcome names the photo it was for.
@@ -254,14 +254,14 @@ TEST(ReplaceFile, AKeptCopyIsNeverLostByALoad) {
     const Bytes kept = ReadFile(orphan);
     ASSERT_EQ(::unlink(gone.c_str()), 0);
     ASSERT_EQ(::unlink(link.c_str()), 0);
-    const platform::LeftoverOutcome outcome = platform::ResolveLeftover(orphan);
-    EXPECT_EQ(outcome.status, platform::LeftoverOutcome::Status::Foreign);
+    const platform::LeftoverResult outcome = platform::ResolveLeftover(orphan);
+    EXPECT_EQ(outcome.status, platform::LeftoverResult::Status::Foreign);
     EXPECT_FALSE(outcome.result.ok());
     EXPECT_EQ(outcome.target, gone);
     EXPECT_EQ(ReadFile(orphan), kept);
     EXPECT_FALSE(platform::RemoveIfStale(orphan));
     EXPECT_EQ(platform::ResolveLeftover(dir.file("a.jpg")).status,
-              platform::LeftoverOutcome::Status::NotOurs);
+              platform::LeftoverResult::Status::NotOurs);
 }
 
 TEST(ReadFileBytes, ReadsWholeFilesAndFailsOtherwise) {

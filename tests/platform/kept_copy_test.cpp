@@ -20,7 +20,7 @@
 #include "platform/leftovers.h"
 
 using namespace testing_support;
-using Status = platform::LeftoverOutcome::Status;
+using Status = platform::LeftoverResult::Status;
 
 namespace {
 
@@ -111,7 +111,7 @@ TEST(KeptCopy, OnlyATornRewriteOfItsOwnTurnIsFinished) {
             const Bytes copy = ReadFile(kept);
             WriteFile(photo, state.photo); // the same file, as a crash left it
 
-            const platform::LeftoverOutcome outcome = platform::ResolveLeftover(kept);
+            const platform::LeftoverResult outcome = platform::ResolveLeftover(kept);
             EXPECT_EQ(outcome.status, state.expected) << English(outcome.result);
             EXPECT_EQ(outcome.target, photo);
             if (state.expected == Status::Foreign) {
@@ -134,7 +134,7 @@ TEST(KeptCopy, NothingElseNamedLikeOursIsWrittenOverAPhotoOrDeleted) {
     WriteFile(notes, {'m', 'i', 'n', 'e'});
     WriteFile(junk, {'j', 'u', 'n', 'k'});
     for (int load = 0; load < 2; ++load) {
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(junk);
+        const platform::LeftoverResult outcome = platform::ResolveLeftover(junk);
         EXPECT_EQ(outcome.status, Status::Foreign);
         EXPECT_TRUE(outcome.target.empty()) << "its name names no photo";
     }
@@ -235,7 +235,7 @@ TEST(KeptCopy, EveryNameLengthWorksAndNoCutSharesACopy) {
         WriteFile(dir.file(name.substr(0, 200)), old);
         WriteFile(linked, Join(Slice(next, 0, 4096), Slice(old, 4096, old.size())));
 
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(kept);
+        const platform::LeftoverResult outcome = platform::ResolveLeftover(kept);
         EXPECT_EQ(outcome.status, Status::Finished) << English(outcome.result);
         EXPECT_EQ(outcome.target, linked);
         EXPECT_EQ(ReadFile(linked), next);
@@ -263,7 +263,7 @@ struct LeftTurn {
         copy = ReadFile(kept);
     }
     // The copy is not applied: reported, the photo as it was, the copy still there.
-    void ExpectLeft(const platform::LeftoverOutcome& outcome, const std::string& why) const {
+    void ExpectLeft(const platform::LeftoverResult& outcome, const std::string& why) const {
         EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
         EXPECT_NE(English(outcome.result).find(why), std::string::npos) << English(outcome.result);
         EXPECT_EQ(ReadFile(photo), torn) << "never written over";
@@ -318,7 +318,7 @@ TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
         TempDir dir;
         const std::string fifo = dir.file(".photo.jpg.tulvex-keep-ABCDEF");
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(fifo);
+        const platform::LeftoverResult outcome = platform::ResolveLeftover(fifo);
         EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
         EXPECT_NE(English(outcome.result).find("not a regular file"), std::string::npos);
         struct stat st {};
@@ -332,7 +332,7 @@ TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
         const std::string moved = elsewhere.file(FileName(left.kept));
         ASSERT_EQ(::rename(left.kept.c_str(), moved.c_str()), 0);
         ASSERT_EQ(::symlink(moved.c_str(), left.kept.c_str()), 0);
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
+        const platform::LeftoverResult outcome = platform::ResolveLeftover(left.kept);
         EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
         EXPECT_NE(English(outcome.result).find("symbolic link"), std::string::npos);
         EXPECT_EQ(ReadFile(left.photo), left.torn);
@@ -347,7 +347,7 @@ TEST(KeptCopy, NoLinkOrOtherKindOfFileIsTakenForACopyOrItsPhoto) {
         const std::string real = left.dir.file("real.jpg");
         ASSERT_EQ(::rename(left.photo.c_str(), real.c_str()), 0);
         ASSERT_EQ(::symlink(real.c_str(), left.photo.c_str()), 0);
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
+        const platform::LeftoverResult outcome = platform::ResolveLeftover(left.kept);
         EXPECT_EQ(outcome.status, Status::Foreign) << English(outcome.result);
         EXPECT_EQ(ReadFile(real), left.torn);
         EXPECT_EQ(ReadFile(left.kept), left.copy);
@@ -376,7 +376,7 @@ TEST(KeptCopy, ACopyOfAnotherUsersMakingIsAppliedOnlyToThatUsersPhoto) {
         const LeftTurn left(kOld, kNext);
         ASSERT_EQ(::chown(left.photo.c_str(), owner, owner), 0);
         ASSERT_EQ(::chown(left.kept.c_str(), owner, owner), 0);
-        const platform::LeftoverOutcome outcome = platform::ResolveLeftover(left.kept);
+        const platform::LeftoverResult outcome = platform::ResolveLeftover(left.kept);
         EXPECT_EQ(outcome.status, Status::Finished) << English(outcome.result);
         EXPECT_EQ(ReadFile(left.photo), kNext);
         EXPECT_NE(::access(left.kept.c_str(), F_OK), 0);

@@ -174,9 +174,9 @@ TEST(CropRule, APhotoThatLosesNothingIsTurnedWithoutAskingEverywhere) {
         ++questions;
         return session::CropAnswer{};
     };
-    const session::PhotoOutcome outcome =
+    const session::PhotoTurnResult outcome =
         session::TurnOne(QString::fromStdString(path), RotationCode::Right, {}, ask, nullptr);
-    EXPECT_EQ(outcome.kind, session::PhotoOutcome::Kind::Turned);
+    EXPECT_EQ(outcome.kind, session::PhotoTurnResult::Kind::Turned);
     EXPECT_EQ(questions, 0);
     int w = 0, h = 0;
     EXPECT_FALSE(DecodeRgb(ReadFile(path), w, h).empty());
@@ -198,7 +198,7 @@ TEST(CropRule, APhotoThatLosesNothingIsTurnedWithoutAskingEverywhere) {
     list.push_back({QString::fromStdString(path), 6});
     const session::PassResult pass = session::RunAutomaticPass(list, {}, ask, {});
     ASSERT_EQ(pass.outcomes.size(), 1u);
-    EXPECT_EQ(pass.outcomes[0].kind, session::PhotoOutcome::Kind::Turned);
+    EXPECT_EQ(pass.outcomes[0].kind, session::PhotoTurnResult::Kind::Turned);
     EXPECT_EQ(questions, 0);
     WriteFile(path, turned);
     const std::string automatic = RunCommand(cli + " auto '" + dir.path() + "' 2>&1");

@@ -11,8 +11,8 @@
 
 using testing_support::English;
 
-using session::DeleteOutcome;
 using session::DeletePhotos;
+using session::DeleteResult;
 
 namespace {
 
@@ -69,8 +69,8 @@ TEST_F(DeletePhotosTest, OneQuestionThenTrashesTheExistingInOrderAndDelistsThem)
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[0].path, c);
     EXPECT_EQ(outcomes[1].path, a);
-    for (const DeleteOutcome& outcome : outcomes) {
-        EXPECT_EQ(outcome.kind, DeleteOutcome::Kind::Trashed);
+    for (const DeleteResult& outcome : outcomes) {
+        EXPECT_EQ(outcome.kind, DeleteResult::Kind::Trashed);
         EXPECT_TRUE(outcome.delisted);
     }
     EXPECT_EQ(PathsOf(thumbs), (QStringList{b, gone})) << "a file missing beforehand stays listed";
@@ -81,7 +81,7 @@ TEST_F(DeletePhotosTest, OneQuestionThenTrashesTheExistingInOrderAndDelistsThem)
     order.clear();
     const auto quiet = DeletePhotos({b}, {}, {&thumbs, &autoList}, FakeTrash(&order));
     ASSERT_EQ(quiet.size(), 1u);
-    EXPECT_EQ(quiet[0].kind, DeleteOutcome::Kind::Trashed);
+    EXPECT_EQ(quiet[0].kind, DeleteResult::Kind::Trashed);
     EXPECT_EQ(PathsOf(thumbs), QStringList{gone});
     EXPECT_TRUE(autoList.empty());
 }
@@ -99,7 +99,7 @@ TEST_F(DeletePhotosTest, ADeclinedOrEmptyDeleteTouchesNothing) {
     };
     const auto declined = DeletePhotos({a}, no, {&thumbs, &autoList}, FakeTrash(&order));
     ASSERT_EQ(declined.size(), 1u);
-    EXPECT_EQ(declined[0].kind, DeleteOutcome::Kind::Declined);
+    EXPECT_EQ(declined[0].kind, DeleteResult::Kind::Declined);
     EXPECT_FALSE(declined[0].delisted);
     EXPECT_TRUE(order.isEmpty());
     EXPECT_TRUE(QFileInfo::exists(a));
@@ -121,11 +121,11 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
     const auto outcomes = DeletePhotos({a, b}, {}, {&thumbs, &autoList}, FakeTrash(&order, a));
     EXPECT_EQ(order, (QStringList{"a.jpg", "b.jpg"}));
     ASSERT_EQ(outcomes.size(), 2u);
-    EXPECT_EQ(outcomes[0].kind, DeleteOutcome::Kind::Failed);
+    EXPECT_EQ(outcomes[0].kind, DeleteResult::Kind::Failed);
     EXPECT_EQ(outcomes[0].result.why(), platform::Why::PhotoReadOnly);
     EXPECT_EQ(outcomes[0].result.kind(), platform::Result::Kind::NoPermission);
     EXPECT_FALSE(outcomes[0].delisted);
-    EXPECT_EQ(outcomes[1].kind, DeleteOutcome::Kind::Trashed);
+    EXPECT_EQ(outcomes[1].kind, DeleteResult::Kind::Trashed);
     EXPECT_TRUE(QFileInfo::exists(a));
     EXPECT_EQ(PathsOf(thumbs), QStringList{a});
     EXPECT_EQ(autoList.size(), 1u);
@@ -138,7 +138,7 @@ TEST_F(DeletePhotosTest, WhatTheTrashRefusesStaysListedAndTheRestGoOn) {
         return platform::Result::Failure(platform::Result::Kind::Other, platform::Why::None);
     });
     ASSERT_EQ(vanished.size(), 1u);
-    EXPECT_EQ(vanished[0].kind, DeleteOutcome::Kind::Failed);
+    EXPECT_EQ(vanished[0].kind, DeleteResult::Kind::Failed);
     EXPECT_TRUE(vanished[0].delisted);
     EXPECT_EQ(PathsOf(thumbs), QStringList{a});
 }

@@ -138,19 +138,19 @@ TEST(MessageTable, TranslatesEveryPartAndFillsTheNames) {
 }
 
 TEST(MessageTable, ALeftoverIsToldWithThePhotoAndItsCopyInTheirPlaces) {
-    platform::LeftoverOutcome failed;
-    failed.status = platform::LeftoverOutcome::Status::Failed;
+    platform::LeftoverResult failed;
+    failed.status = platform::LeftoverResult::Status::Failed;
     failed.result = Result::FromErrno(EROFS);
     const auto told = session::LeftoverMessage(failed, "/p/a.jpg", "/p/.a.jpg.keep");
     ASSERT_TRUE(told.has_value());
     EXPECT_EQ(English(*told), "The interrupted turn of /p/a.jpg could not be finished (the disk is "
                               "read-only); its complete turned copy stays in /p/.a.jpg.keep.");
 
-    platform::LeftoverOutcome finished;
-    finished.status = platform::LeftoverOutcome::Status::Finished;
+    platform::LeftoverResult finished;
+    finished.status = platform::LeftoverResult::Status::Finished;
     EXPECT_EQ(English(*session::LeftoverMessage(finished, "/p/a.jpg", "/p/.a.jpg.keep")),
               "The interrupted turn of /p/a.jpg was finished from its complete copy.");
-    platform::LeftoverOutcome removed;
-    removed.status = platform::LeftoverOutcome::Status::Removed;
+    platform::LeftoverResult removed;
+    removed.status = platform::LeftoverResult::Status::Removed;
     EXPECT_FALSE(session::LeftoverMessage(removed, "/p/a.jpg", "/p/.a.jpg.keep").has_value());
 }

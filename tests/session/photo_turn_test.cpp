@@ -21,7 +21,7 @@ using namespace testing_support;
 using session::CropAnswer;
 using session::PassResult;
 using session::PassStep;
-using Kind = session::PhotoOutcome::Kind;
+using Kind = session::PhotoTurnResult::Kind;
 using rotate::RotationCode;
 
 namespace {
@@ -80,7 +80,8 @@ TEST_F(SessionTurnTest, CropQuestionCancelOkAndDontAskAgain) {
     session::TurnOptions options;
 
     answers = {{false, false}}; // Cancel, the box ticked: nothing touched, asked again
-    session::PhotoOutcome outcome = session::TurnOne(a, RotationCode::Right, options, Ask(), &list);
+    session::PhotoTurnResult outcome =
+        session::TurnOne(a, RotationCode::Right, options, Ask(), &list);
     EXPECT_EQ(outcome.kind, Kind::SkippedByCrop);
     ASSERT_TRUE(outcome.crop);
     EXPECT_EQ(outcome.crop->width, 40);
@@ -142,7 +143,7 @@ TEST_F(SessionTurnTest, AFailedTurnLeavesTheFileButTheListFollowedIt) {
     session::AutoList list = ListOf({{bad, 6}});
     session::TurnOptions options;
     options.kind = session::TurnKind::Automatic;
-    const session::PhotoOutcome outcome =
+    const session::PhotoTurnResult outcome =
         session::TurnOne(bad, RotationCode::Left, options, Ask(), &list);
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_FALSE(outcome.result.ok());
@@ -159,7 +160,7 @@ TEST_F(SessionTurnTest, AFailedTurnLeavesTheFileButTheListFollowedIt) {
 TEST_F(SessionTurnTest, AFailedTurnSaysWhatKindOfFailureItWas) {
     using Failure = platform::Result::Kind;
     const auto failureOf = [this](const QString& path, const rotate::TurnCalls& calls = {}) {
-        const session::PhotoOutcome outcome =
+        const session::PhotoTurnResult outcome =
             session::TurnOne(path, RotationCode::Right, {}, Ask(), nullptr, calls);
         EXPECT_EQ(outcome.kind, Kind::Failed) << path.toStdString();
         return outcome.result.kind();
@@ -196,7 +197,7 @@ TEST_F(SessionTurnTest, KeptTimesAndTimesThatCannotBeRestored) {
     ASSERT_TRUE(platform::SetFileTimes(a.toStdString(), old).ok());
     session::TurnOptions options;
     options.keepTimes = true;
-    session::PhotoOutcome outcome =
+    session::PhotoTurnResult outcome =
         session::TurnOne(a, RotationCode::Right, options, Ask(), nullptr);
     ASSERT_EQ(outcome.kind, Kind::Turned);
     ASSERT_TRUE(outcome.kept.has_value()) << "handed on for the thumbnail's read";
@@ -244,7 +245,7 @@ TEST_F(SessionTurnTest, AutomaticPassTurnsEverythingUprightAndEmptiesTheList) {
     const Bytes untouched = Read(handled);
     QStringList after;
     session::PassCalls calls;
-    calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
+    calls.afterTurn = [&](const session::PhotoTurnResult& outcome) {
         after << outcome.path;
         return true;
     };
@@ -312,7 +313,7 @@ TEST_F(SessionTurnTest, AutomaticPassAbandonedOrWithTheCropQuestionInTheMiddle) 
     session::AutoList list = ListOf({{a, 6}, {b, 6}, {c, 6}, {d, 6}});
 
     session::PassCalls calls;
-    calls.afterTurn = [](const session::PhotoOutcome&) { return false; }; // the window closed
+    calls.afterTurn = [](const session::PhotoTurnResult&) { return false; }; // the window closed
     PassResult pass = session::RunAutomaticPass(list, {}, Ask(), calls);
     EXPECT_EQ(pass.end, PassResult::End::Abandoned);
     ASSERT_EQ(list.size(), 4u) << "left as it was, marks and all";
@@ -339,7 +340,7 @@ TEST_F(SessionTurnTest, AutomaticPassEndsWhenALoadBegins) {
 
     // A reload from inside the pass's events after its last photo: the list is the new load's.
     session::AutoList list = ListOf({{a, 6}, {b, 6}});
-    calls.afterTurn = [&](const session::PhotoOutcome& outcome) {
+    calls.afterTurn = [&](const session::PhotoTurnResult& outcome) {
         if (outcome.path == b) generation.Begin();
         return true;
     };
@@ -349,7 +350,7 @@ TEST_F(SessionTurnTest, AutomaticPassEndsWhenALoadBegins) {
     // Before a turn: that photo is left as it is.
     const session::LoadGeneration::Stamp later = generation.Watch();
     calls.stamp = &later;
-    calls.afterTurn = [](const session::PhotoOutcome&) { return true; };
+    calls.afterTurn = [](const session::PhotoTurnResult&) { return true; };
     calls.beforeTurn = [&] {
         generation.Begin();
         return PassStep::Go;
@@ -372,13 +373,13 @@ TEST_F(SessionTurnTest, AListCarriesTheCropAnswerAndTheAutoListAlong) {
     answers = {{true, false}}; // OK, and don't ask again
     QStringList after;
     session::ListCalls calls;
-    calls.afterTurn = [&](const session::PhotoOutcome& outcome) { after << outcome.path; };
+    calls.afterTurn = [&](const session::PhotoTurnResult& outcome) { after << outcome.path; };
     const PassResult turned = session::TurnList(entries, {}, Ask(), calls, &list);
     EXPECT_EQ(turned.end, PassResult::End::Complete);
     EXPECT_EQ(questions, 1);
     EXPECT_FALSE(turned.askCrop);
     ASSERT_EQ(turned.outcomes.size(), 3u);
-    for (const session::PhotoOutcome& outcome : turned.outcomes)
+    for (const session::PhotoTurnResult& outcome : turned.outcomes)
         EXPECT_EQ(outcome.kind, Kind::Turned) << outcome.path.toStdString();
     EXPECT_EQ(after, (QStringList{a, b, c}));
     EXPECT_TRUE(list.empty()) << "each turned upright by hand: delisted";
@@ -391,7 +392,7 @@ TEST_F(SessionTurnTest, AListStopsAtAFailureOnlyWhenAskedAndAtACancel) {
                                                   {good, RotationCode::Left}};
     int after = 0;
     session::ListCalls calls;
-    calls.afterTurn = [&](const session::PhotoOutcome&) { ++after; };
+    calls.afterTurn = [&](const session::PhotoTurnResult&) { ++after; };
     session::ListOptions options;
     options.stopAtFailure = true;
     PassResult turned = session::TurnList(entries, options, Ask(), calls, nullptr);

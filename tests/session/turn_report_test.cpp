@@ -10,7 +10,7 @@
 #include "platform/file_io.h"
 
 using namespace testing_support;
-using session::PhotoOutcome;
+using session::PhotoTurnResult;
 using session::TurnReport;
 using session::TurnWarning;
 
@@ -23,17 +23,17 @@ platform::FileTimes TimesAt(long seconds) {
     return times;
 }
 
-PhotoOutcome Outcome(const QString& path, PhotoOutcome::Kind kind,
-                     std::optional<platform::FileTimes> kept = std::nullopt) {
-    PhotoOutcome outcome;
+PhotoTurnResult Outcome(const QString& path, PhotoTurnResult::Kind kind,
+                        std::optional<platform::FileTimes> kept = std::nullopt) {
+    PhotoTurnResult outcome;
     outcome.path = path;
     outcome.kind = kind;
     outcome.kept = kept;
     return outcome;
 }
 
-PhotoOutcome WithWarnings(const QString& path) {
-    PhotoOutcome outcome = Outcome(path, PhotoOutcome::Kind::Turned);
+PhotoTurnResult WithWarnings(const QString& path) {
+    PhotoTurnResult outcome = Outcome(path, PhotoTurnResult::Kind::Turned);
     outcome.result = platform::Result::DoneBut(platform::Why::NotFlushed, EIO);
     outcome.times = platform::Result::FromErrno(EPERM);
     return outcome;
@@ -49,7 +49,7 @@ QStringList PathsOf(const std::vector<TurnWarning>& warnings) {
 } // namespace
 
 TEST(TurnReport, KeptTimesAreHandedOutOnceAndOnlyATurnOrFailureDropsThem) {
-    using Kind = PhotoOutcome::Kind;
+    using Kind = PhotoTurnResult::Kind;
     TurnReport report;
     report.Take(Outcome("a", Kind::Turned, TimesAt(1000)));
     report.Take(Outcome("b", Kind::Turned, TimesAt(2000)));
@@ -77,7 +77,7 @@ TEST(TurnReport, RestoringSetsTheKeptTimesOnTheFileOnce) {
     WriteFile(path.toStdString(), Bytes{1, 2, 3});
     TurnReport report;
     EXPECT_FALSE(report.RestoreKeptTimes(path, nullptr)) << "nothing kept";
-    report.Take(Outcome(path, PhotoOutcome::Kind::Turned, TimesAt(1000000000)));
+    report.Take(Outcome(path, PhotoTurnResult::Kind::Turned, TimesAt(1000000000)));
     ASSERT_TRUE(platform::SetFileTimes(path.toStdString(), TimesAt(1200000000)).ok());
 
     EXPECT_TRUE(report.RestoreKeptTimes(path, nullptr));
@@ -88,14 +88,14 @@ TEST(TurnReport, RestoringSetsTheKeptTimesOnTheFileOnce) {
     EXPECT_EQ(now.modification.tv_nsec, 7);
     EXPECT_FALSE(report.RestoreKeptTimes(path, nullptr)) << "once";
 
-    report.Take(Outcome(dir.qfile("gone.jpg"), PhotoOutcome::Kind::Turned, TimesAt(1000)));
+    report.Take(Outcome(dir.qfile("gone.jpg"), PhotoTurnResult::Kind::Turned, TimesAt(1000)));
     EXPECT_FALSE(report.RestoreKeptTimes(dir.qfile("gone.jpg"), nullptr));
 }
 
 TEST(TurnReport, WarningsComeAtOnceUnlessHeldUntilTheOutermostHoldEnds) {
     TurnReport report;
     report.Take(WithWarnings("a"));
-    report.Take(Outcome("x", PhotoOutcome::Kind::Turned));
+    report.Take(Outcome("x", PhotoTurnResult::Kind::Turned));
     std::vector<TurnWarning> due = report.TakeDueWarnings();
     ASSERT_EQ(due.size(), 2u);
     EXPECT_EQ(due[0].kind, TurnWarning::Kind::FlushFailed);
@@ -111,7 +111,7 @@ TEST(TurnReport, WarningsComeAtOnceUnlessHeldUntilTheOutermostHoldEnds) {
     report.Hold(); // a command inside the command
     report.Take(WithWarnings("c"));
     EXPECT_TRUE(report.Release().empty()) << "the outer command still holds them";
-    report.Take(Outcome("d", PhotoOutcome::Kind::Failed));
+    report.Take(Outcome("d", PhotoTurnResult::Kind::Failed));
     EXPECT_TRUE(report.TakeDueWarnings().empty());
     due = report.Release();
     EXPECT_EQ(PathsOf(due), (QStringList{"b", "b", "c", "c"}));

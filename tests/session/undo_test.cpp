@@ -73,8 +73,8 @@ protected:
                              platform::ReplaceCalls calls = {}) {
         return session::UndoStore(session::DefaultUndoFolder(), "test", bound, std::move(calls));
     }
-    static session::PhotoOutcome Turn(const QString& path, RotationCode code,
-                                      session::UndoCommand* undo, bool trim = false) {
+    static session::PhotoTurnResult Turn(const QString& path, RotationCode code,
+                                         session::UndoCommand* undo, bool trim = false) {
         session::TurnOptions options;
         options.askCrop = !trim;
         options.undo = undo;
@@ -85,7 +85,8 @@ protected:
         auto command = store.Begin();
         ASSERT_TRUE(command);
         for (const QString& photo : photos) {
-            const session::PhotoOutcome outcome = Turn(photo, RotationCode::Right, command.get());
+            const session::PhotoTurnResult outcome =
+                Turn(photo, RotationCode::Right, command.get());
             ASSERT_TRUE(outcome.turned()) << photo.toStdString();
             EXPECT_TRUE(outcome.undo.ok()) << English(outcome.undo);
         }
@@ -393,7 +394,7 @@ TEST_F(UndoTest, BoundDropsTheOldestCommands) {
     session::UndoStore small = Store(size + size / 2);
     auto big = small.Begin();
     ASSERT_TRUE(Turn(a, RotationCode::Right, big.get()).undo.ok());
-    const session::PhotoOutcome second = Turn(b, RotationCode::Right, big.get());
+    const session::PhotoTurnResult second = Turn(b, RotationCode::Right, big.get());
     EXPECT_TRUE(second.turned());
     EXPECT_FALSE(second.undo.ok());
 }
@@ -432,7 +433,7 @@ TEST_F(UndoTest, OneCommandDropsOlderOnesOnlyAsItsOwnRecordsNeedTheRoom) {
     EXPECT_LE(bytesKept(), bound);
     ASSERT_TRUE(Turn(photos[4], RotationCode::Right, second.get()).undo.ok());
     EXPECT_LE(bytesKept(), bound);
-    const session::PhotoOutcome sixth = Turn(photos[5], RotationCode::Right, second.get());
+    const session::PhotoTurnResult sixth = Turn(photos[5], RotationCode::Right, second.get());
     EXPECT_TRUE(sixth.turned());
     EXPECT_FALSE(sixth.undo.ok()) << "its own records fill the bound";
     EXPECT_LE(bytesKept(), bound);
@@ -537,7 +538,7 @@ TEST_F(UndoTest, ATurnWaitingForAnUndoGoesThrough) {
     waiting.replace.lockWait.step = std::chrono::milliseconds(1);
     waiting.replace.lockWait.onBusy = [&] { turnWaits.set_value(); };
     waiting.replace.beforeReplace = [done] { done.wait(); };
-    session::PhotoOutcome turn;
+    session::PhotoTurnResult turn;
     std::thread turning;
     platform::ReplaceCalls calls;
     calls.beforeReplace = [&] {
@@ -717,7 +718,7 @@ TEST_F(UndoTest, RecordBeingWrittenCountsTowardsTheBoundOfAnotherStore) {
     std::thread turn([&] { Turn(a, RotationCode::Right, writing.get()); });
     written.get_future().wait();
     auto second = Store(bound).Begin();
-    const session::PhotoOutcome other = Turn(b, RotationCode::Right, second.get());
+    const session::PhotoTurnResult other = Turn(b, RotationCode::Right, second.get());
     goOn.set_value();
     turn.join();
     EXPECT_TRUE(other.turned());
@@ -844,7 +845,7 @@ TEST_F(UndoTest, KilledUndoOfALinkedPhotoIsFinishedByTheNextAndKeepsItsRecordUnt
     const std::string kept = InterruptedLinkedTurn(a.toStdString(), before);
     ASSERT_FALSE(kept.empty());
     WriteFile(a.toStdString(), TornRewrite(turned, before));
-    using Leftover = platform::LeftoverOutcome::Status;
+    using Leftover = platform::LeftoverResult::Status;
 
     platform::ReplaceCalls full;
     full.reserve = [](int, off_t) {
