@@ -32,7 +32,8 @@ GridNotes::GridNotes(TDrawGrid& grid, const FolderRoom& folder, const LanguageRo
     auto* layout = new QVBoxLayout(grid.viewport()); // keeps the note in the middle
     layout->addWidget(m_empty);
     m_empty->hide();
-    grid.viewport()->installEventFilter(this);
+    m_viewport = grid.viewport();
+    m_viewport->installEventFilter(this);
     connect(&folder, &FolderRoom::loadStarting, this, [this] { ShowEmptyNote(false); });
     connect(&folder, &FolderRoom::loaded, this, &GridNotes::FollowLoad);
     connect(&language, &LanguageRoom::changed, this,
@@ -71,13 +72,14 @@ QString GridNotes::PathAt(QPoint viewportPos) const {
 }
 
 bool GridNotes::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_grid.viewport() || event->type() != QEvent::ToolTip) return false;
+    // The type first: other events reach the viewport also while the grid is being torn down.
+    if (event->type() != QEvent::ToolTip || watched != m_viewport) return false;
     const auto* help = static_cast<QHelpEvent*>(event);
     const QString path = PathAt(help->pos());
     if (path.isEmpty())
         QToolTip::hideText();
     else
-        QToolTip::showText(help->globalPos(), path, m_grid.viewport());
+        QToolTip::showText(help->globalPos(), path, m_viewport);
     return true;
 }
 

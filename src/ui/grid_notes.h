@@ -36,8 +36,9 @@ private:
     TDrawGrid& m_grid;
     const FolderRoom& m_folder;
     const LanguageRoom& m_language;
-    QLabel* m_empty;          // a child of the grid's viewport
-    QSet<QString> m_repeated; // names that more than one listed photo has
+    QLabel* m_empty;               // a child of the grid's viewport
+    QWidget* m_viewport = nullptr; // the grid's, whose tooltips name the photo's path
+    QSet<QString> m_repeated;      // names that more than one listed photo has
 };
 
 } // namespace ui
